@@ -1,0 +1,87 @@
+// Fault injection and call counters of the host Win32 layer, and its per-thread last error.
+// Every Win32 call that can fail asks CountCall first, so a test can fail the Nth one.
+#include "platform/host/host_internal.h"
+
+#include <array>
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+struct ArmedFault {
+  HostOp op;
+  uint64_t triggerAt;  // absolute call number
+  DWORD error;
+  bool persistent;
+};
+
+constexpr size_t kOps = static_cast<size_t>(HostOp::Count);
+std::array<std::atomic<uint64_t>, kOps> g_calls{};
+std::atomic<bool> g_anyFault{false};
+std::mutex g_faultMutex;
+std::vector<ArmedFault> g_faults;
+std::atomic<int64_t> g_openHandles{0};
+thread_local DWORD t_lastError = 0;
+
+}  // namespace
+
+namespace hostimpl {
+
+DWORD CountCall(HostOp op) {
+  uint64_t n = g_calls[static_cast<size_t>(op)].fetch_add(1, std::memory_order_relaxed) + 1;
+  if (!g_anyFault.load(std::memory_order_acquire)) return 0;
+  std::lock_guard<std::mutex> lock(g_faultMutex);
+  for (const ArmedFault& f : g_faults) {
+    if (f.op != op) continue;
+    if (n == f.triggerAt || (f.persistent && n > f.triggerAt)) return f.error;
+  }
+  return 0;
+}
+
+void SetError(DWORD error) { t_lastError = error; }
+
+void ResetFaults() {
+  std::lock_guard<std::mutex> lock(g_faultMutex);
+  g_faults.clear();
+  g_anyFault.store(false, std::memory_order_release);
+  for (auto& c : g_calls) c.store(0, std::memory_order_relaxed);
+  g_openHandles.store(0);
+}
+
+void AddOpenHandle(int delta) { g_openHandles.fetch_add(delta, std::memory_order_relaxed); }
+
+}  // namespace hostimpl
+
+extern "C" DWORD WINAPI GetLastError(void) { return t_lastError; }
+extern "C" void WINAPI SetLastError(DWORD error) { t_lastError = error; }
+
+void HostFailNth(HostOp op, uint64_t nth, DWORD error, bool persistent) {
+  std::lock_guard<std::mutex> lock(g_faultMutex);
+  uint64_t now = g_calls[static_cast<size_t>(op)].load();
+  g_faults.push_back({op, now + (nth == 0 ? 1 : nth), error, persistent});
+  g_anyFault.store(true, std::memory_order_release);
+}
+
+void HostClearFaults() {
+  std::lock_guard<std::mutex> lock(g_faultMutex);
+  g_faults.clear();
+  g_anyFault.store(false, std::memory_order_release);
+}
+
+uint64_t HostCallCount(HostOp op) { return g_calls[static_cast<size_t>(op)].load(); }
+
+void HostResetCounters() {
+  std::lock_guard<std::mutex> lock(g_faultMutex);
+  // Armed faults keep their distance from now.
+  for (ArmedFault& f : g_faults) {
+    uint64_t now = g_calls[static_cast<size_t>(f.op)].load();
+    f.triggerAt = f.triggerAt > now ? f.triggerAt - now : 0;
+  }
+  for (auto& c : g_calls) c.store(0, std::memory_order_relaxed);
+}
+
+uint64_t HostOpenHandleCount() {
+  int64_t n = g_openHandles.load();
+  return n < 0 ? 0 : static_cast<uint64_t>(n);
+}

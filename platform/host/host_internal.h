@@ -1,0 +1,34 @@
+// Shared plumbing of the host Win32 layer's modules: fault injection, counters,
+// and the reset hook each module provides. Not seen by product code.
+#pragma once
+
+#include "platform/host/host_control.h"
+#include "platform/host/win32_api.h"
+
+#include <string>
+
+namespace hostimpl {
+
+// Counts a call of op; returns the error to fail it with, or 0 to let it proceed.
+DWORD CountCall(HostOp op);
+
+// Per-thread last error, as Windows keeps it.
+void SetError(DWORD error);
+
+// Mapping of Windows paths (paths.cpp).
+std::string MapPath(const std::u16string& windowsPath);
+std::u16string ToU16(const WCHAR* text);
+std::string ToUtf8(const std::u16string& text);
+std::u16string FromUtf8(const std::string& text);
+
+// Each module clears its own state; HostReset calls them all.
+void ResetFiles();
+void ResetRegistry();
+void ResetSpooler();
+void ResetSystem();  // settings, message boxes, libraries
+void ResetFaults();
+
+// Open handles of files, keys and mutexes, for HostOpenHandleCount.
+void AddOpenHandle(int delta);
+
+}  // namespace hostimpl

@@ -1,0 +1,98 @@
+// The Win32 functions of the host Win32 layer (Linux only): exactly the subset the
+// product uses, with Windows' signatures, results and last-error codes.
+#pragma once
+
+#include "platform/host/win32_types.h"
+
+#define WIN32_HOST_API extern "C" __attribute__((visibility("default")))
+
+// Errors.
+WIN32_HOST_API DWORD WINAPI GetLastError(void);
+WIN32_HOST_API void WINAPI SetLastError(DWORD error);
+
+// Memory. GlobalAlloc honours GMEM_FIXED and GMEM_ZEROINIT only.
+WIN32_HOST_API HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes);
+WIN32_HOST_API HGLOBAL WINAPI GlobalFree(HGLOBAL memory);
+
+// Files. Paths are Windows paths, mapped under the sandbox root.
+WIN32_HOST_API HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode,
+                                         LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                                         DWORD flagsAndAttributes, HANDLE templateFile);
+WIN32_HOST_API BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
+                                    LPOVERLAPPED overlapped);
+WIN32_HOST_API BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
+                                     LPOVERLAPPED overlapped);
+WIN32_HOST_API DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh,
+                                           DWORD method);
+WIN32_HOST_API BOOL WINAPI SetFilePointerEx(HANDLE file, LARGE_INTEGER distance,
+                                            PLARGE_INTEGER newPosition, DWORD method);
+WIN32_HOST_API BOOL WINAPI GetFileSizeEx(HANDLE file, PLARGE_INTEGER size);
+WIN32_HOST_API BOOL WINAPI SetEndOfFile(HANDLE file);
+WIN32_HOST_API BOOL WINAPI FlushFileBuffers(HANDLE file);
+WIN32_HOST_API BOOL WINAPI LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytesLow,
+                                      DWORD bytesHigh, LPOVERLAPPED overlapped);
+WIN32_HOST_API BOOL WINAPI UnlockFileEx(HANDLE file, DWORD reserved, DWORD bytesLow,
+                                        DWORD bytesHigh, LPOVERLAPPED overlapped);
+WIN32_HOST_API BOOL WINAPI CloseHandle(HANDLE object);
+WIN32_HOST_API BOOL WINAPI CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
+WIN32_HOST_API DWORD WINAPI GetFileAttributesW(LPCWSTR path);
+WIN32_HOST_API BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags);
+WIN32_HOST_API BOOL WINAPI DeleteFileW(LPCWSTR path);
+
+// Registry: HKEY_LOCAL_MACHINE and keys opened under it.
+WIN32_HOST_API LSTATUS WINAPI RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved,
+                                              LPWSTR keyClass, DWORD options, REGSAM access,
+                                              LPSECURITY_ATTRIBUTES security, PHKEY result,
+                                              LPDWORD disposition);
+WIN32_HOST_API LSTATUS WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options,
+                                            REGSAM access, PHKEY result);
+WIN32_HOST_API LSTATUS WINAPI RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved,
+                                               LPDWORD type, LPBYTE data, LPDWORD dataSize);
+WIN32_HOST_API LSTATUS WINAPI RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved,
+                                             DWORD type, const BYTE* data, DWORD dataSize);
+WIN32_HOST_API LSTATUS WINAPI RegCloseKey(HKEY key);
+
+// Spooler.
+WIN32_HOST_API BOOL WINAPI WritePrinter(HANDLE printer, LPVOID data, DWORD size, LPDWORD written);
+WIN32_HOST_API BOOL WINAPI GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE buffer,
+                                   DWORD bufferSize, LPDWORD needed);
+WIN32_HOST_API BOOL WINAPI GetPrinterW(HANDLE printer, DWORD level, LPBYTE buffer,
+                                       DWORD bufferSize, LPDWORD needed);
+
+// User interface and text.
+WIN32_HOST_API int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+WIN32_HOST_API int WINAPIV wsprintfW(LPWSTR out, LPCWSTR format, ...);
+WIN32_HOST_API BOOL WINAPI CharToOemW(LPCWSTR source, LPSTR destination);
+WIN32_HOST_API BOOL WINAPI CharToOemBuffW(LPCWSTR source, LPSTR destination, DWORD length);
+WIN32_HOST_API int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide,
+                                              int wideChars, LPSTR multi, int multiBytes,
+                                              LPCSTR defaultChar, LPBOOL usedDefault);
+WIN32_HOST_API int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multi,
+                                              int multiBytes, LPWSTR wide, int wideChars);
+WIN32_HOST_API UINT WINAPI GetOEMCP(void);
+
+// System information.
+WIN32_HOST_API UINT WINAPI GetWindowsDirectoryW(LPWSTR buffer, UINT size);
+WIN32_HOST_API BOOL WINAPI GetComputerNameW(LPWSTR buffer, LPDWORD size);
+WIN32_HOST_API BOOL WINAPI GetUserNameW(LPWSTR buffer, LPDWORD size);
+WIN32_HOST_API BOOL WINAPI VerifyVersionInfoW(LPOSVERSIONINFOEXW info, DWORD typeMask,
+                                              ULONGLONG conditionMask);
+WIN32_HOST_API ULONGLONG WINAPI VerSetConditionMask(ULONGLONG conditionMask, DWORD typeMask,
+                                                    BYTE condition);
+WIN32_HOST_API void WINAPI GetLocalTime(LPSYSTEMTIME time);
+WIN32_HOST_API void WINAPI GetSystemTime(LPSYSTEMTIME time);
+WIN32_HOST_API DWORD WINAPI GetCurrentProcessId(void);
+WIN32_HOST_API DWORD WINAPI GetCurrentThreadId(void);
+
+// Synchronisation: named mutexes shared between the processes of one sandbox.
+WIN32_HOST_API HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES security, BOOL initialOwner,
+                                          LPCWSTR name);
+WIN32_HOST_API DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD milliseconds);
+WIN32_HOST_API BOOL WINAPI ReleaseMutex(HANDLE mutex);
+
+// Libraries. LoadLibraryW maps "name.dll" to the host build "libname.so"; the search
+// order is documented in docs/host-layer.md.
+WIN32_HOST_API HMODULE WINAPI LoadLibraryW(LPCWSTR name);
+WIN32_HOST_API FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
+WIN32_HOST_API BOOL WINAPI FreeLibrary(HMODULE module);
+WIN32_HOST_API BOOL WINAPI DisableThreadLibraryCalls(HMODULE module);

@@ -1,0 +1,31 @@
+// The one platform header of the product: the Win32 API and the spooler's types.
+// On Windows it is <windows.h> and <winspool.h>; on Linux it is our host Win32 layer.
+#pragma once
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <winspool.h>
+// The one way product code writes a UTF-16 literal.
+#define WTEXT(s) L##s
+// Exports of the DLLs are named by their .def files.
+#define SG_EXPORT
+#else
+#include "platform/host/win32_types.h"
+#include "platform/host/win32_api.h"
+#define WTEXT(s) u##s
+#define SG_EXPORT __attribute__((visibility("default")))
+#endif
+
+#include <stddef.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+static_assert(sizeof(WCHAR) == 2, "WCHAR is UTF-16 on both platforms");
+static_assert(sizeof(HANDLE) == 8, "the product is 64-bit only");

@@ -1,0 +1,187 @@
+// The stream state machine behind DrvSplWritePrinter: control records are recognised
+// by position (or size and magic), copied into the context, and print data is routed.
+#include "plugin/exports.h"
+#include "plugin/job_context.h"
+#include "plugin/job_handle.h"
+
+#include "archive/archive.h"
+#include "overlay/overlay.h"
+
+// Copies a control record from the start of a block. A block shorter than the record
+// gives the missing bytes as zeros; it is never read past its end.
+static void CopyRecord(void* record, size_t recordSize, const void* data, DWORD size) {
+  size_t n = size < recordSize ? size : recordSize;
+  if (n > 0) memcpy(record, data, n);
+  if (n < recordSize) memset((uint8_t*)record + n, 0, recordSize - n);
+}
+
+static uint32_t LeadingWord(const void* data) {
+  uint32_t word;
+  memcpy(&word, data, sizeof(word));
+  return word;
+}
+
+static BOOL IsOverlayMarker(const void* data, DWORD size) {
+  return size == sizeof(kOverlayMarker) && memcmp(data, kOverlayMarker, size) == 0;
+}
+
+static BOOL WriteToPrinter(JobContext* context, const void* data, DWORD size) {
+  DWORD written = 0;
+  return WritePrinter(context->printer, (LPVOID)data, size, &written);
+}
+
+static BOOL WriteToFile(HANDLE file, const void* data, DWORD size) {
+  // A file that was never opened fails like a write to it would, without asking the
+  // system to write to the invalid handle value.
+  if (file == INVALID_HANDLE_VALUE) return FALSE;
+  DWORD written = 0;
+  return WriteFile(file, data, size, &written, NULL);
+}
+
+static BOOL IsArchived(const JobContext* context) {
+  return (context->jobHeader.jobFlags & JOB_FLAG_ARCHIVE) != 0;
+}
+
+static BOOL WriteToDestination(JobContext* context, const void* data, DWORD size) {
+  if (IsArchived(context)) return WriteToFile(context->archiveFile, data, size);
+  return WriteToPrinter(context, data, size);
+}
+
+static BOOL CopyOverlayToDestination(JobContext* context) {
+  if (IsArchived(context)) {
+    return CopyOverlayToFile(context->archiveFile, context->overlayControl.overlayPath);
+  }
+  return CopyOverlayToPrinter(context->printer, context->overlayControl.overlayPath);
+}
+
+// Framed insertion at the first marker: begin command, body, end command, each only
+// when the step before it succeeded. Nothing goes to an archive that was never opened.
+static void InsertFramedOverlay(JobContext* context) {
+  if (IsArchived(context) && context->archiveFile == INVALID_HANDLE_VALUE) return;
+  if (!WriteToDestination(context, kOverlayBeginCommand, sizeof(kOverlayBeginCommand))) return;
+  if (!CopyOverlayToDestination(context)) return;
+  WriteToDestination(context, kOverlayEndCommand, sizeof(kOverlayEndCommand));
+}
+
+static uint32_t StateAfterRecords(const JobContext* context) {
+  return context->pendingRecords != 0 ? STATE_FEATURE_RECORD : STATE_DATA;
+}
+
+static BOOL TakeJobHeader(JobContext* context, const void* data, DWORD size) {
+  CopyRecord(&context->jobHeader, sizeof(context->jobHeader), data, size);
+  uint32_t flags = context->jobHeader.jobFlags;
+  context->pendingRecords = flags & ~JOB_FLAG_ACCOUNTING;
+  if (flags == 0) {
+    context->state = STATE_PASS_THROUGH;
+  } else {
+    context->state = StateAfterRecords(context);
+  }
+  return TRUE;
+}
+
+static BOOL TakeFeatureRecord(JobContext* context, const void* data, DWORD size) {
+  if ((context->pendingRecords & JOB_FLAG_OVERLAY) != 0) {
+    CopyRecord(&context->overlayControl, sizeof(context->overlayControl), data, size);
+    context->pendingRecords &= ~JOB_FLAG_OVERLAY;
+    if ((context->overlayControl.mode & OVERLAY_MODE_REGISTER) != 0) {
+      context->state = STATE_OVERLAY_HEADER;
+    } else {
+      context->state = StateAfterRecords(context);
+    }
+  } else if ((context->pendingRecords & JOB_FLAG_ARCHIVE) != 0) {
+    CopyRecord(&context->archiveLocation, sizeof(context->archiveLocation), data, size);
+    context->pendingRecords &= ~JOB_FLAG_ARCHIVE;
+    context->state = STATE_ARCHIVE_HEADER;
+  }
+  // Otherwise only bits above bit 2 remain: no record clears them, the block is
+  // discarded and the job stays here.
+  return TRUE;
+}
+
+static BOOL TakeOverlayHeader(JobContext* context, const void* data, DWORD size) {
+  CopyRecord(&context->overlayHeader, sizeof(context->overlayHeader), data, size);
+  context->overlayFile =
+      CreateOverlayFile(context->overlayControl.overlayPath, &context->overlayHeader);
+  context->state = StateAfterRecords(context);
+  return TRUE;
+}
+
+static BOOL TakeArchiveHeader(JobContext* context, const void* data, DWORD size) {
+  CopyRecord(&context->archiveHeader, sizeof(context->archiveHeader), data, size);
+  WCHAR documentName[DOCUMENT_NAME_CHARS];
+  memset(documentName, 0, sizeof(documentName));
+  const WCHAR* settled = documentName;
+  if (!GetJobDocumentName(context->printer, context->jobId, documentName)) {
+    settled = context->archiveLocation.documentName;
+  }
+  context->archiveFile =
+      OpenArchiveFile(context->archiveLocation.directory, context->archiveLocation.fileName,
+                      settled, &context->archiveHeader);
+  context->state = StateAfterRecords(context);
+  return TRUE;
+}
+
+static void TakeTailRecord(JobContext* context, const void* data) {
+  TailRecord tail;
+  memcpy(&tail, data, sizeof(tail));
+  context->pageCount = tail.tailPages;
+  context->archiveHeader.headerFlags |= tail.tailFlags & 0x2u;
+  context->archiveHeader.tailBit0 = tail.tailFlags & 0x1u;
+}
+
+static BOOL RouteData(JobContext* context, const void* data, DWORD size) {
+  uint32_t flags = context->jobHeader.jobFlags;
+  if ((flags & JOB_FLAG_ACCOUNTING) != 0 && size == sizeof(JobLogRecord) &&
+      LeadingWord(data) == JOB_LOG_RECORD_MAGIC) {
+    memcpy(&context->jobLog, data, sizeof(JobLogRecord));
+    return TRUE;
+  }
+  if ((flags & JOB_FLAG_ARCHIVE) != 0 && size == sizeof(TailRecord) &&
+      LeadingWord(data) == TAIL_RECORD_MAGIC) {
+    TakeTailRecord(context, data);
+    return TRUE;
+  }
+  if ((flags & JOB_FLAG_OVERLAY) == 0) return WriteToDestination(context, data, size);
+
+  uint8_t mode = context->overlayControl.mode;
+  if ((mode & OVERLAY_MODE_REGISTER) != 0) {
+    // Register mode reports every block written, also when the overlay file is
+    // missing or its write fails.
+    WriteToFile(context->overlayFile, data, size);
+    return TRUE;
+  }
+  if ((mode & OVERLAY_MODE_RAW) != 0) {
+    if (IsOverlayMarker(data, size)) CopyOverlayToDestination(context);
+  } else if (context->overlayInserted == 0 && IsOverlayMarker(data, size)) {
+    context->overlayInserted = 1;
+    InsertFramedOverlay(context);
+  }
+  return WriteToDestination(context, data, size);
+}
+
+extern "C" BOOL WINAPI DrvSplWritePrinter(HANDLE job, LPVOID data, DWORD size, LPDWORD written) {
+  // The spooler is always told that the whole block was taken, whatever follows.
+  if (written != NULL) *written = size;
+  JobContext* context = JobFromHandle(job);
+  if (context == NULL) return FALSE;
+  context->writeCount++;
+  if (data == NULL && size != 0) return FALSE;
+
+  switch (context->state) {
+    case STATE_HEADER:
+      return TakeJobHeader(context, data, size);
+    case STATE_PASS_THROUGH:
+      return WriteToPrinter(context, data, size);
+    case STATE_FEATURE_RECORD:
+      return TakeFeatureRecord(context, data, size);
+    case STATE_OVERLAY_HEADER:
+      return TakeOverlayHeader(context, data, size);
+    case STATE_ARCHIVE_HEADER:
+      return TakeArchiveHeader(context, data, size);
+    case STATE_DATA:
+      return RouteData(context, data, size);
+    default:
+      // Only other code writing into the context can bring this about.
+      return FALSE;
+  }
+}

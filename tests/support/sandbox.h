@@ -1,0 +1,51 @@
+// The fixture every host test starts from: a fresh sandbox root, registry and spooler
+// double, one printer with one job, and helpers that drive a job through the exports.
+#pragma once
+
+#include "platform/host/host_control.h"
+#include "platform/win32.h"
+#include "plugin/exports.h"
+#include "plugin/job_context.h"
+#include "tests/support/records_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace sgtest {
+
+std::string ReadHostFile(const std::string& hostPath);
+bool HostFileExists(const std::string& hostPath);
+void WriteHostFile(const std::string& hostPath, const Bytes& bytes);
+// Creates the directories of a Windows path under the sandbox root.
+void MakeWindowsDirectory(const std::u16string& windowsPath);
+
+class SandboxTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Starts a job on the default printer with the default job id.
+  HANDLE StartJob();
+  // Sends one block; the bytes-written variable must always equal the block size.
+  BOOL Send(HANDLE job, const Bytes& block);
+  // Sends blocks in order; returns false as soon as one is not reported written.
+  void SendAll(HANDLE job, const std::vector<Bytes>& blocks);
+  JobContext* Context(HANDLE job) { return static_cast<JobContext*>(job); }
+
+  // What reached the default printer.
+  Bytes PrinterBytes() const;
+  std::vector<uint32_t> PrinterWrites() const;
+
+  // Contents of a file named by its Windows path; empty when missing.
+  Bytes WindowsFile(const std::u16string& windowsPath) const;
+  bool WindowsFileExists(const std::u16string& windowsPath) const;
+  void PutWindowsFile(const std::u16string& windowsPath, const Bytes& bytes) const;
+
+  std::string root_;
+  HANDLE printer_ = nullptr;
+  DWORD jobId_ = 7;
+};
+
+}  // namespace sgtest
