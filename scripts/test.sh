@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# The one command that passes the tests on a fresh machine: installs what is missing,
+# builds every preset CI needs, runs every suite and ends with one summary line.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/deps.sh || { echo "SUMMARY: FAILED (dependencies could not be installed)"; exit 1; }
+
+jobs=${JOBS:-2}
+failed=()
+passed_total=0
+run_total=0
+
+# ctest_summary DIR LABEL [ctest args...] — runs ctest and adds its counts to the totals.
+ctest_summary() {
+  local dir=$1 label=$2
+  shift 2
+  local log
+  log=$(mktemp)
+  (cd "$dir" && ctest --output-on-failure -j"$jobs" "$@") >"$log" 2>&1
+  local status=$?
+  tail -n 25 "$log"
+  local line
+  line=$(grep -E "tests passed, [0-9]+ tests failed out of [0-9]+" "$log" | tail -1)
+  if [[ -n "$line" ]]; then
+    local total failed_n
+    total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+    failed_n=$(sed -E 's/.*passed, ([0-9]+) tests failed.*/\1/' <<<"$line")
+    run_total=$((run_total + total))
+    passed_total=$((passed_total + total - failed_n))
+  fi
+  ((status == 0)) || failed+=("$label")
+  rm -f "$log"
+}
+
+build_preset() {
+  local preset=$1
+  echo "== build $preset"
+  if ! cmake --preset "$preset" >/dev/null || ! cmake --build --preset "$preset" -j"$jobs" >"build-$preset.log" 2>&1; then
+    tail -n 40 "build-$preset.log" 2>/dev/null
+    failed+=("build:$preset")
+    return 1
+  fi
+  rm -f "build-$preset.log"
+}
+
+if build_preset host; then
+  echo "== test host"
+  ctest_summary build/host host
+fi
+if build_preset asan; then
+  echo "== test asan"
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest_summary build/asan asan
+fi
+if build_preset win64; then
+  echo "== test win64 (DLL exports and imports; the Wine suite when present)"
+  ctest_summary build/win64 win64
+fi
+
+if ((${#failed[@]})); then
+  echo "SUMMARY: FAILED (${failed[*]}); $passed_total of $run_total tests passed"
+  exit 1
+fi
+echo "SUMMARY: OK; $passed_total of $run_total tests passed (host, asan, win64)"
