@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Runs the Windows end-to-end suite under Wine: the real spoolgate.dll and ruzoravu64.dll
+# with our spooler double, in a fresh Wine prefix of its own that is removed afterwards.
+# Usage: scripts/wine-tests.sh [build-dir] [gtest args...]   (build-dir: build/win64)
+# Ends with "WINE SUITE: <p> passed, <f> failed, <s> skipped"; exit status 0 only when
+# the suite ran to its end and nothing failed.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+build=${1:-build/win64}
+shift || true
+suite=$build/tests/wine
+
+fail() {
+  echo "WINE SUITE: 0 passed, 1 failed, 0 skipped ($*)"
+  exit 1
+}
+
+command -v wine >/dev/null || fail "wine is not installed (scripts/deps.sh installs it)"
+for f in "$suite/wine_tests.exe" "$suite/winspool.drv" "$build/plugin/spoolgate.dll"; do
+  [[ -f $f ]] || fail "missing $f: build the win64 preset first"
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/spoolgate-wine.XXXXXX")
+export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all
+# Our spooler double replaces winspool.drv; no Mono, Gecko or menu entries.
+export WINEDLLOVERRIDES="winspool.drv=n;mscoree,mshtml=;winemenubuilder.exe=d"
+cleanup() {
+  wineserver -k >/dev/null 2>&1
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+started=$SECONDS
+timeout 300 wineboot -i >"$work/wineboot.log" 2>&1 || {
+  tail -n 20 "$work/wineboot.log"
+  fail "wineboot could not create the prefix"
+}
+# Relay-trace only MessageBoxW: headless Wine returns from it at once, so the suite reads
+# the boxes it was asked to show (owner, text, caption, style) from this trace.
+wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ /d user32.MessageBoxW /f \
+  >/dev/null 2>&1 || fail "cannot set RelayInclude"
+wineserver -w
+
+bin=$WINEPREFIX/drive_c/spoolgate-bin
+mkdir -p "$bin"
+cp "$suite/wine_tests.exe" "$suite/winspool.drv" "$build/plugin/spoolgate.dll" "$bin/"
+if [[ -f $build/logger/ruzoravu64.dll ]]; then
+  cp "$build/logger/ruzoravu64.dll" "$bin/"
+fi
+
+trace=$work/relay.log
+: >"$trace"
+# Wine maps Z: to the root of the Unix file system.
+export SPOOLGATE_RELAY_TRACE="Z:${trace//\//\\}"
+(cd "$bin" && WINEDEBUG=-all,+relay timeout 300 wine wine_tests.exe "$@" 2>"$trace") \
+  | tee "$work/suite.log"
+status=${PIPESTATUS[0]}
+echo "message boxes traced: $(grep -c 'Call user32.MessageBoxW(' "$trace")"
+echo "wine time: $((SECONDS - started)) s"
+
+line=$(grep -E '^WINE SUITE: [0-9]+ passed, [0-9]+ failed' "$work/suite.log" | tail -1)
+[[ -n $line ]] || {
+  grep -v ':Call \|:Ret ' "$trace" | tail -n 20
+  fail "the suite did not run to its end (status $status)"
+}
+echo "$line"
+((status == 0))
