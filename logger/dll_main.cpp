@@ -1,0 +1,9 @@
+// The DLL entry point of ruzoravu64.dll (Windows build only): the library keeps no
+// per-thread state, so thread notifications are switched off and nothing else is done.
+#include "platform/win32.h"
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+  (void)reserved;
+  if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(instance);
+  return TRUE;
+}

@@ -1,0 +1,241 @@
+// QenDrvLogWriteRecord: where the log goes and under which name, its header, rotation
+// at the size limit, sequence numbers across generations, and failed writes.
+#include "tests/logger/log_support.h"
+#include "tests/support/sandbox.h"
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+
+namespace {
+
+using namespace lgtest;
+namespace fs = std::filesystem;
+
+class LogWriteTest : public sgtest::SandboxTest {
+ protected:
+  std::string LogDir() const { return root_ + "/C/Logs"; }
+  std::string LogPath(const std::string& name = "Jobs") const {
+    return LogDir() + "/" + name + ".csv";
+  }
+  // A standard record whose document names the job, so every line can be told apart.
+  std::string Record(const std::string& document) {
+    auto entry = MakeEntry(LOG_FORMAT_STANDARD);
+    SetBytes(entry->document, document);
+    return FormatRecord(2, 2, *entry);
+  }
+  int Write(const std::string& document, DWORD maxKib = 64, const std::string& name = "Jobs") {
+    return WriteRecord("C:\\Logs", name, maxKib, 2, Record(document));
+  }
+  // Every file under the sandbox root, as paths relative to it.
+  std::set<std::string> AllFiles() const {
+    std::set<std::string> files;
+    for (const auto& item : fs::recursive_directory_iterator(root_))
+      if (item.is_regular_file()) files.insert(fs::relative(item.path(), root_).string());
+    return files;
+  }
+};
+
+TEST_F(LogWriteTest, FirstRecordCreatesTheDirectoriesAndAHeaderWithByteOrderMark) {
+  EXPECT_EQ(WriteRecord("C:\\Logs\\Print\\2026\\", "Jobs", 64, 2, Record("first.plt")), 1);
+  std::string bytes = sgtest::ReadHostFile(root_ + "/C/Logs/Print/2026/Jobs.csv");
+  ASSERT_FALSE(bytes.empty());
+  LogFile log = ParseLog(bytes);
+  EXPECT_TRUE(log.byteOrderMark);
+  EXPECT_TRUE(log.wellFormed);
+  ASSERT_GE(log.header.size(), 3u);
+  EXPECT_EQ(log.header.front(), "sequence");
+  EXPECT_EQ(log.header[1], "level");
+  EXPECT_EQ(log.header.back(), "crc32");
+  ASSERT_EQ(log.lines.size(), 1u);
+  EXPECT_EQ(log.Field(log.lines[0], "sequence"), "1");
+  EXPECT_EQ(log.Field(log.lines[0], "document"), "first.plt");
+  EXPECT_TRUE(ChecksumMatches(log.lines[0]));
+
+  // The second record is appended under the same header, with no second mark.
+  EXPECT_EQ(WriteRecord("C:\\Logs\\Print\\2026", "Jobs", 64, 2, Record("second.plt")), 1);
+  std::string after = sgtest::ReadHostFile(root_ + "/C/Logs/Print/2026/Jobs.csv");
+  EXPECT_EQ(after.compare(0, bytes.size(), bytes), 0) << "earlier bytes untouched";
+  log = ParseLog(after);
+  ASSERT_EQ(log.lines.size(), 2u);
+  EXPECT_EQ(log.Field(log.lines[1], "sequence"), "2");
+  EXPECT_EQ(after.find("\xEF\xBB\xBF", 1), std::string::npos);
+}
+
+TEST_F(LogWriteTest, NamesThatTryToLeaveTheDirectoryOrNameADeviceStayInside) {
+  struct Case {
+    const char* given;
+    const char* file;
+  } cases[] = {
+      {"..\\x", "_._x.csv"},        {"..", "_.csv"},   {"C:\\x", "C__x.csv"},
+      {"a/b", "a_b.csv"},           {"\\\\srv\\s", "__srv_s.csv"}, {"CON", "_CON.csv"},
+      {"lpt1.txt", "_lpt1.txt.csv"}, {"com9", "_com9.csv"},   {"Nul ", "_Nul.csv"},
+      {"", "PrintLog.csv"},         {"q?<>|*\"x", "q______x.csv"}, {"tab\tname. .", "tab_name.csv"},
+      {"CONSOLE", "CONSOLE.csv"},
+  };
+  std::set<std::string> before = AllFiles();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.given);
+    EXPECT_EQ(WriteRecord("C:\\Logs", c.given, 64, 2, Record(c.given)), 1);
+    EXPECT_TRUE(sgtest::HostFileExists(LogDir() + "/" + c.file));
+  }
+  for (const std::string& file : AllFiles()) {
+    if (before.count(file)) continue;
+    EXPECT_EQ(file.rfind("C/Logs/", 0), 0u) << file << " lies outside the log directory";
+    EXPECT_EQ(file.find('/', 7), std::string::npos) << file << " is not directly in it";
+  }
+}
+
+TEST_F(LogWriteTest, DoubleByteNameWithBackslashTrailBytesIsOneFile) {
+  HostSetOemCodePage(932);
+  EXPECT_EQ(WriteRecord("C:\\Logs", "\x95\x5C\x83\x5C", 64, 2, Record("x")), 1);  // 表ソ
+  EXPECT_TRUE(sgtest::HostFileExists(LogDir() + "/\xE8\xA1\xA8\xE3\x82\xBD.csv"));
+}
+
+TEST_F(LogWriteTest, RotationAtTheLimitKeepsEveryLineAndDeletesNothing) {
+  const int kRecords = 40;
+  const DWORD kMaxKib = 4;
+  for (int i = 1; i <= kRecords; ++i)
+    ASSERT_EQ(Write("job-" + std::to_string(i) + ".plt", kMaxKib), 1) << i;
+
+  std::regex generation(R"(Jobs-\d{8}-\d{6}(-\d+)?\.csv)");
+  std::set<int> sequences;
+  std::set<std::string> documents;
+  int generations = 0;
+  for (const auto& [name, bytes] : FilesIn(LogDir())) {
+    if (name == "Jobs.seq") continue;
+    SCOPED_TRACE(name);
+    EXPECT_TRUE(name == "Jobs.csv" || std::regex_match(name, generation));
+    if (name != "Jobs.csv") ++generations;
+    LogFile log = ParseLog(bytes);
+    EXPECT_TRUE(log.byteOrderMark);
+    EXPECT_TRUE(log.wellFormed);
+    EXPECT_EQ(log.header.front(), "sequence");
+    EXPECT_FALSE(log.lines.empty()) << "no empty generations";
+    if (log.lines.size() > 1) {
+      EXPECT_LE(bytes.size(), kMaxKib * 1024u);
+    }
+    int previous = 0;
+    for (const LogLine& line : log.lines) {
+      EXPECT_TRUE(ChecksumMatches(line));
+      int sequence = std::stoi(log.Field(line, "sequence"));
+      if (previous != 0) {
+        EXPECT_EQ(sequence, previous + 1) << "a file holds a run of numbers";
+      }
+      previous = sequence;
+      EXPECT_TRUE(sequences.insert(sequence).second) << "sequence " << sequence << " twice";
+      documents.insert(log.Field(line, "document"));
+    }
+  }
+  EXPECT_GE(generations, 5);
+  EXPECT_EQ(sequences.size(), static_cast<size_t>(kRecords));
+  EXPECT_EQ(*sequences.begin(), 1);
+  EXPECT_EQ(*sequences.rbegin(), kRecords) << "numbers continue across generations";
+  EXPECT_EQ(documents.size(), static_cast<size_t>(kRecords));
+}
+
+TEST_F(LogWriteTest, OneRecordLargerThanTheLimitStillGoesIntoAFreshFile) {
+  // Header and one line with a 600-byte document already pass 1 KiB.
+  for (char c : {'a', 'b', 'c'}) ASSERT_EQ(Write(std::string(600, c), 1), 1);
+  size_t files = 0;
+  for (const auto& [name, bytes] : FilesIn(LogDir())) {
+    if (name == "Jobs.seq") continue;
+    ++files;
+    EXPECT_GT(bytes.size(), 1024u);
+    EXPECT_EQ(ParseLog(bytes).lines.size(), 1u) << name;
+  }
+  EXPECT_EQ(files, 3u);
+}
+
+TEST_F(LogWriteTest, SequenceContinuesFromTheLogWhenItsNumberFileFellBehind) {
+  ASSERT_EQ(Write("one"), 1);
+  ASSERT_EQ(Write("two"), 1);
+  // A crash between the append and the number file's update leaves it one behind.
+  std::ofstream(LogDir() + "/Jobs.seq", std::ios::trunc) << "00000000000000000001\r\n";
+  ASSERT_EQ(Write("three"), 1);
+  LogFile log = ParseLog(sgtest::ReadHostFile(LogPath()));
+  ASSERT_EQ(log.lines.size(), 3u);
+  EXPECT_EQ(log.Field(log.lines[2], "sequence"), "3");
+
+  // And with the number file gone, the log's last line still tells the number.
+  fs::remove(LogDir() + "/Jobs.seq");
+  ASSERT_EQ(Write("four"), 1);
+  log = ParseLog(sgtest::ReadHostFile(LogPath()));
+  ASSERT_EQ(log.lines.size(), 4u);
+  EXPECT_EQ(log.Field(log.lines[3], "sequence"), "4");
+}
+
+TEST_F(LogWriteTest, TextPosingAsALineCannotMoveTheSequence) {
+  // The document's second "line" looks like a record numbered 900 with a checksum.
+  std::string forged = "900,2,2";
+  char crc[9];
+  std::snprintf(crc, sizeof(crc), "%08X", ReferenceCrc32(forged));
+  ASSERT_EQ(Write("x\r\n" + forged + "," + crc), 1);
+  fs::remove(LogDir() + "/Jobs.seq");
+  ASSERT_EQ(Write("next"), 1);
+  LogFile log = ParseLog(sgtest::ReadHostFile(LogPath()));
+  ASSERT_EQ(log.lines.size(), 2u);
+  EXPECT_EQ(log.Field(log.lines[1], "sequence"), "2");
+}
+
+TEST_F(LogWriteTest, LineLeftIncompleteByACrashDoesNotSwallowTheNextOne) {
+  ASSERT_EQ(Write("one"), 1);
+  std::ofstream(LogPath(), std::ios::app | std::ios::binary) << "2,2,2,half a li";
+  ASSERT_EQ(Write("two"), 1);
+  LogFile log = ParseLog(sgtest::ReadHostFile(LogPath()));
+  EXPECT_TRUE(log.wellFormed);
+  ASSERT_EQ(log.lines.size(), 3u);
+  EXPECT_FALSE(ChecksumMatches(log.lines[1])) << "the torn line shows as damaged";
+  EXPECT_TRUE(ChecksumMatches(log.lines[2]));
+  EXPECT_EQ(log.Field(log.lines[2], "document"), "two");
+  EXPECT_EQ(log.Field(log.lines[2], "sequence"), "2");
+}
+
+TEST_F(LogWriteTest, FailedWriteOrFlushLeavesTheFileAsItWas) {
+  ASSERT_EQ(Write("one"), 1);
+  ASSERT_EQ(Write("two"), 1);
+  std::string before = sgtest::ReadHostFile(LogPath());
+
+  HostFailNth(HostOp::WriteFile, 1, ERROR_DISK_FULL);
+  EXPECT_EQ(Write("lost to a full disk"), 0);
+  EXPECT_EQ(sgtest::ReadHostFile(LogPath()), before);
+
+  // The flush fails after the bytes went in: they are taken out again.
+  HostFailNth(HostOp::FlushFile, 1, ERROR_IO_DEVICE);
+  EXPECT_EQ(Write("lost to a failed flush"), 0);
+  EXPECT_EQ(sgtest::ReadHostFile(LogPath()), before);
+
+  HostClearFaults();
+  ASSERT_EQ(Write("three"), 1);
+  LogFile log = ParseLog(sgtest::ReadHostFile(LogPath()));
+  ASSERT_EQ(log.lines.size(), 3u);
+  EXPECT_EQ(log.Field(log.lines[2], "sequence"), "3") << "failed writes use up no number";
+  EXPECT_EQ(HostOpenHandleCount(), 0u);
+  EXPECT_EQ(HostLiveAllocations(), 0u);
+}
+
+TEST_F(LogWriteTest, FailedFirstWriteLeavesNoHeaderWithoutItsLine) {
+  HostFailNth(HostOp::WriteFile, 1, ERROR_DISK_FULL);
+  EXPECT_EQ(Write("lost"), 0);
+  EXPECT_EQ(sgtest::ReadHostFile(LogPath()), "");
+  ASSERT_EQ(Write("kept"), 1);
+  LogFile log = ParseLog(sgtest::ReadHostFile(LogPath()));
+  EXPECT_TRUE(log.byteOrderMark);
+  ASSERT_EQ(log.lines.size(), 1u);
+  EXPECT_EQ(log.Field(log.lines[0], "sequence"), "1");
+}
+
+TEST_F(LogWriteTest, DataThatIsNotOneCsvLineIsRefused) {
+  for (const char* data : {"", "no line end", "1,2\r\n3,4\r\n", "bare\nfeed\r\n",
+                           "\"open quote\r\n", "a,b\r\nextra"}) {
+    SCOPED_TRACE(data);
+    EXPECT_EQ(QenDrvLogWriteRecord("C:\\Logs", "Jobs", 64, 2, data, nullptr), 0);
+  }
+  EXPECT_EQ(QenDrvLogWriteRecord("C:\\Logs", "Jobs", 64, 2, nullptr, nullptr), 0);
+  EXPECT_EQ(QenDrvLogWriteRecord(nullptr, "Jobs", 64, 2, "a\r\n", nullptr), 0);
+  EXPECT_EQ(QenDrvLogWriteRecord("", "Jobs", 64, 2, "a\r\n", nullptr), 0);
+  EXPECT_FALSE(sgtest::HostFileExists(LogPath()));
+}
+
+}  // namespace
