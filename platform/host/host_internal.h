@@ -21,6 +21,11 @@ std::u16string ToU16(const WCHAR* text);
 std::string ToUtf8(const std::u16string& text);
 std::u16string FromUtf8(const std::string& text);
 
+// Sets the sandbox root (creating <root>/C and the current directory under it) and
+// puts the current directory back to C:\Windows\System32 (paths.cpp). HostReset calls
+// it before ResetFiles.
+void ResetPaths(const std::string& root);
+
 // Each module clears its own state; HostReset calls them all.
 void ResetFiles();
 void ResetRegistry();
