@@ -1,0 +1,145 @@
+// The spoolgate command: subcommands capture, run, rud, overlay and log, parsed with
+// CLI11; unusable input ends with a one-line message and exit status 2.
+#include "tools/capture.h"
+#include "tools/description.h"
+#include "tools/errors.h"
+#include "tools/log_reader.h"
+#include "tools/run.h"
+#include "tools/stored_files.h"
+#include "tools/text.h"
+
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+
+using namespace spoolgate;
+
+namespace {
+
+// Where `spoolgate run` keeps the accounting log with its default root and settings.
+const char* kDefaultLogDir = "./spoolgate-root/C/Windows/temp/PrintLog";
+
+void AddStoredCommands(CLI::App& app, StoredKind kind, const char* name, const char* what,
+                       std::function<int()>& action) {
+  CLI::App* cmd = app.add_subcommand(name, what);
+  cmd->require_subcommand(1);
+  static std::string file[2], out[2];
+  static bool json[2];
+  int k = kind == StoredKind::Archive ? 0 : 1;
+  CLI::App* info = cmd->add_subcommand("info", "show the header fields and the data length");
+  info->add_option("FILE", file[k], "the file")->required();
+  info->add_flag("--json", json[k], "print the same as JSON");
+  info->callback([&action, kind, k] {
+    action = [kind, k] { return ShowStoredFile(kind, file[k], json[k], std::cout); };
+  });
+  CLI::App* extract = cmd->add_subcommand("extract", "copy the print data behind the header to a file");
+  extract->add_option("FILE", file[k], "the file")->required();
+  extract->add_option("-o,--output", out[k], "output file (default: FILE with .prn or .body)");
+  extract->callback([&action, kind, k] {
+    action = [kind, k] { return ExtractStoredFile(kind, file[k], out[k], std::cout); };
+  });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "spoolgate: replay captured print jobs through the plug-in, inspect archive and overlay\n"
+      "files, read the accounting log. Exit status: 0 ok, 1 a job ran but a step failed,\n"
+      "2 unusable arguments or input."};
+  app.require_subcommand(1);
+  std::function<int()> action;
+
+  // capture
+  std::string description, captureOut;
+  CLI::App* capture = app.add_subcommand(
+      "capture", "compose a capture file from a text job description (docs/capture-format.md)");
+  capture->add_option("DESC", description, "the text description")->required();
+  capture->add_option("-o,--output", captureOut, "the capture file to write")->required();
+  capture->callback([&] {
+    action = [&] {
+      ComposeSummary s = ComposeCapture(description, captureOut);
+      std::cout << captureOut << ": " << Grouped(s.events) << " events, " << Grouped(s.blocks)
+                << " blocks, " << Grouped(s.blockBytes) << " bytes\n";
+      return int(kExitOk);
+    };
+  });
+
+  // run
+  std::vector<std::string> captures;
+  RunOptions options;
+  bool noProgress = false;
+  CLI::App* run = app.add_subcommand(
+      "run", "run captures through libspoolgate.so in a sandbox and report what each job did");
+  run->add_option("CAPTURE", captures, "capture files, run as consecutive jobs")->required();
+  run->add_option("--root", options.root, "sandbox root (Windows paths are mapped under it)")
+      ->capture_default_str();
+  run->add_option("--printer", options.printer, "printer name")->capture_default_str();
+  run->add_option("--port", options.port, "the printer's port")->capture_default_str();
+  run->add_option("--document", options.document,
+                  "document name the spooler reports (default: the capture's file name)");
+  run->add_option("--user", options.user, "the job's user")->capture_default_str();
+  run->add_option("--job-id", options.jobId, "job id of the first capture; the next ones count up")
+      ->capture_default_str();
+  run->add_option("--printer-out", options.printerOut, "keep the bytes that reached the printer");
+  run->add_option("--plugin", options.plugin, "the plug-in library (default: the one built beside)");
+  run->add_flag("--json", options.json, "print the report as JSON");
+  run->add_flag("--no-progress", noProgress, "no progress bar on standard error");
+  run->callback([&] {
+    action = [&] {
+      options.progress = !noProgress;
+      return RunCaptures(captures, options, std::cout);
+    };
+  });
+
+  // rud, overlay
+  AddStoredCommands(app, StoredKind::Archive, "rud", "archive (.RUD) files: info, extract", action);
+  AddStoredCommands(app, StoredKind::Overlay, "overlay", "overlay files: info, extract", action);
+
+  // log
+  std::string logDir = kDefaultLogDir;
+  LogFilter filter;
+  CLI::App* log = app.add_subcommand("log", "the accounting CSV logs: show, summary, verify");
+  log->require_subcommand(1);
+  auto addFilters = [&](CLI::App* cmd) {
+    cmd->add_option("DIR", logDir, "log directory (every generation in it is read)")
+        ->capture_default_str();
+    cmd->add_option("--user", filter.user, "only this user's jobs");
+    cmd->add_option("--printer", filter.printer, "only this printer's jobs");
+    cmd->add_option("--from", filter.from, "only jobs from this date on (YYYY-MM-DD[THH:MM:SS])");
+    cmd->add_option("--to", filter.to, "only jobs up to this date (inclusive)");
+    cmd->add_option("--sum", filter.sums, "sum this numeric column (repeatable)");
+  };
+  CLI::App* show = log->add_subcommand("show", "list the jobs of the log");
+  addFilters(show);
+  show->callback([&] { action = [&] { return ShowLog(logDir, filter, std::cout); }; });
+  CLI::App* summary = log->add_subcommand("summary", "count jobs and sum columns by user and printer");
+  addFilters(summary);
+  summary->callback([&] { action = [&] { return SummarizeLog(logDir, filter, std::cout); }; });
+  CLI::App* verify = log->add_subcommand(
+      "verify", "check every line's checksum and the sequence numbers across generations");
+  verify->add_option("DIR", logDir, "log directory")->capture_default_str();
+  verify->callback([&] { action = [&] { return VerifyLog(logDir, std::cout); }; });
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    std::cerr << "spoolgate: " << e.what() << " (--help for usage)\n";
+    return kExitBadInput;
+  }
+  try {
+    return action ? action() : int(kExitBadInput);
+  } catch (const InputError& e) {
+    std::cout.flush();
+    std::cerr << "spoolgate: " << e.what() << "\n";
+    return kExitBadInput;
+  } catch (const std::exception& e) {
+    std::cout.flush();
+    std::cerr << "spoolgate: " << e.what() << "\n";
+    return kExitBadInput;
+  }
+}
