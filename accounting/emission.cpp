@@ -1,17 +1,154 @@
-// Logging library binding and emission (placeholder until the accounting subsystem lands).
-// No entry is made; the job ends the same way, as the emission's failures require.
+// Logging library binding and emission: one accounting entry per job, handed to the
+// logging library that is loaded for that one emission and unloaded again.
 #include "accounting/accounting.h"
 
+#include "accounting/log_entry.h"
+#include "accounting/log_fill.h"
+#include "accounting/log_settings.h"
+#include "plugin/bounded_text.h"
+
+// Bytes of the name and directory texts handed to the write call.
+#define LOG_NAME_BYTES 260
+
+// The emission's working set, so that every exit runs the same cleanup.
+struct Emission {
+  HMODULE library;
+  char* nameText;
+  char* directoryText;
+  void* formatted;
+};
+
+typedef void (*AnyProc)(void);
+
+// GetProcAddress gives a generic function pointer; the entry points have their own.
+static AnyProc FindProc(HMODULE library, const char* name) {
+  return (AnyProc)GetProcAddress(library, name);
+}
+
+// Levels of the extended entry: the extra block outranks the extra text.
+static int ExtendedLevel(const JobLogRecord* record) {
+  if ((record->logFlags & LOG_FLAG_EXTRA_BLOCK) != 0) return LOG_LEVEL_EXTENDED_BLOCK;
+  if ((record->logFlags & LOG_FLAG_EXTRA_TEXT) != 0) return LOG_LEVEL_EXTENDED_TEXT;
+  return LOG_LEVEL_EXTENDED;
+}
+
+// Unloads the library and frees the two texts; the caller frees the entry's buffers
+// afterwards, as the library may still have looked at them until it was unloaded.
+static void ReleaseEmission(Emission* emission) {
+  if (emission->formatted != NULL) free(emission->formatted);
+  emission->formatted = NULL;
+  if (emission->library != NULL) FreeLibrary(emission->library);
+  if (emission->directoryText != NULL) GlobalFree(emission->directoryText);
+  if (emission->nameText != NULL) GlobalFree(emission->nameText);
+  emission->library = NULL;
+  emission->directoryText = NULL;
+  emission->nameText = NULL;
+}
+
+// Steps up to the library's initialise call: texts, settings, name, library, entry
+// points. Returns FALSE when the emission cannot go on.
+static BOOL PrepareEmission(Emission* emission, const JobLogRecord* record,
+                            DWORD* maxSize, QenDrvLogInitializeInfoFn* initialize,
+                            QenDrvLogWriteRecordFn* write, QenDrvLogFormatRecordFn* format) {
+  emission->nameText = (char*)GlobalAlloc(GMEM_FIXED, LOG_NAME_BYTES);
+  if (emission->nameText == NULL) return FALSE;
+  emission->directoryText = (char*)GlobalAlloc(GMEM_FIXED, LOG_NAME_BYTES);
+  if (emission->directoryText == NULL) return FALSE;
+  // Settings that cannot be determined (no key, no Windows directory) reach the
+  // library as the empty directory and 0, never as uninitialised memory.
+  emission->nameText[0] = 0;
+  emission->directoryText[0] = 0;
+  *maxSize = 0;
+  // Before the library is loaded, so that the settings exist even without it.
+  ReadLogSettings(emission->directoryText, maxSize);
+  // Bounded: a long leading text in a double-byte code page is cut at a whole
+  // character instead of running past the 260 bytes.
+  ConvertTextToOem(emission->nameText, LOG_NAME_BYTES, record->leadingText,
+                   sizeof(record->leadingText) / sizeof(WCHAR));
+
+  emission->library = LoadLibraryW(LOG_LIBRARY_NAME);
+  if (emission->library == NULL) return FALSE;
+  AnyProc initializeProc = FindProc(emission->library, LOG_PROC_INITIALIZE);
+  AnyProc writeProc = FindProc(emission->library, LOG_PROC_WRITE);
+  AnyProc formatProc = FindProc(emission->library, LOG_PROC_FORMAT);
+  if (initializeProc == NULL || writeProc == NULL || formatProc == NULL) return FALSE;
+  *initialize = (QenDrvLogInitializeInfoFn)initializeProc;
+  *write = (QenDrvLogWriteRecordFn)writeProc;
+  *format = (QenDrvLogFormatRecordFn)formatProc;
+  return TRUE;
+}
+
+// Has the library format the filled entry and write it. Returns FALSE when the block
+// for the formatted record cannot be allocated; nothing is then written.
+static BOOL FormatAndWrite(Emission* emission, QenDrvLogFormatRecordFn format,
+                           QenDrvLogWriteRecordFn write, int level, int formatNumber,
+                           void* entry, DWORD maxSize) {
+  // Preset, so that a library that stores nothing gives a zero-byte block rather
+  // than a size read from uninitialised memory.
+  DWORD requiredSize = 0;
+  format(level, formatNumber, entry, NULL, 0, &requiredSize);
+  DWORD bufferSize = requiredSize;
+  // A zero-byte request still gets a real block, so that the library never receives
+  // a null record; it is told the size it asked for.
+  emission->formatted = malloc(bufferSize != 0 ? bufferSize : 1);
+  if (emission->formatted == NULL) return FALSE;
+  format(level, formatNumber, entry, emission->formatted, bufferSize, &requiredSize);
+  write(emission->directoryText, emission->nameText, maxSize, level, emission->formatted, NULL);
+  free(emission->formatted);
+  emission->formatted = NULL;
+  return TRUE;
+}
+
 int WriteStandardJobLog(HANDLE printer, DWORD jobId, const JobLogRecord* record) {
-  (void)printer;
-  (void)jobId;
-  (void)record;
-  return 0;
+  StandardLogEntry entry;
+  memset(&entry, 0, sizeof(entry));
+  Emission emission;
+  memset(&emission, 0, sizeof(emission));
+  if (record == NULL) return 0;
+
+  int result = 0;
+  DWORD maxSize = 0;
+  QenDrvLogInitializeInfoFn initialize = NULL;
+  QenDrvLogWriteRecordFn write = NULL;
+  QenDrvLogFormatRecordFn format = NULL;
+  if (PrepareEmission(&emission, record, &maxSize, &initialize, &write, &format)) {
+    initialize(LOG_FORMAT_STANDARD, &entry, LOG_INITIALIZE_CONSTANT);
+    // A buffer that cannot be allocated ends the emission: the fill writes into every
+    // buffer, and the library would read every slot.
+    if (AllocateStandardEntryBuffers(&entry) &&
+        FillStandardLogEntry(printer, jobId, record, &entry) == 1 &&
+        FormatAndWrite(&emission, format, write, LOG_LEVEL_STANDARD, LOG_FORMAT_STANDARD,
+                       &entry, maxSize)) {
+      result = 1;
+    }
+  }
+  ReleaseEmission(&emission);
+  FreeStandardEntryBuffers(&entry);
+  return result;
 }
 
 int WriteExtendedJobLog(HANDLE printer, DWORD jobId, const JobLogRecord* record) {
-  (void)printer;
-  (void)jobId;
-  (void)record;
-  return 0;
+  ExtendedLogEntry entry;
+  memset(&entry, 0, sizeof(entry));
+  Emission emission;
+  memset(&emission, 0, sizeof(emission));
+  if (record == NULL) return 0;
+
+  int result = 0;
+  DWORD maxSize = 0;
+  QenDrvLogInitializeInfoFn initialize = NULL;
+  QenDrvLogWriteRecordFn write = NULL;
+  QenDrvLogFormatRecordFn format = NULL;
+  if (PrepareEmission(&emission, record, &maxSize, &initialize, &write, &format)) {
+    initialize(LOG_FORMAT_EXTENDED, &entry, LOG_INITIALIZE_CONSTANT);
+    if (AllocateExtendedEntryBuffers(&entry) &&
+        FillExtendedLogEntry(printer, jobId, record, &entry) == 1 &&
+        FormatAndWrite(&emission, format, write, ExtendedLevel(record), LOG_FORMAT_EXTENDED,
+                       &entry, maxSize)) {
+      result = 1;
+    }
+  }
+  ReleaseEmission(&emission);
+  FreeExtendedEntryBuffers(&entry);
+  return result;
 }
