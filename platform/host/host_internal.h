@@ -32,6 +32,13 @@ void ResetRegistry();
 void ResetSpooler();
 void ResetSystem();  // settings, message boxes, libraries
 void ResetFaults();
+// Parts of ResetSystem kept by the modules that own them (text.cpp, loader.cpp).
+void ResetMessageBoxes();
+void ResetLibraries();
+
+// Settings of system.cpp that other modules read.
+UINT OemCodePage();
+std::u16string ComputerName();
 
 // Open handles of files, keys and mutexes, for HostOpenHandleCount.
 void AddOpenHandle(int delta);

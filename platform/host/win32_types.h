@@ -170,7 +170,8 @@ typedef struct _PRINTER_INFO_2W {
   DWORD AveragePPM;
 } PRINTER_INFO_2W, *PPRINTER_INFO_2W, *LPPRINTER_INFO_2W;
 
-static_assert(sizeof(JOB_INFO_2W) == 152, "JOB_INFO_2W as on x64 Windows");
+static_assert(sizeof(JOB_INFO_2W) == 160, "JOB_INFO_2W as on x64 Windows");
+static_assert(offsetof(JOB_INFO_2W, Submitted) == 132, "JOB_INFO_2W as on x64 Windows");
 static_assert(sizeof(PRINTER_INFO_2W) == 136, "PRINTER_INFO_2W as on x64 Windows");
 static_assert(sizeof(SYSTEMTIME) == 16, "SYSTEMTIME as on Windows");
 static_assert(sizeof(OSVERSIONINFOEXW) == 284, "OSVERSIONINFOEXW as on Windows");
@@ -215,6 +216,12 @@ static_assert(sizeof(OSVERSIONINFOEXW) == 284, "OSVERSIONINFOEXW as on Windows")
 #define ERROR_UNKNOWN_PRINTER_DRIVER 1797L
 #define ERROR_INVALID_DATA 13L
 #define ERROR_IO_DEVICE 1117L
+#define ERROR_BUFFER_OVERFLOW 111L
+#define ERROR_INVALID_LEVEL 124L
+#define ERROR_BAD_EXE_FORMAT 193L
+#define ERROR_NOACCESS 998L
+#define ERROR_KEY_DELETED 1018L
+#define ERROR_OLD_WIN_VERSION 1150L
 
 // Files.
 #define GENERIC_READ 0x80000000UL
@@ -279,6 +286,7 @@ static_assert(sizeof(OSVERSIONINFOEXW) == 284, "OSVERSIONINFOEXW as on Windows")
 #define KEY_READ 0x20019
 #define KEY_WRITE 0x20006
 #define KEY_ALL_ACCESS 0xF003F
+#define MAXIMUM_ALLOWED 0x02000000UL
 
 // User interface.
 #define MB_OK 0x00000000L
@@ -295,6 +303,8 @@ static_assert(sizeof(OSVERSIONINFOEXW) == 284, "OSVERSIONINFOEXW as on Windows")
 #define CP_UTF8 65001
 #define MB_ERR_INVALID_CHARS 0x00000008
 #define WC_NO_BEST_FIT_CHARS 0x00000400
+#define WC_ERR_INVALID_CHARS 0x00000080
+#define MB_PRECOMPOSED 0x00000001
 
 // System information.
 #define MAX_COMPUTERNAME_LENGTH 15
@@ -311,6 +321,13 @@ static_assert(sizeof(OSVERSIONINFOEXW) == 284, "OSVERSIONINFOEXW as on Windows")
 #define VER_GREATER_EQUAL 3
 #define VER_LESS 4
 #define VER_LESS_EQUAL 5
+#define VER_PLATFORM_WIN32_NT 2
+
+// Spooler status and attributes.
+#define JOB_STATUS_SPOOLING 0x00000008
+#define JOB_STATUS_PRINTING 0x00000010
+#define PRINTER_ATTRIBUTE_NETWORK 0x00000010
+#define PRINTER_ATTRIBUTE_LOCAL 0x00000040
 
 // Library entry.
 #define DLL_PROCESS_DETACH 0
