@@ -1,0 +1,234 @@
+// The examples run in one fresh sandbox, in the order of the demo, checked against what
+// their descriptions send: files, bytes, insertions, message boxes and log lines.
+#include "tests/tools/cli_runner.h"
+#include "plugin/records.h"
+#include "tools/log_reader.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+
+namespace {
+
+using Json = nlohmann::json;
+using sgtest::RunCli;
+
+const char* const kExamples[] = {"plain-print",  "archived-job",        "overlay-register",
+                                 "overlay-framed", "overlay-raw",       "accounting-standard",
+                                 "accounting-extended"};
+
+class ExamplesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* name : kExamples) {
+      std::string desc = std::string(SPOOLGATE_EXAMPLES) + "/" + name + ".job";
+      sgtest::CliResult r = RunCli({"capture", desc, "-o", dir_ / (std::string(name) + ".cap")}, dir_.path);
+      ASSERT_EQ(r.status, 0) << r.err;
+    }
+  }
+
+  // Runs captures (names without .cap) as one command in the sandbox; the parsed report.
+  Json Run(std::vector<std::string> names, std::vector<std::string> extra = {}, int status = 0) {
+    std::vector<std::string> args = {"run", "--root", root(), "--json", "--no-progress"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    for (const auto& n : names) args.push_back(n + ".cap");
+    sgtest::CliResult r = RunCli(args, dir_.path);
+    EXPECT_EQ(r.status, status) << r.err;
+    Json report = Json::parse(r.out, nullptr, false);
+    EXPECT_FALSE(report.is_discarded()) << r.out;
+    return report;
+  }
+  std::string root() const { return dir_ / "root"; }
+
+  sgtest::TempDir dir_;
+};
+
+uint64_t Bytes(const Json& job, const char* where) { return job["data"][where]["bytes"]; }
+
+const uint64_t kPrintedText = std::string("IN;SP1;PU0,0;PD4000,0,4000,3000,0,3000,0,0;\n").size();
+// The overlay body that overlay-register.job records: its text and 600 pattern bytes.
+const uint64_t kOverlayBody = std::string("SP1;PU100,2800;LBACME Drawing Office\x03;\n").size() + 600;
+
+TEST_F(ExamplesTest, PlainJobPrintsEveryDataBlockAndCreatesNothing) {
+  Json job = Run({"plain-print"}, {"--printer-out", "printed.bin"})["jobs"][0];
+  uint64_t sent = kPrintedText + 20000 + std::string("PU;SP0;\n").size();
+  EXPECT_EQ(Bytes(job, "printer"), sent);
+  EXPECT_EQ(job["data"]["printer"]["blocks"], 7);
+  EXPECT_EQ(sgtest::Slurp(dir_ / "printed.bin").size(), sent);
+  EXPECT_EQ(sgtest::Slurp(dir_ / "printed.bin").substr(0, kPrintedText),
+            "IN;SP1;PU0,0;PD4000,0,4000,3000,0,3000,0,0;\n");
+  EXPECT_EQ(job["records"].size(), 1u);
+  EXPECT_TRUE(job["files"].empty());
+  EXPECT_EQ(job["calls"]["DrvSplEndPage"], 2);
+  EXPECT_EQ(job["result"], "ok");
+}
+
+TEST_F(ExamplesTest, ArchivedJobWritesTheRudFileWithTheTailRecordsValues) {
+  Json job = Run({"archived-job"})["jobs"][0];
+  uint64_t data = std::string("IN;SP1;PA0,0;PD2000,0,2000,2000;\n").size() + 3000 +
+                  std::string("PU;SP0;\n").size();
+  EXPECT_EQ(Bytes(job, "printer"), 0u);
+  EXPECT_EQ(Bytes(job, "archive"), data);
+  ASSERT_EQ(job["files"].size(), 1u);
+  const Json& file = job["files"][0];
+  EXPECT_EQ(file["windowsPath"], "C:\\Jobs\\2026\\Plans\\site-plan.RUD");
+  EXPECT_EQ(file["hostPath"], root() + "/C/Jobs/2026/Plans/site-plan.RUD");
+  EXPECT_EQ(file["size"], 380 + data);
+  // headerFlags 1 with the tail's bit 1 OR-ed in; tailBit0 replaced by the tail's bit 0.
+  EXPECT_EQ(file["archive"]["headerFlags"], 3);
+  EXPECT_EQ(file["archive"]["tailBit0"], 0);
+  EXPECT_EQ(file["archive"]["totalPages"], 12);
+  EXPECT_EQ(job["records"].back()["record"], "TailRecord");
+
+  // rud info reads the same header back; extract gives exactly the print data.
+  std::string rud = file["hostPath"];
+  sgtest::CliResult info = RunCli({"rud", "info", rud, "--json"}, dir_.path);
+  ASSERT_EQ(info.status, 0) << info.err;
+  Json header = Json::parse(info.out);
+  EXPECT_EQ(header["totalPages"], 12);
+  EXPECT_EQ(header["dataBytes"], data);
+  EXPECT_EQ(header["renderingBytes"]["0-291"].get<std::string>().substr(0, 6), "20 20 ");
+  ASSERT_EQ(RunCli({"rud", "extract", rud, "-o", "data.prn"}, dir_.path).status, 0);
+  EXPECT_EQ(sgtest::Slurp(dir_ / "data.prn"), sgtest::Slurp(rud).substr(380));
+}
+
+TEST_F(ExamplesTest, OverlayRegisteredByOneJobIsInsertedByTheNext) {
+  Json report = Run({"overlay-register", "overlay-framed", "overlay-raw"},
+                    {"--printer-out", "printed.bin"});
+  const Json& reg = report["jobs"][0];
+  EXPECT_EQ(Bytes(reg, "overlay"), kOverlayBody);
+  EXPECT_EQ(Bytes(reg, "printer"), 0u);
+  ASSERT_EQ(reg["files"].size(), 1u);
+  EXPECT_EQ(reg["files"][0]["windowsPath"], "C:\\Windows\\temp\\letterhead.ovl");
+  EXPECT_EQ(reg["files"][0]["size"], 444 + kOverlayBody);
+
+  uint64_t pageText = std::string("IN;page one;\n").size() + std::string("page two;\n").size();
+  const Json& framed = report["jobs"][1];
+  ASSERT_EQ(framed["insertions"].size(), 1u);
+  EXPECT_EQ(framed["insertions"][0]["bytes"], 6 + kOverlayBody + 4);
+  EXPECT_EQ(framed["insertions"][0]["block"], 4);
+  EXPECT_EQ(Bytes(framed, "printer"), pageText + 6 + kOverlayBody + 4 + 2 * 8);
+
+  const Json& raw = report["jobs"][2];
+  EXPECT_EQ(raw["insertionCount"], 2);
+  EXPECT_EQ(Bytes(raw, "printer"), pageText + 2 * kOverlayBody + 2 * 8);
+
+  // What reached the printer, byte for byte: begin command, body, end command, marker.
+  std::string overlay = sgtest::Slurp(root() + "/C/Windows/temp/letterhead.ovl");
+  std::string body = overlay.substr(444);
+  std::string marker(reinterpret_cast<const char*>(kOverlayMarker), 8);
+  std::string begin(reinterpret_cast<const char*>(kOverlayBeginCommand), 6);
+  std::string end(reinterpret_cast<const char*>(kOverlayEndCommand), 4);
+  std::string expected = "IN;page one;\n" + begin + body + end + marker + "page two;\n" + marker +
+                         "IN;page one;\n" + body + marker + "page two;\n" + body + marker;
+  EXPECT_EQ(sgtest::Slurp(dir_ / "printed.bin"), expected);
+}
+
+TEST_F(ExamplesTest, AccountingJobsAppendOneCheckedLineEach) {
+  Json report = Run({"accounting-standard", "accounting-extended"});
+  const Json& standard = report["jobs"][0];
+  const Json& extended = report["jobs"][1];
+  for (const Json* job : {&standard, &extended}) {
+    ASSERT_EQ((*job)["accounting"].size(), 1u) << job->dump(2);
+    EXPECT_EQ((*job)["accounting"][0]["file"], "C:\\Windows\\temp\\PrintLog\\DemoLog.csv");
+    EXPECT_EQ(Bytes(*job, "printer"),
+              std::string("IN;SP1;PD100,100;\n").size() + std::string("PU;SP0;\n").size());
+  }
+  std::vector<std::string> s = spoolgate::SplitCsv(standard["accounting"][0]["line"]);
+  std::vector<std::string> e = spoolgate::SplitCsv(extended["accounting"][0]["line"]);
+  // sequence, level, format: 2 and 2 for the standard entry, 10 (extra block) and 3 for
+  // the extended one; then the document name the spooler gave for each job.
+  EXPECT_EQ(std::vector<std::string>(s.begin(), s.begin() + 3), (std::vector<std::string>{"1", "2", "2"}));
+  EXPECT_EQ(std::vector<std::string>(e.begin(), e.begin() + 3), (std::vector<std::string>{"2", "10", "3"}));
+  EXPECT_NE(std::find(s.begin(), s.end(), "accounting-standard"), s.end());
+  EXPECT_NE(std::find(e.begin(), e.end(), "Reprint for the site office"), e.end());
+  EXPECT_EQ(standard["records"][1]["record"], "JobLogRecord");
+
+  std::string logDir = root() + "/C/Windows/temp/PrintLog";
+  sgtest::CliResult summary = RunCli({"log", "summary", logDir, "--sum", "value_252"}, dir_.path);
+  ASSERT_EQ(summary.status, 0) << summary.err;
+  // 841 + 594: the two jobs' value252, under the user the spooler gave.
+  size_t alice = summary.out.find("  alice ");
+  ASSERT_NE(alice, std::string::npos) << summary.out;
+  std::string row = summary.out.substr(alice, summary.out.find('\n', alice) - alice);
+  EXPECT_NE(row.find(" 2 jobs  value_252 1435"), std::string::npos) << row;
+  sgtest::CliResult shown = RunCli({"log", "show", logDir, "--from", "2026-12-07T10"}, dir_.path);
+  EXPECT_NE(shown.out.find("accounting-extended"), std::string::npos);
+  EXPECT_EQ(shown.out.find("accounting-standard"), std::string::npos) << shown.out;
+  EXPECT_EQ(RunCli({"log", "summary", logDir, "--sum", "pages"}, dir_.path).status, 2);
+
+  sgtest::CliResult verified = RunCli({"log", "verify", logDir}, dir_.path);
+  EXPECT_EQ(verified.status, 0) << verified.out;
+  EXPECT_EQ(verified.out, "verified 2 lines in 1 file of 1 log: OK\n");
+}
+
+TEST_F(ExamplesTest, LogVerifyNamesAlteredMissingAndTornLines) {
+  Run({"accounting-standard", "accounting-extended", "accounting-standard"});
+  std::string logDir = root() + "/C/Windows/temp/PrintLog";
+  std::string log = sgtest::Slurp(logDir + "/DemoLog.csv");
+  size_t first = log.find("\r\n1,"), second = log.find("\r\n2,"), third = log.find("\r\n3,");
+  ASSERT_TRUE(first != std::string::npos && second != std::string::npos && third != std::string::npos);
+
+  std::string altered = log;
+  altered[altered.find("Project 42")] = 'p';
+  std::ofstream(logDir + "/DemoLog.csv", std::ios::binary | std::ios::trunc) << altered;
+  sgtest::CliResult r = RunCli({"log", "verify", logDir}, dir_.path);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("DemoLog.csv:2 (byte " + std::to_string(first + 2) + "): altered line"),
+            std::string::npos) << r.out;
+
+  // Line 2 removed, and line 3 cut short as a crash would leave it.
+  std::string damaged = log.substr(0, second + 2) + log.substr(third + 2, 40);
+  std::ofstream(logDir + "/DemoLog.csv", std::ios::binary | std::ios::trunc) << damaged;
+  r = RunCli({"log", "verify", logDir}, dir_.path);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find(":3 (byte " + std::to_string(second + 2) + "): torn line"), std::string::npos)
+      << r.out;
+
+  std::string gap = log.substr(0, second + 2) + log.substr(third + 2);
+  std::ofstream(logDir + "/DemoLog.csv", std::ios::binary | std::ios::trunc) << gap;
+  r = RunCli({"log", "verify", logDir}, dir_.path);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("gap: sequence 3 follows 1; missing 2"), std::string::npos) << r.out;
+}
+
+TEST_F(ExamplesTest, ArchiveThatCannotBeCreatedShowsTheMessageAndFailsItsWrites) {
+  dir_.Write("blocked.txt",
+             "JobHeaderRecord jobFlags=JOB_FLAG_ARCHIVE\n"
+             "ArchiveLocationRecord directory='C:\\Windows\\temp' fileName='missing\\name'\n"
+             "ArchiveHeaderRecord\n"
+             "data \"lost\"\n"
+             "EndDoc\n");
+  ASSERT_EQ(RunCli({"capture", "blocked.txt", "-o", "blocked.cap"}, dir_.path).status, 0);
+  Json job = Run({"blocked"}, {}, 1)["jobs"][0];
+  ASSERT_EQ(job["messageBoxes"].size(), 1u);
+  EXPECT_EQ(job["messageBoxes"][0]["text"], "ファイルの作成に失敗しました。");
+  EXPECT_TRUE(job["messageBoxes"][0]["caption"].is_null());
+  ASSERT_EQ(job["failedCalls"].size(), 1u);
+  EXPECT_EQ(job["failedCalls"][0]["block"], 4);
+  EXPECT_EQ(job["result"], "a call failed");
+  EXPECT_TRUE(job["files"].empty());
+}
+
+TEST_F(ExamplesTest, TheRegistryIsKeptBetweenRunsOfOneRoot) {
+  Run({"accounting-standard"});
+  Json second = Run({"accounting-extended"});
+  // The log directory setting written by the first run's plug-in is read by the second.
+  EXPECT_EQ(second["jobs"][0]["accounting"][0]["file"], "C:\\Windows\\temp\\PrintLog\\DemoLog.csv");
+  EXPECT_NE(sgtest::Slurp(root() + "/registry.txt").find("LogFileDirectory"), std::string::npos);
+}
+
+#if !defined(__SANITIZE_ADDRESS__)
+TEST_F(ExamplesTest, ALongCaptureRunsInBoundedMemory) {
+  // 64 MiB is four times the bound: a reader that held the capture would exceed it.
+  dir_.Write("long.txt", "JobHeaderRecord jobFlags=0\ndata pattern size=67108864 block=65536\nEndDoc\n");
+  ASSERT_EQ(RunCli({"capture", "long.txt", "-o", "long.cap"}, dir_.path).status, 0);
+  sgtest::CliResult r = RunCli({"run", "--root", root(), "long.cap"}, dir_.path);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("printer: 1,024 blocks, 67,108,864 bytes"), std::string::npos) << r.out;
+  EXPECT_LT(r.maxRssKib, 16 * 1024);
+}
+#endif
+
+}  // namespace
