@@ -129,7 +129,7 @@ int ResolveLogPrinterName(const PRINTER_INFO_2W* printerInfo, WCHAR* output, DWO
   }
   if (value != NULL) GlobalFree(value);
   if (keyPath != NULL) GlobalFree(keyPath);
-  // A failure leaves the output all zeros, even after a partial composition.
-  if (result == 0) memset(output, 0, capacity * sizeof(WCHAR));
+  // On failure the output is still the all-zero text of the start: composition only
+  // begins once the stored name has been read.
   return result;
 }
