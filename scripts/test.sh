@@ -56,10 +56,24 @@ fi
 if build_preset win64; then
   echo "== test win64 (DLL exports and imports; the Wine suite when present)"
   ctest_summary build/win64 win64
+  echo "== test wine (the real DLLs under Wine)"
+  log=$(mktemp)
+  scripts/wine-tests.sh build/win64 >"$log" 2>&1
+  wine_status=$?
+  grep -E '^\[  (FAILED|PASSED)|^WINE SUITE|^message boxes|^wine time' "$log" | tail -n 25
+  line=$(grep -E '^WINE SUITE: [0-9]+ passed, [0-9]+ failed' "$log" | tail -1)
+  if [[ -n "$line" ]]; then
+    wine_passed=$(sed -E 's/^WINE SUITE: ([0-9]+) passed.*/\1/' <<<"$line")
+    wine_failed=$(sed -E 's/.* ([0-9]+) failed.*/\1/' <<<"$line")
+    run_total=$((run_total + wine_passed + wine_failed))
+    passed_total=$((passed_total + wine_passed))
+  fi
+  ((wine_status == 0)) || failed+=("wine")
+  rm -f "$log"
 fi
 
 if ((${#failed[@]})); then
   echo "SUMMARY: FAILED (${failed[*]}); $passed_total of $run_total tests passed"
   exit 1
 fi
-echo "SUMMARY: OK; $passed_total of $run_total tests passed (host, asan, win64)"
+echo "SUMMARY: OK; $passed_total of $run_total tests passed (host, asan, win64, wine)"
