@@ -99,8 +99,38 @@ static BOOL FormatAndWrite(Emission* emission, QenDrvLogFormatRecordFn format,
   return TRUE;
 }
 
-int WriteStandardJobLog(HANDLE printer, DWORD jobId, const JobLogRecord* record) {
-  StandardLogEntry entry;
+// The entry of one emission: the standard or the extended one, zero-filled.
+union LogEntry {
+  StandardLogEntry standard;
+  ExtendedLogEntry extended;
+};
+
+static BOOL AllocateEntryBuffers(int formatNumber, LogEntry* entry) {
+  if (formatNumber == LOG_FORMAT_EXTENDED) return AllocateExtendedEntryBuffers(&entry->extended);
+  return AllocateStandardEntryBuffers(&entry->standard);
+}
+
+static int FillEntry(int formatNumber, HANDLE printer, DWORD jobId, const JobLogRecord* record,
+                     LogEntry* entry) {
+  if (formatNumber == LOG_FORMAT_EXTENDED) {
+    return FillExtendedLogEntry(printer, jobId, record, &entry->extended);
+  }
+  return FillStandardLogEntry(printer, jobId, record, &entry->standard);
+}
+
+static void FreeEntryBuffers(int formatNumber, LogEntry* entry) {
+  if (formatNumber == LOG_FORMAT_EXTENDED) {
+    FreeExtendedEntryBuffers(&entry->extended);
+  } else {
+    FreeStandardEntryBuffers(&entry->standard);
+  }
+}
+
+// One emission of either entry; the two differ only in the entry, its format number
+// and its level.
+static int EmitJobLog(HANDLE printer, DWORD jobId, const JobLogRecord* record, int formatNumber,
+                      int level) {
+  LogEntry entry;
   memset(&entry, 0, sizeof(entry));
   Emission emission;
   memset(&emission, 0, sizeof(emission));
@@ -112,43 +142,25 @@ int WriteStandardJobLog(HANDLE printer, DWORD jobId, const JobLogRecord* record)
   QenDrvLogWriteRecordFn write = NULL;
   QenDrvLogFormatRecordFn format = NULL;
   if (PrepareEmission(&emission, record, &maxSize, &initialize, &write, &format)) {
-    initialize(LOG_FORMAT_STANDARD, &entry, LOG_INITIALIZE_CONSTANT);
+    initialize(formatNumber, &entry, LOG_INITIALIZE_CONSTANT);
     // A buffer that cannot be allocated ends the emission: the fill writes into every
     // buffer, and the library would read every slot.
-    if (AllocateStandardEntryBuffers(&entry) &&
-        FillStandardLogEntry(printer, jobId, record, &entry) == 1 &&
-        FormatAndWrite(&emission, format, write, LOG_LEVEL_STANDARD, LOG_FORMAT_STANDARD,
-                       &entry, maxSize)) {
+    if (AllocateEntryBuffers(formatNumber, &entry) &&
+        FillEntry(formatNumber, printer, jobId, record, &entry) == 1 &&
+        FormatAndWrite(&emission, format, write, level, formatNumber, &entry, maxSize)) {
       result = 1;
     }
   }
   ReleaseEmission(&emission);
-  FreeStandardEntryBuffers(&entry);
+  FreeEntryBuffers(formatNumber, &entry);
   return result;
 }
 
-int WriteExtendedJobLog(HANDLE printer, DWORD jobId, const JobLogRecord* record) {
-  ExtendedLogEntry entry;
-  memset(&entry, 0, sizeof(entry));
-  Emission emission;
-  memset(&emission, 0, sizeof(emission));
-  if (record == NULL) return 0;
+int WriteStandardJobLog(HANDLE printer, DWORD jobId, const JobLogRecord* record) {
+  return EmitJobLog(printer, jobId, record, LOG_FORMAT_STANDARD, LOG_LEVEL_STANDARD);
+}
 
-  int result = 0;
-  DWORD maxSize = 0;
-  QenDrvLogInitializeInfoFn initialize = NULL;
-  QenDrvLogWriteRecordFn write = NULL;
-  QenDrvLogFormatRecordFn format = NULL;
-  if (PrepareEmission(&emission, record, &maxSize, &initialize, &write, &format)) {
-    initialize(LOG_FORMAT_EXTENDED, &entry, LOG_INITIALIZE_CONSTANT);
-    if (AllocateExtendedEntryBuffers(&entry) &&
-        FillExtendedLogEntry(printer, jobId, record, &entry) == 1 &&
-        FormatAndWrite(&emission, format, write, ExtendedLevel(record), LOG_FORMAT_EXTENDED,
-                       &entry, maxSize)) {
-      result = 1;
-    }
-  }
-  ReleaseEmission(&emission);
-  FreeExtendedEntryBuffers(&entry);
-  return result;
+int WriteExtendedJobLog(HANDLE printer, DWORD jobId, const JobLogRecord* record) {
+  if (record == NULL) return 0;
+  return EmitJobLog(printer, jobId, record, LOG_FORMAT_EXTENDED, ExtendedLevel(record));
 }
