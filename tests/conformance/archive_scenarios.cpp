@@ -195,4 +195,12 @@ TEST_F(Archive, FileOfARunningJobIsNotTakenOverByAnother) {
             Concat({ArchiveHeader(0, 0, 0, 0x01), Data("first job, still first")}));
 }
 
+TEST_F(Archive, ExistingNameInOtherLetterCaseIsTaken) {
+  WriteWindowsFile(Path(u"DRAWING.PLT.rud"), Data("older"));
+  EndAndClose(StartArchiveJob(jobId_, Path(u""), u""));
+  EXPECT_EQ(ListWindowsDirectory(Path(u"")),
+            (std::vector<std::u16string>{u"DRAWING.PLT.rud", u"Drawing.plt00.RUD"}));
+  EXPECT_EQ(ReadWindowsFile(Path(u"DRAWING.PLT.rud")), Data("older"));
+}
+
 }  // namespace

@@ -216,4 +216,22 @@ TEST_F(Win32, LoggingLibraryIsFoundByItsBareName) {
   EXPECT_EQ(GetLastError(), DWORD{ERROR_MOD_NOT_FOUND});
 }
 
+TEST_F(Win32, PathsAreCaseInsensitiveAndLoseTrailingDotsAndSpaces) {
+  WriteWindowsFile(Path(u"Report.RUD"), Data("r"));
+  HANDLE file = Open(Path(u"REPORT.rud"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+  EXPECT_NE(file, INVALID_HANDLE_VALUE);
+  CloseHandle(file);
+  // A path component's trailing dots and spaces are dropped, and '/' separates too.
+  EXPECT_EQ(CreateDirectoryError(Path(u"dot.")), DWORD{ERROR_SUCCESS});
+  EXPECT_TRUE(WindowsDirectoryExists(Path(u"dot")));
+  EXPECT_EQ(CreateDirectoryError(Path(u"space ")), DWORD{ERROR_SUCCESS});
+  EXPECT_TRUE(WindowsDirectoryExists(Path(u"space")));
+  file = Open(Path(u"dot/x.bin"), GENERIC_WRITE, 0, CREATE_ALWAYS);
+  EXPECT_NE(file, INVALID_HANDLE_VALUE);
+  CloseHandle(file);
+  EXPECT_TRUE(ReadWindowsFile(Path(u"dot\\x.bin")));
+  EXPECT_EQ(ListWindowsDirectory(Path(u"")),
+            (std::vector<std::u16string>{u"Report.RUD", u"dot", u"space"}));
+}
+
 }  // namespace
