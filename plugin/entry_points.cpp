@@ -13,14 +13,6 @@
 // reads the pointer at any time, so it is an atomic rather than a plain global.
 static std::atomic<JobContext*> lastJobContext{NULL};
 
-JobContext* JobFromHandle(HANDLE job) {
-  // The spooler only passes handles we returned; a null or foreign handle (or one
-  // whose context was closed) is refused instead of being written through.
-  JobContext* context = (JobContext*)job;
-  if (context == NULL || context->signature != JOB_CONTEXT_SIGNATURE) return NULL;
-  return context;
-}
-
 static void CloseJobFile(HANDLE* file) {
   // A closed handle is marked invalid so that a second end or abort neither writes to
   // it nor closes it again.

@@ -159,6 +159,8 @@ static BOOL RouteData(JobContext* context, const void* data, DWORD size) {
   return WriteToDestination(context, data, size);
 }
 
+static BOOL DispatchBlock(JobContext* context, const void* data, DWORD size);
+
 extern "C" BOOL WINAPI DrvSplWritePrinter(HANDLE job, LPVOID data, DWORD size, LPDWORD written) {
   // The spooler is always told that the whole block was taken, whatever follows.
   if (written != NULL) *written = size;
@@ -166,7 +168,15 @@ extern "C" BOOL WINAPI DrvSplWritePrinter(HANDLE job, LPVOID data, DWORD size, L
   if (context == NULL) return FALSE;
   context->writeCount++;
   if (data == NULL && size != 0) return FALSE;
+  // Most blocks of most jobs take this path: it stays ahead of the dispatch, so that it
+  // carries nothing of the other states' frames.
+  if (context->state == STATE_PASS_THROUGH) return WriteToPrinter(context, data, size);
+  return DispatchBlock(context, data, size);
+}
 
+// The states other than pass-through, kept out of line (see DrvSplWritePrinter).
+static __attribute__((noinline)) BOOL DispatchBlock(JobContext* context, const void* data,
+                                                     DWORD size) {
   switch (context->state) {
     case STATE_HEADER:
       return TakeJobHeader(context, data, size);
