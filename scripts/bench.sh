@@ -1,0 +1,171 @@
+#!/usr/bin/env bash
+# Builds the host-release preset and prints the performance figures, one "name: value"
+# line each, then the ratios with their targets. Every ratio compares two benchmarks
+# measured in the same run, their repetitions interleaved in random order, by medians.
+#
+#   scripts/bench.sh [--quick] [--no-build] [--no-run-tool]
+#
+# --quick       fewer repetitions (a smoke run; the ratios are noisier)
+# --no-build    use the binaries already in build/host-release
+# --no-run-tool skip the `spoolgate run` row (it writes about 3 GiB under build/)
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+build="$here/build/host-release"
+reps=15
+capture_mib=1024
+do_build=1
+do_run_tool=1
+for arg in "$@"; do
+  case "$arg" in
+    --quick) reps=5 ;;
+    --no-build) do_build=0 ;;
+    --no-run-tool) do_run_tool=0 ;;
+    *) echo "usage: $0 [--quick] [--no-build] [--no-run-tool]" >&2; exit 2 ;;
+  esac
+done
+
+if [ "$do_build" = 1 ]; then
+  cmake --preset host-release >/dev/null
+  cmake --build --preset host-release -j2 --target spoolgate_bench spoolgate_bench_counts \
+    spoolgate_job_memory spoolgate_cli ruzoravu64 >/dev/null
+fi
+
+work="$build/bench/work"
+rm -rf "$work"
+mkdir -p "$work"
+cleanup() { rm -rf "$work"; }
+trap cleanup EXIT
+export SPOOLGATE_BENCH_ROOT="$work/root"
+
+echo "machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg) at start"
+
+# --- counted figures ------------------------------------------------------------------
+"$build/bench/spoolgate_bench_counts"
+
+# --- memory per job: peak resident memory of a process holding N open jobs -------------
+declare -A rss
+for n in 1 100 10000; do
+  out=$("$build/bench/spoolgate_job_memory" "$n")
+  rss[$n]=$(awk '/^peak_rss_bytes:/ {print $2}' <<<"$out")
+  table=$(awk '/^harness_bytes:/ {print $2}' <<<"$out")
+  echo "peak_rss_${n}_jobs_bytes: ${rss[$n]}"
+  [ "$n" = 10000 ] && harness10k=$table
+  [ "$n" = 1 ] && harness1=$table
+done
+context=$("$build/bench/spoolgate_bench_counts" | awk '/^job_context_bytes:/ {print $2}')
+awk -v a="${rss[1]}" -v b="${rss[10000]}" -v h1="$harness1" -v h2="$harness10k" -v c="$context" 'BEGIN {
+  per = (b - a - (h2 - h1)) / 9999
+  printf "rss_growth_per_job_bytes: %.0f\n", per
+  printf "rss_growth_per_job_over_context_bytes: %.0f (allocator rounding allowed: 16-byte chunk header and alignment)\n", per - c
+}'
+
+# --- timed figures -----------------------------------------------------------------------
+json="$work/bench.json"
+"$build/bench/spoolgate_bench" --benchmark_repetitions="$reps" \
+  --benchmark_enable_random_interleaving=true --benchmark_min_time=0.05 \
+  --benchmark_report_aggregates_only=true --benchmark_format=json \
+  --benchmark_out="$json" --benchmark_out_format=json >/dev/null 2>"$work/bench.err" || {
+  cat "$work/bench.err" >&2
+  exit 1
+}
+
+# --- spoolgate run on a 1 GiB archive capture, beside cp of the same data -----------------
+runline=""
+if [ "$do_run_tool" = 1 ]; then
+  run="$work/run"
+  mkdir -p "$run"
+  cat >"$run/big.job" <<JOB
+JobHeaderRecord jobFlags=JOB_FLAG_ARCHIVE
+ArchiveLocationRecord directory='C:\\Bench' fileName='big' documentName='big'
+ArchiveHeaderRecord
+data pattern size=$((capture_mib * 1048576)) seed=1 block=65536
+EndDoc
+JOB
+  "$build/tools/spoolgate" capture "$run/big.job" -o "$run/big.cap" >/dev/null
+  # Three rounds, run and cp alternating; each starts with the dirty pages written out.
+  for round in 1 2 3; do
+    sync
+    /usr/bin/time -f "%e %M" -o "$run/time.run" \
+      "$build/tools/spoolgate" run "$run/big.cap" --root "$run/root" --no-progress >/dev/null
+    runline+="$(cat "$run/time.run") "
+    rm -rf "$run/root"
+    sync
+    /usr/bin/time -f "%e %M" -o "$run/time.cp" cp "$run/big.cap" "$run/copy.cap"
+    runline+="$(cat "$run/time.cp") "
+    rm -f "$run/copy.cap"
+  done
+  rm -f "$run/big.cap"
+fi
+
+python3 - "$json" "$capture_mib" "$runline" <<'PY'
+import json, statistics, sys
+
+data = json.load(open(sys.argv[1]))
+median = {}
+for b in data["benchmarks"]:
+    if b.get("aggregate_name") == "median":
+        # Wall time where the benchmark asked for it (it waits for the disk), else the
+        # thread's CPU time, which other load on the machine disturbs far less.
+        wall = b["run_name"].endswith("/real_time")
+        name = b["run_name"].replace("/real_time", "")
+        scale = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[b["time_unit"]]
+        median[name] = b["real_time" if wall else "cpu_time"] * scale  # nanoseconds
+
+def ns(name):
+    return median[name]
+
+for name in sorted(median):
+    print(f"{name}_ns: {median[name]:.1f}")
+
+results = []
+def ratio(label, value, op, target):
+    ok = value <= target if op == "<=" else value >= target
+    results.append(ok)
+    print(f"{label}: {value:.3f} (target {op} {target}) {'ok' if ok else 'MISSED'}")
+
+print("job_pass_through_us: %.2f" % (ns("BM_Job_PassThrough") / 1e3))
+print("job_archive_101_tests_us: %.1f" % (ns("BM_Job_Archive101") / 1e3))
+print("file_open_close_us: %.2f" % (ns("BM_FileOpenClose") / 1e3))
+print("job_archive_101_tests_per_open_close: %.1f" % (ns("BM_Job_Archive101") / ns("BM_FileOpenClose")))
+print("emission_logger_us: %.1f" % (ns("BM_Emission_Logger") / 1e3))
+print("emission_minimal_append_us: %.1f" % (ns("BM_Emission_MinimalAppend") / 1e3))
+
+print("--- ratios (medians, same run) ---")
+for size, target in (("64", 1.15), ("4096", 1.05), ("65536", 1.05)):
+    ratio(f"pass_through_{size}_plugin_over_direct",
+          ns(f"BM_PassThrough_Plugin/{size}") / ns(f"BM_PassThrough_Direct/{size}"), "<=", target)
+for size in ("64", "4096", "65536"):
+    print("state5_printer_%s_over_direct_write_printer: %.3f" % (
+        size, ns(f"BM_Route_State5Printer/{size}") / ns(f"BM_PassThrough_Direct/{size}")))
+    print("archive_%s_over_host_write_file: %.3f" % (
+        size, ns(f"BM_Route_Archive/{size}") / ns(f"BM_Route_HostWriteFile/{size}")))
+    if size != "65536":
+        print("archive_%s_throughput_of_posix_write: %.3f" % (
+            size, ns(f"BM_Route_PosixWrite/{size}") / ns(f"BM_Route_Archive/{size}")))
+print("posix_write_65536_behind_header_over_aligned: %.3f" % (
+    ns("BM_Route_PosixWrite/65536") / ns("BM_Route_PosixWriteAligned/65536")))
+ratio("archive_65536_throughput_of_posix_write",
+      ns("BM_Route_PosixWrite/65536") / ns("BM_Route_Archive/65536"), ">=", 0.95)
+ratio("overlay_raw_insertion_1MiB_over_read_256",
+      ns("BM_Overlay_RawInsertion") / ns("BM_Overlay_Read256"), "<=", 1.10)
+ratio("emission_over_minimal_append",
+      ns("BM_Emission_Logger") / ns("BM_Emission_MinimalAppend"), "<=", 2.0)
+
+fields = sys.argv[3].split()
+if fields:
+    mib = int(sys.argv[2])
+    runs = [(float(fields[i]), int(fields[i + 1])) for i in range(0, len(fields), 4)]
+    cps = [(float(fields[i + 2]), int(fields[i + 3])) for i in range(0, len(fields), 4)]
+    run_s = statistics.median(t for t, _ in runs)
+    cp_s = statistics.median(t for t, _ in cps)
+    peak_kib = max(m for _, m in runs)
+    print(f"spoolgate_run_{mib}MiB_s: {run_s:.2f}")
+    print(f"cp_{mib}MiB_s: {cp_s:.2f}")
+    print(f"spoolgate_run_MiB_per_s: {mib / run_s:.0f}")
+    print(f"cp_MiB_per_s: {mib / cp_s:.0f}")
+    ratio("spoolgate_run_throughput_of_cp", cp_s / run_s, ">=", 0.8)
+    ratio("spoolgate_run_peak_rss_MiB", peak_kib / 1024, "<=", 16)
+print("--- %d of %d targets met ---" % (sum(results), len(results)))
+PY
+echo "machine: load average $(cut -d' ' -f1-3 /proc/loadavg) at end"
