@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -265,6 +266,147 @@ void BM_Emission_MinimalAppend(benchmark::State& state) {
   }
 }
 
+// --- side-by-side pairs -------------------------------------------------------------------
+//
+// Each pair alternates batches of its two operations inside one benchmark, so that both
+// see the same machine at the same moments; it reports the ratio of their summed times
+// (counter "ratio") and each side's time per operation ("a_ns", "b_ns"). CPU-bound
+// pairs sum the thread's CPU time, the emission pair wall time.
+
+uint64_t NowNs(clockid_t clock) {
+  timespec ts;
+  clock_gettime(clock, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
+}
+
+template <typename A, typename B>
+void RunPair(benchmark::State& state, int batch, clockid_t clock, A&& a, B&& b) {
+  uint64_t ta = 0, tb = 0;
+  for (auto _ : state) {
+    uint64_t t0 = NowNs(clock);
+    for (int i = 0; i < batch; ++i) a();
+    uint64_t t1 = NowNs(clock);
+    for (int i = 0; i < batch; ++i) b();
+    uint64_t t2 = NowNs(clock);
+    ta += t1 - t0;
+    tb += t2 - t1;
+  }
+  double ops = static_cast<double>(state.iterations()) * batch;
+  state.counters["ratio"] = tb ? static_cast<double>(ta) / static_cast<double>(tb) : 0;
+  state.counters["a_ns"] = static_cast<double>(ta) / ops;
+  state.counters["b_ns"] = static_cast<double>(tb) / ops;
+}
+
+// DrvSplWritePrinter in state 1 against WritePrinter, both into the count-only sink.
+void BM_Pair_PassThrough(benchmark::State& state) {
+  Bytes block = BlockOf(state);
+  DWORD size = static_cast<DWORD>(block.size());
+  HANDLE job = StartPassThroughJob(g_printer);
+  RunPair(state, 4096, CLOCK_THREAD_CPUTIME_ID,
+          [&] {
+            DWORD written = 0;
+            benchmark::DoNotOptimize(DrvSplWritePrinter(job, block.data(), size, &written));
+          },
+          [&] {
+            DWORD written = 0;
+            benchmark::DoNotOptimize(WritePrinter(g_printer, block.data(), size, &written));
+          });
+  DrvSplAbort(job);
+  DrvSplClose(job);
+}
+
+// A file of the archive's layout written by plain write(), rewound like the archive.
+struct PosixSink {
+  int fd = -1;
+  uint64_t sinceRewind = 0;
+  explicit PosixSink(const Bytes& header) {
+    std::string path = HostMapPath(std::u16string(kRouteDirectory) + u"\\pair.bin");
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0 || ::write(fd, header.data(), header.size()) < 0) Die("cannot create " + path);
+  }
+  ~PosixSink() { ::close(fd); }
+  void Write(const Bytes& block) {
+    benchmark::DoNotOptimize(::write(fd, block.data(), block.size()));
+    if ((sinceRewind += block.size()) >= kRewindBytes) {
+      ::lseek(fd, static_cast<off_t>(sizeof(ArchiveHeaderRecord)), SEEK_SET);
+      sinceRewind = 0;
+    }
+  }
+};
+
+// Data routing in state 5 into the archive file (flags 6) against plain write() of the
+// same blocks into a file of the same layout on the same disk.
+void BM_Pair_ArchiveVsPosix(benchmark::State& state) {
+  Bytes block = BlockOf(state);
+  DWORD size = static_cast<DWORD>(block.size());
+  HANDLE job = DrvSplStartDoc(g_printer, kJobId);
+  SendBlock(job, sgtest::JobHeader(JOB_FLAG_ARCHIVE | JOB_FLAG_ACCOUNTING));
+  SendBlock(job, sgtest::ArchiveLocation(kRouteDirectory, u"", u""));
+  Bytes header = sgtest::ArchiveHeader();
+  SendBlock(job, header);
+  HANDLE file = static_cast<JobContext*>(job)->archiveFile;
+  if (file == INVALID_HANDLE_VALUE) Die("no archive file");
+  uint64_t sinceRewind = 0;
+  {
+    PosixSink posix(header);
+    int batch = static_cast<int>((1u << 20) / block.size());  // 1 MiB a side
+    RunPair(state, batch < 1 ? 1 : batch, CLOCK_THREAD_CPUTIME_ID,
+            [&] {
+              DWORD written = 0;
+              benchmark::DoNotOptimize(DrvSplWritePrinter(job, block.data(), size, &written));
+              if ((sinceRewind += size) >= kRewindBytes) {
+                SetFilePointer(file, sizeof(ArchiveHeaderRecord), nullptr, FILE_BEGIN);
+                sinceRewind = 0;
+              }
+            },
+            [&] { posix.Write(block); });
+  }
+  DrvSplAbort(job);
+  DrvSplClose(job);
+  RemoveFilesIn(kRouteDirectory);
+}
+
+// Raw insertion of the 1 MiB overlay at a marker against one read of the file in
+// 256-byte chunks.
+void BM_Pair_OverlayVsRead(benchmark::State& state) {
+  HANDLE job = StartRawOverlayJob(g_printer, kOverlayPath);
+  Bytes marker = sgtest::Marker();
+  std::string path = HostMapPath(kOverlayPath);
+  RunPair(state, 1, CLOCK_THREAD_CPUTIME_ID, [&] { SendBlock(job, marker); },
+          [&] {
+            int fd = ::open(path.c_str(), O_RDONLY);
+            if (fd < 0) Die("cannot open the overlay");
+            char chunk[256];
+            while (::read(fd, chunk, sizeof chunk) > 0) benchmark::ClobberMemory();
+            ::close(fd);
+          });
+  DrvSplEndDoc(job);
+  DrvSplClose(job);
+}
+
+// One accounting emission (a whole accounting job) against the minimal flushed append.
+void BM_Pair_EmissionVsAppend(benchmark::State& state) {
+  Bytes header = sgtest::JobHeader(JOB_FLAG_ACCOUNTING);
+  JobLogRecord record = sgtest::NewJobLog();
+  Bytes log = sgtest::AsBytes(record);
+  std::string path = HostMapPath(u"C:\\Bench\\minimal.csv");
+  RunPair(state, 1, CLOCK_MONOTONIC,
+          [&] {
+            HANDLE job = DrvSplStartDoc(g_printer, kJobId);
+            SendBlock(job, header);
+            SendBlock(job, log);
+            DrvSplEndDoc(job);
+            DrvSplClose(job);
+          },
+          [&] {
+            int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
+            if (fd < 0) Die("cannot open " + path);
+            if (::write(fd, g_logLine.data(), g_logLine.size()) < 0) Die("write");
+            ::fsync(fd);
+            ::close(fd);
+          });
+}
+
 // Everything the benchmarks share, made once before they run.
 void SetUpBenchHost() {
   g_printer = ResetBenchHost();
@@ -314,6 +456,10 @@ BENCHMARK(BM_Overlay_RawInsertion);
 BENCHMARK(BM_Overlay_Read256);
 BENCHMARK(BM_Emission_Logger)->UseRealTime();
 BENCHMARK(BM_Emission_MinimalAppend)->UseRealTime();
+BENCHMARK(BM_Pair_PassThrough)->Arg(64)->Arg(4096)->Arg(65536);
+BENCHMARK(BM_Pair_ArchiveVsPosix)->Arg(64)->Arg(4096)->Arg(65536);
+BENCHMARK(BM_Pair_OverlayVsRead);
+BENCHMARK(BM_Pair_EmissionVsAppend)->UseRealTime();
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
