@@ -113,9 +113,10 @@ static uint64_t ReadSequenceFile(HANDLE sequence) {
   return ParseSequence(text, read);
 }
 
-// Best effort: the log's own last line also tells the number, so a failure here only
-// matters when the log is rotated before the next write.
-static void WriteSequenceFile(HANDLE sequence, uint64_t value) {
+// Best effort: the log's own last line also tells the number, so the file only has to
+// be on disk when the log is about to be rotated away (durable then, flushed before
+// the rename); after an ordinary append it is written without a flush of its own.
+static void WriteSequenceFile(HANDLE sequence, uint64_t value, BOOL durable) {
   char text[LOG_SEQUENCE_DIGITS + 2];
   for (int i = LOG_SEQUENCE_DIGITS - 1; i >= 0; --i) {
     text[i] = (char)('0' + value % 10);
@@ -125,7 +126,7 @@ static void WriteSequenceFile(HANDLE sequence, uint64_t value) {
   text[LOG_SEQUENCE_DIGITS + 1] = '\n';
   if (SeekTo(sequence, 0) && WriteAll(sequence, text, sizeof(text))) {
     SetEndOfFile(sequence);
-    FlushFileBuffers(sequence);
+    if (durable) FlushFileBuffers(sequence);
   }
 }
 
@@ -250,6 +251,8 @@ static BOOL AppendLocked(const LogPaths* paths, HANDLE sequence, uint64_t limit,
   // limit then goes into the fresh file rather than making empty generations.
   if (size > sizeof(kByteOrderMark) + headerBytes && size + lineBytes > limit) {
     CloseHandle(log);
+    // The new file starts empty, so the number of the last line must survive the rename.
+    WriteSequenceFile(sequence, next - 1, TRUE);
     // The current file is renamed only while no handle of ours is open on it; if it
     // cannot be renamed the line still goes into it: a log over its size loses nothing.
     RotateLog(paths);
@@ -291,7 +294,7 @@ static BOOL AppendLocked(const LogPaths* paths, HANDLE sequence, uint64_t limit,
     FlushFileBuffers(log);
   }
   CloseHandle(log);
-  if (ok) WriteSequenceFile(sequence, next);
+  if (ok) WriteSequenceFile(sequence, next, FALSE);
   return ok;
 }
 
