@@ -53,6 +53,24 @@ if build_preset asan; then
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest_summary build/asan asan
 fi
+if build_preset tsan; then
+  echo "== test tsan"
+  TSAN_OPTIONS=halt_on_error=1 ctest_summary build/tsan tsan
+fi
+if build_preset fuzz; then
+  echo "== test fuzz (every committed input replayed, then 20 s per target)"
+  ctest_summary build/fuzz fuzz-replay
+  log=$(mktemp)
+  SKIP_BUILD=1 scripts/fuzz.sh "${FUZZ_SECONDS:-20}" >"$log" 2>&1
+  fuzz_status=$?
+  cat "$log"
+  fuzz_ok=$(grep -cE '^fuzz [a-z_]+: ok' "$log")
+  fuzz_bad=$(grep -cE '^fuzz [a-z_]+: FAILED' "$log")
+  run_total=$((run_total + fuzz_ok + fuzz_bad))
+  passed_total=$((passed_total + fuzz_ok))
+  ((fuzz_status == 0)) || failed+=("fuzz")
+  rm -f "$log"
+fi
 if build_preset win64; then
   echo "== test win64 (DLL exports and imports; the Wine suite when present)"
   ctest_summary build/win64 win64
@@ -76,4 +94,4 @@ if ((${#failed[@]})); then
   echo "SUMMARY: FAILED (${failed[*]}); $passed_total of $run_total tests passed"
   exit 1
 fi
-echo "SUMMARY: OK; $passed_total of $run_total tests passed (host, asan, win64, wine)"
+echo "SUMMARY: OK; $passed_total of $run_total tests passed (host, asan, tsan, fuzz, win64, wine)"

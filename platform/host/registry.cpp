@@ -330,19 +330,24 @@ extern "C" LSTATUS WINAPI RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD rese
 }
 
 // RegCloseKey - closing a predefined key succeeds and does nothing, as on Windows.
+// An injected failure is reported, but a valid key is released all the same: a caller
+// can do nothing else with a key it is done with, so a fault sweep must not see the
+// failed close as a key the product left open.
 extern "C" LSTATUS WINAPI RegCloseKey(HKEY key) {
-  if (DWORD error = hostimpl::CountCall(HostOp::Registry)) return static_cast<LSTATUS>(error);
+  DWORD injected = hostimpl::CountCall(HostOp::Registry);
   if (key == HKEY_LOCAL_MACHINE || key == HKEY_CLASSES_ROOT || key == HKEY_CURRENT_USER ||
       key == HKEY_USERS) {
-    return ERROR_SUCCESS;
+    return injected ? static_cast<LSTATUS>(injected) : ERROR_SUCCESS;
   }
   std::lock_guard<std::mutex> lock(g_mutex);
   auto* h = reinterpret_cast<KeyHandle*>(key);
-  if (key == nullptr || g_handles.erase(h) == 0) return ERROR_INVALID_HANDLE;
+  if (key == nullptr || g_handles.erase(h) == 0) {
+    return injected ? static_cast<LSTATUS>(injected) : ERROR_INVALID_HANDLE;
+  }
   h->magic = 0;
   delete h;
   hostimpl::AddOpenHandle(-1);
-  return ERROR_SUCCESS;
+  return injected ? static_cast<LSTATUS>(injected) : ERROR_SUCCESS;
 }
 
 namespace hostimpl {
