@@ -1,6 +1,7 @@
 // Fuzz target: whole jobs through the plug-in's exports, the real logging library
 // loaded by name. Input: a setup byte, then operations (records with fuzz fields, raw
-// blocks of any size, markers, page calls, the end or abort of a job) on two job slots.
+// blocks of any size, markers, page calls, the end or abort of a job, failing calls) on
+// two job slots.
 #include "fuzz/fuzz_support.h"
 #include "platform/win32.h"
 #include "plugin/exports.h"
@@ -36,6 +37,7 @@ struct Job {
 };
 
 HANDLE g_printer = nullptr;
+bool g_faultArmed = false;
 DWORD g_jobId = 7;
 
 template <typename Record>
@@ -54,8 +56,11 @@ std::u16string PickText(Input& in, const char16_t* const* table, size_t tableSiz
 void Send(Job& job, const std::vector<uint8_t>& block, bool nullData = false) {
   if (job.handle == nullptr) {
     job.handle = DrvSplStartDoc(g_printer, g_jobId);
-    if (job.handle == nullptr) sgfuzz::Fail("DrvSplStartDoc failed without a fault");
     if (MyDrvSplStartDoc() != job.handle) sgfuzz::Fail("MyDrvSplStartDoc is not the newest job");
+    if (job.handle == nullptr) {
+      if (!g_faultArmed) sgfuzz::Fail("DrvSplStartDoc failed without a fault");
+      return;  // no job to send to, as the spooler would see it
+    }
   }
   DWORD written = 0xDEADBEEF;
   const void* data = nullData ? nullptr : static_cast<const void*>(block.data());
@@ -112,6 +117,19 @@ void Setup(Input& in) {
   if (setup & 0x80) HostSetPlatformVersion(5, 1, 2600);
 }
 
+// Makes a later allocation, file, registry, printer or library call fail, once or
+// from then on: whatever fails, the jobs must still end without a leak or open handle.
+void ArmFault(Input& in) {
+  static const DWORD kErrors[] = {ERROR_NOT_ENOUGH_MEMORY, ERROR_DISK_FULL, ERROR_ACCESS_DENIED,
+                                  ERROR_PATH_NOT_FOUND, ERROR_SHARING_VIOLATION,
+                                  ERROR_READ_FAULT, ERROR_ALREADY_EXISTS};
+  uint8_t what = in.U8();
+  HostOp op = static_cast<HostOp>(what % static_cast<unsigned>(HostOp::Count));
+  uint8_t nth = in.U8();
+  HostFailNth(op, 1 + nth % 64, kErrors[(what >> 4) % 7], (nth & 0x80) != 0);
+  g_faultArmed = true;
+}
+
 void SetLogSetting(Input& in) {
   uint8_t which = in.U8();
   std::vector<uint8_t> data = in.Bytes(in.U16() % 600);
@@ -134,6 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   sgfuzz::ResetSandbox();
   HostMapLibrary(u"ruzoravu64.dll", LOGGER_LIBRARY_PATH);
   Input in(data, size);
+  g_faultArmed = false;
   Setup(in);
   uint64_t liveAtStart = HostLiveAllocations();
 
@@ -216,10 +235,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 12: EndJob(job, false, in.U8()); break;
       case 13: EndJob(job, true, in.U8()); break;
       case 14: SetLogSetting(in); break;
-      default: Send(job, {}, (op & 0x20) != 0); break;  // empty block, or a null one
+      default:
+        if (op & 0x40) {
+          ArmFault(in);
+        } else {
+          Send(job, {}, (op & 0x20) != 0);  // empty block, or a null one
+        }
+        break;
     }
   }
   for (Job& job : jobs) EndJob(job, false, 0);
+  HostClearFaults();
 
   if (HostOpenHandleCount() != 0) sgfuzz::Fail("a file or key is still open after the jobs");
   if (HostLiveAllocations() != liveAtStart) sgfuzz::Fail("memory leaked by the jobs");

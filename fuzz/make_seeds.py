@@ -56,6 +56,7 @@ def start_page(slot=0): return op(10, slot)
 def end_page(slot=0): return op(11, slot)
 def end_doc(slot=0, extra=0): return op(12, slot) + bytes([extra])
 def abort(slot=0, extra=0): return op(13, slot) + bytes([extra])
+def fault(what, nth): return bytes([0x4F, what, nth])
 def setting(which, data): return op(14) + bytes([which]) + u16(len(data)) + data
 
 DATA = b'IN;SP1;PA0,0;PD2000,0,2000,2000;\n'
@@ -86,6 +87,13 @@ JOB_SEEDS = {
         end_doc(0) + end_doc(1),
     'high-job-flag': bytes([0]) + header(0x83) + overlay_control(0) +
         archive_location(0, 'hi') + archive_header() + raw(DATA) + end_doc(0, 3),
+    # HostOp order: Alloc, CreateFile, ReadFile, WriteFile, SetFilePointer,
+    # CreateDirectory, Registry, WritePrinter, GetJob, GetPrinter, LoadLibrary, ...
+    'archive-with-write-fault': bytes([0]) + fault(3, 3) + header(6) +
+        archive_location(1, 'faulted') + archive_header() + raw(DATA) + raw(DATA) +
+        job_log(0x01) + end_doc(),
+    'accounting-with-alloc-fault': bytes([0]) + fault(0, 4) + header(4) + job_log(0x19) +
+        raw(DATA) + end_doc(),
     'short-records': bytes([0]) + header(7) + raw(b'\x04') + raw(b'C') + raw(b'') +
         raw(bytes(2779)) + end_doc(),
 }
