@@ -60,10 +60,13 @@ HANDLE CreateArchiveFile(const WCHAR* path, const WCHAR* directory) {
 }
 
 // Puts the header over the first bytes of the file. A failed write is not reported:
-// the data still has its place behind the header, and the job goes on.
+// the data still has its place behind the header, and the job goes on. When the file
+// pointer cannot be moved to the start, the header is not written at all: written
+// where the pointer stands (behind the data at the end of the job) it would add 380
+// bytes to the print data that a reprint would send to the printer.
 static void WriteArchiveHeader(HANDLE file, const ArchiveHeaderRecord* header) {
+  if (SetFilePointer(file, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER) return;
   DWORD written = 0;
-  SetFilePointer(file, 0, NULL, FILE_BEGIN);
   WriteFile(file, header, sizeof(*header), &written, NULL);
 }
 

@@ -72,6 +72,19 @@ TEST_F(ArchiveJobTest, PageCountWithoutTailRecordBecomesTotalPages) {
   DrvSplClose(job);
 }
 
+TEST_F(ArchiveJobTest, HeaderThatCannotBeRewrittenInPlaceIsNotAppendedToTheData) {
+  const Bytes received = ArchiveHeader(1, 0, 0x99);
+  const Bytes data = Pattern(500, 4);
+  HANDLE job = StartArchiveJob(jobId_, u"C:\\Jobs", u"", u"", received);
+  EXPECT_TRUE(Send(job, data));
+  EndPages(job, 2);
+  HostFailNth(HostOp::SetFilePointer, 1, ERROR_INVALID_PARAMETER);
+  DrvSplEndDoc(job);
+  EXPECT_EQ(WindowsFile(u"C:\\Jobs\\Drawing.plt.RUD"), Concat({received, data}));
+  EXPECT_EQ(HostOpenHandleCount(), 0u);
+  DrvSplClose(job);
+}
+
 TEST_F(ArchiveJobTest, AbortedJobKeepsTheHeaderAsReceived) {
   const Bytes received = ArchiveHeader(1, 1, 0x99);
   const Bytes data = Pattern(700, 3);
