@@ -3,6 +3,15 @@
 
 namespace sgconf {
 
+// The same on both platforms: every test directory lies under this one.
+std::u16string TestRoot() { return u"C:\\spoolgate-tests"; }
+
+std::u16string WindowsDirectory() {
+  WCHAR buffer[MAX_PATH];
+  UINT n = GetWindowsDirectoryW(buffer, MAX_PATH);
+  return std::u16string(reinterpret_cast<const char16_t*>(buffer), n);
+}
+
 std::string Utf8(const std::u16string& text) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {

@@ -14,7 +14,7 @@
 namespace sgconf {
 namespace {
 
-const std::u16string kTestRoot = u"C:\\spoolgate-tests";
+
 
 std::string currentRoot;
 
@@ -35,13 +35,6 @@ const PluginExports& Plugin() {
 
 bool OnWindows() { return false; }
 
-std::u16string TestRoot() { return kTestRoot; }
-
-std::u16string WindowsDirectory() {
-  WCHAR buffer[MAX_PATH];
-  UINT n = GetWindowsDirectoryW(buffer, MAX_PATH);
-  return std::u16string(reinterpret_cast<const char16_t*>(buffer), n);
-}
 
 void PlatformReset() {
   static bool registered = (std::atexit(RemoveRoot), true);
@@ -56,7 +49,7 @@ void PlatformReset() {
 #ifdef SPOOLGATE_LOGGER_PATH
   HostMapLibrary(u"ruzoravu64.dll", SPOOLGATE_LOGGER_PATH);
 #endif
-  MakeWindowsDirectory(kTestRoot);
+  MakeWindowsDirectory(TestRoot());
 }
 
 HANDLE AddPrinter(std::optional<std::u16string> server, const std::u16string& name,

@@ -13,7 +13,7 @@
 namespace sgconf {
 namespace {
 
-const std::u16string kTestRoot = u"C:\\spoolgate-tests";
+
 const std::u16string kCsrProvider =
     u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Print\\Providers\\Client Side "
     u"Rendering Print Provider";
@@ -137,18 +137,11 @@ const PluginExports& Plugin() {
 
 bool OnWindows() { return true; }
 
-std::u16string TestRoot() { return kTestRoot; }
-
-std::u16string WindowsDirectory() {
-  WCHAR buffer[MAX_PATH];
-  UINT n = GetWindowsDirectoryW(buffer, MAX_PATH);
-  return std::u16string(reinterpret_cast<const char16_t*>(buffer), n);
-}
 
 void PlatformReset() {
   SpoolDoubleReset();
-  DeleteTree(kTestRoot);
-  if (!CreateDirectoryW(W(kTestRoot), nullptr)) Fatal("cannot create", kTestRoot);
+  DeleteTree(TestRoot());
+  if (!CreateDirectoryW(W(TestRoot()), nullptr)) Fatal("cannot create", TestRoot());
   DeleteTree(WindowsDirectory() + u"\\temp\\PrintLog");
   RegDeleteTreeW(HKEY_LOCAL_MACHINE, W(u"SOFTWARE\\TALVOK"));
   RegDeleteKeyW(HKEY_LOCAL_MACHINE, W(u"SOFTWARE\\TALVOK"));
