@@ -23,8 +23,10 @@ static void CloseJobFile(HANDLE* file) {
 
 extern "C" HANDLE WINAPI DrvSplStartDoc(HANDLE printer, DWORD jobId) {
   JobContext* context = (JobContext*)GlobalAlloc(GMEM_FIXED, sizeof(JobContext));
-  lastJobContext.store(context, std::memory_order_release);
-  if (context == NULL) return NULL;
+  if (context == NULL) {
+    lastJobContext.store(NULL, std::memory_order_release);
+    return NULL;
+  }
   // Zero-filled, so that records that never arrive (or arrive short) read as zeros:
   // a missing JobLogRecord gives an empty, terminated record to the accounting fill.
   memset(context, 0, sizeof(*context));
@@ -39,6 +41,9 @@ extern "C" HANDLE WINAPI DrvSplStartDoc(HANDLE printer, DWORD jobId) {
   context->overlayInserted = 0;
   context->archiveFile = INVALID_HANDLE_VALUE;
   context->pageCount = 0;
+  // Published only once it is filled in: code on another thread that reads it through
+  // MyDrvSplStartDoc never sees a half-made context.
+  lastJobContext.store(context, std::memory_order_release);
   return (HANDLE)context;
 }
 
