@@ -144,6 +144,11 @@ const SweepCase kSweeps[] = {
     {"Registry", HostOp::Registry, ERROR_ACCESS_DENIED},
     {"CreateDirectory", HostOp::CreateDirectory, ERROR_DISK_FULL},
     {"SetFilePointer", HostOp::SetFilePointer, ERROR_NEGATIVE_SEEK},
+    {"GetJob", HostOp::GetJob, ERROR_INVALID_PARAMETER},
+    {"GetPrinter", HostOp::GetPrinter, ERROR_INVALID_HANDLE},
+    {"LoadLibrary", HostOp::LoadLibrary, ERROR_MOD_NOT_FOUND},
+    {"FlushFile", HostOp::FlushFile, ERROR_DISK_FULL},
+    {"LockFile", HostOp::LockFile, ERROR_LOCK_VIOLATION},
 };
 
 TEST_F(FaultSweepTest, ArchiveJobWithFramedOverlayAndExtendedEntry) {
