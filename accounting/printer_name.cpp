@@ -38,24 +38,14 @@ static BOOL IsPlatformVersion6OrLater(void) {
   return VerifyVersionInfoW(&version, VER_MAJORVERSION, condition);
 }
 
-// Appends the first chars characters of text; FALSE (buffer unchanged) when the
-// result and its terminator would not fit.
-static BOOL AppendTextPart(WCHAR* buffer, size_t bufferChars, const WCHAR* text, size_t chars) {
-  size_t have = BoundedTextLength(buffer, bufferChars);
-  if (have >= bufferChars || chars > bufferChars - 1 - have) return FALSE;
-  if (chars > 0) memcpy(buffer + have, text, chars * sizeof(WCHAR));
-  buffer[have + chars] = 0;
-  return TRUE;
-}
-
-// The same, cut to what fits: the output is only text for the log, and a cut name
-// still tells its reader which printer it was (document names are cut the same way).
-static void AppendTextPartCut(WCHAR* buffer, size_t bufferChars, const WCHAR* text,
-                              size_t chars) {
+// Appends the first chars characters of text, cut to what fits: the output is only
+// text for the log, and a cut name still tells its reader which printer it was
+// (document names are cut the same way).
+static void AppendTextCut(WCHAR* buffer, size_t bufferChars, const WCHAR* text, size_t chars) {
   size_t have = BoundedTextLength(buffer, bufferChars);
   if (have >= bufferChars) return;
   size_t room = bufferChars - 1 - have;
-  AppendTextPart(buffer, bufferChars, text, chars < room ? chars : room);
+  AppendTextChars(buffer, bufferChars, text, chars < room ? chars : room);
 }
 
 // Reads the stored name of a Client Side Rendering printer and composes the output.
@@ -82,9 +72,9 @@ static int ResolveCsrPrinterName(const PRINTER_INFO_2W* printerInfo, WCHAR* outp
 
   keyPath[0] = 0;
   if (!AppendBoundedText(keyPath, CSR_KEY_CHARS, CSR_KEY_START) ||
-      !AppendTextPart(keyPath, CSR_KEY_CHARS, server, serverChars) ||
+      !AppendTextChars(keyPath, CSR_KEY_CHARS, server, serverChars) ||
       !AppendBoundedText(keyPath, CSR_KEY_CHARS, CSR_KEY_PRINTERS) ||
-      !AppendTextPart(keyPath, CSR_KEY_CHARS, printer, printerChars) ||
+      !AppendTextChars(keyPath, CSR_KEY_CHARS, printer, printerChars) ||
       !AppendBoundedText(keyPath, CSR_KEY_CHARS, CSR_KEY_END)) {
     return 0;
   }
@@ -101,9 +91,9 @@ static int ResolveCsrPrinterName(const PRINTER_INFO_2W* printerInfo, WCHAR* outp
   size_t valueChars = BoundedTextLength(value, size / sizeof(WCHAR));
 
   AppendBoundedText(output, capacity, WTEXT("\\\\"));
-  AppendTextPartCut(output, capacity, server, serverChars);
-  AppendTextPartCut(output, capacity, WTEXT("\\"), 1);
-  AppendTextPartCut(output, capacity, value, valueChars);
+  AppendTextCut(output, capacity, server, serverChars);
+  AppendTextCut(output, capacity, WTEXT("\\"), 1);
+  AppendTextCut(output, capacity, value, valueChars);
   return 1;
 }
 

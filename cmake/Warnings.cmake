@@ -17,3 +17,24 @@ function(spoolgate_wrap_allocations target)
   target_link_options(${target} PRIVATE
     -Wl,--wrap=malloc -Wl,--wrap=calloc -Wl,--wrap=realloc -Wl,--wrap=free)
 endfunction()
+
+# Links a product library from its object library: <target>.dll with dll_main.cpp and
+# its .def file on Windows, lib<target>.so exporting exactly what its version script
+# names on the host.
+function(spoolgate_product_library target objects)
+  cmake_parse_arguments(ARG "" "DEF;MAP" "WINDOWS_LIBS" ${ARGN})
+  if(WIN32)
+    add_library(${target} SHARED ${CMAKE_CURRENT_SOURCE_DIR}/dll_main.cpp ${ARG_DEF}
+      $<TARGET_OBJECTS:${objects}>)
+    set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME ${target})
+    target_link_libraries(${target} PRIVATE ${ARG_WINDOWS_LIBS})
+  else()
+    target_link_libraries(${objects} PUBLIC spoolgate_host)
+    add_library(${target} SHARED $<TARGET_OBJECTS:${objects}>)
+    target_link_libraries(${target} PRIVATE spoolgate_host)
+    spoolgate_wrap_allocations(${target})
+    set_target_properties(${target} PROPERTIES LINK_DEPENDS ${ARG_MAP})
+    target_link_options(${target} PRIVATE -Wl,--version-script=${ARG_MAP} -Wl,--no-undefined)
+  endif()
+  spoolgate_product_target(${target})
+endfunction()

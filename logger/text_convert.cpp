@@ -6,14 +6,6 @@
 // The longest slot the entries have (512 bytes), in characters after conversion.
 #define LOG_SLOT_MAX_CHARS 512
 
-// Bytes of a single-byte text up to its terminator, never more than limit.
-static size_t BoundedByteLength(const char* text, size_t limit) {
-  if (text == NULL) return 0;
-  size_t n = 0;
-  while (n < limit && text[n] != 0) ++n;
-  return n;
-}
-
 // MultiByteToWideChar of the first bytes of text. A text cut at its slot's end can stop
 // inside a double-byte character; one byte less then still converts the rest.
 static size_t OemBytesToWide(const char* text, size_t bytes, WCHAR* out, size_t outChars) {
@@ -27,7 +19,7 @@ static size_t OemBytesToWide(const char* text, size_t bytes, WCHAR* out, size_t 
 
 size_t OemSlotToUtf8(const char* slot, size_t slotBytes, char* out, size_t outBytes) {
   if (slotBytes > LOG_SLOT_MAX_CHARS) slotBytes = LOG_SLOT_MAX_CHARS;
-  size_t bytes = BoundedByteLength(slot, slotBytes);
+  size_t bytes = BoundedAnsiLength(slot, slotBytes);
   WCHAR wide[LOG_SLOT_MAX_CHARS];
   size_t chars = OemBytesToWide(slot, bytes, wide, LOG_SLOT_MAX_CHARS);
   return WideSlotToUtf8(wide, chars, out, outBytes);
@@ -43,7 +35,7 @@ size_t WideSlotToUtf8(const WCHAR* slot, size_t slotChars, char* out, size_t out
 
 size_t OemTextToWide(const char* text, size_t textBytes, WCHAR* out, size_t outChars) {
   if (out == NULL || outChars == 0) return 0;
-  size_t bytes = BoundedByteLength(text, textBytes);
+  size_t bytes = BoundedAnsiLength(text, textBytes);
   size_t chars = OemBytesToWide(text, bytes, out, outChars - 1);
   out[chars] = 0;
   return chars;

@@ -18,12 +18,16 @@ size_t CopyBoundedText(WCHAR* buffer, size_t bufferChars, const WCHAR* field, si
   return n;
 }
 
+size_t BoundedAnsiLength(const char* field, size_t fieldBytes) {
+  if (field == NULL) return 0;
+  size_t n = 0;
+  while (n < fieldBytes && field[n] != 0) ++n;
+  return n;
+}
+
 size_t CopyBoundedAnsi(char* buffer, size_t bufferBytes, const char* field, size_t fieldBytes) {
   if (buffer == NULL || bufferBytes == 0) return 0;
-  size_t n = 0;
-  if (field != NULL) {
-    while (n < fieldBytes && field[n] != 0) ++n;
-  }
+  size_t n = BoundedAnsiLength(field, fieldBytes);
   if (n > bufferBytes - 1) n = bufferBytes - 1;
   if (n > 0) memcpy(buffer, field, n);
   buffer[n] = 0;
@@ -61,12 +65,17 @@ size_t ConvertTextToOem(char* buffer, size_t bufferBytes, const WCHAR* field, si
   return (size_t)written;
 }
 
-BOOL AppendBoundedText(WCHAR* buffer, size_t bufferChars, const WCHAR* text) {
+BOOL AppendTextChars(WCHAR* buffer, size_t bufferChars, const WCHAR* text, size_t chars) {
   size_t have = BoundedTextLength(buffer, bufferChars);
   if (have >= bufferChars) return FALSE;  // not terminated within its buffer
-  size_t add = BoundedTextLength(text, bufferChars);
-  if (have + add > bufferChars - 1) return FALSE;
-  if (add > 0) memcpy(buffer + have, text, add * sizeof(WCHAR));
-  buffer[have + add] = 0;
+  if (chars > bufferChars - 1 - have) return FALSE;
+  if (chars > 0) memcpy(buffer + have, text, chars * sizeof(WCHAR));
+  buffer[have + chars] = 0;
   return TRUE;
+}
+
+BOOL AppendBoundedText(WCHAR* buffer, size_t bufferChars, const WCHAR* text) {
+  // A text as long as the whole buffer cannot fit behind anything, so that is as far
+  // as it needs to be measured.
+  return AppendTextChars(buffer, bufferChars, text, BoundedTextLength(text, bufferChars));
 }

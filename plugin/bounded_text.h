@@ -13,6 +13,9 @@ size_t BoundedTextLength(const WCHAR* field, size_t fieldChars);
 // A null field counts as the empty text.
 size_t CopyBoundedText(WCHAR* buffer, size_t bufferChars, const WCHAR* field, size_t fieldChars);
 
+// Length of a single-byte text in a field of fieldBytes bytes, as BoundedTextLength.
+size_t BoundedAnsiLength(const char* field, size_t fieldBytes);
+
 // The same for single-byte texts.
 size_t CopyBoundedAnsi(char* buffer, size_t bufferBytes, const char* field, size_t fieldBytes);
 
@@ -25,3 +28,6 @@ size_t ConvertTextToOem(char* buffer, size_t bufferBytes, const WCHAR* field, si
 // Appends a terminated text to a terminated buffer of bufferChars characters; returns
 // FALSE, leaving the buffer as it was, when the result would not fit.
 BOOL AppendBoundedText(WCHAR* buffer, size_t bufferChars, const WCHAR* text);
+
+// The same for the first chars characters of text, which need no terminator.
+BOOL AppendTextChars(WCHAR* buffer, size_t bufferChars, const WCHAR* text, size_t chars);
