@@ -4,6 +4,7 @@
 
 #include "accounting/printer_name.h"
 #include "core/bounded_text.h"
+#include "core/spooler_info.h"
 
 // Document and user names are cut after this many characters.
 #define LOG_NAME_CHARS 255
@@ -71,35 +72,6 @@ void FreeStandardEntryBuffers(StandardLogEntry* entry) {
   FreeTextBuffer(&entry->text440);
   FreeTextBuffer(&entry->ansi464);
   FreeTextBuffer(&entry->emptyText);
-}
-
-// Queries a spooler information block at level 2 into fixed global memory: a size
-// query, then the read. Returns null when either fails or the block could not be
-// allocated, or when the size given is too small to hold the record itself.
-static LPBYTE QueryJobInformation(HANDLE printer, DWORD jobId) {
-  DWORD needed = 0;
-  GetJobW(printer, jobId, 2, NULL, 0, &needed);
-  if (needed < sizeof(JOB_INFO_2W)) return NULL;
-  LPBYTE block = (LPBYTE)GlobalAlloc(GMEM_FIXED, needed);
-  if (block == NULL) return NULL;
-  if (!GetJobW(printer, jobId, 2, block, needed, &needed)) {
-    GlobalFree(block);
-    return NULL;
-  }
-  return block;
-}
-
-static LPBYTE QueryPrinterInformation(HANDLE printer) {
-  DWORD needed = 0;
-  GetPrinterW(printer, 2, NULL, 0, &needed);
-  if (needed < sizeof(PRINTER_INFO_2W)) return NULL;
-  LPBYTE block = (LPBYTE)GlobalAlloc(GMEM_FIXED, needed);
-  if (block == NULL) return NULL;
-  if (!GetPrinterW(printer, 2, block, needed, &needed)) {
-    GlobalFree(block);
-    return NULL;
-  }
-  return block;
 }
 
 // A null name from the spooler counts as the empty name.
@@ -207,14 +179,12 @@ int FillSharedLogSlots(HANDLE printer, DWORD jobId, const JobLogRecord* record,
                        StandardLogEntry* entry, BOOL sanitizeDocumentName) {
   if (record == NULL || entry == NULL) return 0;
   // Without job information the record's fallback name and the current user serve.
-  LPBYTE jobBlock = QueryJobInformation(printer, jobId);
-  LPBYTE printerBlock = QueryPrinterInformation(printer);
-  if (printerBlock == NULL) {
-    if (jobBlock != NULL) GlobalFree(jobBlock);
+  JOB_INFO_2W* jobInfo = QueryJobInfo(printer, jobId);
+  PRINTER_INFO_2W* printerInfo = QueryPrinterInfo(printer);
+  if (printerInfo == NULL) {
+    if (jobInfo != NULL) GlobalFree(jobInfo);
     return 0;
   }
-  const JOB_INFO_2W* jobInfo = (const JOB_INFO_2W*)jobBlock;
-  const PRINTER_INFO_2W* printerInfo = (const PRINTER_INFO_2W*)printerBlock;
 
   FillTimeStamp(record, &entry->timeStamp);
   FillComputerName(entry);
@@ -225,8 +195,8 @@ int FillSharedLogSlots(HANDLE printer, DWORD jobId, const JobLogRecord* record,
                    PORT_NAME_READ_CHARS);
   FillRecordFields(record, entry);
 
-  if (jobBlock != NULL) GlobalFree(jobBlock);
-  GlobalFree(printerBlock);
+  if (jobInfo != NULL) GlobalFree(jobInfo);
+  GlobalFree(printerInfo);
   return 1;
 }
 

@@ -2,6 +2,7 @@
 // file-name-safe copy of a document name, and the choice of the job's ".RUD" path.
 #include "archive/archive.h"
 #include "core/bounded_text.h"
+#include "core/spooler_info.h"
 
 static const WCHAR kArchiveExtension[] = WTEXT(".RUD");
 static const WCHAR kPathSeparator[] = WTEXT("\\");
@@ -37,26 +38,17 @@ static const ReplacedChar kReplacedChars[] = {
 void ShowArchiveWarning(const WCHAR* text) { MessageBoxW(NULL, text, NULL, MB_ICONWARNING); }
 
 BOOL GetJobDocumentName(HANDLE printer, DWORD jobId, WCHAR* documentName) {
-  DWORD needed = 0;
-  GetJobW(printer, jobId, 2, NULL, 0, &needed);
-  // A block too small for the JOB_INFO_2W itself (0 when the spooler knows no such
-  // job) could not be read without running past it: no name.
-  if (needed < sizeof(JOB_INFO_2W)) return FALSE;
-  BYTE* block = (BYTE*)GlobalAlloc(GMEM_FIXED, needed);
-  if (block == NULL) return FALSE;
+  JOB_INFO_2W* info = QueryJobInfo(printer, jobId);
+  if (info == NULL) return FALSE;
   BOOL found = FALSE;
-  DWORD filled = 0;
-  if (GetJobW(printer, jobId, 2, block, needed, &filled)) {
-    const JOB_INFO_2W* info = (const JOB_INFO_2W*)block;
-    if (info->pDocument != NULL && info->pDocument[0] != 0) {
-      // Longer names are cut to their first 255 characters; the last character of
-      // the caller's buffer stays the terminator.
-      CopyBoundedText(documentName, DOCUMENT_NAME_CHARS, info->pDocument,
-                      DOCUMENT_NAME_CHARS - 1);
-      found = TRUE;
-    }
+  if (info->pDocument != NULL && info->pDocument[0] != 0) {
+    // Longer names are cut to their first 255 characters; the last character of the
+    // caller's buffer stays the terminator.
+    CopyBoundedText(documentName, DOCUMENT_NAME_CHARS, info->pDocument,
+                    DOCUMENT_NAME_CHARS - 1);
+    found = TRUE;
   }
-  GlobalFree(block);
+  GlobalFree(info);
   return found;
 }
 

@@ -3,10 +3,22 @@
 streams of the tests and examples in each target's input encoding. Run it again after
 changing an encoding; files that a fuzzer found (crash-*, regression-*) are kept."""
 import os
+import re
 import struct
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+# The JobLogRecord's layout as core/records.h pins it: field offsets, size and magic.
+with open(os.path.join(os.path.dirname(HERE), 'core', 'records.h')) as _header:
+    _RECORDS_H = _header.read()
+JOB_LOG = {name: int(offset) for name, offset in
+           re.findall(r'offsetof\(JobLogRecord, (\w+)\) == (\d+)', _RECORDS_H)}
+JOB_LOG['magic'] = 0  # the first field
+JOB_LOG_BYTES = int(re.search(r'sizeof\(JobLogRecord\) == (\d+)', _RECORDS_H).group(1))
+JOB_LOG_RECORD_MAGIC = int(
+    re.search(r'#define JOB_LOG_RECORD_MAGIC (0x[0-9A-Fa-f]+)u', _RECORDS_H).group(1), 16)
 
 
 def u16(v): return struct.pack('<H', v)
@@ -33,22 +45,22 @@ def archive_header(slot=0):
     rec[292:300] = u32(1) + u32(1)
     return op(6, slot) + bytes(rec)
 def job_log(log_flags, slot=0, document='Fallback.plt'):
-    rec = bytearray(2780)
-    rec[0:4] = u32(0x4C6F6700)
-    def put(offset, data): rec[offset:offset + len(data)] = data
-    put(4, utf16('PrintLog'))
-    put(518, utf16(document))
-    put(1030, struct.pack('<8H', 2026, 12, 7, 9, 41, 5, 250, 1))
-    put(1046, utf16('A1 plan'))
-    put(1560, utf16('Sheet "2"\tdraft'))
-    put(2074, b'PLOTTER-7')
-    put(2272, b'MEDIA')
-    put(2281, b'ROLL-914')
-    put(2300, utf16('ABC'))
-    put(2336, b'accounting code')
-    rec[2376] = log_flags
-    put(2388, utf16('extra text'))
-    put(2652, bytes(range(128)))
+    rec = bytearray(JOB_LOG_BYTES)
+    def put(name, data): rec[JOB_LOG[name]:JOB_LOG[name] + len(data)] = data
+    put('magic', u32(JOB_LOG_RECORD_MAGIC))
+    put('leadingText', utf16('PrintLog'))
+    put('fallbackDocumentName', utf16(document))
+    put('year', struct.pack('<8H', 2026, 12, 7, 9, 41, 5, 250, 1))  # year to dayOfWeek
+    put('text200', utf16('A1 plan'))
+    put('text216', utf16('Sheet "2"\tdraft'))
+    put('ansi240', b'PLOTTER-7')
+    put('ansi416', b'MEDIA')
+    put('ansi424', b'ROLL-914')
+    put('text440', utf16('ABC'))
+    put('ansi464', b'accounting code')
+    put('logFlags', bytes([log_flags]))
+    put('extraText', utf16('extra text'))
+    put('extraBlock', bytes(range(128)))
     return op(7, slot) + bytes(rec)
 def tail(flags, pages, slot=0): return op(8, slot) + bytes([flags]) + u32(pages)
 def marker(slot=0): return op(9, slot)
