@@ -12,6 +12,7 @@
 // Converts a directory to OEM only when the whole of it fits the output: a cut path
 // would name another directory, so one that does not fit leaves the output alone.
 static void ConvertDirectoryToOem(char* directory, const WCHAR* text) {
+  // At most DIRECTORY_WORK_CHARS: the (int) cast cannot cut it.
   size_t chars = BoundedTextLength(text, DIRECTORY_WORK_CHARS);
   int needed = chars == 0 ? 0
                           : WideCharToMultiByte(CP_OEMCP, 0, text, (int)chars, NULL, 0, NULL, NULL);
@@ -44,6 +45,7 @@ static void ReadDirectorySetting(HKEY key, char* directory) {
   }
   memset(work, 0, sizeof(work));
   if (!ComposeDefaultDirectory(work)) return;
+  // At most 520 bytes, so the cast to DWORD is exact.
   DWORD bytes = (DWORD)((BoundedTextLength(work, DIRECTORY_WORK_CHARS) + 1) * sizeof(WCHAR));
   // A store that fails leaves the output as computed; the next emission tries again.
   RegSetValueExW(key, LOG_DIRECTORY_VALUE, 0, REG_SZ, (const BYTE*)work, bytes);

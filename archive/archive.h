@@ -19,44 +19,49 @@
 // The directory prefixes handed to CreateDirectoryW, terminator included.
 #define ARCHIVE_PREFIX_CHARS 256
 
-// Shows one of the archive's fixed warning texts: no owner window, no caption, the
-// warning icon. Blocks the job's write until the user closes the box.
+// ShowArchiveWarning() - Shows one of the archive's fixed warning texts: no owner window,
+// no caption, the warning icon. Blocks the job's write until the user closes the box.
 void ShowArchiveWarning(const WCHAR* text);
 
-// Fills documentName (DOCUMENT_NAME_CHARS characters, zero-filled by the caller) with the
-// job's document name from the spooler; TRUE when it now holds a non-empty name.
+// GetJobDocumentName() - Fills documentName (DOCUMENT_NAME_CHARS characters, zero-filled
+// by the caller) with the job's document name from the spooler; TRUE when it now holds a
+// non-empty name.
 BOOL GetJobDocumentName(HANDLE printer, DWORD jobId, WCHAR* documentName);
 
-// TRUE when a file of the path can be opened for reading while others may only read it.
-// A file held open for writing elsewhere (another job's archive) counts as free.
+// ArchiveFileExists() - TRUE when a file of the path can be opened for reading while
+// others may only read it. A file held open for writing elsewhere (another job's archive)
+// counts as free.
 BOOL ArchiveFileExists(const WCHAR* path);
 
-// Copies the text of source (read within sourceChars characters) into destination
-// (destinationChars characters), each character that is not allowed in a file name
-// replaced by its full-width look-alike; cut to destinationChars - 1 and terminated.
+// ReplaceFileNameChars() - Copies the text of source (read within sourceChars characters)
+// into destination (destinationChars characters), each character that is not allowed in a
+// file name replaced by its full-width look-alike; cut to destinationChars - 1 and
+// terminated.
 void ReplaceFileNameChars(const WCHAR* source, size_t sourceChars, WCHAR* destination,
                           size_t destinationChars);
 
-// Chooses the archive path from the ArchiveLocationRecord's directory and fileName
-// fields and the settled document name (read within DOCUMENT_NAME_CHARS characters).
-// Returns a GlobalAlloc'ed buffer of ARCHIVE_PATH_CHARS characters that the caller
-// releases with GlobalFree, or NULL after whatever warning the case calls for.
+// ChooseArchivePath() - Chooses the archive path from the ArchiveLocationRecord's
+// directory and fileName fields and the settled document name (read within
+// DOCUMENT_NAME_CHARS characters). Returns a GlobalAlloc'ed buffer of ARCHIVE_PATH_CHARS
+// characters that the caller releases with GlobalFree, or NULL after whatever warning the
+// case calls for.
 WCHAR* ChooseArchivePath(const WCHAR* directory, const WCHAR* fileName,
                          const WCHAR* documentName);
 
-// Creates the archive file at path (never opening an existing one), creating the
-// missing directories of the directory field first when the path is not found.
-// Returns a handle open for reading and writing, or INVALID_HANDLE_VALUE after the
+// CreateArchiveFile() - Creates the archive file at path (never opening an existing one),
+// creating the missing directories of the directory field first when the path is not
+// found. Returns a handle open for reading and writing, or INVALID_HANDLE_VALUE after the
 // creation warning.
 HANDLE CreateArchiveFile(const WCHAR* path, const WCHAR* directory);
 
-// Chooses the path, creates the file and writes header at its start. directory and
-// fileName are ArchiveLocationRecord fields, documentName a text of at most
+// OpenArchiveFile() - Chooses the path, creates the file and writes header at its start.
+// directory and fileName are ArchiveLocationRecord fields, documentName a text of at most
 // DOCUMENT_NAME_CHARS characters; none needs a terminator within its field. Returns the
 // file positioned behind the header, or INVALID_HANDLE_VALUE.
 HANDLE OpenArchiveFile(const WCHAR* directory, const WCHAR* fileName, const WCHAR* documentName,
                        const ArchiveHeaderRecord* header);
 
-// Puts the final page count into header, rewrites it over the file's start and closes
-// the file; *file is marked invalid afterwards. Nothing happens for an invalid *file.
+// FinishArchiveFile() - Puts the final page count into header, rewrites it over the file's
+// start and closes the file; *file is marked invalid afterwards. Nothing happens for an
+// invalid *file.
 void FinishArchiveFile(HANDLE* file, ArchiveHeaderRecord* header, uint32_t pageCount);

@@ -6,6 +6,8 @@ add_compile_options(-Wall -Wextra -Werror -Wshadow)
 # fault-injectable allocator.
 function(spoolgate_product_target target)
   target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR})
+  # Every narrowing in product code is meant, and says so with a cast.
+  target_compile_options(${target} PRIVATE -Wconversion)
   if(NOT WIN32)
     target_compile_options(${target} PRIVATE -fvisibility=hidden)
   endif()

@@ -35,6 +35,8 @@ size_t CopyBoundedAnsi(char* buffer, size_t bufferBytes, const char* field, size
 }
 
 // Output bytes for the first chars characters, or -1 when the converter refuses them.
+// chars is a text length within a record field or buffer, so the (int) casts here and
+// in ConvertTextToOem never cut it.
 static int OemBytesFor(const WCHAR* text, size_t chars) {
   if (chars == 0) return 0;
   int n = WideCharToMultiByte(CP_OEMCP, 0, text, (int)chars, NULL, 0, NULL, NULL);

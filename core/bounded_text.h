@@ -4,30 +4,33 @@
 
 #include "platform/win32.h"
 
-// Length of a UTF-16 text in a field of fieldChars characters: up to its terminator,
-// or the whole field when the field holds none.
+// BoundedTextLength() - Length of a UTF-16 text in a field of fieldChars characters: up to
+// its terminator, or the whole field when the field holds none.
 size_t BoundedTextLength(const WCHAR* field, size_t fieldChars);
 
-// Copies the text of a UTF-16 field into a buffer of bufferChars characters, cut to
-// bufferChars - 1 characters, and terminates it. Returns the characters copied.
-// A null field counts as the empty text.
+// CopyBoundedText() - Copies the text of a UTF-16 field into a buffer of bufferChars
+// characters, cut to bufferChars - 1 characters, and terminates it. Returns the characters
+// copied. A null field counts as the empty text.
 size_t CopyBoundedText(WCHAR* buffer, size_t bufferChars, const WCHAR* field, size_t fieldChars);
 
-// Length of a single-byte text in a field of fieldBytes bytes, as BoundedTextLength.
+// BoundedAnsiLength() - Length of a single-byte text in a field of fieldBytes bytes, as
+// BoundedTextLength.
 size_t BoundedAnsiLength(const char* field, size_t fieldBytes);
 
-// The same for single-byte texts.
+// CopyBoundedAnsi() - The same for single-byte texts.
 size_t CopyBoundedAnsi(char* buffer, size_t bufferBytes, const char* field, size_t fieldBytes);
 
-// Converts the text of a UTF-16 field to the OEM code page into a buffer of
-// bufferBytes bytes, terminator included. A text that does not fit is cut at the last
-// whole character that fits (never inside a double-byte character or a surrogate pair).
-// Returns the bytes written before the terminator. Unmappable characters become '?'.
+// ConvertTextToOem() - Converts the text of a UTF-16 field to the OEM code page into a
+// buffer of bufferBytes bytes, terminator included. A text that does not fit is cut at the
+// last whole character that fits (never inside a double-byte character or a surrogate
+// pair). Returns the bytes written before the terminator. Unmappable characters become
+// '?'.
 size_t ConvertTextToOem(char* buffer, size_t bufferBytes, const WCHAR* field, size_t fieldChars);
 
-// Appends a terminated text to a terminated buffer of bufferChars characters; returns
-// FALSE, leaving the buffer as it was, when the result would not fit.
+// AppendBoundedText() - Appends a terminated text to a terminated buffer of bufferChars
+// characters; returns FALSE, leaving the buffer as it was, when the result would not fit.
 BOOL AppendBoundedText(WCHAR* buffer, size_t bufferChars, const WCHAR* text);
 
-// The same for the first chars characters of text, which need no terminator.
+// AppendTextChars() - The same for the first chars characters of text, which need no
+// terminator.
 BOOL AppendTextChars(WCHAR* buffer, size_t bufferChars, const WCHAR* text, size_t chars);

@@ -92,10 +92,6 @@ struct ExtendedLogEntry {
   uint8_t unused648[104];     // 648
 };
 
-// Pointer slots in the order the entry's buffers are allocated and freed.
-#define STANDARD_ENTRY_BUFFERS 13
-#define EXTENDED_ENTRY_BUFFERS 14
-
 static_assert(sizeof(StandardLogEntry) == 496, "StandardLogEntry");
 static_assert(offsetof(StandardLogEntry, marker) == 0, "entry 0");
 static_assert(offsetof(StandardLogEntry, contentFlags) == 4, "entry 4");

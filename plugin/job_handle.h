@@ -3,8 +3,8 @@
 
 #include "plugin/job_context.h"
 
-// The context behind a job handle, or NULL for a null handle or one that does not
-// carry the context signature. Inline: it runs on every block of every job.
+// JobFromHandle() - The context behind a job handle, or NULL for a null handle or one that
+// does not carry the context signature. Inline: it runs on every block of every job.
 static inline JobContext* JobFromHandle(HANDLE job) {
   // The spooler only passes handles we returned; a null or foreign handle (or one
   // whose context was closed) is refused instead of being written through.

@@ -1,5 +1,24 @@
 // The stream state machine behind DrvSplWritePrinter: control records are recognised
 // by position (or size and magic), copied into the context, and print data is routed.
+//
+// The states (JobContext.state), what each takes and where it goes ("on" is
+// STATE_FEATURE_RECORD while a record is pending, else STATE_DATA):
+//
+//   STATE_HEADER          the job's first block, the JobHeaderRecord. Flags 0 ->
+//                         STATE_PASS_THROUGH; otherwise the flags but JOB_FLAG_ACCOUNTING
+//                         become the pending records -> on.
+//   STATE_PASS_THROUGH    every block to the printer, to the end of the job.
+//   STATE_FEATURE_RECORD  the next pending record, the overlay's first: the
+//                         OverlayControlRecord -> STATE_OVERLAY_HEADER in register mode,
+//                         else on; the ArchiveLocationRecord -> STATE_ARCHIVE_HEADER. With
+//                         only flags above bit 2 pending, blocks are dropped and it stays.
+//   STATE_OVERLAY_HEADER  the OverlayHeaderRecord; the overlay file is created -> on.
+//   STATE_ARCHIVE_HEADER  the ArchiveHeaderRecord; the archive file is created -> on.
+//   STATE_DATA            print data, to the printer or the archive file, to the end of
+//                         the job. A JobLogRecord (accounting jobs) or TailRecord (archive
+//                         jobs), known by size and magic, is kept instead; in overlay
+//                         jobs blocks go to the overlay file (register mode) or the
+//                         overlay is inserted at the marker (raw: each, framed: the first).
 #include "plugin/exports.h"
 #include "plugin/job_context.h"
 #include "plugin/job_handle.h"

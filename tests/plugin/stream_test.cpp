@@ -31,6 +31,11 @@ struct FlagsCase {
   std::vector<uint32_t> states;
 };
 
+// Printed as its flags and mode, so that the case's name is the same in every build.
+void PrintTo(const FlagsCase& c, std::ostream* out) {
+  *out << "flags " << c.flags << " mode " << int(c.mode);
+}
+
 class StateSequence : public Stream, public ::testing::WithParamInterface<FlagsCase> {};
 
 TEST_P(StateSequence, FollowsTheRecordsTheFlagsAskFor) {
@@ -59,14 +64,20 @@ TEST_P(StateSequence, FollowsTheRecordsTheFlagsAskFor) {
   }
 }
 
+constexpr uint32_t PASS = STATE_PASS_THROUGH, FEATURE = STATE_FEATURE_RECORD,
+                   OVERLAY = STATE_OVERLAY_HEADER, ARCHIVE = STATE_ARCHIVE_HEADER, DATA = STATE_DATA;
+
 INSTANTIATE_TEST_SUITE_P(
     ByFlags, StateSequence,
-    ::testing::Values(FlagsCase{0, 0, {1}}, FlagsCase{4, 0, {5}}, FlagsCase{1, 1, {2, 3, 5}},
-                      FlagsCase{1, 5, {2, 3, 5}}, FlagsCase{1, 0, {2, 5}}, FlagsCase{1, 4, {2, 5}},
-                      FlagsCase{2, 0, {2, 4, 5}}, FlagsCase{3, 1, {2, 3, 2, 4, 5}},
-                      FlagsCase{3, 0, {2, 2, 4, 5}}, FlagsCase{3, 4, {2, 2, 4, 5}}));
+    ::testing::Values(FlagsCase{0, 0, {PASS}}, FlagsCase{4, 0, {DATA}},
+                      FlagsCase{1, 1, {FEATURE, OVERLAY, DATA}},
+                      FlagsCase{1, 5, {FEATURE, OVERLAY, DATA}}, FlagsCase{1, 0, {FEATURE, DATA}},
+                      FlagsCase{1, 4, {FEATURE, DATA}}, FlagsCase{2, 0, {FEATURE, ARCHIVE, DATA}},
+                      FlagsCase{3, 1, {FEATURE, OVERLAY, FEATURE, ARCHIVE, DATA}},
+                      FlagsCase{3, 0, {FEATURE, FEATURE, ARCHIVE, DATA}},
+                      FlagsCase{3, 4, {FEATURE, FEATURE, ARCHIVE, DATA}}));
 
-// --- state 0: the job header ---------------------------------------------------------
+// --- STATE_HEADER: the job header ---------------------------------------------------------
 
 TEST_F(Stream, HeaderKeepsItsFirst36BytesOnly) {
   HANDLE job = StartJob();
@@ -100,7 +111,7 @@ TEST_F(Stream, ShortRecordBlocksAreTakenWithZerosForTheMissingBytes) {
 
 TEST_F(Stream, FlagsAboveBitTwoAreCarriedAndStrandTheJob) {
   HANDLE job = StartJob();
-  EXPECT_EQ(StatesAfter(job, {JobHeader(8)}), (std::vector<uint32_t>{2}));
+  EXPECT_EQ(StatesAfter(job, {JobHeader(8)}), (std::vector<uint32_t>{STATE_FEATURE_RECORD}));
   EXPECT_EQ(Context(job)->pendingRecords, 8u);
   for (const Bytes& b : {Data("print data"), Tail(3, 9), AsBytes(NewJobLog()), Marker()}) {
     EXPECT_TRUE(Send(job, b));
@@ -119,7 +130,9 @@ TEST_F(Stream, HighFlagsStillTakeTheOverlayAndArchiveRecords) {
       StatesAfter(job, {JobHeader(0x8 | 0x3), OverlayControl(OVERLAY_MODE_RAW, u"C:\\f.ovl"),
                         ArchiveLocation(u"C:\\Jobs", u"name", u""), ArchiveHeader(),
                         Data("discarded")});
-  EXPECT_EQ(states, (std::vector<uint32_t>{2, 2, 4, 2, 2}));
+  EXPECT_EQ(states, (std::vector<uint32_t>{STATE_FEATURE_RECORD, STATE_FEATURE_RECORD,
+                                           STATE_ARCHIVE_HEADER, STATE_FEATURE_RECORD,
+                                           STATE_FEATURE_RECORD}));
   EXPECT_EQ(Context(job)->pendingRecords, 8u);
   EXPECT_EQ(Context(job)->overlayControl.mode, OVERLAY_MODE_RAW);
   EXPECT_EQ(Context(job)->archiveLocation.fileName[0], u'n');
@@ -127,7 +140,7 @@ TEST_F(Stream, HighFlagsStillTakeTheOverlayAndArchiveRecords) {
   DrvSplClose(job);
 }
 
-// --- state 1: pass-through -------------------------------------------------------------
+// --- STATE_PASS_THROUGH: pass-through -------------------------------------------------------------
 
 TEST_F(Stream, PassThroughPrintsEveryBlockUnchangedEvenRecordLookalikes) {
   HANDLE job = StartJob();
@@ -163,11 +176,12 @@ TEST_F(Stream, NullBytesWrittenPointerIsNotWrittenThrough) {
   DrvSplClose(job);
 }
 
-// --- state 5: recognition among the data ------------------------------------------------
+// --- STATE_DATA: recognition among the data ------------------------------------------------
 
 TEST_F(Stream, AccountingJobKeepsItsLogRecordAndPrintsLookalikes) {
   HANDLE job = StartJob();
-  EXPECT_EQ(StatesAfter(job, {JobHeader(JOB_FLAG_ACCOUNTING)}), (std::vector<uint32_t>{5}));
+  EXPECT_EQ(StatesAfter(job, {JobHeader(JOB_FLAG_ACCOUNTING)}),
+            (std::vector<uint32_t>{STATE_DATA}));
   JobLogRecord first = NewJobLog();
   JobLogRecord second = NewJobLog();
   second.logFlags = 0x19;
