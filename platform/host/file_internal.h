@@ -1,4 +1,4 @@
-// Plumbing shared by the path, file and mutex modules of the host Win32 layer: how a
+// Plumbing shared by the path and file modules of the host Win32 layer: how a
 // Windows path resolves under the sandbox, and how CloseHandle tells handle kinds apart.
 #pragma once
 
@@ -38,10 +38,9 @@ constexpr DWORD kErrorNotSameDevice = 17;  // ERROR_NOT_SAME_DEVICE
 constexpr DWORD kErrorNotLocked = 158;   // ERROR_NOT_LOCKED
 constexpr DWORD kErrorNotOwner = 288;    // ERROR_NOT_OWNER
 
-// Every kernel-object handle the layer hands out starts with one of these words, so
-// CloseHandle and WaitForSingleObject can tell a file from a mutex from junk.
-constexpr uint32_t kFileMagic = 0x454C4946;   // "FILE"
-constexpr uint32_t kMutexMagic = 0x5854554D;  // "MUTX"
+// Every file handle the layer hands out starts with this word, so CloseHandle can tell
+// a file from junk.
+constexpr uint32_t kFileMagic = 0x454C4946;  // "FILE"
 struct HandleHeader {
   std::atomic<uint32_t> magic;
 };
@@ -49,9 +48,6 @@ struct HandleHeader {
 // The magic word of a handle, or 0 for null, INVALID_HANDLE_VALUE, small integers and
 // misaligned values, which are never dereferenced.
 uint32_t HandleMagic(HANDLE handle);
-
-// CloseHandle of a mutex handle (sync.cpp); CloseHandle itself lives in files.cpp.
-BOOL CloseMutexHandle(HANDLE handle);
 
 // Windows error for an errno of a file operation.
 DWORD ErrnoToError(int error);

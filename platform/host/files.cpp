@@ -556,12 +556,10 @@ extern "C" BOOL WINAPI UnlockFileEx(HANDLE file, DWORD reserved, DWORD bytesLow,
   return TRUE;
 }
 
-// CloseHandle - closes a file or mutex handle. Null, INVALID_HANDLE_VALUE, a closed
-// handle or anything else fails with ERROR_INVALID_HANDLE.
+// CloseHandle - closes a file handle. Null, INVALID_HANDLE_VALUE, a closed handle or
+// anything else fails with ERROR_INVALID_HANDLE.
 extern "C" BOOL WINAPI CloseHandle(HANDLE object) {
-  uint32_t magic = hostimpl::HandleMagic(object);
-  if (magic == hostimpl::kMutexMagic) return hostimpl::CloseMutexHandle(object);
-  if (magic != hostimpl::kFileMagic) return Fail(ERROR_INVALID_HANDLE);
+  if (hostimpl::HandleMagic(object) != hostimpl::kFileMagic) return Fail(ERROR_INVALID_HANDLE);
   auto* f = static_cast<HostFile*>(object);
   uint32_t expected = hostimpl::kFileMagic;
   if (!f->magic.compare_exchange_strong(expected, 0)) return Fail(ERROR_INVALID_HANDLE);
@@ -673,25 +671,5 @@ extern "C" BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
       close(dir);
     }
   }
-  return TRUE;
-}
-
-// DeleteFileW - removes a file. A directory or a read-only file fails with
-// ERROR_ACCESS_DENIED, a file held open without FILE_SHARE_DELETE with
-// ERROR_SHARING_VIOLATION. With FILE_SHARE_DELETE the name goes at once and open
-// handles keep working, as with the POSIX delete semantics of current Windows.
-extern "C" BOOL WINAPI DeleteFileW(LPCWSTR path) {
-  hostimpl::ResolvedPath target = hostimpl::ResolvePath(hostimpl::ToU16(path));
-  if (target.error) return Fail(target.error);
-  if (target.fullLength >= MAX_PATH) return Fail(ERROR_PATH_NOT_FOUND);
-  std::lock_guard<std::mutex> lock(g_tableMutex);
-  struct stat st;
-  if (lstat(target.host.c_str(), &st) != 0) {
-    return Fail(errno == ENOENT ? MissingError(target) : hostimpl::ErrnoToError(errno));
-  }
-  if (target.trailingSeparator && !S_ISDIR(st.st_mode)) return Fail(ERROR_INVALID_NAME);
-  if (S_ISDIR(st.st_mode) || !(st.st_mode & S_IWUSR)) return Fail(ERROR_ACCESS_DENIED);
-  if (HeldWithoutDeleteSharing(st)) return Fail(ERROR_SHARING_VIOLATION);
-  if (unlink(target.host.c_str()) != 0) return Fail(hostimpl::ErrnoToError(errno));
   return TRUE;
 }

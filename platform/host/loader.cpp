@@ -217,12 +217,6 @@ extern "C" BOOL WINAPI FreeLibrary(HMODULE module) {
   return TRUE;
 }
 
-// DisableThreadLibraryCalls - the host sends no thread notifications anyway.
-extern "C" BOOL WINAPI DisableThreadLibraryCalls(HMODULE module) {
-  (void)module;
-  return TRUE;
-}
-
 // HostMapLibrary - LoadLibraryW(dllName) loads hostPath; an empty path makes it fail.
 void HostMapLibrary(const std::u16string& dllName, const std::string& hostPath) {
   std::lock_guard<std::mutex> lock(g_mutex);

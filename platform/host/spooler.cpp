@@ -273,7 +273,7 @@ void HostAddJob(HANDLE printer, DWORD jobId, const HostJobSpec& job) {
   std::lock_guard<std::mutex> lock(p->mutex);
   Job& entry = p->jobs[jobId];
   entry.spec = job;
-  GetSystemTime(&entry.submitted);
+  hostimpl::UtcTime(&entry.submitted);
 }
 
 // HostRemoveJob - the spooler forgets the job; GetJobW then fails for it.

@@ -191,14 +191,18 @@ extern "C" void WINAPI GetLocalTime(LPSYSTEMTIME time) {
   FillTime(t, now.tv_nsec, time);
 }
 
-// GetSystemTime - the real clock in UTC.
-extern "C" void WINAPI GetSystemTime(LPSYSTEMTIME time) {
+namespace hostimpl {
+
+// The real clock in UTC, for the spooler double's submission times.
+void UtcTime(LPSYSTEMTIME time) {
   struct timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
   struct tm t;
   gmtime_r(&now.tv_sec, &t);
   FillTime(t, now.tv_nsec, time);
 }
+
+}  // namespace hostimpl
 
 void HostSetWindowsDirectory(const std::u16string& path) {
   std::lock_guard<std::mutex> lock(g_mutex);

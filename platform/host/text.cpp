@@ -4,6 +4,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
@@ -181,47 +182,6 @@ size_t FittingPrefix(UINT codePage, const WCHAR* wide, size_t units, const std::
 std::mutex g_boxMutex;
 std::vector<HostMessageBox> g_boxes;
 
-// --- wsprintfW ---------------------------------------------------------------------
-
-constexpr size_t kWsprintfLimit = 1024;  // WCHARs, terminator included, as on Windows
-
-struct Sink {
-  LPWSTR out;
-  size_t used = 0;
-  void Put(char16_t c) {
-    if (used < kWsprintfLimit - 1) out[used++] = c;
-  }
-};
-
-void PutPadded(Sink* sink, const std::u16string& body, size_t width, bool left, char16_t pad,
-               size_t signChars) {
-  size_t fill = body.size() < width ? width - body.size() : 0;
-  if (left) {
-    for (char16_t c : body) sink->Put(c);
-    for (size_t i = 0; i < fill; ++i) sink->Put(u' ');
-    return;
-  }
-  if (pad == u'0') {
-    // Zeros go between the sign or prefix and the digits.
-    for (size_t i = 0; i < signChars; ++i) sink->Put(body[i]);
-    for (size_t i = 0; i < fill; ++i) sink->Put(u'0');
-    for (size_t i = signChars; i < body.size(); ++i) sink->Put(body[i]);
-    return;
-  }
-  for (size_t i = 0; i < fill; ++i) sink->Put(u' ');
-  for (char16_t c : body) sink->Put(c);
-}
-
-std::u16string Digits(unsigned long long value, unsigned base, bool upper) {
-  const char* set = upper ? "0123456789ABCDEF" : "0123456789abcdef";
-  std::u16string digits;
-  do {
-    digits.insert(digits.begin(), static_cast<char16_t>(set[value % base]));
-    value /= base;
-  } while (value);
-  return digits;
-}
-
 }  // namespace
 
 // --- conversions -----------------------------------------------------------------------
@@ -320,157 +280,59 @@ extern "C" int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR mul
   return static_cast<int>(converted.size());
 }
 
-// CharToOemW - the whole text with its terminator into the OEM code page. The output is
-// not bounded, as on Windows: the caller's buffer must hold the result.
-extern "C" BOOL WINAPI CharToOemW(LPCWSTR source, LPSTR destination) {
-  if (source == nullptr || destination == nullptr) {
-    hostimpl::SetError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  WideCharToMultiByte(CP_OEMCP, 0, source, -1, destination, INT_MAX, nullptr, nullptr);
-  return TRUE;
-}
-
-// CharToOemBuffW - exactly length characters into at most length bytes. Text that needs
-// more bytes (double-byte code pages) is cut after the last whole character that fits;
-// the call still succeeds, as on Windows.
-extern "C" BOOL WINAPI CharToOemBuffW(LPCWSTR source, LPSTR destination, DWORD length) {
-  if (source == nullptr || destination == nullptr) {
-    hostimpl::SetError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  if (length == 0) return TRUE;
-  int n = length > static_cast<DWORD>(INT_MAX) ? INT_MAX : static_cast<int>(length);
-  WideCharToMultiByte(CP_OEMCP, 0, source, n, destination, n, nullptr, nullptr);
-  return TRUE;
-}
-
-// GetOEMCP - the OEM code page set by HostSetOemCodePage (437 unless changed).
-extern "C" UINT WINAPI GetOEMCP(void) { return hostimpl::OemCodePage(); }
-
 // --- wsprintfW ---------------------------------------------------------------------------
 
-// wsprintfW - the user32 formatter: flags '-', '0', '#', a width, a precision, the size
-// prefixes h, l, ll and I64, and the types d i u x X c C s S %. %s and %c take WCHARs;
-// %S, %hs, %C and %hc take single-byte text. No floating point, as on Windows. The
-// output is cut at 1023 characters plus the terminator; the result excludes the
-// terminator. An unknown type character is written as it stands.
+// Characters wsprintfW writes at most, terminator included, as on Windows.
+constexpr size_t kWsprintfLimit = 1024;
+
+// wsprintfW - the user32 formatter, kept to what the product formats: text, "%%" and
+// "%d" with an optional '0' flag and a width ("%02d"). Any other conversion is refused
+// (the empty text, result 0, ERROR_INVALID_PARAMETER), so that a new format in the
+// product fails its tests here instead of being printed some other way. The output is
+// cut at 1023 characters plus the terminator; the result excludes the terminator.
 extern "C" int WINAPIV wsprintfW(LPWSTR out, LPCWSTR format, ...) {
   if (out == nullptr || format == nullptr) {
     hostimpl::SetError(ERROR_INVALID_PARAMETER);
     return 0;
   }
+  std::u16string text;
   va_list args;
   va_start(args, format);
-  Sink sink{out};
   for (const WCHAR* f = format; *f; ++f) {
-    if (*f != u'%') {
-      sink.Put(*f);
+    if (*f != u'%' || f[1] == u'%') {
+      text.push_back(*f);
+      if (*f == u'%') ++f;
       continue;
     }
     ++f;
-    if (*f == 0) break;
-    if (*f == u'%') {
-      sink.Put(u'%');
-      continue;
-    }
-    bool left = false, zero = false, alt = false;
-    for (;; ++f) {
-      if (*f == u'-') left = true;
-      else if (*f == u'0') zero = true;
-      else if (*f == u'#') alt = true;
-      else break;
-    }
+    bool zero = *f == u'0';
+    if (zero) ++f;
     size_t width = 0;
     while (*f >= u'0' && *f <= u'9') width = width * 10 + static_cast<size_t>(*f++ - u'0');
-    bool hasPrecision = false;
-    size_t precision = 0;
-    if (*f == u'.') {
-      hasPrecision = true;
-      ++f;
-      while (*f >= u'0' && *f <= u'9') precision = precision * 10 + static_cast<size_t>(*f++ - u'0');
+    if (*f != u'd') {
+      va_end(args);
+      out[0] = 0;
+      hostimpl::SetError(ERROR_INVALID_PARAMETER);
+      return 0;
     }
-    bool wideArg = true, big = false;
-    if (*f == u'h') {
-      wideArg = false;
-      ++f;
-    } else if (*f == u'l') {
-      ++f;
-      if (*f == u'l') {
-        big = true;
-        ++f;
-      }
-    } else if (f[0] == u'I' && f[1] == u'6' && f[2] == u'4') {
-      big = true;
-      f += 3;
+    long long value = va_arg(args, int);
+    std::u16string digits;
+    for (unsigned long long m = static_cast<unsigned long long>(value < 0 ? -value : value);
+         digits.empty() || m != 0; m /= 10) {
+      digits.insert(digits.begin(), static_cast<char16_t>(u'0' + m % 10));
     }
-    if (*f == 0) break;
-    std::u16string body;
-    size_t signChars = 0;
-    char16_t pad = (zero && !left) ? u'0' : u' ';
-    switch (*f) {
-      case u'd':
-      case u'i': {
-        long long v = big ? va_arg(args, long long) : va_arg(args, int);
-        unsigned long long magnitude =
-            v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
-        body = Digits(magnitude, 10, false);
-        if (hasPrecision && body.size() < precision) body.insert(0, precision - body.size(), u'0');
-        if (v < 0) {
-          body.insert(body.begin(), u'-');
-          signChars = 1;
-        }
-        break;
-      }
-      case u'u':
-      case u'x':
-      case u'X': {
-        unsigned long long v = big ? va_arg(args, unsigned long long) : va_arg(args, unsigned int);
-        unsigned base = *f == u'u' ? 10 : 16;
-        body = Digits(v, base, *f == u'X');
-        if (hasPrecision && body.size() < precision) body.insert(0, precision - body.size(), u'0');
-        if (alt && base == 16 && v != 0) {
-          body.insert(0, *f == u'X' ? u"0X" : u"0x");
-          signChars = 2;
-        }
-        break;
-      }
-      case u'c':
-      case u'C': {
-        int v = va_arg(args, int);
-        bool narrow = (*f == u'C') == wideArg;  // %C and %hc take a single byte
-        body.push_back(narrow ? static_cast<char16_t>(static_cast<unsigned char>(v))
-                              : static_cast<char16_t>(v));
-        pad = u' ';
-        break;
-      }
-      case u's':
-      case u'S': {
-        bool narrow = (*f == u'S') == wideArg;  // %S and %hs take single-byte text
-        if (narrow) {
-          const char* s = va_arg(args, const char*);
-          if (s == nullptr) s = "(null)";
-          for (size_t i = 0; s[i] && (!hasPrecision || i < precision); ++i) {
-            body.push_back(static_cast<char16_t>(static_cast<unsigned char>(s[i])));
-          }
-        } else {
-          const WCHAR* s = va_arg(args, const WCHAR*);
-          if (s == nullptr) s = u"(null)";
-          for (size_t i = 0; s[i] && (!hasPrecision || i < precision); ++i) body.push_back(s[i]);
-        }
-        pad = u' ';
-        break;
-      }
-      default:
-        body.push_back(*f);
-        pad = u' ';
-        break;
-    }
-    PutPadded(&sink, body, width, left, pad, signChars);
+    size_t length = digits.size() + (value < 0 ? 1 : 0);
+    size_t fill = length < width ? width - length : 0;
+    if (!zero) text.append(fill, u' ');
+    if (value < 0) text.push_back(u'-');
+    if (zero) text.append(fill, u'0');  // zeros go between the sign and the digits
+    text += digits;
   }
   va_end(args);
-  out[sink.used] = 0;
-  return static_cast<int>(sink.used);
+  size_t used = std::min(text.size(), kWsprintfLimit - 1);
+  std::memcpy(out, text.data(), used * sizeof(WCHAR));
+  out[used] = 0;
+  return static_cast<int>(used);
 }
 
 // --- message boxes -------------------------------------------------------------------

@@ -1,5 +1,6 @@
-// The Win32 functions of the host Win32 layer (Linux only): exactly the subset the
-// product uses, with Windows' signatures, results and last-error codes.
+// The Win32 functions of the host Win32 layer (Linux only): exactly the ones the product
+// calls, with Windows' signatures, results and last-error codes (a test compares them
+// with what the product libraries import), and at the end the few the tests need.
 #pragma once
 
 #include "platform/host/win32_types.h"
@@ -8,7 +9,6 @@
 
 // Errors.
 WIN32_HOST_API DWORD WINAPI GetLastError(void);
-WIN32_HOST_API void WINAPI SetLastError(DWORD error);
 
 // Memory. GlobalAlloc honours GMEM_FIXED and GMEM_ZEROINIT only.
 WIN32_HOST_API HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes);
@@ -37,7 +37,6 @@ WIN32_HOST_API BOOL WINAPI CloseHandle(HANDLE object);
 WIN32_HOST_API BOOL WINAPI CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
 WIN32_HOST_API DWORD WINAPI GetFileAttributesW(LPCWSTR path);
 WIN32_HOST_API BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags);
-WIN32_HOST_API BOOL WINAPI DeleteFileW(LPCWSTR path);
 
 // Registry: HKEY_LOCAL_MACHINE and keys opened under it.
 WIN32_HOST_API LSTATUS WINAPI RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved,
@@ -62,14 +61,11 @@ WIN32_HOST_API BOOL WINAPI GetPrinterW(HANDLE printer, DWORD level, LPBYTE buffe
 // User interface and text.
 WIN32_HOST_API int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 WIN32_HOST_API int WINAPIV wsprintfW(LPWSTR out, LPCWSTR format, ...);
-WIN32_HOST_API BOOL WINAPI CharToOemW(LPCWSTR source, LPSTR destination);
-WIN32_HOST_API BOOL WINAPI CharToOemBuffW(LPCWSTR source, LPSTR destination, DWORD length);
 WIN32_HOST_API int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide,
                                               int wideChars, LPSTR multi, int multiBytes,
                                               LPCSTR defaultChar, LPBOOL usedDefault);
 WIN32_HOST_API int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multi,
                                               int multiBytes, LPWSTR wide, int wideChars);
-WIN32_HOST_API UINT WINAPI GetOEMCP(void);
 
 // System information.
 WIN32_HOST_API UINT WINAPI GetWindowsDirectoryW(LPWSTR buffer, UINT size);
@@ -80,19 +76,15 @@ WIN32_HOST_API BOOL WINAPI VerifyVersionInfoW(LPOSVERSIONINFOEXW info, DWORD typ
 WIN32_HOST_API ULONGLONG WINAPI VerSetConditionMask(ULONGLONG conditionMask, DWORD typeMask,
                                                     BYTE condition);
 WIN32_HOST_API void WINAPI GetLocalTime(LPSYSTEMTIME time);
-WIN32_HOST_API void WINAPI GetSystemTime(LPSYSTEMTIME time);
-WIN32_HOST_API DWORD WINAPI GetCurrentProcessId(void);
-WIN32_HOST_API DWORD WINAPI GetCurrentThreadId(void);
-
-// Synchronisation: named mutexes shared between the processes of one sandbox.
-WIN32_HOST_API HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES security, BOOL initialOwner,
-                                          LPCWSTR name);
-WIN32_HOST_API DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD milliseconds);
-WIN32_HOST_API BOOL WINAPI ReleaseMutex(HANDLE mutex);
 
 // Libraries. LoadLibraryW maps "name.dll" to the host build "libname.so"; the search
 // order is documented in docs/host-layer.md.
 WIN32_HOST_API HMODULE WINAPI LoadLibraryW(LPCWSTR name);
 WIN32_HOST_API FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
 WIN32_HOST_API BOOL WINAPI FreeLibrary(HMODULE module);
-WIN32_HOST_API BOOL WINAPI DisableThreadLibraryCalls(HMODULE module);
+
+// --- Below: not called by the product, only by the tests. -------------------------
+// The import comparison (tests/layers/check_imports.sh) reads the declarations above.
+
+// Sets the last error, as the tests do before a call to see what it leaves.
+WIN32_HOST_API void WINAPI SetLastError(DWORD error);

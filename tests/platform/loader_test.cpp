@@ -30,7 +30,6 @@ TEST_F(LoaderTest, BareNameFoundBesideTheCaller) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
   EXPECT_TRUE(FreeLibrary(module));
   EXPECT_FALSE(FreeLibrary(module));
-  EXPECT_TRUE(DisableThreadLibraryCalls(module));
 }
 
 TEST_F(LoaderTest, SearchPathThenEnvironment) {
