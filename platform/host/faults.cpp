@@ -12,8 +12,9 @@ namespace {
 struct ArmedFault {
   HostOp op;
   uint64_t triggerAt;  // absolute call number
-  DWORD error;
+  DWORD error;         // 0 for a short write
   bool persistent;
+  DWORD shortBytes;    // what a short write writes
 };
 
 constexpr size_t kOps = static_cast<size_t>(HostOp::Count);
@@ -28,16 +29,19 @@ thread_local DWORD t_lastError = 0;
 
 namespace hostimpl {
 
-DWORD CountCall(HostOp op) {
+DWORD CountWrite(HostOp op, DWORD* bytes) {
   uint64_t n = g_calls[static_cast<size_t>(op)].fetch_add(1, std::memory_order_relaxed) + 1;
   if (!g_anyFault.load(std::memory_order_acquire)) return 0;
   std::lock_guard<std::mutex> lock(g_faultMutex);
   for (const ArmedFault& f : g_faults) {
-    if (f.op != op) continue;
-    if (n == f.triggerAt || (f.persistent && n > f.triggerAt)) return f.error;
+    if (f.op != op || (n != f.triggerAt && !(f.persistent && n > f.triggerAt))) continue;
+    if (f.error != 0) return f.error;
+    if (bytes != nullptr && *bytes > f.shortBytes) *bytes = f.shortBytes;
   }
   return 0;
 }
+
+DWORD CountCall(HostOp op) { return CountWrite(op, nullptr); }
 
 void SetError(DWORD error) { t_lastError = error; }
 
@@ -59,7 +63,14 @@ extern "C" void WINAPI SetLastError(DWORD error) { t_lastError = error; }
 void HostFailNth(HostOp op, uint64_t nth, DWORD error, bool persistent) {
   std::lock_guard<std::mutex> lock(g_faultMutex);
   uint64_t now = g_calls[static_cast<size_t>(op)].load();
-  g_faults.push_back({op, now + (nth == 0 ? 1 : nth), error, persistent});
+  g_faults.push_back({op, now + (nth == 0 ? 1 : nth), error, persistent, 0});
+  g_anyFault.store(true, std::memory_order_release);
+}
+
+void HostShortWriteNth(HostOp op, uint64_t nth, DWORD bytes, bool persistent) {
+  std::lock_guard<std::mutex> lock(g_faultMutex);
+  uint64_t now = g_calls[static_cast<size_t>(op)].load();
+  g_faults.push_back({op, now + (nth == 0 ? 1 : nth), 0, persistent, bytes});
   g_anyFault.store(true, std::memory_order_release);
 }
 

@@ -374,11 +374,12 @@ extern "C" BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWOR
 
 // WriteFile - writes all toWrite bytes at the file pointer in one call. A device that
 // takes fewer bytes (or none: ENOSPC) fails the call with ERROR_DISK_FULL and reports
-// how many bytes went out. Overlapped writes are not supported.
+// how many bytes went out. After HostShortWriteNth it writes only the first bytes and
+// succeeds. Overlapped writes are not supported.
 extern "C" BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
                                  LPOVERLAPPED overlapped) {
   if (written) *written = 0;
-  if (DWORD error = hostimpl::CountCall(HostOp::WriteFile)) return Fail(error);
+  if (DWORD error = hostimpl::CountWrite(HostOp::WriteFile, &toWrite)) return Fail(error);
   HostFile* f = AsFile(file);
   if (!f) return Fail(ERROR_INVALID_HANDLE);
   if (overlapped || (!buffer && toWrite)) return Fail(ERROR_INVALID_PARAMETER);

@@ -110,6 +110,12 @@ HOST_CONTROL_API bool HostRegistryImport(const std::string& text);
 // Makes the nth call of op from now (1 = the next one) fail with error; with
 // persistent, that call and every later one fail. Several faults may be armed.
 HOST_CONTROL_API void HostFailNth(HostOp op, uint64_t nth, DWORD error, bool persistent = false);
+// Makes the nth WriteFile or WritePrinter call from now (op says which) a short write:
+// it writes only the first bytes bytes of its buffer (all of a smaller buffer), succeeds
+// and reports them in its bytes written, as a write cut off by a full disk or a port
+// does. The caller must notice from the count.
+HOST_CONTROL_API void HostShortWriteNth(HostOp op, uint64_t nth, DWORD bytes,
+                                        bool persistent = false);
 HOST_CONTROL_API void HostClearFaults();
 // Calls of op since the last HostReset or HostResetCounters.
 HOST_CONTROL_API uint64_t HostCallCount(HostOp op);

@@ -11,6 +11,8 @@ namespace hostimpl {
 
 // Counts a call of op; returns the error to fail it with, or 0 to let it proceed.
 DWORD CountCall(HostOp op);
+// CountCall for WriteFile and WritePrinter: an armed short write lowers *bytes.
+DWORD CountWrite(HostOp op, DWORD* bytes);
 
 // Per-thread last error, as Windows keeps it.
 void SetError(DWORD error);

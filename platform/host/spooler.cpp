@@ -99,11 +99,12 @@ bool CheckInfoCall(HostOp op, Printer** printer, HANDLE handle, DWORD level, LPD
 
 }  // namespace
 
-// WritePrinter - appends the block to the printer's sink and reports it all written.
-// A failure (injected, or a bad handle) reports 0 bytes written.
+// WritePrinter - appends the block to the printer's sink and reports it all written
+// (only its first bytes after HostShortWriteNth). A failure (injected, or a bad handle)
+// reports 0 bytes written.
 extern "C" BOOL WINAPI WritePrinter(HANDLE printer, LPVOID data, DWORD size, LPDWORD written) {
   if (written) *written = 0;
-  if (DWORD error = hostimpl::CountCall(HostOp::WritePrinter)) {
+  if (DWORD error = hostimpl::CountWrite(HostOp::WritePrinter, &size)) {
     hostimpl::SetError(error);
     return FALSE;
   }
