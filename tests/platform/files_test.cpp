@@ -1,4 +1,4 @@
-// Files, directories, byte-range locks and named mutexes of the host layer, checked
+// Files, directories and byte-range locks of the host layer, checked
 // against what Windows does: dispositions and their last errors, share-mode conflicts
 // (the archive and overlay patterns), CreateDirectoryW's error codes, file pointers,
 // fault injection, lock conflicts between handles and mutexes between threads/processes.
