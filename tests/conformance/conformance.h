@@ -102,6 +102,7 @@ class ConformanceTest : public ::testing::Test {
   HANDLE StartJob();
   // Sends one block; the bytes-written variable must always equal the block size.
   BOOL Send(HANDLE job, const Bytes& block);
+  // Sends blocks in order; each must be taken (TRUE), as in the subsystem suites.
   void SendAll(HANDLE job, const std::vector<Bytes>& blocks);
   JobContext* Context(HANDLE job) { return static_cast<JobContext*>(job); }
   void EndAndClose(HANDLE job);

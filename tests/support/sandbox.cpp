@@ -59,7 +59,7 @@ BOOL SandboxTest::Send(HANDLE job, const Bytes& block) {
 }
 
 void SandboxTest::SendAll(HANDLE job, const std::vector<Bytes>& blocks) {
-  for (const Bytes& block : blocks) Send(job, block);
+  for (const Bytes& block : blocks) EXPECT_TRUE(Send(job, block)) << Hex(block, 16);
 }
 
 Bytes SandboxTest::PrinterBytes() const { return HostPrinterData(printer_).bytes; }

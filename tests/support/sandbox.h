@@ -30,7 +30,7 @@ class SandboxTest : public ::testing::Test {
   HANDLE StartJob();
   // Sends one block; the bytes-written variable must always equal the block size.
   BOOL Send(HANDLE job, const Bytes& block);
-  // Sends blocks in order; returns false as soon as one is not reported written.
+  // Sends blocks in order; each must be taken (TRUE), as in the conformance scenarios.
   void SendAll(HANDLE job, const std::vector<Bytes>& blocks);
   JobContext* Context(HANDLE job) { return static_cast<JobContext*>(job); }
 
