@@ -41,7 +41,6 @@ void ResetLibraries();
 // Settings of system.cpp that other modules read.
 UINT OemCodePage();
 std::u16string ComputerName();
-void UtcTime(LPSYSTEMTIME time);
 
 // Open handles of files and keys, for HostOpenHandleCount.
 void AddOpenHandle(int delta);

@@ -274,7 +274,7 @@ void HostAddJob(HANDLE printer, DWORD jobId, const HostJobSpec& job) {
   std::lock_guard<std::mutex> lock(p->mutex);
   Job& entry = p->jobs[jobId];
   entry.spec = job;
-  hostimpl::UtcTime(&entry.submitted);
+  GetSystemTime(&entry.submitted);
 }
 
 // HostRemoveJob - the spooler forgets the job; GetJobW then fails for it.

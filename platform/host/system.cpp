@@ -191,18 +191,14 @@ extern "C" void WINAPI GetLocalTime(LPSYSTEMTIME time) {
   FillTime(t, now.tv_nsec, time);
 }
 
-namespace hostimpl {
-
-// The real clock in UTC, for the spooler double's submission times.
-void UtcTime(LPSYSTEMTIME time) {
+// GetSystemTime - the real clock in UTC.
+extern "C" void WINAPI GetSystemTime(LPSYSTEMTIME time) {
   struct timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
   struct tm t;
   gmtime_r(&now.tv_sec, &t);
   FillTime(t, now.tv_nsec, time);
 }
-
-}  // namespace hostimpl
 
 void HostSetWindowsDirectory(const std::u16string& path) {
   std::lock_guard<std::mutex> lock(g_mutex);

@@ -88,3 +88,5 @@ WIN32_HOST_API BOOL WINAPI FreeLibrary(HMODULE module);
 
 // Sets the last error, as the tests do before a call to see what it leaves.
 WIN32_HOST_API void WINAPI SetLastError(DWORD error);
+// The clock in UTC, which the tests compare times with.
+WIN32_HOST_API void WINAPI GetSystemTime(LPSYSTEMTIME time);

