@@ -75,6 +75,10 @@ TEST_F(LogWriteTest, NamesThatTryToLeaveTheDirectoryOrNameADeviceStayInside) {
       {"lpt1.txt", "_lpt1.txt.csv"}, {"com9", "_com9.csv"},   {"Nul ", "_Nul.csv"},
       {"", "PrintLog.csv"},         {"q?<>|*\"x", "q______x.csv"}, {"tab\tname. .", "tab_name.csv"},
       {"CONSOLE", "CONSOLE.csv"},
+      // Names that look like another log's generation get a name of their own.
+      {"Jobs-20261207-221537", "Jobs-20261207-221537_.csv"},
+      {"Jobs-20261207-221537Z-2", "Jobs-20261207-221537Z-2_.csv"},
+      {"Jobs-20261207-2215", "Jobs-20261207-2215.csv"},
   };
   std::set<std::string> before = AllFiles();
   for (const Case& c : cases) {
