@@ -25,7 +25,7 @@ void ReportLostLine(const WCHAR* logPath, const char* line, size_t lineBytes) {
   if (source != NULL) {
     LPCWSTR strings[2] = {logPath, text};
     ReportEventW(source, EVENTLOG_ERROR_TYPE, 0, LOG_EVENT_LINE_LOST, NULL, 2, 0, strings, NULL);
-    DeregisterEventSourceW(source);
+    DeregisterEventSource(source);
   }
   free(text);
 }

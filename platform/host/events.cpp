@@ -1,5 +1,5 @@
 // The event log of the host Win32 layer: RegisterEventSourceW, ReportEventW and
-// DeregisterEventSourceW record each event for HostEventLog instead of a system log.
+// DeregisterEventSource record each event for HostEventLog instead of a system log.
 #include "platform/host/host_internal.h"
 
 #include <atomic>
@@ -65,8 +65,8 @@ extern "C" BOOL WINAPI ReportEventW(HANDLE source, WORD type, WORD category, DWO
   return TRUE;
 }
 
-// DeregisterEventSourceW - closes a handle of RegisterEventSourceW.
-extern "C" BOOL WINAPI DeregisterEventSourceW(HANDLE source) {
+// DeregisterEventSource - closes a handle of RegisterEventSourceW.
+extern "C" BOOL WINAPI DeregisterEventSource(HANDLE source) {
   EventSource* s = AsSource(source);
   uint32_t expected = kEventSourceMagic;
   if (s == nullptr || !s->magic.compare_exchange_strong(expected, 0)) {

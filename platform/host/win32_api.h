@@ -96,7 +96,7 @@ WIN32_HOST_API HANDLE WINAPI RegisterEventSourceW(LPCWSTR server, LPCWSTR source
 WIN32_HOST_API BOOL WINAPI ReportEventW(HANDLE source, WORD type, WORD category, DWORD eventId,
                                         PSID user, WORD stringCount, DWORD dataSize,
                                         LPCWSTR* strings, LPVOID data);
-WIN32_HOST_API BOOL WINAPI DeregisterEventSourceW(HANDLE source);
+WIN32_HOST_API BOOL WINAPI DeregisterEventSource(HANDLE source);
 
 // Libraries. LoadLibraryW maps "name.dll" to the host build "libname.so"; the search
 // order is documented in docs/host-layer.md.
