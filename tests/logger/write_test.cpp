@@ -345,6 +345,27 @@ TEST_F(LogWriteTest, AStalledLockHolderDelaysAnAppendOnlyAFewSeconds) {
   EXPECT_EQ(log.Field(log.lines[2], "sequence"), "3");
 }
 
+TEST_F(LogWriteTest, CurrentFileWithoutTheAppendTimeColumnIsRotatedNotMixed) {
+  ASSERT_EQ(Write("one"), 1);
+  // The same file as an earlier version wrote it: no written_utc column.
+  std::string old = "\xEF\xBB\xBFsequence,level,format,document,crc32\r\n1,2,2,old.plt,";
+  char crc[9];
+  std::snprintf(crc, sizeof(crc), "%08X", ReferenceCrc32("1,2,2,old.plt"));
+  std::ofstream(LogPath(), std::ios::binary | std::ios::trunc) << old << crc << "\r\n";
+  ASSERT_EQ(Write("two"), 1);
+  for (const auto& [name, bytes] : FilesIn(LogDir())) {
+    if (name == "Jobs.seq") continue;
+    LogFile file = ParseLog(bytes);
+    for (const LogLine& line : file.lines) {
+      EXPECT_EQ(line.fields.size(), file.header.size()) << name << " mixes two column sets";
+    }
+  }
+  LogFile log = ParseLog(sgtest::ReadHostFile(LogPath()));
+  ASSERT_EQ(log.lines.size(), 1u);
+  EXPECT_EQ(log.Field(log.lines[0], "sequence"), "2");
+  EXPECT_NE(log.Field(log.lines[0], "written_utc"), "");
+}
+
 TEST_F(LogWriteTest, FailedFirstWriteLeavesNoHeaderWithoutItsLine) {
   HostFailNth(HostOp::WriteFile, 1, ERROR_DISK_FULL);
   EXPECT_EQ(Write("kept waiting"), 0);
