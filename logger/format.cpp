@@ -236,15 +236,19 @@ size_t FormatLogHeader(char* out, size_t outBytes) {
   return w.length;
 }
 
+size_t FormatFileStart(char* out, size_t outBytes) {
+  static const char kByteOrderMark[3] = {'\xEF', '\xBB', '\xBF'};
+  size_t header = FormatLogHeader(NULL, 0);
+  if (out == NULL || outBytes < sizeof(kByteOrderMark) + header) return sizeof(kByteOrderMark) + header;
+  memcpy(out, kByteOrderMark, sizeof(kByteOrderMark));
+  return sizeof(kByteOrderMark) + FormatLogHeader(out + sizeof(kByteOrderMark), header);
+}
+
 size_t FormatUtcTime(const SYSTEMTIME* utc, char* out, size_t outBytes) {
-  LineWriter measure = {NULL, 0, 0};
-  PutTimeStamp(&measure, utc);
-  PutChar(&measure, 'Z');
-  if (out == NULL || measure.length > outBytes) return measure.length;
-  LineWriter write = {out, outBytes, 0};
-  PutTimeStamp(&write, utc);
-  PutChar(&write, 'Z');
-  return write.length;
+  LineWriter w = {out, outBytes, 0};
+  PutTimeStamp(&w, utc);
+  PutChar(&w, 'Z');
+  return w.length;
 }
 
 BOOL IsSingleCsvRecord(const char* bytes, size_t count) {

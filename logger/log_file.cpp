@@ -15,8 +15,6 @@
 // Longest header line checked against ours; the header is about 700 bytes.
 #define LOG_HEADER_CHECK_BYTES 2048u
 
-static const char kByteOrderMark[3] = {'\xEF', '\xBB', '\xBF'};
-
 // The paths of one log: <directory>\<name>.csv, its sequence file <name>.seq and its
 // pending file <name>.pending.
 struct LogPaths {
@@ -82,14 +80,13 @@ static BOOL EnsureDirectory(WCHAR* directory) {
   return IsDirectory(directory);
 }
 
-
 static BOOL SeekTo(HANDLE file, uint64_t offset) {
   LARGE_INTEGER at;
   at.QuadPart = (LONGLONG)offset;
   return SetFilePointerEx(file, at, NULL, FILE_BEGIN);
 }
 
-static BOOL ReadExactly(HANDLE file, uint64_t offset, char* out, DWORD count) {
+BOOL ReadExactly(HANDLE file, uint64_t offset, char* out, DWORD count) {
   DWORD read = 0;
   return SeekTo(file, offset) && ReadFile(file, out, count, &read, NULL) && read == count;
 }
@@ -109,6 +106,12 @@ BOOL GetSize(HANDLE file, uint64_t* size) {
   if (!GetFileSizeEx(file, &value) || value.QuadPart < 0) return FALSE;
   *size = (uint64_t)value.QuadPart;
   return TRUE;
+}
+
+size_t ComposeLineLead(uint64_t size, const LogTail* tail, char* out, size_t outBytes) {
+  if (size == 0) return FormatFileStart(out, outBytes);
+  memcpy(out, tail->closing, tail->closingBytes);
+  return tail->closingBytes;
 }
 
 BOOL WriteAtEnd(HANDLE file, uint64_t size, const char* bytes, size_t count) {
@@ -211,8 +214,7 @@ struct LogWriter {
 static BOOL CheckHeader(LogWriter* w) {
   char expected[LOG_HEADER_CHECK_BYTES];
   char found[LOG_HEADER_CHECK_BYTES];
-  memcpy(expected, kByteOrderMark, sizeof(kByteOrderMark));
-  size_t headerBytes = FormatLogHeader(expected + 3, sizeof(expected) - 3) + 3;
+  size_t headerBytes = FormatFileStart(expected, sizeof(expected));
   if (headerBytes > sizeof(expected)) return FALSE;
   w->headerMatches = TRUE;
   if (w->size == 0) return TRUE;
@@ -270,7 +272,7 @@ static size_t ComposeLine(LogWriter* w, uint64_t number, const char* fields, siz
 // the line would take a file that holds lines past the limit, or when the file has
 // another header; a file that cannot be renamed takes the line anyway.
 static BOOL AppendLine(LogWriter* w, size_t lineBytes) {
-  size_t headerBytes = sizeof(kByteOrderMark) + FormatLogHeader(NULL, 0);
+  size_t headerBytes = FormatFileStart(NULL, 0);
   BOOL full = w->size > headerBytes && w->size + w->tail.closingBytes + lineBytes > w->limit;
   if (w->size > 0 && (full || !w->headerMatches)) {
     // The damaged record stays one record in the generation it belongs to.
@@ -281,15 +283,7 @@ static BOOL AppendLine(LogWriter* w, size_t lineBytes) {
     RotateLog(w->paths);
     if (!OpenCurrentLog(w)) return FALSE;
   }
-  size_t n = 0;
-  if (w->size == 0) {
-    memcpy(w->work, kByteOrderMark, sizeof(kByteOrderMark));
-    n = sizeof(kByteOrderMark);
-    n += FormatLogHeader(w->work + n, w->workBytes - n);
-  } else {
-    memcpy(w->work, w->tail.closing, w->tail.closingBytes);
-    n = w->tail.closingBytes;
-  }
+  size_t n = ComposeLineLead(w->size, &w->tail, w->work, w->workBytes);
   memcpy(w->work + n, w->line, lineBytes);
   n += lineBytes;
   if (!WriteAtEnd(w->log, w->size, w->work, n)) return FALSE;
@@ -356,7 +350,7 @@ BOOL AppendLogRecord(const WCHAR* directory, const WCHAR* name, DWORD maxKib,
   SYSTEMTIME now;
   GetSystemTime(&now);
   size_t lineMax = LOG_RECORD_MAX_BYTES + LOG_LINE_OVERHEAD;
-  size_t workBytes = sizeof(kByteOrderMark) + FormatLogHeader(NULL, 0) + 3 + lineMax;
+  size_t workBytes = FormatFileStart(NULL, 0) + lineMax;
   char* fields = (char*)malloc(lineMax);
   char* line = (char*)malloc(lineMax);
   char* work = (char*)malloc(workBytes);

@@ -10,14 +10,6 @@
 // damaged tail; beyond them the damage is not one a crash leaves.
 #define LOG_TAIL_CANDIDATES 64u
 
-static BOOL ReadAt(HANDLE file, uint64_t offset, char* out, DWORD count) {
-  LARGE_INTEGER at;
-  at.QuadPart = (LONGLONG)offset;
-  DWORD read = 0;
-  return SetFilePointerEx(file, at, NULL, FILE_BEGIN) && ReadFile(file, out, count, &read, NULL) &&
-         read == count;
-}
-
 static int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -164,7 +156,7 @@ BOOL ReadLogTail(HANDLE file, uint64_t size, LogTail* tail) {
     DWORD want = size < limit ? (DWORD)size : (DWORD)limit;
     char* window = (char*)malloc(want);
     if (window == NULL) return FALSE;
-    BOOL ok = ReadAt(file, size - want, window, want);
+    BOOL ok = ReadExactly(file, size - want, window, want);
     BOOL force = want == size || limit == LOG_TAIL_MAX_BYTES;
     BOOL decided = ok && AnalyseWindow(window, want, want == size, force, tail);
     free(window);

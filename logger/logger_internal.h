@@ -22,8 +22,9 @@
 #define LOG_PATH_CHARS 512u
 
 // Room for every line the library writes around a record body: the sequence number,
-// the append time, the checksum with their commas and CRLF.
-#define LOG_LINE_OVERHEAD 64u
+// the append time, the checksum with their commas and CRLF (about 60 bytes), and a
+// number given to a line that waited without one.
+#define LOG_LINE_OVERHEAD 96u
 
 // --- numbers.cpp ------------------------------------------------------------------
 
@@ -62,8 +63,12 @@ size_t FormatLogBody(int level, int format, const void* entry, char* out, size_t
 // The header line that starts every log file (column names, CRLF, without the byte
 // order mark). Returns its length; writes it only when it fits.
 size_t FormatLogHeader(char* out, size_t outBytes);
+// What every log and pending file starts with: the UTF-8 byte order mark, so that
+// spreadsheets pick the encoding, and the header line. Returns its length; writes it
+// only when it fits.
+size_t FormatFileStart(char* out, size_t outBytes);
 // A UTC time as the append-time column writes it, 2026-12-07T22:15:37.250Z. Returns
-// its length; writes it only when it fits.
+// its length (24); writes the bytes that fit outBytes.
 size_t FormatUtcTime(const SYSTEMTIME* utc, char* out, size_t outBytes);
 // TRUE when bytes form exactly one CSV record ending in CRLF: quotes balanced, and no
 // CR or LF outside quotes except that last CRLF.
@@ -95,6 +100,10 @@ BOOL LineChecksumMatches(const char* line, size_t count);
 // reported to the event log.
 BOOL AppendLogRecord(const WCHAR* directory, const WCHAR* name, DWORD maxKib,
                      const char* body, size_t bodyBytes);
+// What goes before a line appended to a file of size bytes whose end is tail: the file
+// start into an empty file, else the bytes that close a record a crash left unfinished.
+// out must hold FormatFileStart(NULL, 0) bytes. Returns the bytes written.
+size_t ComposeLineLead(uint64_t size, const LogTail* tail, char* out, size_t outBytes);
 // Writes bytes at the end (size) of an open file with one write and flushes it; on any
 // failure the file is cut back to size, so no partial line stays behind.
 BOOL WriteAtEnd(HANDLE file, uint64_t size, const char* bytes, size_t count);
@@ -102,6 +111,8 @@ BOOL WriteAtEnd(HANDLE file, uint64_t size, const char* bytes, size_t count);
 // holder. FALSE when the lock could not be had.
 BOOL LockWholeFile(HANDLE file, OVERLAPPED* range);
 void UnlockWholeFile(HANDLE file, OVERLAPPED* range);
+// Reads exactly count bytes at offset; FALSE otherwise.
+BOOL ReadExactly(HANDLE file, uint64_t offset, char* out, DWORD count);
 // Opens a file for reading and writing, shared with every other writer.
 HANDLE OpenShared(const WCHAR* path, DWORD disposition);
 BOOL GetSize(HANDLE file, uint64_t* size);

@@ -7,8 +7,6 @@
 // and the move reads a bounded file.
 #define LOG_PENDING_MAX_BYTES (8u * 1024u * 1024u)
 
-static const char kByteOrderMark[3] = {'\xEF', '\xBB', '\xBF'};
-
 BOOL AppendPendingLine(const WCHAR* pendingPath, const char* line, size_t lineBytes) {
   HANDLE file = OpenShared(pendingPath, OPEN_ALWAYS);
   if (file == INVALID_HANDLE_VALUE) return FALSE;
@@ -20,19 +18,10 @@ BOOL AppendPendingLine(const WCHAR* pendingPath, const char* line, size_t lineBy
   if (LockWholeFile(file, &range)) {
     LogTail tail;
     if (GetSize(file, &size) && size < LOG_PENDING_MAX_BYTES && ReadLogTail(file, size, &tail)) {
-      size_t headerBytes = FormatLogHeader(NULL, 0);
-      size_t room = sizeof(kByteOrderMark) + headerBytes + sizeof(tail.closing) + lineBytes;
-      char* work = (char*)malloc(room);
+      size_t lead = FormatFileStart(NULL, 0);
+      char* work = (char*)malloc(lead + lineBytes);
       if (work != NULL) {
-        size_t n = 0;
-        if (size == 0) {
-          memcpy(work, kByteOrderMark, sizeof(kByteOrderMark));
-          n = sizeof(kByteOrderMark);
-          n += FormatLogHeader(work + n, headerBytes);
-        } else {
-          memcpy(work, tail.closing, tail.closingBytes);
-          n = tail.closingBytes;
-        }
+        size_t n = ComposeLineLead(size, &tail, work, lead);
         memcpy(work + n, line, lineBytes);
         ok = WriteAtEnd(file, size, work, n + lineBytes);
         free(work);
@@ -71,8 +60,8 @@ static BOOL MovePass(const char* bytes, size_t start, size_t count, BOOL unnumbe
     size_t length = WithoutLineEnd(bytes, at, end);
     BOOL isUnnumbered = length > 0 && bytes[at] == ',';
     // A record longer than any line the library writes is not ours: it stays where it
-    // is and holds up nothing.
-    BOOL fits = length + 2 <= LOG_RECORD_MAX_BYTES + LOG_LINE_OVERHEAD;
+    // is and holds up nothing. The room left is for a number and its comma.
+    BOOL fits = length + 2 + 21 <= LOG_RECORD_MAX_BYTES + LOG_LINE_OVERHEAD;
     if (!moved[at] && fits && length > 0 && isUnnumbered == unnumbered) {
       if (!sink(context, bytes + at, length)) return FALSE;
       moved[at] = 1;
@@ -96,7 +85,6 @@ BOOL MovePendingLines(const WCHAR* pendingPath, PendingLineSink sink, void* cont
   uint64_t size = 0;
   char* bytes = NULL;
   char* moved = NULL;
-  DWORD read = 0;
   LARGE_INTEGER origin;
   origin.QuadPart = 0;
   if (GetSize(file, &size) && size <= LOG_PENDING_MAX_BYTES + LOG_RECORD_MAX_BYTES + 4096u) {
@@ -105,8 +93,7 @@ BOOL MovePendingLines(const WCHAR* pendingPath, PendingLineSink sink, void* cont
   }
   if (size == 0) {
     ok = TRUE;
-  } else if (bytes != NULL && moved != NULL && SetFilePointerEx(file, origin, NULL, FILE_BEGIN) &&
-             ReadFile(file, bytes, (DWORD)size, &read, NULL) && read == size) {
+  } else if (bytes != NULL && moved != NULL && ReadExactly(file, 0, bytes, (DWORD)size)) {
     // The first record is the header.
     size_t start = RecordEnd(bytes, 0, (size_t)size);
     BOOL all = MovePass(bytes, start, (size_t)size, FALSE, sink, context, moved) &&
@@ -127,11 +114,12 @@ BOOL MovePendingLines(const WCHAR* pendingPath, PendingLineSink sink, void* cont
     DWORD written = 0;
     LARGE_INTEGER cut;
     cut.QuadPart = (LONGLONG)n;
-    BOOL rewritten = SetFilePointerEx(file, origin, NULL, FILE_BEGIN) &&
-                     WriteFile(file, bytes, (DWORD)n, &written, NULL) && written == n &&
-                     SetFilePointerEx(file, cut, NULL, FILE_BEGIN) && SetEndOfFile(file) &&
-                     FlushFileBuffers(file);
-    (void)rewritten;  // the lines are in the log; numbered ones are never moved twice
+    // The moved lines are in the log whatever the rewrite does; a numbered line that a
+    // failed rewrite leaves behind is not moved twice.
+    if (SetFilePointerEx(file, origin, NULL, FILE_BEGIN) &&
+        WriteFile(file, bytes, (DWORD)n, &written, NULL) && written == n &&
+        SetFilePointerEx(file, cut, NULL, FILE_BEGIN) && SetEndOfFile(file))
+      FlushFileBuffers(file);
     ok = all;
   }
   free(bytes);
