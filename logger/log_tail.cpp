@@ -64,16 +64,18 @@ static size_t LineStartBefore(const char* window, size_t end) {
   return SIZE_MAX;
 }
 
-// The number of the good line (checksum right) that ends with the CRLF at window[end],
-// or 0 when there is none.
-static uint64_t GoodLineEndingAt(const char* window, size_t end, BOOL fromFileStart) {
+// TRUE when the line that ends with the CRLF at window[end] is a good one (checksum
+// right; a line waiting without a number in a pending file counts too); *number
+// receives its number, 0 for none.
+static BOOL GoodLineEndingAt(const char* window, size_t end, BOOL fromFileStart, uint64_t* number) {
   size_t start = LineStartBefore(window, end);
   if (start == SIZE_MAX) {
-    if (!fromFileStart) return 0;
+    if (!fromFileStart) return FALSE;
     start = 0;
   }
-  if (!LineChecksumMatches(window + start, end - start)) return 0;
-  return NumberOfRecord(window + start, end - start);
+  *number = NumberOfRecord(window + start, end - start);
+  return (*number != 0 || window[start] == ',') &&
+         LineChecksumMatches(window + start, end - start);
 }
 
 // Reads the tail in a window of count bytes; FALSE when the window holds no place
@@ -82,8 +84,8 @@ static BOOL AnalyseWindow(const char* window, size_t count, BOOL fromFileStart, 
                           LogTail* tail) {
   // Quick path: the file ends with a good line.
   if (count >= 2 && window[count - 1] == '\n' && window[count - 2] == '\r') {
-    uint64_t number = GoodLineEndingAt(window, count - 2, fromFileStart);
-    if (number != 0) {
+    uint64_t number = 0;
+    if (GoodLineEndingAt(window, count - 2, fromFileStart, &number)) {
       tail->lastNumber = number;
       return TRUE;
     }
@@ -95,8 +97,8 @@ static BOOL AnalyseWindow(const char* window, size_t count, BOOL fromFileStart, 
   for (size_t i = count; i >= 2 && tried < LOG_TAIL_CANDIDATES; --i) {
     if (window[i - 1] != '\n' || window[i - 2] != '\r') continue;
     ++tried;
-    uint64_t number = GoodLineEndingAt(window, i - 2, fromFileStart);
-    if (number != 0) {
+    uint64_t number = 0;
+    if (GoodLineEndingAt(window, i - 2, fromFileStart, &number)) {
       anchor = i;
       lastGood = number;
       break;
