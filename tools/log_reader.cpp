@@ -1,5 +1,5 @@
-// Reading the accounting logs: every *.csv of a directory, generations grouped by log
-// name and taken oldest first, each line checked against its sequence number and CRC-32.
+// `spoolgate log show`, `summary` and `verify` over the lines log_folder reads: listing
+// and summing the good lines, and naming every loss the files show.
 #include "tools/log_reader.h"
 
 #include "tools/errors.h"

@@ -1,5 +1,5 @@
-// `spoolgate log`: reading the accounting CSV logs of a directory (every generation),
-// listing and summing their lines, and checking checksums and sequence numbers.
+// `spoolgate log`: listing and summing the lines of the accounting CSV logs of a
+// directory (every generation), and checking checksums, numbers and files.
 #pragma once
 
 #include "tools/log_folder.h"
