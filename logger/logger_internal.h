@@ -3,7 +3,7 @@
 // log, the pending file, the event-log fallback and the log file.
 #pragma once
 
-#include "accounting/log_entry.h"
+#include "core/log_entry.h"
 #include "logger/crc32.h"
 #include "platform/win32.h"
 
