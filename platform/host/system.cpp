@@ -182,13 +182,13 @@ extern "C" BOOL WINAPI VerifyVersionInfoW(LPOSVERSIONINFOEXW info, DWORD typeMas
   return TRUE;
 }
 
-// GetLocalTime - the real clock in the host's time zone.
-extern "C" void WINAPI GetLocalTime(LPSYSTEMTIME time) {
-  struct timespec now;
-  clock_gettime(CLOCK_REALTIME, &now);
-  struct tm t;
-  localtime_r(&now.tv_sec, &t);
-  FillTime(t, now.tv_nsec, time);
+// Sleep - suspends the calling thread for at least the given milliseconds.
+extern "C" void WINAPI Sleep(DWORD milliseconds) {
+  struct timespec wait;
+  wait.tv_sec = static_cast<time_t>(milliseconds / 1000);
+  wait.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
+  while (nanosleep(&wait, &wait) != 0) {
+  }
 }
 
 // GetSystemTime - the real clock in UTC.
@@ -238,6 +238,7 @@ void ResetSystem() {
   }
   g_oemCodePage.store(437);
   ResetMessageBoxes();
+  ResetEvents();
   ResetLibraries();
 }
 

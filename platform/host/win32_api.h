@@ -75,7 +75,15 @@ WIN32_HOST_API BOOL WINAPI VerifyVersionInfoW(LPOSVERSIONINFOEXW info, DWORD typ
                                               ULONGLONG conditionMask);
 WIN32_HOST_API ULONGLONG WINAPI VerSetConditionMask(ULONGLONG conditionMask, DWORD typeMask,
                                                     BYTE condition);
-WIN32_HOST_API void WINAPI GetLocalTime(LPSYSTEMTIME time);
+WIN32_HOST_API void WINAPI GetSystemTime(LPSYSTEMTIME time);
+WIN32_HOST_API void WINAPI Sleep(DWORD milliseconds);
+
+// Event log: events are recorded for the control interface (HostEventLog).
+WIN32_HOST_API HANDLE WINAPI RegisterEventSourceW(LPCWSTR server, LPCWSTR source);
+WIN32_HOST_API BOOL WINAPI ReportEventW(HANDLE source, WORD type, WORD category, DWORD eventId,
+                                        PSID user, WORD stringCount, DWORD dataSize,
+                                        LPCWSTR* strings, LPVOID data);
+WIN32_HOST_API BOOL WINAPI DeregisterEventSource(HANDLE source);
 
 // Libraries. LoadLibraryW maps "name.dll" to the host build "libname.so"; the search
 // order is documented in docs/host-layer.md.
@@ -88,5 +96,3 @@ WIN32_HOST_API BOOL WINAPI FreeLibrary(HMODULE module);
 
 // Sets the last error, as the tests do before a call to see what it leaves.
 WIN32_HOST_API void WINAPI SetLastError(DWORD error);
-// The clock in UTC, which the tests compare times with.
-WIN32_HOST_API void WINAPI GetSystemTime(LPSYSTEMTIME time);
