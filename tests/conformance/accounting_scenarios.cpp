@@ -175,6 +175,9 @@ TEST_F(Accounting, ExtendedLineCarriesTheExtraTextAndBlockAndACleanDocumentName)
   UseLogDirectory(directory);
   AddJob(printer_, 9, u"Plan\t\"A\"\r\n1", u"carol");
   JobLogRecord log = NewJobLog();
+  SetText(log.leadingText, u"Plotter, 3rd floor");  // a comma is allowed in the log's name
+  SetText(log.text200, u"A0 roll");
+  SetAnsi(log.ansi240, "DEPT-42");
   log.logFlags = 0x1D;  // extended, cleaned, extra text and block
   SetText(log.extraText, u"extra text");
   for (size_t i = 0; i < sizeof log.extraBlock; ++i) log.extraBlock[i] = static_cast<uint8_t>(i);
@@ -191,8 +194,27 @@ TEST_F(Accounting, ExtendedLineCarriesTheExtraTextAndBlockAndACleanDocumentName)
   EXPECT_EQ(line["value_496"], "4");
   EXPECT_EQ(line["value_500"], "2147483647");
   EXPECT_EQ(line["value_632"], "632");
-  EXPECT_EQ(line["block_504"].substr(0, 8), "00010203");
-  EXPECT_EQ(line["block_504"].size(), 256u);
+  std::string block;
+  for (int i = 0; i < 128; ++i) {
+    char hex[3];
+    std::snprintf(hex, sizeof hex, "%02X", i);
+    block += hex;
+  }
+  EXPECT_EQ(line["block_504"], block);
+  EXPECT_EQ(line["text_200"], "A0 roll");
+  EXPECT_EQ(line["text_240"], "DEPT-42");
+  EXPECT_EQ(line["text_480"], "");
+}
+
+TEST_F(Accounting, DoubleByteNamesReachTheLogAsUtf8) {
+  if (!UseOemCodePage(932)) GTEST_SKIP() << "the OEM code page is the system's here";
+  const std::u16string directory = Path(u"Logs");
+  UseLogDirectory(directory);
+  AddJob(printer_, 13, u"\u56F3\u9762.plt", u"\u5C71\u7530");  // 図面.plt by 山田
+  auto lines = RunJob(13, NewJobLog(), directory);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0]["document"], "\xE5\x9B\xB3\xE9\x9D\xA2.plt");
+  EXPECT_EQ(lines[0]["user"], "\xE5\xB1\xB1\xE7\x94\xB0");
 }
 
 TEST_F(Accounting, ClientSideRenderingPrinterIsNamedFromItsRegistryKey) {

@@ -50,6 +50,9 @@ const PluginExports& Plugin();
 void PlatformReset();
 // Where the platform is; scenarios that meet a known difference say so.
 bool OnWindows();
+// Makes codePage the OEM code page where the platform can (the host layer); false where
+// it cannot (Windows keeps the system's), and the scenario is skipped there.
+bool UseOemCodePage(unsigned codePage);
 // A Windows directory that exists, empty, for the test's files (C:\spoolgate-tests).
 std::u16string TestRoot();
 // The Windows directory as GetWindowsDirectoryW reports it.

@@ -35,6 +35,11 @@ const PluginExports& Plugin() {
 
 bool OnWindows() { return false; }
 
+bool UseOemCodePage(unsigned codePage) {
+  HostSetOemCodePage(codePage);
+  return true;
+}
+
 
 void PlatformReset() {
   static bool registered = (std::atexit(RemoveRoot), true);

@@ -137,6 +137,8 @@ const PluginExports& Plugin() {
 
 bool OnWindows() { return true; }
 
+bool UseOemCodePage(unsigned) { return false; }
+
 
 void PlatformReset() {
   SpoolDoubleReset();
