@@ -2,7 +2,7 @@
 // by path, our spooler double, Win32 files and registry, and message boxes read back
 // from Wine's relay trace of user32.MessageBoxW.
 #include "tests/conformance/conformance.h"
-#include "tests/wine/winspool/spool_double.h"
+#include "tests/wine/spoolss/spool_double.h"
 
 #include <algorithm>
 #include <cctype>
