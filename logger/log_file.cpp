@@ -1,4 +1,4 @@
-// The log file: directory creation, the lock every writer honours, sequence numbers that
+// The log file: the lock every writer honours, sequence numbers that
 // continue across generations, rotation, and an append that leaves no partial line.
 #include "logger/logger_internal.h"
 #include "plugin/bounded_text.h"
@@ -22,8 +22,6 @@ struct LogPaths {
   WCHAR log[LOG_PATH_CHARS];
   WCHAR sequence[LOG_PATH_CHARS];
 };
-
-static BOOL IsSeparator(WCHAR c) { return c == '\\' || c == '/'; }
 
 // Appends value in decimal, at least minDigits digits, to a terminated path.
 static BOOL AppendDecimal(WCHAR* path, size_t pathChars, unsigned value, unsigned minDigits) {
@@ -54,33 +52,10 @@ static BOOL ComposeLogPaths(LogPaths* paths, const WCHAR* directory, const WCHAR
   CopyBoundedText(paths->directory, LOG_PATH_CHARS, directory, LOG_PATH_CHARS);
   // "C:\Logs\" and "C:\Logs" are one directory; the separator is added back below.
   size_t n = BoundedTextLength(paths->directory, LOG_PATH_CHARS);
-  while (n > 0 && IsSeparator(paths->directory[n - 1])) paths->directory[--n] = 0;
+  while (n > 0 && IsLogPathSeparator(paths->directory[n - 1])) paths->directory[--n] = 0;
   CopyBoundedText(paths->name, LOG_NAME_MAX_CHARS + 2, name, LOG_NAME_MAX_CHARS + 2);
   return ComposePath(paths->log, paths, WTEXT(".csv")) &&
          ComposePath(paths->sequence, paths, WTEXT(".seq"));
-}
-
-static BOOL IsDirectory(const WCHAR* path) {
-  DWORD attributes = GetFileAttributesW(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-// Creates the directory and every missing parent. Failures on the way are not final:
-// a parent may be a drive or share root, or another writer may create it first.
-static BOOL EnsureDirectory(WCHAR* directory) {
-  if (directory[0] == 0) return TRUE;  // the root of the current drive
-  if (IsDirectory(directory)) return TRUE;
-  for (size_t i = 1; directory[i] != 0; ++i) {
-    // Skip the separator after a drive letter and the two that open a UNC path.
-    if (!IsSeparator(directory[i]) || directory[i - 1] == ':' || IsSeparator(directory[i - 1]))
-      continue;
-    WCHAR saved = directory[i];
-    directory[i] = 0;
-    CreateDirectoryW(directory, NULL);
-    directory[i] = saved;
-  }
-  CreateDirectoryW(directory, NULL);
-  return IsDirectory(directory);
 }
 
 static BOOL SeekTo(HANDLE file, uint64_t offset) {
@@ -303,7 +278,10 @@ BOOL AppendLogRecord(const WCHAR* directory, const WCHAR* name, DWORD maxKib,
   if (body == NULL || bodyBytes < 2 || bodyBytes > LOG_RECORD_MAX_BYTES) return FALSE;
   LogPaths paths;
   if (!ComposeLogPaths(&paths, directory, name)) return FALSE;
-  if (!EnsureDirectory(paths.directory)) return FALSE;
+  // Nothing is written through a junction or symbolic link, in the directory or as a file.
+  if (!EnsureLogDirectory(paths.directory) || IsReparsePoint(paths.log) ||
+      IsReparsePoint(paths.sequence))
+    return FALSE;
 
   uint64_t limit = (uint64_t)(maxKib == 0 ? LOG_DEFAULT_MAX_KIB : maxKib) * 1024u;
   size_t workBytes = bodyBytes + LOG_LINE_OVERHEAD + sizeof(kByteOrderMark) + FormatLogHeader(NULL, 0);

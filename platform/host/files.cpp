@@ -283,6 +283,11 @@ extern "C" HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode
         break;
       }
       fd = open(host, oflags | O_CREAT | O_EXCL, 0666);
+      struct stat link;
+      if (fd < 0 && errno == EEXIST && lstat(host, &link) == 0 && S_ISLNK(link.st_mode)) {
+        // A link to nothing: the file is made where it leads, as Windows does.
+        fd = open(host, oflags | O_CREAT, 0666);
+      }
       if (fd >= 0 || errno != EEXIST) {
         openErrno = fd < 0 ? errno : 0;
         break;
@@ -619,18 +624,18 @@ extern "C" DWORD WINAPI GetFileAttributesW(LPCWSTR path) {
   DWORD error = target.error;
   if (!error && target.fullLength >= MAX_PATH) error = ERROR_PATH_NOT_FOUND;
   struct stat st;
-  if (!error && stat(target.host.c_str(), &st) != 0) {
+  struct stat link;
+  DWORD reparse = 0;
+  if (!error && lstat(target.host.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    reparse = FILE_ATTRIBUTE_REPARSE_POINT;
+    if (stat(target.host.c_str(), &st) != 0) st = link;  // a link to nothing is still one
+  } else if (!error && stat(target.host.c_str(), &st) != 0) {
     error = errno == ENOENT ? MissingError(target) : hostimpl::ErrnoToError(errno);
   }
   if (!error && target.trailingSeparator && !S_ISDIR(st.st_mode)) error = ERROR_INVALID_NAME;
   if (error) {
     hostimpl::SetError(error);
     return INVALID_FILE_ATTRIBUTES;
-  }
-  struct stat link;
-  DWORD reparse = 0;
-  if (lstat(target.host.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-    reparse = FILE_ATTRIBUTE_REPARSE_POINT;
   }
   if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY | reparse;
   return reparse | kFileAttributeArchive | ((st.st_mode & S_IWUSR) ? 0 : FILE_ATTRIBUTE_READONLY);

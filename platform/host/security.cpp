@@ -20,7 +20,7 @@ constexpr uint32_t kTokenMagic = 0x4E4B4F54;       // "TOKN"
 const std::u16string kLocalSystem = u"S-1-5-18";
 const std::u16string kAdministrators = u"S-1-5-32-544";
 
-// What the layer's descriptors hold: the owner (for GetNamedSecurityInfoW) or the string
+// What the layer's descriptors hold: the owner (for GetFileSecurityW) or the string
 // the descriptor was made from (ConvertStringSecurityDescriptorToSecurityDescriptorW).
 struct Descriptor {
   uint32_t magic;
@@ -197,32 +197,54 @@ extern "C" BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorW(
   return TRUE;
 }
 
-// GetNamedSecurityInfoW - the owner of a file or directory (SE_FILE_OBJECT and
-// OWNER_SECURITY_INFORMATION only; anything else is ERROR_INVALID_PARAMETER). A file
-// the layer has no record of belongs to the process's account. Symbolic links are
-// followed, as Windows opens the target. The result is an error code; free the
-// descriptor with LocalFree.
-extern "C" DWORD WINAPI GetNamedSecurityInfoW(LPCWSTR name, SE_OBJECT_TYPE type,
-                                              SECURITY_INFORMATION info, PSID* owner,
-                                              PSID* group, PACL* dacl, PACL* sacl,
-                                              PSECURITY_DESCRIPTOR* descriptor) {
-  if (name == nullptr || type != SE_FILE_OBJECT || info != OWNER_SECURITY_INFORMATION ||
-      owner == nullptr || descriptor == nullptr || group != nullptr || dacl != nullptr ||
-      sacl != nullptr) {
-    return ERROR_INVALID_PARAMETER;
+// GetFileSecurityW - the owner of a file or directory (OWNER_SECURITY_INFORMATION only;
+// anything else is ERROR_INVALID_PARAMETER), as a descriptor in the caller's buffer for
+// GetSecurityDescriptorOwner. A buffer too small fails with ERROR_INSUFFICIENT_BUFFER
+// and *needed the size to ask. A file the layer has no record of belongs to the
+// process's account. Symbolic links are followed, as Windows opens the target.
+extern "C" BOOL WINAPI GetFileSecurityW(LPCWSTR name, SECURITY_INFORMATION info,
+                                        PSECURITY_DESCRIPTOR descriptor, DWORD size,
+                                        LPDWORD needed) {
+  if (name == nullptr || info != OWNER_SECURITY_INFORMATION || needed == nullptr) {
+    hostimpl::SetError(ERROR_INVALID_PARAMETER);
+    return FALSE;
   }
   hostimpl::ResolvedPath target = hostimpl::ResolvePath(hostimpl::ToU16(name));
-  if (target.error) return target.error;
   struct stat st;
-  if (stat(target.host.c_str(), &st) != 0) {
-    return errno == ENOENT ? ERROR_FILE_NOT_FOUND : hostimpl::ErrnoToError(errno);
+  DWORD error = target.error;
+  if (!error && stat(target.host.c_str(), &st) != 0) {
+    error = errno == ENOENT ? ERROR_FILE_NOT_FOUND : hostimpl::ErrnoToError(errno);
   }
-  Descriptor* d = NewDescriptor(u"");
-  if (d == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
-  if (!ParseSid(SecurityOf(target.host).owner, d->owner)) ParseSid(kLocalSystem, d->owner);
-  *owner = d->owner;
-  *descriptor = d;
-  return ERROR_SUCCESS;
+  if (error) {
+    hostimpl::SetError(error);
+    return FALSE;
+  }
+  *needed = sizeof(Descriptor);
+  if (descriptor == nullptr || size < sizeof(Descriptor)) {
+    hostimpl::SetError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  Descriptor d;
+  d.magic = kDescriptorMagic;
+  std::memset(d.owner, 0, sizeof d.owner);
+  d.text[0] = 0;
+  if (!ParseSid(SecurityOf(target.host).owner, d.owner)) ParseSid(kLocalSystem, d.owner);
+  std::memcpy(descriptor, &d, sizeof d);
+  return TRUE;
+}
+
+// GetSecurityDescriptorOwner - the owner SID inside a descriptor of GetFileSecurityW;
+// one without an owner gives NULL. Anything else is ERROR_INVALID_SECURITY_DESCR.
+extern "C" BOOL WINAPI GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor, PSID* owner,
+                                                  LPBOOL defaulted) {
+  Descriptor* d = static_cast<Descriptor*>(descriptor);
+  if (d == nullptr || owner == nullptr || defaulted == nullptr || d->magic != kDescriptorMagic) {
+    hostimpl::SetError(ERROR_INVALID_SECURITY_DESCR);
+    return FALSE;
+  }
+  *owner = IsValidSid(d->owner) ? d->owner : nullptr;
+  *defaulted = FALSE;
+  return TRUE;
 }
 
 // IsWellKnownSid - LocalSystem and the built-in Administrators group; other types are

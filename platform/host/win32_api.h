@@ -106,10 +106,11 @@ WIN32_HOST_API BOOL WINAPI DisableThreadLibraryCalls(HMODULE module);
 // Security: descriptors from their string form, file owners, the process's own account.
 WIN32_HOST_API BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorW(
     LPCWSTR text, DWORD revision, PSECURITY_DESCRIPTOR* descriptor, ULONG* size);
-WIN32_HOST_API DWORD WINAPI GetNamedSecurityInfoW(LPCWSTR name, SE_OBJECT_TYPE type,
-                                                  SECURITY_INFORMATION info, PSID* owner,
-                                                  PSID* group, PACL* dacl, PACL* sacl,
-                                                  PSECURITY_DESCRIPTOR* descriptor);
+WIN32_HOST_API BOOL WINAPI GetFileSecurityW(LPCWSTR name, SECURITY_INFORMATION info,
+                                            PSECURITY_DESCRIPTOR descriptor, DWORD size,
+                                            LPDWORD needed);
+WIN32_HOST_API BOOL WINAPI GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor,
+                                                      PSID* owner, LPBOOL defaulted);
 WIN32_HOST_API BOOL WINAPI IsWellKnownSid(PSID sid, WELL_KNOWN_SID_TYPE type);
 WIN32_HOST_API BOOL WINAPI EqualSid(PSID first, PSID second);
 WIN32_HOST_API HANDLE WINAPI GetCurrentProcess(void);

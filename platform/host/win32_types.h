@@ -51,7 +51,6 @@ typedef INT_PTR (*FARPROC)(void);
 typedef void* PSECURITY_DESCRIPTOR;
 typedef void* PSID;
 typedef void* HLOCAL;
-typedef struct _ACL* PACL;
 typedef DWORD SECURITY_INFORMATION;
 typedef void* LPDEVMODEW;
 
@@ -341,7 +340,6 @@ static_assert(sizeof(OSVERSIONINFOEXW) == 284, "OSVERSIONINFOEXW as on Windows")
 #define OWNER_SECURITY_INFORMATION 0x00000001L
 #define SDDL_REVISION_1 1
 #define TOKEN_QUERY 0x0008
-typedef enum _SE_OBJECT_TYPE { SE_UNKNOWN_OBJECT_TYPE = 0, SE_FILE_OBJECT = 1 } SE_OBJECT_TYPE;
 typedef enum _WELL_KNOWN_SID_TYPE {
   WinLocalSystemSid = 22,
   WinBuiltinAdministratorsSid = 26
