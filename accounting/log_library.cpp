@@ -2,8 +2,8 @@
 // library's full path, with its own imports resolved only there and in System32.
 #include "accounting/log_library.h"
 
-#include "accounting/log_entry.h"
-#include "plugin/bounded_text.h"
+#include "core/log_entry.h"
+#include "core/bounded_text.h"
 
 // Applies to the library's own imports: its directory and System32, nothing else.
 #define LOG_LIBRARY_LOAD_FLAGS (LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32)

@@ -36,6 +36,7 @@ void ResetFaults();
 // Parts of ResetSystem kept by the modules that own them (text.cpp, loader.cpp).
 void ResetMessageBoxes();
 void ResetLibraries();
+void ResetEvents();  // events.cpp
 
 // Security (security.cpp): the string a descriptor of SECURITY_ATTRIBUTES was made from
 // (none without one; ERROR_INVALID_SECURITY_DESCR for one not made by the layer), and
