@@ -92,6 +92,7 @@ TEST_F(LogWriteTest, DirectoryAnotherAccountMadeFirstIsNotWrittenTo) {
   HostSetFileOwner(directory, user);
   EXPECT_EQ(WriteRecord("C:\\Windows\\temp\\PrintLog", "Jobs", 64, 2, Record("a")), 0);
   EXPECT_TRUE(fs::is_empty(HostMapPath(directory)));
+  EXPECT_EQ(HostEventLog().size(), 1u) << "the line goes where a line that cannot be stored goes";
 
   // The Administrators, or the account the library itself runs as, are trusted.
   HostSetFileOwner(directory, u"S-1-5-32-544");
