@@ -133,8 +133,9 @@ HOST_CONTROL_API uint64_t HostLiveAllocations();
 
 // --- libraries ----------------------------------------------------------------------
 
-// LoadLibraryW(name) with this bare name loads hostPath instead of searching; an
-// empty hostPath makes the load fail with ERROR_MOD_NOT_FOUND.
+// A load of a library of this name, by bare name or by a path in any directory, loads
+// hostPath instead of searching; an empty hostPath makes the load fail with
+// ERROR_MOD_NOT_FOUND.
 HOST_CONTROL_API void HostMapLibrary(const std::u16string& dllName, const std::string& hostPath);
 HOST_CONTROL_API void HostClearLibraryMappings();
 // Directories searched after the calling module's own directory.
