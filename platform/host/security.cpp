@@ -40,7 +40,9 @@ struct FileSecurity {
 std::mutex g_mutex;
 std::map<std::string, FileSecurity> g_files;  // by host path
 std::u16string g_account = kLocalSystem;
-std::vector<Token*> g_freeTokens;  // closed tokens stay allocated: their magic is read
+// Closed tokens stay allocated, as their magic is read; the list itself is never
+// destroyed, so they stay reachable until the process is gone.
+std::vector<Token*>& g_freeTokens = *new std::vector<Token*>;
 
 // Parses "S-1-<authority>-<sub>..." into a binary SID; false when it is not one.
 bool ParseSid(const std::u16string& text, BYTE* sid) {
