@@ -43,6 +43,7 @@ void HostReset(const std::string& root) {
   hostimpl::ResetRegistry();
   hostimpl::ResetSpooler();
   hostimpl::ResetSystem();
+  hostimpl::ResetSecurity();
   // Last, so that handles closed by the resets above leave the counters at zero.
   hostimpl::ResetFaults();
 }

@@ -28,6 +28,13 @@ void MakeWindowsDirectory(const std::u16string& windowsPath) {
   std::filesystem::create_directories(HostMapPath(windowsPath));
 }
 
+void InstallLibrary(const std::u16string& windowsPath, const std::string& hostLibrary) {
+  std::filesystem::path target = HostMapPath(windowsPath);
+  std::filesystem::create_directories(target.parent_path());
+  std::filesystem::copy_file(hostLibrary, target,
+                             std::filesystem::copy_options::overwrite_existing);
+}
+
 void SandboxTest::SetUp() {
   std::string base = std::filesystem::temp_directory_path() / "spoolgate-test-XXXXXX";
   std::vector<char> pattern(base.begin(), base.end());
