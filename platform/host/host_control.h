@@ -116,6 +116,11 @@ HOST_CONTROL_API uint64_t HostCallCount(HostOp op);
 HOST_CONTROL_API void HostResetCounters();
 // Files and keys the product holds open right now.
 HOST_CONTROL_API uint64_t HostOpenHandleCount();
+// Reads a whole file as a reader sharing read, write and delete access would: false
+// with ERROR_SHARING_VIOLATION while a handle holds it without read sharing, or with
+// the error of a missing file. Not counted and never failed by a fault.
+HOST_CONTROL_API bool HostReadFile(const std::u16string& windowsPath, std::vector<uint8_t>* bytes,
+                                   DWORD* error);
 // Blocks from GlobalAlloc and the product's malloc not yet freed.
 HOST_CONTROL_API uint64_t HostLiveAllocations();
 
