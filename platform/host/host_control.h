@@ -75,6 +75,10 @@ HOST_CONTROL_API void HostAddJob(HANDLE printer, DWORD jobId, const HostJobSpec&
 HOST_CONTROL_API void HostRemoveJob(HANDLE printer, DWORD jobId);
 // A count-only sink keeps no bytes (benchmarks, long captures).
 HOST_CONTROL_API void HostSetPrinterCountOnly(HANDLE printer, bool countOnly);
+// A spool-file sink: WritePrinter also appends each block to hostPath with write(), as
+// a spooler spools a job (benchmarks); the file is created or emptied here, and an
+// empty path stops it. False when the printer is unknown or the file cannot be opened.
+HOST_CONTROL_API bool HostSetPrinterSpoolFile(HANDLE printer, const std::string& hostPath);
 HOST_CONTROL_API HostPrinterOutput HostPrinterData(HANDLE printer);
 HOST_CONTROL_API void HostClearPrinterData(HANDLE printer);
 
