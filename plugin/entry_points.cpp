@@ -103,7 +103,8 @@ extern "C" VOID WINAPI DrvSplClose(HANDLE job) {
   // spooler for good, an overlay being recorded locked against every later job.
   CloseJobFiles(context);
   // Other code must not be handed a pointer to freed memory: forget the context if it
-  // is still the most recent one, and spoil its signature against a second close.
+  // is still the most recent one. The spoilt signature refuses a second close only as
+  // long as the memory has not been handed to another job.
   JobContext* expected = context;
   lastJobContext.compare_exchange_strong(expected, NULL, std::memory_order_acq_rel);
   context->signature = 0;
