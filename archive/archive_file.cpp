@@ -1,7 +1,7 @@
 // Archive file creation and header: the new ".RUD" file with any missing directories,
 // the header written at creation, and the header completed at the end of the job.
 #include "archive/archive.h"
-#include "plugin/bounded_text.h"
+#include "core/bounded_text.h"
 
 static const WCHAR kCreateFailedText[] = WTEXT("ファイルの作成に失敗しました。");
 static const WCHAR kBackslash = 0x005C;
@@ -9,7 +9,7 @@ static const WCHAR kBackslash = 0x005C;
 // CREATE_NEW, never opening an existing file: a file of the chosen name that appeared
 // after the existence test (another job's archive, finished or still being written) is
 // left to its owner instead of being overwritten from its start with its old tail
-// left behind; this job then gets the creation warning.
+// left behind; this job then takes the next number, or gets the creation warning.
 static HANDLE CreateNewArchive(const WCHAR* path) {
   return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW,
                      FILE_FLAG_RANDOM_ACCESS, NULL);
@@ -119,14 +119,14 @@ HANDLE OpenArchiveFile(const WCHAR* directory, const WCHAR* fileName, const WCHA
   }
 }
 
-void FinishArchiveFile(JobContext* context) {
-  if (context->archiveFile == INVALID_HANDLE_VALUE) return;
-  context->archiveHeader.totalPages = context->pageCount;
+void FinishArchiveFile(HANDLE* file, ArchiveHeaderRecord* header, uint32_t pageCount) {
+  if (*file == INVALID_HANDLE_VALUE) return;
+  header->totalPages = pageCount;
   // A failed rewrite is not reported: the data keeps its place behind the header as
   // first written, and the job goes on.
-  WriteArchiveHeader(context->archiveFile, &context->archiveHeader);
-  CloseHandle(context->archiveFile);
+  WriteArchiveHeader(*file, header);
+  CloseHandle(*file);
   // Marked closed, so that a later end or abort of the same job neither writes to the
   // handle nor closes it again.
-  context->archiveFile = INVALID_HANDLE_VALUE;
+  *file = INVALID_HANDLE_VALUE;
 }
