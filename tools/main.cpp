@@ -109,6 +109,8 @@ int main(int argc, char** argv) {
     cmd->add_option("--from", filter.from, "only jobs from this date on (YYYY-MM-DD[THH:MM:SS])");
     cmd->add_option("--to", filter.to, "only jobs up to this date (inclusive)");
     cmd->add_option("--sum", filter.sums, "sum this numeric column (repeatable)");
+    cmd->add_flag("--include-damaged", filter.includeDamaged,
+                  "also count lines whose checksum is wrong (torn or altered)");
   };
   CLI::App* show = log->add_subcommand("show", "list the jobs of the log");
   addFilters(show);
