@@ -714,3 +714,36 @@ extern "C" BOOL WINAPI DeleteFileW(LPCWSTR path) {
   if (unlink(target.host.c_str()) != 0) return Fail(hostimpl::ErrnoToError(errno));
   return TRUE;
 }
+
+// HostReadFile - the whole file as a reader that shares everything would see it, for
+// tests: refused with ERROR_SHARING_VIOLATION while a handle holds the file without
+// read sharing, as CreateFileW(GENERIC_READ) would be. Neither counted nor faulted.
+bool HostReadFile(const std::u16string& windowsPath, std::vector<uint8_t>* bytes, DWORD* error) {
+  bytes->clear();
+  *error = 0;
+  hostimpl::ResolvedPath target = hostimpl::ResolvePath(windowsPath);
+  if (target.error) {
+    *error = target.error;
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(g_tableMutex);
+  int fd = open(target.host.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    *error = OpenError(errno, target);
+    return false;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    *error = ERROR_ACCESS_DENIED;
+  } else if (SharingConflict(st.st_dev, st.st_ino, true, false, false,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
+    *error = ERROR_SHARING_VIOLATION;
+  } else {
+    uint8_t chunk[65536];
+    ssize_t got;
+    while ((got = read(fd, chunk, sizeof chunk)) > 0) bytes->insert(bytes->end(), chunk, chunk + got);
+    if (got < 0) *error = hostimpl::ErrnoToError(errno);
+  }
+  close(fd);
+  return *error == 0;
+}
