@@ -693,3 +693,56 @@ extern "C" BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
   }
   return TRUE;
 }
+
+// DeleteFileW - removes a file. A directory or a read-only file fails with
+// ERROR_ACCESS_DENIED, a file held open without FILE_SHARE_DELETE with
+// ERROR_SHARING_VIOLATION. With FILE_SHARE_DELETE the name goes at once and open
+// handles keep working, as with the POSIX delete semantics of current Windows.
+extern "C" BOOL WINAPI DeleteFileW(LPCWSTR path) {
+  hostimpl::ResolvedPath target = hostimpl::ResolvePath(hostimpl::ToU16(path));
+  if (target.error) return Fail(target.error);
+  if (target.fullLength >= MAX_PATH) return Fail(ERROR_PATH_NOT_FOUND);
+  std::lock_guard<std::mutex> lock(g_tableMutex);
+  struct stat st;
+  if (lstat(target.host.c_str(), &st) != 0) {
+    return Fail(errno == ENOENT ? MissingError(target) : hostimpl::ErrnoToError(errno));
+  }
+  if (target.trailingSeparator && !S_ISDIR(st.st_mode)) return Fail(ERROR_INVALID_NAME);
+  if (S_ISDIR(st.st_mode) || !(st.st_mode & S_IWUSR)) return Fail(ERROR_ACCESS_DENIED);
+  if (HeldWithoutDeleteSharing(st)) return Fail(ERROR_SHARING_VIOLATION);
+  if (unlink(target.host.c_str()) != 0) return Fail(hostimpl::ErrnoToError(errno));
+  return TRUE;
+}
+
+// HostReadFile - the whole file as a reader that shares everything would see it, for
+// tests: refused with ERROR_SHARING_VIOLATION while a handle holds the file without
+// read sharing, as CreateFileW(GENERIC_READ) would be. Neither counted nor faulted.
+bool HostReadFile(const std::u16string& windowsPath, std::vector<uint8_t>* bytes, DWORD* error) {
+  bytes->clear();
+  *error = 0;
+  hostimpl::ResolvedPath target = hostimpl::ResolvePath(windowsPath);
+  if (target.error) {
+    *error = target.error;
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(g_tableMutex);
+  int fd = open(target.host.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    *error = OpenError(errno, target);
+    return false;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    *error = ERROR_ACCESS_DENIED;
+  } else if (SharingConflict(st.st_dev, st.st_ino, true, false, false,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
+    *error = ERROR_SHARING_VIOLATION;
+  } else {
+    uint8_t chunk[65536];
+    ssize_t got;
+    while ((got = read(fd, chunk, sizeof chunk)) > 0) bytes->insert(bytes->end(), chunk, chunk + got);
+    if (got < 0) *error = hostimpl::ErrnoToError(errno);
+  }
+  close(fd);
+  return *error == 0;
+}

@@ -75,6 +75,10 @@ HOST_CONTROL_API void HostAddJob(HANDLE printer, DWORD jobId, const HostJobSpec&
 HOST_CONTROL_API void HostRemoveJob(HANDLE printer, DWORD jobId);
 // A count-only sink keeps no bytes (benchmarks, long captures).
 HOST_CONTROL_API void HostSetPrinterCountOnly(HANDLE printer, bool countOnly);
+// A spool-file sink: WritePrinter also appends each block to hostPath with write(), as
+// a spooler spools a job (benchmarks); the file is created or emptied here, and an
+// empty path stops it. False when the printer is unknown or the file cannot be opened.
+HOST_CONTROL_API bool HostSetPrinterSpoolFile(HANDLE printer, const std::string& hostPath);
 HOST_CONTROL_API HostPrinterOutput HostPrinterData(HANDLE printer);
 HOST_CONTROL_API void HostClearPrinterData(HANDLE printer);
 
@@ -134,6 +138,11 @@ HOST_CONTROL_API uint64_t HostCallCount(HostOp op);
 HOST_CONTROL_API void HostResetCounters();
 // Files and keys the product holds open right now.
 HOST_CONTROL_API uint64_t HostOpenHandleCount();
+// Reads a whole file as a reader sharing read, write and delete access would: false
+// with ERROR_SHARING_VIOLATION while a handle holds it without read sharing, or with
+// the error of a missing file. Not counted and never failed by a fault.
+HOST_CONTROL_API bool HostReadFile(const std::u16string& windowsPath, std::vector<uint8_t>* bytes,
+                                   DWORD* error);
 // Blocks from GlobalAlloc and the product's malloc not yet freed.
 HOST_CONTROL_API uint64_t HostLiveAllocations();
 

@@ -9,6 +9,7 @@
 
 // Errors.
 WIN32_HOST_API DWORD WINAPI GetLastError(void);
+WIN32_HOST_API void WINAPI SetLastError(DWORD error);
 
 // Memory. GlobalAlloc honours GMEM_FIXED and GMEM_ZEROINIT only.
 WIN32_HOST_API HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes);
@@ -39,6 +40,7 @@ WIN32_HOST_API BOOL WINAPI CloseHandle(HANDLE object);
 WIN32_HOST_API BOOL WINAPI CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
 WIN32_HOST_API DWORD WINAPI GetFileAttributesW(LPCWSTR path);
 WIN32_HOST_API BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags);
+WIN32_HOST_API BOOL WINAPI DeleteFileW(LPCWSTR path);
 
 // Registry: HKEY_LOCAL_MACHINE and keys opened under it.
 WIN32_HOST_API LSTATUS WINAPI RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved,
@@ -114,7 +116,5 @@ WIN32_HOST_API BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_C
 // --- Below: not called by the product, only by the tests. -------------------------
 // The import comparison (tests/layers/check_imports.sh) reads the declarations above.
 
-// Sets the last error, as the tests do before a call to see what it leaves.
-WIN32_HOST_API void WINAPI SetLastError(DWORD error);
 // The bare-name search of docs/host-layer.md, which the loader tests drive.
 WIN32_HOST_API HMODULE WINAPI LoadLibraryW(LPCWSTR name);

@@ -85,6 +85,26 @@ TEST_F(AccountingTest, LogFlagsChooseTheEntryAndTheLevel) {
   }
 }
 
+TEST_F(AccountingTest, OneEntryAtTheFirstEndAndNoneForAnAbortedJob) {
+  const std::vector<CallKind> once = {K::Load, K::Initialize, K::Format, K::Format, K::Write,
+                                      K::Unload};
+  HANDLE job = StartJob();
+  SendAll(job, {JobHeader(JOB_FLAG_ACCOUNTING), AsBytes(log_)});
+  DrvSplEndDoc(job);
+  DrvSplEndDoc(job);
+  DrvSplAbort(job);
+  DrvSplEndDoc(job);
+  DrvSplClose(job);
+  EXPECT_EQ(Kinds(), once) << "a second end hands over no second entry";
+
+  HANDLE aborted = StartJob();
+  SendAll(aborted, {JobHeader(JOB_FLAG_ACCOUNTING), AsBytes(log_)});
+  DrvSplAbort(aborted);
+  DrvSplEndDoc(aborted);
+  DrvSplClose(aborted);
+  EXPECT_EQ(Kinds(), once) << "an aborted job's entry is never handed over";
+}
+
 TEST_F(AccountingTest, MissingLibraryStillLeavesTheSettingsBehind) {
   HostMapLibrary(u"ruzoravu64.dll", "");
   EXPECT_EQ(WriteStandardJobLog(printer_, jobId_, &log_), 0);

@@ -47,6 +47,9 @@ void SandboxTest::SetUp() {
 }
 
 void SandboxTest::TearDown() {
+  // Whatever the product opened during the test is closed by its end; a test that opens
+  // a file itself closes it too.
+  EXPECT_EQ(HostOpenHandleCount(), 0u) << "a file or key is still open at the end of the test";
   std::error_code ignored;
   std::filesystem::remove_all(root_, ignored);
 }
@@ -76,8 +79,14 @@ std::vector<uint32_t> SandboxTest::PrinterWrites() const {
 }
 
 Bytes SandboxTest::WindowsFile(const std::u16string& windowsPath) const {
-  std::string content = ReadHostFile(HostMapPath(windowsPath));
-  return Bytes(content.begin(), content.end());
+  // Read as another program would, through the share modes of the handles open on it.
+  Bytes bytes;
+  DWORD error = 0;
+  if (!HostReadFile(windowsPath, &bytes, &error)) {
+    EXPECT_NE(error, static_cast<DWORD>(ERROR_SHARING_VIOLATION))
+        << "the file is held open without read sharing";
+  }
+  return bytes;
 }
 
 bool SandboxTest::WindowsFileExists(const std::u16string& windowsPath) const {

@@ -44,7 +44,8 @@ class SandboxTest : public ::testing::Test {
   Bytes PrinterBytes() const;
   std::vector<uint32_t> PrinterWrites() const;
 
-  // Contents of a file named by its Windows path; empty when missing.
+  // Contents of a file named by its Windows path, read through the share modes of the
+  // handles open on it; empty when missing, a failure when held without read sharing.
   Bytes WindowsFile(const std::u16string& windowsPath) const;
   bool WindowsFileExists(const std::u16string& windowsPath) const;
   void PutWindowsFile(const std::u16string& windowsPath, const Bytes& bytes) const;
