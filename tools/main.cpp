@@ -84,6 +84,13 @@ int main(int argc, char** argv) {
   run->add_option("--printer-out", options.printerOut, "keep the bytes that reached the printer");
   run->add_option("--plugin", options.plugin, "the plug-in library (default: the one built beside)");
   run->add_flag("--json", options.json, "print the report as JSON");
+  run->add_flag("--trace", options.trace,
+                "also list every Win32 call the plug-in made, block by block, with its "
+                "arguments and result (in --json: each job's \"trace\")");
+  run->add_option("--log-dir", options.logDir,
+                  "set the sandbox's accounting log directory (a Windows path) before the jobs");
+  run->add_option("--log-max-size", options.logMaxKib,
+                  "set the sandbox's accounting log size limit in KiB before the jobs");
   run->add_flag("--no-progress", noProgress, "no progress bar on standard error");
   run->callback([&] {
     action = [&] {

@@ -1,5 +1,6 @@
 // Library loading of the host layer: LoadLibraryW finds the host build of a DLL named by
 // its bare name (the search order is in docs/host-layer.md) and loads it with dlopen.
+#include "platform/host/call_record.h"
 #include "platform/host/host_internal.h"
 
 #include <dlfcn.h>
@@ -126,8 +127,7 @@ void* SearchAndOpen(const std::vector<std::string>& directories,
 // SPOOLGATE_LIBRARY_PATH (colon-separated). The first file found is the one loaded. A
 // name with a directory is a Windows path, mapped under the sandbox root, and its
 // directory alone is searched. Failure is NULL with ERROR_MOD_NOT_FOUND.
-extern "C" __attribute__((noinline)) HMODULE WINAPI LoadLibraryW(LPCWSTR name) {
-  void* caller = __builtin_return_address(0);
+HMODULE hostimpl::plain::LoadLibraryW(LPCWSTR name, void* caller) {
   if (DWORD error = hostimpl::CountCall(HostOp::LoadLibrary)) {
     hostimpl::SetError(error);
     return nullptr;
@@ -181,7 +181,7 @@ extern "C" __attribute__((noinline)) HMODULE WINAPI LoadLibraryW(LPCWSTR name) {
 // GetProcAddress - the exported symbol, or NULL with ERROR_PROC_NOT_FOUND. Only modules
 // from LoadLibraryW are known; any other handle is ERROR_MOD_NOT_FOUND. Lookups by
 // ordinal are not supported and fail like a missing symbol.
-extern "C" FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
+FARPROC hostimpl::plain::GetProcAddress(HMODULE module, LPCSTR name) {
   {
     std::lock_guard<std::mutex> lock(g_mutex);
     if (g_loaded.count(module) == 0) {
@@ -203,7 +203,7 @@ extern "C" FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
 
 // FreeLibrary - one dlclose per LoadLibraryW; a handle not from LoadLibraryW (or already
 // freed as often as it was loaded) is ERROR_MOD_NOT_FOUND.
-extern "C" BOOL WINAPI FreeLibrary(HMODULE module) {
+BOOL hostimpl::plain::FreeLibrary(HMODULE module) {
   {
     std::lock_guard<std::mutex> lock(g_mutex);
     auto it = g_loaded.find(module);

@@ -1,5 +1,6 @@
 // The spooler double of the host layer: printers and their jobs as the control interface
 // defines them, GetJobW/GetPrinterW at level 2, and WritePrinter into a per-printer sink.
+#include "platform/host/call_record.h"
 #include "platform/host/host_internal.h"
 
 #include <array>
@@ -101,7 +102,7 @@ bool CheckInfoCall(HostOp op, Printer** printer, HANDLE handle, DWORD level, LPD
 
 // WritePrinter - appends the block to the printer's sink and reports it all written.
 // A failure (injected, or a bad handle) reports 0 bytes written.
-extern "C" BOOL WINAPI WritePrinter(HANDLE printer, LPVOID data, DWORD size, LPDWORD written) {
+BOOL hostimpl::plain::WritePrinter(HANDLE printer, LPVOID data, DWORD size, LPDWORD written) {
   if (written) *written = 0;
   if (DWORD error = hostimpl::CountCall(HostOp::WritePrinter)) {
     hostimpl::SetError(error);
@@ -133,7 +134,7 @@ extern "C" BOOL WINAPI WritePrinter(HANDLE printer, LPVOID data, DWORD size, LPD
 // GetJobW - JOB_INFO_2W of a job, its strings packed behind the record in the caller's
 // buffer. Level 2 only. Without a buffer, or with one that is too small, the call fails
 // with ERROR_INSUFFICIENT_BUFFER and reports the bytes needed.
-extern "C" BOOL WINAPI GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE buffer,
+BOOL hostimpl::plain::GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE buffer,
                                DWORD bufferSize, LPDWORD needed) {
   Printer* p = nullptr;
   if (!CheckInfoCall(HostOp::GetJob, &p, printer, level, needed)) return FALSE;
@@ -189,7 +190,7 @@ extern "C" BOOL WINAPI GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE 
 
 // GetPrinterW - PRINTER_INFO_2W of the printer, packed like GetJobW's record. A printer
 // defined without a server name reports a null pServerName, as a local printer does.
-extern "C" BOOL WINAPI GetPrinterW(HANDLE printer, DWORD level, LPBYTE buffer, DWORD bufferSize,
+BOOL hostimpl::plain::GetPrinterW(HANDLE printer, DWORD level, LPBYTE buffer, DWORD bufferSize,
                                    LPDWORD needed) {
   Printer* p = nullptr;
   if (!CheckInfoCall(HostOp::GetPrinter, &p, printer, level, needed)) return FALSE;

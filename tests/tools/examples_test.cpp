@@ -205,10 +205,52 @@ TEST_F(ExamplesTest, ArchiveThatCannotBeCreatedShowsTheMessageAndFailsItsWrites)
   ASSERT_EQ(job["messageBoxes"].size(), 1u);
   EXPECT_EQ(job["messageBoxes"][0]["text"], "ファイルの作成に失敗しました。");
   EXPECT_TRUE(job["messageBoxes"][0]["caption"].is_null());
-  ASSERT_EQ(job["failedCalls"].size(), 1u);
-  EXPECT_EQ(job["failedCalls"][0]["block"], 4);
-  EXPECT_EQ(job["result"], "a call failed");
+  // The creation the plug-in gave up (block 3), then the data it could not write.
+  ASSERT_EQ(job["failedCalls"].size(), 2u) << job["failedCalls"].dump(2);
+  EXPECT_EQ(job["failedCalls"][0]["call"], "CreateFileW");
+  EXPECT_EQ(job["failedCalls"][0]["block"], 3);
+  EXPECT_EQ(job["failedCalls"][1]["call"], "DrvSplWritePrinter");
+  EXPECT_EQ(job["failedCalls"][1]["block"], 4);
+  EXPECT_EQ(job["result"], "failed");
   EXPECT_TRUE(job["files"].empty());
+}
+
+TEST_F(ExamplesTest, OverlaysThatCannotBeRegisteredOrFoundAreFailedCalls) {
+  // The plug-in reports every block of these jobs as written; the record shows the
+  // overlay file that could not be created and the one that was not there to insert.
+  dir_.Write("unregistered.txt",
+             "JobHeaderRecord jobFlags=JOB_FLAG_OVERLAY\n"
+             "OverlayControlRecord mode=OVERLAY_MODE_REGISTER overlayPath='C:\\No\\Such\\x.ovl'\n"
+             "OverlayHeaderRecord\n"
+             "data \"body\"\n"
+             "EndDoc\n");
+  dir_.Write("missing.txt",
+             "JobHeaderRecord jobFlags=JOB_FLAG_OVERLAY\n"
+             "OverlayControlRecord mode=OVERLAY_MODE_RAW overlayPath='C:\\Windows\\temp\\none.ovl'\n"
+             "data \"page\"\n"
+             "marker\n"
+             "EndDoc\n");
+  for (const char* name : {"unregistered", "missing"}) {
+    std::string n = name;
+    ASSERT_EQ(RunCli({"capture", n + ".txt", "-o", n + ".cap"}, dir_.path).status, 0);
+  }
+  Json report = Run({"unregistered", "missing"}, {}, 1);
+  const Json& reg = report["jobs"][0];
+  EXPECT_EQ(reg["result"], "failed");
+  ASSERT_EQ(reg["failedCalls"].size(), 1u) << reg.dump(2);
+  EXPECT_EQ(reg["failedCalls"][0]["call"], "CreateFileW");
+  EXPECT_EQ(reg["failedCalls"][0]["block"], 3);
+  EXPECT_EQ(reg["failedCalls"][0]["note"], "'C:\\No\\Such\\x.ovl': ERROR_PATH_NOT_FOUND");
+  EXPECT_EQ(reg["data"]["discarded"]["blocks"], 1);
+
+  const Json& raw = report["jobs"][1];
+  EXPECT_EQ(raw["result"], "failed");
+  ASSERT_EQ(raw["failedCalls"].size(), 1u) << raw.dump(2);
+  EXPECT_EQ(raw["failedCalls"][0]["block"], 4);
+  EXPECT_EQ(raw["failedCalls"][0]["note"],
+            "the overlay 'C:\\Windows\\temp\\none.ovl' could not be opened for insertion: "
+            "ERROR_FILE_NOT_FOUND");
+  EXPECT_EQ(raw["insertionCount"], 0);
 }
 
 TEST_F(ExamplesTest, TheRegistryIsKeptBetweenRunsOfOneRoot) {
