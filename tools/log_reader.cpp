@@ -3,6 +3,7 @@
 #include "tools/log_reader.h"
 
 #include "tools/errors.h"
+#include "tools/log_fields.h"
 #include "tools/text.h"
 
 #include <algorithm>
@@ -10,6 +11,8 @@
 #include <filesystem>
 #include <iomanip>
 #include <map>
+
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
 
@@ -178,25 +181,15 @@ std::string Field(const std::vector<std::string>& fields, const std::vector<std:
 
 bool Matches(const std::vector<std::string>& fields, const std::vector<std::string>& header,
              const LogFilter& f) {
-  if (!f.user.empty() && Field(fields, header, "user") != f.user) return false;
-  if (!f.printer.empty() && Field(fields, header, "printer") != f.printer) return false;
-  std::string stamp = Field(fields, header, "time_stamp");
-  if (!f.from.empty() && stamp.substr(0, f.from.size()) < f.from) return false;
-  if (!f.to.empty() && stamp.substr(0, f.to.size()) > f.to) return false;
-  return true;
+  return LogLineMatches(f, Field(fields, header, "user"), Field(fields, header, "printer"),
+                        Field(fields, header, "time_stamp"));
 }
 
-void CheckDate(const std::string& option, const std::string& value) {
-  static const std::regex date(R"(\d{4}(-\d{2}(-\d{2}([T ]\d{2}(:\d{2}(:\d{2})?)?)?)?)?)");
-  if (!value.empty() && !std::regex_match(value, date)) {
-    throw InputError(option + " " + value + ": not a date (YYYY-MM-DD, optionally with THH:MM:SS)");
-  }
-}
-
-void CheckSums(const std::string& dir, const LogFilter& filter) {
-  CheckDate("--from", filter.from);
-  CheckDate("--to", filter.to);
-  if (filter.sums.empty()) return;
+// The filter with its times worked out, after the sums are checked against the columns.
+LogFilter CheckFilter(const std::string& dir, const LogFilter& given) {
+  LogFilter filter = given;
+  PrepareLogFilter(filter);
+  if (filter.sums.empty()) return filter;
   std::vector<std::string> columns;
   ForEachLine(dir, [&](const LogGroup&, const LogLine&, const std::vector<std::string>& header) {
     if (columns.empty()) columns = header;
@@ -208,33 +201,73 @@ void CheckSums(const std::string& dir, const LogFilter& filter) {
       throw InputError("--sum " + s + ": no such column (columns: " + names + ")");
     }
   }
+  return filter;
 }
+
+using Json = nlohmann::ordered_json;
 
 }  // namespace
 
-int ShowLog(const std::string& dir, const LogFilter& filter, std::ostream& out) {
-  CheckSums(dir, filter);
-  uint64_t shown = 0;
-  out << std::left << std::setw(8) << "sequence" << " " << std::setw(23) << "time_stamp" << " "
-      << std::setw(12) << "user" << " " << std::setw(16) << "printer" << " document";
-  for (const auto& s : filter.sums) out << "  " << s;
-  out << "\n";
-  ForEachLine(dir, [&](const LogGroup&, const LogLine& line, const std::vector<std::string>& header) {
+int ShowLog(const std::string& dir, const LogFilter& given, bool json, std::ostream& out) {
+  const LogFilter filter = CheckFilter(dir, given);
+  // The lines of several logs are merged in time order (a stable sort: lines of one
+  // time keep their order in their log), so the matching lines are held until the end.
+  struct Row {
+    std::string time;  // canonical; lines without a usable time go last
+    std::string log;
+    std::vector<std::string> fields;
+    size_t header;  // in headers
+  };
+  std::vector<Row> rows;
+  std::vector<std::vector<std::string>> headers;  // one per file, kept for the rows
+  std::string lastFile;
+  ForEachLine(dir, [&](const LogGroup& g, const LogLine& line, const std::vector<std::string>& header) {
+    if (line.file != lastFile || headers.empty()) {
+      headers.push_back(header);
+      lastFile = line.file;
+    }
     std::vector<std::string> f = SplitCsv(line.raw);
     if (!Matches(f, header, filter)) return;
-    ++shown;
-    out << std::left << std::setw(8) << (f.empty() ? "" : f[0]) << " " << std::setw(23)
-        << Field(f, header, "time_stamp") << " " << std::setw(12) << Field(f, header, "user") << " "
-        << std::setw(16) << Field(f, header, "printer") << " " << Field(f, header, "document");
+    std::string time = CanonicalTime(Field(f, header, "time_stamp"), false);
+    rows.push_back({time.empty() ? "~" : time, g.name, std::move(f), headers.size() - 1});
+  });
+  std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.time < b.time; });
+
+  if (json) {
+    Json j;
+    j["directory"] = dir;
+    j["count"] = rows.size();
+    j["jobs"] = Json::array();
+    for (const Row& r : rows) {
+      Json job = LogLineJson(headers[r.header], r.fields);
+      j["jobs"].push_back({{"log", r.log}, {"fields", std::move(job)}});
+    }
+    out << j.dump(2) << "\n";
+    return kExitOk;
+  }
+  size_t logWidth = 3;
+  for (const Row& r : rows) logWidth = std::max(logWidth, r.log.size());
+  out << std::left << std::setw(int(logWidth)) << "log" << " " << std::setw(8) << "sequence" << " "
+      << std::setw(23) << "time_stamp" << " " << std::setw(12) << "user" << " " << std::setw(16)
+      << "printer" << " document";
+  for (const auto& s : filter.sums) out << "  " << s;
+  out << "\n";
+  for (const Row& r : rows) {
+    const auto& f = r.fields;
+    const auto& header = headers[r.header];
+    out << std::left << std::setw(int(logWidth)) << r.log << " " << std::setw(8)
+        << (f.empty() ? "" : f[0]) << " " << std::setw(23) << Field(f, header, "time_stamp") << " "
+        << std::setw(12) << Field(f, header, "user") << " " << std::setw(16)
+        << Field(f, header, "printer") << " " << Field(f, header, "document");
     for (const auto& s : filter.sums) out << "  " << Field(f, header, s);
     out << "\n";
-  });
-  out << shown << (shown == 1 ? " job\n" : " jobs\n");
+  }
+  out << rows.size() << (rows.size() == 1 ? " job\n" : " jobs\n");
   return kExitOk;
 }
 
-int SummarizeLog(const std::string& dir, const LogFilter& filter, std::ostream& out) {
-  CheckSums(dir, filter);
+int SummarizeLog(const std::string& dir, const LogFilter& given, bool json, std::ostream& out) {
+  const LogFilter filter = CheckFilter(dir, given);
   struct Tally {
     uint64_t jobs = 0;
     std::vector<uint64_t> sums;
@@ -245,7 +278,7 @@ int SummarizeLog(const std::string& dir, const LogFilter& filter, std::ostream& 
   auto add = [&](Tally& t, const std::vector<uint64_t>& values) {
     t.jobs++;
     t.sums.resize(values.size());
-    for (size_t i = 0; i < values.size(); ++i) t.sums[i] += values[i];
+    for (size_t i = 0; i < values.size(); ++i) AddToSum(t.sums[i], values[i], filter.sums[i]);
   };
   ForEachLine(dir, [&](const LogGroup&, const LogLine& line, const std::vector<std::string>& header) {
     std::vector<std::string> f = SplitCsv(line.raw);
@@ -253,18 +286,34 @@ int SummarizeLog(const std::string& dir, const LogFilter& filter, std::ostream& 
     std::vector<uint64_t> values;
     for (const auto& s : filter.sums) {
       std::string v = Field(f, header, s);
-      char* end = nullptr;
-      unsigned long long n = v.empty() ? 0 : std::strtoull(v.c_str(), &end, 10);
-      if (!v.empty() && (*end != '\0' || v[0] == '-')) {
-        ++notNumbers;
-        n = 0;
-      }
+      uint64_t n = 0;
+      if (!v.empty() && !ParseColumnNumber(v, &n)) ++notNumbers;
       values.push_back(n);
     }
     add(byUser[Field(f, header, "user")], values);
     add(byPrinter[Field(f, header, "printer")], values);
     add(total, values);
   });
+  if (json) {
+    auto tally = [&](const Tally& t) {
+      Json j;
+      j["jobs"] = t.jobs;
+      Json sums = Json::object();
+      for (size_t i = 0; i < filter.sums.size(); ++i) sums[filter.sums[i]] = i < t.sums.size() ? t.sums[i] : 0;
+      j["sums"] = sums;
+      return j;
+    };
+    Json j;
+    j["directory"] = dir;
+    j["byUser"] = Json::object();
+    for (const auto& [name, t] : byUser) j["byUser"][name] = tally(t);
+    j["byPrinter"] = Json::object();
+    for (const auto& [name, t] : byPrinter) j["byPrinter"][name] = tally(t);
+    j["total"] = tally(total);
+    j["notNumbers"] = notNumbers;
+    out << j.dump(2) << "\n";
+    return kExitOk;
+  }
   auto row = [&](const std::string& name, const Tally& t) {
     out << "  " << std::left << std::setw(24) << name << std::right << std::setw(8) << t.jobs
         << (t.jobs == 1 ? " job " : " jobs");

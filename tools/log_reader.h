@@ -2,6 +2,8 @@
 // listing and summing their lines, and checking checksums and sequence numbers.
 #pragma once
 
+#include "tools/log_filter.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <ostream>
@@ -34,13 +36,10 @@ std::vector<std::string> SplitCsv(const std::string& record);
 // CRC-32 (the reflected 0xEDB88320 polynomial), as the logging library writes it.
 uint32_t Crc32(const std::string& bytes);
 
-struct LogFilter {
-  std::string user, printer, from, to;
-  std::vector<std::string> sums;
-};
-
-int ShowLog(const std::string& dir, const LogFilter& filter, std::ostream& out);
-int SummarizeLog(const std::string& dir, const LogFilter& filter, std::ostream& out);
+// The lines that pass the filter, from every log of the directory in time order, with
+// the log each comes from; json: one object (see docs/accounting-log.md).
+int ShowLog(const std::string& dir, const LogFilter& filter, bool json, std::ostream& out);
+int SummarizeLog(const std::string& dir, const LogFilter& filter, bool json, std::ostream& out);
 // Returns 0 when every line checks out, 1 when a line or a sequence number is wrong.
 int VerifyLog(const std::string& dir, std::ostream& out);
 

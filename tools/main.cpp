@@ -108,21 +108,29 @@ int main(int argc, char** argv) {
   LogFilter filter;
   CLI::App* log = app.add_subcommand("log", "the accounting CSV logs: show, summary, verify");
   log->require_subcommand(1);
+  bool logJson = false;
   auto addFilters = [&](CLI::App* cmd) {
     cmd->add_option("DIR", logDir, "log directory (every generation in it is read)")
         ->capture_default_str();
     cmd->add_option("--user", filter.user, "only this user's jobs");
     cmd->add_option("--printer", filter.printer, "only this printer's jobs");
-    cmd->add_option("--from", filter.from, "only jobs from this date on (YYYY-MM-DD[THH:MM:SS])");
-    cmd->add_option("--to", filter.to, "only jobs up to this date (inclusive)");
-    cmd->add_option("--sum", filter.sums, "sum this numeric column (repeatable)");
+    cmd->add_flag("-i,--ignore-case", filter.ignoreCase,
+                  "compare --user and --printer without regard to case");
+    cmd->add_option("--from", filter.from,
+                    "only jobs from this time on: an ISO 8601 date or date-time, "
+                    "YYYY-MM-DD[THH:MM[:SS[.fff]]] (T or a space), local time");
+    cmd->add_option("--to", filter.to,
+                    "only jobs up to this time, inclusive (a date includes its whole day)");
+    cmd->add_option("--sum", filter.sums, "sum this numeric column (repeat for more)")
+        ->allow_extra_args(false);
+    cmd->add_flag("--json", logJson, "print the result as JSON");
   };
-  CLI::App* show = log->add_subcommand("show", "list the jobs of the log");
+  CLI::App* show = log->add_subcommand("show", "list the jobs of the logs, in time order");
   addFilters(show);
-  show->callback([&] { action = [&] { return ShowLog(logDir, filter, std::cout); }; });
+  show->callback([&] { action = [&] { return ShowLog(logDir, filter, logJson, std::cout); }; });
   CLI::App* summary = log->add_subcommand("summary", "count jobs and sum columns by user and printer");
   addFilters(summary);
-  summary->callback([&] { action = [&] { return SummarizeLog(logDir, filter, std::cout); }; });
+  summary->callback([&] { action = [&] { return SummarizeLog(logDir, filter, logJson, std::cout); }; });
   CLI::App* verify = log->add_subcommand(
       "verify", "check every line's checksum and the sequence numbers across generations");
   verify->add_option("DIR", logDir, "log directory")->capture_default_str();

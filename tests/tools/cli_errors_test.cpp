@@ -194,7 +194,7 @@ TEST(CliErrors, UnusableArgumentsExitWithTwo) {
   EXPECT_EQ(RunCli({"run", "x.cap", "--job-id", "seven"}, dir.path).status, 2);
   EXPECT_EQ(RunCli({"log", "show", dir / "missing"}, dir.path).status, 2);
   sgtest::CliResult date = RunCli({"log", "summary", dir.path, "--from", "last week"}, dir.path);
-  ExpectOneLineError(date, "--from last week: not a date (YYYY-MM-DD, optionally with THH:MM:SS)");
+  ExpectOneLineError(date, "--from last week: not an ISO 8601 date or date-time (YYYY-MM-DD, YYYY-MM-DDTHH:MM[:SS[.fff]])");
 }
 
 TEST(CliErrors, EverySubcommandHasHelp) {

@@ -153,10 +153,46 @@ TEST_F(ExamplesTest, AccountingJobsAppendOneCheckedLineEach) {
   ASSERT_NE(alice, std::string::npos) << summary.out;
   std::string row = summary.out.substr(alice, summary.out.find('\n', alice) - alice);
   EXPECT_NE(row.find(" 2 jobs  value_252 1435"), std::string::npos) << row;
-  sgtest::CliResult shown = RunCli({"log", "show", logDir, "--from", "2026-12-07T10"}, dir_.path);
-  EXPECT_NE(shown.out.find("accounting-extended"), std::string::npos);
-  EXPECT_EQ(shown.out.find("accounting-standard"), std::string::npos) << shown.out;
+  // Times compare as times, whichever ISO 8601 spelling is given: the standard job ran
+  // at 09:41:05.250, the extended one at 10:02:30.
+  for (std::vector<std::string> range : {std::vector<std::string>{"--from", "2026-12-07T10"},
+                                         {"--from", "2026-12-07 10:00"},
+                                         {"--from", "2026-12-07 09:41:05.251", "--to", "2026-12-07"}}) {
+    range.insert(range.begin(), {"log", "show", logDir});
+    sgtest::CliResult shown = RunCli(range, dir_.path);
+    EXPECT_NE(shown.out.find("accounting-extended"), std::string::npos) << range[4];
+    EXPECT_EQ(shown.out.find("accounting-standard"), std::string::npos) << range[4] << shown.out;
+  }
+  sgtest::CliResult impossible = RunCli({"log", "show", logDir, "--to", "2026-02-29"}, dir_.path);
+  EXPECT_EQ(impossible.status, 2);
+  EXPECT_EQ(impossible.err, "spoolgate: --to 2026-02-29: no such date (2026-02 has 28 days)\n");
   EXPECT_EQ(RunCli({"log", "summary", logDir, "--sum", "pages"}, dir_.path).status, 2);
+  // --sum takes one column and may come before the directory; --ignore-case.
+  sgtest::CliResult both = RunCli({"log", "summary", "--sum", "value_252", "--sum", "value_256",
+                                   "--user", "ALICE", "-i", "--json", logDir}, dir_.path);
+  ASSERT_EQ(both.status, 0) << both.err;
+  Json sums = Json::parse(both.out)["total"];
+  EXPECT_EQ(sums["jobs"], 2);
+  EXPECT_EQ(sums["sums"]["value_252"], 841 + 594);
+  EXPECT_EQ(sums["sums"]["value_256"], 1189 + 841);
+
+  // A sum that would pass 2^64-1 is refused, not wrapped: the standard line's value_252
+  // made as large as a u64 goes (with its checksum mended, as a tool could write it).
+  std::string log = sgtest::Slurp(logDir + "/DemoLog.csv");
+  size_t at = log.find(",841,1189,");
+  size_t end = log.find("\r\n", at);
+  ASSERT_TRUE(at != std::string::npos && end != std::string::npos);
+  size_t lineStart = log.rfind("\r\n", at) + 2;
+  std::string line = log.substr(lineStart, end - lineStart);
+  line.replace(at - lineStart, 10, ",18446744073709551615,1189,");
+  line.erase(line.size() - 8);
+  char crc[9];
+  std::snprintf(crc, sizeof crc, "%08X", spoolgate::Crc32(line.substr(0, line.size() - 1)));
+  std::ofstream(logDir + "/DemoLog.csv", std::ios::binary | std::ios::trunc)
+      << log.substr(0, lineStart) << line << crc << log.substr(end);
+  sgtest::CliResult wrapped = RunCli({"log", "summary", "--sum", "value_252", logDir}, dir_.path);
+  EXPECT_EQ(wrapped.status, 2) << wrapped.out;
+  EXPECT_EQ(wrapped.err, "spoolgate: --sum value_252: the sum passes 18446744073709551615\n");
 
   sgtest::CliResult verified = RunCli({"log", "verify", logDir}, dir_.path);
   EXPECT_EQ(verified.status, 0) << verified.out;
