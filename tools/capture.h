@@ -44,8 +44,9 @@ class CaptureReader {
   CaptureReader(const CaptureReader&) = delete;
   CaptureReader& operator=(const CaptureReader&) = delete;
 
-  // The next event; false once the event that ends the job has been returned.
-  bool Next(CaptureEvent& event);
+  // The next event; false once the event that ends the job has been returned. With
+  // skipData the block's bytes are passed over unread (event.bytes stays empty).
+  bool Next(CaptureEvent& event, bool skipData = false);
   uint64_t Offset() const { return offset_; }
   uint64_t Size() const { return size_; }
   const std::string& Path() const { return path_; }

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <set>
 #include <vector>
@@ -562,8 +563,13 @@ class Composer {
 }  // namespace
 
 ComposeSummary ComposeCapture(const std::string& descriptionPath, const std::string& capturePath) {
-  std::ifstream in(descriptionPath);
-  if (!in) throw InputError(descriptionPath + ": " + std::strerror(errno));
+  // "-" is standard input; its data files are found from the current directory.
+  std::ifstream file;
+  if (descriptionPath != "-") {
+    file.open(descriptionPath);
+    if (!file) throw InputError(descriptionPath + ": " + std::strerror(errno));
+  }
+  std::istream& in = descriptionPath == "-" ? std::cin : file;
   Parser parser(descriptionPath);
   ComposeSummary summary;
   CaptureWriter writer(capturePath, {descriptionPath});

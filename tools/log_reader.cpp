@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iomanip>
+#include <iostream>
 #include <map>
 
 #include <nlohmann/json.hpp>
@@ -328,7 +329,9 @@ int SummarizeLog(const std::string& dir, const LogFilter& given, bool json, std:
   for (const auto& [name, t] : byPrinter) row(name.empty() ? "(none)" : name, t);
   out << "total:\n";
   row("all", total);
-  if (notNumbers != 0) out << notNumbers << " values were not numbers and count as 0\n";
+  if (notNumbers != 0) {
+    std::cerr << "spoolgate: warning: " << notNumbers << " values were not numbers and count as 0\n";
+  }
   return kExitOk;
 }
 

@@ -13,6 +13,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace spoolgate {
@@ -202,6 +203,54 @@ void OutputFile::Commit() {
   }
   UnregisterTemp(temp_);
   temp_.clear();
+}
+
+namespace {
+
+// The copy of standard input, removed at exit.
+struct StandardInputCopy {
+  std::string path;
+  ~StandardInputCopy() {
+    if (!path.empty()) {
+      unlink(path.c_str());
+      UnregisterTemp(path);
+    }
+  }
+};
+
+}  // namespace
+
+std::string InputPath(const std::string& given) {
+  static StandardInputCopy copy;
+  if (given != "-") return given;
+  if (!copy.path.empty()) return copy.path;
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/spoolgate-stdin-XXXXXX";
+  int fd = mkstemp(pattern.data());
+  if (fd < 0) throw InputError("-: cannot copy standard input: " + Reason());
+  copy.path = pattern;
+  RegisterTemp(copy.path);
+  char buffer[1 << 16];
+  for (;;) {
+    ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      close(fd);
+      throw InputError("-: read error: " + Reason());
+    }
+    if (n == 0) break;
+    for (ssize_t done = 0; done < n;) {
+      ssize_t w = write(fd, buffer + done, size_t(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        close(fd);
+        throw InputError("-: cannot copy standard input: " + Reason());
+      }
+      done += w;
+    }
+  }
+  if (close(fd) != 0) throw InputError("-: cannot copy standard input: " + Reason());
+  return copy.path;
 }
 
 }  // namespace spoolgate

@@ -51,4 +51,9 @@ class OutputFile {
   std::vector<char> buffer_;
 };
 
+// The file to read for an input named "-": standard input, copied once to a temporary
+// file (removed when the command ends) for the commands that read an input twice or need
+// its size; any other name is returned as it is.
+std::string InputPath(const std::string& given);
+
 }  // namespace spoolgate
