@@ -84,7 +84,6 @@ void AddStoredCommands(CLI::App& app, StoredKind kind, const char* name, const c
                       "output file, - for standard output (default: FILE with .prn or .body)");
   extract->callback([&action, kind, k] {
     action = [kind, k] {
-      WarnAboutName(kind, file[k]);
       if (file[k] == "-" && out[k].empty()) out[k] = "-";
       return ExtractStoredFile(kind, InputPath(file[k]), out[k], std::cout);
     };

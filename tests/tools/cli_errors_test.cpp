@@ -189,7 +189,16 @@ TEST(CliErrors, AnUnusableRootIsAnErrorNotAnAbort) {
 TEST(CliErrors, UnusableArgumentsExitWithTwo) {
   TempDir dir;
   EXPECT_EQ(RunCli({}, dir.path).status, 2);
-  EXPECT_EQ(RunCli({"print"}, dir.path).status, 2);
+  ExpectOneLineError(RunCli({"print"}, dir.path),
+                     "unknown subcommand 'print' (one of: capture, run, rud, overlay, log) "
+                     "(--help for usage)");
+  ExpectOneLineError(RunCli({"log", "shwo"}, dir.path),
+                     "unknown subcommand 'shwo' of log (one of: show, summary, verify) "
+                     "(--help for usage)");
+  dir.Write("job.txt", "JobHeaderRecord jobFlags=0\nEndDoc\n");
+  ASSERT_EQ(RunCli({"capture", "job.txt", "-o", "x.cap"}, dir.path).status, 0);
+  ExpectOneLineError(RunCli({"run", "--job-id", "4294967295", "x.cap", "x.cap"}, dir.path),
+                     "--job-id 4294967295: the 2 jobs would need ids above 4294967295");
   EXPECT_EQ(RunCli({"run"}, dir.path).status, 2);
   EXPECT_EQ(RunCli({"run", "x.cap", "--job-id", "seven"}, dir.path).status, 2);
   EXPECT_EQ(RunCli({"log", "show", dir / "missing"}, dir.path).status, 2);
@@ -205,6 +214,9 @@ TEST(CliErrors, EverySubcommandHasHelp) {
       {"overlay", "--help"}, {"overlay", "info", "--help"}, {"overlay", "extract", "--help"},
       {"log", "--help"},  {"log", "show", "--help"}, {"log", "summary", "--help"},
       {"log", "verify", "--help"}};
+  sgtest::CliResult version = RunCli({"--version"}, dir.path);
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("spoolgate ", 0), 0u) << version.out;
   for (const auto& args : commands) {
     sgtest::CliResult r = RunCli(args, dir.path);
     EXPECT_EQ(r.status, 0) << args[0] << " " << args.back();
