@@ -10,6 +10,8 @@
 #include "tools/call_text.h"
 #include "tools/capture.h"
 #include "tools/errors.h"
+#include "tools/log_fields.h"
+#include "tools/log_reader.h"
 #include "tools/text.h"
 
 #include <strings.h>
@@ -108,6 +110,17 @@ std::vector<std::string> AppendedLines(const std::string& text) {
     line.push_back(c);
   }
   return lines;
+}
+
+// The column names of a log file: its first line.
+std::vector<std::string> LogHeader(const std::string& hostPath) {
+  std::ifstream in(hostPath, std::ios::binary);
+  std::string line;
+  std::getline(in, line);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+  if (line.compare(0, 9, "sequence,") != 0) return {};
+  return SplitCsv(line);
 }
 
 // Progress on standard error, only when it is a terminal and the capture is long.
@@ -353,8 +366,14 @@ void JobRun::OnCall(const HostCall& call) {
     }
   } else if (Is(call, "CloseHandle")) {
     if (file == open_.end()) return;
-    for (const std::string& line : AppendedLines(file->second.appended)) {
-      accounting_.push_back({{"file", WindowsPathOf(s_.root, file->second.hostPath)}, {"line", line}});
+    std::vector<std::string> lines = AppendedLines(file->second.appended);
+    if (!lines.empty()) {
+      const std::vector<std::string> header = LogHeader(file->second.hostPath);
+      for (const std::string& line : lines) {
+        accounting_.push_back({{"file", WindowsPathOf(s_.root, file->second.hostPath)},
+                               {"line", line},
+                               {"fields", LogLineJson(header, SplitCsv(line))}});
+      }
     }
     open_.erase(file);
   } else if (Is(call, "SetEndOfFile")) {

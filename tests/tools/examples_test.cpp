@@ -143,6 +143,10 @@ TEST_F(ExamplesTest, AccountingJobsAppendOneCheckedLineEach) {
   EXPECT_EQ(std::vector<std::string>(e.begin(), e.begin() + 3), (std::vector<std::string>{"2", "10", "3"}));
   EXPECT_NE(std::find(s.begin(), s.end(), "accounting-standard"), s.end());
   EXPECT_NE(std::find(e.begin(), e.end(), "Reprint for the site office"), e.end());
+  // The same line as fields, numbers as numbers.
+  EXPECT_EQ(extended["accounting"][0]["fields"]["sequence"], 2);
+  EXPECT_EQ(extended["accounting"][0]["fields"]["value_252"], 594);
+  EXPECT_EQ(extended["accounting"][0]["fields"]["user"], "alice");
   EXPECT_EQ(standard["records"][1]["record"], "JobLogRecord");
 
   std::string logDir = root() + "/C/Windows/temp/PrintLog";
@@ -290,6 +294,10 @@ TEST_F(ExamplesTest, OverlaysThatCannotBeRegisteredOrFoundAreFailedCalls) {
 }
 
 TEST_F(ExamplesTest, TheRegistryIsKeptBetweenRunsOfOneRoot) {
+  // Settings given on the command line land in the sandbox's registry before the job.
+  Json first = Run({"accounting-standard"}, {"--log-dir", "C:\\Logs", "--log-max-size", "4"});
+  EXPECT_EQ(first["jobs"][0]["accounting"][0]["file"], "C:\\Logs\\DemoLog.csv");
+  std::remove((root() + "/registry.txt").c_str());
   Run({"accounting-standard"});
   Json second = Run({"accounting-extended"});
   // The log directory setting written by the first run's plug-in is read by the second.
