@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <regex>
 #include <thread>
 
 namespace {
@@ -217,10 +218,25 @@ TEST(CliErrors, EverySubcommandHasHelp) {
   sgtest::CliResult version = RunCli({"--version"}, dir.path);
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out.rfind("spoolgate ", 0), 0u) << version.out;
+  // The bash completion offers every option the help texts name.
+  const std::string completion = sgtest::Slurp(SPOOLGATE_SOURCE "/tools/spoolgate.bash-completion");
+  ASSERT_FALSE(completion.empty());
   for (const auto& args : commands) {
     sgtest::CliResult r = RunCli(args, dir.path);
     EXPECT_EQ(r.status, 0) << args[0] << " " << args.back();
     EXPECT_NE(r.out.find("Usage:"), std::string::npos) << r.out;
+    for (size_t at = r.out.find("\n  -"); at != std::string::npos; at = r.out.find("\n  -", at + 1)) {
+      std::string names = r.out.substr(at + 3, r.out.find_first_of(" \n", at + 3) - at - 3);
+      for (size_t start = 0; start < names.size();) {
+        size_t comma = names.find(',', start);
+        std::string option = names.substr(start, comma - start);
+        if (option != "-h") {
+          EXPECT_TRUE(std::regex_search(completion, std::regex("[\" ]" + option + "[\" ]")))
+              << option << " of " << args[0] << " is not completed";
+        }
+        start = comma == std::string::npos ? names.size() : comma + 1;
+      }
+    }
   }
 }
 
