@@ -14,7 +14,8 @@ set -euo pipefail
 build=$1
 work=$2
 rounds=${3:-3}
-spoolgate="$build/tools/spoolgate"
+here=$(cd "$(dirname "$0")/.." && pwd)
+spoolgate=$(cd "$build" && pwd)/tools/spoolgate
 mkdir -p "$work"
 cd "$work"
 
@@ -33,7 +34,6 @@ ArchiveHeaderRecord
 data pattern size=4096 seed=2
 EndDoc
 JOB
-here=$(cd "$(dirname "$0")/.." && pwd)
 "$spoolgate" capture plain.job -o plain.cap >/dev/null
 "$spoolgate" capture archived.job -o archived.cap >/dev/null
 "$spoolgate" capture "$here/examples/accounting-standard.job" -o accounting.cap >/dev/null

@@ -203,6 +203,24 @@ TEST_F(ExamplesTest, AccountingJobsAppendOneCheckedLineEach) {
   EXPECT_EQ(verified.out, "verified 2 lines in 1 file of 1 log: OK\n");
 }
 
+TEST_F(ExamplesTest, LogShowMergesSeveralLogsInTimeOrder) {
+  // A second log whose one job ran before both jobs of the first.
+  std::string desc = sgtest::Slurp(std::string(SPOOLGATE_EXAMPLES) + "/accounting-standard.job");
+  desc.replace(desc.find("leadingText='DemoLog'"), 21, "leadingText='EarlyLog'");
+  desc.replace(desc.find("hour=9 "), 7, "hour=8 ");
+  dir_.Write("early.txt", desc);
+  ASSERT_EQ(RunCli({"capture", "early.txt", "-o", "early.cap"}, dir_.path).status, 0);
+  Run({"accounting-standard", "accounting-extended", "early"});
+  sgtest::CliResult shown = RunCli({"log", "show", root() + "/C/Windows/temp/PrintLog"}, dir_.path);
+  ASSERT_EQ(shown.status, 0) << shown.err;
+  size_t early = shown.out.find("\nEarlyLog 1 "), first = shown.out.find("\nDemoLog  1 "),
+         second = shown.out.find("\nDemoLog  2 ");
+  ASSERT_TRUE(early != std::string::npos && first != std::string::npos && second != std::string::npos)
+      << shown.out;
+  EXPECT_LT(early, first);
+  EXPECT_LT(first, second);
+}
+
 TEST_F(ExamplesTest, LogVerifyNamesAlteredMissingAndTornLines) {
   Run({"accounting-standard", "accounting-extended", "accounting-standard"});
   std::string logDir = root() + "/C/Windows/temp/PrintLog";
