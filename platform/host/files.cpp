@@ -233,8 +233,8 @@ void ResetFiles() {}
 // open never damages it. On success the last error is ERROR_ALREADY_EXISTS when
 // OPEN_ALWAYS or CREATE_ALWAYS found the file, else 0, as on Windows.
 HANDLE hostimpl::plain::CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode,
-                                     LPSECURITY_ATTRIBUTES /*security*/, DWORD disposition,
-                                     DWORD flagsAndAttributes, HANDLE templateFile) {
+                                    LPSECURITY_ATTRIBUTES /*security*/, DWORD disposition,
+                                    DWORD flagsAndAttributes, HANDLE templateFile) {
   if (DWORD error = hostimpl::CountCall(HostOp::CreateFile)) return FailHandle(error);
   const DWORD kAccess = GENERIC_READ | GENERIC_WRITE | FILE_READ_DATA | FILE_WRITE_DATA | DELETE;
   const DWORD kFlags = FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_RANDOM_ACCESS |
@@ -349,7 +349,7 @@ HANDLE hostimpl::plain::CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode,
 // ReadFile - reads up to toRead bytes at the file pointer; fewer only at the end of the
 // file (0 there, with TRUE). Overlapped reads are not supported (ERROR_INVALID_PARAMETER).
 BOOL hostimpl::plain::ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
-                                LPOVERLAPPED overlapped) {
+                               LPOVERLAPPED overlapped) {
   if (read) *read = 0;
   if (DWORD error = hostimpl::CountCall(HostOp::ReadFile)) return Fail(error);
   HostFile* f = AsFile(file);
@@ -377,7 +377,7 @@ BOOL hostimpl::plain::ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD
 // takes fewer bytes (or none: ENOSPC) fails the call with ERROR_DISK_FULL and reports
 // how many bytes went out. Overlapped writes are not supported.
 BOOL hostimpl::plain::WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
-                                 LPOVERLAPPED overlapped) {
+                                LPOVERLAPPED overlapped) {
   if (written) *written = 0;
   if (DWORD error = hostimpl::CountCall(HostOp::WriteFile)) return Fail(error);
   HostFile* f = AsFile(file);
@@ -406,7 +406,7 @@ BOOL hostimpl::plain::WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDW
 // negative position fails with ERROR_NEGATIVE_SEEK and leaves the pointer. A successful
 // move to a low part of 0xFFFFFFFF sets the last error to 0 so callers can tell it apart.
 DWORD hostimpl::plain::SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh,
-                                       DWORD method) {
+                                      DWORD method) {
   if (DWORD error = hostimpl::CountCall(HostOp::SetFilePointer)) {
     hostimpl::SetError(error);
     return INVALID_SET_FILE_POINTER;
@@ -439,7 +439,7 @@ DWORD hostimpl::plain::SetFilePointer(HANDLE file, LONG distance, PLONG distance
 
 // SetFilePointerEx - the 64-bit SetFilePointer; newPosition may be null.
 BOOL hostimpl::plain::SetFilePointerEx(HANDLE file, LARGE_INTEGER distance,
-                                        PLARGE_INTEGER newPosition, DWORD method) {
+                                       PLARGE_INTEGER newPosition, DWORD method) {
   if (DWORD error = hostimpl::CountCall(HostOp::SetFilePointer)) return Fail(error);
   HostFile* f = AsFile(file);
   if (!f) return Fail(ERROR_INVALID_HANDLE);
@@ -495,7 +495,7 @@ BOOL hostimpl::plain::FlushFileBuffers(HANDLE file) {
 // locks nothing but must be unlocked like any other. A shared lock needs read access
 // on the host (ERROR_ACCESS_DENIED on a write-only handle).
 BOOL hostimpl::plain::LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytesLow,
-                                  DWORD bytesHigh, LPOVERLAPPED overlapped) {
+                                 DWORD bytesHigh, LPOVERLAPPED overlapped) {
   if (DWORD error = hostimpl::CountCall(HostOp::LockFile)) return Fail(error);
   HostFile* f = AsFile(file);
   if (!f) return Fail(ERROR_INVALID_HANDLE);
@@ -532,7 +532,7 @@ BOOL hostimpl::plain::LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD
 // UnlockFileEx - releases a range locked through this handle; offset and length must
 // match a LockFileEx exactly, else ERROR_NOT_LOCKED.
 BOOL hostimpl::plain::UnlockFileEx(HANDLE file, DWORD reserved, DWORD bytesLow, DWORD bytesHigh,
-                                    LPOVERLAPPED overlapped) {
+                                   LPOVERLAPPED overlapped) {
   HostFile* f = AsFile(file);
   if (!f) return Fail(ERROR_INVALID_HANDLE);
   if (reserved || !overlapped) return Fail(ERROR_INVALID_PARAMETER);

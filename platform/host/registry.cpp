@@ -237,9 +237,9 @@ std::vector<std::string> SplitTabs(const std::string& line) {
 // RegCreateKeyExW - opens subKey under key, creating it and any missing intermediate keys.
 // A null or empty subKey opens key itself. Only REG_OPTION_NON_VOLATILE is supported.
 LSTATUS hostimpl::plain::RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved,
-                                          LPWSTR keyClass, DWORD options, REGSAM access,
-                                          LPSECURITY_ATTRIBUTES security, PHKEY result,
-                                          LPDWORD disposition) {
+                                         LPWSTR keyClass, DWORD options, REGSAM access,
+                                         LPSECURITY_ATTRIBUTES security, PHKEY result,
+                                         LPDWORD disposition) {
   (void)keyClass;
   (void)security;
   if (DWORD error = hostimpl::CountCall(HostOp::Registry)) return static_cast<LSTATUS>(error);
@@ -263,7 +263,7 @@ LSTATUS hostimpl::plain::RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserve
 
 // RegOpenKeyExW - opens an existing key; ERROR_FILE_NOT_FOUND when it is absent.
 LSTATUS hostimpl::plain::RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access,
-                                        PHKEY result) {
+                                       PHKEY result) {
   if (DWORD error = hostimpl::CountCall(HostOp::Registry)) return static_cast<LSTATUS>(error);
   if (result == nullptr || options != 0) return ERROR_INVALID_PARAMETER;
   std::lock_guard<std::mutex> lock(g_mutex);
@@ -281,7 +281,7 @@ LSTATUS hostimpl::plain::RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, 
 // and the buffer left untouched; the type is reported in both cases. String data comes
 // back exactly as stored: no terminator is added to a value stored without one.
 LSTATUS hostimpl::plain::RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved,
-                                           LPDWORD type, LPBYTE data, LPDWORD dataSize) {
+                                          LPDWORD type, LPBYTE data, LPDWORD dataSize) {
   if (DWORD error = hostimpl::CountCall(HostOp::Registry)) return static_cast<LSTATUS>(error);
   if (reserved != nullptr || (data != nullptr && dataSize == nullptr)) {
     return ERROR_INVALID_PARAMETER;
@@ -313,7 +313,7 @@ LSTATUS hostimpl::plain::RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD r
 // not terminated for the caller. A null data pointer with a non-zero size is
 // ERROR_NOACCESS, as Windows reports the bad pointer.
 LSTATUS hostimpl::plain::RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved,
-                                         DWORD type, const BYTE* data, DWORD dataSize) {
+                                        DWORD type, const BYTE* data, DWORD dataSize) {
   (void)reserved;
   if (DWORD error = hostimpl::CountCall(HostOp::Registry)) return static_cast<LSTATUS>(error);
   if (data == nullptr && dataSize != 0) return ERROR_NOACCESS;

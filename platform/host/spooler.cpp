@@ -135,7 +135,7 @@ BOOL hostimpl::plain::WritePrinter(HANDLE printer, LPVOID data, DWORD size, LPDW
 // buffer. Level 2 only. Without a buffer, or with one that is too small, the call fails
 // with ERROR_INSUFFICIENT_BUFFER and reports the bytes needed.
 BOOL hostimpl::plain::GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE buffer,
-                               DWORD bufferSize, LPDWORD needed) {
+                              DWORD bufferSize, LPDWORD needed) {
   Printer* p = nullptr;
   if (!CheckInfoCall(HostOp::GetJob, &p, printer, level, needed)) return FALSE;
   std::lock_guard<std::mutex> lock(p->mutex);
@@ -191,7 +191,7 @@ BOOL hostimpl::plain::GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE b
 // GetPrinterW - PRINTER_INFO_2W of the printer, packed like GetJobW's record. A printer
 // defined without a server name reports a null pServerName, as a local printer does.
 BOOL hostimpl::plain::GetPrinterW(HANDLE printer, DWORD level, LPBYTE buffer, DWORD bufferSize,
-                                   LPDWORD needed) {
+                                  LPDWORD needed) {
   Printer* p = nullptr;
   if (!CheckInfoCall(HostOp::GetPrinter, &p, printer, level, needed)) return FALSE;
   std::lock_guard<std::mutex> lock(p->mutex);
