@@ -169,7 +169,6 @@ struct OpenFile {
   std::string hostPath;
   Role role = Role::File;
   bool csv = false;
-  bool created = false;
   bool written = false;
   std::string appended;  // text written to an accounting log, taken at the close
 };
@@ -196,7 +195,7 @@ struct Phase {
   Role destination = Role::File;  // where the last write went; File: the printer
   bool overlayRead = false;
   uint64_t failures = 0;
-  std::vector<std::pair<std::string, Json>> pendingCreates;  // host path, the failure
+  std::vector<std::pair<std::string, std::string>> pendingCreates;  // host path, the failure
   Json trace;
 };
 
@@ -275,11 +274,9 @@ void JobRun::Fail(const std::string& call, const std::string& note) {
 
 void JobRun::Touch(const std::string& hostPath, const char* change, Role role) {
   auto [it, added] = touchedIndex_.emplace(hostPath, touched_.size());
-  if (added) {
-    touched_.push_back({change, WindowsPathOf(s_.root, hostPath), hostPath, "", role});
-  } else if (touched_[it->second].change == "opened") {
-    touched_[it->second].change = change;
-  }
+  // The first change a job makes to a file names it: a file it created and then wrote
+  // stays "created".
+  if (added) touched_.push_back({change, WindowsPathOf(s_.root, hostPath), hostPath, "", role});
   if (role != Role::File) touched_[it->second].role = role;
 }
 
@@ -299,8 +296,7 @@ void JobRun::OnCreateFile(const HostCall& call) {
       Fail("CreateFileW", note);
     } else {
       // A creation that the plug-in may repeat once the directories are made.
-      Json f = {{"note", note}};
-      phase_.pendingCreates.emplace_back(hostPath, f);
+      phase_.pendingCreates.emplace_back(hostPath, note);
     }
     return;
   }
@@ -320,7 +316,6 @@ void JobRun::OnCreateFile(const HostCall& call) {
   bool existed = call.error == ERROR_ALREADY_EXISTS;
   if (disposition == CREATE_NEW || ((disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) && !existed)) {
     Touch(hostPath, "created", f.role);
-    f.created = true;
   } else if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) {
     Touch(hostPath, "replaced", f.role);
   }
@@ -426,9 +421,7 @@ void JobRun::BeginPhase(const char* name, const CaptureEvent* event, uint64_t bl
 
 void JobRun::EndPhase(const std::string& result) {
   if (!sinkError_.empty()) throw InputError(sinkError_);
-  for (auto& [path, failure] : phase_.pendingCreates) {
-    Fail("CreateFileW", failure["note"].get<std::string>());
-  }
+  for (const auto& [path, note] : phase_.pendingCreates) Fail("CreateFileW", note);
   phase_.pendingCreates.clear();
   // The files the plug-in keeps in its context are its archive and its overlay.
   if (context_ != nullptr) {
@@ -576,7 +569,6 @@ void JobRun::Block(CaptureEvent& event) {
 Json JobRun::FilesReport() {
   Json files = Json::array();
   for (const TouchedFile& t : touched_) {
-    if (t.change == "opened") continue;
     Json f;
     f["change"] = t.change;
     f["role"] = RoleName(t.role);

@@ -172,6 +172,7 @@ int RunCaptures(const std::vector<std::string>& captures, const RunOptions& opti
   registry.Write(text.data(), text.size());
   registry.Commit();
 
+  report["result"] = failed ? "failed" : "ok";
   if (options.json) out << report.dump(2) << "\n";
   return failed ? kExitStepFailed : kExitOk;
 }
