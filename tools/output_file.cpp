@@ -32,17 +32,32 @@ extern "C" void RemoveTempsAndDie(int sig) {
   raise(sig);
 }
 
-void RegisterTemp(const std::string& path) {
-  static bool installed = false;
-  if (!installed) {
-    installed = true;
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-      struct sigaction action {};
-      action.sa_handler = RemoveTempsAndDie;
-      sigemptyset(&action.sa_mask);
-      sigaction(sig, &action, nullptr);
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Holds the signals back while a temporary file is made and registered, so that none can
+// find it made but not yet registered; one that came meanwhile is taken at the end.
+struct SignalsHeld {
+  sigset_t old;
+  SignalsHeld() {
+    static bool installed = false;
+    if (!installed) {
+      installed = true;
+      for (int sig : kCleanupSignals) {
+        struct sigaction action {};
+        action.sa_handler = RemoveTempsAndDie;
+        sigemptyset(&action.sa_mask);
+        sigaction(sig, &action, nullptr);
+      }
     }
+    sigset_t held;
+    sigemptyset(&held);
+    for (int sig : kCleanupSignals) sigaddset(&held, sig);
+    sigprocmask(SIG_BLOCK, &held, &old);
   }
+  ~SignalsHeld() { sigprocmask(SIG_SETMASK, &old, nullptr); }
+};
+
+void RegisterTemp(const std::string& path) {
   for (auto& slot : g_temps) {
     if (slot[0] == '\0' && path.size() < sizeof slot) {
       // Written before the name is published, so the handler never sees half a name.
@@ -126,10 +141,15 @@ OutputFile::OutputFile(const std::string& path, const std::vector<std::string>& 
   }
   std::string name = target_.substr(target_.rfind('/') + 1);
   std::string pattern = DirectoryOf(target_) + "/." + name + ".XXXXXX.part";
-  fd_ = mkstemps(pattern.data(), 5);
+  {
+    SignalsHeld held;
+    fd_ = mkstemps(pattern.data(), 5);
+    if (fd_ >= 0) {
+      temp_ = pattern;
+      RegisterTemp(temp_);
+    }
+  }
   if (fd_ < 0) throw InputError(path + ": cannot create a temporary file beside it: " + Reason());
-  temp_ = pattern;
-  RegisterTemp(temp_);
   if (fchmod(fd_, mode_) != 0) throw InputError(path + ": " + Reason());
 }
 
@@ -226,10 +246,16 @@ std::string InputPath(const std::string& given) {
   if (!copy.path.empty()) return copy.path;
   const char* tmp = std::getenv("TMPDIR");
   std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/spoolgate-stdin-XXXXXX";
-  int fd = mkstemp(pattern.data());
+  int fd = -1;
+  {
+    SignalsHeld held;
+    fd = mkstemp(pattern.data());
+    if (fd >= 0) {
+      copy.path = pattern;
+      RegisterTemp(copy.path);
+    }
+  }
   if (fd < 0) throw InputError("-: cannot copy standard input: " + Reason());
-  copy.path = pattern;
-  RegisterTemp(copy.path);
   char buffer[1 << 16];
   for (;;) {
     ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
