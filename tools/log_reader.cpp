@@ -335,14 +335,16 @@ int SummarizeLog(const std::string& dir, const LogFilter& given, bool json, std:
   return kExitOk;
 }
 
-int VerifyLog(const std::string& dir, std::ostream& out) {
+int VerifyLog(const std::string& dir, bool json, std::ostream& out) {
   std::ostringstream problems;
   uint64_t lines = 0, files = 0, problemCount = 0;
   std::map<std::string, uint64_t> lastSequence;
   std::string lastFile;
+  Json found = Json::array();
   auto problem = [&](const LogLine& line, const std::string& what) {
     ++problemCount;
     problems << line.file << ":" << line.recordNo << " (byte " << line.offset << "): " << what << "\n";
+    found.push_back({{"file", line.file}, {"line", line.recordNo}, {"byte", line.offset}, {"what", what}});
   };
   std::ostringstream headerProblems;
   ForEachLine(
@@ -398,6 +400,28 @@ int VerifyLog(const std::string& dir, std::ostream& out) {
       &headerProblems);
   std::string headers = headerProblems.str();
   problemCount += uint64_t(std::count(headers.begin(), headers.end(), '\n'));
+  if (json) {
+    // The header problems come as "FILE:1 (byte 0): WHAT" lines from ForEachLine.
+    Json all = Json::array();
+    std::istringstream headerLines(headers);
+    const std::string mark = ":1 (byte 0): ";
+    for (std::string text; std::getline(headerLines, text);) {
+      size_t at = text.rfind(mark);
+      all.push_back({{"file", text.substr(0, at)}, {"line", 1}, {"byte", 0},
+                     {"what", text.substr(at + mark.size())}});
+    }
+    for (Json& p : found) all.push_back(std::move(p));
+    Json j;
+    j["directory"] = dir;
+    j["lines"] = lines;
+    j["files"] = files;
+    j["logs"] = lastSequence.size();
+    j["problems"] = std::move(all);
+    j["problemCount"] = problemCount;
+    j["result"] = problemCount == 0 ? "ok" : "failed";
+    out << j.dump(2) << "\n";
+    return problemCount == 0 ? kExitOk : kExitStepFailed;
+  }
   out << headers << problems.str();
   out << "verified " << lines << (lines == 1 ? " line" : " lines") << " in " << files
       << (files == 1 ? " file" : " files") << " of " << lastSequence.size()

@@ -41,6 +41,7 @@ uint32_t Crc32(const std::string& bytes);
 int ShowLog(const std::string& dir, const LogFilter& filter, bool json, std::ostream& out);
 int SummarizeLog(const std::string& dir, const LogFilter& filter, bool json, std::ostream& out);
 // Returns 0 when every line checks out, 1 when a line or a sequence number is wrong.
-int VerifyLog(const std::string& dir, std::ostream& out);
+// json: one object with the counts, the problems and "result" ("ok" or "failed").
+int VerifyLog(const std::string& dir, bool json, std::ostream& out);
 
 }  // namespace spoolgate

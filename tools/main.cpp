@@ -201,7 +201,8 @@ int main(int argc, char** argv) {
   CLI::App* verify = log->add_subcommand(
       "verify", "check every line's checksum and the sequence numbers across generations");
   verify->add_option("DIR", logDir, "log directory")->capture_default_str();
-  verify->callback([&] { action = [&] { return VerifyLog(logDir, std::cout); }; });
+  verify->add_flag("--json", logJson, "print the result as JSON");
+  verify->callback([&] { action = [&] { return VerifyLog(logDir, logJson, std::cout); }; });
 
   try {
     CheckSubcommands(app, argc, argv);

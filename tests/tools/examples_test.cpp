@@ -249,6 +249,14 @@ TEST_F(ExamplesTest, LogVerifyNamesAlteredMissingAndTornLines) {
   r = RunCli({"log", "verify", logDir}, dir_.path);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("gap: sequence 3 follows 1; missing 2"), std::string::npos) << r.out;
+  r = RunCli({"log", "verify", "--json", logDir}, dir_.path);
+  EXPECT_EQ(r.status, 1);
+  Json verified = Json::parse(r.out, nullptr, false);
+  ASSERT_FALSE(verified.is_discarded()) << r.out;
+  EXPECT_EQ(verified["result"], "failed");
+  ASSERT_EQ(verified["problems"].size(), 1u) << r.out;
+  EXPECT_EQ(verified["problems"][0]["line"], 3);
+  EXPECT_EQ(verified["problems"][0]["what"], "gap: sequence 3 follows 1; missing 2");
 }
 
 TEST_F(ExamplesTest, ArchiveThatCannotBeCreatedShowsTheMessageAndFailsItsWrites) {
