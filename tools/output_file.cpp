@@ -150,7 +150,14 @@ OutputFile::OutputFile(const std::string& path, const std::vector<std::string>& 
     }
   }
   if (fd_ < 0) throw InputError(path + ": cannot create a temporary file beside it: " + Reason());
-  if (fchmod(fd_, mode_) != 0) throw InputError(path + ": " + Reason());
+  if (fchmod(fd_, mode_) != 0) {
+    // The destructor does not run for a constructor that throws.
+    std::string reason = Reason();
+    close(fd_);
+    unlink(temp_.c_str());
+    UnregisterTemp(temp_);
+    throw InputError(path + ": " + reason);
+  }
 }
 
 OutputFile::~OutputFile() {
