@@ -102,6 +102,11 @@ TEST_F(ExamplesTest, OverlayRegisteredByOneJobIsInsertedByTheNext) {
   ASSERT_EQ(reg["files"].size(), 1u);
   EXPECT_EQ(reg["files"][0]["windowsPath"], "C:\\Windows\\temp\\letterhead.ovl");
   EXPECT_EQ(reg["files"][0]["size"], 444 + kOverlayBody);
+  // The archive reader says what an overlay file is not (the formats carry no mark).
+  sgtest::CliResult asArchive =
+      RunCli({"rud", "info", root() + "/C/Windows/temp/letterhead.ovl"}, dir_.path);
+  EXPECT_NE(asArchive.err.find("is not named .RUD, as every archive file is"), std::string::npos)
+      << asArchive.err;
 
   uint64_t pageText = std::string("IN;page one;\n").size() + std::string("page two;\n").size();
   const Json& framed = report["jobs"][1];
