@@ -18,6 +18,7 @@ struct LogFilter {
   // compare them as strings); empty for an open end.
   std::string fromTime, toTime;
   std::vector<std::string> sums;  // numeric columns to add up, in the order given
+  bool includeDamaged = false;    // also lines whose checksum is wrong
 };
 
 // Checks --from and --to and fills fromTime and toTime; InputError for a text that is not

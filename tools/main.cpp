@@ -190,6 +190,8 @@ int main(int argc, char** argv) {
                     "only jobs up to this time, inclusive (a date includes its whole day)");
     cmd->add_option("--sum", filter.sums, "sum this numeric column (repeat for more)")
         ->allow_extra_args(false);
+    cmd->add_flag("--include-damaged", filter.includeDamaged,
+                  "also count lines whose checksum is wrong (torn or altered)");
     cmd->add_flag("--json", logJson, "print the result as JSON");
   };
   CLI::App* show = log->add_subcommand("show", "list the jobs of the logs, in time order");
