@@ -12,6 +12,7 @@
 #include <iomanip>
 #include <iostream>
 #include <map>
+#include <memory>
 
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -125,21 +126,14 @@ int ShowLog(const std::string& dir, const LogFilter& given, bool json, std::ostr
     std::string time;  // canonical; lines without a usable time go last
     std::string log;
     std::vector<std::string> fields;
-    size_t header;  // in headers
+    std::shared_ptr<const std::vector<std::string>> header;  // its file's column names
   };
   std::vector<Row> rows;
-  std::vector<std::vector<std::string>> headers;  // one per file, kept for the rows
-  std::string lastFile;
   LeftOut left;
   ForEachLine(dir, [&](const LogGroup& g, const LogLine& line, const std::vector<std::string>& header) {
-    if (line.file != lastFile || headers.empty()) {
-      headers.push_back(header);
-      lastFile = line.file;
-    }
-    std::vector<std::string> f = SplitCsv(line.raw);
-    if (!Matches(f, header, filter)) return;
-    std::string time = CanonicalTime(Field(f, header, "time_stamp"), false);
-    rows.push_back({time.empty() ? "~" : time, g.name, std::move(f), headers.size() - 1});
+    if (!Matches(line.fields, header, filter)) return;
+    std::string time = CanonicalTime(Field(line.fields, header, "time_stamp"), false);
+    rows.push_back({time.empty() ? "~" : time, g.name, line.fields, line.header});
   }, filter.includeDamaged, &left);
   std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.time < b.time; });
 
@@ -150,7 +144,7 @@ int ShowLog(const std::string& dir, const LogFilter& given, bool json, std::ostr
     j["leftOut"] = LeftOutJson(left);
     j["jobs"] = Json::array();
     for (const Row& r : rows) {
-      Json job = LogLineJson(headers[r.header], r.fields);
+      Json job = LogLineJson(*r.header, r.fields);
       j["jobs"].push_back({{"log", r.log}, {"fields", std::move(job)}});
     }
     out << j.dump(2) << "\n";
@@ -165,7 +159,7 @@ int ShowLog(const std::string& dir, const LogFilter& given, bool json, std::ostr
   out << "\n";
   for (const Row& r : rows) {
     const auto& f = r.fields;
-    const auto& header = headers[r.header];
+    const auto& header = *r.header;
     out << std::left << std::setw(int(logWidth)) << r.log << " " << std::setw(8)
         << (f.empty() ? "" : f[0]) << " " << std::setw(23) << Field(f, header, "time_stamp") << " "
         << std::setw(12) << Field(f, header, "user") << " " << std::setw(16)
