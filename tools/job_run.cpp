@@ -208,6 +208,7 @@ class JobRun {
   static void Sink(const HostCall& call, void* self);
   void OnCall(const HostCall& call);
   void OnCreateFile(const HostCall& call);
+  void ForgetPendingCreate(const std::string& hostPath);
   void BeginPhase(const char* name, const CaptureEvent* event, uint64_t block);
   void EndPhase(const std::string& result);
   void Fail(const std::string& call, const std::string& note);
@@ -280,6 +281,13 @@ void JobRun::Touch(const std::string& hostPath, const char* change, Role role) {
   if (role != Role::File) touched_[it->second].role = role;
 }
 
+void JobRun::ForgetPendingCreate(const std::string& hostPath) {
+  auto& pending = phase_.pendingCreates;
+  pending.erase(std::remove_if(pending.begin(), pending.end(),
+                               [&](const auto& p) { return p.first == hostPath; }),
+                pending.end());
+}
+
 void JobRun::OnCreateFile(const HostCall& call) {
   std::string hostPath = call.name != nullptr ? HostMapPath(call.name) : std::string();
   const uint64_t disposition = call.args[2];
@@ -295,15 +303,14 @@ void JobRun::OnCreateFile(const HostCall& call) {
     } else if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
       Fail("CreateFileW", note);
     } else {
-      // A creation that the plug-in may repeat once the directories are made.
+      // A creation that the plug-in may repeat once the directories are made; a repeat
+      // that fails as well is the same failure.
+      ForgetPendingCreate(hostPath);
       phase_.pendingCreates.emplace_back(hostPath, note);
     }
     return;
   }
-  auto& pending = phase_.pendingCreates;
-  pending.erase(std::remove_if(pending.begin(), pending.end(),
-                               [&](const auto& p) { return p.first == hostPath; }),
-                pending.end());
+  ForgetPendingCreate(hostPath);
   OpenFile f;
   f.hostPath = hostPath;
   if (!logDir_.empty() && fs::path(hostPath).parent_path() == fs::path(logDir_)) {

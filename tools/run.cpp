@@ -125,10 +125,10 @@ int RunCaptures(const std::vector<std::string>& captures, const RunOptions& opti
     printerOut = std::make_unique<OutputFile>(options.printerOut, inputs);
   }
   const std::string root = OpenSandbox(options);
-  // LoadLibraryW looks in the calling plug-in's own directory first, where the build
-  // puts the logging library; naming that directory again keeps it found if the
-  // plug-in was given by a path with symbolic links.
-  HostSetLibrarySearchPath({fs::path(pluginPath).parent_path().string()});
+  // The plug-in loads the logging library from its own (Windows) directory; on the host
+  // that copy is the build's libruzoravu64.so beside the plug-in, when there is one.
+  const fs::path logger = fs::path(pluginPath).parent_path() / "libruzoravu64.so";
+  if (fs::exists(logger)) HostMapLibrary(u"ruzoravu64.dll", logger.string());
 
   HANDLE printer = HostAddPrinter({std::nullopt, Utf8ToUtf16(options.printer), Utf8ToUtf16(options.port)});
   // The bytes that reach the printer are taken from the record of WritePrinter calls.

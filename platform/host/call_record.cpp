@@ -363,6 +363,19 @@ extern "C" __attribute__((noinline)) HMODULE WINAPI LoadLibraryW(LPCWSTR name) {
   return module;
 }
 
+extern "C" __attribute__((noinline)) HMODULE WINAPI LoadLibraryExW(LPCWSTR name, HANDLE file,
+                                                                  DWORD flags) {
+  HMODULE module = plain::LoadLibraryExW(name, file, flags, __builtin_return_address(0));
+  if (const Sink* sink = g_sink.load(std::memory_order_acquire)) {
+    HostCall call = Call("LoadLibraryExW", HostCallKind::Library, module);
+    call.name = name;
+    call.args[0] = flags;
+    call.result = reinterpret_cast<uintptr_t>(module);
+    Emit(sink, call, module == nullptr);
+  }
+  return module;
+}
+
 extern "C" FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
   FARPROC procedure = plain::GetProcAddress(module, name);
   if (const Sink* sink = g_sink.load(std::memory_order_acquire)) {

@@ -51,6 +51,7 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 
 // loader.cpp: the caller's address decides where a bare name is searched first.
 HMODULE LoadLibraryW(LPCWSTR name, void* caller);
+HMODULE LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags, void* caller);
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 BOOL FreeLibrary(HMODULE module);
 

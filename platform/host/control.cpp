@@ -48,6 +48,7 @@ bool HostReset(const std::string& root, std::string* why) {
   hostimpl::ResetRegistry();
   hostimpl::ResetSpooler();
   hostimpl::ResetSystem();
+  hostimpl::ResetSecurity();
   // Last, so that handles closed by the resets above leave the counters at zero.
   hostimpl::ResetFaults();
   return true;

@@ -284,6 +284,11 @@ HANDLE hostimpl::plain::CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode,
         break;
       }
       fd = open(host, oflags | O_CREAT | O_EXCL, 0666);
+      struct stat link;
+      if (fd < 0 && errno == EEXIST && lstat(host, &link) == 0 && S_ISLNK(link.st_mode)) {
+        // A link to nothing: the file is made where it leads, as Windows does.
+        fd = open(host, oflags | O_CREAT, 0666);
+      }
       if (fd >= 0 || errno != EEXIST) {
         openErrno = fd < 0 ? errno : 0;
         break;
@@ -557,11 +562,12 @@ BOOL hostimpl::plain::UnlockFileEx(HANDLE file, DWORD reserved, DWORD bytesLow, 
   return TRUE;
 }
 
-// CloseHandle - closes a file or mutex handle. Null, INVALID_HANDLE_VALUE, a closed
-// handle or anything else fails with ERROR_INVALID_HANDLE.
+// CloseHandle - closes a file, mutex or token handle. Null, INVALID_HANDLE_VALUE, a
+// closed handle or anything else fails with ERROR_INVALID_HANDLE.
 BOOL hostimpl::plain::CloseHandle(HANDLE object) {
   uint32_t magic = hostimpl::HandleMagic(object);
   if (magic == hostimpl::kMutexMagic) return hostimpl::CloseMutexHandle(object);
+  if (hostimpl::IsTokenHandle(object)) return hostimpl::CloseTokenHandle(object);
   if (magic != hostimpl::kFileMagic) return Fail(ERROR_INVALID_HANDLE);
   auto* f = static_cast<HostFile*>(object);
   uint32_t expected = hostimpl::kFileMagic;
@@ -585,10 +591,15 @@ BOOL hostimpl::plain::CloseHandle(HANDLE object) {
 // ("C:\", "\", "\\srv\share") fails with ERROR_ACCESS_DENIED, while "C:" alone is the
 // current directory of drive C and so usually exists. A trailing backslash is allowed.
 // Without the long-path opt-in Windows limits the path to 248 characters in its NT form
-// ("\??\C:\..."), failing with ERROR_FILENAME_EXCED_RANGE.
-BOOL hostimpl::plain::CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES /*security*/) {
+// ("\??\C:\..."), failing with ERROR_FILENAME_EXCED_RANGE. The new directory belongs
+// to the process's account, and the layer keeps the descriptor it was given
+// (HostGetFileSecurity); a descriptor the layer did not make is
+// ERROR_INVALID_SECURITY_DESCR.
+BOOL hostimpl::plain::CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
   if (DWORD error = hostimpl::CountCall(HostOp::CreateDirectory)) return Fail(error);
   if (!path) return Fail(ERROR_PATH_NOT_FOUND);
+  std::optional<std::u16string> descriptor;
+  if (DWORD error = hostimpl::DescriptorText(security, &descriptor)) return Fail(error);
   hostimpl::ResolvedPath target = hostimpl::ResolvePath(hostimpl::ToU16(path));
   if (target.error) return Fail(target.error);
   size_t ntLength = target.fullLength + (target.unc ? 6 : 4);
@@ -600,18 +611,26 @@ BOOL hostimpl::plain::CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES /*sec
     if (errno == EEXIST) return Fail(ERROR_ALREADY_EXISTS);
     return Fail(hostimpl::ErrnoToError(errno));
   }
+  hostimpl::RecordNewFile(target.host, descriptor);
   return TRUE;
 }
 
 // GetFileAttributesW - FILE_ATTRIBUTE_DIRECTORY for a directory; a file shows
 // FILE_ATTRIBUTE_ARCHIVE (set on every new file by Windows), plus
-// FILE_ATTRIBUTE_READONLY when its owner may not write it.
+// FILE_ATTRIBUTE_READONLY when its owner may not write it. A symbolic link is a reparse
+// point, as a junction or symbolic link is on Windows: FILE_ATTRIBUTE_REPARSE_POINT,
+// with FILE_ATTRIBUTE_DIRECTORY when it leads to a directory.
 DWORD hostimpl::plain::GetFileAttributesW(LPCWSTR path) {
   hostimpl::ResolvedPath target = hostimpl::ResolvePath(hostimpl::ToU16(path));
   DWORD error = target.error;
   if (!error && target.fullLength >= MAX_PATH) error = ERROR_PATH_NOT_FOUND;
   struct stat st;
-  if (!error && stat(target.host.c_str(), &st) != 0) {
+  struct stat link;
+  DWORD reparse = 0;
+  if (!error && lstat(target.host.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    reparse = FILE_ATTRIBUTE_REPARSE_POINT;
+    if (stat(target.host.c_str(), &st) != 0) st = link;  // a link to nothing is still one
+  } else if (!error && stat(target.host.c_str(), &st) != 0) {
     error = errno == ENOENT ? MissingError(target) : hostimpl::ErrnoToError(errno);
   }
   if (!error && target.trailingSeparator && !S_ISDIR(st.st_mode)) error = ERROR_INVALID_NAME;
@@ -619,8 +638,8 @@ DWORD hostimpl::plain::GetFileAttributesW(LPCWSTR path) {
     hostimpl::SetError(error);
     return INVALID_FILE_ATTRIBUTES;
   }
-  if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
-  return kFileAttributeArchive | ((st.st_mode & S_IWUSR) ? 0 : FILE_ATTRIBUTE_READONLY);
+  if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY | reparse;
+  return reparse | kFileAttributeArchive | ((st.st_mode & S_IWUSR) ? 0 : FILE_ATTRIBUTE_READONLY);
 }
 
 // MoveFileExW - renames a file or directory within one volume, atomically. An existing
@@ -695,4 +714,37 @@ BOOL hostimpl::plain::DeleteFileW(LPCWSTR path) {
   if (HeldWithoutDeleteSharing(st)) return Fail(ERROR_SHARING_VIOLATION);
   if (unlink(target.host.c_str()) != 0) return Fail(hostimpl::ErrnoToError(errno));
   return TRUE;
+}
+
+// HostReadFile - the whole file as a reader that shares everything would see it, for
+// tests: refused with ERROR_SHARING_VIOLATION while a handle holds the file without
+// read sharing, as CreateFileW(GENERIC_READ) would be. Neither counted nor faulted.
+bool HostReadFile(const std::u16string& windowsPath, std::vector<uint8_t>* bytes, DWORD* error) {
+  bytes->clear();
+  *error = 0;
+  hostimpl::ResolvedPath target = hostimpl::ResolvePath(windowsPath);
+  if (target.error) {
+    *error = target.error;
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(g_tableMutex);
+  int fd = open(target.host.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    *error = OpenError(errno, target);
+    return false;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    *error = ERROR_ACCESS_DENIED;
+  } else if (SharingConflict(st.st_dev, st.st_ino, true, false, false,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
+    *error = ERROR_SHARING_VIOLATION;
+  } else {
+    uint8_t chunk[65536];
+    ssize_t got;
+    while ((got = read(fd, chunk, sizeof chunk)) > 0) bytes->insert(bytes->end(), chunk, chunk + got);
+    if (got < 0) *error = hostimpl::ErrnoToError(errno);
+  }
+  close(fd);
+  return *error == 0;
 }

@@ -1,9 +1,13 @@
 // The spooler double of the host layer: printers and their jobs as the control interface
 // defines them, GetJobW/GetPrinterW at level 2, and WritePrinter into a per-printer sink.
 #include "platform/host/call_record.h"
-#include "platform/host/host_internal.h"
+#include "platform/host/file_internal.h"
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -28,8 +32,25 @@ struct Printer {
   std::mutex mutex;  // guards everything below
   std::map<DWORD, Job> jobs;
   bool countOnly = false;
+  int spoolFd = -1;  // a spool file that every block is appended to, when set
   HostPrinterOutput output;
+  ~Printer() {
+    if (spoolFd >= 0) close(spoolFd);
+  }
 };
+
+// Appends a block to a spool file with write(), as a spooler writes its spool file.
+bool AppendToSpoolFile(int fd, const void* data, size_t size) {
+  const uint8_t* bytes = static_cast<const uint8_t*>(data);
+  while (size > 0) {
+    ssize_t n = write(fd, bytes, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
 
 // Printer handles are opaque values that encode a slot of this table and the generation
 // of the table (bumped by every reset), so that WritePrinter finds its printer without a
@@ -119,6 +140,10 @@ BOOL hostimpl::plain::WritePrinter(HANDLE printer, LPVOID data, DWORD size, LPDW
   }
   {
     std::lock_guard<std::mutex> lock(p->mutex);
+    if (p->spoolFd >= 0 && !AppendToSpoolFile(p->spoolFd, data, size)) {
+      hostimpl::SetError(hostimpl::ErrnoToError(errno));
+      return FALSE;
+    }
     if (!p->countOnly) {
       const uint8_t* bytes = static_cast<const uint8_t*>(data);
       p->output.bytes.insert(p->output.bytes.end(), bytes, bytes + size);
@@ -291,6 +316,19 @@ void HostSetPrinterCountOnly(HANDLE printer, bool countOnly) {
   if (p == nullptr) return;
   std::lock_guard<std::mutex> lock(p->mutex);
   p->countOnly = countOnly;
+}
+
+// HostSetPrinterSpoolFile - from now on WritePrinter also appends every block to the
+// host file (created or emptied here); an empty path stops it.
+bool HostSetPrinterSpoolFile(HANDLE printer, const std::string& hostPath) {
+  Printer* p = FindPrinter(printer);
+  if (p == nullptr) return false;
+  std::lock_guard<std::mutex> lock(p->mutex);
+  if (p->spoolFd >= 0) close(p->spoolFd);
+  p->spoolFd = -1;
+  if (hostPath.empty()) return true;
+  p->spoolFd = open(hostPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+  return p->spoolFd >= 0;
 }
 
 // HostPrinterData - a copy of what reached the printer; empty for an unknown handle.

@@ -46,6 +46,8 @@ bool OnWindows();
 std::u16string TestRoot();
 // The Windows directory as GetWindowsDirectoryW reports it.
 std::u16string WindowsDirectory();
+// The directory the plug-in was loaded from, where the logging library is installed.
+std::u16string PluginDirectory();
 
 HANDLE AddPrinter(std::optional<std::u16string> server, const std::u16string& name,
                   const std::u16string& port);

@@ -408,6 +408,22 @@ TEST_F(FilesTest, CreateDirectoryGivesWindowsErrorCodes) {
   EXPECT_EQ(GetFileAttributesW(u"C:\\file.txt") & FILE_ATTRIBUTE_DIRECTORY, 0u);
 }
 
+TEST_F(FilesTest, SymbolicLinksAreReparsePointsAndALinkToNothingMakesItsTarget) {
+  fs::create_directories(root_ + "/C/Target");
+  fs::create_directory_symlink(root_ + "/C/Target", root_ + "/C/Junction");
+  fs::create_symlink(root_ + "/C/Target/made.txt", root_ + "/C/link.txt");
+  EXPECT_EQ(GetFileAttributesW(u"C:\\Junction"),
+            static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+  EXPECT_TRUE(GetFileAttributesW(u"C:\\link.txt") & FILE_ATTRIBUTE_REPARSE_POINT);
+  EXPECT_EQ(GetFileAttributesW(u"C:\\Target"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  // Opening a link that leads to nothing creates the file it leads to (and returns).
+  HANDLE file = Open(u"C:\\link.txt", GENERIC_WRITE, 0, OPEN_ALWAYS);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(Write(file, "x"));
+  CloseHandle(file);
+  EXPECT_EQ(Contents("C/Target/made.txt"), "x");
+}
+
 // --- fault injection -----------------------------------------------------------------------
 
 TEST_F(FilesTest, InjectedFaultsFailTheChosenCalls) {
