@@ -3,14 +3,18 @@
 #include "tools/log_reader.h"
 
 #include "tools/errors.h"
+#include "tools/log_fields.h"
 #include "tools/text.h"
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <iomanip>
+#include <iostream>
 #include <map>
-#include <regex>
+#include <memory>
+
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -49,6 +53,11 @@ void ForEachLine(const std::string& dir, Visit visit, bool includeDamaged = fals
   }
 }
 
+// What show and summary did not count, for --json.
+nlohmann::ordered_json LeftOutJson(const LeftOut& left) {
+  return {{"damaged", left.damaged}, {"pending", left.pending}, {"strayFiles", left.strayFiles}};
+}
+
 // The lines that say what show and summary did not count, empty when nothing.
 std::string LeftOutNote(const LeftOut& left) {
   std::ostringstream note;
@@ -82,25 +91,15 @@ std::string Field(const std::vector<std::string>& fields, const std::vector<std:
 
 bool Matches(const std::vector<std::string>& fields, const std::vector<std::string>& header,
              const LogFilter& f) {
-  if (!f.user.empty() && Field(fields, header, "user") != f.user) return false;
-  if (!f.printer.empty() && Field(fields, header, "printer") != f.printer) return false;
-  std::string stamp = Field(fields, header, "time_stamp");
-  if (!f.from.empty() && stamp.substr(0, f.from.size()) < f.from) return false;
-  if (!f.to.empty() && stamp.substr(0, f.to.size()) > f.to) return false;
-  return true;
+  return LogLineMatches(f, Field(fields, header, "user"), Field(fields, header, "printer"),
+                        Field(fields, header, "time_stamp"));
 }
 
-void CheckDate(const std::string& option, const std::string& value) {
-  static const std::regex date(R"(\d{4}(-\d{2}(-\d{2}([T ]\d{2}(:\d{2}(:\d{2})?)?)?)?)?)");
-  if (!value.empty() && !std::regex_match(value, date)) {
-    throw InputError(option + " " + value + ": not a date (YYYY-MM-DD, optionally with THH:MM:SS)");
-  }
-}
-
-void CheckSums(const std::string& dir, const LogFilter& filter) {
-  CheckDate("--from", filter.from);
-  CheckDate("--to", filter.to);
-  if (filter.sums.empty()) return;
+// The filter with its times worked out, after the sums are checked against the columns.
+LogFilter CheckFilter(const std::string& dir, const LogFilter& given) {
+  LogFilter filter = given;
+  PrepareLogFilter(filter);
+  if (filter.sums.empty()) return filter;
   std::vector<std::string> columns;
   ForEachLine(dir, [&](const LogGroup&, const LogLine&, const std::vector<std::string>& header) {
     if (columns.empty()) columns = header;
@@ -112,35 +111,69 @@ void CheckSums(const std::string& dir, const LogFilter& filter) {
       throw InputError("--sum " + s + ": no such column (columns: " + names + ")");
     }
   }
+  return filter;
 }
+
+using Json = nlohmann::ordered_json;
 
 }  // namespace
 
-int ShowLog(const std::string& dir, const LogFilter& filter, std::ostream& out) {
-  CheckSums(dir, filter);
-  uint64_t shown = 0;
-  out << std::left << std::setw(8) << "sequence" << " " << std::setw(23) << "time_stamp" << " "
-      << std::setw(12) << "user" << " " << std::setw(16) << "printer" << " document";
+int ShowLog(const std::string& dir, const LogFilter& given, bool json, std::ostream& out) {
+  const LogFilter filter = CheckFilter(dir, given);
+  // The lines of several logs are merged in time order (a stable sort: lines of one
+  // time keep their order in their log), so the matching lines are held until the end.
+  struct Row {
+    std::string time;  // canonical; lines without a usable time go last
+    std::string log;
+    std::vector<std::string> fields;
+    std::shared_ptr<const std::vector<std::string>> header;  // its file's column names
+  };
+  std::vector<Row> rows;
+  LeftOut left;
+  ForEachLine(dir, [&](const LogGroup& g, const LogLine& line, const std::vector<std::string>& header) {
+    if (!Matches(line.fields, header, filter)) return;
+    std::string time = CanonicalTime(Field(line.fields, header, "time_stamp"), false);
+    rows.push_back({time.empty() ? "~" : time, g.name, line.fields, line.header});
+  }, filter.includeDamaged, &left);
+  std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.time < b.time; });
+
+  if (json) {
+    Json j;
+    j["directory"] = dir;
+    j["count"] = rows.size();
+    j["leftOut"] = LeftOutJson(left);
+    j["jobs"] = Json::array();
+    for (const Row& r : rows) {
+      Json job = LogLineJson(*r.header, r.fields);
+      j["jobs"].push_back({{"log", r.log}, {"fields", std::move(job)}});
+    }
+    out << j.dump(2) << "\n";
+    return kExitOk;
+  }
+  size_t logWidth = 3;
+  for (const Row& r : rows) logWidth = std::max(logWidth, r.log.size());
+  out << std::left << std::setw(int(logWidth)) << "log" << " " << std::setw(8) << "sequence" << " "
+      << std::setw(23) << "time_stamp" << " " << std::setw(12) << "user" << " " << std::setw(16)
+      << "printer" << " document";
   for (const auto& s : filter.sums) out << "  " << s;
   out << "\n";
-  LeftOut left;
-  ForEachLine(dir, [&](const LogGroup&, const LogLine& line, const std::vector<std::string>& header) {
-    std::vector<std::string> f = SplitCsv(line.raw);
-    if (!Matches(f, header, filter)) return;
-    ++shown;
-    out << std::left << std::setw(8) << (f.empty() ? "" : f[0]) << " " << std::setw(23)
-        << Field(f, header, "time_stamp") << " " << std::setw(12) << Field(f, header, "user") << " "
-        << std::setw(16) << Field(f, header, "printer") << " " << Field(f, header, "document");
+  for (const Row& r : rows) {
+    const auto& f = r.fields;
+    const auto& header = *r.header;
+    out << std::left << std::setw(int(logWidth)) << r.log << " " << std::setw(8)
+        << (f.empty() ? "" : f[0]) << " " << std::setw(23) << Field(f, header, "time_stamp") << " "
+        << std::setw(12) << Field(f, header, "user") << " " << std::setw(16)
+        << Field(f, header, "printer") << " " << Field(f, header, "document");
     for (const auto& s : filter.sums) out << "  " << Field(f, header, s);
     out << "\n";
-  }, filter.includeDamaged, &left);
-  out << shown << (shown == 1 ? " job\n" : " jobs\n");
+  }
+  out << rows.size() << (rows.size() == 1 ? " job\n" : " jobs\n");
   out << LeftOutNote(left);
   return kExitOk;
 }
 
-int SummarizeLog(const std::string& dir, const LogFilter& filter, std::ostream& out) {
-  CheckSums(dir, filter);
+int SummarizeLog(const std::string& dir, const LogFilter& given, bool json, std::ostream& out) {
+  const LogFilter filter = CheckFilter(dir, given);
   struct Tally {
     uint64_t jobs = 0;
     std::vector<uint64_t> sums;
@@ -151,7 +184,7 @@ int SummarizeLog(const std::string& dir, const LogFilter& filter, std::ostream& 
   auto add = [&](Tally& t, const std::vector<uint64_t>& values) {
     t.jobs++;
     t.sums.resize(values.size());
-    for (size_t i = 0; i < values.size(); ++i) t.sums[i] += values[i];
+    for (size_t i = 0; i < values.size(); ++i) AddToSum(t.sums[i], values[i], filter.sums[i]);
   };
   LeftOut left;
   ForEachLine(dir, [&](const LogGroup&, const LogLine& line, const std::vector<std::string>& header) {
@@ -160,18 +193,35 @@ int SummarizeLog(const std::string& dir, const LogFilter& filter, std::ostream& 
     std::vector<uint64_t> values;
     for (const auto& s : filter.sums) {
       std::string v = Field(f, header, s);
-      char* end = nullptr;
-      unsigned long long n = v.empty() ? 0 : std::strtoull(v.c_str(), &end, 10);
-      if (!v.empty() && (*end != '\0' || v[0] == '-')) {
-        ++notNumbers;
-        n = 0;
-      }
+      uint64_t n = 0;
+      if (!v.empty() && !ParseColumnNumber(v, &n)) ++notNumbers;
       values.push_back(n);
     }
     add(byUser[Field(f, header, "user")], values);
     add(byPrinter[Field(f, header, "printer")], values);
     add(total, values);
   }, filter.includeDamaged, &left);
+  if (json) {
+    auto tally = [&](const Tally& t) {
+      Json j;
+      j["jobs"] = t.jobs;
+      Json sums = Json::object();
+      for (size_t i = 0; i < filter.sums.size(); ++i) sums[filter.sums[i]] = i < t.sums.size() ? t.sums[i] : 0;
+      j["sums"] = sums;
+      return j;
+    };
+    Json j;
+    j["directory"] = dir;
+    j["byUser"] = Json::object();
+    for (const auto& [name, t] : byUser) j["byUser"][name] = tally(t);
+    j["byPrinter"] = Json::object();
+    for (const auto& [name, t] : byPrinter) j["byPrinter"][name] = tally(t);
+    j["total"] = tally(total);
+    j["notNumbers"] = notNumbers;
+    j["leftOut"] = LeftOutJson(left);
+    out << j.dump(2) << "\n";
+    return kExitOk;
+  }
   auto row = [&](const std::string& name, const Tally& t) {
     out << "  " << std::left << std::setw(24) << name << std::right << std::setw(8) << t.jobs
         << (t.jobs == 1 ? " job " : " jobs");
@@ -186,18 +236,22 @@ int SummarizeLog(const std::string& dir, const LogFilter& filter, std::ostream& 
   for (const auto& [name, t] : byPrinter) row(name.empty() ? "(none)" : name, t);
   out << "total:\n";
   row("all", total);
-  if (notNumbers != 0) out << notNumbers << " values were not numbers and count as 0\n";
+  if (notNumbers != 0) {
+    std::cerr << "spoolgate: warning: " << notNumbers << " values were not numbers and count as 0\n";
+  }
   out << LeftOutNote(left);
   return kExitOk;
 }
 
-int VerifyLog(const std::string& dir, std::ostream& out) {
+int VerifyLog(const std::string& dir, bool json, std::ostream& out) {
   LogFolder folder = FindLogFolder(dir);
   std::ostringstream problems;
   uint64_t lines = 0, files = 0, problemCount = 0;
+  Json found = Json::array();
   auto problem = [&](const std::string& where, const std::string& what) {
     ++problemCount;
     problems << where << ": " << what << "\n";
+    found.push_back({{"where", where}, {"what", what}});
   };
   auto at = [](const LogLine& line) {
     return line.file + ":" + std::to_string(line.recordNo) + " (byte " + std::to_string(line.offset) + ")";
@@ -267,6 +321,18 @@ int VerifyLog(const std::string& dir, std::ostream& out) {
                                  (last - prev == 1 ? std::to_string(last)
                                                    : std::to_string(prev + 1) + " to " + std::to_string(last)));
     }
+  }
+  if (json) {
+    Json j;
+    j["directory"] = dir;
+    j["lines"] = lines;
+    j["files"] = files;
+    j["logs"] = folder.logs.size();
+    j["problems"] = std::move(found);
+    j["problemCount"] = problemCount;
+    j["result"] = problemCount == 0 ? "ok" : "failed";
+    out << j.dump(2) << "\n";
+    return problemCount == 0 ? kExitOk : kExitStepFailed;
   }
   out << problems.str();
   out << "verified " << lines << (lines == 1 ? " line" : " lines") << " in " << files

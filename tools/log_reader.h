@@ -2,6 +2,7 @@
 // directory (every generation), and checking checksums, numbers and files.
 #pragma once
 
+#include "tools/log_filter.h"
 #include "tools/log_folder.h"
 
 #include <cstdint>
@@ -11,16 +12,13 @@
 
 namespace spoolgate {
 
-struct LogFilter {
-  std::string user, printer, from, to;
-  std::vector<std::string> sums;
-  bool includeDamaged = false;  // also lines whose checksum is wrong
-};
-
-int ShowLog(const std::string& dir, const LogFilter& filter, std::ostream& out);
-int SummarizeLog(const std::string& dir, const LogFilter& filter, std::ostream& out);
+// The lines that pass the filter, from every log of the directory in time order, with
+// the log each comes from; json: one object (see README.md).
+int ShowLog(const std::string& dir, const LogFilter& filter, bool json, std::ostream& out);
+int SummarizeLog(const std::string& dir, const LogFilter& filter, bool json, std::ostream& out);
 // Returns 0 when every line checks out, 1 when a line, a sequence number, the sequence
-// file, a missing file, a stray file or a pending line tells of a loss.
-int VerifyLog(const std::string& dir, std::ostream& out);
+// file, a missing file, a stray file or a pending line tells of a loss. json: one object
+// with the counts, the problems and "result" ("ok" or "failed").
+int VerifyLog(const std::string& dir, bool json, std::ostream& out);
 
 }  // namespace spoolgate

@@ -9,6 +9,7 @@
 // Not modelled: share modes between processes (each process has its own table), and
 // Windows' mandatory byte-range locking (locks exclude other lockers, not reads and
 // writes through other handles).
+#include "platform/host/call_record.h"
 #include "platform/host/file_internal.h"
 
 #include <fcntl.h>
@@ -231,9 +232,9 @@ void ResetFiles() {}
 // check runs before CREATE_ALWAYS or TRUNCATE_EXISTING empties the file, so a refused
 // open never damages it. On success the last error is ERROR_ALREADY_EXISTS when
 // OPEN_ALWAYS or CREATE_ALWAYS found the file, else 0, as on Windows.
-extern "C" HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode,
-                                     LPSECURITY_ATTRIBUTES /*security*/, DWORD disposition,
-                                     DWORD flagsAndAttributes, HANDLE templateFile) {
+HANDLE hostimpl::plain::CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode,
+                                    LPSECURITY_ATTRIBUTES /*security*/, DWORD disposition,
+                                    DWORD flagsAndAttributes, HANDLE templateFile) {
   if (DWORD error = hostimpl::CountCall(HostOp::CreateFile)) return FailHandle(error);
   const DWORD kAccess = GENERIC_READ | GENERIC_WRITE | FILE_READ_DATA | FILE_WRITE_DATA | DELETE;
   const DWORD kFlags = FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_RANDOM_ACCESS |
@@ -352,8 +353,8 @@ extern "C" HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode
 
 // ReadFile - reads up to toRead bytes at the file pointer; fewer only at the end of the
 // file (0 there, with TRUE). Overlapped reads are not supported (ERROR_INVALID_PARAMETER).
-extern "C" BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
-                                LPOVERLAPPED overlapped) {
+BOOL hostimpl::plain::ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
+                               LPOVERLAPPED overlapped) {
   if (read) *read = 0;
   if (DWORD error = hostimpl::CountCall(HostOp::ReadFile)) return Fail(error);
   HostFile* f = AsFile(file);
@@ -381,8 +382,8 @@ extern "C" BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWOR
 // takes fewer bytes (or none: ENOSPC) fails the call with ERROR_DISK_FULL and reports
 // how many bytes went out. After HostShortWriteNth it writes only the first bytes and
 // succeeds. Overlapped writes are not supported.
-extern "C" BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
-                                 LPOVERLAPPED overlapped) {
+BOOL hostimpl::plain::WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
+                                LPOVERLAPPED overlapped) {
   if (written) *written = 0;
   if (DWORD error = hostimpl::CountWrite(HostOp::WriteFile, &toWrite)) return Fail(error);
   HostFile* f = AsFile(file);
@@ -410,8 +411,8 @@ extern "C" BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPD
 // 32-bit value and a position beyond 4 GiB - 1 fails with ERROR_INVALID_PARAMETER. A
 // negative position fails with ERROR_NEGATIVE_SEEK and leaves the pointer. A successful
 // move to a low part of 0xFFFFFFFF sets the last error to 0 so callers can tell it apart.
-extern "C" DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh,
-                                       DWORD method) {
+DWORD hostimpl::plain::SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh,
+                                      DWORD method) {
   if (DWORD error = hostimpl::CountCall(HostOp::SetFilePointer)) {
     hostimpl::SetError(error);
     return INVALID_SET_FILE_POINTER;
@@ -443,8 +444,8 @@ extern "C" DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distanc
 }
 
 // SetFilePointerEx - the 64-bit SetFilePointer; newPosition may be null.
-extern "C" BOOL WINAPI SetFilePointerEx(HANDLE file, LARGE_INTEGER distance,
-                                        PLARGE_INTEGER newPosition, DWORD method) {
+BOOL hostimpl::plain::SetFilePointerEx(HANDLE file, LARGE_INTEGER distance,
+                                       PLARGE_INTEGER newPosition, DWORD method) {
   if (DWORD error = hostimpl::CountCall(HostOp::SetFilePointer)) return Fail(error);
   HostFile* f = AsFile(file);
   if (!f) return Fail(ERROR_INVALID_HANDLE);
@@ -457,7 +458,7 @@ extern "C" BOOL WINAPI SetFilePointerEx(HANDLE file, LARGE_INTEGER distance,
 }
 
 // GetFileSizeEx - the size of the file in bytes.
-extern "C" BOOL WINAPI GetFileSizeEx(HANDLE file, PLARGE_INTEGER size) {
+BOOL hostimpl::plain::GetFileSizeEx(HANDLE file, PLARGE_INTEGER size) {
   HostFile* f = AsFile(file);
   if (!f) return Fail(ERROR_INVALID_HANDLE);
   if (!size) return Fail(ERROR_INVALID_PARAMETER);
@@ -468,7 +469,7 @@ extern "C" BOOL WINAPI GetFileSizeEx(HANDLE file, PLARGE_INTEGER size) {
 }
 
 // SetEndOfFile - cuts or extends the file at the file pointer; needs write access.
-extern "C" BOOL WINAPI SetEndOfFile(HANDLE file) {
+BOOL hostimpl::plain::SetEndOfFile(HANDLE file) {
   if (DWORD error = hostimpl::CountCall(HostOp::SetEndOfFile)) return Fail(error);
   HostFile* f = AsFile(file);
   if (!f) return Fail(ERROR_INVALID_HANDLE);
@@ -480,7 +481,7 @@ extern "C" BOOL WINAPI SetEndOfFile(HANDLE file) {
 
 // FlushFileBuffers - writes the file's data and metadata to the device; as on Windows
 // the handle needs write access.
-extern "C" BOOL WINAPI FlushFileBuffers(HANDLE file) {
+BOOL hostimpl::plain::FlushFileBuffers(HANDLE file) {
   if (DWORD error = hostimpl::CountCall(HostOp::FlushFile)) return Fail(error);
   HostFile* f = AsFile(file);
   if (!f) return Fail(ERROR_INVALID_HANDLE);
@@ -499,8 +500,8 @@ extern "C" BOOL WINAPI FlushFileBuffers(HANDLE file) {
 // wait for itself forever, this fails with ERROR_LOCK_VIOLATION. A zero-length range
 // locks nothing but must be unlocked like any other. A shared lock needs read access
 // on the host (ERROR_ACCESS_DENIED on a write-only handle).
-extern "C" BOOL WINAPI LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytesLow,
-                                  DWORD bytesHigh, LPOVERLAPPED overlapped) {
+BOOL hostimpl::plain::LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytesLow,
+                                 DWORD bytesHigh, LPOVERLAPPED overlapped) {
   if (DWORD error = hostimpl::CountCall(HostOp::LockFile)) return Fail(error);
   HostFile* f = AsFile(file);
   if (!f) return Fail(ERROR_INVALID_HANDLE);
@@ -536,8 +537,8 @@ extern "C" BOOL WINAPI LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWOR
 
 // UnlockFileEx - releases a range locked through this handle; offset and length must
 // match a LockFileEx exactly, else ERROR_NOT_LOCKED.
-extern "C" BOOL WINAPI UnlockFileEx(HANDLE file, DWORD reserved, DWORD bytesLow, DWORD bytesHigh,
-                                    LPOVERLAPPED overlapped) {
+BOOL hostimpl::plain::UnlockFileEx(HANDLE file, DWORD reserved, DWORD bytesLow, DWORD bytesHigh,
+                                   LPOVERLAPPED overlapped) {
   HostFile* f = AsFile(file);
   if (!f) return Fail(ERROR_INVALID_HANDLE);
   if (reserved || !overlapped) return Fail(ERROR_INVALID_PARAMETER);
@@ -564,7 +565,7 @@ extern "C" BOOL WINAPI UnlockFileEx(HANDLE file, DWORD reserved, DWORD bytesLow,
 
 // CloseHandle - closes a file or token handle. Null, INVALID_HANDLE_VALUE, a closed
 // handle or anything else fails with ERROR_INVALID_HANDLE.
-extern "C" BOOL WINAPI CloseHandle(HANDLE object) {
+BOOL hostimpl::plain::CloseHandle(HANDLE object) {
   if (hostimpl::IsTokenHandle(object)) return hostimpl::CloseTokenHandle(object);
   if (hostimpl::HandleMagic(object) != hostimpl::kFileMagic) return Fail(ERROR_INVALID_HANDLE);
   auto* f = static_cast<HostFile*>(object);
@@ -593,7 +594,7 @@ extern "C" BOOL WINAPI CloseHandle(HANDLE object) {
 // to the process's account, and the layer keeps the descriptor it was given
 // (HostGetFileSecurity); a descriptor the layer did not make is
 // ERROR_INVALID_SECURITY_DESCR.
-extern "C" BOOL WINAPI CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
+BOOL hostimpl::plain::CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
   if (DWORD error = hostimpl::CountCall(HostOp::CreateDirectory)) return Fail(error);
   if (!path) return Fail(ERROR_PATH_NOT_FOUND);
   std::optional<std::u16string> descriptor;
@@ -618,7 +619,7 @@ extern "C" BOOL WINAPI CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES secu
 // FILE_ATTRIBUTE_READONLY when its owner may not write it. A symbolic link is a reparse
 // point, as a junction or symbolic link is on Windows: FILE_ATTRIBUTE_REPARSE_POINT,
 // with FILE_ATTRIBUTE_DIRECTORY when it leads to a directory.
-extern "C" DWORD WINAPI GetFileAttributesW(LPCWSTR path) {
+DWORD hostimpl::plain::GetFileAttributesW(LPCWSTR path) {
   hostimpl::ResolvedPath target = hostimpl::ResolvePath(hostimpl::ToU16(path));
   DWORD error = target.error;
   if (!error && target.fullLength >= MAX_PATH) error = ERROR_PATH_NOT_FOUND;
@@ -646,7 +647,7 @@ extern "C" DWORD WINAPI GetFileAttributesW(LPCWSTR path) {
 // held open without FILE_SHARE_DELETE fails with ERROR_SHARING_VIOLATION. Moving to
 // another drive or share fails with ERROR_NOT_SAME_DEVICE (no MOVEFILE_COPY_ALLOWED).
 // Renaming a file to another case of its own name changes the case.
-extern "C" BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
+BOOL hostimpl::plain::MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
   if (DWORD error = hostimpl::CountCall(HostOp::MoveFile)) return Fail(error);
   if (!from || !to || (flags & ~(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))) {
     return Fail(ERROR_INVALID_PARAMETER);
@@ -698,7 +699,7 @@ extern "C" BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
 // ERROR_ACCESS_DENIED, a file held open without FILE_SHARE_DELETE with
 // ERROR_SHARING_VIOLATION. With FILE_SHARE_DELETE the name goes at once and open
 // handles keep working, as with the POSIX delete semantics of current Windows.
-extern "C" BOOL WINAPI DeleteFileW(LPCWSTR path) {
+BOOL hostimpl::plain::DeleteFileW(LPCWSTR path) {
   hostimpl::ResolvedPath target = hostimpl::ResolvePath(hostimpl::ToU16(path));
   if (target.error) return Fail(target.error);
   if (target.fullLength >= MAX_PATH) return Fail(ERROR_PATH_NOT_FOUND);

@@ -37,7 +37,10 @@ enum class HostOp : unsigned {
 // no printers, no message boxes, no faults, counters at zero, default settings:
 // Windows directory C:\Windows, computer SPOOLHOST, user printadmin, OEM code page 437,
 // platform version 10.0.19045, current directory C:\Windows\System32.
-HOST_CONTROL_API void HostReset(const std::string& root);
+// False, with the reason in why when given, when the root cannot hold the sandbox
+// (a directory cannot be created, or a file stands where one belongs); the host is
+// then left as it was.
+HOST_CONTROL_API bool HostReset(const std::string& root, std::string* why = nullptr);
 HOST_CONTROL_API std::string HostRoot();
 // Where a Windows path lies under the root ("C:\Jobs\a" -> "<root>/C/Jobs/a",
 // "\\srv\share\x" -> "<root>/UNC/srv/share/x"); empty when the path is unusable.
@@ -145,6 +148,39 @@ HOST_CONTROL_API bool HostReadFile(const std::u16string& windowsPath, std::vecto
                                    DWORD* error);
 // Blocks from GlobalAlloc and the product's malloc not yet freed.
 HOST_CONTROL_API uint64_t HostLiveAllocations();
+
+// --- call record -----------------------------------------------------------------
+
+// One Win32 call that the plug-in (or the logging library it loads) made: the spooler,
+// file, directory, registry, library and message-box calls. Pointers are the caller's
+// and valid only while the sink runs.
+enum class HostCallKind : uint8_t { Spooler, File, Directory, Registry, Library, MessageBox };
+struct HostCall {
+  const char* function = "";        // the Win32 name, "CreateFileW"
+  HostCallKind kind = HostCallKind::File;
+  const void* handle = nullptr;     // the printer, file, key or module the call works on;
+                                    // for CreateFileW, RegOpenKeyExW, RegCreateKeyExW and
+                                    // LoadLibraryW the one it returns
+  const char16_t* name = nullptr;   // the path, subkey, value name, library name or message text
+  const char16_t* name2 = nullptr;  // MoveFileExW's new name, MessageBoxW's caption
+  const char* procedure = nullptr;  // GetProcAddress's name
+  // The call's numeric arguments in order: CreateFileW access, share mode, disposition;
+  // ReadFile bytes asked; WriteFile and WritePrinter bytes written; SetFilePointer(Ex)
+  // distance, method; GetJobW job id, level, buffer size; GetPrinterW level, buffer
+  // size; Reg*Value type; MoveFileExW flags; MessageBoxW style; LockFileEx flags.
+  uint64_t args[3] = {};
+  const void* data = nullptr;  // the bytes written or read, the value data set or read
+  uint64_t size = 0;
+  uint64_t result = 0;  // the return value: BOOL, handle, LSTATUS, file position or size
+  bool failed = false;
+  DWORD error = 0;  // the last error after the call (after a success too: ERROR_ALREADY_EXISTS
+                    // tells that OPEN_ALWAYS found the file); the LSTATUS of a Reg* call
+};
+// Receives every recorded call on the thread that made it, after the call; it must not
+// call the recorded functions itself. The last error is kept across the sink.
+using HostCallSink = void (*)(const HostCall& call, void* context);
+// Sets the sink, or stops recording with nullptr (the default; HostReset keeps it).
+HOST_CONTROL_API void HostSetCallSink(HostCallSink sink, void* context);
 
 // --- libraries ----------------------------------------------------------------------
 

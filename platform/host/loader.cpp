@@ -1,6 +1,7 @@
 // Library loading of the host layer: LoadLibraryW and LoadLibraryExW find the host build
 // of a DLL (the search order is in docs/host-layer.md) and load it with dlopen; the
 // modules of the process report their file names as Windows paths.
+#include "platform/host/call_record.h"
 #include "platform/host/host_internal.h"
 
 #include <dlfcn.h>
@@ -196,8 +197,7 @@ std::u16string WindowsModuleName(const std::string& hostPath) {
 // directory alone is searched (after the HostMapLibrary table, which names a library
 // wherever it is asked for). Failure is NULL with ERROR_MOD_NOT_FOUND. Every call is
 // recorded for HostLibraryLookups.
-extern "C" __attribute__((noinline)) HMODULE WINAPI LoadLibraryW(LPCWSTR name) {
-  void* caller = __builtin_return_address(0);
+HMODULE hostimpl::plain::LoadLibraryW(LPCWSTR name, void* caller) {
   if (DWORD error = hostimpl::CountCall(HostOp::LoadLibrary)) {
     hostimpl::SetError(error);
     return nullptr;
@@ -214,9 +214,7 @@ extern "C" __attribute__((noinline)) HMODULE WINAPI LoadLibraryW(LPCWSTR name) {
 // name must be a full path (else ERROR_INVALID_PARAMETER, as on Windows), which is
 // loaded from there alone. The flags' effect on the library's own imports is not
 // modelled. Other flags and a file handle fail with ERROR_INVALID_PARAMETER.
-extern "C" __attribute__((noinline)) HMODULE WINAPI LoadLibraryExW(LPCWSTR name, HANDLE file,
-                                                                  DWORD flags) {
-  void* caller = __builtin_return_address(0);
+HMODULE hostimpl::plain::LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags, void* caller) {
   if (DWORD error = hostimpl::CountCall(HostOp::LoadLibrary)) {
     hostimpl::SetError(error);
     return nullptr;
@@ -314,7 +312,7 @@ extern "C" DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD 
 // GetProcAddress - the exported symbol, or NULL with ERROR_PROC_NOT_FOUND. Only modules
 // from LoadLibraryW are known; any other handle is ERROR_MOD_NOT_FOUND. Lookups by
 // ordinal are not supported and fail like a missing symbol.
-extern "C" FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
+FARPROC hostimpl::plain::GetProcAddress(HMODULE module, LPCSTR name) {
   {
     std::lock_guard<std::mutex> lock(g_mutex);
     if (g_loaded.count(module) == 0) {
@@ -336,7 +334,7 @@ extern "C" FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
 
 // FreeLibrary - one dlclose per LoadLibraryW; a handle not from LoadLibraryW (or already
 // freed as often as it was loaded) is ERROR_MOD_NOT_FOUND.
-extern "C" BOOL WINAPI FreeLibrary(HMODULE module) {
+BOOL hostimpl::plain::FreeLibrary(HMODULE module) {
   {
     std::lock_guard<std::mutex> lock(g_mutex);
     auto it = g_loaded.find(module);

@@ -1,5 +1,6 @@
 // The spooler double of the host layer: printers and their jobs as the control interface
 // defines them, GetJobW/GetPrinterW at level 2, and WritePrinter into a per-printer sink.
+#include "platform/host/call_record.h"
 #include "platform/host/file_internal.h"
 
 #include <fcntl.h>
@@ -123,7 +124,7 @@ bool CheckInfoCall(HostOp op, Printer** printer, HANDLE handle, DWORD level, LPD
 // WritePrinter - appends the block to the printer's sink and reports it all written
 // (only its first bytes after HostShortWriteNth). A failure (injected, or a bad handle)
 // reports 0 bytes written.
-extern "C" BOOL WINAPI WritePrinter(HANDLE printer, LPVOID data, DWORD size, LPDWORD written) {
+BOOL hostimpl::plain::WritePrinter(HANDLE printer, LPVOID data, DWORD size, LPDWORD written) {
   if (written) *written = 0;
   if (DWORD error = hostimpl::CountWrite(HostOp::WritePrinter, &size)) {
     hostimpl::SetError(error);
@@ -159,8 +160,8 @@ extern "C" BOOL WINAPI WritePrinter(HANDLE printer, LPVOID data, DWORD size, LPD
 // GetJobW - JOB_INFO_2W of a job, its strings packed behind the record in the caller's
 // buffer. Level 2 only. Without a buffer, or with one that is too small, the call fails
 // with ERROR_INSUFFICIENT_BUFFER and reports the bytes needed.
-extern "C" BOOL WINAPI GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE buffer,
-                               DWORD bufferSize, LPDWORD needed) {
+BOOL hostimpl::plain::GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE buffer,
+                              DWORD bufferSize, LPDWORD needed) {
   Printer* p = nullptr;
   if (!CheckInfoCall(HostOp::GetJob, &p, printer, level, needed)) return FALSE;
   std::lock_guard<std::mutex> lock(p->mutex);
@@ -215,8 +216,8 @@ extern "C" BOOL WINAPI GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE 
 
 // GetPrinterW - PRINTER_INFO_2W of the printer, packed like GetJobW's record. A printer
 // defined without a server name reports a null pServerName, as a local printer does.
-extern "C" BOOL WINAPI GetPrinterW(HANDLE printer, DWORD level, LPBYTE buffer, DWORD bufferSize,
-                                   LPDWORD needed) {
+BOOL hostimpl::plain::GetPrinterW(HANDLE printer, DWORD level, LPBYTE buffer, DWORD bufferSize,
+                                  LPDWORD needed) {
   Printer* p = nullptr;
   if (!CheckInfoCall(HostOp::GetPrinter, &p, printer, level, needed)) return FALSE;
   std::lock_guard<std::mutex> lock(p->mutex);
