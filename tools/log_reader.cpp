@@ -5,6 +5,8 @@
 #include "tools/errors.h"
 #include "tools/text.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -14,6 +16,7 @@
 #include <sstream>
 
 namespace fs = std::filesystem;
+using Json = nlohmann::ordered_json;
 
 namespace spoolgate {
 
@@ -129,42 +132,6 @@ std::vector<LogGroup> FindLogs(const std::string& dir) {
 
 constexpr char kBom[] = "\xEF\xBB\xBF";
 
-struct LogLine {
-  std::string file;
-  uint64_t recordNo;
-  uint64_t offset;
-  bool complete;
-  std::string raw;
-};
-
-// Calls visit(line, header) for every data record of every log, in order; the header
-// is the column list of the file the line is in (empty when the file has none).
-template <typename Visit>
-void ForEachLine(const std::string& dir, Visit visit, std::ostream* problems = nullptr) {
-  for (const LogGroup& g : FindLogs(dir)) {
-    for (const std::string& file : g.files) {
-      CsvRecordReader reader(file);
-      if (!reader.Ok()) throw InputError(file + ": cannot be read");
-      std::vector<std::string> header;
-      LogLine line{file, 0, 0, false, ""};
-      while (reader.Next(line.raw, line.offset, line.complete)) {
-        ++line.recordNo;
-        if (line.recordNo == 1) {
-          if (line.raw.compare(0, 3, kBom) == 0) line.raw.erase(0, 3);
-          if (line.raw.compare(0, 9, "sequence,") == 0) {
-            header = SplitCsv(line.raw);
-            continue;
-          }
-          if (problems != nullptr) {
-            *problems << file << ":1 (byte 0): no header line\n";
-          }
-        }
-        visit(g, line, header);
-      }
-    }
-  }
-}
-
 size_t ColumnIndex(const std::vector<std::string>& header, const std::string& name) {
   auto it = std::find(header.begin(), header.end(), name);
   return it == header.end() ? SIZE_MAX : size_t(it - header.begin());
@@ -194,11 +161,10 @@ void CheckDate(const std::string& option, const std::string& value) {
 }
 
 void CheckSums(const std::string& dir, const LogFilter& filter) {
-  CheckDate("--from", filter.from);
-  CheckDate("--to", filter.to);
+  CheckDates(filter);
   if (filter.sums.empty()) return;
   std::vector<std::string> columns;
-  ForEachLine(dir, [&](const LogGroup&, const LogLine&, const std::vector<std::string>& header) {
+  ForEachLogRecord(dir, [&](const LogRecord&, const std::vector<std::string>& header) {
     if (columns.empty()) columns = header;
   });
   for (const std::string& s : filter.sums) {
@@ -212,42 +178,148 @@ void CheckSums(const std::string& dir, const LogFilter& filter) {
 
 }  // namespace
 
-int ShowLog(const std::string& dir, const LogFilter& filter, std::ostream& out) {
-  CheckSums(dir, filter);
+void ForEachLogRecord(const std::string& dir,
+                      const std::function<void(const LogRecord&, const std::vector<std::string>&)>& visit,
+                      std::ostream* problems) {
+  for (const LogGroup& g : FindLogs(dir)) {
+    for (const std::string& file : g.files) {
+      CsvRecordReader reader(file);
+      if (!reader.Ok()) throw InputError(file + ": cannot be read");
+      std::vector<std::string> header;
+      LogRecord line;
+      line.log = g.name;
+      line.file = file;
+      while (reader.Next(line.raw, line.offset, line.complete)) {
+        ++line.recordNo;
+        if (line.recordNo == 1) {
+          if (line.raw.compare(0, 3, kBom) == 0) line.raw.erase(0, 3);
+          if (line.raw.compare(0, 9, "sequence,") == 0) {
+            header = SplitCsv(line.raw);
+            continue;
+          }
+          if (problems != nullptr) {
+            *problems << file << ":1 (byte 0): no header line\n";
+          }
+        }
+        visit(line, header);
+      }
+    }
+  }
+}
+
+ChecksumState CheckChecksum(const std::string& raw, uint32_t* stored, uint32_t* computed) {
+  size_t n = raw.size();
+  bool hasCrc = n >= 11 && raw[n - 9] == ',' &&
+                std::all_of(raw.end() - 8, raw.end(),
+                            [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+  if (!hasCrc) return ChecksumState::kMissing;
+  uint32_t s = uint32_t(std::stoul(raw.substr(n - 8), nullptr, 16));
+  uint32_t c = Crc32(raw.substr(0, n - 9));
+  if (stored != nullptr) *stored = s;
+  if (computed != nullptr) *computed = c;
+  return s == c ? ChecksumState::kOk : ChecksumState::kWrong;
+}
+
+// A field as JSON: a number when it is one, null when empty, else the text.
+static Json FieldJson(const std::string& v) {
+  if (v.empty()) return nullptr;
+  if (v.size() <= 19 && std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return std::stoull(v);
+  return v;
+}
+
+void CheckDates(const LogFilter& filter) {
+  CheckDate("--from", filter.from);
+  CheckDate("--to", filter.to);
+}
+
+void PrintJobs(const LogFilter& filter, std::ostream& out,
+               const std::function<void(const std::function<void(const ShownJob&)>&)>& list) {
   uint64_t shown = 0;
+  if (filter.json) {
+    // One job object a line inside the array, so that nothing is kept in memory.
+    out << "{\"jobs\": [";
+    list([&](const ShownJob& job) {
+      Json j = {{"sequence", FieldJson(job.sequence)}, {"time_stamp", job.timeStamp},
+                {"user", job.user}, {"printer", job.printer}, {"document", job.document}};
+      for (size_t i = 0; i < filter.sums.size(); ++i) j[filter.sums[i]] = FieldJson(job.sums[i]);
+      out << (shown++ == 0 ? "\n  " : ",\n  ")
+          << j.dump(-1, ' ', false, Json::error_handler_t::replace);
+    });
+    out << "\n], \"count\": " << shown << "}\n";
+    return;
+  }
   out << std::left << std::setw(8) << "sequence" << " " << std::setw(23) << "time_stamp" << " "
       << std::setw(12) << "user" << " " << std::setw(16) << "printer" << " document";
   for (const auto& s : filter.sums) out << "  " << s;
   out << "\n";
-  ForEachLine(dir, [&](const LogGroup&, const LogLine& line, const std::vector<std::string>& header) {
-    std::vector<std::string> f = SplitCsv(line.raw);
-    if (!Matches(f, header, filter)) return;
+  list([&](const ShownJob& job) {
     ++shown;
-    out << std::left << std::setw(8) << (f.empty() ? "" : f[0]) << " " << std::setw(23)
-        << Field(f, header, "time_stamp") << " " << std::setw(12) << Field(f, header, "user") << " "
-        << std::setw(16) << Field(f, header, "printer") << " " << Field(f, header, "document");
-    for (const auto& s : filter.sums) out << "  " << Field(f, header, s);
+    out << std::left << std::setw(8) << job.sequence << " " << std::setw(23) << job.timeStamp << " "
+        << std::setw(12) << job.user << " " << std::setw(16) << job.printer << " " << job.document;
+    for (const auto& s : job.sums) out << "  " << s;
     out << "\n";
   });
   out << shown << (shown == 1 ? " job\n" : " jobs\n");
+}
+
+void PrintSummary(const LogSummary& summary, const LogFilter& filter, std::ostream& out) {
+  auto sumOf = [](const LogTally& t, size_t i) { return i < t.sums.size() ? t.sums[i] : 0; };
+  if (filter.json) {
+    auto tally = [&](const LogTally& t) {
+      Json j = {{"jobs", t.jobs}};
+      for (size_t i = 0; i < filter.sums.size(); ++i) j[filter.sums[i]] = sumOf(t, i);
+      return j;
+    };
+    Json j = {{"by_user", Json::object()}, {"by_printer", Json::object()}};
+    for (const auto& [name, t] : summary.byUser) j["by_user"][name] = tally(t);
+    for (const auto& [name, t] : summary.byPrinter) j["by_printer"][name] = tally(t);
+    j["total"] = tally(summary.total);
+    j["not_numbers"] = summary.notNumbers;
+    out << j.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
+    return;
+  }
+  auto row = [&](const std::string& name, const LogTally& t) {
+    out << "  " << std::left << std::setw(24) << name << std::right << std::setw(8) << t.jobs
+        << (t.jobs == 1 ? " job " : " jobs");
+    for (size_t i = 0; i < filter.sums.size(); ++i) out << "  " << filter.sums[i] << " " << sumOf(t, i);
+    out << "\n";
+  };
+  out << "by user:\n";
+  for (const auto& [name, t] : summary.byUser) row(name.empty() ? "(none)" : name, t);
+  out << "by printer:\n";
+  for (const auto& [name, t] : summary.byPrinter) row(name.empty() ? "(none)" : name, t);
+  out << "total:\n";
+  row("all", summary.total);
+  if (summary.notNumbers != 0) out << summary.notNumbers << " values were not numbers and count as 0\n";
+}
+
+int ShowLog(const std::string& dir, const LogFilter& filter, std::ostream& out) {
+  CheckSums(dir, filter);
+  PrintJobs(filter, out, [&](const std::function<void(const ShownJob&)>& emit) {
+    ForEachLogRecord(dir, [&](const LogRecord& line, const std::vector<std::string>& header) {
+      if (CheckChecksum(line.raw) != ChecksumState::kOk) return;
+      std::vector<std::string> f = SplitCsv(line.raw);
+      if (!Matches(f, header, filter)) return;
+      ShownJob job{f.empty() ? "" : f[0], Field(f, header, "time_stamp"), Field(f, header, "user"),
+                   Field(f, header, "printer"), Field(f, header, "document"), {}};
+      for (const auto& s : filter.sums) job.sums.push_back(Field(f, header, s));
+      emit(job);
+    });
+  });
   return kExitOk;
 }
 
 int SummarizeLog(const std::string& dir, const LogFilter& filter, std::ostream& out) {
   CheckSums(dir, filter);
-  struct Tally {
-    uint64_t jobs = 0;
-    std::vector<uint64_t> sums;
-  };
-  std::map<std::string, Tally> byUser, byPrinter;
-  Tally total;
-  uint64_t notNumbers = 0;
-  auto add = [&](Tally& t, const std::vector<uint64_t>& values) {
+  LogSummary summary;
+  auto add = [&](LogTally& t, const std::vector<uint64_t>& values) {
     t.jobs++;
     t.sums.resize(values.size());
     for (size_t i = 0; i < values.size(); ++i) t.sums[i] += values[i];
   };
-  ForEachLine(dir, [&](const LogGroup&, const LogLine& line, const std::vector<std::string>& header) {
+  ForEachLogRecord(dir, [&](const LogRecord& line, const std::vector<std::string>& header) {
+    if (CheckChecksum(line.raw) != ChecksumState::kOk) return;
     std::vector<std::string> f = SplitCsv(line.raw);
     if (!Matches(f, header, filter)) return;
     std::vector<uint64_t> values;
@@ -256,30 +328,16 @@ int SummarizeLog(const std::string& dir, const LogFilter& filter, std::ostream& 
       char* end = nullptr;
       unsigned long long n = v.empty() ? 0 : std::strtoull(v.c_str(), &end, 10);
       if (!v.empty() && (*end != '\0' || v[0] == '-')) {
-        ++notNumbers;
+        ++summary.notNumbers;
         n = 0;
       }
       values.push_back(n);
     }
-    add(byUser[Field(f, header, "user")], values);
-    add(byPrinter[Field(f, header, "printer")], values);
-    add(total, values);
+    add(summary.byUser[Field(f, header, "user")], values);
+    add(summary.byPrinter[Field(f, header, "printer")], values);
+    add(summary.total, values);
   });
-  auto row = [&](const std::string& name, const Tally& t) {
-    out << "  " << std::left << std::setw(24) << name << std::right << std::setw(8) << t.jobs
-        << (t.jobs == 1 ? " job " : " jobs");
-    for (size_t i = 0; i < filter.sums.size(); ++i) {
-      out << "  " << filter.sums[i] << " " << (i < t.sums.size() ? t.sums[i] : 0);
-    }
-    out << "\n";
-  };
-  out << "by user:\n";
-  for (const auto& [name, t] : byUser) row(name.empty() ? "(none)" : name, t);
-  out << "by printer:\n";
-  for (const auto& [name, t] : byPrinter) row(name.empty() ? "(none)" : name, t);
-  out << "total:\n";
-  row("all", total);
-  if (notNumbers != 0) out << notNumbers << " values were not numbers and count as 0\n";
+  PrintSummary(summary, filter, out);
   return kExitOk;
 }
 
@@ -288,14 +346,14 @@ int VerifyLog(const std::string& dir, std::ostream& out) {
   uint64_t lines = 0, files = 0, problemCount = 0;
   std::map<std::string, uint64_t> lastSequence;
   std::string lastFile;
-  auto problem = [&](const LogLine& line, const std::string& what) {
+  auto problem = [&](const LogRecord& line, const std::string& what) {
     ++problemCount;
     problems << line.file << ":" << line.recordNo << " (byte " << line.offset << "): " << what << "\n";
   };
   std::ostringstream headerProblems;
-  ForEachLine(
+  ForEachLogRecord(
       dir,
-      [&](const LogGroup& g, const LogLine& line, const std::vector<std::string>&) {
+      [&](const LogRecord& line, const std::vector<std::string>&) {
         if (line.file != lastFile) {
           ++files;
           lastFile = line.file;
@@ -307,41 +365,37 @@ int VerifyLog(const std::string& dir, std::ostream& out) {
         }
         const std::string& raw = line.raw;
         size_t n = raw.size();
-        bool hasCrc = n >= 11 && raw[n - 9] == ',' &&
-                      std::all_of(raw.end() - 8, raw.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
         size_t digits = 0;
         while (digits < n && std::isdigit(static_cast<unsigned char>(raw[digits]))) ++digits;
-        if (!hasCrc) {
+        uint32_t stored = 0, computed = 0;
+        ChecksumState crc = CheckChecksum(raw, &stored, &computed);
+        if (crc == ChecksumState::kMissing) {
           problem(line, "no checksum at the end of the line (torn or altered)");
-        } else {
-          uint32_t stored = uint32_t(std::stoul(raw.substr(n - 8), nullptr, 16));
-          uint32_t computed = Crc32(raw.substr(0, n - 9));
-          if (stored != computed) {
-            char text[96];
-            std::snprintf(text, sizeof text, "altered line: checksum %08X stored, %08X computed",
-                          stored, computed);
-            problem(line, text);
-          }
+        } else if (crc == ChecksumState::kWrong) {
+          char text[96];
+          std::snprintf(text, sizeof text, "altered line: checksum %08X stored, %08X computed",
+                        stored, computed);
+          problem(line, text);
         }
         if (digits == 0 || digits > 19 || (digits < n && raw[digits] != ',')) {
           problem(line, "no sequence number at the start of the line");
           return;
         }
         uint64_t seq = std::stoull(raw.substr(0, digits));
-        auto last = lastSequence.find(g.name);
+        auto last = lastSequence.find(line.log);
         uint64_t prev = last == lastSequence.end() ? 0 : last->second;
         if (seq > prev + 1) {
           std::string missing = seq - prev == 2 ? std::to_string(prev + 1)
                                                 : std::to_string(prev + 1) + " to " + std::to_string(seq - 1);
           problem(line, "gap: sequence " + std::to_string(seq) +
-                            (prev == 0 ? " is the first of log '" + g.name + "'"
+                            (prev == 0 ? " is the first of log '" + line.log + "'"
                                        : " follows " + std::to_string(prev)) +
                             "; missing " + missing);
         } else if (seq <= prev) {
           problem(line, "sequence " + std::to_string(seq) + " after " + std::to_string(prev) +
                             " (repeated or out of order)");
         }
-        lastSequence[g.name] = std::max(prev, seq);
+        lastSequence[line.log] = std::max(prev, seq);
       },
       &headerProblems);
   std::string headers = headerProblems.str();

@@ -3,6 +3,7 @@
 #include "tools/capture.h"
 #include "tools/description.h"
 #include "tools/errors.h"
+#include "tools/log_db.h"
 #include "tools/log_reader.h"
 #include "tools/run.h"
 #include "tools/stored_files.h"
@@ -98,28 +99,58 @@ int main(int argc, char** argv) {
 
   // log
   std::string logDir = kDefaultLogDir;
+  std::string database;
   LogFilter filter;
-  CLI::App* log = app.add_subcommand("log", "the accounting CSV logs: show, summary, verify");
+  CLI::App* log = app.add_subcommand(
+      "log", "the accounting CSV logs and the accounting database: show, summary, verify, import");
   log->require_subcommand(1);
   auto addFilters = [&](CLI::App* cmd) {
-    cmd->add_option("DIR", logDir, "log directory (every generation in it is read)")
-        ->capture_default_str();
+    CLI::Option* dir = cmd->add_option("DIR", logDir, "log directory (every generation in it is read)")
+                           ->capture_default_str();
+    cmd->add_option("--db", database,
+                    "read the accounting database instead of a log directory (sqlite:PATH or "
+                    "postgresql://...)")
+        ->excludes(dir);
     cmd->add_option("--user", filter.user, "only this user's jobs");
     cmd->add_option("--printer", filter.printer, "only this printer's jobs");
     cmd->add_option("--from", filter.from, "only jobs from this date on (YYYY-MM-DD[THH:MM:SS])");
     cmd->add_option("--to", filter.to, "only jobs up to this date (inclusive)");
     cmd->add_option("--sum", filter.sums, "sum this numeric column (repeatable)");
+    cmd->add_flag("--json", filter.json, "print the same as JSON");
   };
   CLI::App* show = log->add_subcommand("show", "list the jobs of the log");
   addFilters(show);
-  show->callback([&] { action = [&] { return ShowLog(logDir, filter, std::cout); }; });
+  show->callback([&] {
+    action = [&] {
+      return database.empty() ? ShowLog(logDir, filter, std::cout)
+                              : ShowDatabase(database, filter, std::cout);
+    };
+  });
   CLI::App* summary = log->add_subcommand("summary", "count jobs and sum columns by user and printer");
   addFilters(summary);
-  summary->callback([&] { action = [&] { return SummarizeLog(logDir, filter, std::cout); }; });
+  summary->callback([&] {
+    action = [&] {
+      return database.empty() ? SummarizeLog(logDir, filter, std::cout)
+                              : SummarizeDatabase(database, filter, std::cout);
+    };
+  });
   CLI::App* verify = log->add_subcommand(
       "verify", "check every line's checksum and the sequence numbers across generations");
   verify->add_option("DIR", logDir, "log directory")->capture_default_str();
   verify->callback([&] { action = [&] { return VerifyLog(logDir, std::cout); }; });
+  std::vector<std::string> importDirs;
+  std::string importDb = kDefaultDatabase;
+  bool importQuiet = false;
+  CLI::App* import = log->add_subcommand(
+      "import", "store the checked lines of log directories in the accounting database "
+                "(docs/accounting-database.md)");
+  import->add_option("DIR", importDirs, "log directories, one per print server")->required();
+  import->add_option("--db", importDb, "the database: sqlite:PATH or postgresql://...")
+      ->capture_default_str();
+  import->add_flag("--no-progress", importQuiet, "no progress bar on standard error");
+  import->callback([&] {
+    action = [&] { return ImportLogs(importDirs, importDb, !importQuiet, std::cout); };
+  });
 
   try {
     app.parse(argc, argv);

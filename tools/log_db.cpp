@@ -1,0 +1,467 @@
+// The accounting database: its versioned schema, the import of checked log lines in
+// batches, and `log summary` / `log show` computed by the database with GROUP BY.
+#include "tools/log_db.h"
+
+#include "tools/log_db_backend.h"
+#include "tools/progress.h"
+#include "tools/text.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace spoolgate {
+
+const std::vector<LineColumn>& LineColumns() {
+  using K = ColumnKind;
+  static const std::vector<LineColumn> columns = {
+      {"computer", "computer", K::kText},         {nullptr, "log_name", K::kText},
+      {"sequence", "sequence", K::kInteger},      {"level", "level", K::kInteger},
+      {"format", "format", K::kInteger},          {"content_flags", "content_flags", K::kInteger},
+      {"time_stamp", "time_stamp", K::kTime},
+      // "user" is a reserved word in SQL (and a function in PostgreSQL).
+      {"user", "user_name", K::kText},            {"document", "document", K::kText},
+      {"printer", "printer", K::kText},           {"port", "port", K::kText},
+      {"text_200", "text_200", K::kText},         {"text_216", "text_216", K::kText},
+      {"text_240", "text_240", K::kText},         {"value_248", "value_248", K::kInteger},
+      {"value_252", "value_252", K::kInteger},    {"value_256", "value_256", K::kInteger},
+      {"block_260", "block_260", K::kText},       {"value_388", "value_388", K::kInteger},
+      {"value_392", "value_392", K::kInteger},    {"value_396", "value_396", K::kInteger},
+      {"value_400", "value_400", K::kInteger},    {"value_404", "value_404", K::kInteger},
+      {"value_408", "value_408", K::kInteger},    {"text_416", "text_416", K::kText},
+      {"text_424", "text_424", K::kText},         {"value_432", "value_432", K::kInteger},
+      {"value_436", "value_436", K::kInteger},    {"text_440", "text_440", K::kText},
+      {"value_448", "value_448", K::kInteger},    {"value_452", "value_452", K::kInteger},
+      {"value_456", "value_456", K::kInteger},    {"text_464", "text_464", K::kText},
+      {"value_472", "value_472", K::kInteger},    {"text_480", "text_480", K::kText},
+      {"value_488", "value_488", K::kInteger},    {"value_492", "value_492", K::kInteger},
+      {"value_496", "value_496", K::kInteger},    {"value_500", "value_500", K::kInteger},
+      {"block_504", "block_504", K::kText},       {"value_632", "value_632", K::kInteger},
+      {"text_640", "text_640", K::kText},
+      // Last, so that the stores find it at a fixed place.
+      {"crc32", "crc32", K::kText},
+  };
+  return columns;
+}
+
+namespace {
+
+constexpr size_t kBatchLines = 20000;
+constexpr size_t kDetailedProblems = 20;
+
+// ---------------------------------------------------------------------------------------
+// Opening the database and checking its schema
+
+// The URL as it may be shown: a PostgreSQL password is replaced by ***.
+std::string ShownUrl(const std::string& url) {
+  size_t scheme = url.find("://");
+  size_t at = url.find('@');
+  if (scheme == std::string::npos || at == std::string::npos) return url;
+  size_t colon = url.find(':', scheme + 3);
+  if (colon == std::string::npos || colon > at) return url;
+  return url.substr(0, colon + 1) + "***" + url.substr(at);
+}
+
+std::unique_ptr<Database> OpenDatabase(const std::string& url, bool create) {
+  if (url.compare(0, 7, "sqlite:") == 0 && url.size() > 7) {
+    std::string path = url.substr(7);
+    if (!create && !fs::exists(path)) throw DbError(url + ": no such database file");
+    return OpenSqlite(path, create);
+  }
+  if (url.compare(0, 13, "postgresql://") == 0 || url.compare(0, 11, "postgres://") == 0) {
+    return OpenPostgres(url, ShownUrl(url));
+  }
+  throw DbError("--db " + ShownUrl(url) + ": not a database URL (sqlite:PATH or postgresql://...)");
+}
+
+void CreateSchema(Database& db) {
+  std::string sql = "CREATE TABLE log_lines (";
+  for (const LineColumn& c : LineColumns()) {
+    sql += std::string(c.db) + " " + db.TypeName(c.kind);
+    bool required = c.csv == nullptr || std::string(c.db) == "computer" ||
+                    std::string(c.db) == "sequence" || std::string(c.db) == "crc32";
+    sql += required ? " NOT NULL, " : ", ";
+  }
+  sql += "PRIMARY KEY (computer, log_name, sequence))";
+  db.Exec(sql);
+  db.Exec("CREATE INDEX log_lines_time ON log_lines (time_stamp)");
+  db.Exec("CREATE INDEX log_lines_user ON log_lines (user_name)");
+  db.Exec("CREATE INDEX log_lines_printer ON log_lines (printer)");
+  db.Exec("CREATE TABLE schema_version (version INTEGER NOT NULL)");
+  db.Exec("INSERT INTO schema_version (version) VALUES (" + std::to_string(kSchemaVersion) + ")");
+}
+
+// Opens the database and makes sure it holds tables of the version this program knows:
+// an import creates them in a database that has none; anything else is refused.
+std::unique_ptr<Database> OpenChecked(const std::string& url, bool create) {
+  std::unique_ptr<Database> db = OpenDatabase(url, create);
+  std::string shown = ShownUrl(url);
+  // Only an import may create the tables, and two importers must not both do it.
+  if (create) db->BeginExclusive();
+  bool hasVersion = db->TableExists("schema_version");
+  bool hasLines = db->TableExists("log_lines");
+  if (!hasVersion && !hasLines) {
+    if (!create) throw DbError(shown + ": no accounting tables (spoolgate log import creates them)");
+    CreateSchema(*db);
+  } else if (!hasVersion) {
+    throw DbError(shown + ": a log_lines table without a schema version, not one this spoolgate made");
+  } else {
+    std::vector<std::string> versions;
+    db->Query("SELECT version FROM schema_version", {},
+              [&](const DbRow& r) { versions.push_back(r[0].value_or("NULL")); });
+    if (versions.size() != 1 || versions[0] != std::to_string(kSchemaVersion) || !hasLines) {
+      std::string found = versions.empty() ? "none" : versions[0];
+      if (versions.size() > 1) found += " and " + std::to_string(versions.size() - 1) + " more";
+      throw DbError(shown + ": schema version " + found + " is not one this spoolgate knows (" +
+                    std::to_string(kSchemaVersion) + ")");
+    }
+  }
+  if (create) db->Commit();
+  return db;
+}
+
+// ---------------------------------------------------------------------------------------
+// Checking a line
+
+bool IsTime(const std::string& t) {
+  // YYYY-MM-DDThh:mm:ss.sss, a real date and time of day.
+  if (t.size() != 23) return false;
+  for (size_t i = 0; i < t.size(); ++i) {
+    char want = "dddd-dd-ddTdd:dd:dd.ddd"[i];
+    if (want == 'd' ? (t[i] < '0' || t[i] > '9') : t[i] != want) return false;
+  }
+  auto num = [&](size_t at, size_t n) { return std::stoi(t.substr(at, n)); };
+  int year = num(0, 4), month = num(5, 2), day = num(8, 2);
+  static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (year < 1 || month < 1 || month > 12 || day < 1) return false;
+  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  if (day > days[month - 1] + (month == 2 && leap ? 1 : 0)) return false;
+  return num(11, 2) < 24 && num(14, 2) < 60 && num(17, 2) < 60;
+}
+
+// A decimal that fits the databases' 64-bit signed integers.
+bool IsInteger(const std::string& v) {
+  if (v.empty() || v.size() > 19) return false;
+  if (!std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; })) return false;
+  return v.size() < 19 || v <= "9223372036854775807";
+}
+
+// Well-formed UTF-8 without NUL, as the logging library writes every text.
+bool IsText(const std::string& v) {
+  const auto* p = reinterpret_cast<const unsigned char*>(v.data());
+  const auto* end = p + v.size();
+  while (p < end) {
+    unsigned c = *p++;
+    if (c == 0) return false;
+    if (c < 0x80) continue;
+    int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC2 ? 1 : -1;
+    if (more < 0 || c > 0xF4 || end - p < more) return false;
+    unsigned cp = c & (0x3Fu >> more);
+    for (int i = 0; i < more; ++i, ++p) {
+      if ((*p & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (*p & 0x3Fu);
+    }
+    if ((more == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
+        (more == 3 && (cp < 0x10000 || cp > 0x10FFFF))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+enum class Verdict { kStored, kTorn, kAltered, kForeign };
+
+// Turns the records of one file after another into rows, mapping each file's header
+// to the table's columns once.
+class LineChecker {
+ public:
+  // Fills row (values only) for a line to store; else returns why not in why.
+  Verdict Check(const LogRecord& line, const std::vector<std::string>& header, DbRow& row,
+                std::string& why) {
+    if (!line.complete) {
+      why = "torn line: the file ends inside it";
+      return Verdict::kTorn;
+    }
+    ChecksumState crc = CheckChecksum(line.raw);
+    if (crc == ChecksumState::kMissing) {
+      why = "no checksum at the end of the line (torn or altered)";
+      return Verdict::kTorn;
+    }
+    if (crc == ChecksumState::kWrong) {
+      why = "altered line: its checksum does not match";
+      return Verdict::kAltered;
+    }
+    if (line.file != file_) Map(line.file, header);
+    if (!mapError_.empty()) {
+      why = mapError_;
+      return Verdict::kForeign;
+    }
+    fields_ = SplitCsv(line.raw);
+    if (fields_.size() != header.size()) {
+      why = std::to_string(fields_.size()) + " fields where the header has " +
+            std::to_string(header.size());
+      return Verdict::kForeign;
+    }
+    const auto& columns = LineColumns();
+    row.assign(columns.size(), std::nullopt);
+    for (size_t i = 0; i < columns.size(); ++i) {
+      if (columns[i].csv == nullptr) {
+        row[i] = line.log;
+        continue;
+      }
+      if (index_[i] == SIZE_MAX) continue;
+      std::string& v = fields_[index_[i]];
+      switch (columns[i].kind) {
+        case ColumnKind::kInteger:
+          if (v.empty() && i >= kKeyColumns) continue;
+          if (!IsInteger(v)) {
+            why = std::string(columns[i].csv) + " '" + v.substr(0, 24) + "' is not a number";
+            return Verdict::kForeign;
+          }
+          break;
+        case ColumnKind::kTime:
+          // A time the driver never set (an all-zero record) is kept as NULL.
+          if (!IsTime(v)) {
+            ++badTimes;
+            continue;
+          }
+          break;
+        case ColumnKind::kText:
+          if (!IsText(v)) {
+            why = std::string(columns[i].csv) + " is not UTF-8 text";
+            return Verdict::kForeign;
+          }
+          break;
+      }
+      row[i] = std::move(v);
+    }
+    if (row[2] == "0") {
+      why = "sequence number 0";
+      return Verdict::kForeign;
+    }
+    return Verdict::kStored;
+  }
+
+  uint64_t badTimes = 0;
+
+ private:
+  void Map(const std::string& file, const std::vector<std::string>& header) {
+    file_ = file;
+    mapError_.clear();
+    const auto& columns = LineColumns();
+    index_.assign(columns.size(), SIZE_MAX);
+    if (header.empty()) {
+      mapError_ = "its file has no header line";
+      return;
+    }
+    for (size_t i = 0; i < columns.size(); ++i) {
+      if (columns[i].csv == nullptr) continue;
+      auto it = std::find(header.begin(), header.end(), columns[i].csv);
+      if (it != header.end()) index_[i] = size_t(it - header.begin());
+    }
+    for (const char* required : {"computer", "sequence", "crc32"}) {
+      if (std::find(header.begin(), header.end(), required) == header.end()) {
+        mapError_ = std::string("its file's header has no ") + required + " column";
+      }
+    }
+  }
+
+  std::string file_;
+  std::string mapError_;
+  std::vector<size_t> index_;
+  std::vector<std::string> fields_;
+};
+
+uint64_t LogBytes(const std::vector<std::string>& dirs) {
+  uint64_t total = 0;
+  std::error_code ec;
+  for (const std::string& dir : dirs) {
+    for (const auto& e : fs::directory_iterator(dir, ec)) {
+      if (e.is_regular_file(ec)) total += e.file_size(ec);
+    }
+  }
+  return total;
+}
+
+// ---------------------------------------------------------------------------------------
+// Reports
+
+// The WHERE clause of the filters, with their values as parameters.
+std::string Where(const Database& db, const LogFilter& f, std::vector<std::string>& params) {
+  std::vector<std::string> terms;
+  auto param = [&](const std::string& value) {
+    params.push_back(value);
+    return "$" + std::to_string(params.size());
+  };
+  if (!f.user.empty()) terms.push_back("user_name = " + param(f.user));
+  if (!f.printer.empty()) terms.push_back("printer = " + param(f.printer));
+  // The same prefix comparison as on the CSV logs: --to 2026-12-07 takes the whole day.
+  std::string stamp = db.TimeText("time_stamp");
+  if (!f.from.empty()) {
+    terms.push_back("substr(" + stamp + ", 1, " + std::to_string(f.from.size()) + ") >= " + param(f.from));
+  }
+  if (!f.to.empty()) {
+    terms.push_back("substr(" + stamp + ", 1, " + std::to_string(f.to.size()) + ") <= " + param(f.to));
+  }
+  std::string where;
+  for (const auto& t : terms) where += (where.empty() ? " WHERE " : " AND ") + t;
+  return where;
+}
+
+// The table columns of --sum: numeric columns, by their names in the log.
+std::vector<std::string> SumColumns(const LogFilter& f) {
+  std::vector<std::string> out;
+  for (const std::string& s : f.sums) {
+    auto& columns = LineColumns();
+    auto it = std::find_if(columns.begin(), columns.end(), [&](const LineColumn& c) {
+      return c.csv != nullptr && s == c.csv && c.kind == ColumnKind::kInteger;
+    });
+    if (it == columns.end()) {
+      std::string names;
+      for (const auto& c : columns) {
+        if (c.kind == ColumnKind::kInteger && c.csv != nullptr) names += (names.empty() ? "" : " ") + std::string(c.csv);
+      }
+      throw InputError("--sum " + s + ": no such numeric column (columns: " + names + ")");
+    }
+    out.push_back(it->db);
+  }
+  return out;
+}
+
+uint64_t Count(const DbValue& v) { return v ? std::stoull(*v) : 0; }
+
+}  // namespace
+
+int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, bool progress,
+               std::ostream& out) {
+  std::error_code ec;
+  for (const std::string& dir : dirs) {
+    if (!fs::is_directory(dir, ec)) throw InputError(dir + ": no such directory");
+  }
+  std::unique_ptr<Database> db = OpenChecked(url, true);
+  Progress bar(progress, "import", LogBytes(dirs));
+
+  uint64_t read = 0, added = 0, torn = 0, altered = 0, foreign = 0, clashes = 0, files = 0;
+  uint64_t bytesBefore = 0;
+  std::string lastFile;
+  std::ostringstream problems;
+  uint64_t problemLines = 0;
+  auto problem = [&](const std::string& source, const std::string& what) {
+    if (++problemLines <= kDetailedProblems) problems << source << ": " << what << ", not stored\n";
+  };
+  std::vector<LineRow> batch;
+  batch.reserve(kBatchLines);
+  auto flush = [&] {
+    if (batch.empty()) return;
+    StoreResult r = db->Store(batch);
+    added += r.added;
+    for (size_t i : r.clashes) {
+      ++clashes;
+      problem(batch[i].source, "sequence " + *batch[i].values[2] + " of log '" + *batch[i].values[1] +
+                                   "' from '" + *batch[i].values[0] +
+                                   "' is stored with another checksum");
+    }
+    batch.clear();
+  };
+
+  LineChecker checker;
+  std::string why;
+  for (const std::string& dir : dirs) {
+    ForEachLogRecord(dir, [&](const LogRecord& line, const std::vector<std::string>& header) {
+      if (line.file != lastFile) {
+        if (!lastFile.empty()) bytesBefore += fs::file_size(lastFile, ec);
+        lastFile = line.file;
+        ++files;
+      }
+      ++read;
+      batch.emplace_back();
+      LineRow& row = batch.back();
+      Verdict v = checker.Check(line, header, row.values, why);
+      std::string source = line.file + ":" + std::to_string(line.recordNo) + " (byte " +
+                           std::to_string(line.offset) + ")";
+      if (v != Verdict::kStored) {
+        batch.pop_back();
+        (v == Verdict::kTorn ? torn : v == Verdict::kAltered ? altered : foreign)++;
+        problem(source, why);
+      } else {
+        row.source = std::move(source);
+        if (batch.size() == kBatchLines) flush();
+      }
+      bar.Update(bytesBefore + line.offset);
+    });
+  }
+  flush();
+
+  uint64_t refused = torn + altered + foreign + clashes;
+  out << problems.str();
+  if (problemLines > kDetailedProblems) {
+    out << "... and " << Grouped(problemLines - kDetailedProblems) << " more lines not stored\n";
+  }
+  out << "read " << Grouped(read) << (read == 1 ? " line" : " lines") << " in " << files
+      << (files == 1 ? " file" : " files") << " of " << dirs.size()
+      << (dirs.size() == 1 ? " folder" : " folders") << ": " << Grouped(added) << " new, "
+      << Grouped(read - added - refused) << " already stored";
+  if (refused != 0) {
+    out << ", " << Grouped(refused) << " not stored (" << torn << " torn, " << altered << " altered, "
+        << foreign << " foreign, " << clashes << " clashing)";
+  }
+  out << "\n";
+  if (checker.badTimes != 0) {
+    out << Grouped(checker.badTimes) << " time stamps were not times and are stored as NULL\n";
+  }
+  return refused == 0 ? kExitOk : kExitStepFailed;
+}
+
+int SummarizeDatabase(const std::string& url, const LogFilter& filter, std::ostream& out) {
+  CheckDates(filter);
+  std::vector<std::string> sums = SumColumns(filter);
+  std::unique_ptr<Database> db = OpenChecked(url, false);
+  std::vector<std::string> params;
+  std::string where = Where(*db, filter, params);
+  std::string select = "count(*)";
+  for (const auto& s : sums) select += ", COALESCE(sum(" + s + "), 0)";
+  LogSummary summary;
+  auto tally = [&](const DbRow& r, size_t first) {
+    LogTally t{Count(r[first]), {}};
+    for (size_t i = 0; i < sums.size(); ++i) t.sums.push_back(Count(r[first + 1 + i]));
+    return t;
+  };
+  for (auto [column, map] : {std::pair{"user_name", &summary.byUser}, {"printer", &summary.byPrinter}}) {
+    db->Query(std::string("SELECT ") + column + ", " + select + " FROM log_lines" + where +
+                  " GROUP BY " + column,
+              params, [&](const DbRow& r) { (*map)[r[0].value_or("")] = tally(r, 1); });
+  }
+  db->Query("SELECT " + select + " FROM log_lines" + where, params,
+            [&](const DbRow& r) { summary.total = tally(r, 0); });
+  PrintSummary(summary, filter, out);
+  return kExitOk;
+}
+
+int ShowDatabase(const std::string& url, const LogFilter& filter, std::ostream& out) {
+  CheckDates(filter);
+  std::vector<std::string> sums = SumColumns(filter);
+  std::unique_ptr<Database> db = OpenChecked(url, false);
+  std::vector<std::string> params;
+  std::string where = Where(*db, filter, params);
+  std::string sql = "SELECT sequence, " + db->TimeText("time_stamp") + ", user_name, printer, document";
+  for (const auto& s : sums) sql += ", " + s;
+  sql += " FROM log_lines" + where + " ORDER BY log_name, computer, sequence";
+  PrintJobs(filter, out, [&](const std::function<void(const ShownJob&)>& emit) {
+    ShownJob job;
+    db->Query(sql, params, [&](const DbRow& r) {
+      job.sequence = r[0].value_or("");
+      job.timeStamp = r[1].value_or("");
+      job.user = r[2].value_or("");
+      job.printer = r[3].value_or("");
+      job.document = r[4].value_or("");
+      job.sums.clear();
+      for (size_t i = 0; i < sums.size(); ++i) job.sums.push_back(r[5 + i].value_or(""));
+      emit(job);
+    });
+  });
+  return kExitOk;
+}
+
+}  // namespace spoolgate
