@@ -54,28 +54,6 @@ constexpr size_t kDetailedProblems = 20;
 // ---------------------------------------------------------------------------------------
 // Opening the database and checking its schema
 
-// The URL as it may be shown: a PostgreSQL password is replaced by ***.
-std::string ShownUrl(const std::string& url) {
-  size_t scheme = url.find("://");
-  size_t at = url.find('@');
-  if (scheme == std::string::npos || at == std::string::npos) return url;
-  size_t colon = url.find(':', scheme + 3);
-  if (colon == std::string::npos || colon > at) return url;
-  return url.substr(0, colon + 1) + "***" + url.substr(at);
-}
-
-std::unique_ptr<Database> OpenDatabase(const std::string& url, bool create) {
-  if (url.compare(0, 7, "sqlite:") == 0 && url.size() > 7) {
-    std::string path = url.substr(7);
-    if (!create && !fs::exists(path)) throw DbError(url + ": no such database file");
-    return OpenSqlite(path, create);
-  }
-  if (url.compare(0, 13, "postgresql://") == 0 || url.compare(0, 11, "postgres://") == 0) {
-    return OpenPostgres(url, ShownUrl(url));
-  }
-  throw DbError("--db " + ShownUrl(url) + ": not a database URL (sqlite:PATH or postgresql://...)");
-}
-
 void CreateSchema(Database& db) {
   std::string sql = "CREATE TABLE log_lines (";
   for (const LineColumn& c : LineColumns()) {
@@ -333,6 +311,27 @@ std::vector<std::string> SumColumns(const LogFilter& f) {
 uint64_t Count(const DbValue& v) { return v ? std::stoull(*v) : 0; }
 
 }  // namespace
+
+std::string ShownUrl(const std::string& url) {
+  size_t scheme = url.find("://");
+  size_t at = url.find('@');
+  if (scheme == std::string::npos || at == std::string::npos) return url;
+  size_t colon = url.find(':', scheme + 3);
+  if (colon == std::string::npos || colon > at) return url;
+  return url.substr(0, colon + 1) + "***" + url.substr(at);
+}
+
+std::unique_ptr<Database> OpenDatabase(const std::string& url, bool create) {
+  if (url.compare(0, 7, "sqlite:") == 0 && url.size() > 7) {
+    std::string path = url.substr(7);
+    if (!create && !fs::exists(path)) throw DbError(url + ": no such database file");
+    return OpenSqlite(path, create);
+  }
+  if (url.compare(0, 13, "postgresql://") == 0 || url.compare(0, 11, "postgres://") == 0) {
+    return OpenPostgres(url, ShownUrl(url));
+  }
+  throw DbError("--db " + ShownUrl(url) + ": not a database URL (sqlite:PATH or postgresql://...)");
+}
 
 int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, bool progress,
                std::ostream& out) {

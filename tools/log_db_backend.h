@@ -69,6 +69,12 @@ class Database {
   virtual StoreResult Store(const std::vector<LineRow>& batch) = 0;
 };
 
+// Opens the database a URL names: sqlite:PATH or postgresql://... (postgres://...).
+// An import creates an SQLite file that does not exist; the reports do not.
+std::unique_ptr<Database> OpenDatabase(const std::string& url, bool create);
+// The URL as it may be shown: a PostgreSQL password is replaced by ***.
+std::string ShownUrl(const std::string& url);
+
 // path: the database file (created when create is set and it does not exist).
 std::unique_ptr<Database> OpenSqlite(const std::string& path, bool create);
 // url: a libpq connection URI (postgresql://...); shown is the URI without its password.
