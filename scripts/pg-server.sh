@@ -7,7 +7,7 @@
 #   pg_server_stop    # stops the server and removes the folder (safe to call twice)
 #
 # PG_SERVER_FSYNC=off (the tests' setting) skips the server's flushes; the benchmark
-# keeps them on.
+# keeps them on. PG_SERVER_BASE is the folder the temporary folder is made in (/tmp).
 # Call pg_server_stop from an EXIT trap so that the server goes away whatever happens.
 
 pg_server_dir=""
@@ -29,7 +29,7 @@ pg_server_start() {
     fi
     pg_server_runner=(runuser -u postgres --)
   fi
-  pg_server_dir=$(mktemp -d /tmp/spoolgate-pg.XXXXXX) || return 1
+  pg_server_dir=$(mktemp -d "${PG_SERVER_BASE:-/tmp}/spoolgate-pg.XXXXXX") || return 1
   [[ $(id -u) -eq 0 ]] && chown postgres: "$pg_server_dir"
   chmod 700 "$pg_server_dir"
   if ! "${pg_server_runner[@]}" "$bin/initdb" -D "$pg_server_dir/data" -U spoolgate -A trust \

@@ -7,6 +7,7 @@
 #include "tools/text.h"
 
 #include <algorithm>
+#include <deque>
 #include <filesystem>
 #include <sstream>
 
@@ -48,7 +49,7 @@ const std::vector<LineColumn>& LineColumns() {
 
 namespace {
 
-constexpr size_t kBatchLines = 20000;
+constexpr size_t kBatchLines = 5000;
 constexpr size_t kDetailedProblems = 20;
 
 // ---------------------------------------------------------------------------------------
@@ -64,9 +65,6 @@ void CreateSchema(Database& db) {
   }
   sql += "PRIMARY KEY (computer, log_name, sequence))";
   db.Exec(sql);
-  db.Exec("CREATE INDEX log_lines_time ON log_lines (time_stamp)");
-  db.Exec("CREATE INDEX log_lines_user ON log_lines (user_name)");
-  db.Exec("CREATE INDEX log_lines_printer ON log_lines (printer)");
   db.Exec("CREATE TABLE schema_version (version INTEGER NOT NULL)");
   db.Exec("INSERT INTO schema_version (version) VALUES (" + std::to_string(kSchemaVersion) + ")");
 }
@@ -344,12 +342,14 @@ int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, boo
 
   uint64_t read = 0, added = 0, torn = 0, altered = 0, foreign = 0, clashes = 0, files = 0;
   uint64_t bytesBefore = 0;
-  std::string lastFile;
   std::ostringstream problems;
   uint64_t problemLines = 0;
-  auto problem = [&](const std::string& source, const std::string& what) {
-    if (++problemLines <= kDetailedProblems) problems << source << ": " << what << ", not stored\n";
+  auto problem = [&](const std::string& file, uint64_t recordNo, uint64_t offset, const std::string& what) {
+    if (++problemLines > kDetailedProblems) return;
+    problems << file << ":" << recordNo << " (byte " << offset << "): " << what << ", not stored\n";
   };
+  // The files of the lines in a batch, for its report (a batch spans a few files).
+  std::deque<std::string> batchFiles;
   std::vector<LineRow> batch;
   batch.reserve(kBatchLines);
   auto flush = [&] {
@@ -358,34 +358,36 @@ int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, boo
     added += r.added;
     for (size_t i : r.clashes) {
       ++clashes;
-      problem(batch[i].source, "sequence " + *batch[i].values[2] + " of log '" + *batch[i].values[1] +
+      const LineRow& row = batch[i];
+      problem(*row.file, row.recordNo, row.offset, "sequence " + *batch[i].values[2] + " of log '" + *batch[i].values[1] +
                                    "' from '" + *batch[i].values[0] +
                                    "' is stored with another checksum");
     }
     batch.clear();
+    batchFiles.erase(batchFiles.begin(), batchFiles.end() - 1);
   };
 
   LineChecker checker;
   std::string why;
   for (const std::string& dir : dirs) {
     ForEachLogRecord(dir, [&](const LogRecord& line, const std::vector<std::string>& header) {
-      if (line.file != lastFile) {
-        if (!lastFile.empty()) bytesBefore += fs::file_size(lastFile, ec);
-        lastFile = line.file;
+      if (batchFiles.empty() || line.file != batchFiles.back()) {
+        if (!batchFiles.empty()) bytesBefore += fs::file_size(batchFiles.back(), ec);
+        batchFiles.push_back(line.file);
         ++files;
       }
       ++read;
       batch.emplace_back();
       LineRow& row = batch.back();
       Verdict v = checker.Check(line, header, row.values, why);
-      std::string source = line.file + ":" + std::to_string(line.recordNo) + " (byte " +
-                           std::to_string(line.offset) + ")";
       if (v != Verdict::kStored) {
         batch.pop_back();
         (v == Verdict::kTorn ? torn : v == Verdict::kAltered ? altered : foreign)++;
-        problem(source, why);
+        problem(line.file, line.recordNo, line.offset, why);
       } else {
-        row.source = std::move(source);
+        row.file = &batchFiles.back();
+        row.recordNo = line.recordNo;
+        row.offset = line.offset;
         if (batch.size() == kBatchLines) flush();
       }
       bar.Update(bytesBefore + line.offset);

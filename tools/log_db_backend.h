@@ -40,7 +40,9 @@ using DbRow = std::vector<DbValue>;
 // (integers in decimal, times as YYYY-MM-DDThh:mm:ss.sss).
 struct LineRow {
   DbRow values;
-  std::string source;  // "FILE:RECORD (byte OFFSET)", for the report
+  // Where the line is, for the report: the file (kept by the importer), record, offset.
+  const std::string* file = nullptr;
+  uint64_t recordNo = 0, offset = 0;
 };
 
 struct StoreResult {

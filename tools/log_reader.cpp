@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <filesystem>
 #include <iomanip>
@@ -32,7 +33,8 @@ bool CsvRecordReader::Next(std::string& record, uint64_t& offset, bool& complete
   complete = false;
   bool quoted = false;
   int c;
-  while ((c = std::getc(file_)) != EOF) {
+  // One reader per file and thread: the stream's lock would cost more than the byte.
+  while ((c = getc_unlocked(file_)) != EOF) {
     ++offset_;
     if (c == '"') quoted = !quoted;
     if (c == '\n' && !quoted) {
@@ -70,21 +72,32 @@ std::vector<std::string> SplitCsv(const std::string& record) {
   return fields;
 }
 
-uint32_t Crc32(const std::string& bytes) {
-  static uint32_t table[256];
-  static bool ready = false;
-  if (!ready) {
+uint32_t Crc32(const char* bytes, size_t count) {
+  // Slicing by eight: eight bytes a step through eight tables, the importer's hot loop.
+  static const auto tables = [] {
+    std::array<std::array<uint32_t, 256>, 8> t{};
     for (uint32_t i = 0; i < 256; ++i) {
       uint32_t c = i;
       for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      table[i] = c;
+      t[0][i] = c;
     }
-    ready = true;
-  }
+    for (uint32_t i = 0; i < 256; ++i) {
+      for (size_t k = 1; k < 8; ++k) t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF];
+    }
+    return t;
+  }();
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes);
   uint32_t crc = 0xFFFFFFFFu;
-  for (unsigned char b : bytes) crc = table[(crc ^ b) & 0xFF] ^ (crc >> 8);
+  for (; count >= 8; p += 8, count -= 8) {
+    uint32_t lo = crc ^ (uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
+    crc = tables[7][lo & 0xFF] ^ tables[6][(lo >> 8) & 0xFF] ^ tables[5][(lo >> 16) & 0xFF] ^
+          tables[4][lo >> 24] ^ tables[3][p[4]] ^ tables[2][p[5]] ^ tables[1][p[6]] ^ tables[0][p[7]];
+  }
+  for (; count > 0; ++p, --count) crc = tables[0][(crc ^ *p) & 0xFF] ^ (crc >> 8);
   return crc ^ 0xFFFFFFFFu;
 }
+
+uint32_t Crc32(const std::string& bytes) { return Crc32(bytes.data(), bytes.size()); }
 
 namespace {
 
@@ -213,8 +226,8 @@ ChecksumState CheckChecksum(const std::string& raw, uint32_t* stored, uint32_t* 
                 std::all_of(raw.end() - 8, raw.end(),
                             [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
   if (!hasCrc) return ChecksumState::kMissing;
-  uint32_t s = uint32_t(std::stoul(raw.substr(n - 8), nullptr, 16));
-  uint32_t c = Crc32(raw.substr(0, n - 9));
+  uint32_t s = uint32_t(std::strtoul(raw.c_str() + n - 8, nullptr, 16));
+  uint32_t c = Crc32(raw.data(), n - 9);
   if (stored != nullptr) *stored = s;
   if (computed != nullptr) *computed = c;
   return s == c ? ChecksumState::kOk : ChecksumState::kWrong;

@@ -35,6 +35,7 @@ class CsvRecordReader {
 std::vector<std::string> SplitCsv(const std::string& record);
 // CRC-32 (the reflected 0xEDB88320 polynomial), as the logging library writes it.
 uint32_t Crc32(const std::string& bytes);
+uint32_t Crc32(const char* bytes, size_t count);
 
 // One record of a log file as read: the log it belongs to, where it was found, and its
 // bytes without the line end.
