@@ -2,10 +2,10 @@
 // logging library that is loaded for that one emission and unloaded again.
 #include "accounting/accounting.h"
 
-#include "accounting/log_entry.h"
+#include "core/log_entry.h"
 #include "accounting/log_fill.h"
 #include "accounting/log_settings.h"
-#include "plugin/bounded_text.h"
+#include "core/bounded_text.h"
 
 // Bytes of the name and directory texts handed to the write call.
 #define LOG_NAME_BYTES 260

@@ -2,7 +2,7 @@
 // text and block), and the cleaning of the document name that it may ask for.
 #include "accounting/log_fill.h"
 
-#include "plugin/bounded_text.h"
+#include "core/bounded_text.h"
 
 // The window of the document name that the cleaning looks at, in bytes.
 #define SANITIZE_WINDOW_BYTES 255

@@ -2,8 +2,8 @@
 // the stored JobLogRecord; the extended entry's document-name cleaning.
 #pragma once
 
-#include "accounting/log_entry.h"
-#include "plugin/records.h"
+#include "core/log_entry.h"
+#include "core/records.h"
 
 // AllocateStandardEntryBuffers() - Gives each of the 13 text slots a buffer of its
 // size, replacing whatever the library put there. Every slot is assigned (null when

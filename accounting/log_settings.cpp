@@ -2,7 +2,7 @@
 // with their defaults written back the first time they are missing.
 #include "accounting/log_settings.h"
 
-#include "plugin/bounded_text.h"
+#include "core/bounded_text.h"
 
 // UTF-16 units of the working buffer the directory is read into or composed in.
 #define DIRECTORY_WORK_CHARS 260

@@ -2,7 +2,7 @@
 // Side Rendering printer the server and the name the provider stored in the registry.
 #include "accounting/printer_name.h"
 
-#include "plugin/bounded_text.h"
+#include "core/bounded_text.h"
 
 #define CSR_PREFIX WTEXT("\\\\CSR|")
 #define CSR_PREFIX_CHARS 6

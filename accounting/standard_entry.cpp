@@ -3,7 +3,7 @@
 #include "accounting/log_fill.h"
 
 #include "accounting/printer_name.h"
-#include "plugin/bounded_text.h"
+#include "core/bounded_text.h"
 
 // Document and user names are cut after this many characters.
 #define LOG_NAME_CHARS 255

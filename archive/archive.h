@@ -2,7 +2,7 @@
 // completing its header at the end of the job.
 #pragma once
 
-#include "plugin/job_context.h"
+#include "core/records.h"
 
 #define DOCUMENT_NAME_CHARS 256
 
@@ -57,6 +57,6 @@ HANDLE CreateArchiveFile(const WCHAR* path, const WCHAR* directory);
 HANDLE OpenArchiveFile(const WCHAR* directory, const WCHAR* fileName, const WCHAR* documentName,
                        const ArchiveHeaderRecord* header);
 
-// Rewrites the header with the final page count and closes the archive file; the
-// handle is marked invalid afterwards.
-void FinishArchiveFile(JobContext* context);
+// Puts the final page count into header, rewrites it over the file's start and closes
+// the file; *file is marked invalid afterwards. Nothing happens for an invalid *file.
+void FinishArchiveFile(HANDLE* file, ArchiveHeaderRecord* header, uint32_t pageCount);

@@ -1,7 +1,7 @@
 // Archive file creation and header: the new ".RUD" file with any missing directories,
 // the header written at creation, and the header completed at the end of the job.
 #include "archive/archive.h"
-#include "plugin/bounded_text.h"
+#include "core/bounded_text.h"
 
 static const WCHAR kCreateFailedText[] = WTEXT("ファイルの作成に失敗しました。");
 static const WCHAR kBackslash = 0x005C;
@@ -80,12 +80,12 @@ HANDLE OpenArchiveFile(const WCHAR* directory, const WCHAR* fileName, const WCHA
   return file;
 }
 
-void FinishArchiveFile(JobContext* context) {
-  if (context->archiveFile == INVALID_HANDLE_VALUE) return;
-  context->archiveHeader.totalPages = context->pageCount;
-  WriteArchiveHeader(context->archiveFile, &context->archiveHeader);
-  CloseHandle(context->archiveFile);
+void FinishArchiveFile(HANDLE* file, ArchiveHeaderRecord* header, uint32_t pageCount) {
+  if (*file == INVALID_HANDLE_VALUE) return;
+  header->totalPages = pageCount;
+  WriteArchiveHeader(*file, header);
+  CloseHandle(*file);
   // Marked closed, so that a later end or abort of the same job neither writes to the
   // handle nor closes it again.
-  context->archiveFile = INVALID_HANDLE_VALUE;
+  *file = INVALID_HANDLE_VALUE;
 }

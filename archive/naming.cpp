@@ -1,7 +1,7 @@
 // Archive file naming: the document name from the spooler, the existence test, the
 // file-name-safe copy of a document name, and the choice of the job's ".RUD" path.
 #include "archive/archive.h"
-#include "plugin/bounded_text.h"
+#include "core/bounded_text.h"
 
 static const WCHAR kArchiveExtension[] = WTEXT(".RUD");
 static const WCHAR kPathSeparator[] = WTEXT("\\");

@@ -1,7 +1,7 @@
 # Warnings are errors on every compiler we build with.
 add_compile_options(-Wall -Wextra -Werror -Wshadow)
 
-# Product code (plugin, archive, overlay, accounting, logger) is built with these
+# Product code (core, archive, overlay, accounting, plugin, logger) is built with these
 # flags on top, and on the host its allocations go through the host layer's counted,
 # fault-injectable allocator.
 function(spoolgate_product_target target)
@@ -18,19 +18,63 @@ function(spoolgate_wrap_allocations target)
     -Wl,--wrap=malloc -Wl,--wrap=calloc -Wl,--wrap=realloc -Wl,--wrap=free)
 endfunction()
 
-# Links a product library from its object library: <target>.dll with dll_main.cpp and
-# its .def file on Windows, lib<target>.so exporting exactly what its version script
-# names on the host.
-function(spoolgate_product_library target objects)
+# spoolgate_product_layer(target SOURCES... [BELOW layer...]) - the object library of
+# one product folder; BELOW names the layers it may call. On the host its objects are
+# also linked alone with theirs into <target>_alone, no symbol left undefined: a call
+# into a layer above or beside (which needs a wrong include) fails the build.
+function(spoolgate_product_layer target)
+  cmake_parse_arguments(ARG "NO_ALONE" "" "SOURCES;BELOW" ${ARGN})
+  add_library(${target} OBJECT ${ARG_SOURCES})
+  spoolgate_product_target(${target})
+  set(objects $<TARGET_OBJECTS:${target}>)
+  foreach(below IN LISTS ARG_BELOW)
+    get_target_property(below_objects ${below} SPOOLGATE_LAYER_OBJECTS)
+    list(APPEND objects ${below_objects})
+  endforeach()
+  list(REMOVE_DUPLICATES objects)
+  set_target_properties(${target} PROPERTIES SPOOLGATE_LAYER_OBJECTS "${objects}")
+  # The folder and the folders below it, for the include direction test.
+  get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+  set(rule ${folder}:)
+  foreach(below IN LISTS ARG_BELOW)
+    get_target_property(below_dir ${below} SOURCE_DIR)
+    get_filename_component(below_folder ${below_dir} NAME)
+    string(APPEND rule ${below_folder},)
+  endforeach()
+  set_property(GLOBAL APPEND PROPERTY SPOOLGATE_LAYER_RULES ${rule})
+  if(NOT WIN32)
+    target_link_libraries(${target} PUBLIC spoolgate_host)
+    if(NOT ARG_NO_ALONE)
+      add_library(${target}_alone SHARED ${objects})
+      target_link_libraries(${target}_alone PRIVATE spoolgate_host)
+      spoolgate_wrap_allocations(${target}_alone)
+      target_link_options(${target}_alone PRIVATE -Wl,--no-undefined)
+    endif()
+  endif()
+endfunction()
+
+# spoolgate_link_layer(target layer) - links a host program or library with the objects
+# of a product layer and of every layer below it, so it can call their internals.
+function(spoolgate_link_layer target layer)
+  get_target_property(objects ${layer} SPOOLGATE_LAYER_OBJECTS)
+  target_sources(${target} PRIVATE ${objects})
+  target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR})
+  target_link_libraries(${target} PRIVATE spoolgate_host)
+endfunction()
+
+# Links a product library from a layer's objects and those below: <target>.dll with
+# dll_main.cpp and its .def file on Windows, lib<target>.so exporting exactly what its
+# version script names on the host (no symbol left undefined: the layer check too).
+function(spoolgate_product_library target layer)
   cmake_parse_arguments(ARG "" "DEF;MAP" "WINDOWS_LIBS" ${ARGN})
+  get_target_property(objects ${layer} SPOOLGATE_LAYER_OBJECTS)
   if(WIN32)
     add_library(${target} SHARED ${CMAKE_CURRENT_SOURCE_DIR}/dll_main.cpp ${ARG_DEF}
-      $<TARGET_OBJECTS:${objects}>)
+      ${objects})
     set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME ${target})
     target_link_libraries(${target} PRIVATE ${ARG_WINDOWS_LIBS})
   else()
-    target_link_libraries(${objects} PUBLIC spoolgate_host)
-    add_library(${target} SHARED $<TARGET_OBJECTS:${objects}>)
+    add_library(${target} SHARED ${objects})
     target_link_libraries(${target} PRIVATE spoolgate_host)
     spoolgate_wrap_allocations(${target})
     set_target_properties(${target} PROPERTIES LINK_DEPENDS ${ARG_MAP})

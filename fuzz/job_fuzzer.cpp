@@ -5,7 +5,7 @@
 #include "fuzz/fuzz_support.h"
 #include "platform/win32.h"
 #include "plugin/exports.h"
-#include "plugin/records.h"
+#include "core/records.h"
 
 #include <dlfcn.h>
 

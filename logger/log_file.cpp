@@ -1,7 +1,7 @@
 // The log file: directory creation, the lock every writer honours, sequence numbers that
 // continue across generations, rotation, and an append that leaves no partial line.
 #include "logger/logger_internal.h"
-#include "plugin/bounded_text.h"
+#include "core/bounded_text.h"
 
 // The sequence file holds the last number written, as this many digits and CRLF.
 #define LOG_SEQUENCE_DIGITS 20

@@ -2,7 +2,7 @@
 // the CSV line format, text conversions, safe file names, CRC-32 and the log file.
 #pragma once
 
-#include "accounting/log_entry.h"
+#include "core/log_entry.h"
 #include "platform/win32.h"
 
 // Longest formatted record the library writes or accepts, terminator included. The

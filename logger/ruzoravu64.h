@@ -1,8 +1,8 @@
 // The three entry points of the ruzoravu64 logging library, as it exports them; their
-// types are the ones the plug-in looks them up with (accounting/log_entry.h).
+// types are the ones the plug-in looks them up with (core/log_entry.h).
 #pragma once
 
-#include "accounting/log_entry.h"
+#include "core/log_entry.h"
 
 extern "C" {
 

@@ -1,7 +1,7 @@
 // Safe log file names: the caller's name becomes one file name component that can
 // neither leave the log directory nor name a device.
 #include "logger/logger_internal.h"
-#include "plugin/bounded_text.h"
+#include "core/bounded_text.h"
 
 // Characters Windows forbids in file names, path separators among them. Controls
 // (below 0x20, and DEL) are refused as well.

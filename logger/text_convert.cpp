@@ -1,7 +1,7 @@
 // Text conversions of the logging library: OEM and UTF-16 slot texts to the log's
 // UTF-8, and the caller's OEM directory and name to UTF-16 paths.
 #include "logger/logger_internal.h"
-#include "plugin/bounded_text.h"
+#include "core/bounded_text.h"
 
 // The longest slot the entries have (512 bytes), in characters after conversion.
 #define LOG_SLOT_MAX_CHARS 512

@@ -2,7 +2,7 @@
 // overlay's body to the printer or into an open file.
 #pragma once
 
-#include "plugin/job_context.h"
+#include "core/records.h"
 
 // overlayPath is the OverlayControlRecord's field of OVERLAY_PATH_CHARS characters; it
 // is read only within the field, whether or not it holds a terminator.

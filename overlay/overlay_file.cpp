@@ -2,7 +2,7 @@
 // start, and its body (everything behind the header) copied to the printer or a file.
 #include "overlay/overlay.h"
 
-#include "plugin/bounded_text.h"
+#include "core/bounded_text.h"
 
 // The body is copied through one stack buffer of this size: no allocation per copy,
 // and the printer sees chunks no larger than this.

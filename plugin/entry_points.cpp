@@ -68,7 +68,7 @@ extern "C" VOID WINAPI DrvSplEndDoc(HANDLE job) {
   context->status |= JOB_STATUS_ENDED;
   CloseJobFile(&context->overlayFile);
   CloseJobFile(&context->spareFile);
-  FinishArchiveFile(context);
+  FinishArchiveFile(&context->archiveFile, &context->archiveHeader, context->pageCount);
   if ((context->jobHeader.jobFlags & JOB_FLAG_ACCOUNTING) != 0) {
     if ((context->jobLog.logFlags & LOG_FLAG_EXTENDED_MASK) != 0) {
       WriteExtendedJobLog(context->printer, context->jobId, &context->jobLog);

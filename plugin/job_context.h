@@ -2,7 +2,7 @@
 // Its layout is an interface: other code in the process reads it via MyDrvSplStartDoc.
 #pragma once
 
-#include "plugin/records.h"
+#include "core/records.h"
 
 #define JOB_CONTEXT_SIGNATURE 0x44525347u  // bytes 47 53 52 44, "GSRD"
 

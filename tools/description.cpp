@@ -1,8 +1,8 @@
 // Turning a job description (text) into a capture: statements, record fields by the
-// names of plugin/records.h, values checked against each field's type and size.
+// names of core/records.h, values checked against each field's type and size.
 #include "tools/description.h"
 
-#include "plugin/records.h"
+#include "core/records.h"
 #include "tools/capture.h"
 #include "tools/errors.h"
 #include "tools/text.h"
@@ -311,7 +311,7 @@ class Parser {
   std::string path_;
 };
 
-// A number, a constant of plugin/records.h, or several of them joined by '|'.
+// A number, a constant of core/records.h, or several of them joined by '|'.
 uint64_t ParseNumber(const Parser& p, unsigned line, const std::string& field,
                      const std::string& text) {
   uint64_t result = 0;

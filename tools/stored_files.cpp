@@ -1,7 +1,7 @@
 // Reading archive and overlay files: both are a fixed header and then the print data.
 #include "tools/stored_files.h"
 
-#include "plugin/records.h"
+#include "core/records.h"
 #include "tools/errors.h"
 #include "tools/text.h"
 

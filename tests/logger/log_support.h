@@ -2,7 +2,7 @@
 // them, the format-then-write sequence of an emission, and a reader of the CSV log.
 #pragma once
 
-#include "accounting/log_entry.h"
+#include "core/log_entry.h"
 #include "logger/ruzoravu64.h"
 
 #include <cstdint>

@@ -2,7 +2,7 @@
 // data, the overlay marker, and byte helpers for comparing what came out.
 #pragma once
 
-#include "plugin/records.h"
+#include "core/records.h"
 
 #include <cstdint>
 #include <initializer_list>

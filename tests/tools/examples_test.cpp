@@ -1,7 +1,7 @@
 // The examples run in one fresh sandbox, in the order of the demo, checked against what
 // their descriptions send: files, bytes, insertions, message boxes and log lines.
 #include "tests/tools/cli_runner.h"
-#include "plugin/records.h"
+#include "core/records.h"
 #include "tools/log_reader.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-// Bounded copies and conversions of record texts (see bounded_text.h).
-// Every text the plug-in takes from a record or the spooler passes through here.
-#include "plugin/bounded_text.h"
+// Bounded copies and conversions of record texts (see bounded_text.h), for the plug-in
+// and the logging library alike: every text taken from a record or the spooler passes here.
+#include "core/bounded_text.h"
 
 size_t BoundedTextLength(const WCHAR* field, size_t fieldChars) {
   if (field == NULL) return 0;
