@@ -199,8 +199,8 @@ TEST_P(LogDatabaseTest, SummaryAndListingEqualThoseOfTheCsvLogs) {
 
   const std::vector<std::vector<std::string>> filters = {
       {},
-      {"--from", "2026-12-10", "--to", "2026-12-20T12", "--sum", "value_252", "--sum", "value_256"},
-      {"--user", "bob", "--sum", "value_252"},
+      {"--from", "2026-12-10", "--to", "2026-12-20T12", "--user", "bob", "--sum", "value_252", "--sum",
+       "value_256"},
   };
   for (const auto& filter : filters) {
     SCOPED_TRACE(::testing::PrintToString(filter));
