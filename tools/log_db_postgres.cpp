@@ -144,28 +144,29 @@ class Postgres final : public Database {
     std::string names;
     for (size_t i = 0; i < columns.size(); ++i) names += std::string(i ? ", " : "") + columns[i].db;
     Exec("BEGIN");
+    // A batch of lines new to the table (a first import, the lines after the last one)
+    // is copied straight in. One that holds a stored key (a second import, another
+    // importer at work) fails on the key and goes through the session table instead;
+    // the batches after it do so too until one finds nothing stored.
+    if (direct_) {
+      Exec("SAVEPOINT direct");
+      try {
+        Copy("log_lines (" + names + ")", batch, false);
+        Exec("COMMIT");
+        StoreResult all;
+        all.added = batch.size();
+        return all;
+      } catch (const PgError& e) {
+        if (e.state != "23505") throw;
+        Exec("ROLLBACK TO SAVEPOINT direct");
+        direct_ = false;
+      }
+    }
     std::string defs;
     for (const auto& c : columns) defs += std::string(", ") + c.db + " " + TypeName(c.kind);
     Exec("CREATE TEMP TABLE IF NOT EXISTS spoolgate_staging (batch_row integer" + defs +
          ") ON COMMIT DELETE ROWS");
-
-    Check(PQexec(conn_, ("COPY spoolgate_staging (batch_row, " + names + ") FROM STDIN").c_str()),
-          PGRES_COPY_IN);
-    std::string buffer;
-    for (size_t r = 0; r < batch.size(); ++r) {
-      buffer += std::to_string(r);
-      for (const DbValue& v : batch[r].values) {
-        buffer += '\t';
-        AppendCopyValue(buffer, v);
-      }
-      buffer += '\n';
-      if (buffer.size() >= (1u << 20) || r + 1 == batch.size()) {
-        if (PQputCopyData(conn_, buffer.data(), int(buffer.size())) != 1) break;
-        buffer.clear();
-      }
-    }
-    if (PQputCopyEnd(conn_, nullptr) != 1) throw PgError(shown_ + ": " + FirstLine(PQerrorMessage(conn_)), "");
-    while (PGresult* r = PQgetResult(conn_)) Check(r, PGRES_COMMAND_OK);
+    Copy("spoolgate_staging (batch_row, " + names + ")", batch, true);
 
     StoreResult result;
     PGresult* inserted = Check(
@@ -180,7 +181,37 @@ class Postgres final : public Database {
           " WHERE l.crc32 IS DISTINCT FROM s.crc32 ORDER BY s.batch_row",
           {}, [&](const DbRow& r) { result.clashes.push_back(size_t(std::stoull(*r[0]))); });
     Exec("COMMIT");
+    direct_ = result.added == batch.size();
     return result;
+  }
+
+  // COPY of a batch into table (with its column list), each row led by its position in
+  // the batch when numbered.
+  void Copy(const std::string& table, const std::vector<LineRow>& batch, bool numbered) {
+    Check(PQexec(conn_, ("COPY " + table + " FROM STDIN").c_str()), PGRES_COPY_IN);
+    std::string buffer;
+    bool sent = true;
+    for (size_t r = 0; r < batch.size() && sent; ++r) {
+      if (numbered) buffer += std::to_string(r) + '\t';
+      for (size_t i = 0; i < batch[r].values.size(); ++i) {
+        if (i != 0) buffer += '\t';
+        AppendCopyValue(buffer, batch[r].values[i]);
+      }
+      buffer += '\n';
+      if (buffer.size() >= (1u << 20) || r + 1 == batch.size()) {
+        sent = PQputCopyData(conn_, buffer.data(), int(buffer.size())) == 1;
+        buffer.clear();
+      }
+    }
+    if (PQputCopyEnd(conn_, nullptr) != 1) throw PgError(shown_ + ": " + FirstLine(PQerrorMessage(conn_)), "");
+    // The server's answer names the failure (a stored key, for one); every result is
+    // read before the next statement can be sent.
+    PGresult* failed = nullptr;
+    while (PGresult* r = PQgetResult(conn_)) {
+      if (failed == nullptr && PQresultStatus(r) != PGRES_COMMAND_OK) failed = r;
+      else PQclear(r);
+    }
+    if (failed != nullptr) Check(failed, PGRES_COMMAND_OK);
   }
 
   // Throws for a result other than expected; returns it when free is false, else frees it.
@@ -201,6 +232,7 @@ class Postgres final : public Database {
 
   std::string shown_;
   PGconn* conn_ = nullptr;
+  bool direct_ = true;
 };
 
 }  // namespace
