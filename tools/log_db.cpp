@@ -57,11 +57,11 @@ constexpr size_t kDetailedProblems = 20;
 
 void CreateSchema(Database& db) {
   std::string sql = "CREATE TABLE log_lines (";
-  for (const LineColumn& c : LineColumns()) {
-    sql += std::string(c.db) + " " + db.TypeName(c.kind);
-    bool required = c.csv == nullptr || std::string(c.db) == "computer" ||
-                    std::string(c.db) == "sequence" || std::string(c.db) == "crc32";
-    sql += required ? " NOT NULL, " : ", ";
+  const auto& columns = LineColumns();
+  for (size_t i = 0; i < columns.size(); ++i) {
+    // The key and the checksum (the last column) are in every stored line.
+    bool required = i < kKeyColumns || i + 1 == columns.size();
+    sql += std::string(columns[i].db) + " " + db.TypeName(columns[i].kind) + (required ? " NOT NULL, " : ", ");
   }
   sql += "PRIMARY KEY (computer, log_name, sequence))";
   db.Exec(sql);
