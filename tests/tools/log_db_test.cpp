@@ -181,15 +181,35 @@ TEST_P(LogDatabaseTest, ImportedTwiceAndAtOnceEveryLineIsStoredExactlyOnce) {
   EXPECT_EQ(row, (std::vector<std::string>{"\xC3\x89mile", "5", "2026-12-05T04:04:00.004"}));
 
   // A server whose numbering started again: its line 1 is not the stored line 1, so it
-  // is reported and the stored line stays.
+  // is reported and the stored line stays. Beside it, an edited copy of that line, and a
+  // line with a right checksum but a text where a number goes (which PostgreSQL's COPY
+  // would refuse with the whole batch): each named, none stored.
   HostReset(first.path);
   ASSERT_EQ(lgtest::WriteJobs("C:\\Restarted", "PRINT-NORTH", "Wide Format PRINT-NORTH", 77, 1, kMaxKib), 1);
+  std::string csv = first / "C/Restarted/Jobs.csv";
+  lgtest::LogFile log = lgtest::ParseLog(sgtest::Slurp(csv));
+  ASSERT_EQ(log.lines.size(), 1u);
+  std::string edited = std::regex_replace(log.lines[0].raw, std::regex("job 77"), "job 78");
+  std::vector<std::string> fields = log.lines[0].fields;
+  fields[0] = "2";
+  fields[size_t(std::find(log.header.begin(), log.header.end(), "value_252") - log.header.begin())] = "many";
+  std::string foreign;
+  for (size_t i = 0; i + 1 < fields.size(); ++i) foreign += fields[i] + ",";
+  char crc[9];
+  std::snprintf(crc, sizeof crc, "%08X", lgtest::ReferenceCrc32(foreign.substr(0, foreign.size() - 1)));
+  std::ofstream(csv, std::ios::app | std::ios::binary) << edited << "\r\n" << foreign << crc << "\r\n";
   r = Import({first / "C/Restarted"}, dir_);
   EXPECT_EQ(r.status, 1) << r.out << r.err;
   EXPECT_NE(r.out.find("sequence 1 of log 'Jobs' from 'PRINT-NORTH' is stored with another checksum"),
             std::string::npos)
       << r.out;
+  EXPECT_NE(r.out.find("Jobs.csv:3 (byte "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("): value_252 'many' is not a number, not stored"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("0 new, 0 already stored, 3 not stored (0 torn, 1 altered, 1 foreign, 1 clashing)"),
+            std::string::npos)
+      << r.out;
   EXPECT_EQ(Sql("SELECT document FROM log_lines WHERE computer = 'PRINT-NORTH' AND sequence = 1"), "job 1.plt");
+  EXPECT_EQ(Sql("SELECT count(*) FROM log_lines"), "30000");
 }
 
 TEST_P(LogDatabaseTest, SummaryAndListingEqualThoseOfTheCsvLogs) {
