@@ -1,6 +1,6 @@
 // CRC-32 of the log lines: the checksum field that lets a reader detect a lost,
 // truncated or altered line.
-#include "logger/logger_internal.h"
+#include "logger/crc32.h"
 
 // Half-byte table of the reflected polynomial 0xEDB88320: small enough to read, fast
 // enough for lines of a few kilobytes.

@@ -98,13 +98,7 @@ static void PutChar(LineWriter* w, char c) { PutBytes(w, &c, 1); }
 
 static void PutUnsigned(LineWriter* w, uint64_t value, unsigned minDigits) {
   char digits[24];
-  unsigned n = 0;
-  do {
-    digits[n++] = (char)('0' + value % 10);
-    value /= 10;
-  } while (value != 0 && n < sizeof(digits));
-  while (n < minDigits && n < sizeof(digits)) digits[n++] = '0';
-  while (n > 0) PutChar(w, digits[--n]);
+  PutBytes(w, digits, FormatDecimal(value, minDigits, digits, sizeof(digits)));
 }
 
 static void PutSigned(LineWriter* w, int value) {
@@ -153,10 +147,10 @@ static void PutTimeStamp(LineWriter* w, const SYSTEMTIME* t) {
 }
 
 static void PutBlock(LineWriter* w, const uint8_t* block, size_t count) {
-  static const char kHex[] = "0123456789ABCDEF";
   for (size_t i = 0; i < count; ++i) {
-    PutChar(w, kHex[block[i] >> 4]);
-    PutChar(w, kHex[block[i] & 0x0F]);
+    char hex[2];
+    FormatHex(block[i], 2, hex);
+    PutBytes(w, hex, 2);
   }
 }
 
@@ -232,12 +226,28 @@ size_t FormatLogHeader(char* out, size_t outBytes) {
       PutChar(&w, ',');
       PutBytes(&w, kColumns[i].name, strlen(kColumns[i].name));
     }
-    PutBytes(&w, ",crc32\r\n", 8);
+    // The writer adds the moment of the append after the entry's own columns.
+    PutBytes(&w, ",written_utc,crc32\r\n", 20);
     if (pass == 1 || out == NULL || w.length > outBytes) break;
     w.out = out;
     w.capacity = outBytes;
     w.length = 0;
   }
+  return w.length;
+}
+
+size_t FormatFileStart(char* out, size_t outBytes) {
+  static const char kByteOrderMark[3] = {'\xEF', '\xBB', '\xBF'};
+  size_t header = FormatLogHeader(NULL, 0);
+  if (out == NULL || outBytes < sizeof(kByteOrderMark) + header) return sizeof(kByteOrderMark) + header;
+  memcpy(out, kByteOrderMark, sizeof(kByteOrderMark));
+  return sizeof(kByteOrderMark) + FormatLogHeader(out + sizeof(kByteOrderMark), header);
+}
+
+size_t FormatUtcTime(const SYSTEMTIME* utc, char* out, size_t outBytes) {
+  LineWriter w = {out, outBytes, 0};
+  PutTimeStamp(&w, utc);
+  PutChar(&w, 'Z');
   return w.length;
 }
 

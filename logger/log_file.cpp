@@ -5,39 +5,35 @@
 
 // The sequence file holds the last number written, as this many digits and CRLF.
 #define LOG_SEQUENCE_DIGITS 20
-// How far back from the end of the log its last line is looked for.
-#define LOG_TAIL_BYTES 16384u
-// Generation names tried for one rotation: "-YYYYMMDD-HHMMSS", then "-2" ... added.
+// Generation names tried for one rotation: "-YYYYMMDD-HHMMSSZ", then "-2" ... added.
 #define LOG_GENERATION_TRIES 999u
-// Room for the sequence number, its comma, the checksum's comma, 8 hex digits, CRLF,
-// and a CRLF that closes a line left incomplete by a crash.
-#define LOG_LINE_OVERHEAD 40u
+// The lock is tried this often, this many milliseconds apart, before the line goes to
+// the pending file: a stalled holder (a hung share, a stopped process) must not hold
+// the spooler's thread for ever. About five seconds in all.
+#define LOG_LOCK_TRIES 250u
+#define LOG_LOCK_RETRY_MS 20u
+// Longest header line checked against ours; the header is about 700 bytes.
+#define LOG_HEADER_CHECK_BYTES 2048u
 
-static const char kByteOrderMark[3] = {'\xEF', '\xBB', '\xBF'};
-
-// The paths of one log: <directory>\<name>.csv and its sequence file <name>.seq.
+// The paths of one log: <directory>\<name>.csv, its sequence file <name>.seq and its
+// pending file <name>.pending.
 struct LogPaths {
   WCHAR directory[LOG_PATH_CHARS];
   WCHAR name[LOG_NAME_MAX_CHARS + 2];
   WCHAR log[LOG_PATH_CHARS];
   WCHAR sequence[LOG_PATH_CHARS];
+  WCHAR pending[LOG_PATH_CHARS];
 };
 
 static BOOL IsSeparator(WCHAR c) { return c == '\\' || c == '/'; }
 
 // Appends value in decimal, at least minDigits digits, to a terminated path.
 static BOOL AppendDecimal(WCHAR* path, size_t pathChars, unsigned value, unsigned minDigits) {
-  WCHAR digits[12];
-  unsigned n = 0;
-  do {
-    digits[n++] = (WCHAR)('0' + value % 10);
-    value /= 10;
-  } while (value != 0 && n < 11);
-  while (n < minDigits && n < 11) digits[n++] = '0';
-  WCHAR text[12];
-  for (unsigned i = 0; i < n; ++i) text[i] = digits[n - 1 - i];
-  text[n] = 0;
-  return AppendBoundedText(path, pathChars, text);
+  char digits[24];
+  size_t n = FormatDecimal(value, minDigits, digits, sizeof(digits));
+  WCHAR text[24];
+  for (size_t i = 0; i < n; ++i) text[i] = (WCHAR)digits[i];
+  return AppendTextChars(path, pathChars, text, n);
 }
 
 // <directory>\<name><suffix> into path; FALSE when it does not fit.
@@ -57,7 +53,8 @@ static BOOL ComposeLogPaths(LogPaths* paths, const WCHAR* directory, const WCHAR
   while (n > 0 && IsSeparator(paths->directory[n - 1])) paths->directory[--n] = 0;
   CopyBoundedText(paths->name, LOG_NAME_MAX_CHARS + 2, name, LOG_NAME_MAX_CHARS + 2);
   return ComposePath(paths->log, paths, WTEXT(".csv")) &&
-         ComposePath(paths->sequence, paths, WTEXT(".seq"));
+         ComposePath(paths->sequence, paths, WTEXT(".seq")) &&
+         ComposePath(paths->pending, paths, WTEXT(".pending"));
 }
 
 static BOOL IsDirectory(const WCHAR* path) {
@@ -89,20 +86,59 @@ static BOOL SeekTo(HANDLE file, uint64_t offset) {
   return SetFilePointerEx(file, at, NULL, FILE_BEGIN);
 }
 
+BOOL ReadExactly(HANDLE file, uint64_t offset, char* out, DWORD count) {
+  DWORD read = 0;
+  return SeekTo(file, offset) && ReadFile(file, out, count, &read, NULL) && read == count;
+}
+
 static BOOL WriteAll(HANDLE file, const void* bytes, DWORD count) {
   DWORD written = 0;
   return WriteFile(file, bytes, count, &written, NULL) && written == count;
 }
 
-// Parses leading decimal digits; 0 when there are none or they overflow.
-static uint64_t ParseSequence(const char* text, size_t count) {
-  uint64_t value = 0;
-  size_t i = 0;
-  for (; i < count && text[i] >= '0' && text[i] <= '9'; ++i) {
-    if (value > (UINT64_MAX - 9) / 10) return 0;
-    value = value * 10 + (uint64_t)(text[i] - '0');
+HANDLE OpenShared(const WCHAR* path, DWORD disposition) {
+  return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                     NULL, disposition, FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+BOOL GetSize(HANDLE file, uint64_t* size) {
+  LARGE_INTEGER value;
+  if (!GetFileSizeEx(file, &value) || value.QuadPart < 0) return FALSE;
+  *size = (uint64_t)value.QuadPart;
+  return TRUE;
+}
+
+size_t ComposeLineLead(uint64_t size, const LogTail* tail, char* out, size_t outBytes) {
+  if (size == 0) return FormatFileStart(out, outBytes);
+  memcpy(out, tail->closing, tail->closingBytes);
+  return tail->closingBytes;
+}
+
+BOOL WriteAtEnd(HANDLE file, uint64_t size, const char* bytes, size_t count) {
+  BOOL ok = SeekTo(file, size) && WriteAll(file, bytes, (DWORD)count) && FlushFileBuffers(file);
+  if (!ok) {
+    SeekTo(file, size);
+    SetEndOfFile(file);
+    FlushFileBuffers(file);
   }
-  return i > 0 ? value : 0;
+  return ok;
+}
+
+// The lock is an exclusive byte-range lock over the whole file, taken through
+// LOCKFILE_FAIL_IMMEDIATELY and retried: a plain wait would have no bound.
+BOOL LockWholeFile(HANDLE file, OVERLAPPED* range) {
+  memset(range, 0, sizeof(*range));
+  for (unsigned attempt = 1;; ++attempt) {
+    if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 0xFFFFFFFFu,
+                   0xFFFFFFFFu, range))
+      return TRUE;
+    if (GetLastError() != ERROR_LOCK_VIOLATION || attempt == LOG_LOCK_TRIES) return FALSE;
+    Sleep(LOG_LOCK_RETRY_MS);
+  }
+}
+
+void UnlockWholeFile(HANDLE file, OVERLAPPED* range) {
+  UnlockFileEx(file, 0, 0xFFFFFFFFu, 0xFFFFFFFFu, range);
 }
 
 // The number in the sequence file, 0 when it is new, empty or unreadable.
@@ -110,18 +146,16 @@ static uint64_t ReadSequenceFile(HANDLE sequence) {
   char text[LOG_SEQUENCE_DIGITS + 2];
   DWORD read = 0;
   if (!SeekTo(sequence, 0) || !ReadFile(sequence, text, sizeof(text), &read, NULL)) return 0;
-  return ParseSequence(text, read);
+  return ParseLeadingNumber(text, read, NULL);
 }
 
-// Best effort: the log's own last line also tells the number, so the file only has to
-// be on disk when the log is about to be rotated away (durable then, flushed before
-// the rename); after an ordinary append it is written without a flush of its own.
+// The log's own last line also tells the number, so after an ordinary append the file
+// is written without a flush of its own; it must be on disk (durable) when the number
+// is used without a line in the log: before a rotation, and for a line that did not
+// reach the log.
 static void WriteSequenceFile(HANDLE sequence, uint64_t value, BOOL durable) {
   char text[LOG_SEQUENCE_DIGITS + 2];
-  for (int i = LOG_SEQUENCE_DIGITS - 1; i >= 0; --i) {
-    text[i] = (char)('0' + value % 10);
-    value /= 10;
-  }
+  FormatDecimal(value, LOG_SEQUENCE_DIGITS, text, LOG_SEQUENCE_DIGITS);
   text[LOG_SEQUENCE_DIGITS] = '\r';
   text[LOG_SEQUENCE_DIGITS + 1] = '\n';
   if (SeekTo(sequence, 0) && WriteAll(sequence, text, sizeof(text))) {
@@ -130,65 +164,12 @@ static void WriteSequenceFile(HANDLE sequence, uint64_t value, BOOL durable) {
   }
 }
 
-static int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// The sequence number of a complete line (without its CRLF), or 0 when the line is not
-// one of ours: it must start with digits and end with the checksum of the rest.
-static uint64_t SequenceOfLine(const char* line, size_t count) {
-  if (count < 11 || line[count - 9] != ',') return 0;
-  uint32_t stored = 0;
-  for (size_t i = count - 8; i < count; ++i) {
-    int digit = HexValue(line[i]);
-    if (digit < 0) return 0;
-    stored = (stored << 4) | (uint32_t)digit;
-  }
-  if (Crc32Update(0, line, count - 9) != stored) return 0;
-  return ParseSequence(line, count - 9);
-}
-
-// Reads the end of the log: the sequence number of its last line (0 when there is
-// none that checks out) and whether the file ends with a complete line.
-static uint64_t ReadLogTail(HANDLE log, uint64_t size, char* tail, BOOL* endsWithLine) {
-  *endsWithLine = TRUE;
-  if (size == 0) return 0;
-  DWORD want = size < LOG_TAIL_BYTES ? (DWORD)size : LOG_TAIL_BYTES;
-  DWORD read = 0;
-  if (!SeekTo(log, size - want) || !ReadFile(log, tail, want, &read, NULL) || read != want)
-    return 0;
-  if (tail[read - 1] != '\n') {
-    *endsWithLine = FALSE;
-    return 0;
-  }
-  if (read < 2 || tail[read - 2] != '\r') return 0;
-  size_t end = read - 2;
-  // A line starts after an LF outside quotes: with the whole line's quotes balanced,
-  // that is an LF with an even number of quotes after it. An LF inside a quoted
-  // text has an odd number after it, so a text can never pose as a line.
-  size_t quotes = 0;
-  size_t start = end;
-  BOOL found = FALSE;
-  while (start > 0) {
-    char c = tail[start - 1];
-    if (c == '\n' && quotes % 2 == 0) {
-      found = TRUE;
-      break;
-    }
-    if (c == '"') ++quotes;
-    --start;
-  }
-  if (!found && want < size) return 0;  // the line is longer than the tail read
-  return SequenceOfLine(tail + start, end - start);
-}
-
-// Renames the log to <name>-YYYYMMDD-HHMMSS.csv (local time), adding "-2", "-3" ...
-// when that name is taken. Nothing is ever replaced or deleted.
+// Renames the log to <name>-YYYYMMDD-HHMMSSZ.csv (UTC, so that a clock set back never
+// names a newer generation before an older one), adding "-2", "-3" ... when that name
+// is taken. Nothing is ever replaced or deleted.
 static BOOL RotateLog(const LogPaths* paths) {
   SYSTEMTIME now;
-  GetLocalTime(&now);
+  GetSystemTime(&now);
   for (unsigned attempt = 1; attempt <= LOG_GENERATION_TRIES; ++attempt) {
     WCHAR target[LOG_PATH_CHARS];
     if (!ComposePath(target, paths, WTEXT("-")) ||
@@ -198,7 +179,8 @@ static BOOL RotateLog(const LogPaths* paths) {
         !AppendBoundedText(target, LOG_PATH_CHARS, WTEXT("-")) ||
         !AppendDecimal(target, LOG_PATH_CHARS, now.wHour, 2) ||
         !AppendDecimal(target, LOG_PATH_CHARS, now.wMinute, 2) ||
-        !AppendDecimal(target, LOG_PATH_CHARS, now.wSecond, 2))
+        !AppendDecimal(target, LOG_PATH_CHARS, now.wSecond, 2) ||
+        !AppendBoundedText(target, LOG_PATH_CHARS, WTEXT("Z")))
       return FALSE;
     if (attempt > 1 && (!AppendBoundedText(target, LOG_PATH_CHARS, WTEXT("-")) ||
                         !AppendDecimal(target, LOG_PATH_CHARS, attempt, 1)))
@@ -211,91 +193,151 @@ static BOOL RotateLog(const LogPaths* paths) {
   return FALSE;
 }
 
-static HANDLE OpenShared(const WCHAR* path) {
-  return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                     NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-}
+// One locked append: the open current file, what its end says, and the numbers used.
+struct LogWriter {
+  const LogPaths* paths;
+  HANDLE sequence;
+  uint64_t limit;
+  HANDLE log;               // INVALID_HANDLE_VALUE while the log is not open
+  uint64_t size;
+  LogTail tail;
+  BOOL headerMatches;       // the file starts with our byte order mark and header
+  uint64_t lastNumber;      // the highest number used, in the log or elsewhere
+  uint64_t lastInLog;       // the highest number in the log
+  char* line;               // a composed line
+  char* work;               // header, closing bytes and line for one write
+  size_t workBytes;
+};
 
-static BOOL GetSize(HANDLE file, uint64_t* size) {
-  LARGE_INTEGER value;
-  if (!GetFileSizeEx(file, &value) || value.QuadPart < 0) return FALSE;
-  *size = (uint64_t)value.QuadPart;
+// Compares the file's first line with our byte order mark and header. A file that holds
+// nothing but an earlier header of ours is emptied, as it carries no line.
+static BOOL CheckHeader(LogWriter* w) {
+  char expected[LOG_HEADER_CHECK_BYTES];
+  char found[LOG_HEADER_CHECK_BYTES];
+  size_t headerBytes = FormatFileStart(expected, sizeof(expected));
+  if (headerBytes > sizeof(expected)) return FALSE;
+  w->headerMatches = TRUE;
+  if (w->size == 0) return TRUE;
+  DWORD want = w->size < sizeof(found) ? (DWORD)w->size : (DWORD)sizeof(found);
+  if (!ReadExactly(w->log, 0, found, want)) return FALSE;
+  if (want >= headerBytes && memcmp(found, expected, headerBytes) == 0) return TRUE;
+  w->headerMatches = FALSE;
+  const char* end = (const char*)memchr(found, '\n', want);
+  static const char kOurs[] = "\xEF\xBB\xBFsequence,";
+  BOOL ours = want >= sizeof(kOurs) - 1 && memcmp(found, kOurs, sizeof(kOurs) - 1) == 0;
+  if (ours && end != NULL && (uint64_t)(end + 1 - found) == w->size && w->tail.closingBytes == 0 &&
+      SeekTo(w->log, 0) && SetEndOfFile(w->log)) {
+    w->size = 0;
+    w->headerMatches = TRUE;
+  }
   return TRUE;
 }
 
-// Everything done while the lock is held: number the line, rotate when it would not
-// fit, append it with one write, flush, and remember the number.
-static BOOL AppendLocked(const LogPaths* paths, HANDLE sequence, uint64_t limit,
-                         const char* body, size_t bodyBytes, char* work, size_t workBytes,
-                         char* tail) {
-  HANDLE log = OpenShared(paths->log);
-  if (log == INVALID_HANDLE_VALUE) return FALSE;
-  uint64_t size = 0;
-  BOOL endsWithLine = TRUE;
-  if (!GetSize(log, &size)) {
-    CloseHandle(log);
-    return FALSE;
+static BOOL OpenCurrentLog(LogWriter* w) {
+  w->log = OpenShared(w->paths->log, OPEN_ALWAYS);
+  if (w->log == INVALID_HANDLE_VALUE) return FALSE;
+  if (GetSize(w->log, &w->size) && ReadLogTail(w->log, w->size, &w->tail) && CheckHeader(w)) {
+    if (w->tail.lastNumber > w->lastInLog) w->lastInLog = w->tail.lastNumber;
+    return TRUE;
   }
-  uint64_t last = ReadSequenceFile(sequence);
-  uint64_t inLog = ReadLogTail(log, size, tail, &endsWithLine);
-  uint64_t next = (inLog > last ? inLog : last) + 1;
+  CloseHandle(w->log);
+  w->log = INVALID_HANDLE_VALUE;
+  return FALSE;
+}
 
-  char digits[24];
-  size_t digitCount = 0;
-  for (uint64_t v = next; v != 0 && digitCount < sizeof(digits); v /= 10)
-    digits[digitCount++] = (char)('0' + v % 10);
-  size_t lineBytes = digitCount + 1 + (bodyBytes - 2) + 1 + 8 + 2;
-  size_t headerBytes = FormatLogHeader(NULL, 0);
+static void CloseCurrentLog(LogWriter* w) {
+  if (w->log != INVALID_HANDLE_VALUE) CloseHandle(w->log);
+  w->log = INVALID_HANDLE_VALUE;
+}
 
-  // A file holding no more than its header is never rotated: a line larger than the
-  // limit then goes into the fresh file rather than making empty generations.
-  if (size > sizeof(kByteOrderMark) + headerBytes && size + lineBytes > limit) {
-    CloseHandle(log);
-    // The new file starts empty, so the number of the last line must survive the rename.
-    WriteSequenceFile(sequence, next - 1, TRUE);
-    // The current file is renamed only while no handle of ours is open on it; if it
-    // cannot be renamed the line still goes into it: a log over its size loses nothing.
-    RotateLog(paths);
-    log = OpenShared(paths->log);
-    if (log == INVALID_HANDLE_VALUE || !GetSize(log, &size)) {
-      if (log != INVALID_HANDLE_VALUE) CloseHandle(log);
-      return FALSE;
-    }
-    if (size != 0) ReadLogTail(log, size, tail, &endsWithLine);
+// "<number>,<fields>,<checksum>\r\n" into w->line; an unnumbered line (number 0) has an
+// empty sequence field. fields is everything between the two, the append time included.
+static size_t ComposeLine(LogWriter* w, uint64_t number, const char* fields, size_t fieldsBytes) {
+  char* out = w->line;
+  size_t n = number == 0 ? 0 : FormatDecimal(number, 1, out, 24);
+  out[n++] = ',';
+  memcpy(out + n, fields, fieldsBytes);
+  n += fieldsBytes;
+  uint32_t crc = Crc32Update(0, out, n);
+  out[n++] = ',';
+  FormatHex(crc, 8, out + n);
+  n += 8;
+  out[n++] = '\r';
+  out[n++] = '\n';
+  return n;
+}
+
+// Appends one composed line to the log with one write: the header first into an empty
+// file, or the bytes that close a record a crash left unfinished. Rotates first when
+// the line would take a file that holds lines past the limit, or when the file has
+// another header; a file that cannot be renamed takes the line anyway.
+static BOOL AppendLine(LogWriter* w, size_t lineBytes) {
+  size_t headerBytes = FormatFileStart(NULL, 0);
+  BOOL full = w->size > headerBytes && w->size + w->tail.closingBytes + lineBytes > w->limit;
+  if (w->size > 0 && (full || !w->headerMatches)) {
+    // The damaged record stays one record in the generation it belongs to.
+    if (w->tail.closingBytes != 0) WriteAtEnd(w->log, w->size, w->tail.closing, w->tail.closingBytes);
+    CloseCurrentLog(w);
+    // The new file starts empty, so the last number must survive the rename.
+    WriteSequenceFile(w->sequence, w->lastNumber, TRUE);
+    RotateLog(w->paths);
+    if (!OpenCurrentLog(w)) return FALSE;
   }
+  size_t n = ComposeLineLead(w->size, &w->tail, w->work, w->workBytes);
+  memcpy(w->work + n, w->line, lineBytes);
+  n += lineBytes;
+  if (!WriteAtEnd(w->log, w->size, w->work, n)) return FALSE;
+  w->size += n;
+  w->tail.closingBytes = 0;
+  w->headerMatches = TRUE;
+  return TRUE;
+}
 
+// Moves one pending line into the log. A numbered line keeps its number, and is skipped
+// when the log already holds that number (moved before a crash emptied the pending
+// file); a line that got no number is numbered now.
+static BOOL MovePendingLine(void* context, const char* line, size_t lineBytes) {
+  LogWriter* w = (LogWriter*)context;
+  size_t digits = 0;
+  uint64_t number = ParseLeadingNumber(line, lineBytes, &digits);
   size_t n = 0;
-  if (size == 0) {
-    memcpy(work, kByteOrderMark, sizeof(kByteOrderMark));
-    n = sizeof(kByteOrderMark);
-    n += FormatLogHeader(work + n, workBytes - n);
-  } else if (!endsWithLine) {
-    // A crash left a line without its end: close it, so the new line stays whole.
-    work[n++] = '\r';
-    work[n++] = '\n';
+  if (digits == 0 && lineBytes > 10 && line[0] == ',' && LineChecksumMatches(line, lineBytes)) {
+    number = w->lastNumber + 1;
+    n = ComposeLine(w, number, line + 1, lineBytes - 10);
+  } else {
+    if (number != 0 && number <= w->lastInLog) return TRUE;
+    memcpy(w->line, line, lineBytes);
+    w->line[lineBytes] = '\r';
+    w->line[lineBytes + 1] = '\n';
+    n = lineBytes + 2;
   }
-  size_t lineStart = n;
-  while (digitCount > 0) work[n++] = digits[--digitCount];
-  work[n++] = ',';
-  memcpy(work + n, body, bodyBytes - 2);
-  n += bodyBytes - 2;
-  uint32_t crc = Crc32Update(0, work + lineStart, n - lineStart);
-  work[n++] = ',';
-  static const char kHex[] = "0123456789ABCDEF";
-  for (int shift = 28; shift >= 0; shift -= 4) work[n++] = kHex[(crc >> shift) & 0x0F];
-  work[n++] = '\r';
-  work[n++] = '\n';
+  if (!AppendLine(w, n)) return FALSE;
+  if (number > w->lastNumber) w->lastNumber = number;
+  if (number > w->lastInLog) w->lastInLog = number;
+  return TRUE;
+}
 
-  BOOL ok = SeekTo(log, size) && WriteAll(log, work, (DWORD)n) && FlushFileBuffers(log);
-  if (!ok) {
-    // No partial line stays behind: back to the length before the write.
-    SeekTo(log, size);
-    SetEndOfFile(log);
-    FlushFileBuffers(log);
+// Everything done while the log's lock is held: the pending lines first, then the new
+// line with the next number, into the log or, failing that, into the pending file. The
+// number is used either way. TRUE when the line is in the log; *stored tells whether it
+// is anywhere, and w->line holds it.
+static BOOL AppendLocked(LogWriter* w, const char* fields, size_t fieldsBytes, size_t* lineBytes,
+                         BOOL* stored) {
+  w->lastNumber = ReadSequenceFile(w->sequence);
+  BOOL logOpen = OpenCurrentLog(w);
+  if (w->lastInLog > w->lastNumber) w->lastNumber = w->lastInLog;
+  BOOL inLog = FALSE;
+  if (logOpen && MovePendingLines(w->paths->pending, MovePendingLine, w)) {
+    *lineBytes = ComposeLine(w, w->lastNumber + 1, fields, fieldsBytes);
+    inLog = AppendLine(w, *lineBytes);
   }
-  CloseHandle(log);
-  if (ok) WriteSequenceFile(sequence, next, FALSE);
-  return ok;
+  CloseCurrentLog(w);
+  uint64_t number = w->lastNumber + 1;
+  if (!inLog) *lineBytes = ComposeLine(w, number, fields, fieldsBytes);
+  *stored = inLog || AppendPendingLine(w->paths->pending, w->line, *lineBytes);
+  w->lastNumber = number;
+  WriteSequenceFile(w->sequence, number, !inLog);
+  return inLog;
 }
 
 BOOL AppendLogRecord(const WCHAR* directory, const WCHAR* name, DWORD maxKib,
@@ -303,33 +345,53 @@ BOOL AppendLogRecord(const WCHAR* directory, const WCHAR* name, DWORD maxKib,
   if (body == NULL || bodyBytes < 2 || bodyBytes > LOG_RECORD_MAX_BYTES) return FALSE;
   LogPaths paths;
   if (!ComposeLogPaths(&paths, directory, name)) return FALSE;
-  if (!EnsureDirectory(paths.directory)) return FALSE;
 
-  uint64_t limit = (uint64_t)(maxKib == 0 ? LOG_DEFAULT_MAX_KIB : maxKib) * 1024u;
-  size_t workBytes = bodyBytes + LOG_LINE_OVERHEAD + sizeof(kByteOrderMark) + FormatLogHeader(NULL, 0);
+  // The entry's columns, then the moment of the append.
+  SYSTEMTIME now;
+  GetSystemTime(&now);
+  size_t lineMax = LOG_RECORD_MAX_BYTES + LOG_LINE_OVERHEAD;
+  size_t workBytes = FormatFileStart(NULL, 0) + lineMax;
+  char* fields = (char*)malloc(lineMax);
+  char* line = (char*)malloc(lineMax);
   char* work = (char*)malloc(workBytes);
-  char* tail = (char*)malloc(LOG_TAIL_BYTES);
-  if (work == NULL || tail == NULL) {
-    free(work);
-    free(tail);
-    return FALSE;
-  }
+  BOOL inLog = FALSE;
+  if (fields != NULL && line != NULL && work != NULL) {
+    size_t fieldsBytes = bodyBytes - 2;
+    memcpy(fields, body, fieldsBytes);
+    fields[fieldsBytes++] = ',';
+    fieldsBytes += FormatUtcTime(&now, fields + fieldsBytes, lineMax - fieldsBytes);
 
-  // The lock is an exclusive byte-range lock on the whole sequence file, which is
-  // never renamed: every writer of this log, in any thread or process, takes it
-  // before it opens the log, and it goes away with the handle if a writer dies.
-  BOOL ok = FALSE;
-  HANDLE sequence = OpenShared(paths.sequence);
-  if (sequence != INVALID_HANDLE_VALUE) {
+    LogWriter w;
+    memset(&w, 0, sizeof(w));
+    w.paths = &paths;
+    w.limit = (uint64_t)(maxKib == 0 ? LOG_DEFAULT_MAX_KIB : maxKib) * 1024u;
+    w.log = INVALID_HANDLE_VALUE;
+    w.line = line;
+    w.work = work;
+    w.workBytes = workBytes;
+    size_t lineBytes = 0;
+    BOOL stored = FALSE;
+    // A directory that cannot be made still leaves the event log.
+    EnsureDirectory(paths.directory);
+    // Every writer of this log, in any thread or process, takes the lock on the
+    // sequence file (which is never renamed) before it opens the log; the lock goes
+    // away with the handle if a writer dies.
+    w.sequence = OpenShared(paths.sequence, OPEN_ALWAYS);
     OVERLAPPED range;
-    memset(&range, 0, sizeof(range));
-    if (LockFileEx(sequence, LOCKFILE_EXCLUSIVE_LOCK, 0, 0xFFFFFFFFu, 0xFFFFFFFFu, &range)) {
-      ok = AppendLocked(&paths, sequence, limit, body, bodyBytes, work, workBytes, tail);
-      UnlockFileEx(sequence, 0, 0xFFFFFFFFu, 0xFFFFFFFFu, &range);
+    if (w.sequence != INVALID_HANDLE_VALUE && LockWholeFile(w.sequence, &range)) {
+      inLog = AppendLocked(&w, fields, fieldsBytes, &lineBytes, &stored);
+      UnlockWholeFile(w.sequence, &range);
+    } else {
+      // Without the lock there is no number to give: the line waits unnumbered and is
+      // numbered when it is moved into the log.
+      lineBytes = ComposeLine(&w, 0, fields, fieldsBytes);
+      stored = AppendPendingLine(paths.pending, line, lineBytes);
     }
-    CloseHandle(sequence);
+    if (w.sequence != INVALID_HANDLE_VALUE) CloseHandle(w.sequence);
+    if (!stored) ReportLostLine(paths.log, line, lineBytes);
   }
+  free(fields);
+  free(line);
   free(work);
-  free(tail);
-  return ok;
+  return inLog;
 }

@@ -1,8 +1,10 @@
 // Internal operations of the ruzoravu64 logging library, shared by its source files:
-// the CSV line format, text conversions, safe file names, CRC-32 and the log file.
+// the CSV line format, numbers, text conversions, safe file names, CRC-32, the end of a
+// log, the pending file, the event-log fallback and the log file.
 #pragma once
 
 #include "core/log_entry.h"
+#include "logger/crc32.h"
 #include "platform/win32.h"
 
 // Longest formatted record the library writes or accepts, terminator included. The
@@ -19,11 +21,18 @@
 // Room for every path the library composes (directory, name, generation suffix).
 #define LOG_PATH_CHARS 512u
 
-// --- crc32.cpp --------------------------------------------------------------------
+// Room for every line the library writes around a record body: the sequence number,
+// the append time, the checksum with their commas and CRLF (about 60 bytes), and a
+// number given to a line that waited without one.
+#define LOG_LINE_OVERHEAD 96u
 
-// CRC-32 (the reflected 0xEDB88320 polynomial of zip and PNG) of bytes, continuing
-// from crc; start with 0. Crc32Update(0, "123456789", 9) is 0xCBF43926.
-uint32_t Crc32Update(uint32_t crc, const void* bytes, size_t count);
+// --- numbers.cpp ------------------------------------------------------------------
+
+// Writes value in decimal, at least minDigits digits, into out; returns the digits it
+// needs and writes them only when they fit outBytes (no terminator).
+size_t FormatDecimal(uint64_t value, unsigned minDigits, char* out, size_t outBytes);
+// Writes the low digits hex digits of value, upper case, into out (no terminator).
+void FormatHex(uint64_t value, unsigned digits, char* out);
 
 // --- text_convert.cpp -------------------------------------------------------------
 
@@ -54,14 +63,76 @@ size_t FormatLogBody(int level, int format, const void* entry, char* out, size_t
 // The header line that starts every log file (column names, CRLF, without the byte
 // order mark). Returns its length; writes it only when it fits.
 size_t FormatLogHeader(char* out, size_t outBytes);
+// What every log and pending file starts with: the UTF-8 byte order mark, so that
+// spreadsheets pick the encoding, and the header line. Returns its length; writes it
+// only when it fits.
+size_t FormatFileStart(char* out, size_t outBytes);
+// A UTC time as the append-time column writes it, 2026-12-07T22:15:37.250Z. Returns
+// its length (24); writes the bytes that fit outBytes.
+size_t FormatUtcTime(const SYSTEMTIME* utc, char* out, size_t outBytes);
 // TRUE when bytes form exactly one CSV record ending in CRLF: quotes balanced, and no
 // CR or LF outside quotes except that last CRLF.
 BOOL IsSingleCsvRecord(const char* bytes, size_t count);
 
+// --- log_tail.cpp -----------------------------------------------------------------
+
+// What the end of a log or pending file says to the next writer.
+struct LogTail {
+  uint64_t lastNumber;  // of the last good line, or of a damaged record after it
+  char closing[3];      // closes a record a crash left unfinished: a quote, then CRLF
+  size_t closingBytes;  // 0 when the file ends with a complete record
+};
+// Reads the end of a file of size bytes as CSV. FALSE when it cannot be read.
+BOOL ReadLogTail(HANDLE file, uint64_t size, LogTail* tail);
+// Parses leading decimal digits; 0 when there are none or they overflow. digits, when
+// not null, receives how many there were.
+uint64_t ParseLeadingNumber(const char* text, size_t count, size_t* digits);
+// TRUE when a line (without CRLF) ends with the checksum of everything before its
+// last comma.
+BOOL LineChecksumMatches(const char* line, size_t count);
+
 // --- log_file.cpp -----------------------------------------------------------------
 
 // Appends one record body (a single CSV record ending in CRLF) to <directory>\<name>.csv
-// with the next sequence number and its checksum, rotating first when the line would
-// take the file past maxKib KiB. TRUE when the line is in the file and flushed.
+// with the next sequence number, the append time and its checksum, rotating first when
+// the line would take the file past maxKib KiB. TRUE when the line is in the log and
+// flushed; a line that cannot go there waits in the pending file or, failing that, is
+// reported to the event log.
 BOOL AppendLogRecord(const WCHAR* directory, const WCHAR* name, DWORD maxKib,
                      const char* body, size_t bodyBytes);
+// What goes before a line appended to a file of size bytes whose end is tail: the file
+// start into an empty file, else the bytes that close a record a crash left unfinished.
+// out must hold FormatFileStart(NULL, 0) bytes. Returns the bytes written.
+size_t ComposeLineLead(uint64_t size, const LogTail* tail, char* out, size_t outBytes);
+// Writes bytes at the end (size) of an open file with one write and flushes it; on any
+// failure the file is cut back to size, so no partial line stays behind.
+BOOL WriteAtEnd(HANDLE file, uint64_t size, const char* bytes, size_t count);
+// Takes the exclusive lock over a whole file, waiting a bounded time for another
+// holder. FALSE when the lock could not be had.
+BOOL LockWholeFile(HANDLE file, OVERLAPPED* range);
+void UnlockWholeFile(HANDLE file, OVERLAPPED* range);
+// Reads exactly count bytes at offset; FALSE otherwise.
+BOOL ReadExactly(HANDLE file, uint64_t offset, char* out, DWORD count);
+// Opens a file for reading and writing, shared with every other writer.
+HANDLE OpenShared(const WCHAR* path, DWORD disposition);
+BOOL GetSize(HANDLE file, uint64_t* size);
+
+// --- pending.cpp ------------------------------------------------------------------
+
+// Where lines wait that could not be appended to the log: <directory>\<name>.pending,
+// with the log's byte order mark and header. Lines keep their number; a line that got
+// none (the lock was not had) has an empty sequence field until it is moved.
+// Appends one complete line (with CRLF) to the pending file; TRUE when it is there.
+BOOL AppendPendingLine(const WCHAR* pendingPath, const char* line, size_t lineBytes);
+// Receives each pending line (without CRLF) in order, as it is moved into the log;
+// returns FALSE to stop (the line and those after it stay pending).
+typedef BOOL (*PendingLineSink)(void* context, const char* line, size_t lineBytes);
+// Moves the pending lines into the log through sink, in order, and empties the pending
+// file of those it took. Call with the log's lock held. FALSE when a line stayed behind.
+BOOL MovePendingLines(const WCHAR* pendingPath, PendingLineSink sink, void* context);
+
+// --- event_report.cpp -------------------------------------------------------------
+
+// Reports a line that could be stored nowhere to the Windows event log, under our own
+// event source, with the log's path and the line's text.
+void ReportLostLine(const WCHAR* logPath, const char* line, size_t lineBytes);

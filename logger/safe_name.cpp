@@ -45,6 +45,32 @@ static BOOL IsReservedDeviceName(const WCHAR* name) {
   return FALSE;
 }
 
+// Digits that end at end, counted backwards; 0 when the character before end is none.
+static size_t DigitsBefore(const WCHAR* name, size_t end) {
+  size_t n = 0;
+  while (n < end && name[end - 1 - n] >= '0' && name[end - 1 - n] <= '9') ++n;
+  return n;
+}
+
+// TRUE when the first n characters end like the stamp of a generation file:
+// "-YYYYMMDD-HHMMSS", optionally "Z", optionally "-2", "-3" ...
+static BOOL EndsLikeGeneration(const WCHAR* name, size_t n) {
+  for (int withCounter = 0; withCounter < 2; ++withCounter) {
+    size_t end = n;
+    if (withCounter) {
+      size_t counter = DigitsBefore(name, end);
+      if (counter == 0 || counter >= end || name[end - counter - 1] != '-') continue;
+      end -= counter + 1;
+    }
+    if (end > 0 && name[end - 1] == 'Z') --end;
+    if (DigitsBefore(name, end) != 6 || end < 7 || name[end - 7] != '-') continue;
+    end -= 7;
+    if (DigitsBefore(name, end) != 8 || end < 9 || name[end - 9] != '-') continue;
+    return TRUE;
+  }
+  return FALSE;
+}
+
 void MakeSafeLogName(const char* oemName, WCHAR* name, size_t nameChars) {
   if (name == NULL || nameChars == 0) return;
   WCHAR raw[MAX_PATH + 1];
@@ -75,6 +101,12 @@ void MakeSafeLogName(const char* oemName, WCHAR* name, size_t nameChars) {
   if (n == 0) {
     CopyBoundedText(name, nameChars, LOG_DEFAULT_NAME, LOG_NAME_MAX_CHARS);
     return;
+  }
+  // "Jobs-20261207-221537.csv" is a generation of the log "Jobs": a log of that name
+  // would write into it. A trailing "_" makes it a name of its own.
+  if (EndsLikeGeneration(name, n)) {
+    name[n++] = '_';
+    name[n] = 0;
   }
   if (IsReservedDeviceName(name)) {
     memmove(name + 1, name, (n + 1) * sizeof(WCHAR));

@@ -21,7 +21,8 @@ struct DbError : InputError {
 // The version of the tables this program creates and reads (schema_version.version).
 constexpr int kSchemaVersion = 1;
 
-enum class ColumnKind { kInteger, kText, kTime };
+// kTime: the printing computer's local time, no zone; kUtcTime: a moment in UTC.
+enum class ColumnKind { kInteger, kText, kTime, kUtcTime };
 struct LineColumn {
   const char* csv;  // the log's column; nullptr for log_name, which comes from the file name
   const char* db;

@@ -117,6 +117,7 @@ class Postgres final : public Database {
     switch (kind) {
       case ColumnKind::kInteger: return "bigint";
       case ColumnKind::kTime: return "timestamp(3) without time zone";
+      case ColumnKind::kUtcTime: return "timestamp(3) with time zone";
       default: return "text";
     }
   }

@@ -1,5 +1,5 @@
-// Reading the accounting logs: every *.csv of a directory, generations grouped by log
-// name and taken oldest first, each line checked against its sequence number and CRC-32.
+// `spoolgate log show`, `summary` and `verify` over the lines log_folder reads: listing
+// and summing the good lines, and naming every loss the files show.
 #include "tools/log_reader.h"
 
 #include "tools/errors.h"
@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <array>
+#include <iostream>
 #include <cstring>
 #include <filesystem>
 #include <iomanip>
@@ -21,129 +21,57 @@ using Json = nlohmann::ordered_json;
 
 namespace spoolgate {
 
-CsvRecordReader::CsvRecordReader(const std::string& path) { file_ = std::fopen(path.c_str(), "rb"); }
-
-CsvRecordReader::~CsvRecordReader() {
-  if (file_ != nullptr) std::fclose(file_);
-}
-
-bool CsvRecordReader::Next(std::string& record, uint64_t& offset, bool& complete) {
-  record.clear();
-  offset = offset_;
-  complete = false;
-  bool quoted = false;
-  int c;
-  // One reader per file and thread: the stream's lock would cost more than the byte.
-  while ((c = getc_unlocked(file_)) != EOF) {
-    ++offset_;
-    if (c == '"') quoted = !quoted;
-    if (c == '\n' && !quoted) {
-      if (!record.empty() && record.back() == '\r') record.pop_back();
-      complete = true;
-      return true;
-    }
-    record.push_back(char(c));
-  }
-  return !record.empty();
-}
-
-std::vector<std::string> SplitCsv(const std::string& record) {
-  std::vector<std::string> fields(1);
-  bool quoted = false;
-  for (size_t i = 0; i < record.size(); ++i) {
-    char c = record[i];
-    if (quoted) {
-      if (c == '"' && i + 1 < record.size() && record[i + 1] == '"') {
-        fields.back().push_back('"');
-        ++i;
-      } else if (c == '"') {
-        quoted = false;
-      } else {
-        fields.back().push_back(c);
-      }
-    } else if (c == '"') {
-      quoted = true;
-    } else if (c == ',') {
-      fields.emplace_back();
-    } else {
-      fields.back().push_back(c);
-    }
-  }
-  return fields;
-}
-
-uint32_t Crc32(const char* bytes, size_t count) {
-  // Slicing by eight: eight bytes a step through eight tables, the importer's hot loop.
-  static const auto tables = [] {
-    std::array<std::array<uint32_t, 256>, 8> t{};
-    for (uint32_t i = 0; i < 256; ++i) {
-      uint32_t c = i;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      t[0][i] = c;
-    }
-    for (uint32_t i = 0; i < 256; ++i) {
-      for (size_t k = 1; k < 8; ++k) t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF];
-    }
-    return t;
-  }();
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes);
-  uint32_t crc = 0xFFFFFFFFu;
-  for (; count >= 8; p += 8, count -= 8) {
-    uint32_t lo = crc ^ (uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
-    crc = tables[7][lo & 0xFF] ^ tables[6][(lo >> 8) & 0xFF] ^ tables[5][(lo >> 16) & 0xFF] ^
-          tables[4][lo >> 24] ^ tables[3][p[4]] ^ tables[2][p[5]] ^ tables[1][p[6]] ^ tables[0][p[7]];
-  }
-  for (; count > 0; ++p, --count) crc = tables[0][(crc ^ *p) & 0xFF] ^ (crc >> 8);
-  return crc ^ 0xFFFFFFFFu;
-}
-
-uint32_t Crc32(const std::string& bytes) { return Crc32(bytes.data(), bytes.size()); }
-
 namespace {
 
-// One log: its generations, oldest first, then the current file.
-struct LogGroup {
-  std::string name;
-  std::vector<std::string> files;
+// The reader's log and line, as show and summary see them.
+using LogGroup = LogSet;
+using LogLine = LogEntry;
+
+// What show and summary leave out of their counts.
+struct LeftOut {
+  uint64_t damaged = 0;  // lines whose checksum is wrong
+  uint64_t pending = 0;  // lines waiting in pending files
+  std::vector<std::string> strayFiles;
 };
 
-std::vector<LogGroup> FindLogs(const std::string& dir) {
-  std::error_code ec;
-  if (!fs::is_directory(dir, ec)) throw InputError(dir + ": no such directory");
-  static const std::regex generation(R"((.*)-(\d{8}-\d{6})(?:-(\d+))?)");
-  struct Entry {
-    std::string path, key;
-    bool current;
-    uint64_t suffix;
-  };
-  std::map<std::string, std::vector<Entry>> byName;
-  for (const auto& e : fs::directory_iterator(dir, ec)) {
-    std::string ext = e.path().extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
-    if (!e.is_regular_file(ec) || ext != ".csv") continue;
-    std::string stem = e.path().stem().string();
-    std::smatch m;
-    if (std::regex_match(stem, m, generation)) {
-      byName[m[1]].push_back({e.path().string(), m[2], false, m[3].matched ? std::stoull(m[3]) : 0});
-    } else {
-      byName[stem].push_back({e.path().string(), "", true, 0});
-    }
-  }
-  std::vector<LogGroup> logs;
-  for (auto& [name, entries] : byName) {
-    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-      if (a.current != b.current) return b.current;
-      if (a.key != b.key) return a.key < b.key;
-      return a.suffix < b.suffix;
+// Calls visit(log, line, header) for every line of every log with a right checksum (all
+// lines with includeDamaged), in order; pending lines and stray files are left out and
+// counted in leftOut.
+template <typename Visit>
+void ForEachLine(const std::string& dir, Visit visit, bool includeDamaged = false,
+                 LeftOut* leftOut = nullptr) {
+  LogFolder folder = FindLogFolder(dir);
+  if (leftOut != nullptr) leftOut->strayFiles = folder.strayFiles;
+  for (const LogSet& log : folder.logs) {
+    ForEachLogEntry(log, [&](const LogEntry& line) {
+      if (line.pending || (!line.checksumOk && !includeDamaged)) {
+        if (leftOut != nullptr) ++(line.pending ? leftOut->pending : leftOut->damaged);
+        return;
+      }
+      visit(log, line, *line.header);
     });
-    LogGroup g{name, {}};
-    for (const Entry& e : entries) g.files.push_back(e.path);
-    logs.push_back(g);
   }
-  return logs;
 }
 
-constexpr char kBom[] = "\xEF\xBB\xBF";
+// The lines that say what show and summary did not count, empty when nothing.
+std::string LeftOutNote(const LeftOut& left) {
+  std::ostringstream note;
+  if (left.damaged != 0) {
+    note << "left out " << left.damaged << (left.damaged == 1 ? " line" : " lines")
+         << " whose checksum is wrong (torn or altered); --include-damaged counts them\n";
+  }
+  if (left.pending != 0) {
+    note << "left out " << left.pending << (left.pending == 1 ? " line" : " lines")
+         << " still waiting in a pending file\n";
+  }
+  if (!left.strayFiles.empty()) {
+    note << "left out " << left.strayFiles.size()
+         << (left.strayFiles.size() == 1 ? " file" : " files") << " of no log:";
+    for (const std::string& f : left.strayFiles) note << " " << f;
+    note << "\n";
+  }
+  return note.str();
+}
 
 size_t ColumnIndex(const std::vector<std::string>& header, const std::string& name) {
   auto it = std::find(header.begin(), header.end(), name);
@@ -177,7 +105,7 @@ void CheckSums(const std::string& dir, const LogFilter& filter) {
   CheckDates(filter);
   if (filter.sums.empty()) return;
   std::vector<std::string> columns;
-  ForEachLogRecord(dir, [&](const LogRecord&, const std::vector<std::string>& header) {
+  ForEachLine(dir, [&](const LogGroup&, const LogLine&, const std::vector<std::string>& header) {
     if (columns.empty()) columns = header;
   });
   for (const std::string& s : filter.sums) {
@@ -190,48 +118,6 @@ void CheckSums(const std::string& dir, const LogFilter& filter) {
 }
 
 }  // namespace
-
-void ForEachLogRecord(const std::string& dir,
-                      const std::function<void(const LogRecord&, const std::vector<std::string>&)>& visit,
-                      std::ostream* problems) {
-  for (const LogGroup& g : FindLogs(dir)) {
-    for (const std::string& file : g.files) {
-      CsvRecordReader reader(file);
-      if (!reader.Ok()) throw InputError(file + ": cannot be read");
-      std::vector<std::string> header;
-      LogRecord line;
-      line.log = g.name;
-      line.file = file;
-      while (reader.Next(line.raw, line.offset, line.complete)) {
-        ++line.recordNo;
-        if (line.recordNo == 1) {
-          if (line.raw.compare(0, 3, kBom) == 0) line.raw.erase(0, 3);
-          if (line.raw.compare(0, 9, "sequence,") == 0) {
-            header = SplitCsv(line.raw);
-            continue;
-          }
-          if (problems != nullptr) {
-            *problems << file << ":1 (byte 0): no header line\n";
-          }
-        }
-        visit(line, header);
-      }
-    }
-  }
-}
-
-ChecksumState CheckChecksum(const std::string& raw, uint32_t* stored, uint32_t* computed) {
-  size_t n = raw.size();
-  bool hasCrc = n >= 11 && raw[n - 9] == ',' &&
-                std::all_of(raw.end() - 8, raw.end(),
-                            [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
-  if (!hasCrc) return ChecksumState::kMissing;
-  uint32_t s = uint32_t(std::strtoul(raw.c_str() + n - 8, nullptr, 16));
-  uint32_t c = Crc32(raw.data(), n - 9);
-  if (stored != nullptr) *stored = s;
-  if (computed != nullptr) *computed = c;
-  return s == c ? ChecksumState::kOk : ChecksumState::kWrong;
-}
 
 // A field as JSON: a number when it is one, null when empty, else the text.
 static Json FieldJson(const std::string& v) {
@@ -309,17 +195,19 @@ void PrintSummary(const LogSummary& summary, const LogFilter& filter, std::ostre
 
 int ShowLog(const std::string& dir, const LogFilter& filter, std::ostream& out) {
   CheckSums(dir, filter);
+  LeftOut left;
   PrintJobs(filter, out, [&](const std::function<void(const ShownJob&)>& emit) {
-    ForEachLogRecord(dir, [&](const LogRecord& line, const std::vector<std::string>& header) {
-      if (CheckChecksum(line.raw) != ChecksumState::kOk) return;
-      std::vector<std::string> f = SplitCsv(line.raw);
+    ForEachLine(dir, [&](const LogGroup&, const LogLine& line, const std::vector<std::string>& header) {
+      const std::vector<std::string>& f = line.fields;
       if (!Matches(f, header, filter)) return;
       ShownJob job{f.empty() ? "" : f[0], Field(f, header, "time_stamp"), Field(f, header, "user"),
                    Field(f, header, "printer"), Field(f, header, "document"), {}};
       for (const auto& s : filter.sums) job.sums.push_back(Field(f, header, s));
       emit(job);
-    });
+    }, filter.includeDamaged, &left);
   });
+  // As JSON, the note goes to standard error so that the output stays one document.
+  (filter.json ? std::cerr : out) << LeftOutNote(left);
   return kExitOk;
 }
 
@@ -331,9 +219,9 @@ int SummarizeLog(const std::string& dir, const LogFilter& filter, std::ostream& 
     t.sums.resize(values.size());
     for (size_t i = 0; i < values.size(); ++i) t.sums[i] += values[i];
   };
-  ForEachLogRecord(dir, [&](const LogRecord& line, const std::vector<std::string>& header) {
-    if (CheckChecksum(line.raw) != ChecksumState::kOk) return;
-    std::vector<std::string> f = SplitCsv(line.raw);
+  LeftOut left;
+  ForEachLine(dir, [&](const LogGroup&, const LogLine& line, const std::vector<std::string>& header) {
+    const std::vector<std::string>& f = line.fields;
     if (!Matches(f, header, filter)) return;
     std::vector<uint64_t> values;
     for (const auto& s : filter.sums) {
@@ -349,74 +237,93 @@ int SummarizeLog(const std::string& dir, const LogFilter& filter, std::ostream& 
     add(summary.byUser[Field(f, header, "user")], values);
     add(summary.byPrinter[Field(f, header, "printer")], values);
     add(summary.total, values);
-  });
+  }, filter.includeDamaged, &left);
   PrintSummary(summary, filter, out);
+  (filter.json ? std::cerr : out) << LeftOutNote(left);
   return kExitOk;
 }
 
 int VerifyLog(const std::string& dir, std::ostream& out) {
+  LogFolder folder = FindLogFolder(dir);
   std::ostringstream problems;
   uint64_t lines = 0, files = 0, problemCount = 0;
-  std::map<std::string, uint64_t> lastSequence;
-  std::string lastFile;
-  auto problem = [&](const LogRecord& line, const std::string& what) {
+  auto problem = [&](const std::string& where, const std::string& what) {
     ++problemCount;
-    problems << line.file << ":" << line.recordNo << " (byte " << line.offset << "): " << what << "\n";
+    problems << where << ": " << what << "\n";
   };
-  std::ostringstream headerProblems;
-  ForEachLogRecord(
-      dir,
-      [&](const LogRecord& line, const std::vector<std::string>&) {
-        if (line.file != lastFile) {
-          ++files;
-          lastFile = line.file;
-        }
-        ++lines;
-        if (!line.complete) {
-          problem(line, "torn line: the file ends inside it, without a line end");
-          return;
-        }
-        const std::string& raw = line.raw;
-        size_t n = raw.size();
-        size_t digits = 0;
-        while (digits < n && std::isdigit(static_cast<unsigned char>(raw[digits]))) ++digits;
-        uint32_t stored = 0, computed = 0;
-        ChecksumState crc = CheckChecksum(raw, &stored, &computed);
-        if (crc == ChecksumState::kMissing) {
-          problem(line, "no checksum at the end of the line (torn or altered)");
-        } else if (crc == ChecksumState::kWrong) {
+  auto at = [](const LogLine& line) {
+    return line.file + ":" + std::to_string(line.recordNo) + " (byte " + std::to_string(line.offset) + ")";
+  };
+  for (const std::string& file : folder.strayFiles) {
+    problem(file, "belongs to no log (no " + fs::path(file).stem().string() +
+                      ".seq beside it); nothing in it is counted");
+  }
+  if (folder.logs.empty()) problem(dir, "no accounting log here (no <name>.seq)");
+  for (const LogSet& log : folder.logs) {
+    files += log.files.size();
+    std::string base = (fs::path(dir) / log.name).string();
+    if (!log.hasCurrent) {
+      problem(base + ".csv", log.files.empty() ? "missing, and so is every generation of log '" + log.name + "'"
+                                               : "missing: the current file of log '" + log.name + "' is gone");
+    }
+    uint64_t prev = 0;
+    ForEachLogEntry(log, [&](const LogLine& line) {
+      ++lines;
+      if (line.headerMissing) problem(line.file + ":1 (byte 0)", "no header line");
+      const std::string& raw = line.raw;
+      size_t n = raw.size();
+      if (!line.complete) {
+        problem(at(line), "torn line: the file ends inside it, without a line end");
+      } else if (!line.checksumOk) {
+        bool hasCrc = n >= 10 && raw[n - 9] == ',' &&
+                      std::all_of(raw.end() - 8, raw.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+        if (!hasCrc) {
+          problem(at(line), "no checksum at the end of the line (torn or altered)");
+        } else {
           char text[96];
           std::snprintf(text, sizeof text, "altered line: checksum %08X stored, %08X computed",
-                        stored, computed);
-          problem(line, text);
+                        uint32_t(std::stoul(raw.substr(n - 8), nullptr, 16)), Crc32(raw.substr(0, n - 9)));
+          problem(at(line), text);
         }
-        if (digits == 0 || digits > 19 || (digits < n && raw[digits] != ',')) {
-          problem(line, "no sequence number at the start of the line");
-          return;
-        }
-        uint64_t seq = std::stoull(raw.substr(0, digits));
-        auto last = lastSequence.find(line.log);
-        uint64_t prev = last == lastSequence.end() ? 0 : last->second;
-        if (seq > prev + 1) {
-          std::string missing = seq - prev == 2 ? std::to_string(prev + 1)
-                                                : std::to_string(prev + 1) + " to " + std::to_string(seq - 1);
-          problem(line, "gap: sequence " + std::to_string(seq) +
-                            (prev == 0 ? " is the first of log '" + line.log + "'"
-                                       : " follows " + std::to_string(prev)) +
-                            "; missing " + missing);
-        } else if (seq <= prev) {
-          problem(line, "sequence " + std::to_string(seq) + " after " + std::to_string(prev) +
-                            " (repeated or out of order)");
-        }
-        lastSequence[line.log] = std::max(prev, seq);
-      },
-      &headerProblems);
-  std::string headers = headerProblems.str();
-  problemCount += uint64_t(std::count(headers.begin(), headers.end(), '\n'));
-  out << headers << problems.str();
+      }
+      if (line.pending) {
+        problem(at(line), line.sequence != 0
+                              ? "pending: line " + std::to_string(line.sequence) + " waits here, not yet in the log"
+                              : "pending: a line not yet numbered waits here, not yet in the log");
+        if (line.sequence == 0) return;
+      }
+      if (line.sequence == 0) {
+        problem(at(line), "no sequence number at the start of the line");
+        return;
+      }
+      uint64_t seq = line.sequence;
+      if (seq > prev + 1) {
+        std::string missing = seq - prev == 2 ? std::to_string(prev + 1)
+                                              : std::to_string(prev + 1) + " to " + std::to_string(seq - 1);
+        problem(at(line), "gap: sequence " + std::to_string(seq) +
+                              (prev == 0 ? " is the first of log '" + log.name + "'"
+                                         : " follows " + std::to_string(prev)) +
+                              "; missing " + missing);
+      } else if (seq <= prev) {
+        problem(at(line), "sequence " + std::to_string(seq) + " after " + std::to_string(prev) +
+                              " (repeated or out of order)");
+      }
+      prev = std::max(prev, seq);
+    });
+    // Lines cut from the end, a deleted current file or every file deleted leave the
+    // sequence file ahead of the last line found.
+    if (log.sequenceValue && *log.sequenceValue > prev) {
+      uint64_t last = *log.sequenceValue;
+      problem(base + ".seq", "says " + std::to_string(last) + " was written, but the last line found is " +
+                                 std::to_string(prev) + "; missing from the end: " +
+                                 (last - prev == 1 ? std::to_string(last)
+                                                   : std::to_string(prev + 1) + " to " + std::to_string(last)));
+    }
+  }
+  out << problems.str();
   out << "verified " << lines << (lines == 1 ? " line" : " lines") << " in " << files
-      << (files == 1 ? " file" : " files") << " of " << lastSequence.size()
-      << (lastSequence.size() == 1 ? " log" : " logs") << ": ";
+      << (files == 1 ? " file" : " files") << " of " << folder.logs.size()
+      << (folder.logs.size() == 1 ? " log" : " logs") << ": ";
   if (problemCount == 0) {
     out << "OK\n";
     return kExitOk;

@@ -117,6 +117,8 @@ int main(int argc, char** argv) {
     cmd->add_option("--to", filter.to, "only jobs up to this date (inclusive)");
     cmd->add_option("--sum", filter.sums, "sum this numeric column (repeatable)");
     cmd->add_flag("--json", filter.json, "print the same as JSON");
+    cmd->add_flag("--include-damaged", filter.includeDamaged,
+                  "also count lines whose checksum is wrong (torn or altered)");
   };
   CLI::App* show = log->add_subcommand("show", "list the jobs of the log");
   addFilters(show);

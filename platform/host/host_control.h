@@ -88,6 +88,18 @@ struct HostMessageBox {
 };
 HOST_CONTROL_API std::vector<HostMessageBox> HostMessageBoxes();
 
+// --- event log ----------------------------------------------------------------------
+
+struct HostEvent {
+  std::u16string source;
+  WORD type = 0;
+  WORD category = 0;
+  DWORD eventId = 0;
+  std::vector<std::u16string> strings;
+};
+// The events ReportEventW recorded since the last reset, in order.
+HOST_CONTROL_API std::vector<HostEvent> HostEventLog();
+
 // --- registry (HKEY_LOCAL_MACHINE; key paths without the hive, case-insensitive) ---------
 
 struct HostRegistryValue {

@@ -35,6 +35,7 @@ void ResetFaults();
 // Parts of ResetSystem kept by the modules that own them (text.cpp, loader.cpp).
 void ResetMessageBoxes();
 void ResetLibraries();
+void ResetEvents();  // events.cpp
 
 // Settings of system.cpp that other modules read.
 UINT OemCodePage();

@@ -191,6 +191,15 @@ extern "C" void WINAPI GetLocalTime(LPSYSTEMTIME time) {
   FillTime(t, now.tv_nsec, time);
 }
 
+// Sleep - suspends the calling thread for at least the given milliseconds.
+extern "C" void WINAPI Sleep(DWORD milliseconds) {
+  struct timespec wait;
+  wait.tv_sec = static_cast<time_t>(milliseconds / 1000);
+  wait.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
+  while (nanosleep(&wait, &wait) != 0) {
+  }
+}
+
 // GetSystemTime - the real clock in UTC.
 extern "C" void WINAPI GetSystemTime(LPSYSTEMTIME time) {
   struct timespec now;
@@ -238,6 +247,7 @@ void ResetSystem() {
   }
   g_oemCodePage.store(437);
   ResetMessageBoxes();
+  ResetEvents();
   ResetLibraries();
 }
 

@@ -81,6 +81,7 @@ WIN32_HOST_API ULONGLONG WINAPI VerSetConditionMask(ULONGLONG conditionMask, DWO
                                                     BYTE condition);
 WIN32_HOST_API void WINAPI GetLocalTime(LPSYSTEMTIME time);
 WIN32_HOST_API void WINAPI GetSystemTime(LPSYSTEMTIME time);
+WIN32_HOST_API void WINAPI Sleep(DWORD milliseconds);
 WIN32_HOST_API DWORD WINAPI GetCurrentProcessId(void);
 WIN32_HOST_API DWORD WINAPI GetCurrentThreadId(void);
 
@@ -89,6 +90,13 @@ WIN32_HOST_API HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES security, BOOL i
                                           LPCWSTR name);
 WIN32_HOST_API DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD milliseconds);
 WIN32_HOST_API BOOL WINAPI ReleaseMutex(HANDLE mutex);
+
+// Event log: events are recorded for the control interface (HostEventLog).
+WIN32_HOST_API HANDLE WINAPI RegisterEventSourceW(LPCWSTR server, LPCWSTR source);
+WIN32_HOST_API BOOL WINAPI ReportEventW(HANDLE source, WORD type, WORD category, DWORD eventId,
+                                        PSID user, WORD stringCount, DWORD dataSize,
+                                        LPCWSTR* strings, LPVOID data);
+WIN32_HOST_API BOOL WINAPI DeregisterEventSource(HANDLE source);
 
 // Libraries. LoadLibraryW maps "name.dll" to the host build "libname.so"; the search
 // order is documented in docs/host-layer.md.

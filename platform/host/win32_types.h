@@ -20,6 +20,7 @@ typedef char16_t WCHAR;
 typedef void VOID;
 typedef void* PVOID;
 typedef void* LPVOID;
+typedef void* PSID;
 typedef const void* LPCVOID;
 typedef void* HANDLE;
 typedef HANDLE* PHANDLE;
@@ -254,6 +255,12 @@ static_assert(sizeof(OSVERSIONINFOEXW) == 284, "OSVERSIONINFOEXW as on Windows")
 #define MOVEFILE_WRITE_THROUGH 0x00000008
 #define LOCKFILE_FAIL_IMMEDIATELY 0x00000001
 #define LOCKFILE_EXCLUSIVE_LOCK 0x00000002
+
+// Event log.
+#define EVENTLOG_SUCCESS 0x0000
+#define EVENTLOG_ERROR_TYPE 0x0001
+#define EVENTLOG_WARNING_TYPE 0x0002
+#define EVENTLOG_INFORMATION_TYPE 0x0004
 
 // Memory.
 #define GMEM_FIXED 0x0000

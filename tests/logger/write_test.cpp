@@ -3,7 +3,9 @@
 #include "tests/logger/log_support.h"
 #include "tests/support/sandbox.h"
 
+#include <chrono>
 #include <filesystem>
+#include <future>
 #include <fstream>
 #include <regex>
 #include <set>
@@ -73,6 +75,10 @@ TEST_F(LogWriteTest, NamesThatTryToLeaveTheDirectoryOrNameADeviceStayInside) {
       {"lpt1.txt", "_lpt1.txt.csv"}, {"com9", "_com9.csv"},   {"Nul ", "_Nul.csv"},
       {"", "PrintLog.csv"},         {"q?<>|*\"x", "q______x.csv"}, {"tab\tname. .", "tab_name.csv"},
       {"CONSOLE", "CONSOLE.csv"},
+      // Names that look like another log's generation get a name of their own.
+      {"Jobs-20261207-221537", "Jobs-20261207-221537_.csv"},
+      {"Jobs-20261207-221537Z-2", "Jobs-20261207-221537Z-2_.csv"},
+      {"Jobs-20261207-2215", "Jobs-20261207-2215.csv"},
   };
   std::set<std::string> before = AllFiles();
   for (const Case& c : cases) {
@@ -93,21 +99,39 @@ TEST_F(LogWriteTest, DoubleByteNameWithBackslashTrailBytesIsOneFile) {
   EXPECT_TRUE(sgtest::HostFileExists(LogDir() + "/\xE8\xA1\xA8\xE3\x82\xBD.csv"));
 }
 
+// "YYYYMMDD-HHMMSS" of the clock now, in UTC.
+std::string UtcNow() {
+  SYSTEMTIME t;
+  GetSystemTime(&t);
+  char text[40];
+  std::snprintf(text, sizeof(text), "%04u%02u%02u-%02u%02u%02u", t.wYear, t.wMonth, t.wDay, t.wHour,
+                t.wMinute, t.wSecond);
+  return text;
+}
+
 TEST_F(LogWriteTest, RotationAtTheLimitKeepsEveryLineAndDeletesNothing) {
   const int kRecords = 40;
   const DWORD kMaxKib = 4;
+  std::string before = UtcNow();
   for (int i = 1; i <= kRecords; ++i)
     ASSERT_EQ(Write("job-" + std::to_string(i) + ".plt", kMaxKib), 1) << i;
+  std::string after = UtcNow();
 
-  std::regex generation(R"(Jobs-\d{8}-\d{6}(-\d+)?\.csv)");
+  // Generations are named in UTC, marked Z, so that a clock set back cannot name a
+  // newer one before an older one.
+  std::regex generation(R"(Jobs-(\d{8}-\d{6})Z(-\d+)?\.csv)");
   std::set<int> sequences;
   std::set<std::string> documents;
   int generations = 0;
   for (const auto& [name, bytes] : FilesIn(LogDir())) {
     if (name == "Jobs.seq") continue;
     SCOPED_TRACE(name);
-    EXPECT_TRUE(name == "Jobs.csv" || std::regex_match(name, generation));
-    if (name != "Jobs.csv") ++generations;
+    std::smatch stamp;
+    EXPECT_TRUE(name == "Jobs.csv" || std::regex_match(name, stamp, generation));
+    if (name != "Jobs.csv") {
+      ++generations;
+      EXPECT_TRUE(stamp[1] >= before && stamp[1] <= after) << before << " .. " << after;
+    }
     LogFile log = ParseLog(bytes);
     EXPECT_TRUE(log.byteOrderMark);
     EXPECT_TRUE(log.wellFormed);
@@ -179,51 +203,179 @@ TEST_F(LogWriteTest, TextPosingAsALineCannotMoveTheSequence) {
   EXPECT_EQ(log.Field(log.lines[1], "sequence"), "2");
 }
 
-TEST_F(LogWriteTest, LineLeftIncompleteByACrashDoesNotSwallowTheNextOne) {
-  ASSERT_EQ(Write("one"), 1);
-  std::ofstream(LogPath(), std::ios::app | std::ios::binary) << "2,2,2,half a li";
-  ASSERT_EQ(Write("two"), 1);
-  LogFile log = ParseLog(sgtest::ReadHostFile(LogPath()));
-  EXPECT_TRUE(log.wellFormed);
-  ASSERT_EQ(log.lines.size(), 3u);
-  EXPECT_FALSE(ChecksumMatches(log.lines[1])) << "the torn line shows as damaged";
-  EXPECT_TRUE(ChecksumMatches(log.lines[2]));
-  EXPECT_EQ(log.Field(log.lines[2], "document"), "two");
-  EXPECT_EQ(log.Field(log.lines[2], "sequence"), "2");
+TEST_F(LogWriteTest, LineTornByACrashStaysOneBadLineAndItsNumberIsNotRepeated) {
+  // A document name with a comma, quotes and a line break is written as a quoted field.
+  const std::string document = "Plan \"A\", rev 2\r\nsecond sheet";
+  struct Tear {
+    const char* where;
+    size_t (*cut)(const std::string& line);  // bytes of the line that survive the crash
+  } tears[] = {
+      {"inside the quoted field, after its comma",
+       [](const std::string& line) { return line.find(", rev") + 1; }},
+      {"right after the quoted CRLF",
+       [](const std::string& line) { return line.find("\r\nsecond") + 2; }},
+      {"inside the checksum column", [](const std::string& line) { return line.size() - 6; }},
+  };
+  for (const Tear& tear : tears) {
+    SCOPED_TRACE(tear.where);
+    std::string name = "Torn" + std::to_string(&tear - tears);
+    ASSERT_EQ(Write(document, 64, name), 1);
+    std::string bytes = sgtest::ReadHostFile(LogPath(name));
+    size_t lineStart = bytes.find("\r\n") + 2;
+    std::string line = bytes.substr(lineStart, bytes.size() - 2 - lineStart);
+    // The crash cut the line and came before the number file was updated.
+    fs::resize_file(LogPath(name), lineStart + tear.cut(line));
+    fs::remove(LogDir() + "/" + name + ".seq");
+    for (int i = 1; i <= 3; ++i) ASSERT_EQ(Write("after-" + std::to_string(i), 64, name), 1);
+
+    LogFile log = ParseLog(sgtest::ReadHostFile(LogPath(name)));
+    EXPECT_TRUE(log.wellFormed);
+    ASSERT_EQ(log.lines.size(), 4u) << "one torn line and three good ones";
+    EXPECT_FALSE(ChecksumMatches(log.lines[0]));
+    for (int i = 1; i <= 3; ++i) {
+      EXPECT_TRUE(ChecksumMatches(log.lines[i]));
+      EXPECT_EQ(log.Field(log.lines[i], "document"), "after-" + std::to_string(i));
+      EXPECT_EQ(log.Field(log.lines[i], "sequence"), std::to_string(i + 1))
+          << "the torn line's number 1 stays its own";
+    }
+  }
 }
 
-TEST_F(LogWriteTest, FailedWriteOrFlushLeavesTheFileAsItWas) {
+TEST_F(LogWriteTest, LineThatCannotBeAppendedWaitsInThePendingFileWithItsNumber) {
   ASSERT_EQ(Write("one"), 1);
-  ASSERT_EQ(Write("two"), 1);
   std::string before = sgtest::ReadHostFile(LogPath());
 
+  // Held open without write sharing, as a spreadsheet holds it.
+  HANDLE held = CreateFileW(u"C:\\Logs\\Jobs.csv", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Write("while held"), 0);
+  CloseHandle(held);
   HostFailNth(HostOp::WriteFile, 1, ERROR_DISK_FULL);
   EXPECT_EQ(Write("lost to a full disk"), 0);
-  EXPECT_EQ(sgtest::ReadHostFile(LogPath()), before);
-
-  // The flush fails after the bytes went in: they are taken out again.
+  // The flush fails after the bytes went in: they are taken out of the log again.
   HostFailNth(HostOp::FlushFile, 1, ERROR_IO_DEVICE);
   EXPECT_EQ(Write("lost to a failed flush"), 0);
-  EXPECT_EQ(sgtest::ReadHostFile(LogPath()), before);
+  EXPECT_EQ(sgtest::ReadHostFile(LogPath()), before) << "no partial line in the log";
+  LogFile pending = ParseLog(sgtest::ReadHostFile(LogDir() + "/Jobs.pending"));
+  ASSERT_EQ(pending.lines.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(pending.Field(pending.lines[i], "sequence"), std::to_string(i + 2));
+    EXPECT_TRUE(ChecksumMatches(pending.lines[i]));
+  }
 
+  // The next append that reaches the log moves them in first, in order.
   HostClearFaults();
-  ASSERT_EQ(Write("three"), 1);
+  ASSERT_EQ(Write("two"), 1);
   LogFile log = ParseLog(sgtest::ReadHostFile(LogPath()));
-  ASSERT_EQ(log.lines.size(), 3u);
-  EXPECT_EQ(log.Field(log.lines[2], "sequence"), "3") << "failed writes use up no number";
+  std::vector<std::string> documents, sequences;
+  for (const LogLine& line : log.lines) {
+    EXPECT_TRUE(ChecksumMatches(line));
+    documents.push_back(log.Field(line, "document"));
+    sequences.push_back(log.Field(line, "sequence"));
+  }
+  EXPECT_EQ(documents, (std::vector<std::string>{"one", "while held", "lost to a full disk",
+                                                 "lost to a failed flush", "two"}));
+  EXPECT_EQ(sequences, (std::vector<std::string>{"1", "2", "3", "4", "5"}));
+  EXPECT_EQ(sgtest::ReadHostFile(LogDir() + "/Jobs.pending"), "");
+  EXPECT_TRUE(HostEventLog().empty());
   EXPECT_EQ(HostOpenHandleCount(), 0u);
   EXPECT_EQ(HostLiveAllocations(), 0u);
 }
 
+TEST_F(LogWriteTest, LineStoredNowhereUsesItsNumberAndGoesToTheEventLog) {
+  ASSERT_EQ(Write("one"), 1);
+  // Neither the log nor the pending file takes the line; the number file still does.
+  HostFailNth(HostOp::WriteFile, 1, ERROR_DISK_FULL);
+  HostFailNth(HostOp::WriteFile, 2, ERROR_DISK_FULL);
+  EXPECT_EQ(Write("stored nowhere"), 0);
+  // A directory that is a file: there is not even a number to use.
+  std::ofstream(root_ + "/C/Blocked") << "a file";
+  EXPECT_EQ(WriteRecord("C:\\Blocked", "Jobs", 64, 2, Record("no directory")), 0);
+  ASSERT_EQ(Write("three"), 1);
+
+  LogFile log = ParseLog(sgtest::ReadHostFile(LogPath()));
+  ASSERT_EQ(log.lines.size(), 2u);
+  EXPECT_EQ(log.Field(log.lines[1], "sequence"), "3") << "the gap shows the lost line";
+  std::vector<HostEvent> events = HostEventLog();
+  ASSERT_EQ(events.size(), 2u);
+  const std::u16string paths[] = {u"C:\\Logs\\Jobs.csv", u"C:\\Blocked\\Jobs.csv"};
+  const char* lines[] = {"2,2,2,1,", ",2,2,1,"};
+  const char* documents[] = {"stored nowhere", "no directory"};
+  for (size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(events[i].source, u"ruzoravu64");
+    EXPECT_EQ(events[i].type, EVENTLOG_ERROR_TYPE);
+    ASSERT_EQ(events[i].strings.size(), 2u);
+    EXPECT_EQ(events[i].strings[0], paths[i]);
+    std::string text(events[i].strings[1].begin(), events[i].strings[1].end());
+    EXPECT_EQ(text.rfind(lines[i], 0), 0u) << text;
+    EXPECT_NE(text.find(documents[i]), std::string::npos) << text;
+  }
+}
+
+TEST_F(LogWriteTest, AStalledLockHolderDelaysAnAppendOnlyAFewSeconds) {
+  ASSERT_EQ(Write("one"), 1);
+  HANDLE holder = CreateFileW(u"C:\\Logs\\Jobs.seq", GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  OVERLAPPED range{};
+  ASSERT_TRUE(LockFileEx(holder, LOCKFILE_EXCLUSIVE_LOCK, 0, 0xFFFFFFFFu, 0xFFFFFFFFu, &range));
+  auto started = std::chrono::steady_clock::now();
+  std::string record = Record("while stalled");
+  auto append = std::async(std::launch::async,
+                           [&] { return WriteRecord("C:\\Logs", "Jobs", 64, 2, record); });
+  bool returned = append.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+  auto waited = std::chrono::steady_clock::now() - started;
+  UnlockFileEx(holder, 0, 0xFFFFFFFFu, 0xFFFFFFFFu, &range);
+  CloseHandle(holder);
+  EXPECT_TRUE(returned) << "the append waited for the holder";
+  EXPECT_EQ(append.get(), 0);
+  EXPECT_GE(waited, std::chrono::seconds(3));
+  // Without the lock the line has no number yet; it gets one when it is moved.
+  LogFile pending = ParseLog(sgtest::ReadHostFile(LogDir() + "/Jobs.pending"));
+  ASSERT_EQ(pending.lines.size(), 1u);
+  EXPECT_EQ(pending.Field(pending.lines[0], "sequence"), "");
+  ASSERT_EQ(Write("two"), 1);
+  LogFile log = ParseLog(sgtest::ReadHostFile(LogPath()));
+  ASSERT_EQ(log.lines.size(), 3u);
+  EXPECT_EQ(log.Field(log.lines[1], "document"), "while stalled");
+  EXPECT_EQ(log.Field(log.lines[1], "sequence"), "2");
+  EXPECT_TRUE(ChecksumMatches(log.lines[1]));
+  EXPECT_EQ(log.Field(log.lines[2], "sequence"), "3");
+}
+
+TEST_F(LogWriteTest, CurrentFileWithoutTheAppendTimeColumnIsRotatedNotMixed) {
+  ASSERT_EQ(Write("one"), 1);
+  // The same file as an earlier version wrote it: no written_utc column.
+  std::string old = "\xEF\xBB\xBFsequence,level,format,document,crc32\r\n1,2,2,old.plt,";
+  char crc[9];
+  std::snprintf(crc, sizeof(crc), "%08X", ReferenceCrc32("1,2,2,old.plt"));
+  std::ofstream(LogPath(), std::ios::binary | std::ios::trunc) << old << crc << "\r\n";
+  ASSERT_EQ(Write("two"), 1);
+  for (const auto& [name, bytes] : FilesIn(LogDir())) {
+    if (name == "Jobs.seq") continue;
+    LogFile file = ParseLog(bytes);
+    for (const LogLine& line : file.lines) {
+      EXPECT_EQ(line.fields.size(), file.header.size()) << name << " mixes two column sets";
+    }
+  }
+  LogFile log = ParseLog(sgtest::ReadHostFile(LogPath()));
+  ASSERT_EQ(log.lines.size(), 1u);
+  EXPECT_EQ(log.Field(log.lines[0], "sequence"), "2");
+  EXPECT_NE(log.Field(log.lines[0], "written_utc"), "");
+}
+
 TEST_F(LogWriteTest, FailedFirstWriteLeavesNoHeaderWithoutItsLine) {
   HostFailNth(HostOp::WriteFile, 1, ERROR_DISK_FULL);
-  EXPECT_EQ(Write("lost"), 0);
+  EXPECT_EQ(Write("kept waiting"), 0);
   EXPECT_EQ(sgtest::ReadHostFile(LogPath()), "");
   ASSERT_EQ(Write("kept"), 1);
   LogFile log = ParseLog(sgtest::ReadHostFile(LogPath()));
   EXPECT_TRUE(log.byteOrderMark);
-  ASSERT_EQ(log.lines.size(), 1u);
+  ASSERT_EQ(log.lines.size(), 2u);
   EXPECT_EQ(log.Field(log.lines[0], "sequence"), "1");
+  EXPECT_EQ(log.Field(log.lines[0], "document"), "kept waiting");
 }
 
 TEST_F(LogWriteTest, DataThatIsNotOneCsvLineIsRefused) {

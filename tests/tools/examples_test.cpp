@@ -7,7 +7,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <regex>
 
 namespace {
 
@@ -39,9 +42,14 @@ class ExamplesTest : public ::testing::Test {
     EXPECT_FALSE(report.is_discarded()) << r.out;
     return report;
   }
-  std::string root() const { return dir_ / "root"; }
+  std::string root() const { return dir_ / rootName_; }
+  std::string logDir() const { return root() + "/C/Windows/temp/PrintLog"; }
+  void WriteLogFile(const std::string& name, const std::string& bytes) const {
+    std::ofstream(logDir() + "/" + name, std::ios::binary | std::ios::trunc) << bytes;
+  }
 
   sgtest::TempDir dir_;
+  std::string rootName_ = "root";
 };
 
 uint64_t Bytes(const Json& job, const char* where) { return job["data"][where]["bytes"]; }
@@ -191,6 +199,105 @@ TEST_F(ExamplesTest, LogVerifyNamesAlteredMissingAndTornLines) {
   r = RunCli({"log", "verify", logDir}, dir_.path);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("gap: sequence 3 follows 1; missing 2"), std::string::npos) << r.out;
+}
+
+TEST_F(ExamplesTest, ATornLineStaysOneBadLineForEveryReader) {
+  const std::string document = "Plan \"A\", rev 2\r\nsecond sheet";
+  struct Tear {
+    const char* where;
+    size_t (*cut)(const std::string& line);
+  } tears[] = {
+      {"inside the quoted field, after its comma", [](const std::string& l) { return l.find(", rev") + 1; }},
+      {"right after the quoted CRLF", [](const std::string& l) { return l.find("\r\nsecond") + 2; }},
+      {"inside the checksum column", [](const std::string& l) { return l.size() - 6; }},
+  };
+  for (const Tear& tear : tears) {
+    SCOPED_TRACE(tear.where);
+    rootName_ = "root-" + std::to_string(&tear - tears);
+    Run({"accounting-standard"}, {"--document", document});
+    std::string log = sgtest::Slurp(logDir() + "/DemoLog.csv");
+    size_t start = log.find("\r\n") + 2;
+    // A crash cut the line before the sequence file was written.
+    WriteLogFile("DemoLog.csv", log.substr(0, start + tear.cut(log.substr(start, log.size() - 2 - start))));
+    WriteLogFile("DemoLog.seq", "");
+    Run({"accounting-standard", "accounting-standard", "accounting-standard"});
+
+    sgtest::CliResult verified = RunCli({"log", "verify", logDir()}, dir_.path);
+    EXPECT_EQ(verified.status, 1);
+    EXPECT_NE(verified.out.find("DemoLog.csv:2 (byte " + std::to_string(start) + "): "), std::string::npos)
+        << verified.out;
+    EXPECT_NE(verified.out.find("verified 4 lines in 1 file of 1 log: 1 problem\n"), std::string::npos)
+        << verified.out;
+    sgtest::CliResult shown = RunCli({"log", "show", logDir()}, dir_.path);
+    EXPECT_NE(shown.out.find("\n3 jobs\nleft out 1 line whose checksum is wrong"), std::string::npos)
+        << shown.out;
+    for (const char* sequence : {"\n2 ", "\n3 ", "\n4 "}) EXPECT_NE(shown.out.find(sequence), std::string::npos);
+    shown = RunCli({"log", "show", logDir(), "--include-damaged"}, dir_.path);
+    EXPECT_NE(shown.out.find("\n4 jobs\n"), std::string::npos) << shown.out;
+    sgtest::CliResult summary = RunCli({"log", "summary", logDir()}, dir_.path);
+    EXPECT_TRUE(std::regex_search(summary.out, std::regex("total:\n  all +3 jobs\n"))) << summary.out;
+
+    // Python's csv module: four records, three of them whole lines numbered 2 to 4.
+    std::string script = dir_ / "count.py";
+    std::ofstream(script) << "import csv, sys\n"
+                             "rows = list(csv.reader(open(sys.argv[1], newline='', encoding='utf-8-sig')))\n"
+                             "good = [r for r in rows[1:] if len(r) == len(rows[0]) and r[0] in ('2', '3', '4')]\n"
+                             "print(len(rows) - 1, len(good))\n";
+    std::string command = "python3 " + script + " " + logDir() + "/DemoLog.csv > " + (dir_ / "py.out");
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(sgtest::Slurp(dir_ / "py.out"), "4 3\n");
+  }
+}
+
+TEST_F(ExamplesTest, LogVerifySeesEveryLossAndOrdersGenerationsByNumber) {
+  Run({"accounting-standard", "accounting-extended", "accounting-standard"});
+  std::string log = sgtest::Slurp(logDir() + "/DemoLog.csv");
+  size_t one = log.find("\r\n1,") + 2, two = log.find("\r\n2,") + 2, three = log.find("\r\n3,") + 2;
+  std::string header = log.substr(0, one);
+  auto verify = [&] { return RunCli({"log", "verify", logDir()}, dir_.path); };
+
+  // A clock set back named the second generation before the first (old local names):
+  // the numbers decide the order.
+  WriteLogFile("DemoLog-20261207-230000.csv", log.substr(0, two));
+  WriteLogFile("DemoLog-20261207-220000.csv", header + log.substr(two, three - two));
+  WriteLogFile("DemoLog.csv", header + log.substr(three));
+  sgtest::CliResult r = verify();
+  EXPECT_EQ(r.out, "verified 3 lines in 3 files of 1 log: OK\n");
+
+  // The tail cut off the current file, a stray copy and a stray file, a pending line.
+  WriteLogFile("DemoLog.csv", header);
+  WriteLogFile("DemoLog (copy).csv", log);
+  WriteLogFile("junk.csv", "a,b\r\n");
+  r = verify();
+  EXPECT_EQ(r.status, 1);
+  for (const char* expected : {"DemoLog (copy).csv: belongs to no log (no DemoLog (copy).seq beside it)",
+                               "junk.csv: belongs to no log", "DemoLog.seq: says 3 was written, but the "
+                               "last line found is 2; missing from the end: 3",
+                               "verified 2 lines in 3 files of 1 log: 3 problems"}) {
+    EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
+  }
+  WriteLogFile("DemoLog.pending", header + log.substr(three));
+  r = verify();
+  EXPECT_NE(r.out.find("DemoLog.pending:2 (byte " + std::to_string(one) + "): pending: line 3 waits here"),
+            std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("missing from the end"), std::string::npos) << r.out;
+
+  // The current file deleted, then every file.
+  std::filesystem::remove(logDir() + "/DemoLog.pending");
+  std::filesystem::remove(logDir() + "/DemoLog.csv");
+  r = verify();
+  EXPECT_NE(r.out.find("DemoLog.csv: missing: the current file of log 'DemoLog' is gone"), std::string::npos)
+      << r.out;
+  for (const char* name : {"DemoLog-20261207-230000.csv", "DemoLog-20261207-220000.csv"})
+    std::filesystem::remove(logDir() + "/" + name);
+  r = verify();
+  EXPECT_NE(r.out.find("missing from the end: 1 to 3"), std::string::npos) << r.out;
+
+  // A directory without a log is no healthy log.
+  std::filesystem::create_directories(dir_ / "empty");
+  r = RunCli({"log", "verify", dir_ / "empty"}, dir_.path);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("no accounting log here"), std::string::npos) << r.out;
 }
 
 TEST_F(ExamplesTest, ArchiveThatCannotBeCreatedShowsTheMessageAndFailsItsWrites) {

@@ -12,6 +12,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -26,11 +27,13 @@ using sgtest::RunCli;
 constexpr int kJobs = 10000;      // per server
 constexpr int kSnapshot = 9000;   // jobs when the first import reads the folders
 constexpr int kTornAfter = 5000;  // a crash tears a line after this job
+constexpr int kPending = 2;       // the last jobs, waiting in the pending file
 constexpr DWORD kMaxKib = 512;    // a rotation every ~900 lines
 const char* const kServers[] = {"PRINT-NORTH", "PRINT-SOUTH", "PRINT-EAST"};
 
 // The three servers' log folders: snapshot[i] as the folder was after kSnapshot jobs,
-// full[i] after kJobs (with at least one rotation between). Written once per build tree
+// full[i] after kJobs (with at least one rotation between, the last kPending jobs in
+// the pending file). Written once per build tree
 // and kept there (LOG_FLEET_DIR), since every test runs in a process of its own.
 struct Fleet {
   std::vector<std::string> snapshot, full;
@@ -53,8 +56,17 @@ void WriteFleet(const std::string& target) {
               kSnapshot - kTornAfter);
     fs::create_directories(work + "/fleet/snapshot/" + server);
     fs::copy(host, work + "/fleet/snapshot/" + server, fs::copy_options::recursive);
-    ASSERT_EQ(lgtest::WriteJobs(windows, server, printer, kSnapshot + 1, kJobs - kSnapshot, kMaxKib),
-              kJobs - kSnapshot);
+    ASSERT_EQ(lgtest::WriteJobs(windows, server, printer, kSnapshot + 1, kJobs - kSnapshot - kPending, kMaxKib),
+              kJobs - kSnapshot - kPending);
+    // The last jobs find the log held open without write sharing, as a spreadsheet
+    // holds it: they wait in the pending file, numbered.
+    std::u16string log = u"C:\\Logs\\" + std::u16string(server, server + std::strlen(server)) + u"\\Jobs.csv";
+    HANDLE held = CreateFileW(reinterpret_cast<LPCWSTR>(log.c_str()), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(lgtest::WriteJobs(windows, server, printer, kJobs - kPending + 1, kPending, kMaxKib), 0);
+    CloseHandle(held);
+    ASSERT_EQ(lgtest::ParseLog(sgtest::Slurp(host + "/Jobs.pending")).lines.size(), size_t(kPending));
     fs::create_directories(work + "/fleet/full/" + server);
     fs::copy(host, work + "/fleet/full/" + server, fs::copy_options::recursive);
   }
@@ -149,7 +161,7 @@ TEST_P(LogDatabaseTest, ImportedTwiceAndAtOnceEveryLineIsStoredExactlyOnce) {
   EXPECT_EQ(r.status, 1) << r.out << r.err;
   EXPECT_EQ(NewLines(r.out), uint64_t(3 * kSnapshot)) << r.out;
   EXPECT_NE(r.out.find("3 not stored (3 torn, 0 altered, 0 foreign, 0 clashing)"), std::string::npos) << r.out;
-  EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(PRINT-NORTH/Jobs[-0-9]*\.csv:[0-9]+ \(byte [0-9]+\): .*torn)")))
+  EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(PRINT-NORTH/Jobs[-0-9Z]*\.csv:[0-9]+ \(byte [0-9]+\): .*torn)")))
       << r.out;
 
   // After more jobs and a rotation, two importers of the same folders at once add only
@@ -213,8 +225,10 @@ TEST_P(LogDatabaseTest, ImportedTwiceAndAtOnceEveryLineIsStoredExactlyOnce) {
 }
 
 TEST_P(LogDatabaseTest, SummaryAndListingEqualThoseOfTheCsvLogs) {
+  // The folders before any line waited in a pending file: the CSV reports leave such
+  // lines out (and say so), the database has them.
   const Fleet& fleet = TheFleet();
-  sgtest::CliResult r = Import(fleet.full, dir_);
+  sgtest::CliResult r = Import(fleet.snapshot, dir_);
   ASSERT_EQ(r.status, 1) << r.out << r.err;  // the torn lines
 
   const std::vector<std::vector<std::string>> filters = {
@@ -226,7 +240,7 @@ TEST_P(LogDatabaseTest, SummaryAndListingEqualThoseOfTheCsvLogs) {
     SCOPED_TRACE(::testing::PrintToString(filter));
     // The servers' CSV summaries added up, as one summary of all three.
     Json expected;
-    for (const std::string& dir : fleet.full) {
+    for (const std::string& dir : fleet.snapshot) {
       std::vector<std::string> args = {"log", "summary", dir, "--json"};
       args.insert(args.end(), filter.begin(), filter.end());
       sgtest::CliResult csv = RunCli(args, dir_.path);
@@ -260,11 +274,12 @@ TEST_P(LogDatabaseTest, SummaryAndListingEqualThoseOfTheCsvLogs) {
     std::vector<std::string> show = {"log", "show", "--printer", "Wide Format PRINT-SOUTH", "--sum", "value_256"};
     show.insert(show.end(), filter.begin(), filter.end());
     std::vector<std::string> fromCsv = show, fromDb = show;
-    fromCsv.insert(fromCsv.begin() + 2, fleet.full[1]);
+    fromCsv.insert(fromCsv.begin() + 2, fleet.snapshot[1]);
     fromDb.insert(fromDb.end(), {"--db", url_});
     sgtest::CliResult listedCsv = RunCli(fromCsv, dir_.path), listedDb = RunCli(fromDb, dir_.path);
     EXPECT_EQ(listedDb.status, 0) << listedDb.err;
-    EXPECT_EQ(listedDb.out, listedCsv.out);
+    // The folder's listing ends in a note of the torn line it left out.
+    EXPECT_EQ(listedDb.out, std::regex_replace(listedCsv.out, std::regex("left out [^\n]*\n"), ""));
   }
 }
 

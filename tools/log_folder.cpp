@@ -1,0 +1,214 @@
+// Reading a folder of accounting logs: logs found by their sequence files, generations
+// ordered by their first sequence number, and each line checked against its CRC-32.
+#include "tools/log_folder.h"
+
+#include "logger/crc32.h"
+#include "tools/errors.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+
+namespace fs = std::filesystem;
+
+namespace spoolgate {
+
+CsvRecordReader::CsvRecordReader(const std::string& path) { file_ = std::fopen(path.c_str(), "rb"); }
+
+CsvRecordReader::~CsvRecordReader() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+bool CsvRecordReader::Next(std::string& record, uint64_t& offset, bool& complete) {
+  record.clear();
+  offset = offset_;
+  complete = false;
+  bool quoted = false;
+  int c;
+  // One reader per file and thread: the stream's lock would cost more than the byte.
+  while ((c = getc_unlocked(file_)) != EOF) {
+    ++offset_;
+    if (c == '"') quoted = !quoted;
+    if (c == '\n' && !quoted) {
+      if (!record.empty() && record.back() == '\r') record.pop_back();
+      complete = true;
+      return true;
+    }
+    record.push_back(char(c));
+  }
+  return !record.empty();
+}
+
+std::vector<std::string> SplitCsv(const std::string& record) {
+  std::vector<std::string> fields(1);
+  bool quoted = false;
+  for (size_t i = 0; i < record.size(); ++i) {
+    char c = record[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < record.size() && record[i + 1] == '"') {
+        fields.back().push_back('"');
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        fields.back().push_back(c);
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      fields.emplace_back();
+    } else {
+      fields.back().push_back(c);
+    }
+  }
+  return fields;
+}
+
+uint32_t Crc32(const std::string& bytes) { return Crc32Update(0, bytes.data(), bytes.size()); }
+
+namespace {
+
+constexpr char kBom[] = "\xEF\xBB\xBF";
+
+// The line's leading number, 0 when it has none (or one too long to be ours).
+uint64_t LeadingNumber(const std::string& raw) {
+  size_t digits = 0;
+  while (digits < raw.size() && std::isdigit(static_cast<unsigned char>(raw[digits]))) ++digits;
+  if (digits == 0 || digits > 19 || (digits < raw.size() && raw[digits] != ',')) return 0;
+  return std::stoull(raw.substr(0, digits));
+}
+
+bool ChecksumOk(const std::string& raw) {
+  size_t n = raw.size();
+  if (n < 10 || raw[n - 9] != ',') return false;
+  for (size_t i = n - 8; i < n; ++i) {
+    char c = raw[i];
+    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
+  }
+  return uint32_t(std::strtoul(raw.c_str() + n - 8, nullptr, 16)) == Crc32Update(0, raw.data(), n - 9);
+}
+
+// Calls visit for every data line of one file; stop by returning false.
+void ForEachFileEntry(const std::string& file, bool pending,
+                      const std::function<bool(const LogEntry&)>& visit) {
+  CsvRecordReader reader(file);
+  if (!reader.Ok()) throw InputError(file + ": cannot be read");
+  LogEntry e;
+  e.file = file;
+  e.pending = pending;
+  e.header = std::make_shared<const std::vector<std::string>>();
+  while (reader.Next(e.raw, e.offset, e.complete)) {
+    ++e.recordNo;
+    e.headerMissing = false;
+    if (e.recordNo == 1) {
+      if (e.raw.compare(0, 3, kBom) == 0) e.raw.erase(0, 3);
+      if (e.raw.compare(0, 9, "sequence,") == 0) {
+        e.header = std::make_shared<const std::vector<std::string>>(SplitCsv(e.raw));
+        continue;
+      }
+      e.headerMissing = true;
+    }
+    e.checksumOk = e.complete && ChecksumOk(e.raw);
+    e.sequence = LeadingNumber(e.raw);
+    e.fields = SplitCsv(e.raw);
+    if (!visit(e)) return;
+  }
+}
+
+// The first number of a good line in the file, UINT64_MAX when it has none.
+uint64_t FirstSequence(const std::string& file) {
+  uint64_t first = UINT64_MAX;
+  ForEachFileEntry(file, false, [&](const LogEntry& e) {
+    if (!e.checksumOk || e.sequence == 0) return true;
+    first = e.sequence;
+    return false;
+  });
+  return first;
+}
+
+}  // namespace
+
+LogFolder FindLogFolder(const std::string& dir) {
+  std::error_code ec;
+  if (!fs::is_directory(dir, ec)) throw InputError(dir + ": no such directory");
+  // Generation names: "-YYYYMMDD-HHMMSS" in local time from earlier versions, with "Z"
+  // in UTC now; "-2", "-3" ... when a name was taken.
+  static const std::regex generation(R"((.*)-\d{8}-\d{6}Z?(?:-\d+)?)");
+  std::vector<fs::path> csv, pending;
+  std::set<std::string> sequenceNames;
+  for (const auto& item : fs::directory_iterator(dir, ec)) {
+    if (!item.is_regular_file(ec)) continue;
+    std::string ext = item.path().extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
+    if (ext == ".seq") sequenceNames.insert(item.path().stem().string());
+    if (ext == ".csv") csv.push_back(item.path());
+    if (ext == ".pending") pending.push_back(item.path());
+  }
+  std::map<std::string, LogSet> logs;
+  for (const std::string& name : sequenceNames) {
+    LogSet& log = logs[name];
+    log.name = name;
+    std::ifstream in(fs::path(dir) / (name + ".seq"), std::ios::binary);
+    std::string text;
+    std::getline(in, text);
+    size_t digits = 0;
+    while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits]))) ++digits;
+    if (digits > 0 && digits <= 20) {
+      try {
+        log.sequenceValue = std::stoull(text.substr(0, digits));
+      } catch (const std::out_of_range&) {
+      }
+    }
+  }
+  LogFolder folder;
+  struct Ordered {
+    uint64_t first;
+    bool current;
+    std::string path;
+  };
+  std::map<std::string, std::vector<Ordered>> files;
+  for (const fs::path& path : csv) {
+    std::string stem = path.stem().string();
+    std::smatch m;
+    if (sequenceNames.count(stem)) {
+      logs[stem].hasCurrent = true;
+      files[stem].push_back({FirstSequence(path.string()), true, path.string()});
+    } else if (std::regex_match(stem, m, generation) && sequenceNames.count(m[1])) {
+      files[m[1]].push_back({FirstSequence(path.string()), false, path.string()});
+    } else {
+      folder.strayFiles.push_back(path.string());
+    }
+  }
+  for (const fs::path& path : pending) {
+    std::string stem = path.stem().string();
+    if (sequenceNames.count(stem)) logs[stem].pendingFile = path.string();
+    else folder.strayFiles.push_back(path.string());
+  }
+  for (auto& [name, log] : logs) {
+    auto& list = files[name];
+    // A file without a good line (a current file holding only its header) goes last.
+    std::sort(list.begin(), list.end(), [](const Ordered& a, const Ordered& b) {
+      if (a.first != b.first) return a.first < b.first;
+      if (a.current != b.current) return b.current;
+      return a.path < b.path;
+    });
+    for (const Ordered& f : list) log.files.push_back(f.path);
+    folder.logs.push_back(std::move(log));
+  }
+  std::sort(folder.strayFiles.begin(), folder.strayFiles.end());
+  return folder;
+}
+
+void ForEachLogEntry(const LogSet& log, const std::function<void(const LogEntry&)>& visit) {
+  auto all = [&](const LogEntry& e) {
+    visit(e);
+    return true;
+  };
+  for (const std::string& file : log.files) ForEachFileEntry(file, false, all);
+  if (!log.pendingFile.empty()) ForEachFileEntry(log.pendingFile, true, all);
+}
+
+}  // namespace spoolgate
