@@ -8,10 +8,10 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <iostream>
 #include <cstring>
 #include <filesystem>
 #include <iomanip>
+#include <iostream>
 #include <map>
 #include <regex>
 #include <sstream>
