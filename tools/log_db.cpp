@@ -180,9 +180,9 @@ class LineChecker {
       why = mapError_;
       return Verdict::kForeign;
     }
-    fields_ = line.fields;
-    if (fields_.size() != header.size()) {
-      why = std::to_string(fields_.size()) + " fields where the header has " +
+    const std::vector<std::string>& fields = line.fields;
+    if (fields.size() != header.size()) {
+      why = std::to_string(fields.size()) + " fields where the header has " +
             std::to_string(header.size());
       return Verdict::kForeign;
     }
@@ -191,7 +191,7 @@ class LineChecker {
     for (size_t i = 0; i < columns.size(); ++i) {
       // log_name is the caller's to fill.
       if (columns[i].csv == nullptr || index_[i] == SIZE_MAX) continue;
-      std::string& v = fields_[index_[i]];
+      const std::string& v = fields[index_[i]];
       switch (columns[i].kind) {
         case ColumnKind::kInteger:
           if (v.empty() && i >= kKeyColumns) continue;
@@ -221,7 +221,7 @@ class LineChecker {
           }
           break;
       }
-      row[i] = std::move(v);
+      row[i] = v;
     }
     if (row[2] == "0") {
       why = "sequence number 0";
@@ -257,7 +257,6 @@ class LineChecker {
   std::string file_;
   std::string mapError_;
   std::vector<size_t> index_;
-  std::vector<std::string> fields_;
 };
 
 uint64_t LogBytes(const std::vector<std::string>& dirs) {
