@@ -4,6 +4,7 @@
 
 #include "core/log_entry.h"
 #include "accounting/log_fill.h"
+#include "accounting/log_library.h"
 #include "accounting/log_settings.h"
 #include "core/bounded_text.h"
 
@@ -66,7 +67,7 @@ static BOOL PrepareEmission(Emission* emission, const JobLogRecord* record,
   ConvertTextToOem(emission->nameText, LOG_NAME_BYTES, record->leadingText,
                    sizeof(record->leadingText) / sizeof(WCHAR));
 
-  emission->library = LoadLibraryW(LOG_LIBRARY_NAME);
+  emission->library = LoadLogLibrary();
   if (emission->library == NULL) return FALSE;
   AnyProc initializeProc = FindProc(emission->library, LOG_PROC_INITIALIZE);
   AnyProc writeProc = FindProc(emission->library, LOG_PROC_WRITE);

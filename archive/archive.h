@@ -16,6 +16,10 @@
 #define ARCHIVE_PATH_LIMIT 255
 // Numbered names "00" to "99".
 #define ARCHIVE_NUMBERED_NAMES 100
+// Candidates of a name: the explicit name, the plain document name, then the numbers
+// 0 to ARCHIVE_NUMBERED_NAMES - 1.
+#define ARCHIVE_EXPLICIT_NAME (-2)
+#define ARCHIVE_PLAIN_NAME (-1)
 // The directory prefixes handed to CreateDirectoryW, terminator included.
 #define ARCHIVE_PREFIX_CHARS 256
 
@@ -44,16 +48,25 @@ void ReplaceFileNameChars(const WCHAR* source, size_t sourceChars, WCHAR* destin
 WCHAR* ChooseArchivePath(const WCHAR* directory, const WCHAR* fileName,
                          const WCHAR* documentName);
 
+// ChooseArchivePath that starts the choice of a document name at *candidate (a number,
+// once a name chosen before was taken by another job meanwhile) and leaves the chosen
+// candidate there: ARCHIVE_EXPLICIT_NAME, ARCHIVE_PLAIN_NAME or the number.
+WCHAR* ChooseArchivePathFrom(const WCHAR* directory, const WCHAR* fileName,
+                             const WCHAR* documentName, int* candidate);
+
 // Creates the archive file at path (never opening an existing one), creating the
 // missing directories of the directory field first when the path is not found.
 // Returns a handle open for reading and writing, or INVALID_HANDLE_VALUE after the
-// creation warning.
+// creation warning. Directories that another job creates at the same moment count as
+// created; a UNC directory is walked from behind its \\server\share\.
 HANDLE CreateArchiveFile(const WCHAR* path, const WCHAR* directory);
 
 // Chooses the path, creates the file and writes header at its start. directory and
 // fileName are ArchiveLocationRecord fields, documentName a text of at most
 // DOCUMENT_NAME_CHARS characters; none needs a terminator within its field. Returns the
-// file positioned behind the header, or INVALID_HANDLE_VALUE.
+// file positioned behind the header, or INVALID_HANDLE_VALUE. A generated name that
+// another job took after its existence test gives way to the next free number; a file
+// whose header cannot be put at its start whole is removed again (creation warning).
 HANDLE OpenArchiveFile(const WCHAR* directory, const WCHAR* fileName, const WCHAR* documentName,
                        const ArchiveHeaderRecord* header);
 

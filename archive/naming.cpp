@@ -121,24 +121,29 @@ static BOOL ChooseExplicitPath(WCHAR* path, const WCHAR* directory, const WCHAR*
 
 // The document name, made fit for a file name, then numbered 00 to 99 while taken.
 // Only the unnumbered path is measured, so a numbered one may be two characters longer
-// than the limit.
+// than the limit. The choice starts at *candidate (the plain name, or a number when the
+// name chosen before was taken meanwhile) and leaves the chosen candidate there.
 static BOOL ChooseDocumentPath(WCHAR* path, WCHAR* replaced, WCHAR* number,
-                               const WCHAR* directory, const WCHAR* documentName) {
+                               const WCHAR* directory, const WCHAR* documentName,
+                               int* candidate) {
   ReplaceFileNameChars(documentName, DOCUMENT_NAME_CHARS, replaced, ARCHIVE_NAME_CHARS);
   size_t insertion = ComposeBase(path, directory, replaced, ARCHIVE_NAME_CHARS);
   if (PutExtension(path, insertion) > ARCHIVE_PATH_LIMIT) return FALSE;  // no warning
-  if (!ArchiveFileExists(path)) return TRUE;
-  for (int n = 0; n < ARCHIVE_NUMBERED_NAMES; ++n) {
+  if (*candidate == ARCHIVE_PLAIN_NAME && !ArchiveFileExists(path)) return TRUE;
+  for (int n = *candidate < 0 ? 0 : *candidate; n < ARCHIVE_NUMBERED_NAMES; ++n) {
     wsprintfW(number, kNumberFormat, n);
     PutExtension(path, PutPathText(path, insertion, number, ARCHIVE_NUMBER_CHARS));
-    if (!ArchiveFileExists(path)) return TRUE;
+    if (!ArchiveFileExists(path)) {
+      *candidate = n;
+      return TRUE;
+    }
   }
   ShowArchiveWarning(kNamesExhaustedText);
   return FALSE;
 }
 
-WCHAR* ChooseArchivePath(const WCHAR* directory, const WCHAR* fileName,
-                         const WCHAR* documentName) {
+WCHAR* ChooseArchivePathFrom(const WCHAR* directory, const WCHAR* fileName,
+                             const WCHAR* documentName, int* candidate) {
   WCHAR* path = (WCHAR*)GlobalAlloc(GMEM_FIXED, ARCHIVE_PATH_CHARS * sizeof(WCHAR));
   WCHAR* replaced = NULL;
   WCHAR* number = NULL;
@@ -148,9 +153,10 @@ WCHAR* ChooseArchivePath(const WCHAR* directory, const WCHAR* fileName,
   BOOL chosen = FALSE;
   if (number != NULL) {
     if (BoundedTextLength(fileName, ARCHIVE_TEXT_CHARS) != 0) {
+      *candidate = ARCHIVE_EXPLICIT_NAME;
       chosen = ChooseExplicitPath(path, directory, fileName);
     } else {
-      chosen = ChooseDocumentPath(path, replaced, number, directory, documentName);
+      chosen = ChooseDocumentPath(path, replaced, number, directory, documentName, candidate);
     }
   }
 
@@ -161,4 +167,10 @@ WCHAR* ChooseArchivePath(const WCHAR* directory, const WCHAR* fileName,
     path = NULL;
   }
   return path;
+}
+
+WCHAR* ChooseArchivePath(const WCHAR* directory, const WCHAR* fileName,
+                         const WCHAR* documentName) {
+  int candidate = ARCHIVE_PLAIN_NAME;
+  return ChooseArchivePathFrom(directory, fileName, documentName, &candidate);
 }

@@ -279,8 +279,10 @@ uint64_t NowNs(clockid_t clock) {
   return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
 }
 
-template <typename A, typename B>
-void RunPair(benchmark::State& state, int batch, clockid_t clock, A&& a, B&& b) {
+// between runs after both batches, outside both sums (housekeeping such as a rewind).
+template <typename A, typename B, typename Between>
+void RunPair(benchmark::State& state, int batch, clockid_t clock, A&& a, B&& b,
+             Between&& between) {
   uint64_t ta = 0, tb = 0;
   for (auto _ : state) {
     uint64_t t0 = NowNs(clock);
@@ -290,11 +292,17 @@ void RunPair(benchmark::State& state, int batch, clockid_t clock, A&& a, B&& b) 
     uint64_t t2 = NowNs(clock);
     ta += t1 - t0;
     tb += t2 - t1;
+    between();
   }
   double ops = static_cast<double>(state.iterations()) * batch;
   state.counters["ratio"] = tb ? static_cast<double>(ta) / static_cast<double>(tb) : 0;
   state.counters["a_ns"] = static_cast<double>(ta) / ops;
   state.counters["b_ns"] = static_cast<double>(tb) / ops;
+}
+
+template <typename A, typename B>
+void RunPair(benchmark::State& state, int batch, clockid_t clock, A&& a, B&& b) {
+  RunPair(state, batch, clock, a, b, [] {});
 }
 
 // DrvSplWritePrinter in state 1 against WritePrinter, both into the count-only sink.
@@ -313,6 +321,42 @@ void BM_Pair_PassThrough(benchmark::State& state) {
           });
   DrvSplAbort(job);
   DrvSplClose(job);
+}
+
+// The same pair against a printer whose sink does what a spooler does with each block:
+// append it to the job's spool file with write(). The file is emptied between rounds,
+// outside the timed batches, once it has grown by kRewindBytes.
+void BM_Pair_PassThroughSpool(benchmark::State& state) {
+  Bytes block = BlockOf(state);
+  DWORD size = static_cast<DWORD>(block.size());
+  std::string spool = HostMapPath(std::u16string(kRouteDirectory) + u"\\spool.spl");
+  if (!HostSetPrinterSpoolFile(g_printer, spool)) Die("cannot create " + spool);
+  HANDLE job = StartPassThroughJob(g_printer);
+  int batch = static_cast<int>((1u << 20) / block.size());  // 1 MiB a side
+  uint64_t sinceRewind = 0, spooled = 0;
+  RunPair(state, batch, CLOCK_THREAD_CPUTIME_ID,
+          [&] {
+            DWORD written = 0;
+            benchmark::DoNotOptimize(DrvSplWritePrinter(job, block.data(), size, &written));
+          },
+          [&] {
+            DWORD written = 0;
+            benchmark::DoNotOptimize(WritePrinter(g_printer, block.data(), size, &written));
+          },
+          [&] {
+            if ((sinceRewind += 2u << 20) < kRewindBytes) return;
+            spooled += std::filesystem::file_size(spool);
+            if (::truncate(spool.c_str(), 0) != 0) Die("cannot empty " + spool);
+            sinceRewind = 0;
+          });
+  DrvSplAbort(job);
+  DrvSplClose(job);
+  spooled += std::filesystem::file_size(spool);
+  HostSetPrinterSpoolFile(g_printer, "");
+  RemoveFilesIn(kRouteDirectory);
+  if (spooled != 2 * state.iterations() * static_cast<uint64_t>(batch) * size) {
+    Die("the spool file did not receive every block");
+  }
 }
 
 // A file of the archive's layout written by plain write(), rewound like the archive.
@@ -457,6 +501,7 @@ BENCHMARK(BM_Overlay_Read256);
 BENCHMARK(BM_Emission_Logger)->UseRealTime();
 BENCHMARK(BM_Emission_MinimalAppend)->UseRealTime();
 BENCHMARK(BM_Pair_PassThrough)->Arg(64)->Arg(4096)->Arg(65536);
+BENCHMARK(BM_Pair_PassThroughSpool)->Arg(4096)->Arg(65536);
 BENCHMARK(BM_Pair_ArchiveVsPosix)->Arg(64)->Arg(4096)->Arg(65536);
 BENCHMARK(BM_Pair_OverlayVsRead);
 BENCHMARK(BM_Pair_EmissionVsAppend)->UseRealTime();

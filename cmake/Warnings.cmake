@@ -18,6 +18,24 @@ function(spoolgate_wrap_allocations target)
     -Wl,--wrap=malloc -Wl,--wrap=calloc -Wl,--wrap=realloc -Wl,--wrap=free)
 endfunction()
 
+# A VERSIONINFO resource for a Windows binary: file and product version from the
+# project version, the description given, the file's own name.
+function(spoolgate_version_resource target description)
+  set(SG_TARGET ${target})
+  set(SG_DESCRIPTION "${description}")
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "EXECUTABLE")
+    set(SG_FILE_TYPE VFT_APP)
+    set(SG_FILE_NAME ${target}.exe)
+  else()
+    set(SG_FILE_TYPE VFT_DLL)
+    set(SG_FILE_NAME ${target}.dll)
+  endif()
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+  configure_file(${CMAKE_SOURCE_DIR}/cmake/version.rc.in ${rc} @ONLY)
+  target_sources(${target} PRIVATE ${rc})
+endfunction()
+
 # spoolgate_product_layer(target SOURCES... [BELOW layer...]) - the object library of
 # one product folder; BELOW names the layers it may call. On the host its objects are
 # also linked alone with theirs into <target>_alone, no symbol left undefined: a call
@@ -63,14 +81,16 @@ function(spoolgate_link_layer target layer)
 endfunction()
 
 # Links a product library from a layer's objects and those below: <target>.dll with
-# dll_main.cpp and its .def file on Windows, lib<target>.so exporting exactly what its
-# version script names on the host (no symbol left undefined: the layer check too).
+# dll_main.cpp, its .def file and a version resource on Windows, lib<target>.so
+# exporting exactly what its version script names on the host (no symbol left
+# undefined: the layer check too).
 function(spoolgate_product_library target layer)
-  cmake_parse_arguments(ARG "" "DEF;MAP" "WINDOWS_LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "DEF;MAP;DESCRIPTION" "WINDOWS_LIBS" ${ARGN})
   get_target_property(objects ${layer} SPOOLGATE_LAYER_OBJECTS)
   if(WIN32)
     add_library(${target} SHARED ${CMAKE_CURRENT_SOURCE_DIR}/dll_main.cpp ${ARG_DEF}
       ${objects})
+    spoolgate_version_resource(${target} "${ARG_DESCRIPTION}")
     set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME ${target})
     target_link_libraries(${target} PRIVATE ${ARG_WINDOWS_LIBS})
   else()

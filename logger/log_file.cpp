@@ -1,4 +1,4 @@
-// The log file: directory creation, the lock every writer honours, sequence numbers that
+// The log file: the lock every writer honours, sequence numbers that
 // continue across generations, rotation, and an append that leaves no partial line.
 #include "logger/logger_internal.h"
 #include "core/bounded_text.h"
@@ -25,8 +25,6 @@ struct LogPaths {
   WCHAR pending[LOG_PATH_CHARS];
 };
 
-static BOOL IsSeparator(WCHAR c) { return c == '\\' || c == '/'; }
-
 // Appends value in decimal, at least minDigits digits, to a terminated path.
 static BOOL AppendDecimal(WCHAR* path, size_t pathChars, unsigned value, unsigned minDigits) {
   char digits[24];
@@ -50,34 +48,11 @@ static BOOL ComposeLogPaths(LogPaths* paths, const WCHAR* directory, const WCHAR
   CopyBoundedText(paths->directory, LOG_PATH_CHARS, directory, LOG_PATH_CHARS);
   // "C:\Logs\" and "C:\Logs" are one directory; the separator is added back below.
   size_t n = BoundedTextLength(paths->directory, LOG_PATH_CHARS);
-  while (n > 0 && IsSeparator(paths->directory[n - 1])) paths->directory[--n] = 0;
+  while (n > 0 && IsLogPathSeparator(paths->directory[n - 1])) paths->directory[--n] = 0;
   CopyBoundedText(paths->name, LOG_NAME_MAX_CHARS + 2, name, LOG_NAME_MAX_CHARS + 2);
   return ComposePath(paths->log, paths, WTEXT(".csv")) &&
          ComposePath(paths->sequence, paths, WTEXT(".seq")) &&
          ComposePath(paths->pending, paths, WTEXT(".pending"));
-}
-
-static BOOL IsDirectory(const WCHAR* path) {
-  DWORD attributes = GetFileAttributesW(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-// Creates the directory and every missing parent. Failures on the way are not final:
-// a parent may be a drive or share root, or another writer may create it first.
-static BOOL EnsureDirectory(WCHAR* directory) {
-  if (directory[0] == 0) return TRUE;  // the root of the current drive
-  if (IsDirectory(directory)) return TRUE;
-  for (size_t i = 1; directory[i] != 0; ++i) {
-    // Skip the separator after a drive letter and the two that open a UNC path.
-    if (!IsSeparator(directory[i]) || directory[i - 1] == ':' || IsSeparator(directory[i - 1]))
-      continue;
-    WCHAR saved = directory[i];
-    directory[i] = 0;
-    CreateDirectoryW(directory, NULL);
-    directory[i] = saved;
-  }
-  CreateDirectoryW(directory, NULL);
-  return IsDirectory(directory);
 }
 
 static BOOL SeekTo(HANDLE file, uint64_t offset) {
@@ -371,12 +346,15 @@ BOOL AppendLogRecord(const WCHAR* directory, const WCHAR* name, DWORD maxKib,
     w.workBytes = workBytes;
     size_t lineBytes = 0;
     BOOL stored = FALSE;
-    // A directory that cannot be made still leaves the event log.
-    EnsureDirectory(paths.directory);
+    // A directory that cannot be made, or that is refused, still leaves the event log:
+    // nothing is written through a junction or symbolic link, nor into a directory
+    // another account made.
+    BOOL usable = EnsureLogDirectory(paths.directory) && !IsReparsePoint(paths.log) &&
+                  !IsReparsePoint(paths.sequence) && !IsReparsePoint(paths.pending);
     // Every writer of this log, in any thread or process, takes the lock on the
     // sequence file (which is never renamed) before it opens the log; the lock goes
     // away with the handle if a writer dies.
-    w.sequence = OpenShared(paths.sequence, OPEN_ALWAYS);
+    w.sequence = usable ? OpenShared(paths.sequence, OPEN_ALWAYS) : INVALID_HANDLE_VALUE;
     OVERLAPPED range;
     if (w.sequence != INVALID_HANDLE_VALUE && LockWholeFile(w.sequence, &range)) {
       inLog = AppendLocked(&w, fields, fieldsBytes, &lineBytes, &stored);
@@ -385,7 +363,7 @@ BOOL AppendLogRecord(const WCHAR* directory, const WCHAR* name, DWORD maxKib,
       // Without the lock there is no number to give: the line waits unnumbered and is
       // numbered when it is moved into the log.
       lineBytes = ComposeLine(&w, 0, fields, fieldsBytes);
-      stored = AppendPendingLine(paths.pending, line, lineBytes);
+      stored = usable && AppendPendingLine(paths.pending, line, lineBytes);
     }
     if (w.sequence != INVALID_HANDLE_VALUE) CloseHandle(w.sequence);
     if (!stored) ReportLostLine(paths.log, line, lineBytes);

@@ -74,6 +74,19 @@ size_t FormatUtcTime(const SYSTEMTIME* utc, char* out, size_t outBytes);
 // CR or LF outside quotes except that last CRLF.
 BOOL IsSingleCsvRecord(const char* bytes, size_t count);
 
+// --- log_directory.cpp ------------------------------------------------------------
+
+static inline BOOL IsLogPathSeparator(WCHAR c) { return c == '\\' || c == '/'; }
+// Creates the directory and its missing parents, each with a descriptor that gives
+// full control to SYSTEM and the Administrators and read access to Users. FALSE when it
+// cannot be had, when any part of its path is a reparse point (a junction or symbolic
+// link could lead anywhere), or when it belongs to an account other than SYSTEM, the
+// Administrators or the one this process runs as. Temporarily cuts directory at each
+// separator, so it must be writable.
+BOOL EnsureLogDirectory(WCHAR* directory);
+// TRUE when path exists and is a reparse point.
+BOOL IsReparsePoint(const WCHAR* path);
+
 // --- log_tail.cpp -----------------------------------------------------------------
 
 // What the end of a log or pending file says to the next writer.

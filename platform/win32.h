@@ -1,5 +1,6 @@
 // The one platform header of the product: the Win32 API and the spooler's types.
-// On Windows it is <windows.h> and <winspool.h>; on Linux it is our host Win32 layer.
+// On Windows it is <windows.h>, <winspool.h> and the security headers; on Linux it is
+// our host Win32 layer.
 #pragma once
 
 #ifdef _WIN32
@@ -11,6 +12,7 @@
 #endif
 #include <windows.h>
 #include <winspool.h>
+#include <sddl.h>
 // The one way product code writes a UTF-16 literal.
 #define WTEXT(s) L##s
 // Exports of the DLLs are named by their .def files.

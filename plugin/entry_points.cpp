@@ -21,6 +21,14 @@ static void CloseJobFile(HANDLE* file) {
   *file = INVALID_HANDLE_VALUE;
 }
 
+// Closes whatever the job still has open, as an abort does: the archive keeps the header
+// it was created with.
+static void CloseJobFiles(JobContext* context) {
+  CloseJobFile(&context->overlayFile);
+  CloseJobFile(&context->spareFile);
+  CloseJobFile(&context->archiveFile);
+}
+
 extern "C" HANDLE WINAPI DrvSplStartDoc(HANDLE printer, DWORD jobId) {
   JobContext* context = (JobContext*)GlobalAlloc(GMEM_FIXED, sizeof(JobContext));
   if (context == NULL) {
@@ -65,11 +73,14 @@ extern "C" BOOL WINAPI DrvSplEndPage(HANDLE job) {
 extern "C" VOID WINAPI DrvSplEndDoc(HANDLE job) {
   JobContext* context = JobFromHandle(job);
   if (context == NULL) return;
+  // The job's entry is handed over once, at its first end, and never for a job that was
+  // aborted: the status bits say whether either has happened.
+  BOOL firstEnd = (context->status & (JOB_STATUS_ENDED | JOB_STATUS_ABORTED)) == 0;
   context->status |= JOB_STATUS_ENDED;
   CloseJobFile(&context->overlayFile);
   CloseJobFile(&context->spareFile);
   FinishArchiveFile(&context->archiveFile, &context->archiveHeader, context->pageCount);
-  if ((context->jobHeader.jobFlags & JOB_FLAG_ACCOUNTING) != 0) {
+  if (firstEnd && (context->jobHeader.jobFlags & JOB_FLAG_ACCOUNTING) != 0) {
     if ((context->jobLog.logFlags & LOG_FLAG_EXTENDED_MASK) != 0) {
       WriteExtendedJobLog(context->printer, context->jobId, &context->jobLog);
     } else {
@@ -82,16 +93,18 @@ extern "C" VOID WINAPI DrvSplAbort(HANDLE job) {
   JobContext* context = JobFromHandle(job);
   if (context == NULL) return;
   context->status |= JOB_STATUS_ABORTED;
-  CloseJobFile(&context->overlayFile);
-  CloseJobFile(&context->spareFile);
-  CloseJobFile(&context->archiveFile);
+  CloseJobFiles(context);
 }
 
 extern "C" VOID WINAPI DrvSplClose(HANDLE job) {
   JobContext* context = JobFromHandle(job);
   if (context == NULL) return;
+  // A job closed without an end or abort would otherwise keep its files open inside the
+  // spooler for good, an overlay being recorded locked against every later job.
+  CloseJobFiles(context);
   // Other code must not be handed a pointer to freed memory: forget the context if it
-  // is still the most recent one, and spoil its signature against a second close.
+  // is still the most recent one. The spoilt signature refuses a second close only as
+  // long as the memory has not been handed to another job.
   JobContext* expected = context;
   lastJobContext.compare_exchange_strong(expected, NULL, std::memory_order_acq_rel);
   context->signature = 0;

@@ -35,4 +35,17 @@ echo "== the archive file"
 echo "== the accounting log"
 "$spoolgate" log show "$root/C/Windows/temp/PrintLog"
 "$spoolgate" log verify "$root/C/Windows/temp/PrintLog"
+
+# The README's examples, as written there, so that they keep working.
+echo "== the README's examples"
+rm -rf build/sandbox build/accounting.db*
+while IFS= read -r example; do
+  if bash -c "$example" >/dev/null 2>build/demo/example.err; then
+    echo "ok:     $example"
+  else
+    echo "FAILED: $example"
+    cat build/demo/example.err
+    status=1
+  fi
+done < <(grep -o '`build/host/tools/spoolgate [^`]*`' README.md | tr -d '`')
 exit "$status"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the Windows end-to-end suite under Wine: the real spoolgate.dll and ruzoravu64.dll
-# with our spooler double, in a fresh Wine prefix of its own that is removed afterwards.
+# with our spooler double (a native spoolss.dll), in a fresh Wine prefix of its own that
+# is removed afterwards.
 # Usage: scripts/wine-tests.sh [build-dir] [gtest args...]   (build-dir: build/win64)
 # Ends with "WINE SUITE: <p> passed, <f> failed, <s> skipped"; exit status 0 only when
 # the suite ran to its end and nothing failed.
@@ -17,14 +18,15 @@ fail() {
 }
 
 command -v wine >/dev/null || fail "wine is not installed (scripts/deps.sh installs it)"
-for f in "$suite/wine_tests.exe" "$suite/winspool.drv" "$build/plugin/spoolgate.dll"; do
+for f in "$suite/wine_tests.exe" "$suite/spoolss.dll" "$suite/recorder/ruzoravu64.dll" \
+         "$build/plugin/spoolgate.dll" "$build/logger/ruzoravu64.dll"; do
   [[ -f $f ]] || fail "missing $f: build the win64 preset first"
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/spoolgate-wine.XXXXXX")
 export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all
-# Our spooler double replaces winspool.drv; no Mono, Gecko or menu entries.
-export WINEDLLOVERRIDES="winspool.drv=n;mscoree,mshtml=;winemenubuilder.exe=d"
+# Our spooler double replaces Wine's spoolss.dll; no Mono, Gecko or menu entries.
+export WINEDLLOVERRIDES="spoolss=n;mscoree,mshtml=;winemenubuilder.exe=d"
 cleanup() {
   wineserver -k >/dev/null 2>&1
   rm -rf "$work"
@@ -42,12 +44,15 @@ wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ /d user32.Mess
   >/dev/null 2>&1 || fail "cannot set RelayInclude"
 wineserver -w
 
+# The program and the spooler double in C:\spoolgate-bin, the plug-in and the logging
+# library together in a driver directory of their own (as a driver package installs
+# them, away from the program that loads them), the recording stand-in for the logging
+# library and the example registry settings where the tests pick them up.
 bin=$WINEPREFIX/drive_c/spoolgate-bin
-mkdir -p "$bin"
-cp "$suite/wine_tests.exe" "$suite/winspool.drv" "$build/plugin/spoolgate.dll" "$bin/"
-if [[ -f $build/logger/ruzoravu64.dll ]]; then
-  cp "$build/logger/ruzoravu64.dll" "$bin/"
-fi
+mkdir -p "$bin/driver" "$bin/recorder"
+cp "$suite/wine_tests.exe" "$suite/spoolss.dll" examples/*.reg "$bin/"
+cp "$build/plugin/spoolgate.dll" "$build/logger/ruzoravu64.dll" "$bin/driver/"
+cp "$suite/recorder/ruzoravu64.dll" "$bin/recorder/"
 
 trace=$work/relay.log
 : >"$trace"

@@ -2,6 +2,8 @@
 // sizes, page calls, the end), read and written one event at a time. See docs/capture-format.md.
 #pragma once
 
+#include "tools/output_file.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -42,8 +44,9 @@ class CaptureReader {
   CaptureReader(const CaptureReader&) = delete;
   CaptureReader& operator=(const CaptureReader&) = delete;
 
-  // The next event; false once the event that ends the job has been returned.
-  bool Next(CaptureEvent& event);
+  // The next event; false once the event that ends the job has been returned. With
+  // skipData the block's bytes are passed over unread (event.bytes stays empty).
+  bool Next(CaptureEvent& event, bool skipData = false);
   uint64_t Offset() const { return offset_; }
   uint64_t Size() const { return size_; }
   const std::string& Path() const { return path_; }
@@ -62,11 +65,11 @@ class CaptureReader {
 // Returns the number of events.
 uint64_t ValidateCapture(const std::string& path);
 
-// Writes a capture; the file appears under its name only when Finish() succeeds.
+// Writes a capture; the file appears under its name only when Finish() succeeds (see
+// OutputFile: an input is never the output).
 class CaptureWriter {
  public:
-  explicit CaptureWriter(const std::string& path);
-  ~CaptureWriter();
+  CaptureWriter(const std::string& path, const std::vector<std::string>& inputs = {});
   CaptureWriter(const CaptureWriter&) = delete;
   CaptureWriter& operator=(const CaptureWriter&) = delete;
 
@@ -77,13 +80,10 @@ class CaptureWriter {
   void Event(EventKind kind);  // any kind but Block
   void Finish();
   bool Ended() const { return ended_; }
+  const OutputFile& Output() const { return file_; }
 
  private:
-  void Put(const void* data, size_t size);
-
-  std::string path_;
-  std::string tempPath_;
-  FILE* file_ = nullptr;
+  OutputFile file_;
   bool ended_ = false;
 };
 

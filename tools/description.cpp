@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <set>
 #include <vector>
@@ -540,6 +541,7 @@ class Composer {
     if (fileToken.kind != ValueKind::Quoted) p_.Fail(st.line, "file takes a quoted name");
     std::filesystem::path file = fileToken.value;
     if (file.is_relative()) file = dir_ / file;
+    out_.Output().CheckNotInput(file.string());
     std::ifstream in(file, std::ios::binary);
     if (!in) p_.Fail(st.line, "cannot open data file " + file.string());
     std::vector<uint8_t> chunk(block);
@@ -561,11 +563,16 @@ class Composer {
 }  // namespace
 
 ComposeSummary ComposeCapture(const std::string& descriptionPath, const std::string& capturePath) {
-  std::ifstream in(descriptionPath);
-  if (!in) throw InputError(descriptionPath + ": " + std::strerror(errno));
+  // "-" is standard input; its data files are found from the current directory.
+  std::ifstream file;
+  if (descriptionPath != "-") {
+    file.open(descriptionPath);
+    if (!file) throw InputError(descriptionPath + ": " + std::strerror(errno));
+  }
+  std::istream& in = descriptionPath == "-" ? std::cin : file;
   Parser parser(descriptionPath);
   ComposeSummary summary;
-  CaptureWriter writer(capturePath);
+  CaptureWriter writer(capturePath, {descriptionPath});
   Composer composer(parser, descriptionPath, writer, summary);
   std::string physical;
   std::string logical;
@@ -590,6 +597,7 @@ ComposeSummary ComposeCapture(const std::string& descriptionPath, const std::str
     }
     logical.clear();
   }
+  if (in.bad()) throw InputError(descriptionPath + ":" + std::to_string(lineNo + 1) + ": read error");
   if (logical.find_first_not_of(" \t") != std::string::npos) {
     composer.Run(parser.Tokenize(logical, statementLine));
   }

@@ -273,23 +273,23 @@ uint64_t LogBytes(const std::vector<std::string>& dirs) {
 // ---------------------------------------------------------------------------------------
 // Reports
 
-// The WHERE clause of the filters, with their values as parameters.
+// The WHERE clause of the filter (PrepareLogFilter called), with its values as parameters:
+// the same matches as on the CSV logs, times compared as times in their canonical text.
 std::string Where(const Database& db, const LogFilter& f, std::vector<std::string>& params) {
   std::vector<std::string> terms;
   auto param = [&](const std::string& value) {
     params.push_back(value);
     return "$" + std::to_string(params.size());
   };
-  if (!f.user.empty()) terms.push_back("user_name = " + param(f.user));
-  if (!f.printer.empty()) terms.push_back("printer = " + param(f.printer));
-  // The same prefix comparison as on the CSV logs: --to 2026-12-07 takes the whole day.
+  auto same = [&](const char* column, const std::string& value) {
+    return f.ignoreCase ? db.AsciiLower(column) + " = " + db.AsciiLower(param(value))
+                        : column + std::string(" = ") + param(value);
+  };
+  if (!f.user.empty()) terms.push_back(same("user_name", f.user));
+  if (!f.printer.empty()) terms.push_back(same("printer", f.printer));
   std::string stamp = db.TimeText("time_stamp");
-  if (!f.from.empty()) {
-    terms.push_back("substr(" + stamp + ", 1, " + std::to_string(f.from.size()) + ") >= " + param(f.from));
-  }
-  if (!f.to.empty()) {
-    terms.push_back("substr(" + stamp + ", 1, " + std::to_string(f.to.size()) + ") <= " + param(f.to));
-  }
+  if (!f.fromTime.empty()) terms.push_back(stamp + " >= " + param(f.fromTime));
+  if (!f.toTime.empty()) terms.push_back(stamp + " <= " + param(f.toTime));
   std::string where;
   for (const auto& t : terms) where += (where.empty() ? " WHERE " : " AND ") + t;
   return where;
@@ -315,7 +315,14 @@ std::vector<std::string> SumColumns(const LogFilter& f) {
   return out;
 }
 
-uint64_t Count(const DbValue& v) { return v ? std::stoull(*v) : 0; }
+// A count or sum the database computed; a sum past 2^64-1 is refused as on the CSV logs.
+uint64_t Count(const DbValue& v, const std::string& column) {
+  uint64_t n = 0;
+  if (v && !ParseColumnNumber(*v, &n)) {
+    throw InputError("--sum " + column + ": the sum passes 18446744073709551615");
+  }
+  return n;
+}
 
 }  // namespace
 
@@ -442,8 +449,9 @@ int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, boo
   return refused == waiting && strayFiles == 0 ? kExitOk : kExitStepFailed;
 }
 
-int SummarizeDatabase(const std::string& url, const LogFilter& filter, std::ostream& out) {
-  CheckDates(filter);
+int SummarizeDatabase(const std::string& url, const LogFilter& given, bool json, std::ostream& out) {
+  LogFilter filter = given;
+  PrepareLogFilter(filter);
   std::vector<std::string> sums = SumColumns(filter);
   std::unique_ptr<Database> db = OpenChecked(url, false);
   std::vector<std::string> params;
@@ -452,8 +460,8 @@ int SummarizeDatabase(const std::string& url, const LogFilter& filter, std::ostr
   for (const auto& s : sums) select += ", COALESCE(sum(" + s + "), 0)";
   LogSummary summary;
   auto tally = [&](const DbRow& r, size_t first) {
-    LogTally t{Count(r[first]), {}};
-    for (size_t i = 0; i < sums.size(); ++i) t.sums.push_back(Count(r[first + 1 + i]));
+    LogTally t{Count(r[first], "count"), {}};
+    for (size_t i = 0; i < sums.size(); ++i) t.sums.push_back(Count(r[first + 1 + i], filter.sums[i]));
     return t;
   };
   for (auto [column, map] : {std::pair{"user_name", &summary.byUser}, {"printer", &summary.byPrinter}}) {
@@ -463,32 +471,43 @@ int SummarizeDatabase(const std::string& url, const LogFilter& filter, std::ostr
   }
   db->Query("SELECT " + select + " FROM log_lines" + where, params,
             [&](const DbRow& r) { summary.total = tally(r, 0); });
-  PrintSummary(summary, filter, out);
+  // Only checked lines are stored, and only numbers in numeric columns: nothing is left out.
+  PrintSummary({"database", ShownUrl(url)}, summary, filter, LeftOut{}, json, out);
   return kExitOk;
 }
 
-int ShowDatabase(const std::string& url, const LogFilter& filter, std::ostream& out) {
-  CheckDates(filter);
-  std::vector<std::string> sums = SumColumns(filter);
+int ShowDatabase(const std::string& url, const LogFilter& given, bool json, std::ostream& out) {
+  LogFilter filter = given;
+  PrepareLogFilter(filter);
+  SumColumns(filter);
   std::unique_ptr<Database> db = OpenChecked(url, false);
   std::vector<std::string> params;
   std::string where = Where(*db, filter, params);
-  std::string sql = "SELECT sequence, " + db->TimeText("time_stamp") + ", user_name, printer, document";
-  for (const auto& s : sums) sql += ", " + s;
-  sql += " FROM log_lines" + where + " ORDER BY log_name, computer, sequence";
-  PrintJobs(filter, out, [&](const std::function<void(const ShownJob&)>& emit) {
-    ShownJob job;
-    db->Query(sql, params, [&](const DbRow& r) {
-      job.sequence = r[0].value_or("");
-      job.timeStamp = r[1].value_or("");
-      job.user = r[2].value_or("");
-      job.printer = r[3].value_or("");
-      job.document = r[4].value_or("");
-      job.sums.clear();
-      for (size_t i = 0; i < sums.size(); ++i) job.sums.push_back(r[5 + i].value_or(""));
-      emit(job);
-    });
+  // Every column of the log under its name in the log, the sequence first as in the files.
+  auto header = std::make_shared<std::vector<std::string>>();
+  std::string sql = "SELECT log_name";
+  const auto& columns = LineColumns();
+  for (size_t pass = 0; pass < 2; ++pass) {
+    for (size_t i = 0; i < columns.size(); ++i) {
+      const LineColumn& c = columns[i];
+      bool sequence = i == kKeyColumns - 1;
+      if (c.csv == nullptr || sequence != (pass == 0)) continue;
+      header->push_back(c.csv);
+      bool time = c.kind == ColumnKind::kTime || c.kind == ColumnKind::kUtcTime;
+      sql += ", " + (time ? db->TimeText(c.db, c.kind == ColumnKind::kUtcTime) : std::string(c.db));
+    }
+  }
+  // Time order as on the CSV logs: lines without a time last, one time by server and log.
+  sql += " FROM log_lines" + where +
+         " ORDER BY time_stamp IS NULL, time_stamp, computer, log_name, sequence";
+  std::vector<ShownLine> lines;
+  db->Query(sql, params, [&](const DbRow& r) {
+    ShownLine line{r[0].value_or(""), {}, header};
+    line.fields.reserve(r.size() - 1);
+    for (size_t i = 1; i < r.size(); ++i) line.fields.push_back(r[i].value_or(""));
+    lines.push_back(std::move(line));
   });
+  PrintLines({"database", ShownUrl(url)}, lines, filter, LeftOut{}, json, out);
   return kExitOk;
 }
 

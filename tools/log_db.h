@@ -20,7 +20,8 @@ constexpr const char* kDefaultDatabase = "sqlite:spoolgate.db";
 int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, bool progress,
                std::ostream& out);
 // `log summary` and `log show` computed by the database, printed as from the CSV logs.
-int SummarizeDatabase(const std::string& url, const LogFilter& filter, std::ostream& out);
-int ShowDatabase(const std::string& url, const LogFilter& filter, std::ostream& out);
+// json: the shapes of the CSV reports, with "database" (the URL) in place of "directory".
+int SummarizeDatabase(const std::string& url, const LogFilter& filter, bool json, std::ostream& out);
+int ShowDatabase(const std::string& url, const LogFilter& filter, bool json, std::ostream& out);
 
 }  // namespace spoolgate

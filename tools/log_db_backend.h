@@ -66,8 +66,10 @@ class Database {
   virtual bool TableExists(const std::string& name) = 0;
   // The column type of a kind in this database.
   virtual const char* TypeName(ColumnKind kind) const = 0;
-  // An SQL expression giving a time column as text in the log's form.
-  virtual std::string TimeText(const std::string& column) const = 0;
+  // An SQL expression giving a time column as text in the log's form (utc: with its Z).
+  virtual std::string TimeText(const std::string& column, bool utc = false) const = 0;
+  // An SQL expression with the ASCII letters of a text in lower case, nothing else changed.
+  virtual std::string AsciiLower(const std::string& expr) const = 0;
   // Stores a batch in one transaction; lines whose key is already stored are left alone.
   virtual StoreResult Store(const std::vector<LineRow>& batch) = 0;
 };

@@ -121,8 +121,13 @@ class Postgres final : public Database {
       default: return "text";
     }
   }
-  std::string TimeText(const std::string& column) const override {
-    return "to_char(" + column + ", 'YYYY-MM-DD\"T\"HH24:MI:SS.MS')";
+  std::string TimeText(const std::string& column, bool utc) const override {
+    return utc ? "to_char(" + column + " AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')"
+               : "to_char(" + column + ", 'YYYY-MM-DD\"T\"HH24:MI:SS.MS')";
+  }
+  // Under the C collation lower() changes ASCII letters only, whatever the server's locale.
+  std::string AsciiLower(const std::string& expr) const override {
+    return "lower((" + expr + ")::text COLLATE \"C\")";
   }
 
   StoreResult Store(const std::vector<LineRow>& batch) override {

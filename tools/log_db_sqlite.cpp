@@ -72,7 +72,9 @@ class Sqlite final : public Database {
     // Times stay ISO 8601 text, which SQLite's date and time functions read.
     return kind == ColumnKind::kInteger ? "INTEGER" : "TEXT";
   }
-  std::string TimeText(const std::string& column) const override { return column; }
+  std::string TimeText(const std::string& column, bool) const override { return column; }
+  // SQLite's lower() changes ASCII letters only.
+  std::string AsciiLower(const std::string& expr) const override { return "lower(" + expr + ")"; }
 
   StoreResult Store(const std::vector<LineRow>& batch) override {
     const auto& columns = LineColumns();

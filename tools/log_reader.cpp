@@ -3,9 +3,8 @@
 #include "tools/log_reader.h"
 
 #include "tools/errors.h"
+#include "tools/log_fields.h"
 #include "tools/text.h"
-
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstring>
@@ -13,7 +12,9 @@
 #include <iomanip>
 #include <iostream>
 #include <map>
-#include <regex>
+#include <memory>
+
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -26,13 +27,6 @@ namespace {
 // The reader's log and line, as show and summary see them.
 using LogGroup = LogSet;
 using LogLine = LogEntry;
-
-// What show and summary leave out of their counts.
-struct LeftOut {
-  uint64_t damaged = 0;  // lines whose checksum is wrong
-  uint64_t pending = 0;  // lines waiting in pending files
-  std::vector<std::string> strayFiles;
-};
 
 // Calls visit(log, line, header) for every line of every log with a right checksum (all
 // lines with includeDamaged), in order; pending lines and stray files are left out and
@@ -51,6 +45,11 @@ void ForEachLine(const std::string& dir, Visit visit, bool includeDamaged = fals
       visit(log, line, *line.header);
     });
   }
+}
+
+// What show and summary did not count, for --json.
+nlohmann::ordered_json LeftOutJson(const LeftOut& left) {
+  return {{"damaged", left.damaged}, {"pending", left.pending}, {"strayFiles", left.strayFiles}};
 }
 
 // The lines that say what show and summary did not count, empty when nothing.
@@ -86,24 +85,15 @@ std::string Field(const std::vector<std::string>& fields, const std::vector<std:
 
 bool Matches(const std::vector<std::string>& fields, const std::vector<std::string>& header,
              const LogFilter& f) {
-  if (!f.user.empty() && Field(fields, header, "user") != f.user) return false;
-  if (!f.printer.empty() && Field(fields, header, "printer") != f.printer) return false;
-  std::string stamp = Field(fields, header, "time_stamp");
-  if (!f.from.empty() && stamp.substr(0, f.from.size()) < f.from) return false;
-  if (!f.to.empty() && stamp.substr(0, f.to.size()) > f.to) return false;
-  return true;
+  return LogLineMatches(f, Field(fields, header, "user"), Field(fields, header, "printer"),
+                        Field(fields, header, "time_stamp"));
 }
 
-void CheckDate(const std::string& option, const std::string& value) {
-  static const std::regex date(R"(\d{4}(-\d{2}(-\d{2}([T ]\d{2}(:\d{2}(:\d{2})?)?)?)?)?)");
-  if (!value.empty() && !std::regex_match(value, date)) {
-    throw InputError(option + " " + value + ": not a date (YYYY-MM-DD, optionally with THH:MM:SS)");
-  }
-}
-
-void CheckSums(const std::string& dir, const LogFilter& filter) {
-  CheckDates(filter);
-  if (filter.sums.empty()) return;
+// The filter with its times worked out, after the sums are checked against the columns.
+LogFilter CheckFilter(const std::string& dir, const LogFilter& given) {
+  LogFilter filter = given;
+  PrepareLogFilter(filter);
+  if (filter.sums.empty()) return filter;
   std::vector<std::string> columns;
   ForEachLine(dir, [&](const LogGroup&, const LogLine&, const std::vector<std::string>& header) {
     if (columns.empty()) columns = header;
@@ -115,67 +105,70 @@ void CheckSums(const std::string& dir, const LogFilter& filter) {
       throw InputError("--sum " + s + ": no such column (columns: " + names + ")");
     }
   }
+  return filter;
 }
+
+using Json = nlohmann::ordered_json;
 
 }  // namespace
 
-// A field as JSON: a number when it is one, null when empty, else the text.
-static Json FieldJson(const std::string& v) {
-  if (v.empty()) return nullptr;
-  if (v.size() <= 19 && std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; }))
-    return std::stoull(v);
-  return v;
-}
-
-void CheckDates(const LogFilter& filter) {
-  CheckDate("--from", filter.from);
-  CheckDate("--to", filter.to);
-}
-
-void PrintJobs(const LogFilter& filter, std::ostream& out,
-               const std::function<void(const std::function<void(const ShownJob&)>&)>& list) {
-  uint64_t shown = 0;
-  if (filter.json) {
-    // One job object a line inside the array, so that nothing is kept in memory.
-    out << "{\"jobs\": [";
-    list([&](const ShownJob& job) {
-      Json j = {{"sequence", FieldJson(job.sequence)}, {"time_stamp", job.timeStamp},
-                {"user", job.user}, {"printer", job.printer}, {"document", job.document}};
-      for (size_t i = 0; i < filter.sums.size(); ++i) j[filter.sums[i]] = FieldJson(job.sums[i]);
-      out << (shown++ == 0 ? "\n  " : ",\n  ")
-          << j.dump(-1, ' ', false, Json::error_handler_t::replace);
-    });
-    out << "\n], \"count\": " << shown << "}\n";
+void PrintLines(const LogSource& source, const std::vector<ShownLine>& lines,
+                const LogFilter& filter, const LeftOut& left, bool json, std::ostream& out) {
+  if (json) {
+    Json j;
+    j[source.member] = source.name;
+    j["count"] = lines.size();
+    j["leftOut"] = LeftOutJson(left);
+    j["jobs"] = Json::array();
+    for (const ShownLine& r : lines) {
+      j["jobs"].push_back({{"log", r.log}, {"fields", LogLineJson(*r.header, r.fields)}});
+    }
+    out << j.dump(2) << "\n";
     return;
   }
-  out << std::left << std::setw(8) << "sequence" << " " << std::setw(23) << "time_stamp" << " "
-      << std::setw(12) << "user" << " " << std::setw(16) << "printer" << " document";
+  size_t logWidth = 3;
+  for (const ShownLine& r : lines) logWidth = std::max(logWidth, r.log.size());
+  out << std::left << std::setw(int(logWidth)) << "log" << " " << std::setw(8) << "sequence" << " "
+      << std::setw(23) << "time_stamp" << " " << std::setw(12) << "user" << " " << std::setw(16)
+      << "printer" << " document";
   for (const auto& s : filter.sums) out << "  " << s;
   out << "\n";
-  list([&](const ShownJob& job) {
-    ++shown;
-    out << std::left << std::setw(8) << job.sequence << " " << std::setw(23) << job.timeStamp << " "
-        << std::setw(12) << job.user << " " << std::setw(16) << job.printer << " " << job.document;
-    for (const auto& s : job.sums) out << "  " << s;
+  for (const ShownLine& r : lines) {
+    const auto& f = r.fields;
+    const auto& header = *r.header;
+    out << std::left << std::setw(int(logWidth)) << r.log << " " << std::setw(8)
+        << (f.empty() ? "" : f[0]) << " " << std::setw(23) << Field(f, header, "time_stamp") << " "
+        << std::setw(12) << Field(f, header, "user") << " " << std::setw(16)
+        << Field(f, header, "printer") << " " << Field(f, header, "document");
+    for (const auto& s : filter.sums) out << "  " << Field(f, header, s);
     out << "\n";
-  });
-  out << shown << (shown == 1 ? " job\n" : " jobs\n");
+  }
+  out << lines.size() << (lines.size() == 1 ? " job\n" : " jobs\n");
+  out << LeftOutNote(left);
 }
 
-void PrintSummary(const LogSummary& summary, const LogFilter& filter, std::ostream& out) {
+void PrintSummary(const LogSource& source, const LogSummary& summary, const LogFilter& filter,
+                  const LeftOut& left, bool json, std::ostream& out) {
   auto sumOf = [](const LogTally& t, size_t i) { return i < t.sums.size() ? t.sums[i] : 0; };
-  if (filter.json) {
+  if (json) {
     auto tally = [&](const LogTally& t) {
-      Json j = {{"jobs", t.jobs}};
-      for (size_t i = 0; i < filter.sums.size(); ++i) j[filter.sums[i]] = sumOf(t, i);
+      Json j;
+      j["jobs"] = t.jobs;
+      Json sums = Json::object();
+      for (size_t i = 0; i < filter.sums.size(); ++i) sums[filter.sums[i]] = sumOf(t, i);
+      j["sums"] = sums;
       return j;
     };
-    Json j = {{"by_user", Json::object()}, {"by_printer", Json::object()}};
-    for (const auto& [name, t] : summary.byUser) j["by_user"][name] = tally(t);
-    for (const auto& [name, t] : summary.byPrinter) j["by_printer"][name] = tally(t);
+    Json j;
+    j[source.member] = source.name;
+    j["byUser"] = Json::object();
+    for (const auto& [name, t] : summary.byUser) j["byUser"][name] = tally(t);
+    j["byPrinter"] = Json::object();
+    for (const auto& [name, t] : summary.byPrinter) j["byPrinter"][name] = tally(t);
     j["total"] = tally(summary.total);
-    j["not_numbers"] = summary.notNumbers;
-    out << j.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
+    j["notNumbers"] = summary.notNumbers;
+    j["leftOut"] = LeftOutJson(left);
+    out << j.dump(2) << "\n";
     return;
   }
   auto row = [&](const std::string& name, const LogTally& t) {
@@ -190,34 +183,40 @@ void PrintSummary(const LogSummary& summary, const LogFilter& filter, std::ostre
   for (const auto& [name, t] : summary.byPrinter) row(name.empty() ? "(none)" : name, t);
   out << "total:\n";
   row("all", summary.total);
-  if (summary.notNumbers != 0) out << summary.notNumbers << " values were not numbers and count as 0\n";
+  if (summary.notNumbers != 0) {
+    std::cerr << "spoolgate: warning: " << summary.notNumbers
+              << " values were not numbers and count as 0\n";
+  }
+  out << LeftOutNote(left);
 }
 
-int ShowLog(const std::string& dir, const LogFilter& filter, std::ostream& out) {
-  CheckSums(dir, filter);
+int ShowLog(const std::string& dir, const LogFilter& given, bool json, std::ostream& out) {
+  const LogFilter filter = CheckFilter(dir, given);
+  // The lines of several logs are merged in time order (a stable sort: lines of one
+  // time keep their order in their log), so the matching lines are held until the end.
+  std::vector<std::pair<std::string, ShownLine>> rows;  // canonical time; none sorts last
   LeftOut left;
-  PrintJobs(filter, out, [&](const std::function<void(const ShownJob&)>& emit) {
-    ForEachLine(dir, [&](const LogGroup&, const LogLine& line, const std::vector<std::string>& header) {
-      const std::vector<std::string>& f = line.fields;
-      if (!Matches(f, header, filter)) return;
-      ShownJob job{f.empty() ? "" : f[0], Field(f, header, "time_stamp"), Field(f, header, "user"),
-                   Field(f, header, "printer"), Field(f, header, "document"), {}};
-      for (const auto& s : filter.sums) job.sums.push_back(Field(f, header, s));
-      emit(job);
-    }, filter.includeDamaged, &left);
-  });
-  // As JSON, the note goes to standard error so that the output stays one document.
-  (filter.json ? std::cerr : out) << LeftOutNote(left);
+  ForEachLine(dir, [&](const LogGroup& g, const LogLine& line, const std::vector<std::string>& header) {
+    if (!Matches(line.fields, header, filter)) return;
+    std::string time = CanonicalTime(Field(line.fields, header, "time_stamp"), false);
+    rows.push_back({time.empty() ? "~" : time, {g.name, line.fields, line.header}});
+  }, filter.includeDamaged, &left);
+  std::stable_sort(rows.begin(), rows.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<ShownLine> lines;
+  lines.reserve(rows.size());
+  for (auto& r : rows) lines.push_back(std::move(r.second));
+  PrintLines({"directory", dir}, lines, filter, left, json, out);
   return kExitOk;
 }
 
-int SummarizeLog(const std::string& dir, const LogFilter& filter, std::ostream& out) {
-  CheckSums(dir, filter);
+int SummarizeLog(const std::string& dir, const LogFilter& given, bool json, std::ostream& out) {
+  const LogFilter filter = CheckFilter(dir, given);
   LogSummary summary;
   auto add = [&](LogTally& t, const std::vector<uint64_t>& values) {
     t.jobs++;
     t.sums.resize(values.size());
-    for (size_t i = 0; i < values.size(); ++i) t.sums[i] += values[i];
+    for (size_t i = 0; i < values.size(); ++i) AddToSum(t.sums[i], values[i], filter.sums[i]);
   };
   LeftOut left;
   ForEachLine(dir, [&](const LogGroup&, const LogLine& line, const std::vector<std::string>& header) {
@@ -226,30 +225,27 @@ int SummarizeLog(const std::string& dir, const LogFilter& filter, std::ostream& 
     std::vector<uint64_t> values;
     for (const auto& s : filter.sums) {
       std::string v = Field(f, header, s);
-      char* end = nullptr;
-      unsigned long long n = v.empty() ? 0 : std::strtoull(v.c_str(), &end, 10);
-      if (!v.empty() && (*end != '\0' || v[0] == '-')) {
-        ++summary.notNumbers;
-        n = 0;
-      }
+      uint64_t n = 0;
+      if (!v.empty() && !ParseColumnNumber(v, &n)) ++summary.notNumbers;
       values.push_back(n);
     }
     add(summary.byUser[Field(f, header, "user")], values);
     add(summary.byPrinter[Field(f, header, "printer")], values);
     add(summary.total, values);
   }, filter.includeDamaged, &left);
-  PrintSummary(summary, filter, out);
-  (filter.json ? std::cerr : out) << LeftOutNote(left);
+  PrintSummary({"directory", dir}, summary, filter, left, json, out);
   return kExitOk;
 }
 
-int VerifyLog(const std::string& dir, std::ostream& out) {
+int VerifyLog(const std::string& dir, bool json, std::ostream& out) {
   LogFolder folder = FindLogFolder(dir);
   std::ostringstream problems;
   uint64_t lines = 0, files = 0, problemCount = 0;
+  Json found = Json::array();
   auto problem = [&](const std::string& where, const std::string& what) {
     ++problemCount;
     problems << where << ": " << what << "\n";
+    found.push_back({{"where", where}, {"what", what}});
   };
   auto at = [](const LogLine& line) {
     return line.file + ":" + std::to_string(line.recordNo) + " (byte " + std::to_string(line.offset) + ")";
@@ -319,6 +315,18 @@ int VerifyLog(const std::string& dir, std::ostream& out) {
                                  (last - prev == 1 ? std::to_string(last)
                                                    : std::to_string(prev + 1) + " to " + std::to_string(last)));
     }
+  }
+  if (json) {
+    Json j;
+    j["directory"] = dir;
+    j["lines"] = lines;
+    j["files"] = files;
+    j["logs"] = folder.logs.size();
+    j["problems"] = std::move(found);
+    j["problemCount"] = problemCount;
+    j["result"] = problemCount == 0 ? "ok" : "failed";
+    out << j.dump(2) << "\n";
+    return problemCount == 0 ? kExitOk : kExitStepFailed;
   }
   out << problems.str();
   out << "verified " << lines << (lines == 1 ? " line" : " lines") << " in " << files

@@ -5,12 +5,17 @@
 #include "tools/errors.h"
 #include "tools/log_db.h"
 #include "tools/log_reader.h"
+#include "tools/output_file.h"
 #include "tools/run.h"
 #include "tools/stored_files.h"
 #include "tools/text.h"
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
+#include <strings.h>
+
+#include <filesystem>
 #include <iostream>
 
 using namespace spoolgate;
@@ -19,6 +24,44 @@ namespace {
 
 // Where `spoolgate run` keeps the accounting log with its default root and settings.
 const char* kDefaultLogDir = "./spoolgate-root/C/Windows/temp/PrintLog";
+
+// Archive and overlay files carry no mark of their own; the plug-in names every archive
+// "*.RUD", so a name that says the other kind is worth a warning.
+void WarnAboutName(StoredKind kind, const std::string& path) {
+  std::string ext = std::filesystem::path(path).extension().string();
+  bool rud = ext.size() == 4 && strcasecmp(ext.c_str(), ".rud") == 0;
+  if (path == "-") return;
+  if (kind == StoredKind::Archive && !rud) {
+    std::cerr << "spoolgate: warning: " << path
+              << " is not named .RUD, as every archive file is; for an overlay file use "
+                 "`spoolgate overlay`\n";
+  } else if (kind == StoredKind::Overlay && rud) {
+    std::cerr << "spoolgate: warning: " << path
+              << " is named .RUD, as archive files are, not an overlay file; for an archive "
+                 "use `spoolgate rud`\n";
+  }
+}
+
+// CLI11 reports a misspelt subcommand as a missing one; this names it.
+void CheckSubcommands(CLI::App& app, int argc, char** argv) {
+  CLI::App* at = &app;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    auto subs = at->get_subcommands([](CLI::App*) { return true; });
+    if (arg.empty() || arg[0] == '-' || subs.empty()) return;
+    CLI::App* next = nullptr;
+    std::string names;
+    for (CLI::App* sub : subs) {
+      if (sub->get_name() == arg) next = sub;
+      names += (names.empty() ? "" : ", ") + sub->get_name();
+    }
+    if (next == nullptr) {
+      throw InputError("unknown subcommand '" + arg + "'" +
+                       (at == &app ? "" : " of " + at->get_name()) + " (one of: " + names + ")");
+    }
+    at = next;
+  }
+}
 
 void AddStoredCommands(CLI::App& app, StoredKind kind, const char* name, const char* what,
                        std::function<int()>& action) {
@@ -31,13 +74,20 @@ void AddStoredCommands(CLI::App& app, StoredKind kind, const char* name, const c
   info->add_option("FILE", file[k], "the file")->required();
   info->add_flag("--json", json[k], "print the same as JSON");
   info->callback([&action, kind, k] {
-    action = [kind, k] { return ShowStoredFile(kind, file[k], json[k], std::cout); };
+    action = [kind, k] {
+      WarnAboutName(kind, file[k]);
+      return ShowStoredFile(kind, InputPath(file[k]), json[k], std::cout);
+    };
   });
   CLI::App* extract = cmd->add_subcommand("extract", "copy the print data behind the header to a file");
   extract->add_option("FILE", file[k], "the file")->required();
-  extract->add_option("-o,--output", out[k], "output file (default: FILE with .prn or .body)");
+  extract->add_option("-o,--output", out[k],
+                      "output file, - for standard output (default: FILE with .prn or .body)");
   extract->callback([&action, kind, k] {
-    action = [kind, k] { return ExtractStoredFile(kind, file[k], out[k], std::cout); };
+    action = [kind, k] {
+      if (file[k] == "-" && out[k].empty()) out[k] = "-";
+      return ExtractStoredFile(kind, InputPath(file[k]), out[k], std::cout);
+    };
   });
 }
 
@@ -49,19 +99,33 @@ int main(int argc, char** argv) {
       "files, read the accounting log. Exit status: 0 ok, 1 a job ran but a step failed,\n"
       "2 unusable arguments or input."};
   app.require_subcommand(1);
+  app.set_version_flag("--version", "spoolgate " SPOOLGATE_VERSION);
   std::function<int()> action;
 
   // capture
   std::string description, captureOut;
   CLI::App* capture = app.add_subcommand(
       "capture", "compose a capture file from a text job description (docs/capture-format.md)");
-  capture->add_option("DESC", description, "the text description")->required();
-  capture->add_option("-o,--output", captureOut, "the capture file to write")->required();
+  bool captureJson = false;
+  capture->add_option("DESC", description, "the text description, - for standard input")->required();
+  capture->add_option("-o,--output", captureOut, "the capture file to write, - for standard output")
+      ->required();
+  capture->add_flag("--json", captureJson, "print the summary as JSON");
   capture->callback([&] {
     action = [&] {
       ComposeSummary s = ComposeCapture(description, captureOut);
-      std::cout << captureOut << ": " << Grouped(s.events) << " events, " << Grouped(s.blocks)
-                << " blocks, " << Grouped(s.blockBytes) << " bytes\n";
+      // With the capture on standard output the summary goes to standard error.
+      std::ostream& out = captureOut == "-" ? std::cerr : std::cout;
+      if (captureJson) {
+        nlohmann::ordered_json j = {{"capture", captureOut},
+                                    {"events", s.events},
+                                    {"blocks", s.blocks},
+                                    {"bytes", s.blockBytes}};
+        out << j.dump(2) << "\n";
+      } else {
+        out << captureOut << ": " << Grouped(s.events) << " events, " << Grouped(s.blocks)
+            << " blocks, " << Grouped(s.blockBytes) << " bytes\n";
+      }
       return int(kExitOk);
     };
   });
@@ -82,14 +146,24 @@ int main(int argc, char** argv) {
   run->add_option("--user", options.user, "the job's user")->capture_default_str();
   run->add_option("--job-id", options.jobId, "job id of the first capture; the next ones count up")
       ->capture_default_str();
-  run->add_option("--printer-out", options.printerOut, "keep the bytes that reached the printer");
+  run->add_option("--printer-out", options.printerOut,
+                  "keep the bytes that reached the printer in this file (- for standard output)");
   run->add_option("--plugin", options.plugin, "the plug-in library (default: the one built beside)");
   run->add_flag("--json", options.json, "print the report as JSON");
+  run->add_flag("--trace", options.trace,
+                "also list every Win32 call the plug-in made, block by block, with its "
+                "arguments and result (in --json: each job's \"trace\")");
+  run->add_option("--log-dir", options.logDir,
+                  "set the sandbox's accounting log directory (a Windows path) before the jobs");
+  run->add_option("--log-max-size", options.logMaxKib,
+                  "set the sandbox's accounting log size limit in KiB before the jobs");
   run->add_flag("--no-progress", noProgress, "no progress bar on standard error");
   run->callback([&] {
     action = [&] {
       options.progress = !noProgress;
-      return RunCaptures(captures, options, std::cout);
+      for (std::string& c : captures) c = InputPath(c);
+      // With the printer's bytes on standard output, the report goes to standard error.
+      return RunCaptures(captures, options, options.printerOut == "-" ? std::cerr : std::cout);
     };
   });
 
@@ -104,6 +178,7 @@ int main(int argc, char** argv) {
   CLI::App* log = app.add_subcommand(
       "log", "the accounting CSV logs and the accounting database: show, summary, verify, import");
   log->require_subcommand(1);
+  bool logJson = false;
   auto addFilters = [&](CLI::App* cmd) {
     CLI::Option* dir = cmd->add_option("DIR", logDir, "log directory (every generation in it is read)")
                            ->capture_default_str();
@@ -113,33 +188,40 @@ int main(int argc, char** argv) {
         ->excludes(dir);
     cmd->add_option("--user", filter.user, "only this user's jobs");
     cmd->add_option("--printer", filter.printer, "only this printer's jobs");
-    cmd->add_option("--from", filter.from, "only jobs from this date on (YYYY-MM-DD[THH:MM:SS])");
-    cmd->add_option("--to", filter.to, "only jobs up to this date (inclusive)");
-    cmd->add_option("--sum", filter.sums, "sum this numeric column (repeatable)");
-    cmd->add_flag("--json", filter.json, "print the same as JSON");
+    cmd->add_flag("-i,--ignore-case", filter.ignoreCase,
+                  "compare --user and --printer without regard to case");
+    cmd->add_option("--from", filter.from,
+                    "only jobs from this time on: an ISO 8601 date or date-time, "
+                    "YYYY-MM-DD[THH:MM[:SS[.fff]]] (T or a space), local time");
+    cmd->add_option("--to", filter.to,
+                    "only jobs up to this time, inclusive (a date includes its whole day)");
+    cmd->add_option("--sum", filter.sums, "sum this numeric column (repeat for more)")
+        ->allow_extra_args(false);
     cmd->add_flag("--include-damaged", filter.includeDamaged,
                   "also count lines whose checksum is wrong (torn or altered)");
+    cmd->add_flag("--json", logJson, "print the result as JSON");
   };
-  CLI::App* show = log->add_subcommand("show", "list the jobs of the log");
+  CLI::App* show = log->add_subcommand("show", "list the jobs of the logs, in time order");
   addFilters(show);
   show->callback([&] {
     action = [&] {
-      return database.empty() ? ShowLog(logDir, filter, std::cout)
-                              : ShowDatabase(database, filter, std::cout);
+      return database.empty() ? ShowLog(logDir, filter, logJson, std::cout)
+                              : ShowDatabase(database, filter, logJson, std::cout);
     };
   });
   CLI::App* summary = log->add_subcommand("summary", "count jobs and sum columns by user and printer");
   addFilters(summary);
   summary->callback([&] {
     action = [&] {
-      return database.empty() ? SummarizeLog(logDir, filter, std::cout)
-                              : SummarizeDatabase(database, filter, std::cout);
+      return database.empty() ? SummarizeLog(logDir, filter, logJson, std::cout)
+                              : SummarizeDatabase(database, filter, logJson, std::cout);
     };
   });
   CLI::App* verify = log->add_subcommand(
       "verify", "check every line's checksum and the sequence numbers across generations");
   verify->add_option("DIR", logDir, "log directory")->capture_default_str();
-  verify->callback([&] { action = [&] { return VerifyLog(logDir, std::cout); }; });
+  verify->add_flag("--json", logJson, "print the result as JSON");
+  verify->callback([&] { action = [&] { return VerifyLog(logDir, logJson, std::cout); }; });
   std::vector<std::string> importDirs;
   std::string importDb = kDefaultDatabase;
   bool importQuiet = false;
@@ -155,11 +237,17 @@ int main(int argc, char** argv) {
   });
 
   try {
+    CheckSubcommands(app, argc, argv);
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
     return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const InputError& e) {
+    std::cerr << "spoolgate: " << e.what() << " (--help for usage)\n";
+    return kExitBadInput;
   } catch (const CLI::ParseError& e) {
     std::cerr << "spoolgate: " << e.what() << " (--help for usage)\n";
     return kExitBadInput;

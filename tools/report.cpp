@@ -97,7 +97,9 @@ void WriteJobReport(const Json& job, std::ostream& out) {
   for (const auto& f : job["files"]) {
     out << "    " << f["change"].get<std::string>() << " " << f["role"].get<std::string>() << " "
         << f["windowsPath"].get<std::string>() << " (" << Grouped(f["size"].get<uint64_t>())
-        << " bytes)\n      at " << f["hostPath"].get<std::string>() << "\n";
+        << " bytes)";
+    if (f.contains("renamedFrom")) out << " from " << f["renamedFrom"].get<std::string>();
+    out << "\n      at " << f["hostPath"].get<std::string>() << "\n";
     if (f.contains("archive")) {
       const Json& a = f["archive"];
       out << "      header: headerFlags " << Hex(a["headerFlags"].get<uint64_t>()) << ", tailBit0 "
@@ -133,9 +135,10 @@ void WriteJobReport(const Json& job, std::ostream& out) {
   out << "\n";
   for (const auto& f : job["failedCalls"]) {
     out << "    " << f["call"].get<std::string>();
+    if (f["during"] != f["call"]) out << " during " << f["during"].get<std::string>();
     if (f.contains("block")) out << " block " << f["block"].get<uint64_t>() << " (" << f["size"].get<uint64_t>() << " bytes)";
-    out << " at capture byte " << f["captureOffset"].get<uint64_t>() << ": "
-        << f["note"].get<std::string>() << "\n";
+    if (f.contains("captureOffset")) out << " at capture byte " << f["captureOffset"].get<uint64_t>();
+    out << ": " << f["note"].get<std::string>() << "\n";
   }
   if (failures > job["failedCalls"].size()) {
     out << "    ... " << Grouped(failures - job["failedCalls"].size()) << " more\n";

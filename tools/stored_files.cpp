@@ -3,6 +3,7 @@
 
 #include "core/records.h"
 #include "tools/errors.h"
+#include "tools/output_file.h"
 #include "tools/text.h"
 
 #include <nlohmann/json.hpp>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -109,22 +111,23 @@ int ExtractStoredFile(StoredKind kind, const std::string& path, std::string outP
   if (outPath.empty()) {
     outPath = fs::path(path).replace_extension(kind == StoredKind::Archive ? ".prn" : ".body").string();
   }
+  OutputFile to(outPath, {path});
   std::ifstream in(path, std::ios::binary);
   in.seekg(std::streamoff(HeaderSize(kind)));
-  std::ofstream to(outPath, std::ios::binary | std::ios::trunc);
-  if (!to) throw InputError(outPath + ": " + std::strerror(errno));
   std::vector<char> buffer(1 << 16);
   uint64_t copied = 0;
   while (in) {
     in.read(buffer.data(), std::streamsize(buffer.size()));
     std::streamsize got = in.gcount();
     if (got <= 0) break;
-    to.write(buffer.data(), got);
+    to.Write(buffer.data(), size_t(got));
     copied += uint64_t(got);
   }
-  to.close();
-  if (!to) throw InputError(outPath + ": write failed");
-  out << outPath << ": " << Grouped(copied) << " bytes of print data from " << path << "\n";
+  if (in.bad()) throw ByteError(path, HeaderSize(kind) + copied, "read error");
+  to.Commit();
+  // The data itself may be going to standard output; the summary then goes to stderr.
+  (outPath == "-" ? std::cerr : out) << outPath << ": " << Grouped(copied)
+                                      << " bytes of print data from " << path << "\n";
   return kExitOk;
 }
 

@@ -9,6 +9,7 @@
 // Not modelled: share modes between processes (each process has its own table), and
 // Windows' mandatory byte-range locking (locks exclude other lockers, not reads and
 // writes through other handles).
+#include "platform/host/call_record.h"
 #include "platform/host/file_internal.h"
 
 #include <fcntl.h>
@@ -231,9 +232,9 @@ void ResetFiles() {}
 // check runs before CREATE_ALWAYS or TRUNCATE_EXISTING empties the file, so a refused
 // open never damages it. On success the last error is ERROR_ALREADY_EXISTS when
 // OPEN_ALWAYS or CREATE_ALWAYS found the file, else 0, as on Windows.
-extern "C" HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode,
-                                     LPSECURITY_ATTRIBUTES /*security*/, DWORD disposition,
-                                     DWORD flagsAndAttributes, HANDLE templateFile) {
+HANDLE hostimpl::plain::CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode,
+                                    LPSECURITY_ATTRIBUTES /*security*/, DWORD disposition,
+                                    DWORD flagsAndAttributes, HANDLE templateFile) {
   if (DWORD error = hostimpl::CountCall(HostOp::CreateFile)) return FailHandle(error);
   const DWORD kAccess = GENERIC_READ | GENERIC_WRITE | FILE_READ_DATA | FILE_WRITE_DATA | DELETE;
   const DWORD kFlags = FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_RANDOM_ACCESS |
@@ -283,6 +284,11 @@ extern "C" HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode
         break;
       }
       fd = open(host, oflags | O_CREAT | O_EXCL, 0666);
+      struct stat link;
+      if (fd < 0 && errno == EEXIST && lstat(host, &link) == 0 && S_ISLNK(link.st_mode)) {
+        // A link to nothing: the file is made where it leads, as Windows does.
+        fd = open(host, oflags | O_CREAT, 0666);
+      }
       if (fd >= 0 || errno != EEXIST) {
         openErrno = fd < 0 ? errno : 0;
         break;
@@ -347,8 +353,8 @@ extern "C" HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode
 
 // ReadFile - reads up to toRead bytes at the file pointer; fewer only at the end of the
 // file (0 there, with TRUE). Overlapped reads are not supported (ERROR_INVALID_PARAMETER).
-extern "C" BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
-                                LPOVERLAPPED overlapped) {
+BOOL hostimpl::plain::ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
+                               LPOVERLAPPED overlapped) {
   if (read) *read = 0;
   if (DWORD error = hostimpl::CountCall(HostOp::ReadFile)) return Fail(error);
   HostFile* f = AsFile(file);
@@ -375,8 +381,8 @@ extern "C" BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWOR
 // WriteFile - writes all toWrite bytes at the file pointer in one call. A device that
 // takes fewer bytes (or none: ENOSPC) fails the call with ERROR_DISK_FULL and reports
 // how many bytes went out. Overlapped writes are not supported.
-extern "C" BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
-                                 LPOVERLAPPED overlapped) {
+BOOL hostimpl::plain::WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
+                                LPOVERLAPPED overlapped) {
   if (written) *written = 0;
   if (DWORD error = hostimpl::CountCall(HostOp::WriteFile)) return Fail(error);
   HostFile* f = AsFile(file);
@@ -404,8 +410,8 @@ extern "C" BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPD
 // 32-bit value and a position beyond 4 GiB - 1 fails with ERROR_INVALID_PARAMETER. A
 // negative position fails with ERROR_NEGATIVE_SEEK and leaves the pointer. A successful
 // move to a low part of 0xFFFFFFFF sets the last error to 0 so callers can tell it apart.
-extern "C" DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh,
-                                       DWORD method) {
+DWORD hostimpl::plain::SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh,
+                                      DWORD method) {
   if (DWORD error = hostimpl::CountCall(HostOp::SetFilePointer)) {
     hostimpl::SetError(error);
     return INVALID_SET_FILE_POINTER;
@@ -437,8 +443,8 @@ extern "C" DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distanc
 }
 
 // SetFilePointerEx - the 64-bit SetFilePointer; newPosition may be null.
-extern "C" BOOL WINAPI SetFilePointerEx(HANDLE file, LARGE_INTEGER distance,
-                                        PLARGE_INTEGER newPosition, DWORD method) {
+BOOL hostimpl::plain::SetFilePointerEx(HANDLE file, LARGE_INTEGER distance,
+                                       PLARGE_INTEGER newPosition, DWORD method) {
   if (DWORD error = hostimpl::CountCall(HostOp::SetFilePointer)) return Fail(error);
   HostFile* f = AsFile(file);
   if (!f) return Fail(ERROR_INVALID_HANDLE);
@@ -451,7 +457,7 @@ extern "C" BOOL WINAPI SetFilePointerEx(HANDLE file, LARGE_INTEGER distance,
 }
 
 // GetFileSizeEx - the size of the file in bytes.
-extern "C" BOOL WINAPI GetFileSizeEx(HANDLE file, PLARGE_INTEGER size) {
+BOOL hostimpl::plain::GetFileSizeEx(HANDLE file, PLARGE_INTEGER size) {
   HostFile* f = AsFile(file);
   if (!f) return Fail(ERROR_INVALID_HANDLE);
   if (!size) return Fail(ERROR_INVALID_PARAMETER);
@@ -462,7 +468,7 @@ extern "C" BOOL WINAPI GetFileSizeEx(HANDLE file, PLARGE_INTEGER size) {
 }
 
 // SetEndOfFile - cuts or extends the file at the file pointer; needs write access.
-extern "C" BOOL WINAPI SetEndOfFile(HANDLE file) {
+BOOL hostimpl::plain::SetEndOfFile(HANDLE file) {
   if (DWORD error = hostimpl::CountCall(HostOp::SetEndOfFile)) return Fail(error);
   HostFile* f = AsFile(file);
   if (!f) return Fail(ERROR_INVALID_HANDLE);
@@ -474,7 +480,7 @@ extern "C" BOOL WINAPI SetEndOfFile(HANDLE file) {
 
 // FlushFileBuffers - writes the file's data and metadata to the device; as on Windows
 // the handle needs write access.
-extern "C" BOOL WINAPI FlushFileBuffers(HANDLE file) {
+BOOL hostimpl::plain::FlushFileBuffers(HANDLE file) {
   if (DWORD error = hostimpl::CountCall(HostOp::FlushFile)) return Fail(error);
   HostFile* f = AsFile(file);
   if (!f) return Fail(ERROR_INVALID_HANDLE);
@@ -493,8 +499,8 @@ extern "C" BOOL WINAPI FlushFileBuffers(HANDLE file) {
 // wait for itself forever, this fails with ERROR_LOCK_VIOLATION. A zero-length range
 // locks nothing but must be unlocked like any other. A shared lock needs read access
 // on the host (ERROR_ACCESS_DENIED on a write-only handle).
-extern "C" BOOL WINAPI LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytesLow,
-                                  DWORD bytesHigh, LPOVERLAPPED overlapped) {
+BOOL hostimpl::plain::LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytesLow,
+                                 DWORD bytesHigh, LPOVERLAPPED overlapped) {
   if (DWORD error = hostimpl::CountCall(HostOp::LockFile)) return Fail(error);
   HostFile* f = AsFile(file);
   if (!f) return Fail(ERROR_INVALID_HANDLE);
@@ -530,8 +536,8 @@ extern "C" BOOL WINAPI LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWOR
 
 // UnlockFileEx - releases a range locked through this handle; offset and length must
 // match a LockFileEx exactly, else ERROR_NOT_LOCKED.
-extern "C" BOOL WINAPI UnlockFileEx(HANDLE file, DWORD reserved, DWORD bytesLow, DWORD bytesHigh,
-                                    LPOVERLAPPED overlapped) {
+BOOL hostimpl::plain::UnlockFileEx(HANDLE file, DWORD reserved, DWORD bytesLow, DWORD bytesHigh,
+                                   LPOVERLAPPED overlapped) {
   HostFile* f = AsFile(file);
   if (!f) return Fail(ERROR_INVALID_HANDLE);
   if (reserved || !overlapped) return Fail(ERROR_INVALID_PARAMETER);
@@ -556,11 +562,12 @@ extern "C" BOOL WINAPI UnlockFileEx(HANDLE file, DWORD reserved, DWORD bytesLow,
   return TRUE;
 }
 
-// CloseHandle - closes a file or mutex handle. Null, INVALID_HANDLE_VALUE, a closed
-// handle or anything else fails with ERROR_INVALID_HANDLE.
-extern "C" BOOL WINAPI CloseHandle(HANDLE object) {
+// CloseHandle - closes a file, mutex or token handle. Null, INVALID_HANDLE_VALUE, a
+// closed handle or anything else fails with ERROR_INVALID_HANDLE.
+BOOL hostimpl::plain::CloseHandle(HANDLE object) {
   uint32_t magic = hostimpl::HandleMagic(object);
   if (magic == hostimpl::kMutexMagic) return hostimpl::CloseMutexHandle(object);
+  if (hostimpl::IsTokenHandle(object)) return hostimpl::CloseTokenHandle(object);
   if (magic != hostimpl::kFileMagic) return Fail(ERROR_INVALID_HANDLE);
   auto* f = static_cast<HostFile*>(object);
   uint32_t expected = hostimpl::kFileMagic;
@@ -584,10 +591,15 @@ extern "C" BOOL WINAPI CloseHandle(HANDLE object) {
 // ("C:\", "\", "\\srv\share") fails with ERROR_ACCESS_DENIED, while "C:" alone is the
 // current directory of drive C and so usually exists. A trailing backslash is allowed.
 // Without the long-path opt-in Windows limits the path to 248 characters in its NT form
-// ("\??\C:\..."), failing with ERROR_FILENAME_EXCED_RANGE.
-extern "C" BOOL WINAPI CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES /*security*/) {
+// ("\??\C:\..."), failing with ERROR_FILENAME_EXCED_RANGE. The new directory belongs
+// to the process's account, and the layer keeps the descriptor it was given
+// (HostGetFileSecurity); a descriptor the layer did not make is
+// ERROR_INVALID_SECURITY_DESCR.
+BOOL hostimpl::plain::CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
   if (DWORD error = hostimpl::CountCall(HostOp::CreateDirectory)) return Fail(error);
   if (!path) return Fail(ERROR_PATH_NOT_FOUND);
+  std::optional<std::u16string> descriptor;
+  if (DWORD error = hostimpl::DescriptorText(security, &descriptor)) return Fail(error);
   hostimpl::ResolvedPath target = hostimpl::ResolvePath(hostimpl::ToU16(path));
   if (target.error) return Fail(target.error);
   size_t ntLength = target.fullLength + (target.unc ? 6 : 4);
@@ -599,18 +611,26 @@ extern "C" BOOL WINAPI CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES /*se
     if (errno == EEXIST) return Fail(ERROR_ALREADY_EXISTS);
     return Fail(hostimpl::ErrnoToError(errno));
   }
+  hostimpl::RecordNewFile(target.host, descriptor);
   return TRUE;
 }
 
 // GetFileAttributesW - FILE_ATTRIBUTE_DIRECTORY for a directory; a file shows
 // FILE_ATTRIBUTE_ARCHIVE (set on every new file by Windows), plus
-// FILE_ATTRIBUTE_READONLY when its owner may not write it.
-extern "C" DWORD WINAPI GetFileAttributesW(LPCWSTR path) {
+// FILE_ATTRIBUTE_READONLY when its owner may not write it. A symbolic link is a reparse
+// point, as a junction or symbolic link is on Windows: FILE_ATTRIBUTE_REPARSE_POINT,
+// with FILE_ATTRIBUTE_DIRECTORY when it leads to a directory.
+DWORD hostimpl::plain::GetFileAttributesW(LPCWSTR path) {
   hostimpl::ResolvedPath target = hostimpl::ResolvePath(hostimpl::ToU16(path));
   DWORD error = target.error;
   if (!error && target.fullLength >= MAX_PATH) error = ERROR_PATH_NOT_FOUND;
   struct stat st;
-  if (!error && stat(target.host.c_str(), &st) != 0) {
+  struct stat link;
+  DWORD reparse = 0;
+  if (!error && lstat(target.host.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    reparse = FILE_ATTRIBUTE_REPARSE_POINT;
+    if (stat(target.host.c_str(), &st) != 0) st = link;  // a link to nothing is still one
+  } else if (!error && stat(target.host.c_str(), &st) != 0) {
     error = errno == ENOENT ? MissingError(target) : hostimpl::ErrnoToError(errno);
   }
   if (!error && target.trailingSeparator && !S_ISDIR(st.st_mode)) error = ERROR_INVALID_NAME;
@@ -618,8 +638,8 @@ extern "C" DWORD WINAPI GetFileAttributesW(LPCWSTR path) {
     hostimpl::SetError(error);
     return INVALID_FILE_ATTRIBUTES;
   }
-  if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
-  return kFileAttributeArchive | ((st.st_mode & S_IWUSR) ? 0 : FILE_ATTRIBUTE_READONLY);
+  if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY | reparse;
+  return reparse | kFileAttributeArchive | ((st.st_mode & S_IWUSR) ? 0 : FILE_ATTRIBUTE_READONLY);
 }
 
 // MoveFileExW - renames a file or directory within one volume, atomically. An existing
@@ -628,7 +648,7 @@ extern "C" DWORD WINAPI GetFileAttributesW(LPCWSTR path) {
 // held open without FILE_SHARE_DELETE fails with ERROR_SHARING_VIOLATION. Moving to
 // another drive or share fails with ERROR_NOT_SAME_DEVICE (no MOVEFILE_COPY_ALLOWED).
 // Renaming a file to another case of its own name changes the case.
-extern "C" BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
+BOOL hostimpl::plain::MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
   if (DWORD error = hostimpl::CountCall(HostOp::MoveFile)) return Fail(error);
   if (!from || !to || (flags & ~(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))) {
     return Fail(ERROR_INVALID_PARAMETER);
@@ -680,7 +700,7 @@ extern "C" BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
 // ERROR_ACCESS_DENIED, a file held open without FILE_SHARE_DELETE with
 // ERROR_SHARING_VIOLATION. With FILE_SHARE_DELETE the name goes at once and open
 // handles keep working, as with the POSIX delete semantics of current Windows.
-extern "C" BOOL WINAPI DeleteFileW(LPCWSTR path) {
+BOOL hostimpl::plain::DeleteFileW(LPCWSTR path) {
   hostimpl::ResolvedPath target = hostimpl::ResolvePath(hostimpl::ToU16(path));
   if (target.error) return Fail(target.error);
   if (target.fullLength >= MAX_PATH) return Fail(ERROR_PATH_NOT_FOUND);
@@ -694,4 +714,37 @@ extern "C" BOOL WINAPI DeleteFileW(LPCWSTR path) {
   if (HeldWithoutDeleteSharing(st)) return Fail(ERROR_SHARING_VIOLATION);
   if (unlink(target.host.c_str()) != 0) return Fail(hostimpl::ErrnoToError(errno));
   return TRUE;
+}
+
+// HostReadFile - the whole file as a reader that shares everything would see it, for
+// tests: refused with ERROR_SHARING_VIOLATION while a handle holds the file without
+// read sharing, as CreateFileW(GENERIC_READ) would be. Neither counted nor faulted.
+bool HostReadFile(const std::u16string& windowsPath, std::vector<uint8_t>* bytes, DWORD* error) {
+  bytes->clear();
+  *error = 0;
+  hostimpl::ResolvedPath target = hostimpl::ResolvePath(windowsPath);
+  if (target.error) {
+    *error = target.error;
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(g_tableMutex);
+  int fd = open(target.host.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    *error = OpenError(errno, target);
+    return false;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    *error = ERROR_ACCESS_DENIED;
+  } else if (SharingConflict(st.st_dev, st.st_ino, true, false, false,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
+    *error = ERROR_SHARING_VIOLATION;
+  } else {
+    uint8_t chunk[65536];
+    ssize_t got;
+    while ((got = read(fd, chunk, sizeof chunk)) > 0) bytes->insert(bytes->end(), chunk, chunk + got);
+    if (got < 0) *error = hostimpl::ErrnoToError(errno);
+  }
+  close(fd);
+  return *error == 0;
 }

@@ -37,7 +37,10 @@ enum class HostOp : unsigned {
 // no printers, no message boxes, no faults, counters at zero, default settings:
 // Windows directory C:\Windows, computer SPOOLHOST, user printadmin, OEM code page 437,
 // platform version 10.0.19045, current directory C:\Windows\System32.
-HOST_CONTROL_API void HostReset(const std::string& root);
+// False, with the reason in why when given, when the root cannot hold the sandbox
+// (a directory cannot be created, or a file stands where one belongs); the host is
+// then left as it was.
+HOST_CONTROL_API bool HostReset(const std::string& root, std::string* why = nullptr);
 HOST_CONTROL_API std::string HostRoot();
 // Where a Windows path lies under the root ("C:\Jobs\a" -> "<root>/C/Jobs/a",
 // "\\srv\share\x" -> "<root>/UNC/srv/share/x"); empty when the path is unusable.
@@ -75,6 +78,10 @@ HOST_CONTROL_API void HostAddJob(HANDLE printer, DWORD jobId, const HostJobSpec&
 HOST_CONTROL_API void HostRemoveJob(HANDLE printer, DWORD jobId);
 // A count-only sink keeps no bytes (benchmarks, long captures).
 HOST_CONTROL_API void HostSetPrinterCountOnly(HANDLE printer, bool countOnly);
+// A spool-file sink: WritePrinter also appends each block to hostPath with write(), as
+// a spooler spools a job (benchmarks); the file is created or emptied here, and an
+// empty path stops it. False when the printer is unknown or the file cannot be opened.
+HOST_CONTROL_API bool HostSetPrinterSpoolFile(HANDLE printer, const std::string& hostPath);
 HOST_CONTROL_API HostPrinterOutput HostPrinterData(HANDLE printer);
 HOST_CONTROL_API void HostClearPrinterData(HANDLE printer);
 
@@ -128,14 +135,76 @@ HOST_CONTROL_API uint64_t HostCallCount(HostOp op);
 HOST_CONTROL_API void HostResetCounters();
 // Files and keys the product holds open right now.
 HOST_CONTROL_API uint64_t HostOpenHandleCount();
+// Reads a whole file as a reader sharing read, write and delete access would: false
+// with ERROR_SHARING_VIOLATION while a handle holds it without read sharing, or with
+// the error of a missing file. Not counted and never failed by a fault.
+HOST_CONTROL_API bool HostReadFile(const std::u16string& windowsPath, std::vector<uint8_t>* bytes,
+                                   DWORD* error);
 // Blocks from GlobalAlloc and the product's malloc not yet freed.
 HOST_CONTROL_API uint64_t HostLiveAllocations();
 
+// --- call record -----------------------------------------------------------------
+
+// One Win32 call that the plug-in (or the logging library it loads) made: the spooler,
+// file, directory, registry, library and message-box calls. Pointers are the caller's
+// and valid only while the sink runs.
+enum class HostCallKind : uint8_t { Spooler, File, Directory, Registry, Library, MessageBox };
+struct HostCall {
+  const char* function = "";        // the Win32 name, "CreateFileW"
+  HostCallKind kind = HostCallKind::File;
+  const void* handle = nullptr;     // the printer, file, key or module the call works on;
+                                    // for CreateFileW, RegOpenKeyExW, RegCreateKeyExW and
+                                    // LoadLibraryW the one it returns
+  const char16_t* name = nullptr;   // the path, subkey, value name, library name or message text
+  const char16_t* name2 = nullptr;  // MoveFileExW's new name, MessageBoxW's caption
+  const char* procedure = nullptr;  // GetProcAddress's name
+  // The call's numeric arguments in order: CreateFileW access, share mode, disposition;
+  // ReadFile bytes asked; WriteFile and WritePrinter bytes written; SetFilePointer(Ex)
+  // distance, method; GetJobW job id, level, buffer size; GetPrinterW level, buffer
+  // size; Reg*Value type; MoveFileExW flags; MessageBoxW style; LockFileEx flags.
+  uint64_t args[3] = {};
+  const void* data = nullptr;  // the bytes written or read, the value data set or read
+  uint64_t size = 0;
+  uint64_t result = 0;  // the return value: BOOL, handle, LSTATUS, file position or size
+  bool failed = false;
+  DWORD error = 0;  // the last error after the call (after a success too: ERROR_ALREADY_EXISTS
+                    // tells that OPEN_ALWAYS found the file); the LSTATUS of a Reg* call
+};
+// Receives every recorded call on the thread that made it, after the call; it must not
+// call the recorded functions itself. The last error is kept across the sink.
+using HostCallSink = void (*)(const HostCall& call, void* context);
+// Sets the sink, or stops recording with nullptr (the default; HostReset keeps it).
+HOST_CONTROL_API void HostSetCallSink(HostCallSink sink, void* context);
+
 // --- libraries ----------------------------------------------------------------------
 
-// LoadLibraryW(name) with this bare name loads hostPath instead of searching; an
-// empty hostPath makes the load fail with ERROR_MOD_NOT_FOUND.
+// A load of a library of this name, by bare name or by a path in any directory, loads
+// hostPath instead of searching; an empty hostPath makes the load fail with
+// ERROR_MOD_NOT_FOUND.
 HOST_CONTROL_API void HostMapLibrary(const std::u16string& dllName, const std::string& hostPath);
 HOST_CONTROL_API void HostClearLibraryMappings();
 // Directories searched after the calling module's own directory.
 HOST_CONTROL_API void HostSetLibrarySearchPath(const std::vector<std::string>& directories);
+// The Windows directory every module of the process reports as its own
+// (GetModuleFileNameW): "libx.so" is "<directory>\x.dll" there, a program
+// "<directory>\<name>.exe". Default C:\Windows\System32\spool\drivers\x64\3, where the spooler
+// keeps a printer driver's files.
+HOST_CONTROL_API void HostSetModuleDirectory(const std::u16string& windowsDirectory);
+// Where LoadLibraryW and LoadLibraryExW were asked to look since the last reset, in
+// order: the Windows path of a load by path, the bare name of a search by name.
+HOST_CONTROL_API std::vector<std::u16string> HostLibraryLookups();
+
+// --- security -----------------------------------------------------------------------
+
+struct HostFileSecurity {
+  std::u16string owner;                     // a SID in its string form ("S-1-5-18")
+  std::optional<std::u16string> descriptor;  // the SDDL CreateDirectoryW was given, if any
+};
+// The owner and descriptor the layer keeps for a file or directory. One it has no
+// record of belongs to the process's account, without a descriptor.
+HOST_CONTROL_API HostFileSecurity HostGetFileSecurity(const std::u16string& windowsPath);
+// Makes sid the owner of an existing file or directory, as if another account made it.
+HOST_CONTROL_API void HostSetFileOwner(const std::u16string& windowsPath, const std::u16string& sid);
+// The account the process runs as: its token's user, and the owner of what it creates.
+// Default S-1-5-18 (LocalSystem), as for the print spooler.
+HOST_CONTROL_API void HostSetProcessAccount(const std::u16string& sid);

@@ -5,6 +5,7 @@
 #include "platform/host/host_control.h"
 #include "platform/host/win32_api.h"
 
+#include <optional>
 #include <string>
 
 namespace hostimpl {
@@ -36,6 +37,17 @@ void ResetFaults();
 void ResetMessageBoxes();
 void ResetLibraries();
 void ResetEvents();  // events.cpp
+
+// Security (security.cpp): the string a descriptor of SECURITY_ATTRIBUTES was made from
+// (none without one; ERROR_INVALID_SECURITY_DESCR for one not made by the layer), and
+// the record of a file or directory just created by the process's account.
+DWORD DescriptorText(const SECURITY_ATTRIBUTES* security, std::optional<std::u16string>* text);
+void RecordNewFile(const std::string& hostPath, const std::optional<std::u16string>& descriptor);
+BOOL CloseTokenHandle(HANDLE handle);
+bool IsTokenHandle(HANDLE handle);
+void ResetSecurity();
+// A counted, fault-injectable block that LocalFree frees (memory.cpp).
+void* AllocLocal(size_t bytes);
 
 // Settings of system.cpp that other modules read.
 UINT OemCodePage();

@@ -1,15 +1,20 @@
-// Library loading of the host layer: LoadLibraryW finds the host build of a DLL named by
-// its bare name (the search order is in docs/host-layer.md) and loads it with dlopen.
+// Library loading of the host layer: LoadLibraryW and LoadLibraryExW find the host build
+// of a DLL (the search order is in docs/host-layer.md) and load it with dlopen; the
+// modules of the process report their file names as Windows paths.
+#include "platform/host/call_record.h"
 #include "platform/host/host_internal.h"
 
 #include <dlfcn.h>
 #include <limits.h>
+#include <link.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,6 +24,10 @@ std::mutex g_mutex;
 std::map<std::u16string, std::string> g_mappings;  // by folded DLL name
 std::vector<std::string> g_searchPath;
 std::map<void*, int> g_loaded;  // dlopen handles handed out, with their load counts
+std::set<void*> g_known;        // handles of GetModuleHandleExW, valid while loaded
+std::vector<std::u16string> g_lookups;
+const std::u16string kDefaultModuleDirectory = u"C:\\Windows\\System32\\spool\\drivers\\x64\\3";
+std::u16string g_moduleDirectory = kDefaultModuleDirectory;
 
 std::u16string FoldAscii(std::u16string s) {
   for (char16_t& c : s) {
@@ -118,51 +127,40 @@ void* SearchAndOpen(const std::vector<std::string>& directories,
   return nullptr;
 }
 
-}  // namespace
+// A Windows path that names its drive or share: what LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR
+// demands.
+bool IsFullPath(const std::u16string& name) {
+  if (name.size() >= 3 && name[1] == u':' && (name[2] == u'\\' || name[2] == u'/')) return true;
+  return name.size() >= 2 && (name[0] == u'\\' || name[0] == u'/') && (name[1] == u'\\' || name[1] == u'/');
+}
 
-// LoadLibraryW - a bare "name.dll" is looked up, in this order: the HostMapLibrary table;
-// lib<name>.so and <name>.so in the directory of the module that called LoadLibraryW;
-// then in each directory of HostSetLibrarySearchPath; then in each directory of
-// SPOOLGATE_LIBRARY_PATH (colon-separated). The first file found is the one loaded. A
-// name with a directory is a Windows path, mapped under the sandbox root, and its
-// directory alone is searched. Failure is NULL with ERROR_MOD_NOT_FOUND.
-extern "C" __attribute__((noinline)) HMODULE WINAPI LoadLibraryW(LPCWSTR name) {
-  void* caller = __builtin_return_address(0);
-  if (DWORD error = hostimpl::CountCall(HostOp::LoadLibrary)) {
-    hostimpl::SetError(error);
-    return nullptr;
-  }
-  if (name == nullptr || name[0] == 0) {
-    hostimpl::SetError(ERROR_INVALID_PARAMETER);
-    return nullptr;
-  }
-  std::u16string wanted = hostimpl::ToU16(name);
+// The load behind LoadLibraryW and LoadLibraryExW, after their argument checks.
+HMODULE Load(const std::u16string& wanted, void* caller) {
   void* handle = nullptr;
-  if (IsBareName(wanted)) {
-    std::string mapped;
-    bool isMapped = false;
-    std::vector<std::string> directories;
-    {
-      std::lock_guard<std::mutex> lock(g_mutex);
-      auto it = g_mappings.find(DllKey(wanted));
-      if (it != g_mappings.end()) {
-        isMapped = true;
-        mapped = it->second;
-      }
-      directories = g_searchPath;
+  std::string mapped;
+  bool isMapped = false;
+  std::vector<std::string> directories;
+  size_t cut = wanted.find_last_of(u"\\/:");
+  std::u16string file = cut == std::u16string::npos ? wanted : wanted.substr(cut + 1);
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_lookups.push_back(wanted);
+    auto it = g_mappings.find(DllKey(file));
+    if (it != g_mappings.end()) {
+      isMapped = true;
+      mapped = it->second;
     }
-    if (isMapped) {
-      handle = mapped.empty() ? nullptr : Open(mapped);
-    } else {
-      directories.insert(directories.begin(), ModuleDirectory(caller));
-      for (const std::string& dir : SplitColons(getenv("SPOOLGATE_LIBRARY_PATH"))) {
-        directories.push_back(dir);
-      }
-      handle = SearchAndOpen(directories, HostFileNames(wanted));
+    directories = g_searchPath;
+  }
+  if (isMapped) {
+    handle = mapped.empty() ? nullptr : Open(mapped);
+  } else if (IsBareName(wanted)) {
+    directories.insert(directories.begin(), ModuleDirectory(caller));
+    for (const std::string& dir : SplitColons(getenv("SPOOLGATE_LIBRARY_PATH"))) {
+      directories.push_back(dir);
     }
+    handle = SearchAndOpen(directories, HostFileNames(wanted));
   } else {
-    size_t cut = wanted.find_last_of(u"\\/");
-    std::u16string file = cut == std::u16string::npos ? wanted : wanted.substr(cut + 1);
     std::u16string dir = cut == std::u16string::npos ? std::u16string() : wanted.substr(0, cut + 1);
     std::string hostDir = hostimpl::MapPath(dir);
     std::vector<std::string> fileNames = HostFileNames(file);
@@ -178,10 +176,143 @@ extern "C" __attribute__((noinline)) HMODULE WINAPI LoadLibraryW(LPCWSTR name) {
   return static_cast<HMODULE>(handle);
 }
 
+// The Windows name a host module reports: "libx.so" is "x.dll", a program "<name>.exe".
+std::u16string WindowsModuleName(const std::string& hostPath) {
+  std::string name = hostPath.substr(hostPath.rfind('/') + 1);
+  if (name.size() > 3 && name.compare(name.size() - 3, 3, ".so") == 0) {
+    name.resize(name.size() - 3);
+    if (name.compare(0, 3, "lib") == 0) name.erase(0, 3);
+    return hostimpl::FromUtf8(name) + u".dll";
+  }
+  return hostimpl::FromUtf8(name) + u".exe";
+}
+
+}  // namespace
+
+// LoadLibraryW - a bare "name.dll" is looked up, in this order: the HostMapLibrary table;
+// lib<name>.so and <name>.so in the directory of the module that called LoadLibraryW;
+// then in each directory of HostSetLibrarySearchPath; then in each directory of
+// SPOOLGATE_LIBRARY_PATH (colon-separated). The first file found is the one loaded. A
+// name with a directory is a Windows path, mapped under the sandbox root, and its
+// directory alone is searched (after the HostMapLibrary table, which names a library
+// wherever it is asked for). Failure is NULL with ERROR_MOD_NOT_FOUND. Every call is
+// recorded for HostLibraryLookups.
+HMODULE hostimpl::plain::LoadLibraryW(LPCWSTR name, void* caller) {
+  if (DWORD error = hostimpl::CountCall(HostOp::LoadLibrary)) {
+    hostimpl::SetError(error);
+    return nullptr;
+  }
+  if (name == nullptr || name[0] == 0) {
+    hostimpl::SetError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return Load(hostimpl::ToU16(name), caller);
+}
+
+// LoadLibraryExW - flags 0 is LoadLibraryW. LOAD_LIBRARY_SEARCH_SYSTEM32 alone looks for
+// a bare name in the system directory only; with LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR the
+// name must be a full path (else ERROR_INVALID_PARAMETER, as on Windows), which is
+// loaded from there alone. The flags' effect on the library's own imports is not
+// modelled. Other flags and a file handle fail with ERROR_INVALID_PARAMETER.
+HMODULE hostimpl::plain::LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags, void* caller) {
+  if (DWORD error = hostimpl::CountCall(HostOp::LoadLibrary)) {
+    hostimpl::SetError(error);
+    return nullptr;
+  }
+  const DWORD supported = LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32;
+  std::u16string wanted = name != nullptr ? hostimpl::ToU16(name) : std::u16string();
+  if (wanted.empty() || file != nullptr || (flags & ~supported) != 0 ||
+      ((flags & LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR) != 0 && !IsFullPath(wanted))) {
+    hostimpl::SetError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (flags == LOAD_LIBRARY_SEARCH_SYSTEM32 && IsBareName(wanted)) {
+    WCHAR system[MAX_PATH];
+    UINT n = GetSystemDirectoryW(system, MAX_PATH);
+    wanted = std::u16string(reinterpret_cast<const char16_t*>(system), n) + u"\\" + wanted;
+  }
+  return Load(wanted, caller);
+}
+
+// GetModuleHandleExW - the module that holds an address (GET_MODULE_HANDLE_EX_FLAG_
+// FROM_ADDRESS, with or without ..._UNCHANGED_REFCOUNT; looking a module up by name is
+// not supported: ERROR_INVALID_PARAMETER). Without UNCHANGED_REFCOUNT the module is
+// held until FreeLibrary, as on Windows. An address in no module is ERROR_MOD_NOT_FOUND.
+extern "C" BOOL WINAPI GetModuleHandleExW(DWORD flags, LPCWSTR name, HMODULE* module) {
+  const DWORD supported = GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                          GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
+  if (module == nullptr || (flags & ~supported) != 0 ||
+      (flags & GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS) == 0) {
+    if (module != nullptr) *module = nullptr;
+    hostimpl::SetError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  Dl_info info{};
+  *module = nullptr;
+  if (name == nullptr || dladdr(name, &info) == 0 || info.dli_fname == nullptr) {
+    hostimpl::SetError(ERROR_MOD_NOT_FOUND);
+    return FALSE;
+  }
+  // A shared object is found by its name; the program itself is not, so an address
+  // that no shared object claims by name belongs to the program.
+  void* handle = dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
+  if (handle == nullptr) handle = dlopen(nullptr, RTLD_LAZY);
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_known.insert(handle);
+  if (flags & GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT) {
+    dlclose(handle);
+  } else {
+    g_loaded[handle] += 1;
+  }
+  *module = static_cast<HMODULE>(handle);
+  return TRUE;
+}
+
+// GetModuleFileNameW - the module's Windows path (HostSetModuleDirectory); null is the
+// program. The length without terminator on success; a buffer too small gets the path
+// cut to size - 1 characters and terminated, the result is size and the error
+// ERROR_INSUFFICIENT_BUFFER (Windows since Vista). A handle neither LoadLibraryW nor
+// GetModuleHandleExW gave is ERROR_MOD_NOT_FOUND.
+extern "C" DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
+  std::u16string directory;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (module != nullptr && g_loaded.count(module) == 0 && g_known.count(module) == 0) {
+      hostimpl::SetError(ERROR_MOD_NOT_FOUND);
+      return 0;
+    }
+    directory = g_moduleDirectory;
+  }
+  std::string hostPath;
+  struct link_map* map = nullptr;
+  if (module != nullptr && dlinfo(module, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr &&
+      map->l_name != nullptr) {
+    hostPath = map->l_name;
+  }
+  if (hostPath.empty()) {
+    char exe[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    hostPath = n > 0 ? std::string(exe, static_cast<size_t>(n)) : std::string("program");
+  }
+  std::u16string path = directory + u"\\" + WindowsModuleName(hostPath);
+  if (buffer == nullptr || size == 0) {
+    hostimpl::SetError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  size_t copied = path.size() < size ? path.size() : size - 1;
+  std::copy(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(copied), buffer);
+  buffer[copied] = 0;
+  if (copied < path.size()) {
+    hostimpl::SetError(ERROR_INSUFFICIENT_BUFFER);
+    return size;
+  }
+  return static_cast<DWORD>(copied);
+}
+
 // GetProcAddress - the exported symbol, or NULL with ERROR_PROC_NOT_FOUND. Only modules
 // from LoadLibraryW are known; any other handle is ERROR_MOD_NOT_FOUND. Lookups by
 // ordinal are not supported and fail like a missing symbol.
-extern "C" FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
+FARPROC hostimpl::plain::GetProcAddress(HMODULE module, LPCSTR name) {
   {
     std::lock_guard<std::mutex> lock(g_mutex);
     if (g_loaded.count(module) == 0) {
@@ -203,7 +334,7 @@ extern "C" FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
 
 // FreeLibrary - one dlclose per LoadLibraryW; a handle not from LoadLibraryW (or already
 // freed as often as it was loaded) is ERROR_MOD_NOT_FOUND.
-extern "C" BOOL WINAPI FreeLibrary(HMODULE module) {
+BOOL hostimpl::plain::FreeLibrary(HMODULE module) {
   {
     std::lock_guard<std::mutex> lock(g_mutex);
     auto it = g_loaded.find(module);
@@ -239,6 +370,16 @@ void HostSetLibrarySearchPath(const std::vector<std::string>& directories) {
   g_searchPath = directories;
 }
 
+void HostSetModuleDirectory(const std::u16string& windowsDirectory) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_moduleDirectory = windowsDirectory;
+}
+
+std::vector<std::u16string> HostLibraryLookups() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return g_lookups;
+}
+
 namespace hostimpl {
 
 // ResetLibraries - no mappings and no search path. Modules still loaded stay loaded and
@@ -247,6 +388,8 @@ void ResetLibraries() {
   std::lock_guard<std::mutex> lock(g_mutex);
   g_mappings.clear();
   g_searchPath.clear();
+  g_lookups.clear();
+  g_moduleDirectory = kDefaultModuleDirectory;
 }
 
 }  // namespace hostimpl

@@ -52,6 +52,33 @@ extern "C" HGLOBAL WINAPI GlobalFree(HGLOBAL memory) {
   return nullptr;
 }
 
+// LocalFree - frees the blocks of the security functions; NULL on success, as Windows
+// does. NULL is accepted and ignored.
+extern "C" HLOCAL WINAPI LocalFree(HLOCAL memory) {
+  if (memory == nullptr) return nullptr;
+  free(memory);
+  CountBlock(-1);
+  return nullptr;
+}
+
+namespace hostimpl {
+
+void* AllocLocal(size_t bytes) {
+  if (DWORD error = CountCall(HostOp::Alloc)) {
+    SetError(error);
+    return nullptr;
+  }
+  void* block = malloc(bytes == 0 ? 1 : bytes);
+  if (block == nullptr) {
+    SetError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  CountBlock(1);
+  return block;
+}
+
+}  // namespace hostimpl
+
 // The wrapped allocator. Each allocating call is counted under HostOp::Alloc and can be
 // made to fail; a failure returns NULL with errno ENOMEM like an exhausted heap.
 extern "C" __attribute__((visibility("default"))) void* __wrap_malloc(size_t bytes) {

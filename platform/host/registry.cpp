@@ -1,5 +1,6 @@
 // The in-memory registry of the host layer: keys under HKEY_LOCAL_MACHINE, their typed
 // values, the Reg* calls with Windows' size rules, and the control functions over it.
+#include "platform/host/call_record.h"
 #include "platform/host/host_internal.h"
 
 #include <cstdio>
@@ -235,10 +236,10 @@ std::vector<std::string> SplitTabs(const std::string& line) {
 
 // RegCreateKeyExW - opens subKey under key, creating it and any missing intermediate keys.
 // A null or empty subKey opens key itself. Only REG_OPTION_NON_VOLATILE is supported.
-extern "C" LSTATUS WINAPI RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved,
-                                          LPWSTR keyClass, DWORD options, REGSAM access,
-                                          LPSECURITY_ATTRIBUTES security, PHKEY result,
-                                          LPDWORD disposition) {
+LSTATUS hostimpl::plain::RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved,
+                                         LPWSTR keyClass, DWORD options, REGSAM access,
+                                         LPSECURITY_ATTRIBUTES security, PHKEY result,
+                                         LPDWORD disposition) {
   (void)keyClass;
   (void)security;
   if (DWORD error = hostimpl::CountCall(HostOp::Registry)) return static_cast<LSTATUS>(error);
@@ -261,8 +262,8 @@ extern "C" LSTATUS WINAPI RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserv
 }
 
 // RegOpenKeyExW - opens an existing key; ERROR_FILE_NOT_FOUND when it is absent.
-extern "C" LSTATUS WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access,
-                                        PHKEY result) {
+LSTATUS hostimpl::plain::RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access,
+                                       PHKEY result) {
   if (DWORD error = hostimpl::CountCall(HostOp::Registry)) return static_cast<LSTATUS>(error);
   if (result == nullptr || options != 0) return ERROR_INVALID_PARAMETER;
   std::lock_guard<std::mutex> lock(g_mutex);
@@ -279,8 +280,8 @@ extern "C" LSTATUS WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options,
 // and succeeds; a buffer smaller than the value gives ERROR_MORE_DATA with the size needed
 // and the buffer left untouched; the type is reported in both cases. String data comes
 // back exactly as stored: no terminator is added to a value stored without one.
-extern "C" LSTATUS WINAPI RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved,
-                                           LPDWORD type, LPBYTE data, LPDWORD dataSize) {
+LSTATUS hostimpl::plain::RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved,
+                                          LPDWORD type, LPBYTE data, LPDWORD dataSize) {
   if (DWORD error = hostimpl::CountCall(HostOp::Registry)) return static_cast<LSTATUS>(error);
   if (reserved != nullptr || (data != nullptr && dataSize == nullptr)) {
     return ERROR_INVALID_PARAMETER;
@@ -311,8 +312,8 @@ extern "C" LSTATUS WINAPI RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD 
 // RegSetValueExW - stores exactly the bytes given, with the type given; string values are
 // not terminated for the caller. A null data pointer with a non-zero size is
 // ERROR_NOACCESS, as Windows reports the bad pointer.
-extern "C" LSTATUS WINAPI RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved,
-                                         DWORD type, const BYTE* data, DWORD dataSize) {
+LSTATUS hostimpl::plain::RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved,
+                                        DWORD type, const BYTE* data, DWORD dataSize) {
   (void)reserved;
   if (DWORD error = hostimpl::CountCall(HostOp::Registry)) return static_cast<LSTATUS>(error);
   if (data == nullptr && dataSize != 0) return ERROR_NOACCESS;
@@ -333,7 +334,7 @@ extern "C" LSTATUS WINAPI RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD rese
 // An injected failure is reported, but a valid key is released all the same: a caller
 // can do nothing else with a key it is done with, so a fault sweep must not see the
 // failed close as a key the product left open.
-extern "C" LSTATUS WINAPI RegCloseKey(HKEY key) {
+LSTATUS hostimpl::plain::RegCloseKey(HKEY key) {
   DWORD injected = hostimpl::CountCall(HostOp::Registry);
   if (key == HKEY_LOCAL_MACHINE || key == HKEY_CLASSES_ROOT || key == HKEY_CURRENT_USER ||
       key == HKEY_USERS) {

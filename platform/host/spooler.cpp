@@ -1,8 +1,13 @@
 // The spooler double of the host layer: printers and their jobs as the control interface
 // defines them, GetJobW/GetPrinterW at level 2, and WritePrinter into a per-printer sink.
-#include "platform/host/host_internal.h"
+#include "platform/host/call_record.h"
+#include "platform/host/file_internal.h"
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -27,8 +32,25 @@ struct Printer {
   std::mutex mutex;  // guards everything below
   std::map<DWORD, Job> jobs;
   bool countOnly = false;
+  int spoolFd = -1;  // a spool file that every block is appended to, when set
   HostPrinterOutput output;
+  ~Printer() {
+    if (spoolFd >= 0) close(spoolFd);
+  }
 };
+
+// Appends a block to a spool file with write(), as a spooler writes its spool file.
+bool AppendToSpoolFile(int fd, const void* data, size_t size) {
+  const uint8_t* bytes = static_cast<const uint8_t*>(data);
+  while (size > 0) {
+    ssize_t n = write(fd, bytes, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
 
 // Printer handles are opaque values that encode a slot of this table and the generation
 // of the table (bumped by every reset), so that WritePrinter finds its printer without a
@@ -101,7 +123,7 @@ bool CheckInfoCall(HostOp op, Printer** printer, HANDLE handle, DWORD level, LPD
 
 // WritePrinter - appends the block to the printer's sink and reports it all written.
 // A failure (injected, or a bad handle) reports 0 bytes written.
-extern "C" BOOL WINAPI WritePrinter(HANDLE printer, LPVOID data, DWORD size, LPDWORD written) {
+BOOL hostimpl::plain::WritePrinter(HANDLE printer, LPVOID data, DWORD size, LPDWORD written) {
   if (written) *written = 0;
   if (DWORD error = hostimpl::CountCall(HostOp::WritePrinter)) {
     hostimpl::SetError(error);
@@ -118,6 +140,10 @@ extern "C" BOOL WINAPI WritePrinter(HANDLE printer, LPVOID data, DWORD size, LPD
   }
   {
     std::lock_guard<std::mutex> lock(p->mutex);
+    if (p->spoolFd >= 0 && !AppendToSpoolFile(p->spoolFd, data, size)) {
+      hostimpl::SetError(hostimpl::ErrnoToError(errno));
+      return FALSE;
+    }
     if (!p->countOnly) {
       const uint8_t* bytes = static_cast<const uint8_t*>(data);
       p->output.bytes.insert(p->output.bytes.end(), bytes, bytes + size);
@@ -133,8 +159,8 @@ extern "C" BOOL WINAPI WritePrinter(HANDLE printer, LPVOID data, DWORD size, LPD
 // GetJobW - JOB_INFO_2W of a job, its strings packed behind the record in the caller's
 // buffer. Level 2 only. Without a buffer, or with one that is too small, the call fails
 // with ERROR_INSUFFICIENT_BUFFER and reports the bytes needed.
-extern "C" BOOL WINAPI GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE buffer,
-                               DWORD bufferSize, LPDWORD needed) {
+BOOL hostimpl::plain::GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE buffer,
+                              DWORD bufferSize, LPDWORD needed) {
   Printer* p = nullptr;
   if (!CheckInfoCall(HostOp::GetJob, &p, printer, level, needed)) return FALSE;
   std::lock_guard<std::mutex> lock(p->mutex);
@@ -189,8 +215,8 @@ extern "C" BOOL WINAPI GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE 
 
 // GetPrinterW - PRINTER_INFO_2W of the printer, packed like GetJobW's record. A printer
 // defined without a server name reports a null pServerName, as a local printer does.
-extern "C" BOOL WINAPI GetPrinterW(HANDLE printer, DWORD level, LPBYTE buffer, DWORD bufferSize,
-                                   LPDWORD needed) {
+BOOL hostimpl::plain::GetPrinterW(HANDLE printer, DWORD level, LPBYTE buffer, DWORD bufferSize,
+                                  LPDWORD needed) {
   Printer* p = nullptr;
   if (!CheckInfoCall(HostOp::GetPrinter, &p, printer, level, needed)) return FALSE;
   std::lock_guard<std::mutex> lock(p->mutex);
@@ -290,6 +316,19 @@ void HostSetPrinterCountOnly(HANDLE printer, bool countOnly) {
   if (p == nullptr) return;
   std::lock_guard<std::mutex> lock(p->mutex);
   p->countOnly = countOnly;
+}
+
+// HostSetPrinterSpoolFile - from now on WritePrinter also appends every block to the
+// host file (created or emptied here); an empty path stops it.
+bool HostSetPrinterSpoolFile(HANDLE printer, const std::string& hostPath) {
+  Printer* p = FindPrinter(printer);
+  if (p == nullptr) return false;
+  std::lock_guard<std::mutex> lock(p->mutex);
+  if (p->spoolFd >= 0) close(p->spoolFd);
+  p->spoolFd = -1;
+  if (hostPath.empty()) return true;
+  p->spoolFd = open(hostPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+  return p->spoolFd >= 0;
 }
 
 // HostPrinterData - a copy of what reached the printer; empty for an unknown handle.

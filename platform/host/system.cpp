@@ -74,6 +74,15 @@ extern "C" UINT WINAPI GetWindowsDirectoryW(LPWSTR buffer, UINT size) {
   return static_cast<UINT>(length);
 }
 
+// GetSystemDirectoryW - the Windows directory's System32, with the same result rules.
+extern "C" UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT size) {
+  std::u16string system = Snapshot().windowsDirectory + u"\\System32";
+  size_t length = system.size();
+  if (buffer == nullptr || size <= length) return static_cast<UINT>(length + 1);
+  std::memcpy(buffer, system.c_str(), (length + 1) * sizeof(WCHAR));
+  return static_cast<UINT>(length);
+}
+
 // GetComputerNameW - *size is in characters: on success the name's length without the
 // terminator; a buffer too small fails with ERROR_BUFFER_OVERFLOW and *size is the size
 // needed with the terminator.

@@ -1,5 +1,6 @@
 // Text of the host layer: code page conversions over iconv with Windows' buffer rules,
 // wsprintfW, and MessageBoxW, which records each box for the tests and returns at once.
+#include "platform/host/call_record.h"
 #include "platform/host/host_internal.h"
 
 #include <iconv.h>
@@ -477,7 +478,7 @@ extern "C" int WINAPIV wsprintfW(LPWSTR out, LPCWSTR format, ...) {
 
 // MessageBoxW - records the box for HostMessageBoxes and returns IDOK at once, as a box
 // closed with its OK button.
-extern "C" int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
+int hostimpl::plain::MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
   HostMessageBox box;
   box.owner = owner;
   box.text = text ? hostimpl::ToU16(text) : std::u16string();

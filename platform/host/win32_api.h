@@ -13,6 +13,8 @@ WIN32_HOST_API void WINAPI SetLastError(DWORD error);
 // Memory. GlobalAlloc honours GMEM_FIXED and GMEM_ZEROINIT only.
 WIN32_HOST_API HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes);
 WIN32_HOST_API HGLOBAL WINAPI GlobalFree(HGLOBAL memory);
+// Frees what the security functions below allocate.
+WIN32_HOST_API HLOCAL WINAPI LocalFree(HLOCAL memory);
 
 // Files. Paths are Windows paths, mapped under the sandbox root.
 WIN32_HOST_API HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode,
@@ -73,6 +75,7 @@ WIN32_HOST_API UINT WINAPI GetOEMCP(void);
 
 // System information.
 WIN32_HOST_API UINT WINAPI GetWindowsDirectoryW(LPWSTR buffer, UINT size);
+WIN32_HOST_API UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT size);
 WIN32_HOST_API BOOL WINAPI GetComputerNameW(LPWSTR buffer, LPDWORD size);
 WIN32_HOST_API BOOL WINAPI GetUserNameW(LPWSTR buffer, LPDWORD size);
 WIN32_HOST_API BOOL WINAPI VerifyVersionInfoW(LPOSVERSIONINFOEXW info, DWORD typeMask,
@@ -101,6 +104,24 @@ WIN32_HOST_API BOOL WINAPI DeregisterEventSource(HANDLE source);
 // Libraries. LoadLibraryW maps "name.dll" to the host build "libname.so"; the search
 // order is documented in docs/host-layer.md.
 WIN32_HOST_API HMODULE WINAPI LoadLibraryW(LPCWSTR name);
+WIN32_HOST_API HMODULE WINAPI LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags);
+WIN32_HOST_API BOOL WINAPI GetModuleHandleExW(DWORD flags, LPCWSTR name, HMODULE* module);
+WIN32_HOST_API DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
 WIN32_HOST_API FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
 WIN32_HOST_API BOOL WINAPI FreeLibrary(HMODULE module);
 WIN32_HOST_API BOOL WINAPI DisableThreadLibraryCalls(HMODULE module);
+
+// Security: descriptors from their string form, file owners, the process's own account.
+WIN32_HOST_API BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorW(
+    LPCWSTR text, DWORD revision, PSECURITY_DESCRIPTOR* descriptor, ULONG* size);
+WIN32_HOST_API BOOL WINAPI GetFileSecurityW(LPCWSTR name, SECURITY_INFORMATION info,
+                                            PSECURITY_DESCRIPTOR descriptor, DWORD size,
+                                            LPDWORD needed);
+WIN32_HOST_API BOOL WINAPI GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor,
+                                                      PSID* owner, LPBOOL defaulted);
+WIN32_HOST_API BOOL WINAPI IsWellKnownSid(PSID sid, WELL_KNOWN_SID_TYPE type);
+WIN32_HOST_API BOOL WINAPI EqualSid(PSID first, PSID second);
+WIN32_HOST_API HANDLE WINAPI GetCurrentProcess(void);
+WIN32_HOST_API BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);
+WIN32_HOST_API BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS type,
+                                               LPVOID buffer, DWORD size, LPDWORD needed);

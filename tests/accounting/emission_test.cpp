@@ -85,6 +85,26 @@ TEST_F(AccountingTest, LogFlagsChooseTheEntryAndTheLevel) {
   }
 }
 
+TEST_F(AccountingTest, OneEntryAtTheFirstEndAndNoneForAnAbortedJob) {
+  const std::vector<CallKind> once = {K::Load, K::Initialize, K::Format, K::Format, K::Write,
+                                      K::Unload};
+  HANDLE job = StartJob();
+  SendAll(job, {JobHeader(JOB_FLAG_ACCOUNTING), AsBytes(log_)});
+  DrvSplEndDoc(job);
+  DrvSplEndDoc(job);
+  DrvSplAbort(job);
+  DrvSplEndDoc(job);
+  DrvSplClose(job);
+  EXPECT_EQ(Kinds(), once) << "a second end hands over no second entry";
+
+  HANDLE aborted = StartJob();
+  SendAll(aborted, {JobHeader(JOB_FLAG_ACCOUNTING), AsBytes(log_)});
+  DrvSplAbort(aborted);
+  DrvSplEndDoc(aborted);
+  DrvSplClose(aborted);
+  EXPECT_EQ(Kinds(), once) << "an aborted job's entry is never handed over";
+}
+
 TEST_F(AccountingTest, MissingLibraryStillLeavesTheSettingsBehind) {
   HostMapLibrary(u"ruzoravu64.dll", "");
   EXPECT_EQ(WriteStandardJobLog(printer_, jobId_, &log_), 0);
@@ -107,6 +127,31 @@ TEST_F(AccountingTest, LibraryWithoutFormatEntryPointIsUnloadedUncalled) {
   logdouble::Reset();
   EXPECT_EQ(WriteExtendedJobLog(printer_, jobId_, &log_), 0);
   EXPECT_EQ(Kinds(), (std::vector<CallKind>{K::Load, K::Unload}));
+}
+
+TEST_F(AccountingTest, LibraryIsLoadedOnlyBesideThePluginOrFromTheSystemDirectory) {
+  // A copy in the current directory, where a search by bare name would find it, is
+  // never loaded: only the plug-in's own directory and System32 are asked, by full path.
+  HostClearLibraryMappings();
+  InstallLibrary(u"C:\\Users\\Public\\ruzoravu64.dll", LOG_DOUBLE_PATH);
+  HostSetCurrentDirectory(u"C:\\Users\\Public");
+  const std::u16string beside = kDriverDirectory + u"\\ruzoravu64.dll";
+  const std::u16string system = u"C:\\Windows\\System32\\ruzoravu64.dll";
+  EXPECT_EQ(WriteStandardJobLog(printer_, jobId_, &log_), 0);
+  EXPECT_TRUE(Kinds().empty());
+  EXPECT_EQ(HostLibraryLookups(), (std::vector<std::u16string>{beside, system}));
+
+  InstallLibrary(system, LOG_DOUBLE_PATH);
+  EXPECT_EQ(WriteStandardJobLog(printer_, jobId_, &log_), 1);
+  EXPECT_EQ(Kinds().front(), K::Load);
+  EXPECT_EQ(HostLibraryLookups().size(), 4u);
+
+  logdouble::Reset();
+  InstallLibrary(beside, LOG_DOUBLE_PATH);
+  EXPECT_EQ(WriteStandardJobLog(printer_, jobId_, &log_), 1);
+  EXPECT_EQ(Kinds().front(), K::Load);
+  EXPECT_EQ(HostLibraryLookups().back(), beside) << "the copy beside the plug-in comes first";
+  EXPECT_EQ(HostLibraryLookups().size(), 5u);
 }
 
 TEST_F(AccountingTest, ZeroRequiredSizeStillFormatsAndWrites) {

@@ -85,17 +85,38 @@ TEST_F(ArchiveJobTest, HeaderThatCannotBeRewrittenInPlaceIsNotAppendedToTheData)
   DrvSplClose(job);
 }
 
-TEST_F(ArchiveJobTest, AbortedJobKeepsTheHeaderAsReceived) {
+TEST_F(ArchiveJobTest, AbortedOrNeverEndedJobKeepsTheHeaderAsReceived) {
   const Bytes received = ArchiveHeader(1, 1, 0x99);
   const Bytes data = Pattern(700, 3);
-  HANDLE job = StartArchiveJob(jobId_, u"C:\\Jobs", u"", u"", received);
-  EXPECT_TRUE(Send(job, data));
-  EndPages(job, 2);
-  EXPECT_TRUE(Send(job, Tail(3, 9)));
-  DrvSplAbort(job);
-  EXPECT_EQ(WindowsFile(u"C:\\Jobs\\Drawing.plt.RUD"), Concat({received, data}));
-  EXPECT_EQ(HostOpenHandleCount(), 0u);
-  DrvSplClose(job);
+  // An abort, and a close without end or abort, leave the same file and no handle.
+  for (bool abort : {true, false}) {
+    HANDLE job = StartArchiveJob(jobId_, u"C:\\Jobs", abort ? u"aborted" : u"closed", u"",
+                                 received);
+    EXPECT_TRUE(Send(job, data));
+    EndPages(job, 2);
+    EXPECT_TRUE(Send(job, Tail(3, 9)));
+    if (abort) DrvSplAbort(job);
+    DrvSplClose(job);
+    EXPECT_EQ(HostOpenHandleCount(), 0u);
+    EXPECT_EQ(WindowsFile(abort ? u"C:\\Jobs\\aborted.RUD" : u"C:\\Jobs\\closed.RUD"),
+              Concat({received, data}));
+  }
+}
+
+TEST_F(ArchiveJobTest, HeaderThatCannotBeWrittenAtCreationFailsTheCreation) {
+  // Data behind a missing header would start at offset 0, where the header rewrite at the
+  // end of the job overwrites it.
+  for (HostOp op : {HostOp::WriteFile, HostOp::SetFilePointer}) {
+    HostFailNth(op, 1, ERROR_DISK_FULL);
+    HANDLE job = StartArchiveJob(u"C:\\Jobs", u"plan");
+    EXPECT_EQ(Context(job)->archiveFile, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(Send(job, Pattern(1000, 4)));
+    DrvSplEndDoc(job);
+    DrvSplClose(job);
+    EXPECT_FALSE(WindowsFileExists(u"C:\\Jobs\\plan.RUD")) << "the name is free again";
+    EXPECT_EQ(HostOpenHandleCount(), 0u);
+  }
+  EXPECT_EQ(WarningTexts(), (std::vector<std::u16string>{kCreateFailedText, kCreateFailedText}));
 }
 
 TEST_F(ArchiveJobTest, WritesToAFailedArchiveFailButReportTheBlockSize) {
@@ -164,24 +185,41 @@ TEST_F(ArchiveJobTest, MissingDirectoriesAreCreatedPrefixByPrefix) {
   EXPECT_TRUE(WarningTexts().empty());
 }
 
-TEST_F(ArchiveJobTest, TrailingBackslashFailsOnceThenTheDirectoryIsThere) {
-  HANDLE first = StartArchiveJob(u"C:\\New\\");
+TEST_F(ArchiveJobTest, TrailingBackslashDirectoryIsCreatedAtOnce) {
+  // The last prefix, C:\New\, reports that it exists: C:\New was made just before.
+  HANDLE job = StartArchiveJob(u"C:\\New\\");
   EXPECT_EQ(CreatedDirectoryCalls(),
             (std::vector<std::u16string>{u"C:", u"C:\\New", u"C:\\New\\"}));
-  EXPECT_EQ(WarningTexts(), std::vector<std::u16string>{kCreateFailedText});
-  EXPECT_EQ(Context(first)->archiveFile, INVALID_HANDLE_VALUE);
-  DrvSplEndDoc(first);
-  DrvSplClose(first);
-  EXPECT_TRUE(std::filesystem::is_directory(HostMapPath(u"C:\\New")));
-  EXPECT_FALSE(HostFileExists(HostMapPath(u"C:\\New\\Drawing.plt.RUD")));
+  DrvSplEndDoc(job);
+  DrvSplClose(job);
+  EXPECT_EQ(WindowsFile(u"C:\\New\\Drawing.plt.RUD"), ArchiveHeader());
+  EXPECT_TRUE(WarningTexts().empty());
+}
 
-  ClearCreatedDirectoryCalls();
-  HANDLE second = StartArchiveJob(u"C:\\New\\");
-  DrvSplEndDoc(second);
-  DrvSplClose(second);
-  EXPECT_TRUE(CreatedDirectoryCalls().empty()) << "created at the first attempt";
-  EXPECT_EQ(ReadHostFile(HostMapPath(u"C:\\New\\Drawing.plt.RUD")).size(), 380u);
-  EXPECT_EQ(WarningTexts().size(), 1u);
+TEST_F(ArchiveJobTest, DirectoryMadeByAnotherJobMeanwhileCountsAsMade) {
+  MakeWindowsDirectory(u"C:\\Jobs");
+  // The other job creates the dated directory between this job's two calls.
+  SetBeforeCreateDirectory([](const std::u16string& prefix) {
+    if (prefix == u"C:\\Jobs\\2026") MakeWindowsDirectory(prefix);
+  });
+  HANDLE job = StartArchiveJob(u"C:\\Jobs\\2026");
+  SetBeforeCreateDirectory(nullptr);
+  EXPECT_NE(Context(job)->archiveFile, INVALID_HANDLE_VALUE);
+  DrvSplEndDoc(job);
+  DrvSplClose(job);
+  EXPECT_EQ(WindowsFile(u"C:\\Jobs\\2026\\Drawing.plt.RUD"), ArchiveHeader());
+  EXPECT_TRUE(WarningTexts().empty());
+}
+
+TEST_F(ArchiveJobTest, MissingDirectoriesOnAShareAreCreatedBehindTheShare) {
+  std::filesystem::create_directories(root_ + "/UNC/srv/share");
+  HANDLE job = StartArchiveJob(u"\\\\srv\\share\\Jobs\\2026");
+  EXPECT_EQ(CreatedDirectoryCalls(),
+            (std::vector<std::u16string>{u"\\\\srv\\share\\Jobs", u"\\\\srv\\share\\Jobs\\2026"}));
+  DrvSplEndDoc(job);
+  DrvSplClose(job);
+  EXPECT_EQ(WindowsFile(u"\\\\srv\\share\\Jobs\\2026\\Drawing.plt.RUD"), ArchiveHeader());
+  EXPECT_TRUE(WarningTexts().empty());
 }
 
 TEST_F(ArchiveJobTest, DirectoriesInTheExplicitNameAreNeverCreated) {
@@ -222,24 +260,36 @@ TEST_F(ArchiveJobTest, FileCreatedAfterTheNameWasChosenIsNeverOverwritten) {
   EXPECT_EQ(HostOpenHandleCount(), 0u);
 }
 
-TEST_F(ArchiveJobTest, ArchiveStillBeingWrittenCountsAsFreeThenCreationFails) {
+TEST_F(ArchiveJobTest, ArchiveStillBeingWrittenCountsAsFreeThenTheNextNumberIsTaken) {
   const Bytes firstData = Pattern(2048, 6);
+  const Bytes secondData = Pattern(99, 7);
   HANDLE writing = StartArchiveJob(jobId_, u"C:\\Jobs", u"", u"", ArchiveHeader(0, 0, 0, 0x41));
   EXPECT_TRUE(Send(writing, firstData));
 
+  // The name the existence test found free is taken at the creation: the plug-in's own
+  // name gives way to the next number.
   HostAddJob(printer_, 8, {u"Drawing.plt", u"bob"});
   HANDLE second = StartArchiveJob(8, u"C:\\Jobs", u"", u"", ArchiveHeader(0, 0, 0, 0x42));
-  EXPECT_EQ(WarningTexts(), std::vector<std::u16string>{kCreateFailedText});
-  EXPECT_FALSE(WindowsFileExists(u"C:\\Jobs\\Drawing.plt00.RUD"));
-  EXPECT_FALSE(Send(second, Pattern(99, 7)));
+  EXPECT_TRUE(Send(second, secondData));
   DrvSplEndDoc(second);
   DrvSplClose(second);
+  EXPECT_EQ(WindowsFile(u"C:\\Jobs\\Drawing.plt00.RUD"),
+            Concat({ArchiveHeader(0, 0, 0, 0x42), secondData}));
+  EXPECT_TRUE(WarningTexts().empty());
+
+  // The user's own name is never exchanged for another: the creation warning.
+  HANDLE named = StartArchiveJob(8, u"C:\\Jobs", u"Drawing.plt", u"", ArchiveHeader());
+  EXPECT_EQ(WarningTexts(), std::vector<std::u16string>{kCreateFailedText});
+  EXPECT_FALSE(Send(named, secondData));
+  DrvSplEndDoc(named);
+  DrvSplClose(named);
 
   EndPages(writing, 2);
   DrvSplEndDoc(writing);
   DrvSplClose(writing);
   EXPECT_EQ(WindowsFile(u"C:\\Jobs\\Drawing.plt.RUD"),
             Concat({ArchiveHeader(0, 0, 2, 0x41), firstData}));
+  EXPECT_FALSE(WindowsFileExists(u"C:\\Jobs\\Drawing.plt01.RUD"));
 }
 
 }  // namespace

@@ -7,15 +7,19 @@
 namespace {
 std::mutex g_callsMutex;
 std::vector<std::u16string> g_createdDirectoryCalls;
+std::function<void(const std::u16string&)> g_beforeCreateDirectory;
 }  // namespace
 
 extern "C" BOOL WINAPI __real_CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
 
 extern "C" BOOL WINAPI __wrap_CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
+  std::function<void(const std::u16string&)> before;
   {
     std::lock_guard<std::mutex> lock(g_callsMutex);
     g_createdDirectoryCalls.push_back(path != nullptr ? std::u16string(path) : u"<null>");
+    before = g_beforeCreateDirectory;
   }
+  if (before && path != nullptr) before(path);
   return __real_CreateDirectoryW(path, security);
 }
 
@@ -40,6 +44,11 @@ std::vector<std::u16string> CreatedDirectoryCalls() {
 void ClearCreatedDirectoryCalls() {
   std::lock_guard<std::mutex> lock(g_callsMutex);
   g_createdDirectoryCalls.clear();
+}
+
+void SetBeforeCreateDirectory(std::function<void(const std::u16string&)> action) {
+  std::lock_guard<std::mutex> lock(g_callsMutex);
+  g_beforeCreateDirectory = std::move(action);
 }
 
 std::optional<std::u16string> ChoosePath(std::u16string_view directory,

@@ -5,6 +5,7 @@
 #include "archive/archive.h"
 #include "tests/support/sandbox.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,6 +33,9 @@ std::vector<std::u16string> WarningTexts();
 // Every path handed to CreateDirectoryW since the last clear, in order.
 std::vector<std::u16string> CreatedDirectoryCalls();
 void ClearCreatedDirectoryCalls();
+// Runs before every CreateDirectoryW with its path (another job acting meanwhile);
+// nullptr removes it.
+void SetBeforeCreateDirectory(std::function<void(const std::u16string&)> action);
 
 // ChooseArchivePath with the three texts put into ArchiveLocationRecord fields;
 // nullopt when it fails. Releases the returned buffer.
@@ -45,6 +49,7 @@ class ArchiveTest : public SandboxTest {
   void SetUp() override {
     SandboxTest::SetUp();
     ClearCreatedDirectoryCalls();
+    SetBeforeCreateDirectory(nullptr);
   }
 };
 

@@ -12,6 +12,20 @@ std::u16string WindowsDirectory() {
   return std::u16string(reinterpret_cast<const char16_t*>(buffer), n);
 }
 
+std::u16string PluginDirectory() {
+  HMODULE plugin = nullptr;
+  WCHAR buffer[MAX_PATH];
+  DWORD n = 0;
+  if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                             GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                         reinterpret_cast<LPCWSTR>(reinterpret_cast<void*>(Plugin().StartDoc)),
+                         &plugin)) {
+    n = GetModuleFileNameW(plugin, buffer, MAX_PATH);
+  }
+  std::u16string path(reinterpret_cast<const char16_t*>(buffer), n < MAX_PATH ? n : 0);
+  return path.substr(0, path.find_last_of(u'\\'));
+}
+
 std::string Utf8(const std::u16string& text) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {

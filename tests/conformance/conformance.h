@@ -2,6 +2,7 @@
 // with the real DLLs: the platform adapter each side implements, and the shared fixture.
 #pragma once
 
+#include "plugin/export_table.h"
 #include "plugin/job_context.h"
 #include "platform/win32.h"
 #include "tests/support/records_builder.h"
@@ -16,18 +17,9 @@ namespace sgconf {
 
 using sgtest::Bytes;
 
-// The plug-in's eight exports: linked in on the host, found with GetProcAddress in the
-// DLL that the Windows suite loads by path.
-struct PluginExports {
-  HANDLE(WINAPI* StartDoc)(HANDLE printer, DWORD jobId);
-  BOOL(WINAPI* WritePrinter)(HANDLE job, LPVOID data, DWORD size, LPDWORD written);
-  BOOL(WINAPI* StartPage)(HANDLE job);
-  BOOL(WINAPI* EndPage)(HANDLE job);
-  VOID(WINAPI* EndDoc)(HANDLE job);
-  VOID(WINAPI* Abort)(HANDLE job);
-  VOID(WINAPI* Close)(HANDLE job);
-  PVOID(WINAPI* MyStartDoc)(VOID);
-};
+// The plug-in's exports (plugin/export_table.h): linked in on the host, found with
+// GetProcAddress in the DLL that the Windows suite loads by path.
+using ::PluginExports;
 
 struct MessageBoxSeen {
   uintptr_t owner = 0;
@@ -54,6 +46,8 @@ bool OnWindows();
 std::u16string TestRoot();
 // The Windows directory as GetWindowsDirectoryW reports it.
 std::u16string WindowsDirectory();
+// The directory the plug-in was loaded from, where the logging library is installed.
+std::u16string PluginDirectory();
 
 HANDLE AddPrinter(std::optional<std::u16string> server, const std::u16string& name,
                   const std::u16string& port);

@@ -201,8 +201,9 @@ TEST_F(Win32, SystemNamesReportTheSizeTheyNeed) {
   EXPECT_TRUE(VerifyVersionInfoW(&version, VER_MAJORVERSION, mask));
 }
 
-TEST_F(Win32, LoggingLibraryIsFoundByItsBareName) {
-  HMODULE library = LoadLibraryW(W(u"ruzoravu64.dll"));
+TEST_F(Win32, LoggingLibraryIsLoadedByItsFullPathBesideThePlugin) {
+  const DWORD flags = LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32;
+  HMODULE library = LoadLibraryExW(W(PluginDirectory() + u"\\ruzoravu64.dll"), nullptr, flags);
   ASSERT_NE(library, nullptr);
   EXPECT_NE(GetProcAddress(library, "QenDrvLogInitializeInfo"), nullptr);
   EXPECT_NE(GetProcAddress(library, "QenDrvLogWriteRecord"), nullptr);
@@ -212,8 +213,13 @@ TEST_F(Win32, LoggingLibraryIsFoundByItsBareName) {
   EXPECT_EQ(GetLastError(), DWORD{ERROR_PROC_NOT_FOUND});
   EXPECT_TRUE(FreeLibrary(library));
   SetLastError(0xDEADBEEF);
-  EXPECT_EQ(LoadLibraryW(W(u"no-such-library.dll")), nullptr);
+  EXPECT_EQ(LoadLibraryExW(W(PluginDirectory() + u"\\no-such-library.dll"), nullptr, flags),
+            nullptr);
   EXPECT_EQ(GetLastError(), DWORD{ERROR_MOD_NOT_FOUND});
+  // Loading the library's imports from its own directory needs a full path.
+  SetLastError(0xDEADBEEF);
+  EXPECT_EQ(LoadLibraryExW(W(u"ruzoravu64.dll"), nullptr, flags), nullptr);
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_PARAMETER});
 }
 
 TEST_F(Win32, PathsAreCaseInsensitiveAndLoseTrailingDotsAndSpaces) {

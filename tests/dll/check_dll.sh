@@ -1,23 +1,54 @@
 #!/usr/bin/env bash
-# check_dll.sh OBJDUMP DLL "EXPORT..." — the DLL exports exactly these names and imports
-# only system DLLs (its runtime must be linked in statically).
+# check_dll.sh OBJDUMP DLL VERSION "EXPORT..." ["SPOOLER-CALL..."] — the DLL exports
+# exactly these names; imports only system DLLs (its runtime is linked in statically)
+# and each spooler call from SPOOLSS.dll alone, never WINSPOOL.DRV; keeps the PE
+# hardening flags; and carries a VERSIONINFO with this version and its own file name.
 set -euo pipefail
-objdump=$1 dll=$2 expected=$3
-allowed="KERNEL32.dll USER32.dll ADVAPI32.dll WINSPOOL.DRV msvcrt.dll"
+objdump=$1 dll=$2 version=$3 expected=$4 spooler=${5:-}
+allowed="KERNEL32.dll USER32.dll ADVAPI32.dll SPOOLSS.dll msvcrt.dll"
+strings=${objdump%objdump}strings
 
 dump=$("$objdump" -p "$dll")
+status=0
+fail() { echo "$*"; status=1; }
+
 exports=$(awk '/\[Ordinal\/Name Pointer\] Table/{t=1;next} t&&/^[ \t]*\[/{print $NF;next} t&&!/^[ \t]*\[/{t=0}' <<<"$dump" | sort | tr '\n' ' ' | sed 's/ $//')
 want=$(tr ' ' '\n' <<<"$expected" | sort | tr '\n' ' ' | sed 's/ $//')
-status=0
-if [[ "$exports" != "$want" ]]; then
-  echo "exports differ: got [$exports], want [$want]"; status=1
-fi
+[[ "$exports" == "$want" ]] || fail "exports differ: got [$exports], want [$want]"
+
 imports=$(awk '/DLL Name:/{print $3}' <<<"$dump" | sort -u)
 for dllname in $imports; do
   ok=0
   for a in $allowed; do [[ "${dllname,,}" == "${a,,}" ]] && ok=1; done
-  if [[ $ok == 0 ]]; then echo "imports non-system DLL: $dllname"; status=1; fi
+  [[ $ok == 1 ]] || fail "imports non-system DLL: $dllname"
 done
+
+# "<dll> <function>" for every imported function.
+functions=$(awk '/DLL Name:/{dll=toupper($3); next} dll!="" && /^\t[0-9a-f]+\t +[0-9]+ +[A-Za-z_]/{print dll, $3} /^$/{dll=""}' <<<"$dump")
+for call in $spooler; do
+  from=$(awk -v f="$call" '$2==f{print $1}' <<<"$functions" | sort -u | tr '\n' ' ' | sed 's/ $//')
+  [[ "$from" == "SPOOLSS.DLL" ]] || fail "$call imported from [$from], want [SPOOLSS.DLL]"
+done
+
+# Address-space layout randomisation (64-bit) and no execution from data pages.
+for flag in DYNAMIC_BASE HIGH_ENTROPY_VA NX_COMPAT; do
+  awk '/^DllCharacteristics/{t=1;next} t&&/^\t\t/{print $1;next} {t=0}' <<<"$dump" |
+    grep -qx "$flag" || fail "PE flag $flag missing"
+done
+
+# The version resource's strings, each key followed by its value (UTF-16 in the file).
+resource=$("$strings" -el -n 1 "$dll")
+value() { awk -v k="$1" 'prev==k{print; exit} {prev=$0}' <<<"$resource"; }
+for key in FileVersion ProductVersion; do
+  [[ "$(value "$key")" == "$version" ]] || fail "$key [$(value "$key")], want [$version]"
+done
+[[ "$(value OriginalFilename)" == "$(basename "$dll")" ]] ||
+  fail "OriginalFilename [$(value OriginalFilename)], want [$(basename "$dll")]"
+[[ "$(value ProductName)" == "spoolgate" ]] || fail "ProductName [$(value ProductName)]"
+[[ -n "$(value FileDescription)" && -n "$(value LegalCopyright)" ]] ||
+  fail "FileDescription or LegalCopyright missing"
+
 echo "exports: $exports"
 echo "imports: $(tr '\n' ' ' <<<"$imports")"
+echo "version: $(value FileVersion) ($(value FileDescription))"
 exit $status

@@ -1,5 +1,5 @@
 // End to end on the host: an accounting job through the plug-in's exports, the plug-in
-// loading libruzoravu64.so from its own directory, and the line that lands in the log.
+// loading the logging library installed beside it, and the line that lands in the log.
 #include "tests/logger/log_support.h"
 #include "tests/support/sandbox.h"
 
@@ -14,6 +14,10 @@ using sgtest::JobHeader;
 
 class LogEmissionTest : public sgtest::SandboxTest {
  protected:
+  void SetUp() override {
+    SandboxTest::SetUp();
+    sgtest::InstallLibrary(sgtest::kDriverDirectory + u"\\ruzoravu64.dll", LOGGER_LIBRARY_PATH);
+  }
   void RunJob(const JobLogRecord& record) {
     HANDLE job = StartJob();
     SendAll(job, {JobHeader(JOB_FLAG_ACCOUNTING), Data("print data"), AsBytes(record)});

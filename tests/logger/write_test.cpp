@@ -65,6 +65,45 @@ TEST_F(LogWriteTest, FirstRecordCreatesTheDirectoriesAndAHeaderWithByteOrderMark
   EXPECT_EQ(after.find("\xEF\xBB\xBF", 1), std::string::npos);
 }
 
+TEST_F(LogWriteTest, DirectoriesAreMadeWithTheirDescriptorAndNothingGoesThroughALink) {
+  const std::u16string locked = u"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)";
+  ASSERT_EQ(WriteRecord("C:\\Logs\\Print", "Jobs", 64, 2, Record("first.plt")), 1);
+  EXPECT_EQ(HostGetFileSecurity(u"C:\\Logs").descriptor, locked);
+  EXPECT_EQ(HostGetFileSecurity(u"C:\\Logs\\Print").descriptor, locked);
+
+  // A symbolic link (a reparse point, as a junction is) as the log directory, as one of
+  // its parents, or as the log file: nothing is written, least of all where it leads.
+  fs::create_directories(root_ + "/C/Elsewhere");
+  fs::create_directory_symlink(root_ + "/C/Elsewhere", LogDir() + "/Linked");
+  fs::create_symlink(root_ + "/C/Elsewhere/Jobs.csv", LogDir() + "/Print/Other.csv");
+  EXPECT_EQ(WriteRecord("C:\\Logs\\Linked", "Jobs", 64, 2, Record("a")), 0);
+  EXPECT_EQ(WriteRecord("C:\\Logs\\Linked\\Deeper", "Jobs", 64, 2, Record("b")), 0);
+  EXPECT_EQ(WriteRecord("C:\\Logs\\Print", "Other", 64, 2, Record("c")), 0);
+  EXPECT_TRUE(fs::is_empty(root_ + "/C/Elsewhere"));
+  EXPECT_EQ(HostOpenHandleCount(), 0u);
+  EXPECT_EQ(HostLiveAllocations(), 0u);
+}
+
+TEST_F(LogWriteTest, DirectoryAnotherAccountMadeFirstIsNotWrittenTo) {
+  // A user who makes the default directory before the first job owns it.
+  const std::u16string directory = u"C:\\Windows\\temp\\PrintLog";
+  const std::u16string user = u"S-1-5-21-1004336348-1177238915-682003330-1001";
+  sgtest::MakeWindowsDirectory(directory);
+  HostSetFileOwner(directory, user);
+  EXPECT_EQ(WriteRecord("C:\\Windows\\temp\\PrintLog", "Jobs", 64, 2, Record("a")), 0);
+  EXPECT_TRUE(fs::is_empty(HostMapPath(directory)));
+  EXPECT_EQ(HostEventLog().size(), 1u) << "the line goes where a line that cannot be stored goes";
+
+  // The Administrators, or the account the library itself runs as, are trusted.
+  HostSetFileOwner(directory, u"S-1-5-32-544");
+  EXPECT_EQ(WriteRecord("C:\\Windows\\temp\\PrintLog", "Jobs", 64, 2, Record("b")), 1);
+  HostSetFileOwner(directory, user);
+  HostSetProcessAccount(user);
+  EXPECT_EQ(WriteRecord("C:\\Windows\\temp\\PrintLog", "Jobs", 64, 2, Record("c")), 1);
+  EXPECT_EQ(ParseLog(sgtest::ReadHostFile(HostMapPath(directory) + "/Jobs.csv")).lines.size(), 2u);
+  EXPECT_EQ(HostOpenHandleCount(), 0u);
+}
+
 TEST_F(LogWriteTest, NamesThatTryToLeaveTheDirectoryOrNameADeviceStayInside) {
   struct Case {
     const char* given;

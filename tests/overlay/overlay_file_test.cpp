@@ -99,6 +99,7 @@ TEST_F(OverlayFileTest, AnOverlayWithoutBodyOrWithoutFileCopiesNothing) {
   // No file at all, then a file of exactly the header.
   EXPECT_FALSE(CopyOverlayToPrinter(printer_, path.data()));
   EXPECT_FALSE(CopyOverlayToFile(file, path.data()));
+  EXPECT_FALSE(WindowsFileExists(kOverlayPath)) << "a copy never creates the overlay";
   StoreOverlay({});
   EXPECT_FALSE(CopyOverlayToPrinter(printer_, path.data()));
   EXPECT_FALSE(CopyOverlayToFile(file, path.data()));

@@ -183,6 +183,19 @@ TEST_F(InsertionTest, AnOverlayBeingRegisteredCannotBeInsertedByAnotherJob) {
   EXPECT_EQ(PrinterBytes(), Concat({Marker(), newBody, Marker()}));
 }
 
+TEST_F(InsertionTest, ARegisteringJobClosedWithoutEndLeavesTheOverlayFree) {
+  HANDLE registering = StartOverlayJob(kRegister, false, kOverlayPath, 0x31);
+  Bytes newBody = Data("new overlay body");
+  EXPECT_TRUE(Send(registering, newBody));
+  DrvSplClose(registering);  // neither DrvSplEndDoc nor DrvSplAbort
+  EXPECT_EQ(HostOpenHandleCount(), 0u);
+
+  HANDLE raw = StartOverlayJob(kRaw);
+  EXPECT_TRUE(Send(raw, Marker()));
+  EndJob(raw);
+  EXPECT_EQ(PrinterBytes(), Concat({newBody, Marker()}));
+}
+
 TEST_F(InsertionTest, FramedInsertionBlockedByARegisteringJobIsNotRetried) {
   HostAddJob(printer_, 8, {u"Other.plt", u"bob"});
   HANDLE registering = StartOverlayJob(kRegister, false, kOverlayPath, 0x31);

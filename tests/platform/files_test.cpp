@@ -13,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -99,6 +100,48 @@ TEST_F(FilesTest, DispositionsSetTheLastErrorsWindowsSets) {
   EXPECT_EQ(GetLastError(), 0u);
   CloseHandle(h);
   EXPECT_EQ(Contents("C/t.txt"), "");
+}
+
+TEST_F(FilesTest, TheCallRecordSeesEachCallAndLeavesTheLastErrorAlone) {
+  struct Seen {
+    std::string function;
+    std::u16string name;
+    std::string bytes;
+    bool failed;
+    DWORD error;
+  };
+  std::vector<Seen> seen;
+  HostSetCallSink(
+      [](const HostCall& call, void* into) {
+        static_cast<std::vector<Seen>*>(into)->push_back(
+            {call.function, call.name ? call.name : u"",
+             call.data ? std::string(static_cast<const char*>(call.data), call.size) : "",
+             call.failed, call.error});
+        SetLastError(0);  // a sink that disturbs the last error must not show
+      },
+      &seen);
+  HANDLE file = Open(u"C:\\r.txt", GENERIC_WRITE, 0, CREATE_NEW);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(Write(file, "abc"));
+  CloseHandle(file);
+  EXPECT_EQ(Open(u"C:\\r.txt", GENERIC_WRITE, 0, CREATE_NEW), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+  file = Open(u"C:\\r.txt", GENERIC_READ, 0, OPEN_ALWAYS);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  CloseHandle(file);
+  HostSetCallSink(nullptr, nullptr);
+  Open(u"C:\\r.txt", GENERIC_READ, 0, OPEN_EXISTING);  // not recorded any more
+
+  ASSERT_EQ(seen.size(), 6u);
+  EXPECT_EQ(seen[0].function, "CreateFileW");
+  EXPECT_EQ(seen[0].name, u"C:\\r.txt");
+  EXPECT_EQ(seen[1].function, "WriteFile");
+  EXPECT_EQ(seen[1].bytes, "abc");
+  EXPECT_EQ(seen[2].function, "CloseHandle");
+  EXPECT_TRUE(seen[3].failed);
+  EXPECT_EQ(seen[3].error, static_cast<DWORD>(ERROR_FILE_EXISTS));
+  EXPECT_FALSE(seen[4].failed);
+  EXPECT_EQ(seen[4].error, static_cast<DWORD>(ERROR_ALREADY_EXISTS));
 }
 
 TEST_F(FilesTest, DirectoriesAndUnsupportedArgumentsAreRefused) {
@@ -363,6 +406,22 @@ TEST_F(FilesTest, CreateDirectoryGivesWindowsErrorCodes) {
   EXPECT_EQ(GetFileAttributesW(u"C:\\None\\none"), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
   EXPECT_EQ(GetFileAttributesW(u"C:\\file.txt") & FILE_ATTRIBUTE_DIRECTORY, 0u);
+}
+
+TEST_F(FilesTest, SymbolicLinksAreReparsePointsAndALinkToNothingMakesItsTarget) {
+  fs::create_directories(root_ + "/C/Target");
+  fs::create_directory_symlink(root_ + "/C/Target", root_ + "/C/Junction");
+  fs::create_symlink(root_ + "/C/Target/made.txt", root_ + "/C/link.txt");
+  EXPECT_EQ(GetFileAttributesW(u"C:\\Junction"),
+            static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+  EXPECT_TRUE(GetFileAttributesW(u"C:\\link.txt") & FILE_ATTRIBUTE_REPARSE_POINT);
+  EXPECT_EQ(GetFileAttributesW(u"C:\\Target"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  // Opening a link that leads to nothing creates the file it leads to (and returns).
+  HANDLE file = Open(u"C:\\link.txt", GENERIC_WRITE, 0, OPEN_ALWAYS);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(Write(file, "x"));
+  CloseHandle(file);
+  EXPECT_EQ(Contents("C/Target/made.txt"), "x");
 }
 
 // --- fault injection -----------------------------------------------------------------------

@@ -2,6 +2,10 @@
 // abort of a job, closing, and what MyDrvSplStartDoc hands to other code.
 #include "tests/support/sandbox.h"
 
+#include <dlfcn.h>
+
+#include <set>
+
 using namespace sgtest;
 
 namespace {
@@ -48,6 +52,21 @@ TEST_F(JobLifetime, MostRecentContextIsHandedOutUntilItIsClosed) {
   EXPECT_EQ(MyDrvSplStartDoc(), nullptr);
 }
 
+TEST_F(JobLifetime, NoRecentContextBeforeTheFirstJob) {
+  // A fresh copy of the library, in which no job has started yet.
+  void* library = dlopen(SPOOLGATE_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(library, nullptr) << dlerror();
+  auto myStartDoc = reinterpret_cast<decltype(&MyDrvSplStartDoc)>(dlsym(library, "MyDrvSplStartDoc"));
+  auto startDoc = reinterpret_cast<decltype(&DrvSplStartDoc)>(dlsym(library, "DrvSplStartDoc"));
+  auto close = reinterpret_cast<decltype(&DrvSplClose)>(dlsym(library, "DrvSplClose"));
+  ASSERT_TRUE(myStartDoc && startDoc && close);
+  EXPECT_EQ(myStartDoc(), nullptr);
+  HANDLE job = startDoc(printer_, jobId_);
+  EXPECT_EQ(myStartDoc(), job);
+  close(job);
+  dlclose(library);
+}
+
 TEST_F(JobLifetime, FailedAllocationGivesNoJobAndNoRecentContext) {
   HANDLE earlier = StartJob();
   ASSERT_EQ(MyDrvSplStartDoc(), earlier);
@@ -76,16 +95,28 @@ TEST_F(JobLifetime, PagesAreCountedAndTailRecordReplacesTheCount) {
 }
 
 TEST_F(JobLifetime, PageCallsSucceedInEveryState) {
-  for (uint32_t flags : {0u, 1u, 2u, 3u, 4u, 8u}) {
+  // Streams that stop in states 1, 5, 2, 3 and 4; each passes state 0 first.
+  const std::vector<std::vector<Bytes>> streams = {
+      {JobHeader(0)},
+      {JobHeader(JOB_FLAG_ACCOUNTING)},
+      {JobHeader(8)},
+      {JobHeader(JOB_FLAG_OVERLAY), OverlayControl(OVERLAY_MODE_REGISTER, u"C:\\f.ovl")},
+      {JobHeader(JOB_FLAG_ARCHIVE), ArchiveLocation(u"C:\\Jobs", u"", u"")},
+  };
+  std::set<uint32_t> states;
+  for (const std::vector<Bytes>& blocks : streams) {
     HANDLE job = StartJob();
-    EXPECT_TRUE(DrvSplStartPage(job));
-    Send(job, JobHeader(flags));
-    EXPECT_TRUE(DrvSplStartPage(job));
-    EXPECT_TRUE(DrvSplEndPage(job));
-    EXPECT_EQ(Context(job)->pageCount, 1u) << "flags " << flags;
+    for (size_t i = 0; i <= blocks.size(); ++i) {
+      states.insert(Context(job)->state);
+      EXPECT_TRUE(DrvSplStartPage(job)) << "state " << Context(job)->state;
+      EXPECT_TRUE(DrvSplEndPage(job)) << "state " << Context(job)->state;
+      if (i < blocks.size()) Send(job, blocks[i]);
+    }
+    EXPECT_EQ(Context(job)->pageCount, blocks.size() + 1);
     DrvSplAbort(job);
     DrvSplClose(job);
   }
+  EXPECT_EQ(states, (std::set<uint32_t>{0, 1, 2, 3, 4, 5}));
 }
 
 TEST_F(JobLifetime, EndAndAbortAddTheirStatusBits) {

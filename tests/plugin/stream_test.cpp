@@ -113,18 +113,19 @@ TEST_F(Stream, FlagsAboveBitTwoAreCarriedAndStrandTheJob) {
 }
 
 TEST_F(Stream, HighFlagsStillTakeTheOverlayAndArchiveRecords) {
-  FailAllFileOpens();
   HANDLE job = StartJob();
   std::vector<uint32_t> states =
-      StatesAfter(job, {JobHeader(0x8 | 0x3), OverlayControl(OVERLAY_MODE_RAW, u"C:\\f.ovl"),
-                        ArchiveLocation(u"C:\\Jobs", u"name", u""), ArchiveHeader(),
-                        Data("discarded")});
-  EXPECT_EQ(states, (std::vector<uint32_t>{2, 2, 4, 2, 2}));
+      StatesAfter(job, {JobHeader(0x8 | 0x3), OverlayControl(OVERLAY_MODE_REGISTER, u"C:\\f.ovl"),
+                        OverlayHeader(), ArchiveLocation(u"C:\\Jobs", u"name", u""),
+                        ArchiveHeader(), Data("discarded")});
+  EXPECT_EQ(states, (std::vector<uint32_t>{2, 3, 2, 4, 2, 2}));
   EXPECT_EQ(Context(job)->pendingRecords, 8u);
-  EXPECT_EQ(Context(job)->overlayControl.mode, OVERLAY_MODE_RAW);
-  EXPECT_EQ(Context(job)->archiveLocation.fileName[0], u'n');
-  EXPECT_TRUE(PrinterBytes().empty());
+  DrvSplEndDoc(job);
   DrvSplClose(job);
+  // Both files are made and keep only their headers: the data after them is discarded.
+  EXPECT_EQ(WindowsFile(u"C:\\f.ovl"), OverlayHeader());
+  EXPECT_EQ(WindowsFile(u"C:\\Jobs\\name.RUD"), ArchiveHeader());
+  EXPECT_TRUE(PrinterBytes().empty());
 }
 
 // --- state 1: pass-through -------------------------------------------------------------

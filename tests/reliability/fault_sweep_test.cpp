@@ -87,6 +87,15 @@ class FaultSweepTest : public SandboxTest {
       EXPECT_TRUE(boxes.empty());
     }
 
+    // A fault up to the archive's creation leaves the whole archive or none: never data
+    // where the header belongs.
+    if (job.archived && k != 0 && k <= out.run.steps[job.creationStep].after) {
+      for (const std::u16string& path : {job.archivePath, job.fallbackArchivePath}) {
+        if (!WindowsFileExists(path)) continue;
+        EXPECT_EQ(Hex(WindowsFile(path), 100000), Hex(job.expectedArchive, 100000))
+            << "an archive made despite a fault at its creation";
+      }
+    }
     // A fault at the end of the job costs at most the log line: the archive is whole.
     // The first write of the end is the header's rewrite, which is part of the archive.
     uint64_t firstLogCall = out.run.endDocBefore + (op == HostOp::WriteFile ? 2 : 1);

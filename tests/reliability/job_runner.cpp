@@ -44,6 +44,7 @@ ScenarioJob ArchiveOverlayAccountingJob(const std::string& tag) {
       Block(Tail(2, 5), Route::Control),
   };
   job.archived = true;
+  job.creationStep = 3;
   job.accounted = true;
   job.archivePath = dir + u"\\Drawing.plt.RUD";
   job.fallbackArchivePath = dir + u"\\" + fallback + u".RUD";

@@ -26,6 +26,7 @@ struct ScenarioJob {
   std::u16string archivePath;          // the archive's usual path
   std::u16string fallbackArchivePath;  // its path when the spooler gives no name
   Bytes expectedArchive;               // the archive after a clean run
+  size_t creationStep = 0;             // the step that creates the archive
   bool accounted = false;
 };
 

@@ -28,6 +28,13 @@ void MakeWindowsDirectory(const std::u16string& windowsPath) {
   std::filesystem::create_directories(HostMapPath(windowsPath));
 }
 
+void InstallLibrary(const std::u16string& windowsPath, const std::string& hostLibrary) {
+  std::filesystem::path target = HostMapPath(windowsPath);
+  std::filesystem::create_directories(target.parent_path());
+  std::filesystem::copy_file(hostLibrary, target,
+                             std::filesystem::copy_options::overwrite_existing);
+}
+
 void SandboxTest::SetUp() {
   std::string base = std::filesystem::temp_directory_path() / "spoolgate-test-XXXXXX";
   std::vector<char> pattern(base.begin(), base.end());
@@ -40,6 +47,9 @@ void SandboxTest::SetUp() {
 }
 
 void SandboxTest::TearDown() {
+  // Whatever the product opened during the test is closed by its end; a test that opens
+  // a file itself closes it too.
+  EXPECT_EQ(HostOpenHandleCount(), 0u) << "a file or key is still open at the end of the test";
   std::error_code ignored;
   std::filesystem::remove_all(root_, ignored);
 }
@@ -69,8 +79,14 @@ std::vector<uint32_t> SandboxTest::PrinterWrites() const {
 }
 
 Bytes SandboxTest::WindowsFile(const std::u16string& windowsPath) const {
-  std::string content = ReadHostFile(HostMapPath(windowsPath));
-  return Bytes(content.begin(), content.end());
+  // Read as another program would, through the share modes of the handles open on it.
+  Bytes bytes;
+  DWORD error = 0;
+  if (!HostReadFile(windowsPath, &bytes, &error)) {
+    EXPECT_NE(error, static_cast<DWORD>(ERROR_SHARING_VIOLATION))
+        << "the file is held open without read sharing";
+  }
+  return bytes;
 }
 
 bool SandboxTest::WindowsFileExists(const std::u16string& windowsPath) const {

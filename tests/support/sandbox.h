@@ -20,6 +20,12 @@ bool HostFileExists(const std::string& hostPath);
 void WriteHostFile(const std::string& hostPath, const Bytes& bytes);
 // Creates the directories of a Windows path under the sandbox root.
 void MakeWindowsDirectory(const std::u16string& windowsPath);
+// The directory the plug-in reports as its own on the host (GetModuleFileNameW), where
+// the spooler keeps a printer driver's files.
+inline const std::u16string kDriverDirectory = u"C:\\Windows\\System32\\spool\\drivers\\x64\\3";
+// Copies a host build of a library to a Windows path in the sandbox, as a driver
+// package installs the DLL there.
+void InstallLibrary(const std::u16string& windowsPath, const std::string& hostLibrary);
 
 class SandboxTest : public ::testing::Test {
  protected:
@@ -38,7 +44,8 @@ class SandboxTest : public ::testing::Test {
   Bytes PrinterBytes() const;
   std::vector<uint32_t> PrinterWrites() const;
 
-  // Contents of a file named by its Windows path; empty when missing.
+  // Contents of a file named by its Windows path, read through the share modes of the
+  // handles open on it; empty when missing, a failure when held without read sharing.
   Bytes WindowsFile(const std::u16string& windowsPath) const;
   bool WindowsFileExists(const std::u16string& windowsPath) const;
   void PutWindowsFile(const std::u16string& windowsPath, const Bytes& bytes) const;

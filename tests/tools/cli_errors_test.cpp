@@ -4,6 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <regex>
+#include <thread>
+
 namespace {
 
 using sgtest::RunCli;
@@ -88,15 +95,116 @@ TEST(CliErrors, StoredFilesShorterThanTheirHeader) {
                      "o.ovl: byte 0: overlay shorter than its 444-byte header (0 bytes)");
 }
 
+// The names in dir that look like a temporary output file.
+std::vector<std::string> PartFiles(const TempDir& dir) {
+  std::vector<std::string> parts;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path)) {
+    std::string name = e.path().filename().string();
+    if (name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0) parts.push_back(name);
+  }
+  return parts;
+}
+
+TEST(CliErrors, OutputsNeverHarmTheUsersFiles) {
+  TempDir dir;
+  const std::string job = "JobHeaderRecord jobFlags=0\ndata \"x\"\nEndDoc\n";
+  dir.Write("mine.job", job);
+  ASSERT_EQ(RunCli({"capture", "mine.job", "-o", "x.cap"}, dir.path).status, 0);
+  const std::string capture = sgtest::Slurp(dir / "x.cap");
+  const std::string archive = std::string(444, 'h') + "print data";  // long enough for both headers
+  for (const char* name : {"b.RUD", "plan.prn", "letter.body"}) dir.Write(name, archive);
+
+  // An output that is an input, by its name, by default or through a link.
+  std::filesystem::create_symlink("mine.job", dir / "alias.job");
+  const std::vector<std::vector<std::string>> sameFile = {
+      {"rud", "extract", "b.RUD", "-o", "b.RUD"},
+      {"rud", "extract", "plan.prn"},
+      {"overlay", "extract", "letter.body"},
+      {"capture", "mine.job", "-o", "mine.job"},
+      {"capture", "mine.job", "-o", "alias.job"},
+      {"run", "x.cap", "--printer-out", "x.cap"},
+  };
+  for (const auto& args : sameFile) {
+    sgtest::CliResult r = RunCli(args, dir.path);
+    EXPECT_EQ(r.status, 2) << args[0] << " " << args[1];
+    EXPECT_NE(r.err.find("is the input"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  }
+  EXPECT_EQ(sgtest::Slurp(dir / "b.RUD"), archive);
+  EXPECT_EQ(sgtest::Slurp(dir / "plan.prn"), archive);
+  EXPECT_EQ(sgtest::Slurp(dir / "letter.body"), archive);
+  EXPECT_EQ(sgtest::Slurp(dir / "mine.job"), job);
+  EXPECT_EQ(sgtest::Slurp(dir / "x.cap"), capture);
+  EXPECT_FALSE(std::filesystem::exists(dir / "spoolgate-root")) << "a job ran after all";
+
+  // Another program's temporary file is left alone; a link keeps pointing at its
+  // target, which receives the output; a device stays a device.
+  dir.Write("out.cap.part", "someone else's");
+  std::filesystem::create_symlink("target.cap", dir / "link.cap");
+  ASSERT_EQ(RunCli({"capture", "mine.job", "-o", "out.cap"}, dir.path).status, 0);
+  ASSERT_EQ(RunCli({"capture", "mine.job", "-o", "link.cap"}, dir.path).status, 0);
+  EXPECT_EQ(sgtest::Slurp(dir / "out.cap.part"), "someone else's");
+  EXPECT_EQ(sgtest::Slurp(dir / "out.cap"), capture);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.cap"));
+  EXPECT_EQ(sgtest::Slurp(dir / "target.cap"), capture);
+  ASSERT_EQ(RunCli({"rud", "extract", "b.RUD", "-o", "/dev/null"}, dir.path).status, 0);
+  EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+  EXPECT_EQ(PartFiles(dir), std::vector<std::string>{"out.cap.part"});
+}
+
+TEST(CliErrors, AnInterruptedOutputLeavesNoTemporaryFile) {
+  TempDir dir;
+  // The description's data comes from a FIFO nobody writes: the command waits with its
+  // temporary output open until the signal comes.
+  ASSERT_EQ(mkfifo((dir / "data.fifo").c_str(), 0600), 0);
+  dir.Write("wait.job", "JobHeaderRecord jobFlags=0\ndata file='data.fifo'\nEndDoc\n");
+  for (int sig : {SIGINT, SIGTERM}) {
+    pid_t pid = sgtest::StartCli({"capture", "wait.job", "-o", "out.cap"}, dir.path);
+    for (int i = 0; i < 500 && PartFiles(dir).empty(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(PartFiles(dir).size(), 1u);
+    kill(pid, sig);
+    sgtest::CliResult r = sgtest::WaitCli(pid, dir.path);
+    EXPECT_EQ(r.status, -1) << "not ended by the signal";
+    EXPECT_TRUE(PartFiles(dir).empty()) << PartFiles(dir)[0];
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.cap"));
+  }
+}
+
+TEST(CliErrors, AnUnusableRootIsAnErrorNotAnAbort) {
+  TempDir dir;
+  dir.Write("job.txt", "JobHeaderRecord jobFlags=0\ndata \"x\"\nEndDoc\n");
+  ASSERT_EQ(RunCli({"capture", "job.txt", "-o", "x.cap"}, dir.path).status, 0);
+  std::filesystem::create_directory(dir / "root");
+  dir.Write("root/C", "a file where the drive belongs");
+  ExpectOneLineError(RunCli({"run", "--root", "root", "x.cap"}, dir.path),
+                     "root: unusable sandbox root: cannot create " + dir.path +
+                         "/root/C: Not a directory");
+  sgtest::CliResult proc = RunCli({"run", "--root", "/proc", "x.cap"}, dir.path);
+  EXPECT_EQ(proc.status, 2) << proc.err;
+  EXPECT_EQ(proc.err.rfind("spoolgate: /proc: unusable sandbox root: cannot create /proc/C: ", 0), 0u)
+      << proc.err;
+}
+
 TEST(CliErrors, UnusableArgumentsExitWithTwo) {
   TempDir dir;
   EXPECT_EQ(RunCli({}, dir.path).status, 2);
-  EXPECT_EQ(RunCli({"print"}, dir.path).status, 2);
+  ExpectOneLineError(RunCli({"print"}, dir.path),
+                     "unknown subcommand 'print' (one of: capture, run, rud, overlay, log) "
+                     "(--help for usage)");
+  ExpectOneLineError(RunCli({"log", "shwo"}, dir.path),
+                     "unknown subcommand 'shwo' of log (one of: show, summary, verify, import) "
+                     "(--help for usage)");
+  dir.Write("job.txt", "JobHeaderRecord jobFlags=0\nEndDoc\n");
+  ASSERT_EQ(RunCli({"capture", "job.txt", "-o", "x.cap"}, dir.path).status, 0);
+  ExpectOneLineError(RunCli({"run", "--job-id", "4294967295", "x.cap", "x.cap"}, dir.path),
+                     "--job-id 4294967295: the 2 jobs would need ids above 4294967295");
   EXPECT_EQ(RunCli({"run"}, dir.path).status, 2);
   EXPECT_EQ(RunCli({"run", "x.cap", "--job-id", "seven"}, dir.path).status, 2);
   EXPECT_EQ(RunCli({"log", "show", dir / "missing"}, dir.path).status, 2);
   sgtest::CliResult date = RunCli({"log", "summary", dir.path, "--from", "last week"}, dir.path);
-  ExpectOneLineError(date, "--from last week: not a date (YYYY-MM-DD, optionally with THH:MM:SS)");
+  ExpectOneLineError(date, "--from last week: not an ISO 8601 date or date-time (YYYY-MM-DD, YYYY-MM-DDTHH:MM[:SS[.fff]])");
 }
 
 TEST(CliErrors, EverySubcommandHasHelp) {
@@ -106,11 +214,29 @@ TEST(CliErrors, EverySubcommandHasHelp) {
       {"rud", "--help"},  {"rud", "info", "--help"}, {"rud", "extract", "--help"},
       {"overlay", "--help"}, {"overlay", "info", "--help"}, {"overlay", "extract", "--help"},
       {"log", "--help"},  {"log", "show", "--help"}, {"log", "summary", "--help"},
-      {"log", "verify", "--help"}};
+      {"log", "verify", "--help"}, {"log", "import", "--help"}};
+  sgtest::CliResult version = RunCli({"--version"}, dir.path);
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("spoolgate ", 0), 0u) << version.out;
+  // The bash completion offers every option the help texts name.
+  const std::string completion = sgtest::Slurp(SPOOLGATE_SOURCE "/tools/spoolgate.bash-completion");
+  ASSERT_FALSE(completion.empty());
   for (const auto& args : commands) {
     sgtest::CliResult r = RunCli(args, dir.path);
     EXPECT_EQ(r.status, 0) << args[0] << " " << args.back();
     EXPECT_NE(r.out.find("Usage:"), std::string::npos) << r.out;
+    for (size_t at = r.out.find("\n  -"); at != std::string::npos; at = r.out.find("\n  -", at + 1)) {
+      std::string names = r.out.substr(at + 3, r.out.find_first_of(" \n", at + 3) - at - 3);
+      for (size_t start = 0; start < names.size();) {
+        size_t comma = names.find(',', start);
+        std::string option = names.substr(start, comma - start);
+        if (option != "-h") {
+          EXPECT_TRUE(std::regex_search(completion, std::regex("[\" ]" + option + "[\" ]")))
+              << option << " of " << args[0] << " is not completed";
+        }
+        start = comma == std::string::npos ? names.size() : comma + 1;
+      }
+    }
   }
 }
 

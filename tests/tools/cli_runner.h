@@ -26,7 +26,8 @@ inline std::string Slurp(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline CliResult RunCli(const std::vector<std::string>& args, const std::string& dir) {
+// Starts the command in dir with its output in dir/cli.out and dir/cli.err.
+inline pid_t StartCli(const std::vector<std::string>& args, const std::string& dir) {
   std::string outPath = dir + "/cli.out", errPath = dir + "/cli.err";
   pid_t pid = fork();
   if (pid == 0) {
@@ -42,15 +43,24 @@ inline CliResult RunCli(const std::vector<std::string>& args, const std::string&
     execv(cli.c_str(), argv.data());
     _exit(127);
   }
+  return pid;
+}
+
+// Waits for a command StartCli started; -1 as status when a signal ended it.
+inline CliResult WaitCli(pid_t pid, const std::string& dir) {
   CliResult r;
   int status = 0;
   struct rusage usage;
   wait4(pid, &status, 0, &usage);
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   r.maxRssKib = usage.ru_maxrss;
-  r.out = Slurp(outPath);
-  r.err = Slurp(errPath);
+  r.out = Slurp(dir + "/cli.out");
+  r.err = Slurp(dir + "/cli.err");
   return r;
+}
+
+inline CliResult RunCli(const std::vector<std::string>& args, const std::string& dir) {
+  return WaitCli(StartCli(args, dir), dir);
 }
 
 // A fresh directory under the system's temporary directory, removed by the destructor.

@@ -110,6 +110,11 @@ TEST_F(ExamplesTest, OverlayRegisteredByOneJobIsInsertedByTheNext) {
   ASSERT_EQ(reg["files"].size(), 1u);
   EXPECT_EQ(reg["files"][0]["windowsPath"], "C:\\Windows\\temp\\letterhead.ovl");
   EXPECT_EQ(reg["files"][0]["size"], 444 + kOverlayBody);
+  // The archive reader says what an overlay file is not (the formats carry no mark).
+  sgtest::CliResult asArchive =
+      RunCli({"rud", "info", root() + "/C/Windows/temp/letterhead.ovl"}, dir_.path);
+  EXPECT_NE(asArchive.err.find("is not named .RUD, as every archive file is"), std::string::npos)
+      << asArchive.err;
 
   uint64_t pageText = std::string("IN;page one;\n").size() + std::string("page two;\n").size();
   const Json& framed = report["jobs"][1];
@@ -151,6 +156,10 @@ TEST_F(ExamplesTest, AccountingJobsAppendOneCheckedLineEach) {
   EXPECT_EQ(std::vector<std::string>(e.begin(), e.begin() + 3), (std::vector<std::string>{"2", "10", "3"}));
   EXPECT_NE(std::find(s.begin(), s.end(), "accounting-standard"), s.end());
   EXPECT_NE(std::find(e.begin(), e.end(), "Reprint for the site office"), e.end());
+  // The same line as fields, numbers as numbers.
+  EXPECT_EQ(extended["accounting"][0]["fields"]["sequence"], 2);
+  EXPECT_EQ(extended["accounting"][0]["fields"]["value_252"], 594);
+  EXPECT_EQ(extended["accounting"][0]["fields"]["user"], "alice");
   EXPECT_EQ(standard["records"][1]["record"], "JobLogRecord");
 
   std::string logDir = root() + "/C/Windows/temp/PrintLog";
@@ -161,14 +170,68 @@ TEST_F(ExamplesTest, AccountingJobsAppendOneCheckedLineEach) {
   ASSERT_NE(alice, std::string::npos) << summary.out;
   std::string row = summary.out.substr(alice, summary.out.find('\n', alice) - alice);
   EXPECT_NE(row.find(" 2 jobs  value_252 1435"), std::string::npos) << row;
-  sgtest::CliResult shown = RunCli({"log", "show", logDir, "--from", "2026-12-07T10"}, dir_.path);
-  EXPECT_NE(shown.out.find("accounting-extended"), std::string::npos);
-  EXPECT_EQ(shown.out.find("accounting-standard"), std::string::npos) << shown.out;
+  // Times compare as times, whichever ISO 8601 spelling is given: the standard job ran
+  // at 09:41:05.250, the extended one at 10:02:30.
+  for (std::vector<std::string> range : {std::vector<std::string>{"--from", "2026-12-07T10"},
+                                         {"--from", "2026-12-07 10:00"},
+                                         {"--from", "2026-12-07 09:41:05.251", "--to", "2026-12-07"}}) {
+    range.insert(range.begin(), {"log", "show", logDir});
+    sgtest::CliResult shown = RunCli(range, dir_.path);
+    EXPECT_NE(shown.out.find("accounting-extended"), std::string::npos) << range[4];
+    EXPECT_EQ(shown.out.find("accounting-standard"), std::string::npos) << range[4] << shown.out;
+  }
+  sgtest::CliResult impossible = RunCli({"log", "show", logDir, "--to", "2026-02-29"}, dir_.path);
+  EXPECT_EQ(impossible.status, 2);
+  EXPECT_EQ(impossible.err, "spoolgate: --to 2026-02-29: no such date (2026-02 has 28 days)\n");
   EXPECT_EQ(RunCli({"log", "summary", logDir, "--sum", "pages"}, dir_.path).status, 2);
+  // --sum takes one column and may come before the directory; --ignore-case.
+  sgtest::CliResult both = RunCli({"log", "summary", "--sum", "value_252", "--sum", "value_256",
+                                   "--user", "ALICE", "-i", "--json", logDir}, dir_.path);
+  ASSERT_EQ(both.status, 0) << both.err;
+  Json sums = Json::parse(both.out)["total"];
+  EXPECT_EQ(sums["jobs"], 2);
+  EXPECT_EQ(sums["sums"]["value_252"], 841 + 594);
+  EXPECT_EQ(sums["sums"]["value_256"], 1189 + 841);
+
+  // A sum that would pass 2^64-1 is refused, not wrapped: the standard line's value_252
+  // made as large as a u64 goes (with its checksum mended, as a tool could write it).
+  std::string log = sgtest::Slurp(logDir + "/DemoLog.csv");
+  size_t at = log.find(",841,1189,");
+  size_t end = log.find("\r\n", at);
+  ASSERT_TRUE(at != std::string::npos && end != std::string::npos);
+  size_t lineStart = log.rfind("\r\n", at) + 2;
+  std::string line = log.substr(lineStart, end - lineStart);
+  line.replace(at - lineStart, 10, ",18446744073709551615,1189,");
+  line.erase(line.size() - 8);
+  char crc[9];
+  std::snprintf(crc, sizeof crc, "%08X", spoolgate::Crc32(line.substr(0, line.size() - 1)));
+  std::ofstream(logDir + "/DemoLog.csv", std::ios::binary | std::ios::trunc)
+      << log.substr(0, lineStart) << line << crc << log.substr(end);
+  sgtest::CliResult wrapped = RunCli({"log", "summary", "--sum", "value_252", logDir}, dir_.path);
+  EXPECT_EQ(wrapped.status, 2) << wrapped.out;
+  EXPECT_EQ(wrapped.err, "spoolgate: --sum value_252: the sum passes 18446744073709551615\n");
 
   sgtest::CliResult verified = RunCli({"log", "verify", logDir}, dir_.path);
   EXPECT_EQ(verified.status, 0) << verified.out;
   EXPECT_EQ(verified.out, "verified 2 lines in 1 file of 1 log: OK\n");
+}
+
+TEST_F(ExamplesTest, LogShowMergesSeveralLogsInTimeOrder) {
+  // A second log whose one job ran before both jobs of the first.
+  std::string desc = sgtest::Slurp(std::string(SPOOLGATE_EXAMPLES) + "/accounting-standard.job");
+  desc.replace(desc.find("leadingText='DemoLog'"), 21, "leadingText='EarlyLog'");
+  desc.replace(desc.find("hour=9 "), 7, "hour=8 ");
+  dir_.Write("early.txt", desc);
+  ASSERT_EQ(RunCli({"capture", "early.txt", "-o", "early.cap"}, dir_.path).status, 0);
+  Run({"accounting-standard", "accounting-extended", "early"});
+  sgtest::CliResult shown = RunCli({"log", "show", root() + "/C/Windows/temp/PrintLog"}, dir_.path);
+  ASSERT_EQ(shown.status, 0) << shown.err;
+  size_t early = shown.out.find("\nEarlyLog 1 "), first = shown.out.find("\nDemoLog  1 "),
+         second = shown.out.find("\nDemoLog  2 ");
+  ASSERT_TRUE(early != std::string::npos && first != std::string::npos && second != std::string::npos)
+      << shown.out;
+  EXPECT_LT(early, first);
+  EXPECT_LT(first, second);
 }
 
 TEST_F(ExamplesTest, LogVerifyNamesAlteredMissingAndTornLines) {
@@ -199,6 +262,15 @@ TEST_F(ExamplesTest, LogVerifyNamesAlteredMissingAndTornLines) {
   r = RunCli({"log", "verify", logDir}, dir_.path);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("gap: sequence 3 follows 1; missing 2"), std::string::npos) << r.out;
+  r = RunCli({"log", "verify", "--json", logDir}, dir_.path);
+  EXPECT_EQ(r.status, 1);
+  Json verified = Json::parse(r.out, nullptr, false);
+  ASSERT_FALSE(verified.is_discarded()) << r.out;
+  EXPECT_EQ(verified["result"], "failed");
+  ASSERT_EQ(verified["problems"].size(), 1u) << r.out;
+  EXPECT_NE(verified["problems"][0]["where"].get<std::string>().find("DemoLog.csv:3 (byte "),
+            std::string::npos) << r.out;
+  EXPECT_EQ(verified["problems"][0]["what"], "gap: sequence 3 follows 1; missing 2");
 }
 
 TEST_F(ExamplesTest, ATornLineStaysOneBadLineForEveryReader) {
@@ -231,7 +303,9 @@ TEST_F(ExamplesTest, ATornLineStaysOneBadLineForEveryReader) {
     sgtest::CliResult shown = RunCli({"log", "show", logDir()}, dir_.path);
     EXPECT_NE(shown.out.find("\n3 jobs\nleft out 1 line whose checksum is wrong"), std::string::npos)
         << shown.out;
-    for (const char* sequence : {"\n2 ", "\n3 ", "\n4 "}) EXPECT_NE(shown.out.find(sequence), std::string::npos);
+    for (const char* sequence : {"\nDemoLog 2 ", "\nDemoLog 3 ", "\nDemoLog 4 "}) {
+      EXPECT_NE(shown.out.find(sequence), std::string::npos) << shown.out;
+    }
     shown = RunCli({"log", "show", logDir(), "--include-damaged"}, dir_.path);
     EXPECT_NE(shown.out.find("\n4 jobs\n"), std::string::npos) << shown.out;
     sgtest::CliResult summary = RunCli({"log", "summary", logDir()}, dir_.path);
@@ -312,13 +386,59 @@ TEST_F(ExamplesTest, ArchiveThatCannotBeCreatedShowsTheMessageAndFailsItsWrites)
   ASSERT_EQ(job["messageBoxes"].size(), 1u);
   EXPECT_EQ(job["messageBoxes"][0]["text"], "ファイルの作成に失敗しました。");
   EXPECT_TRUE(job["messageBoxes"][0]["caption"].is_null());
-  ASSERT_EQ(job["failedCalls"].size(), 1u);
-  EXPECT_EQ(job["failedCalls"][0]["block"], 4);
-  EXPECT_EQ(job["result"], "a call failed");
+  // The creation the plug-in gave up (block 3), then the data it could not write.
+  ASSERT_EQ(job["failedCalls"].size(), 2u) << job["failedCalls"].dump(2);
+  EXPECT_EQ(job["failedCalls"][0]["call"], "CreateFileW");
+  EXPECT_EQ(job["failedCalls"][0]["block"], 3);
+  EXPECT_EQ(job["failedCalls"][1]["call"], "DrvSplWritePrinter");
+  EXPECT_EQ(job["failedCalls"][1]["block"], 4);
+  EXPECT_EQ(job["result"], "failed");
   EXPECT_TRUE(job["files"].empty());
 }
 
+TEST_F(ExamplesTest, OverlaysThatCannotBeRegisteredOrFoundAreFailedCalls) {
+  // The plug-in reports every block of these jobs as written; the record shows the
+  // overlay file that could not be created and the one that was not there to insert.
+  dir_.Write("unregistered.txt",
+             "JobHeaderRecord jobFlags=JOB_FLAG_OVERLAY\n"
+             "OverlayControlRecord mode=OVERLAY_MODE_REGISTER overlayPath='C:\\No\\Such\\x.ovl'\n"
+             "OverlayHeaderRecord\n"
+             "data \"body\"\n"
+             "EndDoc\n");
+  dir_.Write("missing.txt",
+             "JobHeaderRecord jobFlags=JOB_FLAG_OVERLAY\n"
+             "OverlayControlRecord mode=OVERLAY_MODE_RAW overlayPath='C:\\Windows\\temp\\none.ovl'\n"
+             "data \"page\"\n"
+             "marker\n"
+             "EndDoc\n");
+  for (const char* name : {"unregistered", "missing"}) {
+    std::string n = name;
+    ASSERT_EQ(RunCli({"capture", n + ".txt", "-o", n + ".cap"}, dir_.path).status, 0);
+  }
+  Json report = Run({"unregistered", "missing"}, {}, 1);
+  const Json& reg = report["jobs"][0];
+  EXPECT_EQ(reg["result"], "failed");
+  ASSERT_EQ(reg["failedCalls"].size(), 1u) << reg.dump(2);
+  EXPECT_EQ(reg["failedCalls"][0]["call"], "CreateFileW");
+  EXPECT_EQ(reg["failedCalls"][0]["block"], 3);
+  EXPECT_EQ(reg["failedCalls"][0]["note"], "'C:\\No\\Such\\x.ovl': ERROR_PATH_NOT_FOUND");
+  EXPECT_EQ(reg["data"]["discarded"]["blocks"], 1);
+
+  const Json& raw = report["jobs"][1];
+  EXPECT_EQ(raw["result"], "failed");
+  ASSERT_EQ(raw["failedCalls"].size(), 1u) << raw.dump(2);
+  EXPECT_EQ(raw["failedCalls"][0]["block"], 4);
+  EXPECT_EQ(raw["failedCalls"][0]["note"],
+            "the overlay 'C:\\Windows\\temp\\none.ovl' could not be opened for insertion: "
+            "ERROR_FILE_NOT_FOUND");
+  EXPECT_EQ(raw["insertionCount"], 0);
+}
+
 TEST_F(ExamplesTest, TheRegistryIsKeptBetweenRunsOfOneRoot) {
+  // Settings given on the command line land in the sandbox's registry before the job.
+  Json first = Run({"accounting-standard"}, {"--log-dir", "C:\\Logs", "--log-max-size", "4"});
+  EXPECT_EQ(first["jobs"][0]["accounting"][0]["file"], "C:\\Logs\\DemoLog.csv");
+  std::remove((root() + "/registry.txt").c_str());
   Run({"accounting-standard"});
   Json second = Run({"accounting-extended"});
   // The log directory setting written by the first run's plug-in is read by the second.

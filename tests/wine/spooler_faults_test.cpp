@@ -1,7 +1,7 @@
 // Windows-only scenarios that need the spooler double's controls: failed printer writes
 // in the middle of an insertion, and the level-2 query contract the plug-in relies on.
 #include "tests/conformance/conformance.h"
-#include "tests/wine/winspool/spool_double.h"
+#include "tests/wine/spoolss/spool_double.h"
 
 using namespace sgconf;
 using namespace sgtest;

@@ -1,8 +1,9 @@
 // The conformance scenarios' platform adapter on Windows: the real spoolgate.dll loaded
 // by path, our spooler double, Win32 files and registry, and message boxes read back
 // from Wine's relay trace of user32.MessageBoxW.
-#include "tests/conformance/conformance.h"
-#include "tests/wine/winspool/spool_double.h"
+#include "tests/wine/wine_platform.h"
+
+#include "tests/wine/spoolss/spool_double.h"
 
 #include <algorithm>
 #include <cctype>
@@ -18,13 +19,6 @@ const std::u16string kCsrProvider =
     u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Print\\Providers\\Client Side "
     u"Rendering Print Provider";
 
-std::u16string ModuleDirectory() {
-  WCHAR path[MAX_PATH];
-  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::u16string text(reinterpret_cast<const char16_t*>(path), length);
-  return text.substr(0, text.find_last_of(u'\\'));
-}
-
 [[noreturn]] void Fatal(const char* what, const std::u16string& detail) {
   std::fprintf(stderr, "wine_tests: %s %s (error %lu)\n", what, Utf8(detail).c_str(),
                GetLastError());
@@ -32,11 +26,16 @@ std::u16string ModuleDirectory() {
   std::exit(3);
 }
 
-PluginExports LoadPlugin() {
-  // Loaded by full path, as the spooler loads a driver's plug-in.
-  std::u16string path = ModuleDirectory() + u"\\spoolgate.dll";
-  HMODULE module = LoadLibraryW(W(path));
-  if (module == nullptr) Fatal("cannot load", path);
+}  // namespace
+
+std::u16string ProgramDirectory() {
+  WCHAR path[MAX_PATH];
+  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::u16string text(reinterpret_cast<const char16_t*>(path), length);
+  return text.substr(0, text.find_last_of(u'\\'));
+}
+
+PluginExports FindExports(HMODULE module) {
   auto find = [&](const char* name) {
     FARPROC p = GetProcAddress(module, name);
     if (p == nullptr) Fatal("missing export", Utf16(name));
@@ -72,6 +71,17 @@ void DeleteTree(const std::u16string& path) {
     FindClose(search);
   }
   RemoveDirectoryW(W(path));
+}
+
+namespace {
+
+PluginExports LoadPlugin() {
+  // Loaded by full path from the driver directory, as the spooler loads a driver's
+  // plug-in; the logging library lies beside it there.
+  std::u16string path = ProgramDirectory() + u"\\driver\\spoolgate.dll";
+  HMODULE module = LoadLibraryW(W(path));
+  if (module == nullptr) Fatal("cannot load", path);
+  return FindExports(module);
 }
 
 // --- message boxes from the relay trace ----------------------------------------------

@@ -1,6 +1,6 @@
 // The spooler double for the Windows end-to-end suite: WritePrinter, GetJobW and
 // GetPrinterW over printers and jobs that the test program defines, plus its controls.
-#include "tests/wine/winspool/spool_double.h"
+#include "tests/wine/spoolss/spool_double.h"
 
 #include <winspool.h>
 

@@ -1,11 +1,11 @@
-// Control interface of the Windows spooler double (our own winspool.drv): the test
+// Control interface of the Windows spooler double (our own spoolss.dll): the test
 // program defines printers and jobs, arms write failures and reads what was printed.
 #pragma once
 
 #include <windows.h>
 
 #ifdef SPOOL_DOUBLE_BUILD
-#define SPOOL_DOUBLE_API extern "C"  // exported by winspool.def
+#define SPOOL_DOUBLE_API extern "C"  // exported by spoolss.def
 #else
 #define SPOOL_DOUBLE_API extern "C" __declspec(dllimport)
 #endif

@@ -1,0 +1,45 @@
+// The filter of `spoolgate log show` and `log summary`: user, printer and a time range
+// given as ISO 8601 dates or date-times, and the columns to sum. A plain struct, so that
+// a reader of the log (a file, a database) can apply it as it likes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace spoolgate {
+
+struct LogFilter {
+  std::string user, printer;  // empty: every user, every printer
+  bool ignoreCase = false;    // user and printer compared without regard to (ASCII) case
+  std::string from, to;       // as given on the command line
+  // Filled by PrepareLogFilter: the first instant --from names and the last instant --to
+  // names, as "YYYY-MM-DDTHH:MM:SS.mmm", so that text order is time order (and SQL can
+  // compare them as strings); empty for an open end.
+  std::string fromTime, toTime;
+  std::vector<std::string> sums;  // numeric columns to add up, in the order given
+  bool includeDamaged = false;    // also lines whose checksum is wrong
+};
+
+// Checks --from and --to and fills fromTime and toTime; InputError for a text that is not
+// an ISO 8601 date or date-time, or names no such date or time (2026-02-31, 24:30).
+void PrepareLogFilter(LogFilter& filter);
+
+// The canonical form above for an ISO 8601 date or date-time: YYYY, YYYY-MM, YYYY-MM-DD,
+// then (after 'T' or a space) HH, HH:MM, HH:MM:SS or HH:MM:SS.fraction. A shorter form
+// names a whole period: its first instant, or with last its last one. Empty, with the
+// reason in why, when the text is not such a time.
+std::string CanonicalTime(const std::string& text, bool last, std::string* why = nullptr);
+
+// Whether a log line with these fields passes the filter (PrepareLogFilter called);
+// timeStamp is the line's time_stamp column.
+bool LogLineMatches(const LogFilter& filter, const std::string& user, const std::string& printer,
+                    const std::string& timeStamp);
+
+// An unsigned decimal column value; false for anything else (empty, signs, letters, or a
+// number above 2^64-1).
+bool ParseColumnNumber(const std::string& text, uint64_t* value);
+// sum += value; InputError naming the column when the sum would pass 2^64-1.
+void AddToSum(uint64_t& sum, uint64_t value, const std::string& column);
+
+}  // namespace spoolgate
