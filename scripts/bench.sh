@@ -4,12 +4,14 @@
 # pair benchmark that alternates batches of its two sides in one run (the median over
 # repetitions, which run in random order); see docs/performance.md.
 #
-#   scripts/bench.sh [--quick] [--no-build] [--no-run-tool]
+#   scripts/bench.sh [--quick] [--no-build] [--no-run-tool] [--no-import] [--import-only]
 #
 # --quick       fewer repetitions (a smoke run; the ratios are noisier)
 # --no-build    use the binaries already in build/host-release
 # --no-run-tool skip the `spoolgate run` rows (bench/run_tool.sh: 3,000 jobs twice and
 #               a 1 GiB capture; it writes about 3 GiB under build/)
+# --no-import   skip `spoolgate log import` of 1,000,000 lines into SQLite and PostgreSQL
+# --import-only only that
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,30 +19,41 @@ build="$here/build/host-release"
 reps=15
 do_build=1
 do_run_tool=1
+do_import=1
+do_plugin=1
 for arg in "$@"; do
   case "$arg" in
     --quick) reps=5 ;;
     --no-build) do_build=0 ;;
     --no-run-tool) do_run_tool=0 ;;
-    *) echo "usage: $0 [--quick] [--no-build] [--no-run-tool]" >&2; exit 2 ;;
+    --no-import) do_import=0 ;;
+    --import-only) do_plugin=0 do_run_tool=0 ;;
+    *) echo "usage: $0 [--quick] [--no-build] [--no-run-tool] [--no-import] [--import-only]" >&2; exit 2 ;;
   esac
 done
 
 if [ "$do_build" = 1 ]; then
   cmake --preset host-release >/dev/null
   cmake --build --preset host-release -j2 --target spoolgate_bench spoolgate_bench_counts \
-    spoolgate_job_memory spoolgate_cli ruzoravu64 >/dev/null
+    spoolgate_job_memory spoolgate_log_fleet spoolgate_cli ruzoravu64 >/dev/null
 fi
 
 work="$build/bench/work"
 rm -rf "$work"
 mkdir -p "$work"
-cleanup() { rm -rf "$work"; }
+source "$here/scripts/pg-server.sh"
+logs=""
+cleanup() {
+  pg_server_stop
+  rm -rf "$work" ${logs:+"$logs"}
+}
 trap cleanup EXIT
 export SPOOLGATE_BENCH_ROOT="$work/root"
 
 echo "machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg) at start"
 
+json="$work/bench.json"
+if [ "$do_plugin" = 1 ]; then
 # --- counted figures ------------------------------------------------------------------
 "$build/bench/spoolgate_bench_counts"
 
@@ -62,7 +75,6 @@ awk -v a="${rss[1]}" -v b="${rss[10000]}" -v h1="$harness1" -v h2="$harness10k" 
 }'
 
 # --- timed figures -----------------------------------------------------------------------
-json="$work/bench.json"
 "$build/bench/spoolgate_bench" --benchmark_repetitions="$reps" \
   --benchmark_enable_random_interleaving=true --benchmark_min_time=0.05 \
   --benchmark_report_aggregates_only=true --benchmark_format=json \
@@ -71,16 +83,57 @@ json="$work/bench.json"
   exit 1
 }
 
+fi
+
 # --- spoolgate run as a user runs it: history and a 1 GiB copy (bench/run_tool.sh) -------
 runfigures=""
 if [ "$do_run_tool" = 1 ]; then
   runfigures=$("$here/bench/run_tool.sh" "$build" "$work/run" 3)
 fi
 
-python3 - "$json" "$runfigures" <<'PY'
-import json, statistics, sys
+# --- log import: 1,000,000 lines of ten servers' logs into SQLite and PostgreSQL --------
+# The logs are written through the logging library into memory (/dev/shm), so that the
+# figures are the importer's and the database's, not the reading disk's. Each import
+# starts from an empty database: SQLite in memory and on this machine's disk, PostgreSQL
+# with its cluster in memory. Peak RSS of one server (100,000 lines) against all ten
+# shows whether memory grows with the lines.
+importline=""
+if [ "$do_import" = 1 ]; then
+  mem=$([ -d /dev/shm ] && echo /dev/shm || echo "$work")
+  logs=$(mktemp -d "$mem/spoolgate-bench-logs.XXXXXX")
+  start=$(date +%s.%N)
+  "$build/bench/spoolgate_log_fleet" "$logs/fleet" 10 100000 1024 >/dev/null
+  awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "log_fleet_write_s: %.1f\n", b - a }'
+  echo "log_fleet_bytes: $(du -sb "$logs/fleet" | cut -f1)"
+  dirs=("$logs"/fleet/C/Logs/*)
+  import_timed() {  # import_timed DB DIR... -> "seconds peak_kib cpu_seconds"
+    local db=$1
+    shift
+    /usr/bin/time -f "%e %M %U %S" -o "$work/time.import" \
+      "$build/tools/spoolgate" log import "$@" --db "$db" --no-progress >"$work/import.out" || {
+      cat "$work/import.out" >&2
+      return 1
+    }
+    awk '{ printf "%s %s %.2f", $1, $2, $3 + $4 }' "$work/time.import"
+  }
+  importline+="$(import_timed "sqlite:$logs/one.db" "${dirs[0]}") "
+  importline+="$(import_timed "sqlite:$logs/all.db" "${dirs[@]}") "
+  echo "sqlite_database_bytes: $(stat -c %s "$logs/all.db")"
+  rm -f "$logs"/*.db*
+  importline+="$(import_timed "sqlite:$work/disk.db" "${dirs[@]}") "
+  rm -f "$work"/disk.db*
+  if PG_SERVER_BASE=$mem pg_server_start >/dev/null; then
+    importline+="$(import_timed "$SPOOLGATE_TEST_PG_URL" "${dirs[@]}") "
+    pg_server_stop
+  else
+    echo "postgresql: no server could be started; its figure is missing" >&2
+  fi
+fi
 
-data = json.load(open(sys.argv[1]))
+python3 - "$json" "$runfigures" "$importline" <<'PY'
+import json, os, statistics, sys
+
+data = json.load(open(sys.argv[1])) if os.path.exists(sys.argv[1]) else {"benchmarks": []}
 median = {}
 for b in data["benchmarks"]:
     if b.get("aggregate_name") == "median":
@@ -104,59 +157,60 @@ def ratio(label, value, op, target):
     results.append(ok)
     print(f"{label}: {value:.3f} (target {op} {target}) {'ok' if ok else 'MISSED'}")
 
-print("job_pass_through_us: %.2f" % (ns("BM_Job_PassThrough") / 1e3))
-print("job_archive_101_tests_us: %.1f" % (ns("BM_Job_Archive101") / 1e3))
-print("file_open_close_us: %.2f" % (ns("BM_FileOpenClose") / 1e3))
-print("job_archive_101_tests_per_open_close: %.1f" % (ns("BM_Job_Archive101") / ns("BM_FileOpenClose")))
-print("emission_logger_us: %.1f" % (ns("BM_Emission_Logger") / 1e3))
-print("emission_minimal_append_us: %.1f" % (ns("BM_Emission_MinimalAppend") / 1e3))
+if median:
+    print("job_pass_through_us: %.2f" % (ns("BM_Job_PassThrough") / 1e3))
+    print("job_archive_101_tests_us: %.1f" % (ns("BM_Job_Archive101") / 1e3))
+    print("file_open_close_us: %.2f" % (ns("BM_FileOpenClose") / 1e3))
+    print("job_archive_101_tests_per_open_close: %.1f" % (ns("BM_Job_Archive101") / ns("BM_FileOpenClose")))
+    print("emission_logger_us: %.1f" % (ns("BM_Emission_Logger") / 1e3))
+    print("emission_minimal_append_us: %.1f" % (ns("BM_Emission_MinimalAppend") / 1e3))
 
-pair = {}
-for b in data["benchmarks"]:
-    if b.get("aggregate_name") == "median" and b["run_name"].startswith("BM_Pair_"):
-        pair[b["run_name"].replace("/real_time", "")] = b
+    pair = {}
+    for b in data["benchmarks"]:
+        if b.get("aggregate_name") == "median" and b["run_name"].startswith("BM_Pair_"):
+            pair[b["run_name"].replace("/real_time", "")] = b
 
-print("--- side-by-side pairs (medians of per-repetition ratios, same run) ---")
-# The plug-in's own cost a call, against a sink that only counts.
-for size in ("64", "4096", "65536"):
-    b = pair[f"BM_Pair_PassThrough/{size}"]
-    print(f"pass_through_{size}_plugin_ns: {b['a_ns']:.2f}  direct_write_printer_ns: {b['b_ns']:.2f}"
-          f"  plugin_cost_ns: {b['a_ns'] - b['b_ns']:.2f}")
-    ratio(f"pass_through_{size}_plugin_over_direct", b["ratio"], "<=", 1.15)
-# What users see: a sink that appends each block to a spool file with write().
-for size in ("4096", "65536"):
-    b = pair[f"BM_Pair_PassThroughSpool/{size}"]
-    print(f"pass_through_spool_{size}_plugin_ns: {b['a_ns']:.0f}  direct_write_printer_ns: {b['b_ns']:.0f}"
-          f"  plugin_cost_ns: {b['a_ns'] - b['b_ns']:.1f}")
-    ratio(f"pass_through_spool_{size}_plugin_over_direct", b["ratio"], "<=", 1.02)
-for size in ("64", "4096", "65536"):
-    b = pair[f"BM_Pair_ArchiveVsPosix/{size}"]
-    print(f"archive_{size}_ns: {b['a_ns']:.0f}  posix_write_ns: {b['b_ns']:.0f}")
-    if size != "65536":
-        print(f"archive_{size}_throughput_of_posix_write: {1 / b['ratio']:.3f}")
-ratio("archive_65536_throughput_of_posix_write", 1 / pair["BM_Pair_ArchiveVsPosix/65536"]["ratio"],
-      ">=", 0.95)
-b = pair["BM_Pair_OverlayVsRead"]
-print(f"overlay_raw_insertion_1MiB_us: {b['a_ns'] / 1e3:.0f}  read_256_us: {b['b_ns'] / 1e3:.0f}")
-ratio("overlay_raw_insertion_1MiB_over_read_256", b["ratio"], "<=", 1.10)
-b = pair["BM_Pair_EmissionVsAppend"]
-print(f"emission_us: {b['a_ns'] / 1e3:.0f}  minimal_flushed_append_us: {b['b_ns'] / 1e3:.0f}")
-ratio("emission_over_minimal_append", b["ratio"], "<=", 2.0)
+    print("--- side-by-side pairs (medians of per-repetition ratios, same run) ---")
+    # The plug-in's own cost a call, against a sink that only counts.
+    for size in ("64", "4096", "65536"):
+        b = pair[f"BM_Pair_PassThrough/{size}"]
+        print(f"pass_through_{size}_plugin_ns: {b['a_ns']:.2f}  direct_write_printer_ns: {b['b_ns']:.2f}"
+              f"  plugin_cost_ns: {b['a_ns'] - b['b_ns']:.2f}")
+        ratio(f"pass_through_{size}_plugin_over_direct", b["ratio"], "<=", 1.15)
+    # What users see: a sink that appends each block to a spool file with write().
+    for size in ("4096", "65536"):
+        b = pair[f"BM_Pair_PassThroughSpool/{size}"]
+        print(f"pass_through_spool_{size}_plugin_ns: {b['a_ns']:.0f}  direct_write_printer_ns: {b['b_ns']:.0f}"
+              f"  plugin_cost_ns: {b['a_ns'] - b['b_ns']:.1f}")
+        ratio(f"pass_through_spool_{size}_plugin_over_direct", b["ratio"], "<=", 1.02)
+    for size in ("64", "4096", "65536"):
+        b = pair[f"BM_Pair_ArchiveVsPosix/{size}"]
+        print(f"archive_{size}_ns: {b['a_ns']:.0f}  posix_write_ns: {b['b_ns']:.0f}")
+        if size != "65536":
+            print(f"archive_{size}_throughput_of_posix_write: {1 / b['ratio']:.3f}")
+    ratio("archive_65536_throughput_of_posix_write", 1 / pair["BM_Pair_ArchiveVsPosix/65536"]["ratio"],
+          ">=", 0.95)
+    b = pair["BM_Pair_OverlayVsRead"]
+    print(f"overlay_raw_insertion_1MiB_us: {b['a_ns'] / 1e3:.0f}  read_256_us: {b['b_ns'] / 1e3:.0f}")
+    ratio("overlay_raw_insertion_1MiB_over_read_256", b["ratio"], "<=", 1.10)
+    b = pair["BM_Pair_EmissionVsAppend"]
+    print(f"emission_us: {b['a_ns'] / 1e3:.0f}  minimal_flushed_append_us: {b['b_ns'] / 1e3:.0f}")
+    ratio("emission_over_minimal_append", b["ratio"], "<=", 2.0)
 
-print("--- the same figures from separately timed benchmarks (informative) ---")
-for size in ("64", "4096", "65536"):
-    print("pass_through_%s_separate_ratio: %.3f" % (
-        size, ns(f"BM_PassThrough_Plugin/{size}") / ns(f"BM_PassThrough_Direct/{size}")))
-    print("state5_printer_%s_over_direct_write_printer: %.3f" % (
-        size, ns(f"BM_Route_State5Printer/{size}") / ns(f"BM_PassThrough_Direct/{size}")))
-    print("archive_%s_over_host_write_file: %.3f" % (
-        size, ns(f"BM_Route_Archive/{size}") / ns(f"BM_Route_HostWriteFile/{size}")))
-    print("archive_%s_separate_throughput_of_posix_write: %.3f" % (
-        size, ns(f"BM_Route_PosixWrite/{size}") / ns(f"BM_Route_Archive/{size}")))
-print("posix_write_65536_behind_header_over_aligned: %.3f" % (
-    ns("BM_Route_PosixWrite/65536") / ns("BM_Route_PosixWriteAligned/65536")))
-print("overlay_separate_ratio: %.3f" % (ns("BM_Overlay_RawInsertion") / ns("BM_Overlay_Read256")))
-print("emission_separate_ratio: %.3f" % (ns("BM_Emission_Logger") / ns("BM_Emission_MinimalAppend")))
+    print("--- the same figures from separately timed benchmarks (informative) ---")
+    for size in ("64", "4096", "65536"):
+        print("pass_through_%s_separate_ratio: %.3f" % (
+            size, ns(f"BM_PassThrough_Plugin/{size}") / ns(f"BM_PassThrough_Direct/{size}")))
+        print("state5_printer_%s_over_direct_write_printer: %.3f" % (
+            size, ns(f"BM_Route_State5Printer/{size}") / ns(f"BM_PassThrough_Direct/{size}")))
+        print("archive_%s_over_host_write_file: %.3f" % (
+            size, ns(f"BM_Route_Archive/{size}") / ns(f"BM_Route_HostWriteFile/{size}")))
+        print("archive_%s_separate_throughput_of_posix_write: %.3f" % (
+            size, ns(f"BM_Route_PosixWrite/{size}") / ns(f"BM_Route_Archive/{size}")))
+    print("posix_write_65536_behind_header_over_aligned: %.3f" % (
+        ns("BM_Route_PosixWrite/65536") / ns("BM_Route_PosixWriteAligned/65536")))
+    print("overlay_separate_ratio: %.3f" % (ns("BM_Overlay_RawInsertion") / ns("BM_Overlay_Read256")))
+    print("emission_separate_ratio: %.3f" % (ns("BM_Emission_Logger") / ns("BM_Emission_MinimalAppend")))
 
 run = dict(line.split(": ", 1) for line in sys.argv[2].splitlines() if ": " in line)
 if run:
@@ -170,6 +224,25 @@ if run:
     print(f"dd_64KiB_MiB_per_s: {1024 / dd_s:.0f}")
     ratio("spoolgate_run_throughput_of_dd", dd_s / run_s, ">=", 0.9)
     ratio("spoolgate_run_peak_rss_MiB", int(run["run_1GiB_peak_rss_kib"]) / 1024, "<=", 16)
+fields = sys.argv[3].split()
+if fields:
+    lines = 1_000_000
+    # Wall time, peak RSS and the importer's own CPU time (user + system) of each run.
+    runs = [(float(fields[i]), int(fields[i + 1]), float(fields[i + 2])) for i in range(0, len(fields), 3)]
+    (one_s, one_kib, one_cpu), (mem_s, mem_kib, mem_cpu), (disk_s, disk_kib, disk_cpu) = runs[:3]
+    for label, (s, kib, cpu), n in (("sqlite_memory_100000", runs[0], 100_000),
+                                    ("sqlite_memory_1000000", runs[1], lines),
+                                    ("sqlite_disk_1000000", runs[2], lines)):
+        print(f"import_{label}_lines_s: {s:.2f}  cpu_s: {cpu:.2f}  peak_rss_MiB: {kib / 1024:.1f}"
+              f"  lines_per_cpu_s: {n / cpu:.0f}")
+    ratio("import_sqlite_memory_lines_per_s", lines / mem_s, ">=", 100_000)
+    print(f"import_sqlite_disk_lines_per_s: {lines / disk_s:.0f}")
+    ratio("import_peak_rss_1000000_over_100000_lines", mem_kib / one_kib, "<=", 1.2)
+    if len(runs) > 3:
+        pg_s, pg_kib, pg_cpu = runs[3]
+        print(f"import_postgresql_memory_1000000_lines_s: {pg_s:.2f}  importer_cpu_s: {pg_cpu:.2f}"
+              f"  peak_rss_MiB: {pg_kib / 1024:.1f}")
+        ratio("import_postgresql_memory_lines_per_s", lines / pg_s, ">=", 50_000)
 print("--- %d of %d targets met ---" % (sum(results), len(results)))
 PY
 echo "machine: load average $(cut -d' ' -f1-3 /proc/loadavg) at end"

@@ -38,7 +38,7 @@ echo "== the accounting log"
 
 # The README's examples, as written there, so that they keep working.
 echo "== the README's examples"
-rm -rf build/sandbox
+rm -rf build/sandbox build/accounting.db*
 while IFS= read -r example; do
   if bash -c "$example" >/dev/null 2>build/demo/example.err; then
     echo "ok:     $example"

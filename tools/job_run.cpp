@@ -12,6 +12,7 @@
 #include "tools/errors.h"
 #include "tools/log_fields.h"
 #include "tools/log_reader.h"
+#include "tools/progress.h"
 #include "tools/text.h"
 
 #include <strings.h>
@@ -19,7 +20,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -122,35 +122,6 @@ std::vector<std::string> LogHeader(const std::string& hostPath) {
   if (line.compare(0, 9, "sequence,") != 0) return {};
   return SplitCsv(line);
 }
-
-// Progress on standard error, only when it is a terminal and the capture is long.
-class Progress {
- public:
-  Progress(bool enabled, const std::string& name, uint64_t total)
-      : enabled_(enabled && isatty(STDERR_FILENO) && total >= (8u << 20)), name_(name),
-        total_(total) {}
-  ~Progress() {
-    if (enabled_) std::fprintf(stderr, "\r\033[K");
-  }
-  void Update(uint64_t done) {
-    if (!enabled_) return;
-    auto now = std::chrono::steady_clock::now();
-    if (now - last_ < std::chrono::milliseconds(100)) return;
-    last_ = now;
-    int width = 30;
-    int filled = int(width * done / total_);
-    std::fprintf(stderr, "\r%s [%.*s%*s] %3d%% %s/%s MiB", name_.c_str(), filled,
-                 "##############################", width - filled, "", int(100 * done / total_),
-                 Grouped(done >> 20).c_str(), Grouped(total_ >> 20).c_str());
-    std::fflush(stderr);
-  }
-
- private:
-  bool enabled_;
-  std::string name_;
-  uint64_t total_;
-  std::chrono::steady_clock::time_point last_{};
-};
 
 enum class Role { File, Archive, Overlay, Log };
 

@@ -18,6 +18,7 @@
 #include <sstream>
 
 namespace fs = std::filesystem;
+using Json = nlohmann::ordered_json;
 
 namespace spoolgate {
 
@@ -26,13 +27,6 @@ namespace {
 // The reader's log and line, as show and summary see them.
 using LogGroup = LogSet;
 using LogLine = LogEntry;
-
-// What show and summary leave out of their counts.
-struct LeftOut {
-  uint64_t damaged = 0;  // lines whose checksum is wrong
-  uint64_t pending = 0;  // lines waiting in pending files
-  std::vector<std::string> strayFiles;
-};
 
 // Calls visit(log, line, header) for every line of every log with a right checksum (all
 // lines with includeDamaged), in order; pending lines and stray files are left out and
@@ -118,46 +112,28 @@ using Json = nlohmann::ordered_json;
 
 }  // namespace
 
-int ShowLog(const std::string& dir, const LogFilter& given, bool json, std::ostream& out) {
-  const LogFilter filter = CheckFilter(dir, given);
-  // The lines of several logs are merged in time order (a stable sort: lines of one
-  // time keep their order in their log), so the matching lines are held until the end.
-  struct Row {
-    std::string time;  // canonical; lines without a usable time go last
-    std::string log;
-    std::vector<std::string> fields;
-    std::shared_ptr<const std::vector<std::string>> header;  // its file's column names
-  };
-  std::vector<Row> rows;
-  LeftOut left;
-  ForEachLine(dir, [&](const LogGroup& g, const LogLine& line, const std::vector<std::string>& header) {
-    if (!Matches(line.fields, header, filter)) return;
-    std::string time = CanonicalTime(Field(line.fields, header, "time_stamp"), false);
-    rows.push_back({time.empty() ? "~" : time, g.name, line.fields, line.header});
-  }, filter.includeDamaged, &left);
-  std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.time < b.time; });
-
+void PrintLines(const LogSource& source, const std::vector<ShownLine>& lines,
+                const LogFilter& filter, const LeftOut& left, bool json, std::ostream& out) {
   if (json) {
     Json j;
-    j["directory"] = dir;
-    j["count"] = rows.size();
+    j[source.member] = source.name;
+    j["count"] = lines.size();
     j["leftOut"] = LeftOutJson(left);
     j["jobs"] = Json::array();
-    for (const Row& r : rows) {
-      Json job = LogLineJson(*r.header, r.fields);
-      j["jobs"].push_back({{"log", r.log}, {"fields", std::move(job)}});
+    for (const ShownLine& r : lines) {
+      j["jobs"].push_back({{"log", r.log}, {"fields", LogLineJson(*r.header, r.fields)}});
     }
     out << j.dump(2) << "\n";
-    return kExitOk;
+    return;
   }
   size_t logWidth = 3;
-  for (const Row& r : rows) logWidth = std::max(logWidth, r.log.size());
+  for (const ShownLine& r : lines) logWidth = std::max(logWidth, r.log.size());
   out << std::left << std::setw(int(logWidth)) << "log" << " " << std::setw(8) << "sequence" << " "
       << std::setw(23) << "time_stamp" << " " << std::setw(12) << "user" << " " << std::setw(16)
       << "printer" << " document";
   for (const auto& s : filter.sums) out << "  " << s;
   out << "\n";
-  for (const Row& r : rows) {
+  for (const ShownLine& r : lines) {
     const auto& f = r.fields;
     const auto& header = *r.header;
     out << std::left << std::setw(int(logWidth)) << r.log << " " << std::setw(8)
@@ -167,79 +143,97 @@ int ShowLog(const std::string& dir, const LogFilter& given, bool json, std::ostr
     for (const auto& s : filter.sums) out << "  " << Field(f, header, s);
     out << "\n";
   }
-  out << rows.size() << (rows.size() == 1 ? " job\n" : " jobs\n");
+  out << lines.size() << (lines.size() == 1 ? " job\n" : " jobs\n");
   out << LeftOutNote(left);
+}
+
+void PrintSummary(const LogSource& source, const LogSummary& summary, const LogFilter& filter,
+                  const LeftOut& left, bool json, std::ostream& out) {
+  auto sumOf = [](const LogTally& t, size_t i) { return i < t.sums.size() ? t.sums[i] : 0; };
+  if (json) {
+    auto tally = [&](const LogTally& t) {
+      Json j;
+      j["jobs"] = t.jobs;
+      Json sums = Json::object();
+      for (size_t i = 0; i < filter.sums.size(); ++i) sums[filter.sums[i]] = sumOf(t, i);
+      j["sums"] = sums;
+      return j;
+    };
+    Json j;
+    j[source.member] = source.name;
+    j["byUser"] = Json::object();
+    for (const auto& [name, t] : summary.byUser) j["byUser"][name] = tally(t);
+    j["byPrinter"] = Json::object();
+    for (const auto& [name, t] : summary.byPrinter) j["byPrinter"][name] = tally(t);
+    j["total"] = tally(summary.total);
+    j["notNumbers"] = summary.notNumbers;
+    j["leftOut"] = LeftOutJson(left);
+    out << j.dump(2) << "\n";
+    return;
+  }
+  auto row = [&](const std::string& name, const LogTally& t) {
+    out << "  " << std::left << std::setw(24) << name << std::right << std::setw(8) << t.jobs
+        << (t.jobs == 1 ? " job " : " jobs");
+    for (size_t i = 0; i < filter.sums.size(); ++i) out << "  " << filter.sums[i] << " " << sumOf(t, i);
+    out << "\n";
+  };
+  out << "by user:\n";
+  for (const auto& [name, t] : summary.byUser) row(name.empty() ? "(none)" : name, t);
+  out << "by printer:\n";
+  for (const auto& [name, t] : summary.byPrinter) row(name.empty() ? "(none)" : name, t);
+  out << "total:\n";
+  row("all", summary.total);
+  if (summary.notNumbers != 0) {
+    std::cerr << "spoolgate: warning: " << summary.notNumbers
+              << " values were not numbers and count as 0\n";
+  }
+  out << LeftOutNote(left);
+}
+
+int ShowLog(const std::string& dir, const LogFilter& given, bool json, std::ostream& out) {
+  const LogFilter filter = CheckFilter(dir, given);
+  // The lines of several logs are merged in time order (a stable sort: lines of one
+  // time keep their order in their log), so the matching lines are held until the end.
+  std::vector<std::pair<std::string, ShownLine>> rows;  // canonical time; none sorts last
+  LeftOut left;
+  ForEachLine(dir, [&](const LogGroup& g, const LogLine& line, const std::vector<std::string>& header) {
+    if (!Matches(line.fields, header, filter)) return;
+    std::string time = CanonicalTime(Field(line.fields, header, "time_stamp"), false);
+    rows.push_back({time.empty() ? "~" : time, {g.name, line.fields, line.header}});
+  }, filter.includeDamaged, &left);
+  std::stable_sort(rows.begin(), rows.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<ShownLine> lines;
+  lines.reserve(rows.size());
+  for (auto& r : rows) lines.push_back(std::move(r.second));
+  PrintLines({"directory", dir}, lines, filter, left, json, out);
   return kExitOk;
 }
 
 int SummarizeLog(const std::string& dir, const LogFilter& given, bool json, std::ostream& out) {
   const LogFilter filter = CheckFilter(dir, given);
-  struct Tally {
-    uint64_t jobs = 0;
-    std::vector<uint64_t> sums;
-  };
-  std::map<std::string, Tally> byUser, byPrinter;
-  Tally total;
-  uint64_t notNumbers = 0;
-  auto add = [&](Tally& t, const std::vector<uint64_t>& values) {
+  LogSummary summary;
+  auto add = [&](LogTally& t, const std::vector<uint64_t>& values) {
     t.jobs++;
     t.sums.resize(values.size());
     for (size_t i = 0; i < values.size(); ++i) AddToSum(t.sums[i], values[i], filter.sums[i]);
   };
   LeftOut left;
   ForEachLine(dir, [&](const LogGroup&, const LogLine& line, const std::vector<std::string>& header) {
-    std::vector<std::string> f = SplitCsv(line.raw);
+    const std::vector<std::string>& f = line.fields;
     if (!Matches(f, header, filter)) return;
     std::vector<uint64_t> values;
     for (const auto& s : filter.sums) {
       std::string v = Field(f, header, s);
       uint64_t n = 0;
-      if (!v.empty() && !ParseColumnNumber(v, &n)) ++notNumbers;
+      if (!v.empty() && !ParseColumnNumber(v, &n)) ++summary.notNumbers;
       values.push_back(n);
     }
-    add(byUser[Field(f, header, "user")], values);
-    add(byPrinter[Field(f, header, "printer")], values);
-    add(total, values);
+    add(summary.byUser[Field(f, header, "user")], values);
+    add(summary.byPrinter[Field(f, header, "printer")], values);
+    add(summary.total, values);
   }, filter.includeDamaged, &left);
-  if (json) {
-    auto tally = [&](const Tally& t) {
-      Json j;
-      j["jobs"] = t.jobs;
-      Json sums = Json::object();
-      for (size_t i = 0; i < filter.sums.size(); ++i) sums[filter.sums[i]] = i < t.sums.size() ? t.sums[i] : 0;
-      j["sums"] = sums;
-      return j;
-    };
-    Json j;
-    j["directory"] = dir;
-    j["byUser"] = Json::object();
-    for (const auto& [name, t] : byUser) j["byUser"][name] = tally(t);
-    j["byPrinter"] = Json::object();
-    for (const auto& [name, t] : byPrinter) j["byPrinter"][name] = tally(t);
-    j["total"] = tally(total);
-    j["notNumbers"] = notNumbers;
-    j["leftOut"] = LeftOutJson(left);
-    out << j.dump(2) << "\n";
-    return kExitOk;
-  }
-  auto row = [&](const std::string& name, const Tally& t) {
-    out << "  " << std::left << std::setw(24) << name << std::right << std::setw(8) << t.jobs
-        << (t.jobs == 1 ? " job " : " jobs");
-    for (size_t i = 0; i < filter.sums.size(); ++i) {
-      out << "  " << filter.sums[i] << " " << (i < t.sums.size() ? t.sums[i] : 0);
-    }
-    out << "\n";
-  };
-  out << "by user:\n";
-  for (const auto& [name, t] : byUser) row(name.empty() ? "(none)" : name, t);
-  out << "by printer:\n";
-  for (const auto& [name, t] : byPrinter) row(name.empty() ? "(none)" : name, t);
-  out << "total:\n";
-  row("all", total);
-  if (notNumbers != 0) {
-    std::cerr << "spoolgate: warning: " << notNumbers << " values were not numbers and count as 0\n";
-  }
-  out << LeftOutNote(left);
+  PrintSummary({"directory", dir}, summary, filter, left, json, out);
   return kExitOk;
 }
 

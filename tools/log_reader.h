@@ -6,11 +6,48 @@
 #include "tools/log_folder.h"
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
 namespace spoolgate {
+
+// What show and summary leave out of their counts (nothing, from the database).
+struct LeftOut {
+  uint64_t damaged = 0;  // lines whose checksum is wrong
+  uint64_t pending = 0;  // lines waiting in pending files
+  std::vector<std::string> strayFiles;
+};
+
+// Where the lines come from, as --json names it: {"directory", DIR} or {"database", URL}.
+struct LogSource {
+  std::string member, name;
+};
+
+// One line `log show` lists, with the log it comes from and its file's column names.
+struct ShownLine {
+  std::string log;
+  std::vector<std::string> fields;
+  std::shared_ptr<const std::vector<std::string>> header;
+};
+// Prints the listing of lines already in time order; json: one object (see README.md).
+void PrintLines(const LogSource& source, const std::vector<ShownLine>& lines,
+                const LogFilter& filter, const LeftOut& left, bool json, std::ostream& out);
+
+// What `log summary` prints: jobs and sums by user and by printer.
+struct LogTally {
+  uint64_t jobs = 0;
+  std::vector<uint64_t> sums;  // one per LogFilter::sums
+};
+struct LogSummary {
+  std::map<std::string, LogTally> byUser, byPrinter;
+  LogTally total;
+  uint64_t notNumbers = 0;  // --sum values that were not numbers, counted as 0
+};
+void PrintSummary(const LogSource& source, const LogSummary& summary, const LogFilter& filter,
+                  const LeftOut& left, bool json, std::ostream& out);
 
 // The lines that pass the filter, from every log of the directory in time order, with
 // the log each comes from; json: one object (see README.md).

@@ -3,6 +3,7 @@
 #include "tools/capture.h"
 #include "tools/description.h"
 #include "tools/errors.h"
+#include "tools/log_db.h"
 #include "tools/log_reader.h"
 #include "tools/output_file.h"
 #include "tools/run.h"
@@ -172,13 +173,19 @@ int main(int argc, char** argv) {
 
   // log
   std::string logDir = kDefaultLogDir;
+  std::string database;
   LogFilter filter;
-  CLI::App* log = app.add_subcommand("log", "the accounting CSV logs: show, summary, verify");
+  CLI::App* log = app.add_subcommand(
+      "log", "the accounting CSV logs and the accounting database: show, summary, verify, import");
   log->require_subcommand(1);
   bool logJson = false;
   auto addFilters = [&](CLI::App* cmd) {
-    cmd->add_option("DIR", logDir, "log directory (every generation in it is read)")
-        ->capture_default_str();
+    CLI::Option* dir = cmd->add_option("DIR", logDir, "log directory (every generation in it is read)")
+                           ->capture_default_str();
+    cmd->add_option("--db", database,
+                    "read the accounting database instead of a log directory (sqlite:PATH or "
+                    "postgresql://...)")
+        ->excludes(dir);
     cmd->add_option("--user", filter.user, "only this user's jobs");
     cmd->add_option("--printer", filter.printer, "only this printer's jobs");
     cmd->add_flag("-i,--ignore-case", filter.ignoreCase,
@@ -196,15 +203,38 @@ int main(int argc, char** argv) {
   };
   CLI::App* show = log->add_subcommand("show", "list the jobs of the logs, in time order");
   addFilters(show);
-  show->callback([&] { action = [&] { return ShowLog(logDir, filter, logJson, std::cout); }; });
+  show->callback([&] {
+    action = [&] {
+      return database.empty() ? ShowLog(logDir, filter, logJson, std::cout)
+                              : ShowDatabase(database, filter, logJson, std::cout);
+    };
+  });
   CLI::App* summary = log->add_subcommand("summary", "count jobs and sum columns by user and printer");
   addFilters(summary);
-  summary->callback([&] { action = [&] { return SummarizeLog(logDir, filter, logJson, std::cout); }; });
+  summary->callback([&] {
+    action = [&] {
+      return database.empty() ? SummarizeLog(logDir, filter, logJson, std::cout)
+                              : SummarizeDatabase(database, filter, logJson, std::cout);
+    };
+  });
   CLI::App* verify = log->add_subcommand(
       "verify", "check every line's checksum and the sequence numbers across generations");
   verify->add_option("DIR", logDir, "log directory")->capture_default_str();
   verify->add_flag("--json", logJson, "print the result as JSON");
   verify->callback([&] { action = [&] { return VerifyLog(logDir, logJson, std::cout); }; });
+  std::vector<std::string> importDirs;
+  std::string importDb = kDefaultDatabase;
+  bool importQuiet = false;
+  CLI::App* import = log->add_subcommand(
+      "import", "store the checked lines of log directories in the accounting database "
+                "(docs/accounting-database.md)");
+  import->add_option("DIR", importDirs, "log directories, one per print server")->required();
+  import->add_option("--db", importDb, "the database: sqlite:PATH or postgresql://...")
+      ->capture_default_str();
+  import->add_flag("--no-progress", importQuiet, "no progress bar on standard error");
+  import->callback([&] {
+    action = [&] { return ImportLogs(importDirs, importDb, !importQuiet, std::cout); };
+  });
 
   try {
     CheckSubcommands(app, argc, argv);

@@ -92,6 +92,27 @@ int WriteRecord(const std::string& directory, const std::string& name, DWORD max
                               nullptr);
 }
 
+int WriteJobs(const std::string& windowsDirectory, const std::string& computer,
+              const std::string& printer, int first, int count, DWORD maxKib) {
+  // "\x90mile" is Émile in the default OEM code page 437.
+  static const char* const users[] = {"alice", "bob", "carol", "dave", "\x90mile"};
+  auto entry = MakeEntry(LOG_FORMAT_STANDARD);
+  StandardLogEntry& e = entry->standard();
+  SetBytes(entry->computer, computer);
+  SetBytes(entry->printer, printer);
+  int written = 0;
+  for (int n = first; n < first + count; ++n) {
+    SetBytes(entry->user, users[n % 5]);
+    SetBytes(entry->document, "job " + std::to_string(n) + ".plt");
+    e.value252 = static_cast<uint32_t>(n % 997);
+    e.value256 = static_cast<uint32_t>(n % 13);
+    e.timeStamp = SYSTEMTIME{2026, 12, 0, static_cast<WORD>(1 + n % 28), static_cast<WORD>(n % 24),
+                             static_cast<WORD>(n % 60), static_cast<WORD>(n / 60 % 60), static_cast<WORD>(n % 1000)};
+    written += WriteRecord(windowsDirectory, "Jobs", maxKib, 2, FormatRecord(2, 2, *entry));
+  }
+  return written;
+}
+
 std::string LogFile::Field(const LogLine& line, const std::string& column) const {
   auto it = std::find(header.begin(), header.end(), column);
   if (it == header.end()) return std::string();

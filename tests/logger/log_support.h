@@ -53,6 +53,13 @@ std::string FormatRecord(int level, int format, TestEntry& entry);
 int WriteRecord(const std::string& directory, const std::string& name, DWORD maxKib, int level,
                 const std::string& record);
 
+// Appends count jobs to the log "Jobs" in windowsDirectory through the library, as the
+// plug-in would on server computer with printer: job n (from first on) is printed by
+// one of five users, names document n, carries value_252 = n % 997 and value_256 =
+// n % 13, and is stamped in December 2026. Returns the lines the library wrote.
+int WriteJobs(const std::string& windowsDirectory, const std::string& computer,
+              const std::string& printer, int first, int count, DWORD maxKib);
+
 // One line of the log: its bytes without CRLF and its fields, unquoted.
 struct LogLine {
   std::string raw;

@@ -1,0 +1,27 @@
+// `spoolgate log import` and the reports from the accounting database: the checked lines
+// of many servers' logs in SQLite or PostgreSQL, summed there by the same filters.
+#pragma once
+
+#include "tools/log_reader.h"
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace spoolgate {
+
+// The database `log import` uses when --db is not given.
+constexpr const char* kDefaultDatabase = "sqlite:spoolgate.db";
+
+// Stores every line of the logs in dirs whose checksum is right, once per (computer,
+// log name, sequence). Returns 0, or 1 when lines were torn, altered, foreign or clash
+// with a stored line of the same number (reported, not stored); throws InputError (exit
+// 2) for an unusable folder, database or schema version.
+int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, bool progress,
+               std::ostream& out);
+// `log summary` and `log show` computed by the database, printed as from the CSV logs.
+// json: the shapes of the CSV reports, with "database" (the URL) in place of "directory".
+int SummarizeDatabase(const std::string& url, const LogFilter& filter, bool json, std::ostream& out);
+int ShowDatabase(const std::string& url, const LogFilter& filter, bool json, std::ostream& out);
+
+}  // namespace spoolgate
