@@ -464,9 +464,10 @@ int SummarizeDatabase(const std::string& url, const LogFilter& given, bool json,
     for (size_t i = 0; i < sums.size(); ++i) t.sums.push_back(Count(r[first + 1 + i], filter.sums[i]));
     return t;
   };
-  for (auto [column, map] : {std::pair{"user_name", &summary.byUser}, {"printer", &summary.byPrinter}}) {
-    db->Query(std::string("SELECT ") + column + ", " + select + " FROM log_lines" + where +
-                  " GROUP BY " + column,
+  for (const auto& group : {std::pair{"user_name", &summary.byUser}, {"printer", &summary.byPrinter}}) {
+    auto* map = group.second;  // a structured binding cannot be captured in C++17
+    db->Query(std::string("SELECT ") + group.first + ", " + select + " FROM log_lines" + where +
+                  " GROUP BY " + group.first,
               params, [&](const DbRow& r) { (*map)[r[0].value_or("")] = tally(r, 1); });
   }
   db->Query("SELECT " + select + " FROM log_lines" + where, params,
