@@ -305,12 +305,13 @@ void RunPair(benchmark::State& state, int batch, clockid_t clock, A&& a, B&& b) 
   RunPair(state, batch, clock, a, b, [] {});
 }
 
-// DrvSplWritePrinter in state 1 against WritePrinter, both into the count-only sink.
-void BM_Pair_PassThrough(benchmark::State& state) {
-  Bytes block = BlockOf(state);
+// One block through the plug-in's pass-through against the same block straight to the
+// printer, both into g_printer's sink; between() runs between rounds, untimed.
+template <typename Between>
+void RunPassThroughPair(benchmark::State& state, HANDLE job, Bytes& block, int batch,
+                        Between&& between) {
   DWORD size = static_cast<DWORD>(block.size());
-  HANDLE job = StartPassThroughJob(g_printer);
-  RunPair(state, 4096, CLOCK_THREAD_CPUTIME_ID,
+  RunPair(state, batch, CLOCK_THREAD_CPUTIME_ID,
           [&] {
             DWORD written = 0;
             benchmark::DoNotOptimize(DrvSplWritePrinter(job, block.data(), size, &written));
@@ -318,7 +319,15 @@ void BM_Pair_PassThrough(benchmark::State& state) {
           [&] {
             DWORD written = 0;
             benchmark::DoNotOptimize(WritePrinter(g_printer, block.data(), size, &written));
-          });
+          },
+          between);
+}
+
+// DrvSplWritePrinter in state 1 against WritePrinter, both into the count-only sink.
+void BM_Pair_PassThrough(benchmark::State& state) {
+  Bytes block = BlockOf(state);
+  HANDLE job = StartPassThroughJob(g_printer);
+  RunPassThroughPair(state, job, block, 4096, [] {});
   DrvSplAbort(job);
   DrvSplClose(job);
 }
@@ -334,21 +343,12 @@ void BM_Pair_PassThroughSpool(benchmark::State& state) {
   HANDLE job = StartPassThroughJob(g_printer);
   int batch = static_cast<int>((1u << 20) / block.size());  // 1 MiB a side
   uint64_t sinceRewind = 0, spooled = 0;
-  RunPair(state, batch, CLOCK_THREAD_CPUTIME_ID,
-          [&] {
-            DWORD written = 0;
-            benchmark::DoNotOptimize(DrvSplWritePrinter(job, block.data(), size, &written));
-          },
-          [&] {
-            DWORD written = 0;
-            benchmark::DoNotOptimize(WritePrinter(g_printer, block.data(), size, &written));
-          },
-          [&] {
-            if ((sinceRewind += 2u << 20) < kRewindBytes) return;
-            spooled += std::filesystem::file_size(spool);
-            if (::truncate(spool.c_str(), 0) != 0) Die("cannot empty " + spool);
-            sinceRewind = 0;
-          });
+  RunPassThroughPair(state, job, block, batch, [&] {
+    if ((sinceRewind += 2u << 20) < kRewindBytes) return;
+    spooled += std::filesystem::file_size(spool);
+    if (::truncate(spool.c_str(), 0) != 0) Die("cannot empty " + spool);
+    sinceRewind = 0;
+  });
   DrvSplAbort(job);
   DrvSplClose(job);
   spooled += std::filesystem::file_size(spool);
