@@ -219,7 +219,7 @@ TEST_F(Overlay, PathFillingItsWholeFieldIsCutAtTheFieldsEnd) {
   EXPECT_EQ(ListWindowsDirectory(directory).size(), 1u);
 }
 
-TEST_F(Overlay, OverlayWithoutBodyOrWithoutFileInsertsNothingButTheBeginCommand) {
+TEST_F(Overlay, OverlayWithoutBodyOrWithoutFileInsertsAtMostTheBeginCommand) {
   WriteWindowsFile(form_, OverlayHeader(0x44));
   const std::u16string stored = form_;
   for (uint8_t mode : {uint8_t{OVERLAY_MODE_RAW}, uint8_t{0}}) {
