@@ -28,63 +28,66 @@
 
 // --- numbers.cpp ------------------------------------------------------------------
 
-// Writes value in decimal, at least minDigits digits, into out; returns the digits it
-// needs and writes them only when they fit outBytes (no terminator).
+// FormatDecimal() - Writes value in decimal, at least minDigits digits, into out; returns
+// the digits it needs and writes them only when they fit outBytes (no terminator).
 size_t FormatDecimal(uint64_t value, unsigned minDigits, char* out, size_t outBytes);
-// Writes the low digits hex digits of value, upper case, into out (no terminator).
+// FormatHex() - Writes the low digits hex digits of value, upper case, into out (no
+// terminator).
 void FormatHex(uint64_t value, unsigned digits, char* out);
 
 // --- text_convert.cpp -------------------------------------------------------------
 
-// Converts an OEM text read only within its slot of slotBytes bytes (up to its
-// terminator, or the whole slot without one) to UTF-8. Writes no terminator; returns
-// the bytes written, 0 for a null slot, an empty text or a failed conversion. out must
-// hold 3 bytes for every slot byte.
+// OemSlotToUtf8() - Converts an OEM text read only within its slot of slotBytes bytes (up
+// to its terminator, or the whole slot without one) to UTF-8. Writes no terminator;
+// returns the bytes written, 0 for a null slot, an empty text or a failed conversion. out
+// must hold 3 bytes for every slot byte.
 size_t OemSlotToUtf8(const char* slot, size_t slotBytes, char* out, size_t outBytes);
-// The same for a UTF-16 text in a slot of slotChars characters.
+// WideSlotToUtf8() - The same for a UTF-16 text in a slot of slotChars characters.
 size_t WideSlotToUtf8(const WCHAR* slot, size_t slotChars, char* out, size_t outBytes);
-// Converts an OEM text read only within textBytes bytes to UTF-16 and terminates it.
-// Returns the characters written before the terminator (0 when nothing converted).
+// OemTextToWide() - Converts an OEM text read only within textBytes bytes to UTF-16 and
+// terminates it. Returns the characters written before the terminator (0 when nothing
+// converted).
 size_t OemTextToWide(const char* text, size_t textBytes, WCHAR* out, size_t outChars);
 
 // --- safe_name.cpp ----------------------------------------------------------------
 
-// Makes the caller's log name (OEM text, at most MAX_PATH bytes read) into one file
-// name component that stays inside the log directory. Always terminates name and
-// gives a non-empty result (LOG_DEFAULT_NAME when nothing usable is left).
+// MakeSafeLogName() - Makes the caller's log name (OEM text, at most MAX_PATH bytes read)
+// into one file name component that stays inside the log directory. Always terminates name
+// and gives a non-empty result (LOG_DEFAULT_NAME when nothing usable is left).
 void MakeSafeLogName(const char* oemName, WCHAR* name, size_t nameChars);
 
 // --- format.cpp -------------------------------------------------------------------
 
-// Formats an entry of format 2 or 3 as the record body: the CSV fields between the
-// sequence number and the checksum, then CRLF. Returns the bytes the body needs
-// (no terminator); writes them into out only when they all fit outBytes.
+// FormatLogBody() - Formats an entry of format 2 or 3 as the record body: the CSV fields
+// between the sequence number and the checksum, then CRLF. Returns the bytes the body
+// needs (no terminator); writes them into out only when they all fit outBytes.
 size_t FormatLogBody(int level, int format, const void* entry, char* out, size_t outBytes);
-// The header line that starts every log file (column names, CRLF, without the byte
-// order mark). Returns its length; writes it only when it fits.
+// FormatLogHeader() - The header line that starts every log file (column names, CRLF,
+// without the byte order mark). Returns its length; writes it only when it fits.
 size_t FormatLogHeader(char* out, size_t outBytes);
-// What every log and pending file starts with: the UTF-8 byte order mark, so that
-// spreadsheets pick the encoding, and the header line. Returns its length; writes it
-// only when it fits.
+// FormatFileStart() - What every log and pending file starts with: the UTF-8 byte order
+// mark, so that spreadsheets pick the encoding, and the header line. Returns its length;
+// writes it only when it fits.
 size_t FormatFileStart(char* out, size_t outBytes);
-// A UTC time as the append-time column writes it, 2026-12-07T22:15:37.250Z. Returns
-// its length (24); writes the bytes that fit outBytes.
+// FormatUtcTime() - A UTC time as the append-time column writes it,
+// 2026-12-07T22:15:37.250Z. Returns its length (24); writes the bytes that fit outBytes.
 size_t FormatUtcTime(const SYSTEMTIME* utc, char* out, size_t outBytes);
-// TRUE when bytes form exactly one CSV record ending in CRLF: quotes balanced, and no
-// CR or LF outside quotes except that last CRLF.
+// IsSingleCsvRecord() - TRUE when bytes form exactly one CSV record ending in CRLF: quotes
+// balanced, and no CR or LF outside quotes except that last CRLF.
 BOOL IsSingleCsvRecord(const char* bytes, size_t count);
 
 // --- log_directory.cpp ------------------------------------------------------------
 
+// IsLogPathSeparator() - TRUE for both of the separators Windows accepts in a path.
 static inline BOOL IsLogPathSeparator(WCHAR c) { return c == '\\' || c == '/'; }
-// Creates the directory and its missing parents, each with a descriptor that gives
-// full control to SYSTEM and the Administrators and read access to Users. FALSE when it
-// cannot be had, when any part of its path is a reparse point (a junction or symbolic
-// link could lead anywhere), or when it belongs to an account other than SYSTEM, the
-// Administrators or the one this process runs as. Temporarily cuts directory at each
-// separator, so it must be writable.
+// EnsureLogDirectory() - Creates the directory and its missing parents, each with a
+// descriptor that gives full control to SYSTEM and the Administrators and read access to
+// Users. FALSE when it cannot be had, when any part of its path is a reparse point (a
+// junction or symbolic link could lead anywhere), or when it belongs to an account other
+// than SYSTEM, the Administrators or the one this process runs as. Temporarily cuts
+// directory at each separator, so it must be writable.
 BOOL EnsureLogDirectory(WCHAR* directory);
-// TRUE when path exists and is a reparse point.
+// IsReparsePoint() - TRUE when path exists and is a reparse point.
 BOOL IsReparsePoint(const WCHAR* path);
 
 // --- log_tail.cpp -----------------------------------------------------------------
@@ -95,39 +98,43 @@ struct LogTail {
   char closing[3];      // closes a record a crash left unfinished: a quote, then CRLF
   size_t closingBytes;  // 0 when the file ends with a complete record
 };
-// Reads the end of a file of size bytes as CSV. FALSE when it cannot be read.
+// ReadLogTail() - Reads the end of a file of size bytes as CSV. FALSE when it cannot be
+// read.
 BOOL ReadLogTail(HANDLE file, uint64_t size, LogTail* tail);
-// Parses leading decimal digits; 0 when there are none or they overflow. digits, when
-// not null, receives how many there were.
+// ParseLeadingNumber() - Parses leading decimal digits; 0 when there are none or they
+// overflow. digits, when not null, receives how many there were.
 uint64_t ParseLeadingNumber(const char* text, size_t count, size_t* digits);
-// TRUE when a line (without CRLF) ends with the checksum of everything before its
-// last comma.
+// LineChecksumMatches() - TRUE when a line (without CRLF) ends with the checksum of
+// everything before its last comma.
 BOOL LineChecksumMatches(const char* line, size_t count);
 
 // --- log_file.cpp -----------------------------------------------------------------
 
-// Appends one record body (a single CSV record ending in CRLF) to <directory>\<name>.csv
-// with the next sequence number, the append time and its checksum, rotating first when
-// the line would take the file past maxKib KiB. TRUE when the line is in the log and
-// flushed; a line that cannot go there waits in the pending file or, failing that, is
-// reported to the event log.
+// AppendLogRecord() - Appends one record body (a single CSV record ending in CRLF) to
+// <directory>\<name>.csv with the next sequence number, the append time and its checksum,
+// rotating first when the line would take the file past maxKib KiB. TRUE when the line is
+// in the log and flushed; a line that cannot go there waits in the pending file or,
+// failing that, is reported to the event log.
 BOOL AppendLogRecord(const WCHAR* directory, const WCHAR* name, DWORD maxKib,
                      const char* body, size_t bodyBytes);
-// What goes before a line appended to a file of size bytes whose end is tail: the file
-// start into an empty file, else the bytes that close a record a crash left unfinished.
-// out must hold FormatFileStart(NULL, 0) bytes. Returns the bytes written.
+// ComposeLineLead() - What goes before a line appended to a file of size bytes whose end
+// is tail: the file start into an empty file, else the bytes that close a record a crash
+// left unfinished. out must hold FormatFileStart(NULL, 0) bytes. Returns the bytes
+// written.
 size_t ComposeLineLead(uint64_t size, const LogTail* tail, char* out, size_t outBytes);
-// Writes bytes at the end (size) of an open file with one write and flushes it; on any
-// failure the file is cut back to size, so no partial line stays behind.
+// WriteAtEnd() - Writes bytes at the end (size) of an open file with one write and flushes
+// it; on any failure the file is cut back to size, so no partial line stays behind.
 BOOL WriteAtEnd(HANDLE file, uint64_t size, const char* bytes, size_t count);
-// Takes the exclusive lock over a whole file, waiting a bounded time for another
-// holder. FALSE when the lock could not be had.
+// LockWholeFile() - Takes the exclusive lock over a whole file, waiting a bounded time for
+// another holder. FALSE when the lock could not be had.
 BOOL LockWholeFile(HANDLE file, OVERLAPPED* range);
+// UnlockWholeFile() - Releases the lock LockWholeFile took over range.
 void UnlockWholeFile(HANDLE file, OVERLAPPED* range);
-// Reads exactly count bytes at offset; FALSE otherwise.
+// ReadExactly() - Reads exactly count bytes at offset; FALSE otherwise.
 BOOL ReadExactly(HANDLE file, uint64_t offset, char* out, DWORD count);
-// Opens a file for reading and writing, shared with every other writer.
+// OpenShared() - Opens a file for reading and writing, shared with every other writer.
 HANDLE OpenShared(const WCHAR* path, DWORD disposition);
+// GetSize() - The size of an open file in *size; FALSE when it cannot be had.
 BOOL GetSize(HANDLE file, uint64_t* size);
 
 // --- pending.cpp ------------------------------------------------------------------
@@ -135,17 +142,20 @@ BOOL GetSize(HANDLE file, uint64_t* size);
 // Where lines wait that could not be appended to the log: <directory>\<name>.pending,
 // with the log's byte order mark and header. Lines keep their number; a line that got
 // none (the lock was not had) has an empty sequence field until it is moved.
-// Appends one complete line (with CRLF) to the pending file; TRUE when it is there.
+
+// AppendPendingLine() - Appends one complete line (with CRLF) to the pending file; TRUE
+// when it is there.
 BOOL AppendPendingLine(const WCHAR* pendingPath, const char* line, size_t lineBytes);
 // Receives each pending line (without CRLF) in order, as it is moved into the log;
 // returns FALSE to stop (the line and those after it stay pending).
 typedef BOOL (*PendingLineSink)(void* context, const char* line, size_t lineBytes);
-// Moves the pending lines into the log through sink, in order, and empties the pending
-// file of those it took. Call with the log's lock held. FALSE when a line stayed behind.
+// MovePendingLines() - Moves the pending lines into the log through sink, in order, and
+// empties the pending file of those it took. Call with the log's lock held. FALSE when a
+// line stayed behind.
 BOOL MovePendingLines(const WCHAR* pendingPath, PendingLineSink sink, void* context);
 
 // --- event_report.cpp -------------------------------------------------------------
 
-// Reports a line that could be stored nowhere to the Windows event log, under our own
-// event source, with the log's path and the line's text.
+// ReportLostLine() - Reports a line that could be stored nowhere to the Windows event log,
+// under our own event source, with the log's path and the line's text.
 void ReportLostLine(const WCHAR* logPath, const char* line, size_t lineBytes);

@@ -3,9 +3,14 @@
 
 #include "tools/errors.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <sys/stat.h>
 
 namespace spoolgate {
 
@@ -25,44 +30,78 @@ static uint32_t LoadU32(const uint8_t* p) {
 }
 
 CaptureReader::CaptureReader(const std::string& path) : path_(path) {
+  // Checked before the open, which would wait for a writer on a FIFO.
   struct stat info;
   if (stat(path.c_str(), &info) != 0) throw InputError(path + ": " + std::strerror(errno));
   if (!S_ISREG(info.st_mode)) throw InputError(path + ": not a regular file");
   size_ = static_cast<uint64_t>(info.st_size);
-  file_ = std::fopen(path.c_str(), "rb");
-  if (file_ == nullptr) throw InputError(path + ": " + std::strerror(errno));
-  uint8_t header[kCaptureHeaderSize];
+  fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) throw InputError(path + ": " + std::strerror(errno));
+  auto refuse = [&](uint64_t at, const std::string& why) {
+    close(fd_);
+    fd_ = -1;
+    throw ByteError(path, at, why);
+  };
   if (size_ < kCaptureHeaderSize) {
-    std::fclose(file_);
-    file_ = nullptr;
-    throw ByteError(path, size_, "not a capture: " + std::to_string(size_) +
-                                     " bytes, shorter than the 12-byte capture header");
+    refuse(size_, "not a capture: " + std::to_string(size_) +
+                      " bytes, shorter than the 12-byte capture header");
   }
+  uint8_t header[kCaptureHeaderSize];
   ReadExact(header, sizeof header, "capture header");
-  if (std::memcmp(header, kCaptureMagic, sizeof kCaptureMagic) != 0) {
-    std::fclose(file_);
-    file_ = nullptr;
-    throw ByteError(path, 0, "not a capture: wrong magic");
-  }
+  if (std::memcmp(header, kCaptureMagic, sizeof kCaptureMagic) != 0) refuse(0, "not a capture: wrong magic");
   uint32_t version = LoadU32(header + 8);
   if (version != kCaptureVersion) {
-    std::fclose(file_);
-    file_ = nullptr;
-    throw ByteError(path, 8, "capture version " + std::to_string(version) +
-                                 " is not supported (this build reads version " +
-                                 std::to_string(kCaptureVersion) + ")");
+    refuse(8, "capture version " + std::to_string(version) +
+                  " is not supported (this build reads version " + std::to_string(kCaptureVersion) + ")");
   }
 }
 
 CaptureReader::~CaptureReader() {
-  if (file_ != nullptr) std::fclose(file_);
+  if (fd_ >= 0) close(fd_);
 }
 
+// Reads at offset_ without moving a file pointer. A block's bytes come straight from the
+// kernel into the caller's buffer, and the same call brings the next event's kind and
+// size into ahead_: one system call a block, as a copy in the block size makes.
 void CaptureReader::ReadExact(void* into, uint64_t count, const char* what) {
-  if (count == 0) return;
-  size_t got = std::fread(into, 1, count, file_);
-  if (got != count) {
-    throw ByteError(path_, offset_ + got, std::string("read error in ") + what);
+  auto* out = static_cast<uint8_t*>(into);
+  uint64_t done = 0;
+  if (offset_ >= aheadAt_ && offset_ - aheadAt_ < aheadLength_) {
+    size_t from = size_t(offset_ - aheadAt_);
+    size_t take = size_t(std::min<uint64_t>(count, aheadLength_ - from));
+    std::memcpy(out, ahead_ + from, take);
+    done = take;
+  }
+  while (done < count) {
+    uint64_t at = offset_ + done, wanted = count - done;
+    ssize_t got;
+    if (wanted < sizeof ahead_) {
+      got = pread(fd_, ahead_, sizeof ahead_, off_t(at));
+      if (got > 0) {
+        aheadAt_ = at;
+        aheadLength_ = size_t(got);
+        size_t take = size_t(std::min<uint64_t>(wanted, uint64_t(got)));
+        std::memcpy(out + done, ahead_, take);
+        done += take;
+        continue;
+      }
+    } else {
+      struct iovec parts[2] = {{out + done, size_t(wanted)}, {ahead_, sizeof ahead_}};
+      got = preadv(fd_, parts, 2, off_t(at));
+      if (got > 0) {
+        if (uint64_t(got) > wanted) {
+          aheadAt_ = at + wanted;
+          aheadLength_ = size_t(uint64_t(got) - wanted);
+          done = count;
+        } else {
+          done += uint64_t(got);
+        }
+        continue;
+      }
+    }
+    if (got < 0 && errno == EINTR) continue;
+    std::string why = got < 0 ? std::string(": ") + std::strerror(errno) : std::string();
+    throw ByteError(path_, offset_ + done, std::string("read error in ") + what + why);
   }
   offset_ += count;
 }
@@ -79,7 +118,7 @@ bool CaptureReader::Next(CaptureEvent& event, bool skipData) {
     throw ByteError(path_, event.offset, "unknown event kind " + std::to_string(kind));
   }
   event.kind = static_cast<EventKind>(kind);
-  event.bytes.clear();
+  if (event.kind != EventKind::Block || skipData) event.bytes.clear();
   if (event.kind == EventKind::Block) {
     if (size_ - offset_ < 4) {
       throw ByteError(path_, offset_, "block size cut off (truncated)");
@@ -99,11 +138,9 @@ bool CaptureReader::Next(CaptureEvent& event, bool skipData) {
     }
     if (skipData) {
       // The size was checked against the file's length; only the structure is read.
-      if (std::fseek(file_, long(size), SEEK_CUR) != 0) {
-        throw ByteError(path_, offset_, std::string("read error in block: ") + std::strerror(errno));
-      }
       offset_ += size;
     } else {
+      // Not cleared first: a block of the last block's size is read over it, unfilled.
       event.bytes.resize(size);
       ReadExact(event.bytes.data(), size, "block");
     }

@@ -55,10 +55,14 @@ class CaptureReader {
   void ReadExact(void* into, uint64_t count, const char* what);
 
   std::string path_;
-  FILE* file_ = nullptr;
+  int fd_ = -1;
   uint64_t size_ = 0;
   uint64_t offset_ = 0;
   bool ended_ = false;
+  // The bytes read ahead of the last read: the next event's kind and block size.
+  uint8_t ahead_[64];
+  uint64_t aheadAt_ = 0;
+  size_t aheadLength_ = 0;
 };
 
 // Reads a whole capture without running it; throws InputError on the first fault.

@@ -10,6 +10,7 @@
 #include <deque>
 #include <filesystem>
 #include <sstream>
+#include <string_view>
 
 namespace fs = std::filesystem;
 
@@ -103,14 +104,18 @@ std::unique_ptr<Database> OpenChecked(const std::string& url, bool create) {
 // ---------------------------------------------------------------------------------------
 // Checking a line
 
-bool IsTime(const std::string& t) {
+bool IsTime(std::string_view t) {
   // YYYY-MM-DDThh:mm:ss.sss, a real date and time of day.
   if (t.size() != 23) return false;
   for (size_t i = 0; i < t.size(); ++i) {
     char want = "dddd-dd-ddTdd:dd:dd.ddd"[i];
     if (want == 'd' ? (t[i] < '0' || t[i] > '9') : t[i] != want) return false;
   }
-  auto num = [&](size_t at, size_t n) { return std::stoi(t.substr(at, n)); };
+  auto num = [&](size_t at, size_t n) {
+    int value = 0;
+    for (size_t i = at; i < at + n; ++i) value = value * 10 + (t[i] - '0');
+    return value;
+  };
   int year = num(0, 4), month = num(5, 2), day = num(8, 2);
   static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (year < 1 || month < 1 || month > 12 || day < 1) return false;
@@ -209,7 +214,7 @@ class LineChecker {
           break;
         case ColumnKind::kUtcTime:
           if (v.empty()) continue;
-          if (v.size() != 24 || v[23] != 'Z' || !IsTime(v.substr(0, 23))) {
+          if (v.size() != 24 || v[23] != 'Z' || !IsTime(std::string_view(v).substr(0, 23))) {
             why = std::string(columns[i].csv) + " '" + v.substr(0, 24) + "' is not a UTC time";
             return Verdict::kForeign;
           }

@@ -4,6 +4,8 @@
 
 #include <sqlite3.h>
 
+#include <charconv>
+
 namespace spoolgate {
 
 namespace {
@@ -11,7 +13,8 @@ namespace {
 class Sqlite final : public Database {
  public:
   Sqlite(const std::string& path, bool create) : path_(path) {
-    int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
+    // One thread uses the connection: SQLite's own mutexes would only cost.
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
     if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
       std::string why = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
       sqlite3_close(db_);
@@ -141,7 +144,10 @@ class Sqlite final : public Database {
     if (!v) {
       sqlite3_bind_null(s, at);
     } else if (kind == ColumnKind::kInteger) {
-      sqlite3_bind_int64(s, at, sqlite3_int64(std::stoll(*v)));
+      // A decimal the line check found to fit 64 bits.
+      int64_t n = 0;
+      std::from_chars(v->data(), v->data() + v->size(), n);
+      sqlite3_bind_int64(s, at, sqlite3_int64(n));
     } else {
       sqlite3_bind_text(s, at, v->data(), int(v->size()), SQLITE_STATIC);
     }

@@ -6,6 +6,7 @@
 #include "tools/errors.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -16,7 +17,9 @@ namespace fs = std::filesystem;
 
 namespace spoolgate {
 
-CsvRecordReader::CsvRecordReader(const std::string& path) { file_ = std::fopen(path.c_str(), "rb"); }
+CsvRecordReader::CsvRecordReader(const std::string& path) : buffer_(size_t(1) << 16) {
+  file_ = std::fopen(path.c_str(), "rb");
+}
 
 CsvRecordReader::~CsvRecordReader() {
   if (file_ != nullptr) std::fclose(file_);
@@ -26,44 +29,83 @@ bool CsvRecordReader::Next(std::string& record, uint64_t& offset, bool& complete
   record.clear();
   offset = offset_;
   complete = false;
-  bool quoted = false;
-  int c;
-  // One reader per file and thread: the stream's lock would cost more than the byte.
-  while ((c = getc_unlocked(file_)) != EOF) {
-    ++offset_;
-    if (c == '"') quoted = !quoted;
-    if (c == '\n' && !quoted) {
-      if (!record.empty() && record.back() == '\r') record.pop_back();
-      complete = true;
-      return true;
+  for (;;) {
+    if (begin_ == end_) {
+      begin_ = 0;
+      end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+      if (end_ == 0) return !record.empty();
     }
-    record.push_back(char(c));
+    const char* start = buffer_.data() + begin_;
+    const char* stop = buffer_.data() + end_;
+    // The record ends at the first LF with an even number of quotes before it in the
+    // record; an LF inside quotes belongs to a text.
+    for (const char* p = start; p < stop;) {
+      const char* lf = static_cast<const char*>(std::memchr(p, '\n', size_t(stop - p)));
+      const char* to = lf != nullptr ? lf : stop;
+      for (const char* q = p; (q = static_cast<const char*>(std::memchr(q, '"', size_t(to - q)))) != nullptr; ++q) {
+        quoted_ = !quoted_;
+      }
+      if (lf == nullptr) break;
+      p = lf + 1;
+      if (!quoted_) {
+        record.append(start, lf);
+        size_t taken = size_t(p - start);
+        begin_ += taken;
+        offset_ += taken;
+        if (!record.empty() && record.back() == '\r') record.pop_back();
+        complete = true;
+        return true;
+      }
+    }
+    record.append(start, stop);
+    offset_ += uint64_t(stop - start);
+    begin_ = end_;
   }
-  return !record.empty();
+}
+
+void SplitCsvInto(const std::string& record, std::vector<std::string>& fields) {
+  size_t count = 0;
+  auto next = [&]() -> std::string& {
+    if (count == fields.size()) fields.emplace_back();
+    std::string& f = fields[count++];
+    f.clear();
+    return f;
+  };
+  std::string* field = &next();
+  bool quoted = false;
+  const char* p = record.data();
+  const char* end = p + record.size();
+  while (p < end) {
+    if (quoted) {
+      const char* q = static_cast<const char*>(std::memchr(p, '"', size_t(end - p)));
+      if (q == nullptr) {
+        field->append(p, end);
+        break;
+      }
+      field->append(p, q);
+      if (q + 1 < end && q[1] == '"') {
+        field->push_back('"');
+        p = q + 2;
+      } else {
+        quoted = false;
+        p = q + 1;
+      }
+      continue;
+    }
+    const char* q = p;
+    while (q < end && *q != ',' && *q != '"') ++q;
+    field->append(p, q);
+    if (q == end) break;
+    if (*q == ',') field = &next();
+    else quoted = true;
+    p = q + 1;
+  }
+  fields.resize(count);
 }
 
 std::vector<std::string> SplitCsv(const std::string& record) {
-  std::vector<std::string> fields(1);
-  bool quoted = false;
-  for (size_t i = 0; i < record.size(); ++i) {
-    char c = record[i];
-    if (quoted) {
-      if (c == '"' && i + 1 < record.size() && record[i + 1] == '"') {
-        fields.back().push_back('"');
-        ++i;
-      } else if (c == '"') {
-        quoted = false;
-      } else {
-        fields.back().push_back(c);
-      }
-    } else if (c == '"') {
-      quoted = true;
-    } else if (c == ',') {
-      fields.emplace_back();
-    } else {
-      fields.back().push_back(c);
-    }
-  }
+  std::vector<std::string> fields;
+  SplitCsvInto(record, fields);
   return fields;
 }
 
@@ -113,7 +155,7 @@ void ForEachFileEntry(const std::string& file, bool pending,
     }
     e.checksumOk = e.complete && ChecksumOk(e.raw);
     e.sequence = LeadingNumber(e.raw);
-    e.fields = SplitCsv(e.raw);
+    SplitCsvInto(e.raw, e.fields);
     if (!visit(e)) return;
   }
 }

@@ -14,7 +14,8 @@
 namespace spoolgate {
 
 // Reads a log file record by record: a record ends at an LF outside quotes, so a text
-// holding a line break stays in its record. Streamed, one record in memory.
+// holding a line break stays in its record. Streamed through a 64 KiB buffer, one record
+// in memory.
 class CsvRecordReader {
  public:
   explicit CsvRecordReader(const std::string& path);
@@ -30,10 +31,15 @@ class CsvRecordReader {
  private:
   FILE* file_ = nullptr;
   uint64_t offset_ = 0;
+  std::vector<char> buffer_;
+  size_t begin_ = 0, end_ = 0;  // the bytes of buffer_ not yet taken
+  bool quoted_ = false;         // inside quotes at begin_
 };
 
 // Splits one CSV record into its fields ("" inside quotes is one quote).
 std::vector<std::string> SplitCsv(const std::string& record);
+// The same into fields, whose strings are reused: no allocation once they have grown.
+void SplitCsvInto(const std::string& record, std::vector<std::string>& fields);
 // CRC-32 of the log lines, the logging library's own.
 uint32_t Crc32(const std::string& bytes);
 

@@ -624,13 +624,13 @@ DWORD hostimpl::plain::GetFileAttributesW(LPCWSTR path) {
   DWORD error = target.error;
   if (!error && target.fullLength >= MAX_PATH) error = ERROR_PATH_NOT_FOUND;
   struct stat st;
-  struct stat link;
   DWORD reparse = 0;
-  if (!error && lstat(target.host.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-    reparse = FILE_ATTRIBUTE_REPARSE_POINT;
-    if (stat(target.host.c_str(), &st) != 0) st = link;  // a link to nothing is still one
-  } else if (!error && stat(target.host.c_str(), &st) != 0) {
+  if (!error && lstat(target.host.c_str(), &st) != 0) {
     error = errno == ENOENT ? MissingError(target) : hostimpl::ErrnoToError(errno);
+  } else if (!error && S_ISLNK(st.st_mode)) {
+    reparse = FILE_ATTRIBUTE_REPARSE_POINT;
+    struct stat to;
+    if (stat(target.host.c_str(), &to) == 0) st = to;  // a link to nothing is still one
   }
   if (!error && target.trailingSeparator && !S_ISDIR(st.st_mode)) error = ERROR_INVALID_NAME;
   if (error) {

@@ -164,13 +164,8 @@ bool Exists(const std::string& hostPath) {
   return lstat(hostPath.c_str(), &st) == 0;
 }
 
-// The name of an entry of dir that equals name, exactly or else ignoring case.
-bool FindEntry(const std::string& dir, const std::u16string& name, std::string* found) {
-  std::string exact = hostimpl::ToUtf8(name);
-  if (Exists(dir + "/" + exact)) {
-    *found = exact;
-    return true;
-  }
+// The name of an entry of dir that equals name ignoring case.
+bool FindEntryIgnoringCase(const std::string& dir, const std::u16string& name, std::string* found) {
   DIR* d = opendir(dir.c_str());
   if (!d) return false;
   bool ok = false;
@@ -185,6 +180,16 @@ bool FindEntry(const std::string& dir, const std::u16string& name, std::string* 
   }
   closedir(d);
   return ok;
+}
+
+// The name of an entry of dir that equals name, exactly or else ignoring case.
+bool FindEntry(const std::string& dir, const std::u16string& name, std::string* found) {
+  std::string exact = hostimpl::ToUtf8(name);
+  if (Exists(dir + "/" + exact)) {
+    *found = exact;
+    return true;
+  }
+  return FindEntryIgnoringCase(dir, name, found);
 }
 
 void MakeDirectories(const std::string& path) {
@@ -301,7 +306,6 @@ ResolvedPath ResolvePath(const std::u16string& windowsPath) {
   result.fullLength = FullLength(path, result.trailingSeparator);
 
   std::string host;
-  bool existing = true;
   if (path.unc) {
     result.volumeKey = "UNC\\" + ToUtf8(UpperCase(path.server)) + "\\" +
                        ToUtf8(UpperCase(path.share));
@@ -320,10 +324,31 @@ ResolvedPath ResolvePath(const std::u16string& windowsPath) {
   } else {
     result.volumeKey = std::string(1, static_cast<char>(path.drive));
     host = root + "/" + result.volumeKey;
-    existing = Exists(host);
   }
   result.volume = host;
   result.isVolumeRoot = path.comps.empty();
+  if (!path.comps.empty()) {
+    // Most paths name existing directories in the letter case they were made with: then
+    // one lstat finds the whole path, or its directory, instead of one per component
+    // (the same names the walk below would find, since an exact name is taken first).
+    std::string parent = host;
+    for (size_t i = 0; i + 1 < path.comps.size(); ++i) parent += "/" + ToUtf8(path.comps[i]);
+    std::string last = ToUtf8(path.comps.back());
+    std::string found;
+    if (Exists(parent + "/" + last)) {
+      found = last;
+    } else if (Exists(parent)) {
+      // Another letter case of the name, or a new name, which keeps the case it was given.
+      if (!FindEntryIgnoringCase(parent, path.comps.back(), &found)) found = last;
+    }
+    if (!found.empty()) {
+      result.parent = parent;
+      result.givenName = last;
+      result.host = parent + "/" + found;
+      return result;
+    }
+  }
+  bool existing = Exists(host);
   for (const std::u16string& comp : path.comps) {
     result.parent = host;
     std::string name;

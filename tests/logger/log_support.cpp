@@ -103,7 +103,9 @@ int WriteJobs(const std::string& windowsDirectory, const std::string& computer,
   int written = 0;
   for (int n = first; n < first + count; ++n) {
     SetBytes(entry->user, users[n % 5]);
-    SetBytes(entry->document, "job " + std::to_string(n) + ".plt");
+    // Every tenth name needs quotes and holds a line break, so readers of these logs
+    // meet records that continue past an LF.
+    SetBytes(entry->document, "job " + std::to_string(n) + (n % 10 == 0 ? " \"final\",\r\nv2.plt" : ".plt"));
     e.value252 = static_cast<uint32_t>(n % 997);
     e.value256 = static_cast<uint32_t>(n % 13);
     e.timeStamp = SYSTEMTIME{2026, 12, 0, static_cast<WORD>(1 + n % 28), static_cast<WORD>(n % 24),

@@ -65,6 +65,9 @@ TEST_F(PathsTest, ExistingNamesMatchIgnoringCaseNewNamesKeepTheirs) {
   fs::create_directories(Host("C/Jobs"));
   std::ofstream(Host("C/Jobs/Archive.RUD")) << "data";
   EXPECT_EQ(HostMapPath(u"c:\\JOBS\\archive.rud"), Host("C/Jobs/Archive.RUD"));
+  // Only the last name in another case, in a directory given as it exists.
+  EXPECT_EQ(HostMapPath(u"C:\\Jobs\\ARCHIVE.rud"), Host("C/Jobs/Archive.RUD"));
+  EXPECT_EQ(HostMapPath(u"C:\\jobs"), Host("C/Jobs"));
   EXPECT_EQ(HostMapPath(u"C:\\jobs\\NewFile.Txt"), Host("C/Jobs/NewFile.Txt"));
   EXPECT_EQ(HostMapPath(u"C:\\NEWDIR\\Sub"), Host("C/NEWDIR/Sub"));
 
