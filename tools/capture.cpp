@@ -64,6 +64,7 @@ CaptureReader::~CaptureReader() {
 // kernel into the caller's buffer, and the same call brings the next event's kind and
 // size into ahead_: one system call a block, as a copy in the block size makes.
 void CaptureReader::ReadExact(void* into, uint64_t count, const char* what) {
+  if (count == 0) return;  // an empty block's buffer may be null
   auto* out = static_cast<uint8_t*>(into);
   uint64_t done = 0;
   if (offset_ >= aheadAt_ && offset_ - aheadAt_ < aheadLength_) {
