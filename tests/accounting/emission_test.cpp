@@ -1,5 +1,5 @@
-// The end of an accounting job as the logging library sees it: whether it is loaded,
-// the order and arguments of its calls, and what happens when a step fails.
+// The end of an accounting job as the library double sees it, host-only (the log line end
+// to end: tests/conformance): its loading, its calls and arguments, and failed steps.
 #include "tests/accounting/accounting_fixture.h"
 
 #include <algorithm>

@@ -1,5 +1,5 @@
-// The extended entry (format 3): content flags and the further slots by logFlags, and
-// the cleaning of the document name.
+// The extended entry (format 3) as the library double receives it, host-only (the log line
+// end to end: tests/conformance): content flags, further slots, the cleaned document name.
 #include "tests/accounting/accounting_fixture.h"
 
 #include "accounting/log_fill.h"

@@ -1,5 +1,5 @@
-// The standard entry (format 2) byte for byte, as the logging library receives it at
-// the end of an accounting job: fixed words, time stamp, names and carried fields.
+// The standard entry (format 2) byte for byte as the library double receives it, host-only
+// (the log line end to end: tests/conformance): fixed words, time stamp, names, fields.
 #include "tests/accounting/accounting_fixture.h"
 
 namespace sgtest {

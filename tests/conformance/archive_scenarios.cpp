@@ -55,8 +55,10 @@ TEST_F(Archive, JobDataLandsInTheNamedFileAndTheHeaderIsCompletedAtTheEnd) {
 
   // While the job runs the file holds the header as received; others may read it.
   EXPECT_EQ(ReadWindowsFile(file), Concat({AsBytes(header), data}));
-  EndAndClose(job);
+  plugin_.EndDoc(job);
 
+  // headerFlags takes the tail's bit 1, tailBit0 its bit 0, totalPages its 5 plus the
+  // page ended after it.
   header.headerFlags = 3;
   header.tailBit0 = 0;
   header.totalPages = 6;
@@ -64,17 +66,39 @@ TEST_F(Archive, JobDataLandsInTheNamedFileAndTheHeaderIsCompletedAtTheEnd) {
   EXPECT_EQ(ListWindowsDirectory(directory), (std::vector<std::u16string>{u"Drawing.plt.RUD"}));
   EXPECT_TRUE(PrinterBytes(printer_).empty());
   EXPECT_TRUE(MessageBoxesShown().empty());
+  EXPECT_EQ(Context(job)->archiveFile, INVALID_HANDLE_VALUE);
+  ExpectNotHeld(file);
+  plugin_.EndDoc(job);  // a second end neither writes nor closes again
+  EXPECT_EQ(ReadWindowsFile(file), Concat({AsBytes(header), data}));
+  plugin_.Close(job);
 }
 
-TEST_F(Archive, AbortedJobKeepsTheHeaderAsReceived) {
+TEST_F(Archive, PageCountWithoutTailRecordBecomesTotalPages) {
+  HANDLE job = StartArchiveJob(jobId_, Path(u""), u"", u"", ArchiveHeader(0, 0, 0x1234));
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_TRUE(plugin_.StartPage(job));
+    EXPECT_TRUE(plugin_.EndPage(job));
+  }
+  EndAndClose(job);
+  EXPECT_EQ(ReadWindowsFile(Path(u"Drawing.plt.RUD")), ArchiveHeader(0, 0, 3));
+}
+
+TEST_F(Archive, AbortedOrNeverEndedJobKeepsTheHeaderAsReceived) {
   ArchiveHeaderRecord header = MakeArchiveHeader(1, 0, 9, 0x21);
-  HANDLE job = StartArchiveJob(jobId_, Path(u""), u"aborted", u"", AsBytes(header));
-  EXPECT_TRUE(Send(job, Data("first band")));
-  EXPECT_TRUE(plugin_.EndPage(job));
-  EXPECT_TRUE(Send(job, Tail(3, 12)));
-  plugin_.Abort(job);
-  plugin_.Close(job);
-  EXPECT_EQ(ReadWindowsFile(Path(u"aborted.RUD")), Concat({AsBytes(header), Data("first band")}));
+  // An abort, and a close without end or abort, leave the same file, closed.
+  for (bool abort : {true, false}) {
+    const std::u16string name = abort ? u"aborted" : u"closed";
+    HANDLE job = StartArchiveJob(jobId_, Path(u""), name, u"", AsBytes(header));
+    EXPECT_TRUE(Send(job, Data("first band")));
+    EXPECT_TRUE(plugin_.EndPage(job));
+    EXPECT_TRUE(plugin_.EndPage(job));
+    EXPECT_TRUE(Send(job, Tail(3, 12)));
+    if (abort) plugin_.Abort(job);
+    plugin_.Close(job);
+    const std::u16string file = Path(name + u".RUD");
+    EXPECT_EQ(ReadWindowsFile(file), Concat({AsBytes(header), Data("first band")}));
+    ExpectNotHeld(file);
+  }
 }
 
 TEST_F(Archive, DocumentNameIsMadeFitForAFileName) {
@@ -90,9 +114,13 @@ TEST_F(Archive, SpoolerWithoutDocumentNameLeavesTheFallbackName) {
   EndAndClose(StartArchiveJob(22, Path(u""), u"", u"from the record"));
   EndAndClose(StartArchiveJob(23, Path(u""), u"", u"from the record"));
   EndAndClose(StartArchiveJob(24, Path(u""), u"", u"no such job"));
+  // An empty fallback leaves only the extension.
+  EndAndClose(StartArchiveJob(22, Path(u""), u"", u""));
+  EndAndClose(StartArchiveJob(24, Path(u""), u"", u""));
   EXPECT_EQ(ListWindowsDirectory(Path(u"")),
-            (std::vector<std::u16string>{u"from the record.RUD", u"from the record00.RUD",
-                                         u"no such job.RUD"}));
+            (std::vector<std::u16string>{u".RUD", u"00.RUD", u"from the record.RUD",
+                                         u"from the record00.RUD", u"no such job.RUD"}));
+  EXPECT_TRUE(MessageBoxesShown().empty());
 }
 
 TEST_F(Archive, TakenDocumentNameIsNumberedFromZeroAndGapsAreReused) {
@@ -182,12 +210,22 @@ TEST_F(Archive, FileOfARunningJobIsNotTakenOverByAnother) {
   EXPECT_TRUE(Send(second, Data("second job")));
   EndAndClose(second);
   ExpectWarnings({});
+  // A name the user gave is never exchanged for another: the creation warning.
+  HANDLE named = StartArchiveJob(8, Path(u""), u"Drawing.plt");
+  ExpectWarnings({kCreateFailed});
+  EXPECT_FALSE(Send(named, Data("refused")));
+  EndAndClose(named);
+
   EXPECT_TRUE(Send(first, Data(", still first")));
+  EXPECT_TRUE(plugin_.EndPage(first));
+  EXPECT_TRUE(plugin_.EndPage(first));
   EndAndClose(first);
   EXPECT_EQ(ReadWindowsFile(Path(u"Drawing.plt.RUD")),
-            Concat({ArchiveHeader(0, 0, 0, 0x01), Data("first job, still first")}));
+            Concat({ArchiveHeader(0, 0, 2, 0x01), Data("first job, still first")}));
   EXPECT_EQ(ReadWindowsFile(Path(u"Drawing.plt00.RUD")),
             Concat({ArchiveHeader(0, 0, 0, 0x02), Data("second job")}));
+  EXPECT_EQ(ListWindowsDirectory(Path(u"")),
+            (std::vector<std::u16string>{u"Drawing.plt.RUD", u"Drawing.plt00.RUD"}));
 }
 
 TEST_F(Archive, ExistingNameInOtherLetterCaseIsTaken) {

@@ -119,6 +119,13 @@ void ConformanceTest::EndAndClose(HANDLE job) {
   plugin_.Close(job);
 }
 
+void ConformanceTest::ExpectNotHeld(const std::u16string& path) {
+  HANDLE file = CreateFileW(W(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_NE(file, INVALID_HANDLE_VALUE) << Utf8(path) << " is still held open";
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+}
+
 std::u16string ConformanceTest::Path(const std::u16string& relative) const {
   return relative.empty() ? TestRoot() : TestRoot() + u"\\" + relative;
 }

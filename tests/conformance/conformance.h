@@ -103,6 +103,9 @@ class ConformanceTest : public ::testing::Test {
   void SendAll(HANDLE job, const std::vector<Bytes>& blocks);
   JobContext* Context(HANDLE job) { return static_cast<JobContext*>(job); }
   void EndAndClose(HANDLE job);
+  // Fails when a handle is still open on the file (the plug-in's or anyone's): an
+  // open for writing without sharing succeeds only when no other handle holds it.
+  void ExpectNotHeld(const std::u16string& path);
   // A directory under TestRoot(): "C:\spoolgate-tests\<relative>".
   std::u16string Path(const std::u16string& relative) const;
 

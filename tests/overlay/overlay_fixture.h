@@ -56,13 +56,6 @@ class OverlayTest : public SandboxTest {
     DrvSplClose(job);
   }
 
-  // A whole registering job: control records, the given print data, end of job.
-  void RegisterOverlay(const std::vector<Bytes>& data, uint8_t headerSeed = 0x11) {
-    HANDLE job = StartOverlayJob(kRegister, false, kOverlayPath, headerSeed);
-    for (const Bytes& block : data) EXPECT_TRUE(Send(job, block));
-    EndJob(job);
-  }
-
   // The print data of the archive file, behind its header.
   Bytes ArchiveData() const {
     Bytes file = WindowsFile(kArchivePath);

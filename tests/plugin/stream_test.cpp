@@ -1,5 +1,5 @@
-// The stream state machine: which block is taken as which record, the state after
-// each control record, what reaches the printer, and what each call reports.
+// The stream state machine's host-only tests (the rest: tests/conformance): the states
+// and results when no overlay or archive file can be opened, and failed printer writes.
 #include "tests/support/sandbox.h"
 
 #include <tuple>
@@ -77,84 +77,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FlagsCase{3, 0, {FEATURE, FEATURE, ARCHIVE, DATA}},
                       FlagsCase{3, 4, {FEATURE, FEATURE, ARCHIVE, DATA}}));
 
-// --- STATE_HEADER: the job header ---------------------------------------------------------
-
-TEST_F(Stream, HeaderKeepsItsFirst36BytesOnly) {
-  HANDLE job = StartJob();
-  Bytes header = Concat({JobHeader(0, 0x77), Data("trailing bytes are not print data")});
-  EXPECT_TRUE(Send(job, header));
-  EXPECT_EQ(memcmp(&Context(job)->jobHeader, header.data(), 36), 0);
-  EXPECT_EQ(Context(job)->state, STATE_PASS_THROUGH);
-  EXPECT_TRUE(PrinterBytes().empty());
-  DrvSplClose(job);
-}
-
-TEST_F(Stream, ShortRecordBlocksAreTakenWithZerosForTheMissingBytes) {
-  HANDLE job = StartJob();
-  Bytes header = JobHeader(JOB_FLAG_OVERLAY, 0x55);
-  header.resize(6);
-  EXPECT_TRUE(Send(job, header));
-  EXPECT_EQ(Context(job)->jobHeader.jobFlags, JOB_FLAG_OVERLAY);
-  EXPECT_EQ(Context(job)->jobHeader.rest[0], 0x55);
-  EXPECT_EQ(Context(job)->jobHeader.rest[1], 0x55);
-  EXPECT_EQ(Context(job)->jobHeader.rest[2], 0);
-  EXPECT_EQ(Context(job)->jobHeader.rest[31], 0);
-  // A three-byte overlay control record: mode raw, the path all zeros.
-  Bytes control = OverlayControl(OVERLAY_MODE_RAW, u"C:\\x.ovl");
-  control.resize(3);
-  EXPECT_TRUE(Send(job, control));
-  EXPECT_EQ(Context(job)->overlayControl.mode, OVERLAY_MODE_RAW);
-  EXPECT_EQ(Context(job)->overlayControl.overlayPath[0], 0);
-  EXPECT_EQ(Context(job)->state, STATE_DATA);
-  DrvSplClose(job);
-}
-
-TEST_F(Stream, FlagsAboveBitTwoAreCarriedAndStrandTheJob) {
-  HANDLE job = StartJob();
-  EXPECT_EQ(StatesAfter(job, {JobHeader(8)}), (std::vector<uint32_t>{STATE_FEATURE_RECORD}));
-  EXPECT_EQ(Context(job)->pendingRecords, 8u);
-  for (const Bytes& b : {Data("print data"), Tail(3, 9), AsBytes(NewJobLog()), Marker()}) {
-    EXPECT_TRUE(Send(job, b));
-  }
-  EXPECT_EQ(Context(job)->state, STATE_FEATURE_RECORD);
-  EXPECT_TRUE(PrinterBytes().empty());
-  EXPECT_EQ(Context(job)->pageCount, 0u);
-  EXPECT_EQ(Context(job)->jobLog.magic, 0u);
-  DrvSplClose(job);
-}
-
-TEST_F(Stream, HighFlagsStillTakeTheOverlayAndArchiveRecords) {
-  HANDLE job = StartJob();
-  std::vector<uint32_t> states =
-      StatesAfter(job, {JobHeader(0x8 | 0x3), OverlayControl(OVERLAY_MODE_REGISTER, u"C:\\f.ovl"),
-                        OverlayHeader(), ArchiveLocation(u"C:\\Jobs", u"name", u""),
-                        ArchiveHeader(), Data("discarded")});
-  EXPECT_EQ(states, (std::vector<uint32_t>{STATE_FEATURE_RECORD, STATE_OVERLAY_HEADER,
-                                           STATE_FEATURE_RECORD, STATE_ARCHIVE_HEADER,
-                                           STATE_FEATURE_RECORD, STATE_FEATURE_RECORD}));
-  EXPECT_EQ(Context(job)->pendingRecords, 8u);
-  DrvSplEndDoc(job);
-  DrvSplClose(job);
-  // Both files are made and keep only their headers: the data after them is discarded.
-  EXPECT_EQ(WindowsFile(u"C:\\f.ovl"), OverlayHeader());
-  EXPECT_EQ(WindowsFile(u"C:\\Jobs\\name.RUD"), ArchiveHeader());
-  EXPECT_TRUE(PrinterBytes().empty());
-}
-
-// --- STATE_PASS_THROUGH: pass-through -------------------------------------------------------------
-
-TEST_F(Stream, PassThroughPrintsEveryBlockUnchangedEvenRecordLookalikes) {
-  HANDLE job = StartJob();
-  Bytes data = Pattern(1000, 1);
-  Bytes log = AsBytes(NewJobLog());
-  Bytes tail = Tail(3, 12);
-  SendAll(job, {JobHeader(0), data, log, tail, Marker()});
-  EXPECT_EQ(PrinterBytes(), Concat({data, log, tail, Marker()}));
-  EXPECT_EQ(PrinterWrites(), (std::vector<uint32_t>{1000, 2780, 76, 8}));
-  EXPECT_EQ(Context(job)->pageCount, 0u);
-  EXPECT_EQ(Context(job)->jobLog.magic, 0u);
-  DrvSplClose(job);
-}
+// --- STATE_PASS_THROUGH -------------------------------------------------------------
 
 TEST_F(Stream, FailedPrinterWriteReportsFalseButTheWholeBlockWritten) {
   HANDLE job = StartJob();
@@ -167,68 +90,7 @@ TEST_F(Stream, FailedPrinterWriteReportsFalseButTheWholeBlockWritten) {
   DrvSplClose(job);
 }
 
-TEST_F(Stream, NullBytesWrittenPointerIsNotWrittenThrough) {
-  HANDLE job = StartJob();
-  Bytes header = JobHeader(0);
-  EXPECT_TRUE(DrvSplWritePrinter(job, header.data(), 36, nullptr));
-  Bytes data = Data("abc");
-  EXPECT_TRUE(DrvSplWritePrinter(job, data.data(), 3, nullptr));
-  EXPECT_EQ(PrinterBytes(), data);
-  DrvSplClose(job);
-}
-
 // --- STATE_DATA: recognition among the data ------------------------------------------------
-
-TEST_F(Stream, AccountingJobKeepsItsLogRecordAndPrintsLookalikes) {
-  HANDLE job = StartJob();
-  EXPECT_EQ(StatesAfter(job, {JobHeader(JOB_FLAG_ACCOUNTING)}),
-            (std::vector<uint32_t>{STATE_DATA}));
-  JobLogRecord first = NewJobLog();
-  JobLogRecord second = NewJobLog();
-  second.logFlags = 0x19;
-  Bytes otherMagic = AsBytes(NewJobLog());
-  otherMagic[0] ^= 1;
-  Bytes shortLog = AsBytes(NewJobLog());
-  shortLog.pop_back();
-  Bytes tail = Tail(3, 4);  // only an archived job knows TailRecords
-  SendAll(job, {AsBytes(first), otherMagic, shortLog, AsBytes(second), tail});
-  EXPECT_EQ(memcmp(&Context(job)->jobLog, &second, sizeof second), 0);
-  EXPECT_EQ(PrinterBytes(), Concat({otherMagic, shortLog, tail}));
-  EXPECT_EQ(Context(job)->pageCount, 0u);
-  DrvSplClose(job);
-}
-
-TEST_F(Stream, LogRecordIsDataWithoutTheAccountingFlag) {
-  FailAllFileOpens();
-  HANDLE job = StartJob();
-  SendAll(job, {JobHeader(JOB_FLAG_OVERLAY), OverlayControl(0, u"C:\\none.ovl")});
-  Bytes log = AsBytes(NewJobLog());
-  EXPECT_TRUE(Send(job, log));
-  EXPECT_EQ(PrinterBytes(), log);
-  EXPECT_EQ(Context(job)->jobLog.magic, 0u);
-  DrvSplClose(job);
-}
-
-TEST_F(Stream, TailRecordUpdatesPagesAndHeaderWordsOnly) {
-  FailAllFileOpens();
-  HANDLE job = StartJob();
-  SendAll(job, {JobHeader(JOB_FLAG_ARCHIVE), ArchiveLocation(u"C:\\Jobs", u"", u"doc"),
-                ArchiveHeader(/*headerFlags*/ 0x10, /*tailBit0*/ 0, /*pages*/ 77)});
-  ArchiveHeaderRecord before = Context(job)->archiveHeader;
-  EXPECT_TRUE(Send(job, Tail(3, 12)));
-  ArchiveHeaderRecord& h = Context(job)->archiveHeader;
-  EXPECT_EQ(Context(job)->pageCount, 12u);
-  EXPECT_EQ(h.tailBit0, 1u);
-  EXPECT_EQ(h.headerFlags, 0x12u);
-  EXPECT_EQ(h.totalPages, 77u);
-  EXPECT_EQ(memcmp(h.leading, before.leading, sizeof h.leading), 0);
-  EXPECT_TRUE(Send(job, Tail(0, 5)));
-  EXPECT_EQ(Context(job)->pageCount, 5u);
-  EXPECT_EQ(h.tailBit0, 0u);
-  EXPECT_EQ(h.headerFlags, 0x12u) << "bit 1 is only ever added";
-  EXPECT_TRUE(PrinterBytes().empty());
-  DrvSplClose(job);
-}
 
 TEST_F(Stream, ArchivedDataNeverReachesThePrinterAndFailsWithoutAFile) {
   FailAllFileOpens();
@@ -253,51 +115,6 @@ TEST_F(Stream, RegisterModeSwallowsDataEvenWithoutAnOverlayFile) {
   EXPECT_TRUE(Send(job, Data("recorded nowhere")));
   EXPECT_TRUE(Send(job, Marker()));
   EXPECT_TRUE(PrinterBytes().empty());
-  DrvSplClose(job);
-}
-
-TEST_F(Stream, FramedModeMarksTheFirstMarkerEvenWhenNothingCanBeInserted) {
-  HANDLE job = StartJob();
-  SendAll(job, {JobHeader(JOB_FLAG_OVERLAY), OverlayControl(0, u"C:\\missing.ovl")});
-  Bytes nearMarker = Marker();
-  nearMarker[7] ^= 0xFF;
-  Bytes longer = Concat({Marker(), Data("x")});
-  SendAll(job, {nearMarker, longer});
-  EXPECT_EQ(Context(job)->overlayInserted, 0u);
-  EXPECT_TRUE(Send(job, Marker()));
-  EXPECT_EQ(Context(job)->overlayInserted, 1u);
-  // The begin command went out; the missing body stopped the insertion there.
-  EXPECT_EQ(PrinterBytes(), Concat({nearMarker, longer, BeginCommand(), Marker()}));
-  DrvSplClose(job);
-}
-
-TEST_F(Stream, InterleavedJobsKeepSeparateState) {
-  HANDLE a = StartJob();
-  HostAddJob(printer_, 8, {u"Other", u"bob"});
-  HANDLE b = DrvSplStartDoc(printer_, 8);
-  Send(a, JobHeader(0));
-  Send(b, JobHeader(JOB_FLAG_ACCOUNTING));
-  Send(a, Data("A1"));
-  Bytes log = AsBytes(NewJobLog());
-  Send(b, log);
-  Send(b, Data("B1"));
-  Send(a, log);
-  EXPECT_EQ(Context(a)->state, STATE_PASS_THROUGH);
-  EXPECT_EQ(Context(b)->state, STATE_DATA);
-  EXPECT_EQ(Context(a)->writeCount, 3u);
-  EXPECT_EQ(Context(b)->writeCount, 3u);
-  EXPECT_EQ(Context(a)->jobLog.magic, 0u);
-  EXPECT_EQ(Context(b)->jobLog.magic, JOB_LOG_RECORD_MAGIC);
-  EXPECT_EQ(PrinterBytes(), Concat({Data("A1"), Data("B1"), log}));
-  DrvSplClose(a);
-  DrvSplClose(b);
-}
-
-TEST_F(Stream, WriteCountIncludesControlRecordsAndEmptyBlocks) {
-  HANDLE job = StartJob();
-  SendAll(job, {JobHeader(JOB_FLAG_ACCOUNTING), Bytes{}, AsBytes(NewJobLog()), Data("d")});
-  EXPECT_EQ(Context(job)->writeCount, 4u);
-  EXPECT_EQ(PrinterWrites(), (std::vector<uint32_t>{0, 1}));
   DrvSplClose(job);
 }
 
