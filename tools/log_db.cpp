@@ -3,6 +3,7 @@
 #include "tools/log_db.h"
 
 #include "tools/log_db_backend.h"
+#include "tools/log_folder.h"
 #include "tools/progress.h"
 #include "tools/text.h"
 
@@ -167,10 +168,7 @@ class LineChecker {
       return Verdict::kTorn;
     }
     if (!line.checksumOk) {
-      const std::string& raw = line.raw;
-      size_t n = raw.size();
-      bool hasCrc = n >= 10 && raw[n - 9] == ',' &&
-                    std::all_of(raw.end() - 8, raw.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+      bool hasCrc = HasChecksumField(line.raw);
       why = hasCrc ? "altered line: its checksum does not match"
                    : "no checksum at the end of the line (torn or altered)";
       return hasCrc ? Verdict::kAltered : Verdict::kTorn;

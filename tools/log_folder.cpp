@@ -6,6 +6,7 @@
 #include "tools/errors.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -110,6 +111,12 @@ std::vector<std::string> SplitCsv(const std::string& record) {
 }
 
 uint32_t Crc32(const std::string& bytes) { return Crc32Update(0, bytes.data(), bytes.size()); }
+
+bool HasChecksumField(const std::string& raw) {
+  size_t n = raw.size();
+  return n >= 10 && raw[n - 9] == ',' &&
+         std::all_of(raw.end() - 8, raw.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+}
 
 namespace {
 

@@ -42,6 +42,10 @@ std::vector<std::string> SplitCsv(const std::string& record);
 void SplitCsvInto(const std::string& record, std::vector<std::string>& fields);
 // CRC-32 of the log lines, the logging library's own.
 uint32_t Crc32(const std::string& bytes);
+// Whether a line (without its line end) ends in a checksum field, ",XXXXXXXX" in hex
+// digits of either case: a line with one but the wrong value was altered, a line
+// without one was torn or altered.
+bool HasChecksumField(const std::string& raw);
 
 // One log of the folder: <name>.seq, <name>.csv, its generations and <name>.pending.
 struct LogSet {

@@ -271,9 +271,7 @@ int VerifyLog(const std::string& dir, bool json, std::ostream& out) {
       if (!line.complete) {
         problem(at(line), "torn line: the file ends inside it, without a line end");
       } else if (!line.checksumOk) {
-        bool hasCrc = n >= 10 && raw[n - 9] == ',' &&
-                      std::all_of(raw.end() - 8, raw.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
-        if (!hasCrc) {
+        if (!HasChecksumField(raw)) {
           problem(at(line), "no checksum at the end of the line (torn or altered)");
         } else {
           char text[96];
