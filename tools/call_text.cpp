@@ -150,7 +150,7 @@ std::string CallText(const Json& call) {
     } else if (value.is_string()) {
       out += " " + key + " " + value.get<std::string>();
     } else {
-      out += " " + key + " " + value.dump();
+      out += " " + key + " " + JsonDump(value, -1);
     }
   }
   bool returnsHandle = !call.contains("result");

@@ -123,7 +123,7 @@ void PrintLines(const LogSource& source, const std::vector<ShownLine>& lines,
     for (const ShownLine& r : lines) {
       j["jobs"].push_back({{"log", r.log}, {"fields", LogLineJson(*r.header, r.fields)}});
     }
-    out << j.dump(2) << "\n";
+    out << JsonDump(j) << "\n";
     return;
   }
   size_t logWidth = 3;
@@ -168,7 +168,7 @@ void PrintSummary(const LogSource& source, const LogSummary& summary, const LogF
     j["total"] = tally(summary.total);
     j["notNumbers"] = summary.notNumbers;
     j["leftOut"] = LeftOutJson(left);
-    out << j.dump(2) << "\n";
+    out << JsonDump(j) << "\n";
     return;
   }
   auto row = [&](const std::string& name, const LogTally& t) {
@@ -323,7 +323,7 @@ int VerifyLog(const std::string& dir, bool json, std::ostream& out) {
     j["problems"] = std::move(found);
     j["problemCount"] = problemCount;
     j["result"] = problemCount == 0 ? "ok" : "failed";
-    out << j.dump(2) << "\n";
+    out << JsonDump(j) << "\n";
     return problemCount == 0 ? kExitOk : kExitStepFailed;
   }
   out << problems.str();

@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
                                     {"events", s.events},
                                     {"blocks", s.blocks},
                                     {"bytes", s.blockBytes}};
-        out << j.dump(2) << "\n";
+        out << JsonDump(j) << "\n";
       } else {
         out << captureOut << ": " << Grouped(s.events) << " events, " << Grouped(s.blocks)
             << " blocks, " << Grouped(s.blockBytes) << " bytes\n";

@@ -32,7 +32,7 @@ std::string FieldText(const std::string& key, const Json& value) {
     bool flags = key.find("Flags") != std::string::npos || key == "mode";
     return key + " " + (flags ? Hex(v) : std::to_string(v));
   }
-  return key + " " + value.dump();
+  return key + " " + JsonDump(value, -1);
 }
 
 }  // namespace

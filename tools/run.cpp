@@ -173,7 +173,7 @@ int RunCaptures(const std::vector<std::string>& captures, const RunOptions& opti
   registry.Commit();
 
   report["result"] = failed ? "failed" : "ok";
-  if (options.json) out << report.dump(2) << "\n";
+  if (options.json) out << JsonDump(report) << "\n";
   return failed ? kExitStepFailed : kExitOk;
 }
 

@@ -85,7 +85,7 @@ int ShowStoredFile(StoredKind kind, const std::string& path, bool json, std::ost
   }
   j["dataBytes"] = dataBytes;
   if (json) {
-    out << j.dump(2) << "\n";
+    out << JsonDump(j) << "\n";
     return kExitOk;
   }
   out << path << ": " << KindName(kind) << " file, " << Grouped(f.size) << " bytes\n";

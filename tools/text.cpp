@@ -114,4 +114,64 @@ std::string Grouped(uint64_t value) {
   return out;
 }
 
+// The length of the well-formed UTF-8 sequence at text[i], or 0 when there is none
+// (overlong forms, surrogates and code points above U+10FFFF are not well-formed).
+static size_t Utf8SequenceAt(const std::string& text, size_t i) {
+  auto byte = [&](size_t k) { return i + k < text.size() ? uint8_t(text[i + k]) : 0; };
+  auto cont = [&](size_t k) { return (byte(k) & 0xC0) == 0x80; };
+  uint8_t c = byte(0);
+  if (c < 0x80) return 1;
+  if (c >= 0xC2 && c <= 0xDF) return cont(1) ? 2 : 0;
+  if (c >= 0xE0 && c <= 0xEF) {
+    uint8_t lo = c == 0xE0 ? 0xA0 : 0x80, hi = c == 0xED ? 0x9F : 0xBF;
+    return byte(1) >= lo && byte(1) <= hi && cont(2) ? 3 : 0;
+  }
+  if (c >= 0xF0 && c <= 0xF4) {
+    uint8_t lo = c == 0xF0 ? 0x90 : 0x80, hi = c == 0xF4 ? 0x8F : 0xBF;
+    return byte(1) >= lo && byte(1) <= hi && cont(2) && cont(3) ? 4 : 0;
+  }
+  return 0;
+}
+
+std::string ValidUtf8(const std::string& bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (size_t i = 0; i < bytes.size();) {
+    size_t len = Utf8SequenceAt(bytes, i);
+    if (len != 0) {
+      out.append(bytes, i, len);
+      i += len;
+      continue;
+    }
+    uint8_t c = uint8_t(bytes[i++]);
+    out.push_back(char(0xC0 | c >> 6));
+    out.push_back(char(0x80 | (c & 0x3F)));
+  }
+  return out;
+}
+
+static nlohmann::ordered_json WithValidUtf8(const nlohmann::ordered_json& value) {
+  if (value.is_string()) return ValidUtf8(value.get_ref<const std::string&>());
+  if (value.is_array()) {
+    nlohmann::ordered_json out = nlohmann::ordered_json::array();
+    for (const auto& item : value) out.push_back(WithValidUtf8(item));
+    return out;
+  }
+  if (value.is_object()) {
+    nlohmann::ordered_json out = nlohmann::ordered_json::object();
+    for (const auto& item : value.items()) out[ValidUtf8(item.key())] = WithValidUtf8(item.value());
+    return out;
+  }
+  return value;
+}
+
+std::string JsonDump(const nlohmann::ordered_json& value, int indent) {
+  try {
+    return value.dump(indent);
+  } catch (const nlohmann::json::type_error&) {
+    // Only a string that is not UTF-8 makes dump() throw; the copy is made only then.
+    return WithValidUtf8(value).dump(indent);
+  }
+}
+
 }  // namespace spoolgate

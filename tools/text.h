@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 namespace spoolgate {
 
 std::u16string Utf8ToUtf16(const std::string& text);
@@ -19,5 +21,12 @@ std::string HexBytes(const uint8_t* data, size_t size, size_t limit = SIZE_MAX);
 std::string WindowsPathOf(const std::string& root, const std::string& hostPath);
 // "1234567" -> "1,234,567"
 std::string Grouped(uint64_t value);
+// Bytes as UTF-8: well-formed UTF-8 stays as it is; every other byte is read as
+// Latin-1 (ISO 8859-1), one character each, so a name from a legacy file system or a
+// torn multi-byte character still reads and never stops a report.
+std::string ValidUtf8(const std::string& bytes);
+// JSON text of a report; a string or key that is not UTF-8 is first made ValidUtf8, so
+// the report is always finished.
+std::string JsonDump(const nlohmann::ordered_json& value, int indent = 2);
 
 }  // namespace spoolgate
