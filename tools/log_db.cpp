@@ -17,40 +17,6 @@ namespace fs = std::filesystem;
 
 namespace spoolgate {
 
-const std::vector<LineColumn>& LineColumns() {
-  using K = ColumnKind;
-  static const std::vector<LineColumn> columns = {
-      {"computer", "computer", K::kText},         {nullptr, "log_name", K::kText},
-      {"sequence", "sequence", K::kInteger},      {"level", "level", K::kInteger},
-      {"format", "format", K::kInteger},          {"content_flags", "content_flags", K::kInteger},
-      {"time_stamp", "time_stamp", K::kTime},
-      // "user" is a reserved word in SQL (and a function in PostgreSQL).
-      {"user", "user_name", K::kText},            {"document", "document", K::kText},
-      {"printer", "printer", K::kText},           {"port", "port", K::kText},
-      {"text_200", "text_200", K::kText},         {"text_216", "text_216", K::kText},
-      {"text_240", "text_240", K::kText},         {"value_248", "value_248", K::kInteger},
-      {"value_252", "value_252", K::kInteger},    {"value_256", "value_256", K::kInteger},
-      {"block_260", "block_260", K::kText},       {"value_388", "value_388", K::kInteger},
-      {"value_392", "value_392", K::kInteger},    {"value_396", "value_396", K::kInteger},
-      {"value_400", "value_400", K::kInteger},    {"value_404", "value_404", K::kInteger},
-      {"value_408", "value_408", K::kInteger},    {"text_416", "text_416", K::kText},
-      {"text_424", "text_424", K::kText},         {"value_432", "value_432", K::kInteger},
-      {"value_436", "value_436", K::kInteger},    {"text_440", "text_440", K::kText},
-      {"value_448", "value_448", K::kInteger},    {"value_452", "value_452", K::kInteger},
-      {"value_456", "value_456", K::kInteger},    {"text_464", "text_464", K::kText},
-      {"value_472", "value_472", K::kInteger},    {"text_480", "text_480", K::kText},
-      {"value_488", "value_488", K::kInteger},    {"value_492", "value_492", K::kInteger},
-      {"value_496", "value_496", K::kInteger},    {"value_500", "value_500", K::kInteger},
-      {"block_504", "block_504", K::kText},       {"value_632", "value_632", K::kInteger},
-      {"text_640", "text_640", K::kText},
-      // The moment the line was written, from logs that have the column.
-      {"written_utc", "written_utc", K::kUtcTime},
-      // Last, so that the stores find it at a fixed place.
-      {"crc32", "crc32", K::kText},
-  };
-  return columns;
-}
-
 namespace {
 
 constexpr size_t kBatchLines = 5000;
@@ -104,26 +70,6 @@ std::unique_ptr<Database> OpenChecked(const std::string& url, bool create) {
 
 // ---------------------------------------------------------------------------------------
 // Checking a line
-
-bool IsTime(std::string_view t) {
-  // YYYY-MM-DDThh:mm:ss.sss, a real date and time of day.
-  if (t.size() != 23) return false;
-  for (size_t i = 0; i < t.size(); ++i) {
-    char want = "dddd-dd-ddTdd:dd:dd.ddd"[i];
-    if (want == 'd' ? (t[i] < '0' || t[i] > '9') : t[i] != want) return false;
-  }
-  auto num = [&](size_t at, size_t n) {
-    int value = 0;
-    for (size_t i = at; i < at + n; ++i) value = value * 10 + (t[i] - '0');
-    return value;
-  };
-  int year = num(0, 4), month = num(5, 2), day = num(8, 2);
-  static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (year < 1 || month < 1 || month > 12 || day < 1) return false;
-  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  if (day > days[month - 1] + (month == 2 && leap ? 1 : 0)) return false;
-  return num(11, 2) < 24 && num(14, 2) < 60 && num(17, 2) < 60;
-}
 
 // A decimal that fits the databases' 64-bit signed integers.
 bool IsInteger(const std::string& v) {
@@ -205,14 +151,14 @@ class LineChecker {
           break;
         case ColumnKind::kTime:
           // A time the driver never set (an all-zero record) is kept as NULL.
-          if (!IsTime(v)) {
+          if (!IsLogTime(v)) {
             ++badTimes;
             continue;
           }
           break;
         case ColumnKind::kUtcTime:
           if (v.empty()) continue;
-          if (v.size() != 24 || v[23] != 'Z' || !IsTime(std::string_view(v).substr(0, 23))) {
+          if (v.size() != 24 || v[23] != 'Z' || !IsLogTime(std::string_view(v).substr(0, 23))) {
             why = std::string(columns[i].csv) + " '" + v.substr(0, 24) + "' is not a UTC time";
             return Verdict::kForeign;
           }
@@ -278,7 +224,8 @@ uint64_t LogBytes(const std::vector<std::string>& dirs) {
 
 // The WHERE clause of the filter (PrepareLogFilter called), with its values as parameters:
 // the same matches as on the CSV logs, times compared as times in their canonical text.
-std::string Where(const Database& db, const LogFilter& f, std::vector<std::string>& params) {
+// untimed: instead of the time range, the lines it leaves out for having no time.
+std::string Where(const Database& db, const LogFilter& f, std::vector<std::string>& params, bool untimed = false) {
   std::vector<std::string> terms;
   auto param = [&](const std::string& value) {
     params.push_back(value);
@@ -290,32 +237,17 @@ std::string Where(const Database& db, const LogFilter& f, std::vector<std::strin
   };
   if (!f.user.empty()) terms.push_back(same("user_name", f.user));
   if (!f.printer.empty()) terms.push_back(same("printer", f.printer));
+  if (!f.computer.empty()) terms.push_back(same("computer", f.computer));
   std::string stamp = db.TimeText("time_stamp");
-  if (!f.fromTime.empty()) terms.push_back(stamp + " >= " + param(f.fromTime));
-  if (!f.toTime.empty()) terms.push_back(stamp + " <= " + param(f.toTime));
+  if (untimed) {
+    terms.push_back("time_stamp IS NULL");
+  } else {
+    if (!f.fromTime.empty()) terms.push_back(stamp + " >= " + param(f.fromTime));
+    if (!f.toTime.empty()) terms.push_back(stamp + " <= " + param(f.toTime));
+  }
   std::string where;
   for (const auto& t : terms) where += (where.empty() ? " WHERE " : " AND ") + t;
   return where;
-}
-
-// The table columns of --sum: numeric columns, by their names in the log.
-std::vector<std::string> SumColumns(const LogFilter& f) {
-  std::vector<std::string> out;
-  for (const std::string& s : f.sums) {
-    auto& columns = LineColumns();
-    auto it = std::find_if(columns.begin(), columns.end(), [&](const LineColumn& c) {
-      return c.csv != nullptr && s == c.csv && c.kind == ColumnKind::kInteger;
-    });
-    if (it == columns.end()) {
-      std::string names;
-      for (const auto& c : columns) {
-        if (c.kind == ColumnKind::kInteger && c.csv != nullptr) names += (names.empty() ? "" : " ") + std::string(c.csv);
-      }
-      throw InputError("--sum " + s + ": no such numeric column (columns: " + names + ")");
-    }
-    out.push_back(it->db);
-  }
-  return out;
 }
 
 // A count or sum the database computed; a sum past 2^64-1 is refused as on the CSV logs.
@@ -327,7 +259,104 @@ uint64_t Count(const DbValue& v, const std::string& column) {
   return n;
 }
 
+// What a report leaves out from the database: only checked lines are stored, so only
+// the lines a time range cannot place.
+LeftOut DatabaseLeftOut(Database& db, const LogFilter& filter) {
+  LeftOut left;
+  if (filter.fromTime.empty() && filter.toTime.empty()) return left;
+  std::vector<std::string> params;
+  db.Query("SELECT count(*) FROM log_lines" + Where(db, filter, params, true), params,
+           [&](const DbRow& r) { left.untimed = Count(r[0], "count"); });
+  return left;
+}
+
+// The SQL of a grouping's key, the same values LineKey takes from a line of the logs.
+std::string KeyExpression(const Database& db, const Report& report, const GroupKey& k) {
+  std::string stamp = db.TimeText("time_stamp");
+  std::string e;
+  switch (k.kind) {
+    case GroupKey::kDay: return "substr(" + stamp + ", 1, 10)";
+    case GroupKey::kMonth: return "substr(" + stamp + ", 1, 7)";
+    case GroupKey::kYear: return "substr(" + stamp + ", 1, 4)";
+    case GroupKey::kWeek: return db.IsoWeek("time_stamp");
+    case GroupKey::kUser: e = "user_name"; break;
+    case GroupKey::kComputer: e = "computer"; break;
+    case GroupKey::kPrinter: e = "printer"; break;
+    case GroupKey::kColumn: e = k.column->db; break;
+  }
+  if (k.kind == GroupKey::kColumn && k.column->kind != ColumnKind::kText) e = "CAST(" + e + " AS TEXT)";
+  return report.filter.ignoreCase ? db.AsciiLower(e) : e;
+}
+
 }  // namespace
+
+LogSource TallyDatabase(const std::string& url, const Report& report, std::vector<Grouping>& groupings,
+                        LeftOut& left) {
+  std::unique_ptr<Database> db = OpenChecked(url, false);
+  std::vector<std::string> params;
+  std::string where = Where(*db, report.filter, params);
+  for (Grouping& g : groupings) {
+    std::vector<GroupKey> keys = g.leading;
+    keys.push_back({GroupKey::kComputer, "computer"});
+    keys.push_back({GroupKey::kPrinter, "printer"});
+    if (report.cost && report.settings.matchColumn != nullptr) {
+      keys.push_back({GroupKey::kColumn, "", report.settings.matchColumn});
+    }
+    std::string select, group;
+    for (size_t i = 0; i < keys.size(); ++i) {
+      select += (i ? ", " : "") + KeyExpression(*db, report, keys[i]);
+      group += (i ? ", " : "") + std::to_string(i + 1);
+    }
+    select += ", count(*)";
+    for (const LineColumn* m : report.measures) select += std::string(", COALESCE(sum(") + m->db + "), 0)";
+    std::vector<std::string> key(keys.size());
+    LogTally tally;
+    db->Query("SELECT " + select + " FROM log_lines" + where + " GROUP BY " + group, params, [&](const DbRow& r) {
+      for (size_t i = 0; i < keys.size(); ++i) key[i] = r[i].value_or("");
+      tally.jobs = Count(r[keys.size()], "count");
+      tally.sums.resize(report.measures.size());
+      for (size_t i = 0; i < report.measures.size(); ++i) tally.sums[i] = Count(r[keys.size() + 1 + i], report.measures[i]->csv);
+      // Text keys that differ in the database may fold to one, as on the logs.
+      g.rows[key].Add(tally, report.measures);
+    });
+  }
+  left = DatabaseLeftOut(*db, report.filter);
+  return {"database", ShownUrl(url)};
+}
+
+int ShowDatabase(const std::string& url, const Report& report, std::ostream& out) {
+  std::unique_ptr<Database> db = OpenChecked(url, false);
+  LeftOut left = DatabaseLeftOut(*db, report.filter);
+  std::vector<std::string> params;
+  std::string where = Where(*db, report.filter, params);
+  // Every column of the log under its name in the log, the sequence first as in the files.
+  std::vector<std::string> header;
+  std::string sql = "SELECT log_name";
+  const auto& columns = LineColumns();
+  for (size_t pass = 0; pass < 2; ++pass) {
+    for (size_t i = 0; i < columns.size(); ++i) {
+      const LineColumn& c = columns[i];
+      bool sequence = i == kKeyColumns - 1;
+      if (c.csv == nullptr || sequence != (pass == 0)) continue;
+      header.push_back(c.csv);
+      bool time = c.kind == ColumnKind::kTime || c.kind == ColumnKind::kUtcTime;
+      sql += ", " + (time ? db->TimeText(c.db, c.kind == ColumnKind::kUtcTime) : std::string(c.db));
+    }
+  }
+  // Time order as on the CSV logs: lines without a time last, one time by server and log
+  // in byte order whatever the database's collation.
+  sql += " FROM log_lines" + where + " ORDER BY time_stamp IS NULL, time_stamp, " + db->ByteOrder("computer") +
+         ", " + db->ByteOrder("log_name") + ", sequence";
+  LineWriter writer({"database", ShownUrl(url)}, report, out);
+  std::vector<std::string> fields;
+  db->Query(sql, params, [&](const DbRow& r) {
+    fields.resize(r.size() - 1);
+    for (size_t i = 1; i < r.size(); ++i) fields[i - 1] = r[i].value_or("");
+    writer.Line(r[0].value_or(""), fields, header);
+  });
+  writer.End(left);
+  return kExitOk;
+}
 
 std::string ShownUrl(const std::string& url) {
   size_t scheme = url.find("://");
@@ -353,9 +382,10 @@ std::unique_ptr<Database> OpenDatabase(const std::string& url, bool create) {
 int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, bool progress,
                std::ostream& out) {
   std::error_code ec;
-  for (const std::string& dir : dirs) {
-    if (!fs::is_directory(dir, ec)) throw InputError(dir + ": no such directory");
-  }
+  // Every folder is looked at before the database is opened (or created): a wrong path
+  // is an error, not an import of nothing.
+  std::vector<LogFolder> folders;
+  for (const std::string& dir : dirs) folders.push_back(FindLogFolder(dir, true));
   std::unique_ptr<Database> db = OpenChecked(url, true);
   Progress bar(progress, "import", LogBytes(dirs));
 
@@ -389,13 +419,13 @@ int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, boo
   LineChecker checker;
   std::string why;
   uint64_t waiting = 0, strayFiles = 0;
-  for (const std::string& dir : dirs) {
-    LogFolder folder = FindLogFolder(dir);
+  std::ostringstream strays;  // printed once the progress bar is gone
+  for (const LogFolder& folder : folders) {
     // A log whose sequence file is gone is found by no reader: named, so nothing is lost
     // without a word.
     for (const std::string& file : folder.strayFiles) {
       ++strayFiles;
-      out << file << ": belongs to no log (no .seq file beside it), not read\n";
+      strays << file << ": belongs to no log (no .seq file beside it), not read\n";
     }
     for (const LogSet& log : folder.logs) {
       ForEachLogEntry(log, [&](const LogEntry& line) {
@@ -430,7 +460,8 @@ int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, boo
   flush();
 
   uint64_t refused = torn + altered + foreign + clashes + waiting;
-  out << problems.str();
+  bar.Clear();
+  out << strays.str() << problems.str();
   if (problemLines > kDetailedProblems) {
     out << "... and " << Grouped(problemLines - kDetailedProblems) << " more lines not stored\n";
   }
@@ -450,69 +481,6 @@ int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, boo
   }
   // A pending line waiting for its number is stored by a later import: not a fault.
   return refused == waiting && strayFiles == 0 ? kExitOk : kExitStepFailed;
-}
-
-int SummarizeDatabase(const std::string& url, const LogFilter& given, bool json, std::ostream& out) {
-  LogFilter filter = given;
-  PrepareLogFilter(filter);
-  std::vector<std::string> sums = SumColumns(filter);
-  std::unique_ptr<Database> db = OpenChecked(url, false);
-  std::vector<std::string> params;
-  std::string where = Where(*db, filter, params);
-  std::string select = "count(*)";
-  for (const auto& s : sums) select += ", COALESCE(sum(" + s + "), 0)";
-  LogSummary summary;
-  auto tally = [&](const DbRow& r, size_t first) {
-    LogTally t{Count(r[first], "count"), {}};
-    for (size_t i = 0; i < sums.size(); ++i) t.sums.push_back(Count(r[first + 1 + i], filter.sums[i]));
-    return t;
-  };
-  for (const auto& group : {std::pair{"user_name", &summary.byUser}, {"printer", &summary.byPrinter}}) {
-    auto* map = group.second;  // a structured binding cannot be captured in C++17
-    db->Query(std::string("SELECT ") + group.first + ", " + select + " FROM log_lines" + where +
-                  " GROUP BY " + group.first,
-              params, [&](const DbRow& r) { (*map)[r[0].value_or("")] = tally(r, 1); });
-  }
-  db->Query("SELECT " + select + " FROM log_lines" + where, params,
-            [&](const DbRow& r) { summary.total = tally(r, 0); });
-  // Only checked lines are stored, and only numbers in numeric columns: nothing is left out.
-  PrintSummary({"database", ShownUrl(url)}, summary, filter, LeftOut{}, json, out);
-  return kExitOk;
-}
-
-int ShowDatabase(const std::string& url, const LogFilter& given, bool json, std::ostream& out) {
-  LogFilter filter = given;
-  PrepareLogFilter(filter);
-  SumColumns(filter);
-  std::unique_ptr<Database> db = OpenChecked(url, false);
-  std::vector<std::string> params;
-  std::string where = Where(*db, filter, params);
-  // Every column of the log under its name in the log, the sequence first as in the files.
-  auto header = std::make_shared<std::vector<std::string>>();
-  std::string sql = "SELECT log_name";
-  const auto& columns = LineColumns();
-  for (size_t pass = 0; pass < 2; ++pass) {
-    for (size_t i = 0; i < columns.size(); ++i) {
-      const LineColumn& c = columns[i];
-      bool sequence = i == kKeyColumns - 1;
-      if (c.csv == nullptr || sequence != (pass == 0)) continue;
-      header->push_back(c.csv);
-      bool time = c.kind == ColumnKind::kTime || c.kind == ColumnKind::kUtcTime;
-      sql += ", " + (time ? db->TimeText(c.db, c.kind == ColumnKind::kUtcTime) : std::string(c.db));
-    }
-  }
-  // Time order as on the CSV logs: lines without a time last, one time by server and log.
-  sql += " FROM log_lines" + where +
-         " ORDER BY time_stamp IS NULL, time_stamp, computer, log_name, sequence";
-  std::vector<ShownLine> lines;
-  db->Query(sql, params, [&](const DbRow& r) {
-    ShownLine line{r[0].value_or(""), {}, header};
-    line.fields.reserve(r.size() - 1);
-    for (size_t i = 1; i < r.size(); ++i) line.fields.push_back(r[i].value_or(""));
-    lines.push_back(std::move(line));
-  });
-  PrintLines({"database", ShownUrl(url)}, lines, filter, LeftOut{}, json, out);
-  return kExitOk;
 }
 
 }  // namespace spoolgate

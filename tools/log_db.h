@@ -2,7 +2,7 @@
 // of many servers' logs in SQLite or PostgreSQL, summed there by the same filters.
 #pragma once
 
-#include "tools/log_reader.h"
+#include "tools/log_report.h"
 
 #include <ostream>
 #include <string>
@@ -19,9 +19,10 @@ constexpr const char* kDefaultDatabase = "sqlite:spoolgate.db";
 // 2) for an unusable folder, database or schema version.
 int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, bool progress,
                std::ostream& out);
-// `log summary` and `log show` computed by the database, printed as from the CSV logs.
-// json: the shapes of the CSV reports, with "database" (the URL) in place of "directory".
-int SummarizeDatabase(const std::string& url, const LogFilter& filter, bool json, std::ostream& out);
-int ShowDatabase(const std::string& url, const LogFilter& filter, bool json, std::ostream& out);
+// The reports computed by the database (GROUP BY, sum) from the same Report as on the
+// CSV logs; the source is {"database", URL without its password}.
+LogSource TallyDatabase(const std::string& url, const Report& report, std::vector<Grouping>& groupings,
+                        LeftOut& left);
+int ShowDatabase(const std::string& url, const Report& report, std::ostream& out);
 
 }  // namespace spoolgate

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "tools/errors.h"
+#include "tools/log_fields.h"
 
 #include <cstdint>
 #include <functional>
@@ -21,18 +22,6 @@ struct DbError : InputError {
 // The version of the tables this program creates and reads (schema_version.version).
 constexpr int kSchemaVersion = 1;
 
-// kTime: the printing computer's local time, no zone; kUtcTime: a moment in UTC.
-enum class ColumnKind { kInteger, kText, kTime, kUtcTime };
-struct LineColumn {
-  const char* csv;  // the log's column; nullptr for log_name, which comes from the file name
-  const char* db;
-  ColumnKind kind;
-};
-// The columns of the log_lines table in table order: the key (computer, log_name,
-// sequence) first, then every column of the log.
-const std::vector<LineColumn>& LineColumns();
-// Columns of the key, the first three of LineColumns().
-constexpr size_t kKeyColumns = 3;
 
 using DbValue = std::optional<std::string>;  // nullopt is NULL
 using DbRow = std::vector<DbValue>;
@@ -70,6 +59,10 @@ class Database {
   virtual std::string TimeText(const std::string& column, bool utc = false) const = 0;
   // An SQL expression with the ASCII letters of a text in lower case, nothing else changed.
   virtual std::string AsciiLower(const std::string& expr) const = 0;
+  // An SQL expression ordering a text by its bytes, whatever the database's collation.
+  virtual std::string ByteOrder(const std::string& expr) const = 0;
+  // The ISO 8601 week of a time column, "2026-W49"; NULL for NULL.
+  virtual std::string IsoWeek(const std::string& column) const = 0;
   // Stores a batch in one transaction; lines whose key is already stored are left alone.
   virtual StoreResult Store(const std::vector<LineRow>& batch) = 0;
 };

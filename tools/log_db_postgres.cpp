@@ -129,6 +129,10 @@ class Postgres final : public Database {
   std::string AsciiLower(const std::string& expr) const override {
     return "lower((" + expr + ")::text COLLATE \"C\")";
   }
+  std::string ByteOrder(const std::string& expr) const override { return expr + " COLLATE \"C\""; }
+  std::string IsoWeek(const std::string& column) const override {
+    return "to_char(" + column + ", 'IYYY-\"W\"IW')";
+  }
 
   StoreResult Store(const std::vector<LineRow>& batch) override {
     // Two importers that reach the same keys in a different order can deadlock; the

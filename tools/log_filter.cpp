@@ -129,13 +129,39 @@ void PrepareLogFilter(LogFilter& filter) {
 }
 
 bool LogLineMatches(const LogFilter& f, const std::string& user, const std::string& printer,
-                    const std::string& timeStamp) {
+                    const std::string& computer, const std::string& timeStamp, bool* untimed) {
+  *untimed = false;
   if (!f.user.empty() && !Same(user, f.user, f.ignoreCase)) return false;
   if (!f.printer.empty() && !Same(printer, f.printer, f.ignoreCase)) return false;
+  if (!f.computer.empty() && !Same(computer, f.computer, f.ignoreCase)) return false;
   if (f.fromTime.empty() && f.toTime.empty()) return true;
-  std::string time = CanonicalTime(timeStamp, false);
-  if (time.empty()) return false;  // a line without a usable time is in no time range
-  return (f.fromTime.empty() || time >= f.fromTime) && (f.toTime.empty() || time <= f.toTime);
+  // The stamp is compared as the database compares its stored times: only a time as
+  // the library writes it is in a time range.
+  if (!IsLogTime(timeStamp)) {
+    *untimed = true;
+    return false;
+  }
+  return (f.fromTime.empty() || timeStamp >= f.fromTime) && (f.toTime.empty() || timeStamp <= f.toTime);
+}
+
+bool IsLogTime(std::string_view t) {
+  // YYYY-MM-DDThh:mm:ss.sss, a real date and time of day.
+  if (t.size() != 23) return false;
+  for (size_t i = 0; i < t.size(); ++i) {
+    char want = "dddd-dd-ddTdd:dd:dd.ddd"[i];
+    if (want == 'd' ? (t[i] < '0' || t[i] > '9') : t[i] != want) return false;
+  }
+  auto num = [&](size_t at, size_t n) {
+    int value = 0;
+    for (size_t i = at; i < at + n; ++i) value = value * 10 + (t[i] - '0');
+    return value;
+  };
+  int year = num(0, 4), month = num(5, 2), day = num(8, 2);
+  static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (year < 1 || month < 1 || month > 12 || day < 1) return false;
+  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  if (day > days[month - 1] + (month == 2 && leap ? 1 : 0)) return false;
+  return num(11, 2) < 24 && num(14, 2) < 60 && num(17, 2) < 60;
 }
 
 bool ParseColumnNumber(const std::string& text, uint64_t* value) {

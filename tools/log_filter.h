@@ -5,13 +5,14 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace spoolgate {
 
 struct LogFilter {
-  std::string user, printer;  // empty: every user, every printer
-  bool ignoreCase = false;    // user and printer compared without regard to (ASCII) case
+  std::string user, printer, computer;  // empty: every user, printer, computer
+  bool ignoreCase = false;  // user, printer, computer (and groups) without regard to ASCII case
   std::string from, to;       // as given on the command line
   // Filled by PrepareLogFilter: the first instant --from names and the last instant --to
   // names, as "YYYY-MM-DDTHH:MM:SS.mmm", so that text order is time order (and SQL can
@@ -32,9 +33,15 @@ void PrepareLogFilter(LogFilter& filter);
 std::string CanonicalTime(const std::string& text, bool last, std::string* why = nullptr);
 
 // Whether a log line with these fields passes the filter (PrepareLogFilter called);
-// timeStamp is the line's time_stamp column.
+// timeStamp is the line's time_stamp column. untimed is set for a line that passes
+// everything but a time range, having no time: such lines are counted as left out.
 bool LogLineMatches(const LogFilter& filter, const std::string& user, const std::string& printer,
-                    const std::string& timeStamp);
+                    const std::string& computer, const std::string& timeStamp, bool* untimed);
+
+// Whether a time stamp is a time as the logging library writes one,
+// YYYY-MM-DDThh:mm:ss.sss with a real date and time of day. Lines whose stamp is not are
+// in no time range, on the logs and in the database alike.
+bool IsLogTime(std::string_view text);
 
 // An unsigned decimal column value; false for anything else (empty, signs, letters, or a
 // number above 2^64-1).

@@ -64,6 +64,14 @@ bool CsvRecordReader::Next(std::string& record, uint64_t& offset, bool& complete
   }
 }
 
+void CsvRecordReader::Seek(uint64_t offset) {
+  if (offset == offset_) return;
+  std::fseek(file_, long(offset), SEEK_SET);
+  offset_ = offset;
+  begin_ = end_ = 0;
+  quoted_ = false;
+}
+
 void SplitCsvInto(const std::string& record, std::vector<std::string>& fields) {
   size_t count = 0;
   auto next = [&]() -> std::string& {
@@ -180,7 +188,7 @@ uint64_t FirstSequence(const std::string& file) {
 
 }  // namespace
 
-LogFolder FindLogFolder(const std::string& dir) {
+LogFolder FindLogFolder(const std::string& dir, bool requireLog) {
   std::error_code ec;
   if (!fs::is_directory(dir, ec)) throw InputError(dir + ": no such directory");
   // Generation names: "-YYYYMMDD-HHMMSS" in local time from earlier versions, with "Z"
@@ -248,6 +256,7 @@ LogFolder FindLogFolder(const std::string& dir) {
     folder.logs.push_back(std::move(log));
   }
   std::sort(folder.strayFiles.begin(), folder.strayFiles.end());
+  if (requireLog && folder.logs.empty()) throw InputError(dir + ": no accounting log here (no <name>.seq file)");
   return folder;
 }
 

@@ -27,6 +27,9 @@ class CsvRecordReader {
   // The next record without its CR LF; complete is false for a last record that has no
   // line end (torn). offset is where the record starts in the file.
   bool Next(std::string& record, uint64_t& offset, bool& complete);
+  // Where the next record starts; Seek makes the record at offset the next one.
+  uint64_t Position() const { return offset_; }
+  void Seek(uint64_t offset);
 
  private:
   FILE* file_ = nullptr;
@@ -64,8 +67,9 @@ struct LogFolder {
   std::vector<std::string> strayFiles;
 };
 
-// Finds the logs of a directory. Throws InputError when it is not a directory.
-LogFolder FindLogFolder(const std::string& dir);
+// Finds the logs of a directory. Throws InputError when it is not a directory, and with
+// requireLog when it holds no log: a report of such a folder would be a silent zero.
+LogFolder FindLogFolder(const std::string& dir, bool requireLog = false);
 
 // One data line of a log file or a pending file.
 struct LogEntry {

@@ -1,5 +1,5 @@
 // `spoolgate log show`, `summary` and `verify` over the lines log_folder reads: listing
-// and summing the good lines, and naming every loss the files show.
+// and counting the good lines of one or more servers' folders, and naming every loss.
 #include "tools/log_reader.h"
 
 #include "tools/errors.h"
@@ -11,8 +11,10 @@
 #include <filesystem>
 #include <iomanip>
 #include <iostream>
+#include <deque>
 #include <map>
 #include <memory>
+#include <unordered_map>
 
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -24,217 +26,157 @@ namespace spoolgate {
 
 namespace {
 
-// The reader's log and line, as show and summary see them.
-using LogGroup = LogSet;
 using LogLine = LogEntry;
 
-// Calls visit(log, line, header) for every line of every log with a right checksum (all
-// lines with includeDamaged), in order; pending lines and stray files are left out and
-// counted in leftOut.
+// Calls visit(line) for every line of every log of the folders with a right checksum
+// (all lines with includeDamaged), in order; pending lines and stray files are left out
+// and counted in left.
 template <typename Visit>
-void ForEachLine(const std::string& dir, Visit visit, bool includeDamaged = false,
-                 LeftOut* leftOut = nullptr) {
-  LogFolder folder = FindLogFolder(dir);
-  if (leftOut != nullptr) leftOut->strayFiles = folder.strayFiles;
-  for (const LogSet& log : folder.logs) {
-    ForEachLogEntry(log, [&](const LogEntry& line) {
-      if (line.pending || (!line.checksumOk && !includeDamaged)) {
-        if (leftOut != nullptr) ++(line.pending ? leftOut->pending : leftOut->damaged);
-        return;
-      }
-      visit(log, line, *line.header);
-    });
-  }
-}
-
-// What show and summary did not count, for --json.
-nlohmann::ordered_json LeftOutJson(const LeftOut& left) {
-  return {{"damaged", left.damaged}, {"pending", left.pending}, {"strayFiles", left.strayFiles}};
-}
-
-// The lines that say what show and summary did not count, empty when nothing.
-std::string LeftOutNote(const LeftOut& left) {
-  std::ostringstream note;
-  if (left.damaged != 0) {
-    note << "left out " << left.damaged << (left.damaged == 1 ? " line" : " lines")
-         << " whose checksum is wrong (torn or altered); --include-damaged counts them\n";
-  }
-  if (left.pending != 0) {
-    note << "left out " << left.pending << (left.pending == 1 ? " line" : " lines")
-         << " still waiting in a pending file\n";
-  }
-  if (!left.strayFiles.empty()) {
-    note << "left out " << left.strayFiles.size()
-         << (left.strayFiles.size() == 1 ? " file" : " files") << " of no log:";
-    for (const std::string& f : left.strayFiles) note << " " << f;
-    note << "\n";
-  }
-  return note.str();
-}
-
-size_t ColumnIndex(const std::vector<std::string>& header, const std::string& name) {
-  auto it = std::find(header.begin(), header.end(), name);
-  return it == header.end() ? SIZE_MAX : size_t(it - header.begin());
-}
-
-std::string Field(const std::vector<std::string>& fields, const std::vector<std::string>& header,
-                  const std::string& name) {
-  size_t i = ColumnIndex(header, name);
-  return i < fields.size() ? fields[i] : std::string();
-}
-
-bool Matches(const std::vector<std::string>& fields, const std::vector<std::string>& header,
-             const LogFilter& f) {
-  return LogLineMatches(f, Field(fields, header, "user"), Field(fields, header, "printer"),
-                        Field(fields, header, "time_stamp"));
-}
-
-// The filter with its times worked out, after the sums are checked against the columns.
-LogFilter CheckFilter(const std::string& dir, const LogFilter& given) {
-  LogFilter filter = given;
-  PrepareLogFilter(filter);
-  if (filter.sums.empty()) return filter;
-  std::vector<std::string> columns;
-  ForEachLine(dir, [&](const LogGroup&, const LogLine&, const std::vector<std::string>& header) {
-    if (columns.empty()) columns = header;
-  });
-  for (const std::string& s : filter.sums) {
-    if (!columns.empty() && ColumnIndex(columns, s) == SIZE_MAX) {
-      std::string names;
-      for (const auto& c : columns) names += (names.empty() ? "" : " ") + c;
-      throw InputError("--sum " + s + ": no such column (columns: " + names + ")");
+void ForEachLine(const std::vector<std::string>& dirs, bool includeDamaged, LeftOut& left, Visit visit) {
+  std::vector<LogFolder> folders;
+  for (const std::string& dir : dirs) folders.push_back(FindLogFolder(dir, true));
+  for (const LogFolder& folder : folders) {
+    left.strayFiles.insert(left.strayFiles.end(), folder.strayFiles.begin(), folder.strayFiles.end());
+    for (const LogSet& log : folder.logs) {
+      ForEachLogEntry(log, [&](const LogEntry& line) {
+        if (line.pending || (!line.checksumOk && !includeDamaged)) {
+          ++(line.pending ? left.pending : left.damaged);
+          return;
+        }
+        visit(log, line);
+      });
     }
   }
-  return filter;
 }
 
-using Json = nlohmann::ordered_json;
+// A line's fields by column name, its header's positions looked up once per file.
+class LineFields {
+ public:
+  void Use(const LogEntry& line) {
+    fields_ = &line.fields;
+    if (header_ == line.header.get()) return;
+    header_ = line.header.get();
+    index_.clear();
+    for (size_t i = 0; i < header_->size(); ++i) index_.emplace((*header_)[i], i);
+  }
+  const std::string& operator()(const std::string& name) const {
+    static const std::string none;
+    auto it = index_.find(name);
+    return it != index_.end() && it->second < fields_->size() ? (*fields_)[it->second] : none;
+  }
+
+ private:
+  const std::vector<std::string>* header_ = nullptr;
+  const std::vector<std::string>* fields_ = nullptr;
+  std::unordered_map<std::string, size_t> index_;
+};
+
+bool Passes(const LogFilter& filter, const LineFields& field, LeftOut& left) {
+  bool untimed = false;
+  bool in = LogLineMatches(filter, field("user"), field("printer"), field("computer"), field("time_stamp"), &untimed);
+  if (untimed) ++left.untimed;
+  return in;
+}
+
+LogSource SourceOf(const std::vector<std::string>& dirs) {
+  if (dirs.size() == 1) return {"directory", dirs[0]};
+  return {"directories", dirs};
+}
+
+// A log time as a number that sorts as the time, YYYYMMDDhhmmssmmm; none sorts last.
+int64_t TimeKey(const std::string& stamp) {
+  if (!IsLogTime(stamp)) return INT64_MAX;
+  int64_t key = 0;
+  for (char c : stamp) {
+    if (c >= '0' && c <= '9') key = key * 10 + (c - '0');
+  }
+  return key;
+}
 
 }  // namespace
 
-void PrintLines(const LogSource& source, const std::vector<ShownLine>& lines,
-                const LogFilter& filter, const LeftOut& left, bool json, std::ostream& out) {
-  if (json) {
-    Json j;
-    j[source.member] = source.name;
-    j["count"] = lines.size();
-    j["leftOut"] = LeftOutJson(left);
-    j["jobs"] = Json::array();
-    for (const ShownLine& r : lines) {
-      j["jobs"].push_back({{"log", r.log}, {"fields", LogLineJson(*r.header, r.fields)}});
-    }
-    out << JsonDump(j) << "\n";
-    return;
-  }
-  size_t logWidth = 3;
-  for (const ShownLine& r : lines) logWidth = std::max(logWidth, r.log.size());
-  out << std::left << std::setw(int(logWidth)) << "log" << " " << std::setw(8) << "sequence" << " "
-      << std::setw(23) << "time_stamp" << " " << std::setw(12) << "user" << " " << std::setw(16)
-      << "printer" << " document";
-  for (const auto& s : filter.sums) out << "  " << s;
-  out << "\n";
-  for (const ShownLine& r : lines) {
-    const auto& f = r.fields;
-    const auto& header = *r.header;
-    out << std::left << std::setw(int(logWidth)) << r.log << " " << std::setw(8)
-        << (f.empty() ? "" : f[0]) << " " << std::setw(23) << Field(f, header, "time_stamp") << " "
-        << std::setw(12) << Field(f, header, "user") << " " << std::setw(16)
-        << Field(f, header, "printer") << " " << Field(f, header, "document");
-    for (const auto& s : filter.sums) out << "  " << Field(f, header, s);
-    out << "\n";
-  }
-  out << lines.size() << (lines.size() == 1 ? " job\n" : " jobs\n");
-  out << LeftOutNote(left);
-}
-
-void PrintSummary(const LogSource& source, const LogSummary& summary, const LogFilter& filter,
-                  const LeftOut& left, bool json, std::ostream& out) {
-  auto sumOf = [](const LogTally& t, size_t i) { return i < t.sums.size() ? t.sums[i] : 0; };
-  if (json) {
-    auto tally = [&](const LogTally& t) {
-      Json j;
-      j["jobs"] = t.jobs;
-      Json sums = Json::object();
-      for (size_t i = 0; i < filter.sums.size(); ++i) sums[filter.sums[i]] = sumOf(t, i);
-      j["sums"] = sums;
-      return j;
-    };
-    Json j;
-    j[source.member] = source.name;
-    j["byUser"] = Json::object();
-    for (const auto& [name, t] : summary.byUser) j["byUser"][name] = tally(t);
-    j["byPrinter"] = Json::object();
-    for (const auto& [name, t] : summary.byPrinter) j["byPrinter"][name] = tally(t);
-    j["total"] = tally(summary.total);
-    j["notNumbers"] = summary.notNumbers;
-    j["leftOut"] = LeftOutJson(left);
-    out << JsonDump(j) << "\n";
-    return;
-  }
-  auto row = [&](const std::string& name, const LogTally& t) {
-    out << "  " << std::left << std::setw(24) << name << std::right << std::setw(8) << t.jobs
-        << (t.jobs == 1 ? " job " : " jobs");
-    for (size_t i = 0; i < filter.sums.size(); ++i) out << "  " << filter.sums[i] << " " << sumOf(t, i);
-    out << "\n";
+int ShowLog(const std::vector<std::string>& dirs, const Report& report, std::ostream& out) {
+  // The matching lines of several logs are merged in time order: a first pass keeps
+  // where each one is, a second reads them again in that order.
+  struct Place {
+    int64_t time;
+    uint64_t offset;
+    uint32_t file;
+    uint32_t computer;
   };
-  out << "by user:\n";
-  for (const auto& [name, t] : summary.byUser) row(name.empty() ? "(none)" : name, t);
-  out << "by printer:\n";
-  for (const auto& [name, t] : summary.byPrinter) row(name.empty() ? "(none)" : name, t);
-  out << "total:\n";
-  row("all", summary.total);
-  if (summary.notNumbers != 0) {
-    std::cerr << "spoolgate: warning: " << summary.notNumbers
-              << " values were not numbers and count as 0\n";
-  }
-  out << LeftOutNote(left);
-}
-
-int ShowLog(const std::string& dir, const LogFilter& given, bool json, std::ostream& out) {
-  const LogFilter filter = CheckFilter(dir, given);
-  // The lines of several logs are merged in time order (a stable sort: lines of one
-  // time keep their order in their log), so the matching lines are held until the end.
-  std::vector<std::pair<std::string, ShownLine>> rows;  // canonical time; none sorts last
+  struct File {
+    std::string path, log;
+    std::shared_ptr<const std::vector<std::string>> header;
+  };
+  std::deque<Place> places;
+  std::vector<File> files;
+  std::map<std::string, uint32_t> computers;
   LeftOut left;
-  ForEachLine(dir, [&](const LogGroup& g, const LogLine& line, const std::vector<std::string>& header) {
-    if (!Matches(line.fields, header, filter)) return;
-    std::string time = CanonicalTime(Field(line.fields, header, "time_stamp"), false);
-    rows.push_back({time.empty() ? "~" : time, {g.name, line.fields, line.header}});
-  }, filter.includeDamaged, &left);
-  std::stable_sort(rows.begin(), rows.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
-  std::vector<ShownLine> lines;
-  lines.reserve(rows.size());
-  for (auto& r : rows) lines.push_back(std::move(r.second));
-  PrintLines({"directory", dir}, lines, filter, left, json, out);
+  LineFields field;
+  ForEachLine(dirs, report.filter.includeDamaged, left, [&](const LogSet& log, const LogLine& line) {
+    field.Use(line);
+    if (!Passes(report.filter, field, left)) return;
+    if (files.empty() || files.back().path != line.file) files.push_back({line.file, log.name, line.header});
+    auto c = computers.emplace(field("computer"), uint32_t(computers.size())).first;
+    places.push_back({TimeKey(field("time_stamp")), line.offset, uint32_t(files.size() - 1), c->second});
+  });
+  // Lines of one time in the order the database lists them: by computer, log name and
+  // sequence (a log's files and lines are in the order of their numbers).
+  std::vector<uint32_t> computerRank(computers.size());
+  uint32_t rank = 0;
+  for (const auto& entry : computers) computerRank[entry.second] = rank++;
+  std::sort(places.begin(), places.end(), [&](const Place& a, const Place& b) {
+    if (a.time != b.time) return a.time < b.time;
+    if (a.computer != b.computer) return computerRank[a.computer] < computerRank[b.computer];
+    if (a.file != b.file && files[a.file].log != files[b.file].log) return files[a.file].log < files[b.file].log;
+    if (a.file != b.file) return a.file < b.file;
+    return a.offset < b.offset;
+  });
+  LineWriter writer(SourceOf(dirs), report, out);
+  // Mostly one file after another; a few readers stay open for logs that interleave.
+  std::map<uint32_t, std::unique_ptr<CsvRecordReader>> readers;
+  std::string record;
+  std::vector<std::string> fields;
+  for (const Place& p : places) {
+    auto it = readers.find(p.file);
+    if (it == readers.end()) {
+      if (readers.size() == 16) readers.erase(readers.begin());
+      auto reader = std::make_unique<CsvRecordReader>(files[p.file].path);
+      if (!reader->Ok()) throw InputError(files[p.file].path + ": cannot be read");
+      it = readers.emplace(p.file, std::move(reader)).first;
+    }
+    uint64_t offset = 0;
+    bool complete = false;
+    it->second->Seek(p.offset);
+    if (!it->second->Next(record, offset, complete)) {
+      throw InputError(files[p.file].path + ": changed while it was read (byte " + std::to_string(p.offset) + ")");
+    }
+    SplitCsvInto(record, fields);
+    writer.Line(files[p.file].log, fields, *files[p.file].header);
+  }
+  writer.End(left);
   return kExitOk;
 }
 
-int SummarizeLog(const std::string& dir, const LogFilter& given, bool json, std::ostream& out) {
-  const LogFilter filter = CheckFilter(dir, given);
-  LogSummary summary;
-  auto add = [&](LogTally& t, const std::vector<uint64_t>& values) {
-    t.jobs++;
-    t.sums.resize(values.size());
-    for (size_t i = 0; i < values.size(); ++i) AddToSum(t.sums[i], values[i], filter.sums[i]);
-  };
-  LeftOut left;
-  ForEachLine(dir, [&](const LogGroup&, const LogLine& line, const std::vector<std::string>& header) {
-    const std::vector<std::string>& f = line.fields;
-    if (!Matches(f, header, filter)) return;
-    std::vector<uint64_t> values;
-    for (const auto& s : filter.sums) {
-      std::string v = Field(f, header, s);
-      uint64_t n = 0;
-      if (!v.empty() && !ParseColumnNumber(v, &n)) ++summary.notNumbers;
-      values.push_back(n);
+LogSource TallyLog(const std::vector<std::string>& dirs, const Report& report, std::vector<Grouping>& groupings,
+                   LeftOut& left, uint64_t& notNumbers) {
+  LineFields field;
+  LogTally one{1, {}};
+  std::vector<std::string> key;
+  ForEachLine(dirs, report.filter.includeDamaged, left, [&](const LogSet&, const LogLine& line) {
+    field.Use(line);
+    if (!Passes(report.filter, field, left)) return;
+    one.sums.assign(report.measures.size(), 0);
+    for (size_t i = 0; i < report.measures.size(); ++i) {
+      const std::string& v = field(report.measures[i]->csv);
+      if (!v.empty() && !ParseColumnNumber(v, &one.sums[i])) ++notNumbers;
     }
-    add(summary.byUser[Field(f, header, "user")], values);
-    add(summary.byPrinter[Field(f, header, "printer")], values);
-    add(summary.total, values);
-  }, filter.includeDamaged, &left);
-  PrintSummary({"directory", dir}, summary, filter, left, json, out);
-  return kExitOk;
+    for (Grouping& g : groupings) {
+      LineKey(report, g, field, key);
+      g.rows[key].Add(one, report.measures);
+    }
+  });
+  return SourceOf(dirs);
 }
 
 int VerifyLog(const std::string& dir, bool json, std::ostream& out) {

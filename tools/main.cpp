@@ -4,6 +4,7 @@
 #include "tools/description.h"
 #include "tools/errors.h"
 #include "tools/log_db.h"
+#include "tools/log_html.h"
 #include "tools/log_reader.h"
 #include "tools/output_file.h"
 #include "tools/run.h"
@@ -173,48 +174,113 @@ int main(int argc, char** argv) {
 
   // log
   std::string logDir = kDefaultLogDir;
-  std::string database;
+  std::vector<std::string> logDirs;
+  std::string database, htmlOut;
   LogFilter filter;
+  ReportOptions reportOptions;
   CLI::App* log = app.add_subcommand(
-      "log", "the accounting CSV logs and the accounting database: show, summary, verify, import");
+      "log", "the accounting CSV logs and the accounting database: show, summary, report, verify, import");
   log->require_subcommand(1);
-  bool logJson = false;
+  bool logJson = false, logCsv = false;
   auto addFilters = [&](CLI::App* cmd) {
-    CLI::Option* dir = cmd->add_option("DIR", logDir, "log directory (every generation in it is read)")
-                           ->capture_default_str();
+    CLI::Option* dir = cmd->add_option("DIR", logDirs,
+                                       "log directories, one per print server (every generation in each is "
+                                       "read; default " + std::string(kDefaultLogDir) + ")");
     cmd->add_option("--db", database,
-                    "read the accounting database instead of a log directory (sqlite:PATH or "
+                    "read the accounting database instead of log directories (sqlite:PATH or "
                     "postgresql://...)")
         ->excludes(dir);
     cmd->add_option("--user", filter.user, "only this user's jobs");
     cmd->add_option("--printer", filter.printer, "only this printer's jobs");
+    cmd->add_option("--computer", filter.computer, "only the jobs of this computer (print server)");
     cmd->add_flag("-i,--ignore-case", filter.ignoreCase,
-                  "compare --user and --printer without regard to case");
+                  "compare --user, --printer and --computer, and group, without regard to case");
     cmd->add_option("--from", filter.from,
                     "only jobs from this time on: an ISO 8601 date or date-time, "
                     "YYYY-MM-DD[THH:MM[:SS[.fff]]] (T or a space), local time");
     cmd->add_option("--to", filter.to,
                     "only jobs up to this time, inclusive (a date includes its whole day)");
-    cmd->add_option("--sum", filter.sums, "sum this numeric column (repeat for more)")
-        ->allow_extra_args(false);
+    cmd->add_option("--sum", filter.sums,
+                    "sum this numeric column, or a name the settings give one (repeat for more)")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    cmd->add_option("--settings", reportOptions.settingsFile,
+                    "the site's column names and prices (docs/accounting-database.md)");
+    cmd->add_flag("--cost", reportOptions.cost, "add a cost column, from the prices of --settings");
     cmd->add_flag("--include-damaged", filter.includeDamaged,
-                  "also count lines whose checksum is wrong (torn or altered)");
-    cmd->add_flag("--json", logJson, "print the result as JSON");
+                  "also count lines whose checksum is wrong (torn or altered; not with --db, "
+                  "which stores only checked lines)");
+  };
+  auto addOutputs = [&](CLI::App* cmd) {
+    CLI::Option* json = cmd->add_flag("--json", logJson, "print the result as JSON");
+    cmd->add_flag("--csv", logCsv, "print the result as CSV (RFC 4180), for a spreadsheet")->excludes(json);
+  };
+  auto addGrouping = [&](CLI::App* cmd) {
+    cmd->add_option("--by", reportOptions.by,
+                    "group by user, printer, computer, day, week, month, year or a column (a name "
+                    "of --settings, text_200); repeat to nest, in the order given")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    cmd->add_option("--top", reportOptions.top,
+                    "only the N rows with the most jobs (or of the first --sum), in each group of "
+                    "the keys before the last");
+  };
+  // The report as the options ask for it, or InputError.
+  auto prepare = [&] {
+    if (!database.empty() && filter.includeDamaged) {
+      throw InputError("--include-damaged: the database stores only lines whose checksum is right");
+    }
+    if (logDirs.empty()) logDirs.push_back(logDir);
+    reportOptions.format = logJson ? ReportFormat::kJson : logCsv ? ReportFormat::kCsv : ReportFormat::kText;
+    return PrepareReport(filter, reportOptions);
+  };
+  auto tally = [&](const Report& report, std::vector<Grouping>& groupings, LeftOut& left, uint64_t& notNumbers) {
+    return database.empty() ? TallyLog(logDirs, report, groupings, left, notNumbers)
+                            : TallyDatabase(database, report, groupings, left);
   };
   CLI::App* show = log->add_subcommand("show", "list the jobs of the logs, in time order");
   addFilters(show);
+  addOutputs(show);
   show->callback([&] {
     action = [&] {
-      return database.empty() ? ShowLog(logDir, filter, logJson, std::cout)
-                              : ShowDatabase(database, filter, logJson, std::cout);
+      Report report = prepare();
+      return database.empty() ? ShowLog(logDirs, report, std::cout) : ShowDatabase(database, report, std::cout);
     };
   });
-  CLI::App* summary = log->add_subcommand("summary", "count jobs and sum columns by user and printer");
+  CLI::App* summary = log->add_subcommand(
+      "summary", "count jobs and sum columns by user and printer, or by the keys of --by");
   addFilters(summary);
+  addOutputs(summary);
+  addGrouping(summary);
   summary->callback([&] {
     action = [&] {
-      return database.empty() ? SummarizeLog(logDir, filter, logJson, std::cout)
-                              : SummarizeDatabase(database, filter, logJson, std::cout);
+      Report report = prepare();
+      std::vector<Grouping> groupings = SummaryGroupings(report);
+      LeftOut left;
+      uint64_t notNumbers = 0;
+      LogSource source = tally(report, groupings, left, notNumbers);
+      PrintSummary(source, report, groupings, left, notNumbers, std::cout);
+      return int(kExitOk);
+    };
+  });
+  CLI::App* page = log->add_subcommand(
+      "report", "write a page with charts: jobs per month, top users, top printers per computer, "
+                "and per --by column");
+  addFilters(page);
+  addGrouping(page);
+  page->add_option("--html", htmlOut, "the HTML file to write (- for standard output)")->required();
+  page->callback([&] {
+    action = [&] {
+      Report report = prepare();
+      std::vector<Grouping> groupings = PageGroupings(report);
+      LeftOut left;
+      uint64_t notNumbers = 0;
+      LogSource source = tally(report, groupings, left, notNumbers);
+      std::string html = ReportPage(source, report, groupings, left, notNumbers);
+      OutputFile file(htmlOut, {});
+      file.Write(html.data(), html.size());
+      file.Commit();
+      return int(kExitOk);
     };
   });
   CLI::App* verify = log->add_subcommand(

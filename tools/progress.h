@@ -19,8 +19,12 @@ class Progress {
   Progress(bool enabled, const std::string& name, uint64_t total)
       : enabled_(enabled && isatty(STDERR_FILENO) && total >= (8u << 20)), name_(name),
         total_(total) {}
-  ~Progress() {
+  ~Progress() { Clear(); }
+  // Takes the bar off the terminal, so that the result line after it stands alone.
+  void Clear() {
     if (enabled_) std::fprintf(stderr, "\r\033[K");
+    std::fflush(stderr);
+    enabled_ = false;
   }
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;

@@ -101,8 +101,12 @@ int WriteJobs(const std::string& windowsDirectory, const std::string& computer,
   SetBytes(entry->computer, computer);
   SetBytes(entry->printer, printer);
   int written = 0;
+  static const char* const departments[] = {"Architecture", "Civil", "Survey", "Planning", "Admin", "Site office"};
   for (int n = first; n < first + count; ++n) {
-    SetBytes(entry->user, users[n % 5]);
+    // Every fiftieth job is alice's under her name in capitals, as some clients send it.
+    SetBytes(entry->user, n % 50 == 1 ? "ALICE" : users[n % 5]);
+    SetBytes(entry->text200, departments[n % 6]);
+    SetBytes(entry->text216, n % 3 == 0 ? "glossy" : "bond");
     // Every tenth name needs quotes and holds a line break, so readers of these logs
     // meet records that continue past an LF.
     SetBytes(entry->document, "job " + std::to_string(n) + (n % 10 == 0 ? " \"final\",\r\nv2.plt" : ".plt"));
@@ -110,6 +114,8 @@ int WriteJobs(const std::string& windowsDirectory, const std::string& computer,
     e.value256 = static_cast<uint32_t>(n % 13);
     e.timeStamp = SYSTEMTIME{2026, 12, 0, static_cast<WORD>(1 + n % 28), static_cast<WORD>(n % 24),
                              static_cast<WORD>(n % 60), static_cast<WORD>(n / 60 % 60), static_cast<WORD>(n % 1000)};
+    // A driver that never set the time leaves it all zero, which is no time.
+    if (n % 1000 == 500) e.timeStamp = SYSTEMTIME{};
     written += WriteRecord(windowsDirectory, "Jobs", maxKib, 2, FormatRecord(2, 2, *entry));
   }
   return written;

@@ -55,8 +55,11 @@ int WriteRecord(const std::string& directory, const std::string& name, DWORD max
 
 // Appends count jobs to the log "Jobs" in windowsDirectory through the library, as the
 // plug-in would on server computer with printer: job n (from first on) is printed by
-// one of five users, names document n, carries value_252 = n % 997 and value_256 =
-// n % 13, and is stamped in December 2026. Returns the lines the library wrote.
+// one of five users (every fiftieth as "ALICE"), names document n, carries value_252 =
+// n % 997 and value_256 = n % 13, one of six departments in text_200 and the paper
+// ("glossy" every third job, else "bond") in text_216, and is stamped in December 2026
+// (job 500 of every thousand with an all-zero time, which is no time). Returns the
+// lines the library wrote.
 int WriteJobs(const std::string& windowsDirectory, const std::string& computer,
               const std::string& printer, int first, int count, DWORD maxKib);
 

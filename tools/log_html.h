@@ -1,0 +1,17 @@
+// `spoolgate log report --html`: one self-contained page for a manager, with a bar
+// chart (inline SVG) above each table, and nothing fetched from the network.
+#pragma once
+
+#include "tools/log_report.h"
+
+#include <string>
+#include <vector>
+
+namespace spoolgate {
+
+// The page of groupings counted for PageGroupings(report): jobs per month, top users,
+// top printers per computer, and one section per --by column.
+std::string ReportPage(const LogSource& source, const Report& report, const std::vector<Grouping>& groupings,
+                       const LeftOut& left, uint64_t notNumbers);
+
+}  // namespace spoolgate
