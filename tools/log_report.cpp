@@ -457,12 +457,20 @@ void PrintSummary(const LogSource& source, const Report& report, const std::vect
       }
     }
   } else if (byDefault) {
+    auto row = [&](const std::string& name, const ReportRow& r) {
+      std::string shown = name.empty() ? "(none)" : TerminalText(name);
+      out << "  " << shown << std::string(shown.size() < 24 ? 24 - Columns(shown) : 0, ' ') << std::right
+          << std::setw(8) << r.tally.jobs << (r.tally.jobs == 1 ? " job " : " jobs");
+      for (size_t i = 0; i < report.sums.size(); ++i) out << "  " << report.sumHeadings[i] << " " << r.tally.sums[i];
+      if (report.cost) out << "  cost " << Money(report, r.cost) << (report.settings.currency.empty() ? "" : " ") << report.settings.currency;
+      out << "\n";
+    };
     out << "by user:\n";
-    WriteTable(report, {"user"}, byUser, nullptr, out);
+    for (const ReportRow& r : byUser) row(r.keys[0], r);
     out << "by printer:\n";
-    WriteTable(report, {"printer"}, byPrinter, nullptr, out);
+    for (const ReportRow& r : byPrinter) row(r.keys[0], r);
     out << "total:\n";
-    WriteTable(report, {""}, {}, &total, out);
+    row("all", total);
   } else {
     WriteTable(report, headings, rows, &total, out);
   }
@@ -493,8 +501,8 @@ LineWriter::LineWriter(const LogSource& source, const Report& report, std::ostre
     if (report.cost) head.push_back("cost");
     CsvRow(head, head.size(), out_);
   } else {
-    out_ << std::left << std::setw(15) << "computer" << " " << std::setw(8) << "log" << " " << std::setw(8)
-         << "sequence" << " " << std::setw(23) << "time_stamp" << " " << std::setw(12) << "user" << " "
+    out_ << std::left << std::setw(8) << "log" << " " << std::setw(8) << "sequence" << " " << std::setw(23)
+         << "time_stamp" << " " << std::setw(15) << "computer" << " " << std::setw(12) << "user" << " "
          << std::setw(16) << "printer" << " document";
     for (const auto& s : report.sumHeadings) out_ << "  " << s;
     if (report.cost) out_ << "  cost";
@@ -548,9 +556,9 @@ void LineWriter::Line(const std::string& log, const std::vector<std::string>& fi
     out_ << line << "\r\n";
     return;
   }
-  out_ << std::left << std::setw(15) << TerminalText(field("computer")) << " " << std::setw(8) << TerminalText(log)
-       << " " << std::setw(8) << TerminalText(field("sequence")) << " " << std::setw(23)
-       << TerminalText(field("time_stamp")) << " " << std::setw(12) << TerminalText(field("user")) << " "
+  out_ << std::left << std::setw(8) << TerminalText(log) << " " << std::setw(8) << TerminalText(field("sequence"))
+       << " " << std::setw(23) << TerminalText(field("time_stamp")) << " " << std::setw(15)
+       << TerminalText(field("computer")) << " " << std::setw(12) << TerminalText(field("user")) << " "
        << std::setw(16) << TerminalText(field("printer")) << " " << TerminalText(field("document"));
   for (const LineColumn* s : report_.sums) out_ << "  " << TerminalText(field(s->csv));
   if (report_.cost) out_ << "  " << cost;

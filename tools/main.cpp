@@ -202,8 +202,11 @@ int main(int argc, char** argv) {
                     "only jobs up to this time, inclusive (a date includes its whole day)");
     cmd->add_option("--sum", filter.sums,
                     "sum this numeric column, or a name the settings give one (repeat for more)")
+        ->type_name("COLUMN")
+        ->type_size(1)
         ->expected(1)
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->allow_extra_args(false);
     cmd->add_option("--settings", reportOptions.settingsFile,
                     "the site's column names and prices (docs/accounting-database.md)");
     cmd->add_flag("--cost", reportOptions.cost, "add a cost column, from the prices of --settings");
@@ -219,8 +222,11 @@ int main(int argc, char** argv) {
     cmd->add_option("--by", reportOptions.by,
                     "group by user, printer, computer, day, week, month, year or a column (a name "
                     "of --settings, text_200); repeat to nest, in the order given")
+        ->type_name("KEY")
+        ->type_size(1)
         ->expected(1)
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->allow_extra_args(false);
     cmd->add_option("--top", reportOptions.top,
                     "only the N rows with the most jobs (or of the first --sum), in each group of "
                     "the keys before the last");

@@ -194,7 +194,7 @@ TEST(CliErrors, UnusableArgumentsExitWithTwo) {
                      "unknown subcommand 'print' (one of: capture, run, rud, overlay, log) "
                      "(--help for usage)");
   ExpectOneLineError(RunCli({"log", "shwo"}, dir.path),
-                     "unknown subcommand 'shwo' of log (one of: show, summary, verify, import) "
+                     "unknown subcommand 'shwo' of log (one of: show, summary, report, verify, import) "
                      "(--help for usage)");
   dir.Write("job.txt", "JobHeaderRecord jobFlags=0\nEndDoc\n");
   ASSERT_EQ(RunCli({"capture", "job.txt", "-o", "x.cap"}, dir.path).status, 0);
@@ -214,7 +214,7 @@ TEST(CliErrors, EverySubcommandHasHelp) {
       {"rud", "--help"},  {"rud", "info", "--help"}, {"rud", "extract", "--help"},
       {"overlay", "--help"}, {"overlay", "info", "--help"}, {"overlay", "extract", "--help"},
       {"log", "--help"},  {"log", "show", "--help"}, {"log", "summary", "--help"},
-      {"log", "verify", "--help"}, {"log", "import", "--help"}};
+      {"log", "report", "--help"}, {"log", "verify", "--help"}, {"log", "import", "--help"}};
   sgtest::CliResult version = RunCli({"--version"}, dir.path);
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out.rfind("spoolgate ", 0), 0u) << version.out;

@@ -228,6 +228,8 @@ TEST_F(ExamplesTest, LogShowMergesSeveralLogsInTimeOrder) {
   ASSERT_EQ(shown.status, 0) << shown.err;
   size_t early = shown.out.find("\nEarlyLog 1 "), first = shown.out.find("\nDemoLog  1 "),
          second = shown.out.find("\nDemoLog  2 ");
+  // Each line names the computer that printed it.
+  EXPECT_NE(shown.out.find(".000 SPOOLHOST "), std::string::npos) << shown.out;
   ASSERT_TRUE(early != std::string::npos && first != std::string::npos && second != std::string::npos)
       << shown.out;
   EXPECT_LT(early, first);
@@ -303,7 +305,7 @@ TEST_F(ExamplesTest, ATornLineStaysOneBadLineForEveryReader) {
     sgtest::CliResult shown = RunCli({"log", "show", logDir()}, dir_.path);
     EXPECT_NE(shown.out.find("\n3 jobs\nleft out 1 line whose checksum is wrong"), std::string::npos)
         << shown.out;
-    for (const char* sequence : {"\nDemoLog 2 ", "\nDemoLog 3 ", "\nDemoLog 4 "}) {
+    for (const char* sequence : {"\nDemoLog  2 ", "\nDemoLog  3 ", "\nDemoLog  4 "}) {
       EXPECT_NE(shown.out.find(sequence), std::string::npos) << shown.out;
     }
     shown = RunCli({"log", "show", logDir(), "--include-damaged"}, dir_.path);
