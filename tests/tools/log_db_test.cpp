@@ -5,6 +5,7 @@
 #include "tests/logger/log_support.h"
 #include "tests/tools/cli_runner.h"
 #include "tools/log_db_backend.h"
+#include "tools/log_settings.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -225,70 +226,147 @@ TEST_P(LogDatabaseTest, ImportedTwiceAndAtOnceEveryLineIsStoredExactlyOnce) {
   EXPECT_EQ(Sql("SELECT count(*) FROM log_lines"), "30000");
 }
 
-TEST_P(LogDatabaseTest, SummaryAndListingEqualThoseOfTheCsvLogs) {
-  // The folders before any line waited in a pending file: the CSV reports leave such
-  // lines out (and say so), the database has them.
+// The site's settings for the fleet: what its columns carry, and prices that depend on
+// the printer, the computer and the paper.
+const char* const kFleetSettings = R"(currency = "EUR"
+[columns]
+pages = "value_252"
+sheets = "value_256"
+department = "text_200"
+paper = "text_216"
+[[price]]
+job = "0.10"
+[[price]]
+printer = "Wide Format"
+paper = "glossy"
+job = "0.25"
+[[price]]
+printer = "wide format"
+computer = "PRINT-EAST"
+job = "0.10"
+per.sheets = "0.01"
+)";
+
+// The rows of a CSV report, each split at its commas (the fleet's texts have none).
+std::vector<std::vector<std::string>> CsvRows(const std::string& text) {
+  std::vector<std::vector<std::string>> rows;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find("\r\n", at);
+    std::string line = text.substr(at, end - at);
+    std::vector<std::string> cells;
+    for (size_t c = 0;;) {
+      size_t comma = line.find(',', c);
+      cells.push_back(line.substr(c, comma - c));
+      if (comma == std::string::npos) break;
+      c = comma + 1;
+    }
+    rows.push_back(cells);
+    at = end == std::string::npos ? text.size() : end + 2;
+  }
+  return rows;
+}
+
+TEST_P(LogDatabaseTest, EveryReportGivesTheSameNumbersFromTheLogsAndTheDatabase) {
+  // Three servers whose queues share a name, jobs without a time, a user under two
+  // spellings, departments and papers: each report in each form from the CSV logs
+  // (the three folders at once) and from the database. The folders are taken before any
+  // line waited in a pending file; the torn lines are in neither.
   const Fleet& fleet = TheFleet();
   sgtest::CliResult r = Import(fleet.snapshot, dir_);
-  ASSERT_EQ(r.status, 1) << r.out << r.err;  // the torn lines
+  ASSERT_EQ(r.status, 1) << r.out << r.err;
+  dir_.Write("site.toml", kFleetSettings);
+  const std::string settings = dir_ / "site.toml";
 
-  const std::vector<std::vector<std::string>> filters = {
-      {},
-      {"--from", "2026-12-10", "--to", "2026-12-20T12", "--user", "bob", "--sum", "value_252", "--sum",
-       "value_256"},
-  };
-  for (const auto& filter : filters) {
-    SCOPED_TRACE(::testing::PrintToString(filter));
-    // The servers' CSV summaries added up, as one summary of all three; where the lines
-    // come from and what the folders left out are not compared.
-    auto addTally = [](Json& into, const Json& tally) {
-      if (into.is_null()) into = Json::object();
-      into["jobs"] = into.value("jobs", uint64_t(0)) + tally["jobs"].get<uint64_t>();
-      into["sums"] = into.value("sums", Json::object());
-      for (auto& [column, value] : tally["sums"].items()) {
-        into["sums"][column] = into["sums"].value(column, uint64_t(0)) + value.get<uint64_t>();
-      }
-    };
-    Json expected = {{"byUser", Json::object()}, {"byPrinter", Json::object()},
-                     {"total", Json::object()}, {"notNumbers", 0}};
-    for (const std::string& dir : fleet.snapshot) {
-      std::vector<std::string> args = {"log", "summary", dir, "--json"};
-      args.insert(args.end(), filter.begin(), filter.end());
-      sgtest::CliResult csv = RunCli(args, dir_.path);
-      ASSERT_EQ(csv.status, 0) << csv.err;
-      Json one = Json::parse(csv.out);
-      for (const char* group : {"byUser", "byPrinter"}) {
-        for (auto& [name, tally] : one[group].items()) addTally(expected[group][name], tally);
-      }
-      addTally(expected["total"], one["total"]);
-      expected["notNumbers"] = expected["notNumbers"].get<uint64_t>() + one["notNumbers"].get<uint64_t>();
+  auto run = [&](std::vector<std::string> args, bool database, const char* form) {
+    if (database) {
+      args.insert(args.end(), {"--db", url_});
+    } else {
+      args.insert(args.begin() + 2, fleet.snapshot.begin(), fleet.snapshot.end());
     }
-    std::vector<std::string> args = {"log", "summary", "--db", url_, "--json"};
-    args.insert(args.end(), filter.begin(), filter.end());
-    sgtest::CliResult db = RunCli(args, dir_.path);
-    ASSERT_EQ(db.status, 0) << db.err;
-    Json summaryDb = Json::parse(db.out);
-    EXPECT_EQ(summaryDb.value("database", ""), spoolgate::ShownUrl(url_));
-    summaryDb.erase("database");
-    summaryDb.erase("leftOut");
-    EXPECT_EQ(summaryDb, expected);
-    EXPECT_GT(expected["total"]["jobs"].get<uint64_t>(), 0u);
+    if (*form != '\0') args.push_back(form);
+    sgtest::CliResult result = RunCli(args, dir_.path);
+    EXPECT_EQ(result.status, 0) << ::testing::PrintToString(args) << result.err;
+    return result.out;
+  };
+  const std::vector<std::vector<std::string>> reports = {
+      {"log", "summary", "--from", "2026-12-03", "--to", "2026-12-20T12"},
+      {"log", "summary", "--settings", settings, "--sum", "pages", "--cost", "--by", "department", "--by",
+       "week", "-i", "--from", "2026-12-03", "--to", "2026-12-20T12"},
+      {"log", "summary", "--settings", settings, "--by", "computer", "--by", "printer", "--by", "paper",
+       "--sum", "sheets", "--cost", "--top", "1"},
+      {"log", "summary", "--by", "user", "--by", "day", "-i", "--user", "alice", "--computer", "print-south",
+       "--from", "2026-12-01", "--to", "2026-12-03"},
+      {"log", "show", "--computer", "PRINT-SOUTH", "--from", "2026-12-10", "--to", "2026-12-11", "--settings",
+       settings, "--cost", "--sum", "pages"},
+  };
+  for (const auto& report : reports) {
+    SCOPED_TRACE(::testing::PrintToString(report));
+    // JSON: the same numbers and rows, and the same untimed jobs left out; where the
+    // lines come from and what only folders leave out (torn lines) differ.
+    Json fromLogs = Json::parse(run(report, false, "--json")), fromDb = Json::parse(run(report, true, "--json"));
+    EXPECT_EQ(fromLogs["leftOut"]["untimed"], fromDb["leftOut"]["untimed"]);
+    EXPECT_EQ(fromLogs["leftOut"]["damaged"], 3);
+    for (Json* j : {&fromLogs, &fromDb}) {
+      for (const char* member : {"directories", "database", "leftOut"}) j->erase(member);
+    }
+    EXPECT_EQ(fromLogs, fromDb);
+    // CSV: byte for byte; text: but for the note of the torn lines.
+    std::string csv = run(report, false, "--csv");
+    EXPECT_EQ(csv, run(report, true, "--csv"));
+    EXPECT_EQ(std::regex_replace(run(report, false, ""), std::regex("left out [^\n]* checksum [^\n]*\n"), ""),
+              run(report, true, ""));
+    if (report[1] != "summary" || !fromDb.contains("groups")) continue;
+    // Within one source, the CSV rows are the JSON groups.
+    auto rows = CsvRows(csv);
+    ASSERT_FALSE(rows.empty());
+    ASSERT_EQ(rows.size(), fromDb["groups"].size() + 1);
+    for (size_t i = 0; i < fromDb["groups"].size(); ++i) {
+      const Json& g = fromDb["groups"][i];
+      std::vector<std::string> expected;
+      for (const Json& key : fromDb["by"]) expected.push_back(g["key"][key.get<std::string>()]);
+      expected.push_back(std::to_string(g["jobs"].get<uint64_t>()));
+      for (const std::string& column : rows[0]) {
+        if (g["sums"].contains(column)) expected.push_back(std::to_string(g["sums"][column].get<uint64_t>()));
+      }
+      if (g.contains("cost")) expected.push_back(g["cost"]);
+      EXPECT_EQ(rows[i + 1], expected);
+    }
+  }
 
-    // Text output: one server's jobs, listed from the database as from its folder.
-    std::vector<std::string> show = {"log", "show", "--printer", "Wide Format PRINT-SOUTH", "--sum", "value_256"};
-    show.insert(show.end(), filter.begin(), filter.end());
-    std::vector<std::string> fromCsv = show, fromDb = show;
-    fromCsv.insert(fromCsv.begin() + 2, fleet.snapshot[1]);
-    fromDb.insert(fromDb.end(), {"--db", url_});
-    sgtest::CliResult listedCsv = RunCli(fromCsv, dir_.path), listedDb = RunCli(fromDb, dir_.path);
-    EXPECT_EQ(listedDb.status, 0) << listedDb.err;
-    // The folder's listing ends in a note of the torn line it left out.
-    EXPECT_EQ(listedDb.out, std::regex_replace(listedCsv.out, std::regex("left out [^\n]*\n"), ""));
+  // A printer belongs to its computer: the three queues named alike are three rows.
+  Json all = Json::parse(run({"log", "summary"}, true, "--json"));
+  EXPECT_EQ(all["byPrinter"].size(), 3u) << all["byPrinter"];
+  EXPECT_EQ(all["byPrinter"]["\\\\PRINT-EAST\\Wide Format"]["jobs"], kSnapshot);
+  // Jobs without a time are in the undated total and, under any time range, left out
+  // and said to be: the months add up to the year.
+  Json dated = Json::parse(run({"log", "summary", "--from", "2000-01-01", "--to", "2100-01-01"}, true, "--json"));
+  EXPECT_GT(dated["leftOut"]["untimed"].get<uint64_t>(), 0u);
+  EXPECT_EQ(dated["total"]["jobs"].get<uint64_t>() + dated["leftOut"]["untimed"].get<uint64_t>(),
+            all["total"]["jobs"].get<uint64_t>());
+  EXPECT_NE(run({"log", "summary", "--from", "2000-01-01"}, false, "").find(" jobs whose time stamp is not a time"),
+            std::string::npos);
+  // -i folds ALICE into alice when grouping.
+  Json folded = Json::parse(run({"log", "summary", "-i"}, true, "--json"));
+  EXPECT_EQ(folded["byUser"]["alice"]["jobs"].get<uint64_t>(),
+            all["byUser"]["alice"]["jobs"].get<uint64_t>() + all["byUser"]["ALICE"]["jobs"].get<uint64_t>());
+  // The dearest price that applies: glossy paper on any Wide Format costs 0.25 a job,
+  // PRINT-EAST's own price 0.10 and 0.01 a sheet, the default 0.10.
+  Json priced = Json::parse(run({"log", "summary", "--settings", settings, "--cost", "--by", "computer", "--by",
+                                 "paper", "--sum", "sheets"}, true, "--json"));
+  ASSERT_EQ(priced["groups"].size(), 6u) << priced;
+  for (const Json& g : priced["groups"]) {
+    uint64_t jobs = g["jobs"], sheets = g["sums"]["sheets"], cents = 0;
+    if (g["key"]["paper"] == "glossy") cents = 25 * jobs;
+    else if (g["key"]["computer"] == "PRINT-EAST") cents = 10 * jobs + sheets;
+    else cents = 10 * jobs;
+    EXPECT_EQ(g["cost"], spoolgate::MoneyText(cents, 2)) << g;
   }
 }
 
 TEST_P(LogDatabaseTest, ADatabaseOfAnotherSchemaVersionIsRefused) {
+  // A log that holds no line yet: the import creates the tables and stores nothing.
   sgtest::TempDir empty;
+  empty.Write("Jobs.seq", "0\r\n");
   sgtest::CliResult r = Import({empty.path}, dir_);
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(Sql("SELECT version FROM schema_version"), "1");
