@@ -114,7 +114,11 @@ std::string ReportPage(const LogSource& source, const Report& report, const std:
          "table{border-collapse:collapse;margin-top:.5em}\n"
          "th,td{border:1px solid #ccc;padding:.2em .6em;text-align:left}\ntd.n{text-align:right}\n"
          "</style>\n</head>\n<body>\n<h1>Accounting report</h1>\n<p>";
-  std::string from = source.name.is_string() ? source.name.get<std::string>() : source.name.dump();
+  std::string from;
+  if (source.name.is_string()) from = source.name.get<std::string>();
+  for (const auto& name : source.name.is_array() ? source.name : nlohmann::ordered_json::array()) {
+    from += (from.empty() ? "" : ", ") + name.get<std::string>();
+  }
   out << "From " << Html(source.member) << " " << Html(from);
   const LogFilter& f = report.filter;
   if (!f.from.empty()) out << ", from " << Html(f.from);

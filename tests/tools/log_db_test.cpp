@@ -363,6 +363,22 @@ TEST_P(LogDatabaseTest, EveryReportGivesTheSameNumbersFromTheLogsAndTheDatabase)
   }
 }
 
+TEST(LogReportPage, EveryChartIsDrawnAndEveryTableIsTheJsonReport) {
+  // In a real browser, headless and without a network (tests/tools/check_report_page.py).
+  if (std::system("command -v chromium >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "no chromium to open the page in (scripts/deps.sh installs it)";
+  }
+  const Fleet& fleet = TheFleet();
+  sgtest::TempDir work;
+  work.Write("site.toml", kFleetSettings);
+  std::string command = "python3 " SPOOLGATE_SOURCE "/tests/tools/check_report_page.py " SPOOLGATE_CLI " " +
+                        work.path + " department -- --settings " + work / "site.toml" + " --cost --sum pages";
+  for (const std::string& dir : fleet.snapshot) command += " " + dir;
+  command += " > " + work / "check.out" + " 2>&1";
+  int status = std::system(command.c_str());
+  EXPECT_EQ(status, 0) << sgtest::Slurp(work / "check.out");
+}
+
 TEST_P(LogDatabaseTest, ADatabaseOfAnotherSchemaVersionIsRefused) {
   // A log that holds no line yet: the import creates the tables and stores nothing.
   sgtest::TempDir empty;
