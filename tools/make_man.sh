@@ -10,13 +10,18 @@ trap 'rm -f "$include"' EXIT
 {
   echo "[SUBCOMMANDS]"
   for cmd in capture run "rud info" "rud extract" "overlay info" "overlay extract" \
-             "log show" "log summary" "log verify"; do
+             "log show" "log summary" "log report" "log verify" "log import"; do
     echo ".SS \"$cmd\""
     echo ".nf"
     # shellcheck disable=SC2086
     "$spoolgate" $cmd --help | sed -e 's/\\/\\\\/g' -e 's/^\./\\\&./'
     echo ".fi"
   done
+  # The README's examples of the log subcommands, as demo.sh runs them.
+  echo "[EXAMPLES]"
+  grep -o '`build/host/tools/spoolgate log [^`]*`' "$(dirname "$0")/../README.md" | tr -d '`' |
+    sed -e 's|^build/host/tools/spoolgate|spoolgate|' -e 's/\\/\\\\/g' |
+    while IFS= read -r example; do printf '.TP\n.B %s\n' "$example"; done
   echo "[SEE ALSO]"
   echo "docs/capture-format.md, docs/accounting-log.md and README.md in the source tree."
 } >"$include"
