@@ -11,6 +11,7 @@
 # --no-run-tool skip the `spoolgate run` rows (bench/run_tool.sh: 3,000 jobs twice and
 #               a 1 GiB capture; it writes about 3 GiB under build/)
 # --no-import   skip `spoolgate log import` of 1,000,000 lines into SQLite and PostgreSQL
+#               and the reports of those lines (peak RSS and time)
 # --import-only only that
 set -euo pipefail
 
@@ -98,6 +99,7 @@ fi
 # with its cluster in memory. Peak RSS of one server (100,000 lines) against all ten
 # shows whether memory grows with the lines.
 importline=""
+reportline=""
 if [ "$do_import" = 1 ]; then
   mem=$([ -d /dev/shm ] && echo /dev/shm || echo "$work")
   logs=$(mktemp -d "$mem/spoolgate-bench-logs.XXXXXX")
@@ -119,6 +121,17 @@ if [ "$do_import" = 1 ]; then
   importline+="$(import_timed "sqlite:$logs/one.db" "${dirs[0]}") "
   importline+="$(import_timed "sqlite:$logs/all.db" "${dirs[@]}") "
   echo "sqlite_database_bytes: $(stat -c %s "$logs/all.db")"
+  # The reports of the same 1,000,000 lines: wall time and peak RSS, from the folders
+  # and from the SQLite file.
+  report_timed() {  # report_timed ARGS... -> "seconds peak_kib"
+    /usr/bin/time -f "%e %M" -o "$work/time.report" "$build/tools/spoolgate" log "$@" >/dev/null || return 1
+    awk '{ printf "%s %s", $1, $2 }' "$work/time.report"
+  }
+  reportline="$(report_timed show --json "${dirs[@]}") $(report_timed report --html "$work/page.html" "${dirs[@]}")"
+  reportline+=" $(report_timed show --json --db "sqlite:$logs/all.db")"
+  reportline+=" $(report_timed report --html "$work/page.html" --db "sqlite:$logs/all.db")"
+  reportline+=" $(report_timed summary --db "sqlite:$logs/all.db" --by month --by user --sum value_252)"
+  reportline+=" $(report_timed summary --db "sqlite:$logs/all.db" --by computer --by printer --top 3 --sum value_256)"
   rm -f "$logs"/*.db*
   importline+="$(import_timed "sqlite:$work/disk.db" "${dirs[@]}") "
   rm -f "$work"/disk.db*
@@ -130,7 +143,7 @@ if [ "$do_import" = 1 ]; then
   fi
 fi
 
-python3 - "$json" "$runfigures" "$importline" <<'PY'
+python3 - "$json" "$runfigures" "$importline" "$reportline" <<'PY'
 import json, os, statistics, sys
 
 data = json.load(open(sys.argv[1])) if os.path.exists(sys.argv[1]) else {"benchmarks": []}
@@ -243,6 +256,17 @@ if fields:
         print(f"import_postgresql_memory_1000000_lines_s: {pg_s:.2f}  importer_cpu_s: {pg_cpu:.2f}"
               f"  peak_rss_MiB: {pg_kib / 1024:.1f}")
         ratio("import_postgresql_memory_lines_per_s", lines / pg_s, ">=", 50_000)
+fields = sys.argv[4].split()
+if fields:
+    # Wall time and peak RSS of each report of the 1,000,000 lines.
+    names = ["show_json_folders", "report_html_folders", "show_json_sqlite", "report_html_sqlite",
+             "summary_month_user_sqlite", "summary_top_printers_sqlite"]
+    for i, name in enumerate(names):
+        s, kib = float(fields[2 * i]), int(fields[2 * i + 1])
+        print(f"report_{name}_1000000_lines_s: {s:.2f}  peak_rss_MiB: {kib / 1024:.1f}")
+        if name.startswith(("show_json", "report_html")):
+            ratio(f"report_{name}_peak_rss_MiB", kib / 1024, "<=", 64)
+    print(f"report_summary_sqlite_s_per_million_lines: {float(fields[8]):.2f}")
 print("--- %d of %d targets met ---" % (sum(results), len(results)))
 PY
 echo "machine: load average $(cut -d' ' -f1-3 /proc/loadavg) at end"

@@ -290,12 +290,11 @@ std::string KeyExpression(const Database& db, const Report& report, const GroupK
 
 }  // namespace
 
-LogSource TallyDatabase(const std::string& url, const Report& report, std::vector<Grouping>& groupings,
-                        LeftOut& left) {
+void TallyDatabase(const std::string& url, const Report& report, Tallies& tallies) {
   std::unique_ptr<Database> db = OpenChecked(url, false);
   std::vector<std::string> params;
   std::string where = Where(*db, report.filter, params);
-  for (Grouping& g : groupings) {
+  for (Grouping& g : tallies.groupings) {
     std::vector<GroupKey> keys = g.leading;
     keys.push_back({GroupKey::kComputer, "computer"});
     keys.push_back({GroupKey::kPrinter, "printer"});
@@ -320,8 +319,8 @@ LogSource TallyDatabase(const std::string& url, const Report& report, std::vecto
       g.rows[key].Add(tally, report.measures);
     });
   }
-  left = DatabaseLeftOut(*db, report.filter);
-  return {"database", ShownUrl(url)};
+  tallies.left = DatabaseLeftOut(*db, report.filter);
+  tallies.source = {"database", ShownUrl(url)};
 }
 
 int ShowDatabase(const std::string& url, const Report& report, std::ostream& out) {

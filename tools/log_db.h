@@ -20,9 +20,8 @@ constexpr const char* kDefaultDatabase = "sqlite:spoolgate.db";
 int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, bool progress,
                std::ostream& out);
 // The reports computed by the database (GROUP BY, sum) from the same Report as on the
-// CSV logs; the source is {"database", URL without its password}.
-LogSource TallyDatabase(const std::string& url, const Report& report, std::vector<Grouping>& groupings,
-                        LeftOut& left);
+// CSV logs, into tallies.groupings; the source is {"database", URL without its password}.
+void TallyDatabase(const std::string& url, const Report& report, Tallies& tallies);
 int ShowDatabase(const std::string& url, const Report& report, std::ostream& out);
 
 }  // namespace spoolgate

@@ -100,8 +100,9 @@ void Section(std::ostream& out, const std::string& id, const std::string& title,
 
 }  // namespace
 
-std::string ReportPage(const LogSource& source, const Report& report, const std::vector<Grouping>& groupings,
-                       const LeftOut& left, uint64_t notNumbers) {
+std::string ReportPage(const Report& report, const Tallies& tallies) {
+  const LogSource& source = tallies.source;
+  const std::vector<Grouping>& groupings = tallies.groupings;
   // The ranked sections show ten users and five printers a computer unless --top says.
   Report ranked = report;
   std::ostringstream out;
@@ -135,8 +136,8 @@ std::string ReportPage(const LogSource& source, const Report& report, const std:
   }
   if (report.cost) out << ", cost " << MoneyText(total.cost, report.settings.decimals) << " " << Html(report.settings.currency);
   out << ".</p>\n";
-  std::string note = LeftOutNote(left);
-  if (notNumbers != 0) note += std::to_string(notNumbers) + " values were not numbers and count as 0\n";
+  std::string note = LeftOutNote(tallies.left);
+  if (tallies.notNumbers != 0) note += std::to_string(tallies.notNumbers) + " values were not numbers and count as 0\n";
   if (!note.empty()) out << "<p class=\"note\">" << Html(note) << "</p>\n";
 
   const GroupKey month{GroupKey::kMonth, "month"}, user{GroupKey::kUser, "user"},

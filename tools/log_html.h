@@ -11,7 +11,6 @@ namespace spoolgate {
 
 // The page of groupings counted for PageGroupings(report): jobs per month, top users,
 // top printers per computer, and one section per --by column.
-std::string ReportPage(const LogSource& source, const Report& report, const std::vector<Grouping>& groupings,
-                       const LeftOut& left, uint64_t notNumbers);
+std::string ReportPage(const Report& report, const Tallies& tallies);
 
 }  // namespace spoolgate

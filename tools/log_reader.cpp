@@ -10,8 +10,8 @@
 #include <cstring>
 #include <filesystem>
 #include <iomanip>
-#include <iostream>
 #include <deque>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <unordered_map>
@@ -54,8 +54,9 @@ class LineFields {
  public:
   void Use(const LogEntry& line) {
     fields_ = &line.fields;
-    if (header_ == line.header.get()) return;
-    header_ = line.header.get();
+    if (header_ == line.header) return;
+    // Held, so that a later file's header cannot take its address.
+    header_ = line.header;
     index_.clear();
     for (size_t i = 0; i < header_->size(); ++i) index_.emplace((*header_)[i], i);
   }
@@ -66,7 +67,7 @@ class LineFields {
   }
 
  private:
-  const std::vector<std::string>* header_ = nullptr;
+  std::shared_ptr<const std::vector<std::string>> header_;
   const std::vector<std::string>* fields_ = nullptr;
   std::unordered_map<std::string, size_t> index_;
 };
@@ -158,25 +159,24 @@ int ShowLog(const std::vector<std::string>& dirs, const Report& report, std::ost
   return kExitOk;
 }
 
-LogSource TallyLog(const std::vector<std::string>& dirs, const Report& report, std::vector<Grouping>& groupings,
-                   LeftOut& left, uint64_t& notNumbers) {
+void TallyLog(const std::vector<std::string>& dirs, const Report& report, Tallies& tallies) {
   LineFields field;
   LogTally one{1, {}};
   std::vector<std::string> key;
-  ForEachLine(dirs, report.filter.includeDamaged, left, [&](const LogSet&, const LogLine& line) {
+  tallies.source = SourceOf(dirs);
+  ForEachLine(dirs, report.filter.includeDamaged, tallies.left, [&](const LogSet&, const LogLine& line) {
     field.Use(line);
-    if (!Passes(report.filter, field, left)) return;
+    if (!Passes(report.filter, field, tallies.left)) return;
     one.sums.assign(report.measures.size(), 0);
     for (size_t i = 0; i < report.measures.size(); ++i) {
       const std::string& v = field(report.measures[i]->csv);
-      if (!v.empty() && !ParseColumnNumber(v, &one.sums[i])) ++notNumbers;
+      if (!v.empty() && !ParseColumnNumber(v, &one.sums[i])) ++tallies.notNumbers;
     }
-    for (Grouping& g : groupings) {
+    for (Grouping& g : tallies.groupings) {
       LineKey(report, g, field, key);
       g.rows[key].Add(one, report.measures);
     }
   });
-  return SourceOf(dirs);
 }
 
 int VerifyLog(const std::string& dir, bool json, std::ostream& out) {

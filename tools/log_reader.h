@@ -16,9 +16,8 @@ namespace spoolgate {
 // of one time by computer, log and sequence, lines without a time last), written as
 // they are read again: memory holds 24 bytes a line, never the lines.
 int ShowLog(const std::vector<std::string>& dirs, const Report& report, std::ostream& out);
-// Counts and sums the lines of the folders' logs by each grouping; returns the source.
-LogSource TallyLog(const std::vector<std::string>& dirs, const Report& report, std::vector<Grouping>& groupings,
-                   LeftOut& left, uint64_t& notNumbers);
+// Counts and sums the lines of the folders' logs by each of tallies.groupings.
+void TallyLog(const std::vector<std::string>& dirs, const Report& report, Tallies& tallies);
 // Returns 0 when every line checks out, 1 when a line, a sequence number, the sequence
 // file, a missing file, a stray file or a pending line tells of a loss. json: one object
 // with the counts, the problems and "result" ("ok" or "failed").

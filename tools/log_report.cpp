@@ -393,9 +393,11 @@ std::vector<std::string> CsvHead(const Report& report, std::vector<std::string> 
 
 }  // namespace
 
-void PrintSummary(const LogSource& source, const Report& report, const std::vector<Grouping>& groupings,
-                  const LeftOut& left, uint64_t notNumbers, std::ostream& out) {
-  const Grouping& g = groupings.at(0);
+void PrintSummary(const Report& report, const Tallies& tallies, std::ostream& out) {
+  const LogSource& source = tallies.source;
+  const LeftOut& left = tallies.left;
+  uint64_t notNumbers = tallies.notNumbers;
+  const Grouping& g = tallies.groupings.at(0);
   ReportRow total = Total(report, g);
   bool byDefault = report.by.empty();
   const GroupKey userKey{GroupKey::kUser, "user"}, printerKey{GroupKey::kPrinter, "printer"};

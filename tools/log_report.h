@@ -89,8 +89,16 @@ void LineKey(const Report& report, const Grouping& g, Field field, std::vector<s
 std::string TimeGroup(GroupKey::Kind kind, const std::string& timeStamp);
 std::string AsciiLower(std::string text);
 
-void PrintSummary(const LogSource& source, const Report& report, const std::vector<Grouping>& groupings,
-                  const LeftOut& left, uint64_t notNumbers, std::ostream& out);
+// What a source hands over: its name, the groupings it was given, counted, and what it
+// left out.
+struct Tallies {
+  LogSource source;
+  std::vector<Grouping> groupings;
+  LeftOut left;
+  uint64_t notNumbers = 0;  // values of summed columns that were no numbers, counted as 0
+};
+
+void PrintSummary(const Report& report, const Tallies& tallies, std::ostream& out);
 
 // One row of a report: the shown values of its keys, its tally, its cost.
 struct ReportRow {

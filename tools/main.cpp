@@ -240,9 +240,13 @@ int main(int argc, char** argv) {
     reportOptions.format = logJson ? ReportFormat::kJson : logCsv ? ReportFormat::kCsv : ReportFormat::kText;
     return PrepareReport(filter, reportOptions);
   };
-  auto tally = [&](const Report& report, std::vector<Grouping>& groupings, LeftOut& left, uint64_t& notNumbers) {
-    return database.empty() ? TallyLog(logDirs, report, groupings, left, notNumbers)
-                            : TallyDatabase(database, report, groupings, left);
+  // Counts the report's groupings, from the folders or the database.
+  auto tally = [&](const Report& report, std::vector<Grouping> groupings) {
+    Tallies tallies;
+    tallies.groupings = std::move(groupings);
+    if (database.empty()) TallyLog(logDirs, report, tallies);
+    else TallyDatabase(database, report, tallies);
+    return tallies;
   };
   CLI::App* show = log->add_subcommand("show", "list the jobs of the logs, in time order");
   addFilters(show);
@@ -261,11 +265,7 @@ int main(int argc, char** argv) {
   summary->callback([&] {
     action = [&] {
       Report report = prepare();
-      std::vector<Grouping> groupings = SummaryGroupings(report);
-      LeftOut left;
-      uint64_t notNumbers = 0;
-      LogSource source = tally(report, groupings, left, notNumbers);
-      PrintSummary(source, report, groupings, left, notNumbers, std::cout);
+      PrintSummary(report, tally(report, SummaryGroupings(report)), std::cout);
       return int(kExitOk);
     };
   });
@@ -278,11 +278,7 @@ int main(int argc, char** argv) {
   page->callback([&] {
     action = [&] {
       Report report = prepare();
-      std::vector<Grouping> groupings = PageGroupings(report);
-      LeftOut left;
-      uint64_t notNumbers = 0;
-      LogSource source = tally(report, groupings, left, notNumbers);
-      std::string html = ReportPage(source, report, groupings, left, notNumbers);
+      std::string html = ReportPage(report, tally(report, PageGroupings(report)));
       OutputFile file(htmlOut, {});
       file.Write(html.data(), html.size());
       file.Commit();

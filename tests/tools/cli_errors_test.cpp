@@ -203,6 +203,15 @@ TEST(CliErrors, UnusableArgumentsExitWithTwo) {
   EXPECT_EQ(RunCli({"run"}, dir.path).status, 2);
   EXPECT_EQ(RunCli({"run", "x.cap", "--job-id", "seven"}, dir.path).status, 2);
   EXPECT_EQ(RunCli({"log", "show", dir / "missing"}, dir.path).status, 2);
+  // One rule for folders and databases: a sum of a text column is refused by both, and
+  // the database has no damaged lines to include.
+  ExpectOneLineError(RunCli({"log", "summary", dir.path, "--sum", "text_200"}, dir.path),
+                     "--sum text_200: not a numeric column (numeric columns: sequence level format content_flags "
+                     "value_248 value_252 value_256 value_388 value_392 value_396 value_400 value_404 value_408 "
+                     "value_432 value_436 value_448 value_452 value_456 value_472 value_488 value_492 value_496 "
+                     "value_500 value_632)");
+  ExpectOneLineError(RunCli({"log", "show", "--db", "sqlite:none.db", "--include-damaged"}, dir.path),
+                     "--include-damaged: the database stores only lines whose checksum is right");
   sgtest::CliResult date = RunCli({"log", "summary", dir.path, "--from", "last week"}, dir.path);
   ExpectOneLineError(date, "--from last week: not an ISO 8601 date or date-time (YYYY-MM-DD, YYYY-MM-DDTHH:MM[:SS[.fff]])");
 }
