@@ -56,19 +56,19 @@ bool IsNumericColumn(const std::string& name) {
 
 }  // namespace
 
+nlohmann::ordered_json LogFieldJson(const std::string& column, const std::string& value) {
+  uint64_t number = 0;
+  if (!IsNumericColumn(column)) return value;
+  if (ParseColumnNumber(value, &number)) return number;
+  return nullptr;
+}
+
 nlohmann::ordered_json LogLineJson(const std::vector<std::string>& header,
                                    const std::vector<std::string>& fields) {
   nlohmann::ordered_json line = nlohmann::ordered_json::object();
   for (size_t i = 0; i < fields.size(); ++i) {
     std::string name = i < header.size() ? header[i] : "column_" + std::to_string(i + 1);
-    uint64_t number = 0;
-    if (!IsNumericColumn(name)) {
-      line[name] = fields[i];
-    } else if (ParseColumnNumber(fields[i], &number)) {
-      line[name] = number;
-    } else {
-      line[name] = nullptr;
-    }
+    line[name] = LogFieldJson(name, fields[i]);
   }
   return line;
 }

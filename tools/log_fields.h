@@ -25,6 +25,9 @@ constexpr size_t kKeyColumns = 3;
 // The column of that name in the log ("user", "value_252"); nullptr for none.
 const LineColumn* FindLineColumn(const std::string& csvName);
 
+// One field in that form: a number (null when empty or not a number) for a numeric
+// column, a string for any other.
+nlohmann::ordered_json LogFieldJson(const std::string& column, const std::string& value);
 // header: the column names of the file; fields: the line split into its CSV fields.
 // Numeric columns (sequence, level, format, content_flags, value_*) are numbers (null when
 // empty or not a number), every other column a string; fields beyond the header are

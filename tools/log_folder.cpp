@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 
 namespace spoolgate {
 
-CsvRecordReader::CsvRecordReader(const std::string& path) : buffer_(size_t(1) << 16) {
+CsvRecordReader::CsvRecordReader(const std::string& path) : buffer_(size_t(1) << 16), fill_(buffer_.size()) {
   file_ = std::fopen(path.c_str(), "rb");
 }
 
@@ -33,7 +33,8 @@ bool CsvRecordReader::Next(std::string& record, uint64_t& offset, bool& complete
   for (;;) {
     if (begin_ == end_) {
       begin_ = 0;
-      end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+      end_ = std::fread(buffer_.data(), 1, fill_, file_);
+      fill_ = std::min(fill_ * 2, buffer_.size());
       if (end_ == 0) return !record.empty();
     }
     const char* start = buffer_.data() + begin_;
@@ -66,10 +67,19 @@ bool CsvRecordReader::Next(std::string& record, uint64_t& offset, bool& complete
 
 void CsvRecordReader::Seek(uint64_t offset) {
   if (offset == offset_) return;
+  // A record starts outside quotes. One within the bytes read is taken from there.
+  quoted_ = false;
+  uint64_t bufferStart = offset_ - begin_;
+  if (offset >= bufferStart && offset < bufferStart + end_) {
+    begin_ = size_t(offset - bufferStart);
+    offset_ = offset;
+    return;
+  }
   std::fseek(file_, long(offset), SEEK_SET);
   offset_ = offset;
   begin_ = end_ = 0;
-  quoted_ = false;
+  // Records read out of order want a few KiB each, not a whole buffer.
+  fill_ = 4096;
 }
 
 void SplitCsvInto(const std::string& record, std::vector<std::string>& fields) {

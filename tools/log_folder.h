@@ -36,6 +36,7 @@ class CsvRecordReader {
   uint64_t offset_ = 0;
   std::vector<char> buffer_;
   size_t begin_ = 0, end_ = 0;  // the bytes of buffer_ not yet taken
+  size_t fill_;                 // bytes the next read asks for
   bool quoted_ = false;         // inside quotes at begin_
 };
 

@@ -111,13 +111,19 @@ int ShowLog(const std::vector<std::string>& dirs, const Report& report, std::ost
   };
   std::deque<Place> places;
   std::vector<File> files;
+  std::vector<std::shared_ptr<const std::vector<std::string>>> headers;  // each a different one
   std::map<std::string, uint32_t> computers;
   LeftOut left;
   LineFields field;
   ForEachLine(dirs, report.filter.includeDamaged, left, [&](const LogSet& log, const LogLine& line) {
     field.Use(line);
     if (!Passes(report.filter, field, left)) return;
-    if (files.empty() || files.back().path != line.file) files.push_back({line.file, log.name, line.header});
+    if (files.empty() || files.back().path != line.file) {
+      // Files of one header share it, so that the writer maps its columns once.
+      auto same = std::find_if(headers.begin(), headers.end(), [&](const auto& h) { return *h == *line.header; });
+      if (same == headers.end()) same = headers.insert(headers.end(), line.header);
+      files.push_back({line.file, log.name, *same});
+    }
     auto c = computers.emplace(field("computer"), uint32_t(computers.size())).first;
     places.push_back({TimeKey(field("time_stamp")), line.offset, uint32_t(files.size() - 1), c->second});
   });

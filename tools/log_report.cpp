@@ -536,9 +536,19 @@ void LineWriter::Line(const std::string& log, const std::vector<std::string>& fi
     cost = Money(report_, units);
   }
   if (report_.format == ReportFormat::kJson) {
-    Json job = {{"log", log}, {"fields", LogLineJson(header, fields)}};
-    if (report_.cost) job["cost"] = cost;
-    out_ << (count_ == 1 ? "\n    " : ",\n    ") << JsonDump(job, -1);
+    // The object of the previous line of the same columns takes this line's values in
+    // place: no member is looked up or inserted again.
+    if (jsonHeader_ != &header || jsonLine_.size() != fields.size()) {
+      jsonLine_ = LogLineJson(header, fields);
+      jsonHeader_ = &header;
+    } else {
+      size_t i = 0;
+      for (auto& item : jsonLine_.items()) item.value() = LogFieldJson(item.key(), fields[i++]);
+    }
+    out_ << (count_ == 1 ? "\n    " : ",\n    ") << "{\"log\":" << JsonDump(log, -1)
+         << ",\"fields\":" << JsonDump(jsonLine_, -1);
+    if (report_.cost) out_ << ",\"cost\":" << JsonDump(cost, -1);
+    out_ << "}";
     return;
   }
   if (report_.format == ReportFormat::kCsv) {

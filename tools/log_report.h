@@ -130,6 +130,8 @@ class LineWriter {
   std::vector<const LineColumn*> columns_;  // of --csv
   std::vector<size_t> index_;               // columns_ in the current header
   const std::vector<std::string>* header_ = nullptr;
+  nlohmann::ordered_json jsonLine_;  // of --json, the previous line's object
+  const std::vector<std::string>* jsonHeader_ = nullptr;
 };
 
 // Text for a terminal: control characters (C0, DEL, C1) as \xHH or \u00HH, bytes that
