@@ -120,6 +120,9 @@ Report PrepareReport(const LogFilter& filter, const ReportOptions& options) {
         throw InputError("--by " + name +
                          ": not a grouping (user, printer, computer, day, week, month, year) nor a column");
       }
+      if (key.column->kind == ColumnKind::kTime || key.column->kind == ColumnKind::kUtcTime) {
+        throw InputError("--by " + name + ": a time groups by day, week, month or year");
+      }
       key.heading = ColumnHeading(r.settings, key.column);
     }
     for (const GroupKey& other : r.by) {
