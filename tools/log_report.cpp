@@ -171,6 +171,10 @@ std::vector<Grouping> PageGroupings(const Report& report) {
   return out;
 }
 
+namespace {
+
+// Whether a grouping's rows come from more than one computer: printers are then named
+// \\COMPUTER\PRINTER.
 bool ManyComputers(const Grouping& g) {
   size_t at = g.leading.size();
   const std::string* first = nullptr;
@@ -180,6 +184,8 @@ bool ManyComputers(const Grouping& g) {
   }
   return false;
 }
+
+}  // namespace
 
 std::vector<ReportRow> FoldRows(const Report& report, const Grouping& g, const std::vector<GroupKey>& keys, bool top) {
   size_t at = g.leading.size();

@@ -111,9 +111,6 @@ struct ReportRow {
 // its computer and printer), ranked and cut by --top when top is set.
 std::vector<ReportRow> FoldRows(const Report& report, const Grouping& g, const std::vector<GroupKey>& keys,
                                 bool top);
-// Whether a grouping's rows come from more than one computer: printers are then named
-// \\COMPUTER\PRINTER.
-bool ManyComputers(const Grouping& g);
 
 // The listing of `log show`, written as the lines arrive (memory stays flat).
 class LineWriter {
