@@ -150,6 +150,8 @@ int RunCaptures(const std::vector<std::string>& captures, const RunOptions& opti
   setup.traceText = options.trace && !options.json ? &out : nullptr;
   setup.traceJson = options.trace && options.json;
   setup.progress = options.progress;
+  HandleNames handles;
+  setup.handles = &handles;
   DWORD jobId = options.jobId;
   for (const std::string& capture : captures) {
     setup.document = options.document.empty() ? fs::path(capture).stem().string() : options.document;

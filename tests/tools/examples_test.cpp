@@ -446,6 +446,57 @@ TEST_F(ExamplesTest, TheRegistryIsKeptBetweenRunsOfOneRoot) {
   EXPECT_NE(sgtest::Slurp(root() + "/registry.txt").find("LogFileDirectory"), std::string::npos);
 }
 
+TEST_F(ExamplesTest, RunReportsWhereTheLoggingLibraryPutTheLineAndWhatWasThereBefore) {
+  // A directory setting longer than the plug-in reads: it falls back to the default
+  // directory, and the line is found there.
+  Json fallback = Run({"accounting-standard"}, {"--log-dir", "C:\\" + std::string(140, 'x')});
+  ASSERT_EQ(fallback["jobs"][0]["accounting"].size(), 1u) << fallback.dump(2);
+  EXPECT_EQ(fallback["jobs"][0]["accounting"][0]["file"], "C:\\Windows\\temp\\PrintLog\\DemoLog.csv");
+  EXPECT_EQ(fallback["jobs"][0]["accounting"][0]["stored"], "accounting log");
+
+  // The log cannot be opened (a directory has its name): the line waits in the pending
+  // file. The log directory cannot be made (a file has its name): the event log is left.
+  rootName_ = "pending";
+  std::filesystem::create_directories(logDir() + "/DemoLog.csv");
+  const Json pending = Run({"accounting-standard"}, {}, 1)["jobs"][0];
+  rootName_ = "event";
+  std::filesystem::create_directories(root() + "/C");
+  std::ofstream(root() + "/C/Blocked") << "a file";
+  const Json event = Run({"accounting-standard"}, {"--log-dir", "C:\\Blocked"}, 1)["jobs"][0];
+  for (const auto& [job, stored] : {std::pair{&pending, "pending file"}, std::pair{&event, "event log"}}) {
+    ASSERT_EQ((*job)["accounting"].size(), 1u) << job->dump(2);
+    EXPECT_EQ((*job)["accounting"][0]["stored"], stored);
+    EXPECT_EQ((*job)["result"], "failed");
+    const Json& failed = (*job)["failedCalls"];
+    EXPECT_TRUE(std::any_of(failed.begin(), failed.end(),
+                            [](const Json& f) { return f["call"] == "QenDrvLogWriteRecord"; }))
+        << failed.dump(2);
+  }
+  EXPECT_EQ(pending["accounting"][0]["file"], "C:\\Windows\\temp\\PrintLog\\DemoLog.pending");
+  EXPECT_EQ(event["accounting"][0]["file"], "C:\\Blocked\\DemoLog.csv");
+
+  // An archive name taken by an earlier run is named as such.
+  rootName_ = "again";
+  Run({"archived-job"});
+  const Json again = Run({"archived-job"}, {}, 1)["jobs"][0];
+  EXPECT_EQ(again["records"][2]["note"],
+            "the archive file could not be created: 'C:\\Jobs\\2026\\Plans\\site-plan.RUD' exists "
+            "from an earlier job or run");
+
+  // Two traces of the same captures are the same: handles are named by their order,
+  // and an export without calls lists none.
+  Json traces[2];
+  for (int i = 0; i < 2; ++i) {
+    rootName_ = "trace" + std::to_string(i);
+    Json report = Run({"archived-job", "accounting-standard", "plain-print"}, {"--trace"});
+    for (Json& job : report["jobs"]) traces[i].push_back(job["trace"]);
+  }
+  EXPECT_EQ(traces[0], traces[1]);
+  const std::string text = traces[0].dump();
+  EXPECT_EQ(text.find("\"calls\":null"), std::string::npos);
+  EXPECT_NE(text.find("\"handle\":\"h1\""), std::string::npos);
+}
+
 // The sanitizers' shadow memory counts in the RSS.
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 TEST_F(ExamplesTest, ALongCaptureRunsInBoundedMemory) {
