@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
     action = [&] {
       ComposeSummary s = ComposeCapture(description, captureOut);
       // With the capture on standard output the summary goes to standard error.
-      std::ostream& out = captureOut == "-" ? std::cerr : std::cout;
+      std::ostream& out = NamesStandardOutput(captureOut) ? std::cerr : std::cout;
       if (captureJson) {
         nlohmann::ordered_json j = {{"capture", captureOut},
                                     {"events", s.events},
@@ -163,7 +163,7 @@ int main(int argc, char** argv) {
       options.progress = !noProgress;
       for (std::string& c : captures) c = InputPath(c);
       // With the printer's bytes on standard output, the report goes to standard error.
-      return RunCaptures(captures, options, options.printerOut == "-" ? std::cerr : std::cout);
+      return RunCaptures(captures, options, NamesStandardOutput(options.printerOut) ? std::cerr : std::cout);
     };
   });
 

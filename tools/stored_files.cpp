@@ -126,7 +126,7 @@ int ExtractStoredFile(StoredKind kind, const std::string& path, std::string outP
   if (in.bad()) throw ByteError(path, HeaderSize(kind) + copied, "read error");
   to.Commit();
   // The data itself may be going to standard output; the summary then goes to stderr.
-  (outPath == "-" ? std::cerr : out) << outPath << ": " << Grouped(copied)
+  (NamesStandardOutput(outPath) ? std::cerr : out) << outPath << ": " << Grouped(copied)
                                       << " bytes of print data from " << path << "\n";
   return kExitOk;
 }

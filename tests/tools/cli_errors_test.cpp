@@ -105,6 +105,12 @@ std::vector<std::string> PartFiles(const TempDir& dir) {
   return parts;
 }
 
+// Runs a shell command line in dir; its exit status.
+int Shell(const TempDir& dir, const std::string& command) {
+  int status = std::system(("cd '" + dir.path + "' && " + command).c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 TEST(CliErrors, OutputsNeverHarmTheUsersFiles) {
   TempDir dir;
   const std::string job = "JobHeaderRecord jobFlags=0\ndata \"x\"\nEndDoc\n";
@@ -149,6 +155,25 @@ TEST(CliErrors, OutputsNeverHarmTheUsersFiles) {
   EXPECT_EQ(sgtest::Slurp(dir / "target.cap"), capture);
   ASSERT_EQ(RunCli({"rud", "extract", "b.RUD", "-o", "/dev/null"}, dir.path).status, 0);
   EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+
+  // A name of a descriptor the command has open is written through: a file standard
+  // output appends to keeps its earlier bytes (and its inode), a pipe takes the output.
+  // Standard input given as "-" is the file behind it.
+  const std::string cli = SPOOLGATE_CLI;
+  dir.Write("collected.bin", "earlier");
+  struct stat before;
+  ASSERT_EQ(stat((dir / "collected.bin").c_str(), &before), 0);
+  EXPECT_EQ(Shell(dir, cli + " capture mine.job -o /dev/stdout >> collected.bin"), 0);
+  EXPECT_EQ(Shell(dir, cli + " capture mine.job -o /dev/fd/1 >> collected.bin"), 0);
+  struct stat after;
+  ASSERT_EQ(stat((dir / "collected.bin").c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(sgtest::Slurp(dir / "collected.bin"), "earlier" + capture + capture);
+  EXPECT_EQ(Shell(dir, cli + " capture mine.job -o /dev/stdout | wc -c > count.txt"), 0);
+  EXPECT_EQ(std::stoul(sgtest::Slurp(dir / "count.txt")), capture.size());
+  EXPECT_EQ(Shell(dir, cli + " capture - -o mine.job < mine.job 2>err.txt"), 2);
+  EXPECT_NE(sgtest::Slurp(dir / "err.txt").find("is the input"), std::string::npos);
+  EXPECT_EQ(sgtest::Slurp(dir / "mine.job"), job);
   EXPECT_EQ(PartFiles(dir), std::vector<std::string>{"out.cap.part"});
 }
 
@@ -205,6 +230,28 @@ TEST(CliErrors, UnusableArgumentsExitWithTwo) {
   EXPECT_EQ(RunCli({"log", "show", dir / "missing"}, dir.path).status, 2);
   sgtest::CliResult date = RunCli({"log", "summary", dir.path, "--from", "last week"}, dir.path);
   ExpectOneLineError(date, "--from last week: not an ISO 8601 date or date-time (YYYY-MM-DD, YYYY-MM-DDTHH:MM[:SS[.fff]])");
+}
+
+TEST(CliErrors, APasswordIsNeverShown) {
+  // No server answers at these: each fails to connect, and says so without the password
+  // in any form libpq takes one, nor the part after an '@' left unencoded in it.
+  TempDir dir;
+  std::filesystem::create_directory(dir / "logs");
+  for (const std::string url : {"postgresql:///acct?host=/nonexistent&password=S3CRET",
+                                "postgresql://u:S3CRET@PW@localhost:1/acct",
+                                "postgresql://u:S3%43RET@/acct?host=/nonexistent",
+                                "host=/nonexistent dbname=acct password='S3CRET PW'"}) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"log", "import", "logs", "--db", url, "--no-progress"},
+          std::vector<std::string>{"log", "summary", "--db", url, "--json"}}) {
+      sgtest::CliResult r = RunCli(args, dir.path);
+      EXPECT_EQ(r.status, 2) << url;
+      EXPECT_NE(r.err.find("***"), std::string::npos) << r.err;
+      for (const char* secret : {"S3CRET", "S3%43RET", "PW"}) {
+        EXPECT_EQ((r.out + r.err).find(secret), std::string::npos) << secret << " in " << r.err;
+      }
+    }
+  }
 }
 
 TEST(CliErrors, EverySubcommandHasHelp) {
