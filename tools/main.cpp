@@ -68,25 +68,28 @@ void AddStoredCommands(CLI::App& app, StoredKind kind, const char* name, const c
   CLI::App* cmd = app.add_subcommand(name, what);
   cmd->require_subcommand(1);
   static std::string file[2], out[2];
-  static bool json[2];
+  static bool json[2], force[2];
+  const char* forceHelp = "read the file as this kind even when it is plainly another";
   int k = kind == StoredKind::Archive ? 0 : 1;
   CLI::App* info = cmd->add_subcommand("info", "show the header fields and the data length");
   info->add_option("FILE", file[k], "the file")->required();
   info->add_flag("--json", json[k], "print the same as JSON");
+  info->add_flag("--force", force[k], forceHelp);
   info->callback([&action, kind, k] {
     action = [kind, k] {
       WarnAboutName(kind, file[k]);
-      return ShowStoredFile(kind, InputPath(file[k]), json[k], std::cout);
+      return ShowStoredFile(kind, InputPath(file[k]), json[k], force[k], std::cout);
     };
   });
   CLI::App* extract = cmd->add_subcommand("extract", "copy the print data behind the header to a file");
   extract->add_option("FILE", file[k], "the file")->required();
   extract->add_option("-o,--output", out[k],
                       "output file, - for standard output (default: FILE with .prn or .body)");
+  extract->add_flag("--force", force[k], forceHelp);
   extract->callback([&action, kind, k] {
     action = [kind, k] {
       if (file[k] == "-" && out[k].empty()) out[k] = "-";
-      return ExtractStoredFile(kind, InputPath(file[k]), out[k], std::cout);
+      return ExtractStoredFile(kind, InputPath(file[k]), out[k], force[k], std::cout);
     };
   });
 }

@@ -82,7 +82,7 @@ TEST(CliErrors, ABadCaptureStopsTheRunBeforeAnyJob) {
   ExpectOneLineError(RunCli({"run", "none.cap"}, dir.path), "none.cap: No such file or directory");
 }
 
-TEST(CliErrors, StoredFilesShorterThanTheirHeader) {
+TEST(CliErrors, StoredFilesShorterThanTheirHeaderOrOfAnotherKind) {
   TempDir dir;
   dir.Write("a.RUD", std::string(379, 'x'));
   ExpectOneLineError(RunCli({"rud", "info", "a.RUD"}, dir.path),
@@ -93,6 +93,30 @@ TEST(CliErrors, StoredFilesShorterThanTheirHeader) {
   dir.Write("o.ovl", "");
   ExpectOneLineError(RunCli({"overlay", "info", "o.ovl"}, dir.path),
                      "o.ovl: byte 0: overlay shorter than its 444-byte header (0 bytes)");
+
+  // A capture, a text file and a directory are named for what they are not; --force
+  // reads a file as asked all the same.
+  dir.Write("job.txt", "JobHeaderRecord jobFlags=0\ndata pattern size=600\nEndDoc\n");
+  ASSERT_EQ(RunCli({"capture", "job.txt", "-o", "job.cap"}, dir.path).status, 0);
+  dir.Write("passwd", std::string(20, 'x') + ":x:0:0:root:/root:/bin/sh\n" + std::string(500, 'y'));
+  std::filesystem::create_directory(dir / "folder.RUD");
+  const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+      {{"rud", "info", "job.cap"},
+       "job.cap: not an archive file: it is a capture (spoolgate run replays it) (--force reads it as one)"},
+      {{"overlay", "extract", "job.cap", "-o", "body"},
+       "job.cap: not an overlay file: it is a capture (spoolgate run replays it) (--force reads it as one)"},
+      {{"overlay", "info", "passwd"},
+       "passwd: not an overlay file: its header is text (--force reads it as one)"},
+      {{"rud", "info", "folder.RUD"}, "folder.RUD: is a directory"},
+  };
+  for (const auto& [args, error] : refused) {
+    sgtest::CliResult r = RunCli(args, dir.path);
+    EXPECT_EQ(r.status, 2) << args[2];
+    EXPECT_NE(r.err.find("spoolgate: " + error + "\n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "body"));
+  EXPECT_EQ(RunCli({"overlay", "info", "passwd", "--force"}, dir.path).status, 0);
 }
 
 // The names in dir that look like a temporary output file.
@@ -117,7 +141,7 @@ TEST(CliErrors, OutputsNeverHarmTheUsersFiles) {
   dir.Write("mine.job", job);
   ASSERT_EQ(RunCli({"capture", "mine.job", "-o", "x.cap"}, dir.path).status, 0);
   const std::string capture = sgtest::Slurp(dir / "x.cap");
-  const std::string archive = std::string(444, 'h') + "print data";  // long enough for both headers
+  const std::string archive = std::string(444, '\0') + "print data";  // long enough for both headers
   for (const char* name : {"b.RUD", "plan.prn", "letter.body"}) dir.Write(name, archive);
 
   // An output that is an input, by its name, by default or through a link.
