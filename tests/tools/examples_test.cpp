@@ -497,6 +497,34 @@ TEST_F(ExamplesTest, RunReportsWhereTheLoggingLibraryPutTheLineAndWhatWasThereBe
   EXPECT_NE(text.find("\"handle\":\"h1\""), std::string::npos);
 }
 
+TEST_F(ExamplesTest, JsonReportsFinishWhateverBytesTheNamesAndLinesHold) {
+  // A root and a capture named in Latin-1, a log folder so named, and a line torn
+  // inside a two-byte character: each byte that is not UTF-8 reads as its Latin-1
+  // character.
+  rootName_ = "r\xE9";
+  std::filesystem::copy_file(dir_ / "accounting-standard.cap", dir_ / "acc\xE9.cap");
+  Json run = Run({"acc\xE9"});
+  EXPECT_EQ(run["root"], dir_ / "r\xC3\xA9");
+  EXPECT_EQ(run["jobs"][0]["capture"], "acc\xC3\xA9.cap");
+  EXPECT_EQ(run["result"], "ok");
+
+  std::ofstream(logDir() + "/DemoLog.csv", std::ios::app) << "2,2,2,1,2026-12-07T09:41:05.250,HOST,caf\xC3";
+  const std::string latin = dir_ / "logs\xE9";
+  std::filesystem::copy(logDir(), latin);
+  for (std::vector<std::string> args : {std::vector<std::string>{"log", "verify", "--json", latin},
+                                        {"log", "show", "--include-damaged", "--json", logDir()}}) {
+    sgtest::CliResult r = RunCli(args, dir_.path);
+    EXPECT_EQ(r.status, args[1] == "verify" ? 1 : 0) << r.err;
+    Json report = Json::parse(r.out, nullptr, false);
+    ASSERT_FALSE(report.is_discarded()) << args[1] << ": " << r.out << r.err;
+    if (args[1] == "verify") {
+      EXPECT_EQ(report["directory"], dir_ / "logs\xC3\xA9");
+    } else {
+      EXPECT_EQ(report["jobs"].back()["fields"]["user"], "caf\xC3\x83");
+    }
+  }
+}
+
 // The sanitizers' shadow memory counts in the RSS.
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 TEST_F(ExamplesTest, ALongCaptureRunsInBoundedMemory) {
