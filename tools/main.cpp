@@ -100,7 +100,8 @@ int main(int argc, char** argv) {
   CLI::App app{
       "spoolgate: replay captured print jobs through the plug-in, inspect archive and overlay\n"
       "files, read the accounting log. Exit status: 0 ok, 1 a job ran but a step failed,\n"
-      "2 unusable arguments or input."};
+      "2 unusable arguments or input.",
+      "spoolgate"};
   app.require_subcommand(1);
   app.set_version_flag("--version", "spoolgate " SPOOLGATE_VERSION);
   std::function<int()> action;
