@@ -203,25 +203,28 @@ void JobCalls::OnWriteFile(const HostCall& call, OpenFile* file) {
 }
 
 // The lines appended to a log or pending file while it was open, read back through the
-// log reader once the library has closed it.
+// log reader once the library has closed it: the header, then from the first append on,
+// so that a long log costs no more than a short one.
 void JobCalls::OnClose(OpenFile& f) {
   if (!f.logLines || !f.appendedFrom) return;
-  LogSet set;
-  if (f.role == FileRole::Pending) {
-    set.pendingFile = f.hostPath;
-  } else {
-    set.files.push_back(f.hostPath);
-  }
-  const uint64_t from = *f.appendedFrom;
+  CsvRecordReader reader(f.hostPath);
+  std::string record;
+  uint64_t offset = 0;
+  bool complete = false;
+  if (!reader.Next(record, offset, complete)) return;
+  static const char kBom[] = "\xEF\xBB\xBF";
+  if (record.compare(0, 3, kBom) == 0) record.erase(0, 3);
+  const std::vector<std::string> header =
+      record.compare(0, 9, "sequence,") == 0 ? SplitCsv(record) : std::vector<std::string>();
+  reader.SkipTo(*f.appendedFrom);
   const std::string file = Windows(f.hostPath);
-  ForEachLogEntry(set, [&](const LogEntry& e) {
-    if (e.offset < from) return;
-    static const std::vector<std::string> kNoHeader;
+  while (reader.Next(record, offset, complete)) {
+    if (offset == 0 && !header.empty()) continue;
     accounting_.push_back({{"file", file},
                            {"stored", RoleName(f.role)},
-                           {"line", ValidUtf8(e.raw)},
-                           {"fields", LogLineJson(e.header ? *e.header : kNoHeader, e.fields)}});
-  });
+                           {"line", ValidUtf8(record)},
+                           {"fields", LogLineJson(header, SplitCsv(record))}});
+  }
 }
 
 void JobCalls::OnLibrary(const HostCall& call) {
