@@ -228,7 +228,6 @@ void JobCalls::OnClose(OpenFile& f) {
 }
 
 void JobCalls::OnLibrary(const HostCall& call) {
-  if (call.failed) return;
   if ((Is(call, "LoadLibraryExW") || Is(call, "LoadLibraryW")) && logLibrary_ == nullptr &&
       IsLogLibrary(call.name)) {
     logLibrary_ = call.handle;
@@ -261,7 +260,7 @@ void JobCalls::EndEmission() {
 
 void JobCalls::OnCall(const HostCall& call) {
   if (s_.traceText != nullptr || s_.traceJson) {
-    Json j = CallJson(call, *s_.handles);
+    Json j = CallJson(call, s_.handles != nullptr ? *s_.handles : ownHandles_);
     if (s_.traceText != nullptr) *s_.traceText << "      " << CallText(j) << "\n";
     if (s_.traceJson) phaseTrace_.push_back(j);
   }
@@ -341,7 +340,7 @@ void JobCalls::OnCall(const HostCall& call) {
                            {"line", line},
                            {"fields", LogLineJson({}, SplitCsv(line))}});
     stored_ = StoredLine{FileRole::File, log};
-  } else if (call.kind == HostCallKind::Library) {
+  } else if (call.kind == HostCallKind::Library && !call.failed) {
     OnLibrary(call);
   } else if (call.failed) {
     // The calls whose failure is an answer the caller expects: size queries of the

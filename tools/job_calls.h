@@ -94,6 +94,7 @@ class JobCalls {
   std::string Windows(const std::string& hostPath) const;
 
   const JobSetup& s_;
+  HandleNames ownHandles_;  // when the run does not name the handles across its jobs
   const JobContext* context_ = nullptr;
   std::string sinkError_;
   ExportCalls phase_;

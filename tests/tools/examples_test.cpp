@@ -475,6 +475,16 @@ TEST_F(ExamplesTest, RunReportsWhereTheLoggingLibraryPutTheLineAndWhatWasThereBe
   EXPECT_EQ(pending["accounting"][0]["file"], "C:\\Windows\\temp\\PrintLog\\DemoLog.pending");
   EXPECT_EQ(event["accounting"][0]["file"], "C:\\Blocked\\DemoLog.csv");
 
+  // A plug-in without its logging library beside it: the loads that fail are named.
+  rootName_ = "alone";
+  std::filesystem::create_directory(dir_ / "alone");
+  std::filesystem::copy_file(std::filesystem::path(SPOOLGATE_CLI).parent_path() / "../plugin/libspoolgate.so",
+                             dir_ / "alone/libspoolgate.so");
+  const Json alone = Run({"accounting-standard"}, {"--plugin", dir_ / "alone/libspoolgate.so"}, 1)["jobs"][0];
+  ASSERT_FALSE(alone["failedCalls"].empty());
+  EXPECT_EQ(alone["failedCalls"][0]["call"], "LoadLibraryExW") << alone["failedCalls"].dump(2);
+  EXPECT_TRUE(alone["accounting"].empty());
+
   // An archive name taken by an earlier run is named as such.
   rootName_ = "again";
   Run({"archived-job"});
