@@ -29,6 +29,21 @@ const char* StateName(uint32_t state) {
   return state < 6 ? names[state] : "unknown state";
 }
 
+// The record as the plug-in took it: its copy in the context where it keeps one (a
+// short block's missing bytes are zeros there), else the block itself.
+const void* KeptRecord(RecordKind kind, const JobContext& c, const CaptureEvent& event) {
+  switch (kind) {
+    case RecordKind::JobHeader: return &c.jobHeader;
+    case RecordKind::OverlayControl: return &c.overlayControl;
+    case RecordKind::OverlayHeader: return &c.overlayHeader;
+    case RecordKind::ArchiveLocation: return &c.archiveLocation;
+    case RecordKind::ArchiveHeader: return &c.archiveHeader;
+    case RecordKind::JobLog: return &c.jobLog;
+    case RecordKind::Tail: break;
+  }
+  return event.bytes.data();
+}
+
 struct Destination {
   uint64_t blocks = 0;
   uint64_t bytes = 0;
@@ -121,14 +136,11 @@ void JobRun::Block(CaptureEvent& event) {
   if (!kind) {
     CountData(size);
   } else {
-    // Fields come from the plug-in's own copy where it keeps one.
     const JobContext& c = *context_;
-    const void* copies[] = {&c.jobHeader, &c.overlayControl, &c.overlayHeader,
-                            &c.archiveLocation, &c.archiveHeader, &c.jobLog, event.bytes.data()};
     Json record;
     record["block"] = blockIndex_;
     record["record"] = RecordName(*kind);
-    Json fields = RecordFields(*kind, copies[int(*kind)]);
+    Json fields = RecordFields(*kind, KeptRecord(*kind, c, event));
     if (!fields.empty()) record["fields"] = std::move(fields);
     if (*kind == RecordKind::OverlayHeader) {
       record["note"] = c.overlayFile != INVALID_HANDLE_VALUE ? "overlay file created"
