@@ -35,15 +35,20 @@ const char* KindName(StoredKind kind) {
 }
 
 // What a header shows the file to be when it is plainly not one of ours: a capture, or
-// text (no byte of an archive's or overlay's binary header is zero there, and it reads
-// as UTF-8). Empty when it may be one.
+// lines of text. The header is the rendering side's bytes and carries no mark, so only
+// these are refused: a header of one repeated printable byte, as a fill gives, is taken;
+// lines (a line break, no zero byte, well-formed UTF-8) are what a text file starts with.
+// Empty when it may be one.
 std::string OtherKind(const std::vector<uint8_t>& header) {
   if (header.size() >= sizeof kCaptureMagic &&
       std::memcmp(header.data(), kCaptureMagic, sizeof kCaptureMagic) == 0) {
     return "it is a capture (spoolgate run replays it)";
   }
   const std::string bytes(header.begin(), header.end());
-  if (bytes.find('\0') == std::string::npos && ValidUtf8(bytes) == bytes) return "its header is text";
+  if (bytes.find('\n') != std::string::npos && bytes.find('\0') == std::string::npos &&
+      ValidUtf8(bytes) == bytes) {
+    return "its header is lines of text";
+  }
   return "";
 }
 

@@ -106,7 +106,7 @@ TEST(CliErrors, StoredFilesShorterThanTheirHeaderOrOfAnotherKind) {
       {{"overlay", "extract", "job.cap", "-o", "body"},
        "job.cap: not an overlay file: it is a capture (spoolgate run replays it) (--force reads it as one)"},
       {{"overlay", "info", "passwd"},
-       "passwd: not an overlay file: its header is text (--force reads it as one)"},
+       "passwd: not an overlay file: its header is lines of text (--force reads it as one)"},
       {{"rud", "info", "folder.RUD"}, "folder.RUD: is a directory"},
   };
   for (const auto& [args, error] : refused) {
@@ -117,6 +117,9 @@ TEST(CliErrors, StoredFilesShorterThanTheirHeaderOrOfAnotherKind) {
   }
   EXPECT_FALSE(std::filesystem::exists(dir / "body"));
   EXPECT_EQ(RunCli({"overlay", "info", "passwd", "--force"}, dir.path).status, 0);
+  // A header that is one fill byte, text or not, is the rendering side's and is read.
+  dir.Write("fill.ovl", std::string(444, 'O') + "SP1;PU100,2800;\n");
+  EXPECT_EQ(RunCli({"overlay", "info", "fill.ovl"}, dir.path).status, 0);
 }
 
 // The names in dir that look like a temporary output file.
