@@ -65,8 +65,8 @@ bool CsvRecordReader::Next(std::string& record, uint64_t& offset, bool& complete
   }
 }
 
-void CsvRecordReader::Seek(uint64_t offset) {
-  if (offset == offset_) return;
+void CsvRecordReader::SkipTo(uint64_t offset) {
+  if (file_ == nullptr || offset == offset_) return;
   // A record starts outside quotes. One within the bytes read is taken from there.
   quoted_ = false;
   uint64_t bufferStart = offset_ - begin_;
@@ -75,7 +75,7 @@ void CsvRecordReader::Seek(uint64_t offset) {
     offset_ = offset;
     return;
   }
-  std::fseek(file_, long(offset), SEEK_SET);
+  if (fseeko(file_, off_t(offset), SEEK_SET) != 0) return;
   offset_ = offset;
   begin_ = end_ = 0;
   // Records read out of order want a few KiB each, not a whole buffer.

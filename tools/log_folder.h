@@ -27,9 +27,9 @@ class CsvRecordReader {
   // The next record without its CR LF; complete is false for a last record that has no
   // line end (torn). offset is where the record starts in the file.
   bool Next(std::string& record, uint64_t& offset, bool& complete);
-  // Where the next record starts; Seek makes the record at offset the next one.
-  uint64_t Position() const { return offset_; }
-  void Seek(uint64_t offset);
+  // Goes on reading at offset, which must be where a record starts (a line appended,
+  // a line listed again in another order).
+  void SkipTo(uint64_t offset);
 
  private:
   FILE* file_ = nullptr;

@@ -154,7 +154,7 @@ int ShowLog(const std::vector<std::string>& dirs, const Report& report, std::ost
     }
     uint64_t offset = 0;
     bool complete = false;
-    it->second->Seek(p.offset);
+    it->second->SkipTo(p.offset);
     if (!it->second->Next(record, offset, complete)) {
       throw InputError(files[p.file].path + ": changed while it was read (byte " + std::to_string(p.offset) + ")");
     }

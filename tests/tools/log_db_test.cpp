@@ -379,6 +379,20 @@ TEST(LogReportPage, EveryChartIsDrawnAndEveryTableIsTheJsonReport) {
   EXPECT_EQ(status, 0) << sgtest::Slurp(work / "check.out");
 }
 
+TEST_P(LogDatabaseTest, APasswordInTheUrlStaysOutOfTheReport) {
+  if (std::string(GetParam()) == "sqlite") GTEST_SKIP() << "a file has no password";
+  // The test server does not ask for it: the report is made, and names the database
+  // without it.
+  std::filesystem::create_directory(dir_ / "empty");
+  std::ofstream(dir_ / "empty/Jobs.seq") << "0\r\n";  // a log without a line yet
+  sgtest::CliResult created = Import({dir_ / "empty"}, dir_);
+  ASSERT_EQ(created.status, 0) << created.err;
+  sgtest::CliResult r = RunCli({"log", "summary", "--db", url_ + "&password=S3CRET", "--json"}, dir_.path);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.find("S3CRET"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("password=***"), std::string::npos) << r.out;
+}
+
 TEST_P(LogDatabaseTest, ADatabaseOfAnotherSchemaVersionIsRefused) {
   // A log that holds no line yet: the import creates the tables and stores nothing.
   sgtest::TempDir empty;
