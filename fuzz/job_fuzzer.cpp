@@ -114,7 +114,7 @@ void Setup(Input& in) {
     std::vector<uint8_t> name = in.Bytes(in.U8());
     HostRegistrySetValue(kCsrKey, u"printerName", in.U8() % 8, name);
   }
-  if (setup & 0x80) HostSetPlatformVersion(5, 1, 2600);
+  if (setup & 0x80) HostSetPlatformVersion(5);
 }
 
 // Makes a later allocation, file, registry, printer or library call fail, once or

@@ -5,7 +5,7 @@
 #include "tools/job_run.h"
 
 #include "accounting/log_settings.h"
-#include "platform/host/host_control.h"
+#include "platform/host/host_tools.h"
 #include "plugin/job_context.h"
 #include "tools/call_text.h"
 #include "tools/capture.h"

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/host/host_internal.h"
+#include "platform/host/host_tools.h"
 
 namespace hostimpl::plain {
 
@@ -49,9 +50,8 @@ BOOL GetPrinterW(HANDLE printer, DWORD level, LPBYTE buffer, DWORD bufferSize, L
 // text.cpp
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 
-// loader.cpp: the caller's address decides where a bare name is searched first.
-HMODULE LoadLibraryW(LPCWSTR name, void* caller);
-HMODULE LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags, void* caller);
+// loader.cpp
+HMODULE LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags);
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 BOOL FreeLibrary(HMODULE module);
 

@@ -218,11 +218,6 @@ DWORD ErrnoToError(int error) {
   }
 }
 
-// ResetFiles - handles the tests still hold stay open and keep their sharing state
-// across a reset (forgetting it would let a new open slip past a live one), so there is
-// no file state to clear: the root and current directory are reset by ResetPaths.
-void ResetFiles() {}
-
 }  // namespace hostimpl
 
 // CreateFileW - opens or creates a file under the sandbox.
