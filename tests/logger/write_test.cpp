@@ -113,7 +113,7 @@ TEST_F(LogWriteTest, NamesThatTryToLeaveTheDirectoryOrNameADeviceStayInside) {
       {"a/b", "a_b.csv"},           {"\\\\srv\\s", "__srv_s.csv"}, {"CON", "_CON.csv"},
       {"lpt1.txt", "_lpt1.txt.csv"}, {"com9", "_com9.csv"},   {"Nul ", "_Nul.csv"},
       {"", "PrintLog.csv"},         {"q?<>|*\"x", "q______x.csv"}, {"tab\tname. .", "tab_name.csv"},
-      {"CONSOLE", "CONSOLE.csv"},
+      {"CONSOLE", "CONSOLE.csv"},   {"COM\xFD", "_COM\xC2\xB2.csv"},  // COM² in code page 437
       // Names that look like another log's generation get a name of their own.
       {"Jobs-20261207-221537", "Jobs-20261207-221537_.csv"},
       {"Jobs-20261207-221537Z-2", "Jobs-20261207-221537Z-2_.csv"},
@@ -227,6 +227,17 @@ TEST_F(LogWriteTest, SequenceContinuesFromTheLogWhenItsNumberFileFellBehind) {
   log = ParseLog(sgtest::ReadHostFile(LogPath()));
   ASSERT_EQ(log.lines.size(), 4u);
   EXPECT_EQ(log.Field(log.lines[3], "sequence"), "4");
+
+  // Even when that line was altered since: its checksum fails, its number stays used.
+  std::string bytes = sgtest::ReadHostFile(LogPath());
+  bytes[bytes.rfind("four")] = 'F';
+  std::ofstream(LogPath(), std::ios::binary | std::ios::trunc) << bytes;
+  fs::remove(LogDir() + "/Jobs.seq");
+  ASSERT_EQ(Write("five"), 1);
+  log = ParseLog(sgtest::ReadHostFile(LogPath()));
+  ASSERT_EQ(log.lines.size(), 5u);
+  EXPECT_FALSE(ChecksumMatches(log.lines[3]));
+  EXPECT_EQ(log.Field(log.lines[4], "sequence"), "5");
 }
 
 TEST_F(LogWriteTest, TextPosingAsALineCannotMoveTheSequence) {
