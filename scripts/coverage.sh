@@ -9,9 +9,9 @@ build=${1:-build/coverage}
 
 # Floors, in per cent: the product's five folders together, the logging library, the
 # tools (whose figure moves as the command grows, hence the margin; docs/coverage.md).
-product_lines=97 product_branches=90
-logger_lines=97 logger_branches=88
-tools_lines=90 tools_branches=70
+product_lines=98 product_branches=88
+logger_lines=95 logger_branches=75
+tools_lines=80 tools_branches=50
 
 product=(core archive overlay accounting plugin)
 summary=$(mktemp)
