@@ -192,7 +192,7 @@ extern "C" BOOL WINAPI GetModuleHandleExW(DWORD flags, LPCWSTR name, HMODULE* mo
 // GetModuleFileNameW - the module's Windows path, in the driver directory; null is the
 // program. The length without terminator on success; a buffer too small gets the path
 // cut to size - 1 characters and terminated, the result is size and the error
-// ERROR_INSUFFICIENT_BUFFER (Windows since Vista). A handle neither LoadLibraryW nor
+// ERROR_INSUFFICIENT_BUFFER (Windows since Vista). A handle neither LoadLibraryExW nor
 // GetModuleHandleExW gave is ERROR_MOD_NOT_FOUND.
 extern "C" DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
   {
