@@ -93,7 +93,7 @@ std::vector<uint8_t> JobLog(Input& in) {
 
 void Setup(Input& in) {
   uint8_t setup = in.U8();
-  HostPrinterSpec printer;
+  HostPrinterSetup printer;
   switch (setup & 3) {
     case 0: printer = {std::nullopt, u"Wide Format", u"LPT1:"}; break;
     case 1: printer = {u"\\\\CSR|srv1", u"\\\\CSR|srv1\\Wide", u"CSR:"}; break;

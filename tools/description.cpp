@@ -22,25 +22,25 @@ namespace {
 
 enum class FieldKind { U8, U16, U32, U32List, Utf16, Ansi, Bytes };
 
-struct FieldSpec {
+struct FieldLayout {
   const char* name;
   size_t offset;
   size_t size;
   FieldKind kind;
 };
 
-struct RecordSpec {
+struct RecordLayout {
   const char* name;
   size_t size;
-  std::vector<FieldSpec> fields;
+  std::vector<FieldLayout> fields;
   bool hasMagic;
   uint32_t magic;
 };
 
-#define FIELD(R, f, k) FieldSpec{#f, offsetof(R, f), sizeof(((R*)nullptr)->f), FieldKind::k}
+#define FIELD(R, f, k) FieldLayout{#f, offsetof(R, f), sizeof(((R*)nullptr)->f), FieldKind::k}
 
-const std::vector<RecordSpec>& Records() {
-  static const std::vector<RecordSpec> records = {
+const std::vector<RecordLayout>& Records() {
+  static const std::vector<RecordLayout> records = {
       {"JobHeaderRecord",
        sizeof(JobHeaderRecord),
        {FIELD(JobHeaderRecord, jobFlags, U32), FIELD(JobHeaderRecord, rest, Bytes)},
@@ -356,7 +356,8 @@ void StoreLE(uint8_t* at, uint64_t value, size_t size) {
   for (size_t i = 0; i < size; ++i) at[i] = uint8_t(value >> (8 * i));
 }
 
-void SetField(const Parser& p, unsigned line, const FieldSpec& f, const Token& t, uint8_t* record) {
+void SetField(const Parser& p, unsigned line, const FieldLayout& f, const Token& t,
+              uint8_t* record) {
   uint8_t* at = record + f.offset;
   switch (f.kind) {
     case FieldKind::U8: StoreLE(at, CheckedNumber(p, line, t, 0xFF, "u8"), 1); return;
@@ -405,7 +406,7 @@ void SetField(const Parser& p, unsigned line, const FieldSpec& f, const Token& t
 }
 
 // The bytes of one record statement: fill, magic, the named fields, then the block size.
-std::vector<uint8_t> BuildRecord(const Parser& p, const Statement& st, const RecordSpec& spec) {
+std::vector<uint8_t> BuildRecord(const Parser& p, const Statement& st, const RecordLayout& spec) {
   std::vector<uint8_t> record(spec.size, 0);
   std::set<std::string> seen;
   const Token* fill = nullptr;
@@ -420,8 +421,8 @@ std::vector<uint8_t> BuildRecord(const Parser& p, const Statement& st, const Rec
   if (spec.hasMagic) StoreLE(record.data(), spec.magic, 4);
   for (const Token& t : st.tokens) {
     if (&t == fill || &t == size) continue;
-    const FieldSpec* field = nullptr;
-    for (const FieldSpec& f : spec.fields) {
+    const FieldLayout* field = nullptr;
+    for (const FieldLayout& f : spec.fields) {
       if (t.key == f.name) field = &f;
     }
     if (field == nullptr) {
@@ -461,7 +462,7 @@ class Composer {
 
   void Run(const Statement& st) {
     if (out_.Ended()) p_.Fail(st.line, st.name + " after the end of the job");
-    for (const RecordSpec& spec : Records()) {
+    for (const RecordLayout& spec : Records()) {
       if (st.name == spec.name) {
         Block(BuildRecord(p_, st, spec));
         return;

@@ -58,12 +58,12 @@ HOST_CONTROL_API void HostSetPlatformVersion(DWORD major);
 
 // --- spooler double ---------------------------------------------------------------
 
-struct HostPrinterSpec {
+struct HostPrinterSetup {
   std::optional<std::u16string> serverName;  // null pServerName when absent
   std::u16string printerName;
   std::u16string portName = u"LPT1:";
 };
-struct HostJobSpec {
+struct HostJobSetup {
   std::optional<std::u16string> document;  // null pDocument when absent
   std::optional<std::u16string> userName;  // null pUserName when absent
 };
@@ -75,8 +75,8 @@ struct HostPrinterOutput {
 };
 
 // Defines a printer and returns the handle the spooler would pass to DrvSplStartDoc.
-HOST_CONTROL_API HANDLE HostAddPrinter(const HostPrinterSpec& printer);
-HOST_CONTROL_API void HostAddJob(HANDLE printer, DWORD jobId, const HostJobSpec& job);
+HOST_CONTROL_API HANDLE HostAddPrinter(const HostPrinterSetup& printer);
+HOST_CONTROL_API void HostAddJob(HANDLE printer, DWORD jobId, const HostJobSetup& job);
 HOST_CONTROL_API void HostRemoveJob(HANDLE printer, DWORD jobId);
 // A count-only sink keeps no bytes (benchmarks, long captures).
 HOST_CONTROL_API void HostSetPrinterCountOnly(HANDLE printer, bool countOnly);

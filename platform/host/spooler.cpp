@@ -22,13 +22,13 @@ const char16_t kPrintProcessor[] = u"winprint";
 const char16_t kDatatype[] = u"RAW";
 
 struct Job {
-  HostJobSpec spec;
+  HostJobSetup spec;
   SYSTEMTIME submitted{};
 };
 
 struct Printer {
   HANDLE handle = nullptr;
-  HostPrinterSpec spec;
+  HostPrinterSetup spec;
   std::mutex mutex;  // guards everything below
   std::map<DWORD, Job> jobs;
   bool countOnly = false;
@@ -278,7 +278,7 @@ void ResetSpooler() {
 }  // namespace hostimpl
 
 // HostAddPrinter - defines a printer; its handle is distinct from every other printer's.
-HANDLE HostAddPrinter(const HostPrinterSpec& printer) {
+HANDLE HostAddPrinter(const HostPrinterSetup& printer) {
   std::lock_guard<std::mutex> lock(g_tableMutex);
   if (g_printerCount == kMaxPrinters) {
     std::fprintf(stderr, "host spooler: more than %zu printers\n", kMaxPrinters);
@@ -294,7 +294,7 @@ HANDLE HostAddPrinter(const HostPrinterSpec& printer) {
 }
 
 // HostAddJob - defines (or redefines) a job of the printer, submitted now.
-void HostAddJob(HANDLE printer, DWORD jobId, const HostJobSpec& job) {
+void HostAddJob(HANDLE printer, DWORD jobId, const HostJobSetup& job) {
   Printer* p = FindPrinter(printer);
   if (p == nullptr) return;
   std::lock_guard<std::mutex> lock(p->mutex);
