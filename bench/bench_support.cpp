@@ -28,9 +28,9 @@ HANDLE ResetBenchHost() {
   std::filesystem::remove_all(root, ec);
   std::filesystem::create_directories(root, ec);
   HostReset(root);
-  HostPrinterSetup spec;
-  spec.printerName = u"Wide Format";
-  HANDLE printer = HostAddPrinter(spec);
+  HostPrinterSetup setup;
+  setup.printerName = u"Wide Format";
+  HANDLE printer = HostAddPrinter(setup);
   HostSetPrinterCountOnly(printer, true);
   HostJobSetup job;
   job.document = std::u16string(kDocument);

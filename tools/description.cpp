@@ -406,27 +406,27 @@ void SetField(const Parser& p, unsigned line, const FieldLayout& f, const Token&
 }
 
 // The bytes of one record statement: fill, magic, the named fields, then the block size.
-std::vector<uint8_t> BuildRecord(const Parser& p, const Statement& st, const RecordLayout& spec) {
-  std::vector<uint8_t> record(spec.size, 0);
+std::vector<uint8_t> BuildRecord(const Parser& p, const Statement& st, const RecordLayout& layout) {
+  std::vector<uint8_t> record(layout.size, 0);
   std::set<std::string> seen;
   const Token* fill = nullptr;
   const Token* size = nullptr;
   for (const Token& t : st.tokens) {
-    if (t.key.empty()) p.Fail(st.line, spec.name + std::string(" takes field=value pairs"));
+    if (t.key.empty()) p.Fail(st.line, layout.name + std::string(" takes field=value pairs"));
     if (!seen.insert(t.key).second) p.Fail(st.line, t.key + " is given twice");
     if (t.key == "fill") fill = &t;
     if (t.key == "size") size = &t;
   }
   if (fill != nullptr) std::memset(record.data(), int(CheckedNumber(p, st.line, *fill, 0xFF, "byte")), record.size());
-  if (spec.hasMagic) StoreLE(record.data(), spec.magic, 4);
+  if (layout.hasMagic) StoreLE(record.data(), layout.magic, 4);
   for (const Token& t : st.tokens) {
     if (&t == fill || &t == size) continue;
     const FieldLayout* field = nullptr;
-    for (const FieldLayout& f : spec.fields) {
+    for (const FieldLayout& f : layout.fields) {
       if (t.key == f.name) field = &f;
     }
     if (field == nullptr) {
-      p.Fail(st.line, "unknown field '" + t.key + "' of " + spec.name);
+      p.Fail(st.line, "unknown field '" + t.key + "' of " + layout.name);
     }
     SetField(p, st.line, *field, t, record.data());
   }
@@ -462,9 +462,9 @@ class Composer {
 
   void Run(const Statement& st) {
     if (out_.Ended()) p_.Fail(st.line, st.name + " after the end of the job");
-    for (const RecordLayout& spec : Records()) {
-      if (st.name == spec.name) {
-        Block(BuildRecord(p_, st, spec));
+    for (const RecordLayout& layout : Records()) {
+      if (st.name == layout.name) {
+        Block(BuildRecord(p_, st, layout));
         return;
       }
     }
