@@ -155,15 +155,13 @@ HMODULE hostimpl::plain::LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags) 
   return Load(wanted);
 }
 
-// GetModuleHandleExW - the module that holds an address (GET_MODULE_HANDLE_EX_FLAG_
-// FROM_ADDRESS, with or without ..._UNCHANGED_REFCOUNT; looking a module up by name is
-// not supported: ERROR_INVALID_PARAMETER). Without UNCHANGED_REFCOUNT the module is
-// held until FreeLibrary, as on Windows. An address in no module is ERROR_MOD_NOT_FOUND.
+// GetModuleHandleExW - the module that holds an address, as the product asks for it:
+// GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS with GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT
+// (the handle is not held). Other flags, a lookup by name or a held handle among them,
+// are ERROR_INVALID_PARAMETER. An address in no module is ERROR_MOD_NOT_FOUND.
 extern "C" BOOL WINAPI GetModuleHandleExW(DWORD flags, LPCWSTR name, HMODULE* module) {
-  const DWORD supported = GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                          GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
-  if (module == nullptr || (flags & ~supported) != 0 ||
-      (flags & GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS) == 0) {
+  if (module == nullptr || flags != (GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                     GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT)) {
     if (module != nullptr) *module = nullptr;
     hostimpl::SetError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -180,11 +178,7 @@ extern "C" BOOL WINAPI GetModuleHandleExW(DWORD flags, LPCWSTR name, HMODULE* mo
   if (handle == nullptr) handle = dlopen(nullptr, RTLD_LAZY);
   std::lock_guard<std::mutex> lock(g_mutex);
   g_known.insert(handle);
-  if (flags & GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT) {
-    dlclose(handle);
-  } else {
-    g_loaded[handle] += 1;
-  }
+  dlclose(handle);
   *module = static_cast<HMODULE>(handle);
   return TRUE;
 }
