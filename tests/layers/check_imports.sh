@@ -24,9 +24,10 @@ if [[ $platform == host ]]; then
              grep -v '^__wrap_' || true)
   # The layer's C functions (its controls are C++ and mangled) are its Win32 functions:
   # one the header does not declare serves nothing the product calls. A coverage build
-  # adds gcc's profiling runtime.
+  # adds gcc's profiling runtime (its data aside, __gcov_* and mangle_path).
   implemented=$("$nm" -D --defined-only "$hostlib" |
-                awk '$3 !~ /^(_Z|__wrap_|__gcov_|mangle_path$)/ {print $3}' | sort -u)
+                awk '$2 == "T" && $3 !~ /^(_Z|__wrap_|__gcov_|mangle_path$)/ {print $3}' |
+                sort -u)
   undeclared=$(comm -13 <(echo "$declared") <(echo "$implemented"))
   if [[ -n $undeclared ]]; then
     echo "exported by $(basename "$hostlib") but not declared in $(basename "$header"):" $undeclared
