@@ -325,8 +325,8 @@ TEST_F(LogWriteTest, LineThatCannotBeAppendedWaitsInThePendingFileWithItsNumber)
 TEST_F(LogWriteTest, LineStoredNowhereUsesItsNumberAndGoesToTheEventLog) {
   ASSERT_EQ(Write("one"), 1);
   // Neither the log nor the pending file takes the line; the number file still does.
-  HostFailNth(HostOp::WriteFile, 1, ERROR_DISK_FULL);
   HostFailNth(HostOp::WriteFile, 2, ERROR_DISK_FULL);
+  HostFailNth(HostOp::WriteFile, 3, ERROR_DISK_FULL);
   EXPECT_EQ(Write("stored nowhere"), 0);
   // A directory that is a file: there is not even a number to use.
   std::ofstream(root_ + "/C/Blocked") << "a file";
@@ -406,7 +406,7 @@ TEST_F(LogWriteTest, CurrentFileWithoutTheAppendTimeColumnIsRotatedNotMixed) {
 }
 
 TEST_F(LogWriteTest, FailedFirstWriteLeavesNoHeaderWithoutItsLine) {
-  HostFailNth(HostOp::WriteFile, 1, ERROR_DISK_FULL);
+  HostFailNth(HostOp::WriteFile, 2, ERROR_DISK_FULL);
   EXPECT_EQ(Write("kept waiting"), 0);
   EXPECT_EQ(sgtest::ReadHostFile(LogPath()), "");
   ASSERT_EQ(Write("kept"), 1);
