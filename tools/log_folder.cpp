@@ -3,6 +3,7 @@
 #include "tools/log_folder.h"
 
 #include "logger/crc32.h"
+#include "logger/sequence_number.h"
 #include "tools/errors.h"
 
 #include <algorithm>
@@ -122,12 +123,13 @@ namespace {
 
 constexpr char kBom[] = "\xEF\xBB\xBF";
 
-// The line's leading number, 0 when it has none (or one too long to be ours).
+// The line's leading number, 0 when it has none (or one past the limit the writer and
+// the importer keep to).
 uint64_t LeadingNumber(const std::string& raw) {
   size_t digits = 0;
-  while (digits < raw.size() && std::isdigit(static_cast<unsigned char>(raw[digits]))) ++digits;
-  if (digits == 0 || digits > 19 || (digits < raw.size() && raw[digits] != ',')) return 0;
-  return std::stoull(raw.substr(0, digits));
+  uint64_t value = ParseSequenceNumber(raw.data(), raw.size(), &digits);
+  if (digits == 0 || value > LOG_SEQUENCE_MAX || (digits < raw.size() && raw[digits] != ',')) return 0;
+  return value;
 }
 
 bool ChecksumOk(const std::string& raw) {
@@ -204,13 +206,8 @@ LogFolder FindLogFolder(const std::string& dir) {
     std::string text;
     std::getline(in, text);
     size_t digits = 0;
-    while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits]))) ++digits;
-    if (digits > 0 && digits <= 20) {
-      try {
-        log.sequenceValue = std::stoull(text.substr(0, digits));
-      } catch (const std::out_of_range&) {
-      }
-    }
+    uint64_t value = ParseSequenceNumber(text.data(), text.size(), &digits);
+    if (digits > 0 && value <= LOG_SEQUENCE_MAX) log.sequenceValue = value;
   }
   LogFolder folder;
   struct Ordered {

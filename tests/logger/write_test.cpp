@@ -15,6 +15,7 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -412,6 +413,82 @@ TEST_F(LogWriteTest, AStalledLockHolderDelaysAnAppendOnlyAFewSeconds) {
   EXPECT_EQ(log.Field(log.lines[1], "sequence"), "2");
   EXPECT_TRUE(ChecksumMatches(log.lines[1]));
   EXPECT_EQ(log.Field(log.lines[2], "sequence"), "3");
+}
+
+TEST_F(LogWriteTest, PendingFileThatLostItsHeaderLosesNoLine) {
+  ASSERT_EQ(Write("one"), 1);
+  ASSERT_EQ(WriteWhileHeld("waited-1"), 0);
+  ASSERT_EQ(WriteUnnumbered("waited-2"), 0);
+  std::string pending = LogDir() + "/Jobs.pending";
+  std::string bytes = sgtest::ReadHostFile(pending);
+  std::ofstream(pending, std::ios::binary | std::ios::trunc) << bytes.substr(bytes.find("\r\n") + 2);
+  ASSERT_EQ(Write("two"), 1);
+  LogFile log = ParseLog(sgtest::ReadHostFile(LogPath()));
+  std::vector<std::string> documents, sequences;
+  for (const LogLine& line : log.lines) {
+    EXPECT_TRUE(ChecksumMatches(line));
+    documents.push_back(log.Field(line, "document"));
+    sequences.push_back(log.Field(line, "sequence"));
+  }
+  EXPECT_EQ(documents, (std::vector<std::string>{"one", "waited-1", "waited-2", "two"}));
+  EXPECT_EQ(sequences, (std::vector<std::string>{"1", "2", "3", "4"}));
+}
+
+TEST_F(LogWriteTest, AtTheSequenceLimitALineIsStoredNowhereRatherThanUnderAUsedNumber) {
+  fs::create_directories(LogDir());
+  std::ofstream(LogDir() + "/Jobs.seq", std::ios::binary) << "09223372036854775806\r\n";
+  ASSERT_EQ(Write("last"), 1);
+  EXPECT_EQ(Write("beyond"), 0);
+  // A number past the limit, as an earlier writer could leave it, counts as used up.
+  std::ofstream(LogDir() + "/Jobs.seq", std::ios::binary | std::ios::trunc) << "18446744073709551608\r\n";
+  EXPECT_EQ(Write("far beyond"), 0);
+  LogFile log = ParseLog(sgtest::ReadHostFile(LogPath()));
+  ASSERT_EQ(log.lines.size(), 1u);
+  EXPECT_EQ(log.Field(log.lines[0], "sequence"), "9223372036854775807");
+  std::vector<HostEvent> events = HostEventLog();
+  ASSERT_EQ(events.size(), 2u);
+  for (size_t i = 0; i < 2; ++i) {
+    std::string text(events[i].strings[1].begin(), events[i].strings[1].end());
+    EXPECT_EQ(text.rfind(",2,2,", 0), 0u) << "stored nowhere, under no number: " << text;
+  }
+  // The readers keep to the same limit: a line numbered past it has no number for them.
+  std::string line = "9223372036854775808" + log.lines[0].raw.substr(19, log.lines[0].raw.size() - 28);
+  char crc[9];
+  std::snprintf(crc, sizeof(crc), "%08X", ReferenceCrc32(line));
+  std::string bytes = sgtest::ReadHostFile(LogPath());
+  std::ofstream(LogPath(), std::ios::binary | std::ios::app) << line << "," << crc << "\r\n";
+  std::vector<std::string> problems = VerifyProblems();
+  ASSERT_FALSE(problems.empty());
+  EXPECT_NE(problems.back().find("no sequence number"), std::string::npos) << problems.back();
+}
+
+TEST_F(LogWriteTest, ASequenceFileDeletedWhileAWriterWaitsForItsLockIsNotTheLockItTakes) {
+  ASSERT_EQ(Write("one"), 1);
+  auto lockSequenceFile = [](OVERLAPPED* range) {
+    HANDLE file = CreateFileW(u"C:\\Logs\\Jobs.seq", GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_TRUE(LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 0xFFFFFFFFu, 0xFFFFFFFFu, range));
+    return file;
+  };
+  OVERLAPPED first{}, second{};
+  HANDLE old = lockSequenceFile(&first);
+  std::string record = Record("waited");
+  auto append = std::async(std::launch::async,
+                           [&] { return WriteRecord("C:\\Logs", "Jobs", 64, 2, record); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // it has the file and waits
+  fs::remove(LogDir() + "/Jobs.seq");
+  HANDLE fresh = lockSequenceFile(&second);  // the next writer made a new one and holds it
+  UnlockFileEx(old, 0, 0xFFFFFFFFu, 0xFFFFFFFFu, &first);
+  CloseHandle(old);
+  EXPECT_EQ(append.wait_for(std::chrono::seconds(1)), std::future_status::timeout)
+      << "the waiting writer went on under the lock of a file no one else can reach";
+  UnlockFileEx(fresh, 0, 0xFFFFFFFFu, 0xFFFFFFFFu, &second);
+  CloseHandle(fresh);
+  EXPECT_EQ(append.get(), 1);
+  LogFile log = ParseLog(sgtest::ReadHostFile(LogPath()));
+  ASSERT_EQ(log.lines.size(), 2u);
+  EXPECT_EQ(log.Field(log.lines[1], "sequence"), "2");
 }
 
 TEST_F(LogWriteTest, CurrentFileWithoutTheAppendTimeColumnIsRotatedNotMixed) {
