@@ -315,13 +315,13 @@ static BOOL MovePending(LogWriter* w) {
   for (size_t i = 0; ok && i < p.count; ++i) waiting += p.records[i].complete && p.records[i].length == 0 ? 0 : 1;
   for (size_t i = 0; ok && i < p.ordered; ++i) {
     if (AlreadyMoved(w, p.order[i])) replay = TRUE;
-    else bytes += PendingLineBytes(&p, p.order[i]);
+    else bytes += PendingLineBytes(p.order[i]);
   }
   if (ok && !replay && bytes > 0) ok = RotateIfDue(w, bytes);
   for (size_t i = 0; ok && i < p.ordered; ++i) {
     const PendingRecord* r = p.order[i];
     if (AlreadyMoved(w, r)) continue;
-    size_t lineBytes = PendingLineBytes(&p, r);
+    size_t lineBytes = PendingLineBytes(r);
     char* line = lineBytes <= LOG_RECORD_MAX_BYTES + LOG_LINE_OVERHEAD ? w->line : (char*)malloc(lineBytes);
     ok = line != NULL && AppendLine(w, line, CopyPendingLine(&p, r, line));
     if (line != w->line) free(line);

@@ -199,7 +199,7 @@ BOOL OpenPendingFile(const WCHAR* pendingPath, PendingFile* p);
 // when the file could not be rewritten (the old bytes stay).
 BOOL NumberPendingLines(PendingFile* p, uint64_t* lastNumber);
 // PendingLineBytes() - The most bytes CopyPendingLine writes for r.
-size_t PendingLineBytes(const PendingFile* p, const PendingRecord* r);
+size_t PendingLineBytes(const PendingRecord* r);
 // CopyPendingLine() - Writes r as the line the log takes: its bytes, closed as one
 // record when a crash cut it, and CRLF. Returns the bytes written.
 size_t CopyPendingLine(const PendingFile* p, const PendingRecord* r, char* out);

@@ -146,8 +146,7 @@ void ClosePendingFile(PendingFile* p) {
   p->file = INVALID_HANDLE_VALUE;
 }
 
-size_t PendingLineBytes(const PendingFile* p, const PendingRecord* r) {
-  (void)p;
+size_t PendingLineBytes(const PendingRecord* r) {
   return r->length + (r->openQuote ? 1 : 0) + 2;
 }
 

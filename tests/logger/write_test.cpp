@@ -575,7 +575,7 @@ using DirectoryFiles = std::vector<std::pair<std::string, std::string>>;
 // exactly the damage there is: the cut line, and the numbers of stopped lines that
 // never got written.
 TEST_F(LogWriteTest, ACrashAtAnyCallOfAnAppendStoresEveryLineOnce) {
-  const DWORD kMaxKib = 4;
+  const DWORD kMaxKib = 3;
   const std::vector<HostOp> kOps = {HostOp::CreateFile, HostOp::ReadFile,     HostOp::WriteFile,
                                     HostOp::SetFilePointer, HostOp::FlushFile, HostOp::MoveFile,
                                     HostOp::SetEndOfFile, HostOp::LockFile};
@@ -603,9 +603,11 @@ TEST_F(LogWriteTest, ACrashAtAnyCallOfAnAppendStoresEveryLineOnce) {
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == HOST_CRASH_EXIT_STATUS)
-        << "the writer stopped at the call";
-    ++points;
+    // A rotation tries a second name only when the first is taken in the same second,
+    // so a writer may make one rename fewer than the count: it then ends normally.
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_TRUE(WEXITSTATUS(status) == HOST_CRASH_EXIT_STATUS || (op == HostOp::MoveFile && WEXITSTATUS(status) == 0));
+    points += WEXITSTATUS(status) == HOST_CRASH_EXIT_STATUS;
   };
   // The calls of each operation that write `which` makes from files.
   auto countCalls = [&](int which, const DirectoryFiles& files) {
@@ -663,7 +665,7 @@ TEST_F(LogWriteTest, ACrashAtAnyCallOfAnAppendStoresEveryLineOnce) {
     ASSERT_EQ(ReadLogDirectory(LogDir()).files, 1u);
     const DirectoryFiles start = FilesIn(LogDir());
     std::map<HostOp, uint64_t> calls = countCalls(0, start);
-    ASSERT_GE(ReadLogDirectory(LogDir()).files, 2u) << "the move rotates";
+    ASSERT_GE(ReadLogDirectory(LogDir()).files, 2u) << "the move passes the limit";
 
     for (HostOp op : kOps) {
       for (uint64_t n = 1; n <= calls[op]; ++n) {
