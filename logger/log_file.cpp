@@ -309,10 +309,8 @@ static BOOL MovePending(LogWriter* w) {
   if (ok && p.lastNumber > w->lastNumber) w->lastNumber = p.lastNumber;
   ok = ok && NumberPendingLines(&p, &w->lastNumber);
   if (w->lastNumber > before) WriteSequenceFile(w->sequence, w->lastNumber, FALSE);
-  size_t waiting = 0;
   uint64_t bytes = 0;
   BOOL replay = FALSE;
-  for (size_t i = 0; ok && i < p.count; ++i) waiting += p.records[i].complete && p.records[i].length == 0 ? 0 : 1;
   for (size_t i = 0; ok && i < p.ordered; ++i) {
     if (AlreadyMoved(w, p.order[i])) replay = TRUE;
     else bytes += PendingLineBytes(p.order[i]);
@@ -329,7 +327,7 @@ static BOOL MovePending(LogWriter* w) {
     if (ok && r->number > w->lastInLog) w->lastInLog = r->number;
   }
   // Lines left without a number (the log reached its limit) keep waiting.
-  ok = ok && (waiting == 0 || (p.ordered == waiting && EmptyPendingFile(&p)));
+  ok = ok && (p.waiting == 0 || (p.ordered == p.waiting && EmptyPendingFile(&p)));
   ClosePendingFile(&p);
   return ok;
 }
@@ -361,7 +359,6 @@ static BOOL AppendLocked(LogWriter* w, const char* fields, size_t fieldsBytes, s
     // Every number is used: the line is stored nowhere rather than under a number the
     // log already holds.
     *lineBytes = ComposeLogLine(0, fields, fieldsBytes, w->line);
-    *stored = FALSE;
     return FALSE;
   }
   if (!numbered) ++w->lastNumber;

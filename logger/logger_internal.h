@@ -185,6 +185,7 @@ struct PendingFile {
   size_t headerEnd;         // 0 when the file does not start with its header
   PendingRecord* records;   // in file order
   size_t count;
+  size_t waiting;           // records that are not blank lines
   PendingRecord** order;    // the numbered records, in move order: by number
   size_t ordered;
   uint64_t lastNumber;      // the highest number a record holds

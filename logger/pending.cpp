@@ -103,6 +103,7 @@ static BOOL IndexRecords(PendingFile* p) {
   p->records = NULL;
   p->order = NULL;
   p->count = 0;
+  p->waiting = 0;
   p->ordered = 0;
   p->lastNumber = 0;
   size_t headerEnd = 0;
@@ -114,6 +115,7 @@ static BOOL IndexRecords(PendingFile* p) {
   p->count = CutRecords(p->bytes, p->size, p->records, &p->headerEnd);
   for (size_t i = 0; i < p->count; ++i) {
     PendingRecord* r = &p->records[i];
+    if (!IsBlank(r)) ++p->waiting;
     if (r->number == 0) continue;
     p->order[p->ordered++] = r;
     if (r->number > p->lastNumber) p->lastNumber = r->number;
