@@ -106,8 +106,7 @@ static BOOL IndexRecords(PendingFile* p) {
   p->waiting = 0;
   p->ordered = 0;
   p->lastNumber = 0;
-  size_t headerEnd = 0;
-  size_t count = CutRecords(p->bytes, p->size, NULL, &headerEnd);
+  size_t count = CutRecords(p->bytes, p->size, NULL, &p->headerEnd);
   if (count == 0) return TRUE;
   p->records = (PendingRecord*)malloc(count * sizeof(PendingRecord));
   p->order = (PendingRecord**)malloc(count * sizeof(PendingRecord*));

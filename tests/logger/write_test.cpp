@@ -51,6 +51,19 @@ class LogWriteTest : public sgtest::SandboxTest {
     CloseHandle(held);
     return result;
   }
+  // The current file holds these documents, in order, numbered from 1, all good.
+  void ExpectLogHolds(const std::vector<std::string>& expected) {
+    LogFile log = ParseLog(sgtest::ReadHostFile(LogPath()));
+    std::vector<std::string> documents, sequences, numbers;
+    for (const LogLine& line : log.lines) {
+      EXPECT_TRUE(ChecksumMatches(line));
+      documents.push_back(log.Field(line, "document"));
+      sequences.push_back(log.Field(line, "sequence"));
+      numbers.push_back(std::to_string(numbers.size() + 1));
+    }
+    EXPECT_EQ(documents, expected);
+    EXPECT_EQ(sequences, numbers);
+  }
   // What `log verify` says of the log directory: its problems, one a line.
   std::vector<std::string> VerifyProblems() const {
     std::ostringstream out;
@@ -337,16 +350,7 @@ TEST_F(LogWriteTest, LineThatCannotBeAppendedWaitsInThePendingFileWithItsNumber)
   // The next append that reaches the log moves them in first, in order.
   HostClearFaults();
   ASSERT_EQ(Write("two"), 1);
-  LogFile log = ParseLog(sgtest::ReadHostFile(LogPath()));
-  std::vector<std::string> documents, sequences;
-  for (const LogLine& line : log.lines) {
-    EXPECT_TRUE(ChecksumMatches(line));
-    documents.push_back(log.Field(line, "document"));
-    sequences.push_back(log.Field(line, "sequence"));
-  }
-  EXPECT_EQ(documents, (std::vector<std::string>{"one", "while held", "lost to a full disk",
-                                                 "lost to a failed flush", "two"}));
-  EXPECT_EQ(sequences, (std::vector<std::string>{"1", "2", "3", "4", "5"}));
+  ExpectLogHolds({"one", "while held", "lost to a full disk", "lost to a failed flush", "two"});
   EXPECT_EQ(sgtest::ReadHostFile(LogDir() + "/Jobs.pending"), "");
   EXPECT_TRUE(HostEventLog().empty());
   EXPECT_EQ(HostOpenHandleCount(), 0u);
@@ -423,15 +427,7 @@ TEST_F(LogWriteTest, PendingFileThatLostItsHeaderLosesNoLine) {
   std::string bytes = sgtest::ReadHostFile(pending);
   std::ofstream(pending, std::ios::binary | std::ios::trunc) << bytes.substr(bytes.find("\r\n") + 2);
   ASSERT_EQ(Write("two"), 1);
-  LogFile log = ParseLog(sgtest::ReadHostFile(LogPath()));
-  std::vector<std::string> documents, sequences;
-  for (const LogLine& line : log.lines) {
-    EXPECT_TRUE(ChecksumMatches(line));
-    documents.push_back(log.Field(line, "document"));
-    sequences.push_back(log.Field(line, "sequence"));
-  }
-  EXPECT_EQ(documents, (std::vector<std::string>{"one", "waited-1", "waited-2", "two"}));
-  EXPECT_EQ(sequences, (std::vector<std::string>{"1", "2", "3", "4"}));
+  ExpectLogHolds({"one", "waited-1", "waited-2", "two"});
 }
 
 TEST_F(LogWriteTest, AtTheSequenceLimitALineIsStoredNowhereRatherThanUnderAUsedNumber) {
