@@ -123,6 +123,12 @@ void UnlockWholeFile(HANDLE file, OVERLAPPED* range) {
 // lock is let go and taken again on the file the path names now. Where the file's
 // links cannot be told, the lock is kept (Windows refuses to delete a file we hold open
 // without delete sharing).
+// FALSE when the locked file has been deleted: the lock then holds off no one.
+static BOOL StillNamed(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info;
+  return !GetFileInformationByHandle(file, &info) || info.nNumberOfLinks > 0;
+}
+
 HANDLE OpenLocked(const WCHAR* path, DWORD disposition, OVERLAPPED* range) {
   for (unsigned attempt = 0; attempt < LOG_LOCK_REOPENS; ++attempt) {
     HANDLE file = OpenShared(path, disposition);
@@ -133,8 +139,7 @@ HANDLE OpenLocked(const WCHAR* path, DWORD disposition, OVERLAPPED* range) {
       SetLastError(error);
       return INVALID_HANDLE_VALUE;
     }
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(file, &info) || info.nNumberOfLinks > 0) return file;
+    if (StillNamed(file)) return file;
     UnlockWholeFile(file, range);
     CloseHandle(file);
   }
@@ -206,6 +211,7 @@ struct LogWriter {
   uint64_t lastNumber;      // the highest number used, in the log or elsewhere
   uint64_t lastInLog;       // the highest number in the current file, damaged lines too
   uint64_t lastGoodInLog;   // the highest number of a good line in the current file
+  BOOL lockLost;            // the sequence file was deleted under the lock
   char* line;               // a composed line
   char* work;               // header, closing bytes and line for one write
   size_t workBytes;
@@ -256,10 +262,20 @@ static void CloseCurrentLog(LogWriter* w) {
 // Rotates the current file first when bytes more would take a file that holds lines
 // past the limit, or when it has another header; a file that cannot be renamed takes
 // the lines anyway. FALSE when no current file could be opened after it.
+// The sequence file is asked again before each change to the log: deleted (on a
+// system that lets a file open elsewhere be deleted) it lets the next writer in, and
+// this one stops writing. What it had not written waits in the pending file without a
+// number, as when the lock is not had.
+static BOOL LockStillHeld(LogWriter* w) {
+  if (!w->lockLost && !StillNamed(w->sequence)) w->lockLost = TRUE;
+  return !w->lockLost;
+}
+
 static BOOL RotateIfDue(LogWriter* w, uint64_t bytes) {
   size_t headerBytes = FormatFileStart(NULL, 0);
   BOOL full = w->size > headerBytes && w->size + w->tail.closingBytes + bytes > w->limit;
   if (w->size == 0 || (!full && w->headerMatches)) return TRUE;
+  if (!LockStillHeld(w)) return FALSE;
   // The damaged record stays one record in the generation it belongs to.
   if (w->tail.closingBytes != 0) WriteAtEnd(w->log, w->size, w->tail.closing, w->tail.closingBytes);
   CloseCurrentLog(w);
@@ -282,7 +298,7 @@ static BOOL AppendLine(LogWriter* w, const char* line, size_t lineBytes) {
   size_t n = ComposeLineLead(w->size, &w->tail, w->work, w->workBytes);
   memcpy(w->work + n, line, lineBytes);
   n += lineBytes;
-  if (!WriteAtEnd(w->log, w->size, w->work, n)) return FALSE;
+  if (!LockStillHeld(w) || !WriteAtEnd(w->log, w->size, w->work, n)) return FALSE;
   w->size += n;
   w->tail.closingBytes = 0;
   w->headerMatches = TRUE;
@@ -359,6 +375,11 @@ static BOOL AppendLocked(LogWriter* w, const char* fields, size_t fieldsBytes, s
     // Every number is used: the line is stored nowhere rather than under a number the
     // log already holds.
     *lineBytes = ComposeLogLine(0, fields, fieldsBytes, w->line);
+    return FALSE;
+  }
+  if (w->lockLost) {
+    *lineBytes = ComposeLogLine(0, fields, fieldsBytes, w->line);
+    *stored = AppendPendingLine(w->paths->pending, w->line, *lineBytes);
     return FALSE;
   }
   if (!numbered) ++w->lastNumber;
