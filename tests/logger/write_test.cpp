@@ -321,6 +321,29 @@ TEST_F(LogWriteTest, LineTornByACrashStaysOneBadLineAndItsNumberIsNotRepeated) {
       EXPECT_EQ(log.Field(log.lines[i], "sequence"), std::to_string(i + 1))
           << "the torn line's number 1 stays its own";
     }
+
+    // The same cut in the pending file, of a line that waited with or without its
+    // number: it moves as one damaged record, and every line after it is whole.
+    for (bool numbered : {true, false}) {
+      SCOPED_TRACE(numbered ? "pending, numbered" : "pending, unnumbered");
+      fs::remove_all(LogDir());
+      ASSERT_EQ(Write("before"), 1);
+      ASSERT_EQ(numbered ? WriteWhileHeld(document) : WriteUnnumbered(document), 0);
+      std::string pending = LogDir() + "/Jobs.pending";
+      std::string waiting = sgtest::ReadHostFile(pending);
+      size_t start = waiting.find("\r\n") + 2;
+      fs::resize_file(pending, start + tear.cut(waiting.substr(start, waiting.size() - 2 - start)));
+      for (int i = 1; i <= 3; ++i) ASSERT_EQ(Write("after-" + std::to_string(i)), 1);
+      log = ParseLog(sgtest::ReadHostFile(LogPath()));
+      EXPECT_TRUE(log.wellFormed);
+      ASSERT_EQ(log.lines.size(), 5u) << "the cut line between whole ones";
+      EXPECT_FALSE(ChecksumMatches(log.lines[1]));
+      for (int i = 1; i <= 3; ++i) {
+        EXPECT_TRUE(ChecksumMatches(log.lines[i + 1]));
+        EXPECT_EQ(log.Field(log.lines[i + 1], "document"), "after-" + std::to_string(i));
+      }
+      EXPECT_EQ(VerifyProblems().size(), 1u) << "the cut line alone";
+    }
   }
 }
 
