@@ -3,6 +3,7 @@
 #include "tools/log_db.h"
 
 #include "logger/sequence_number.h"
+#include "tools/db_url.h"
 #include "tools/log_db_backend.h"
 #include "tools/log_folder.h"
 #include "tools/progress.h"
@@ -333,14 +334,7 @@ uint64_t Count(const DbValue& v, const std::string& column) {
 
 }  // namespace
 
-std::string ShownUrl(const std::string& url) {
-  size_t scheme = url.find("://");
-  size_t at = url.find('@');
-  if (scheme == std::string::npos || at == std::string::npos) return url;
-  size_t colon = url.find(':', scheme + 3);
-  if (colon == std::string::npos || colon > at) return url;
-  return url.substr(0, colon + 1) + "***" + url.substr(at);
-}
+std::string ShownUrl(const std::string& url) { return RedactedDatabaseUrl(url); }
 
 std::unique_ptr<Database> OpenDatabase(const std::string& url, bool create) {
   if (url.compare(0, 7, "sqlite:") == 0 && url.size() > 7) {

@@ -16,7 +16,9 @@
 #include <strings.h>
 
 #include <filesystem>
+#include <functional>
 #include <iostream>
+#include <memory>
 
 using namespace spoolgate;
 
@@ -63,80 +65,54 @@ void CheckSubcommands(CLI::App& app, int argc, char** argv) {
   }
 }
 
-void AddStoredCommands(CLI::App& app, StoredKind kind, const char* name, const char* what,
-                       std::function<int()>& action) {
-  CLI::App* cmd = app.add_subcommand(name, what);
-  cmd->require_subcommand(1);
-  static std::string file[2], out[2];
-  static bool json[2];
-  int k = kind == StoredKind::Archive ? 0 : 1;
-  CLI::App* info = cmd->add_subcommand("info", "show the header fields and the data length");
-  info->add_option("FILE", file[k], "the file")->required();
-  info->add_flag("--json", json[k], "print the same as JSON");
-  info->callback([&action, kind, k] {
-    action = [kind, k] {
-      WarnAboutName(kind, file[k]);
-      return ShowStoredFile(kind, InputPath(file[k]), json[k], std::cout);
-    };
-  });
-  CLI::App* extract = cmd->add_subcommand("extract", "copy the print data behind the header to a file");
-  extract->add_option("FILE", file[k], "the file")->required();
-  extract->add_option("-o,--output", out[k],
-                      "output file, - for standard output (default: FILE with .prn or .body)");
-  extract->callback([&action, kind, k] {
-    action = [kind, k] {
-      if (file[k] == "-" && out[k].empty()) out[k] = "-";
-      return ExtractStoredFile(kind, InputPath(file[k]), out[k], std::cout);
-    };
-  });
-}
+// What the chosen subcommand does once the arguments are parsed.
+using Action = std::function<int()>;
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  CLI::App app{
-      "spoolgate: replay captured print jobs through the plug-in, inspect archive and overlay\n"
-      "files, read the accounting log. Exit status: 0 ok, 1 a job ran but a step failed,\n"
-      "2 unusable arguments or input."};
-  app.require_subcommand(1);
-  app.set_version_flag("--version", "spoolgate " SPOOLGATE_VERSION);
-  std::function<int()> action;
-
-  // capture
-  std::string description, captureOut;
-  CLI::App* capture = app.add_subcommand(
+// Each subcommand registers itself: its options live in an object its callbacks share,
+// so that nothing outlives or is shared with another subcommand.
+void AddCapture(CLI::App& app, Action& action) {
+  struct Args {
+    std::string description, output;
+    bool json = false;
+  };
+  auto a = std::make_shared<Args>();
+  CLI::App* cmd = app.add_subcommand(
       "capture", "compose a capture file from a text job description (docs/capture-format.md)");
-  bool captureJson = false;
-  capture->add_option("DESC", description, "the text description, - for standard input")->required();
-  capture->add_option("-o,--output", captureOut, "the capture file to write, - for standard output")
+  cmd->add_option("DESC", a->description, "the text description, - for standard input")->required();
+  cmd->add_option("-o,--output", a->output, "the capture file to write, - for standard output")
       ->required();
-  capture->add_flag("--json", captureJson, "print the summary as JSON");
-  capture->callback([&] {
-    action = [&] {
-      ComposeSummary s = ComposeCapture(description, captureOut);
+  cmd->add_flag("--json", a->json, "print the summary as JSON");
+  cmd->callback([&action, a] {
+    action = [a] {
+      ComposeSummary s = ComposeCapture(a->description, a->output);
       // With the capture on standard output the summary goes to standard error.
-      std::ostream& out = captureOut == "-" ? std::cerr : std::cout;
-      if (captureJson) {
-        nlohmann::ordered_json j = {{"capture", captureOut},
+      std::ostream& out = NamesStandardOutput(a->output) ? std::cerr : std::cout;
+      if (a->json) {
+        nlohmann::ordered_json j = {{"capture", a->output},
                                     {"events", s.events},
                                     {"blocks", s.blocks},
                                     {"bytes", s.blockBytes}};
         out << JsonDump(j) << "\n";
       } else {
-        out << captureOut << ": " << Grouped(s.events) << " events, " << Grouped(s.blocks)
+        out << a->output << ": " << Grouped(s.events) << " events, " << Grouped(s.blocks)
             << " blocks, " << Grouped(s.blockBytes) << " bytes\n";
       }
       return int(kExitOk);
     };
   });
+}
 
-  // run
-  std::vector<std::string> captures;
-  RunOptions options;
-  bool noProgress = false;
+void AddRun(CLI::App& app, Action& action) {
+  struct Args {
+    std::vector<std::string> captures;
+    RunOptions options;
+    bool noProgress = false;
+  };
+  auto a = std::make_shared<Args>();
+  RunOptions& options = a->options;
   CLI::App* run = app.add_subcommand(
       "run", "run captures through libspoolgate.so in a sandbox and report what each job did");
-  run->add_option("CAPTURE", captures, "capture files, run as consecutive jobs")->required();
+  run->add_option("CAPTURE", a->captures, "capture files, run as consecutive jobs")->required();
   run->add_option("--root", options.root, "sandbox root (Windows paths are mapped under it)")
       ->capture_default_str();
   run->add_option("--printer", options.printer, "printer name")->capture_default_str();
@@ -148,7 +124,8 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   run->add_option("--printer-out", options.printerOut,
                   "keep the bytes that reached the printer in this file (- for standard output)");
-  run->add_option("--plugin", options.plugin, "the plug-in library (default: the one built beside)");
+  run->add_option("--plugin", options.plugin,
+                  "the plug-in library (default: the one installed or built with the command)");
   run->add_flag("--json", options.json, "print the report as JSON");
   run->add_flag("--trace", options.trace,
                 "also list every Win32 call the plug-in made, block by block, with its "
@@ -157,32 +134,79 @@ int main(int argc, char** argv) {
                   "set the sandbox's accounting log directory (a Windows path) before the jobs");
   run->add_option("--log-max-size", options.logMaxKib,
                   "set the sandbox's accounting log size limit in KiB before the jobs");
-  run->add_flag("--no-progress", noProgress, "no progress bar on standard error");
-  run->callback([&] {
-    action = [&] {
-      options.progress = !noProgress;
-      for (std::string& c : captures) c = InputPath(c);
+  run->add_flag("--no-progress", a->noProgress, "no progress bar on standard error");
+  run->callback([&action, a] {
+    action = [a] {
+      a->options.progress = !a->noProgress;
+      for (std::string& c : a->captures) c = InputPath(c);
       // With the printer's bytes on standard output, the report goes to standard error.
-      return RunCaptures(captures, options, options.printerOut == "-" ? std::cerr : std::cout);
+      return RunCaptures(a->captures, a->options,
+                         NamesStandardOutput(a->options.printerOut) ? std::cerr : std::cout);
     };
   });
+}
 
-  // rud, overlay
-  AddStoredCommands(app, StoredKind::Archive, "rud", "archive (.RUD) files: info, extract", action);
-  AddStoredCommands(app, StoredKind::Overlay, "overlay", "overlay files: info, extract", action);
+// `rud` and `overlay`: the same two subcommands for either kind of stored file.
+void AddStoredCommands(CLI::App& app, Action& action, StoredKind kind, const char* name,
+                       const char* what) {
+  struct Args {
+    std::string file, out;
+    bool json = false, force = false;
+  };
+  auto a = std::make_shared<Args>();
+  CLI::App* cmd = app.add_subcommand(name, what);
+  cmd->require_subcommand(1);
+  const char* forceHelp = "read the file as this kind even when it is plainly another";
+  CLI::App* info = cmd->add_subcommand("info", "show the header fields and the data length");
+  info->add_option("FILE", a->file, "the file")->required();
+  info->add_flag("--json", a->json, "print the same as JSON");
+  info->add_flag("--force", a->force, forceHelp);
+  info->callback([&action, kind, a] {
+    action = [kind, a] {
+      WarnAboutName(kind, a->file);
+      return ShowStoredFile(kind, InputPath(a->file), a->json, a->force, std::cout);
+    };
+  });
+  CLI::App* extract = cmd->add_subcommand("extract", "copy the print data behind the header to a file");
+  extract->add_option("FILE", a->file, "the file")->required();
+  extract->add_option("-o,--output", a->out,
+                      "output file, - for standard output (default: FILE with .prn or .body)");
+  extract->add_flag("--force", a->force, forceHelp);
+  extract->callback([&action, kind, a] {
+    action = [kind, a] {
+      if (a->file == "-" && a->out.empty()) a->out = "-";
+      return ExtractStoredFile(kind, InputPath(a->file), a->out, a->force, std::cout);
+    };
+  });
+}
 
-  // log
-  std::string logDir = kDefaultLogDir;
-  std::string database;
-  LogFilter filter;
+void AddRud(CLI::App& app, Action& action) {
+  AddStoredCommands(app, action, StoredKind::Archive, "rud", "archive (.RUD) files: info, extract");
+}
+
+void AddOverlay(CLI::App& app, Action& action) {
+  AddStoredCommands(app, action, StoredKind::Overlay, "overlay", "overlay files: info, extract");
+}
+
+void AddLog(CLI::App& app, Action& action) {
+  struct Args {
+    std::string logDir = kDefaultLogDir;
+    std::string database;
+    LogFilter filter;
+    bool json = false;
+    std::vector<std::string> importDirs;
+    std::string importDb = kDefaultDatabase;
+    bool importQuiet = false;
+  };
+  auto a = std::make_shared<Args>();
   CLI::App* log = app.add_subcommand(
       "log", "the accounting CSV logs and the accounting database: show, summary, verify, import");
   log->require_subcommand(1);
-  bool logJson = false;
-  auto addFilters = [&](CLI::App* cmd) {
-    CLI::Option* dir = cmd->add_option("DIR", logDir, "log directory (every generation in it is read)")
+  auto addFilters = [a](CLI::App* cmd) {
+    LogFilter& filter = a->filter;
+    CLI::Option* dir = cmd->add_option("DIR", a->logDir, "log directory (every generation in it is read)")
                            ->capture_default_str();
-    cmd->add_option("--db", database,
+    cmd->add_option("--db", a->database,
                     "read the accounting database instead of a log directory (sqlite:PATH or "
                     "postgresql://...)")
         ->excludes(dir);
@@ -199,42 +223,57 @@ int main(int argc, char** argv) {
         ->allow_extra_args(false);
     cmd->add_flag("--include-damaged", filter.includeDamaged,
                   "also count lines whose checksum is wrong (torn or altered)");
-    cmd->add_flag("--json", logJson, "print the result as JSON");
+    cmd->add_flag("--json", a->json, "print the result as JSON");
   };
   CLI::App* show = log->add_subcommand("show", "list the jobs of the logs, in time order");
   addFilters(show);
-  show->callback([&] {
-    action = [&] {
-      return database.empty() ? ShowLog(logDir, filter, logJson, std::cout)
-                              : ShowDatabase(database, filter, logJson, std::cout);
+  show->callback([&action, a] {
+    action = [a] {
+      return a->database.empty() ? ShowLog(a->logDir, a->filter, a->json, std::cout)
+                                 : ShowDatabase(a->database, a->filter, a->json, std::cout);
     };
   });
   CLI::App* summary = log->add_subcommand("summary", "count jobs and sum columns by user and printer");
   addFilters(summary);
-  summary->callback([&] {
-    action = [&] {
-      return database.empty() ? SummarizeLog(logDir, filter, logJson, std::cout)
-                              : SummarizeDatabase(database, filter, logJson, std::cout);
+  summary->callback([&action, a] {
+    action = [a] {
+      return a->database.empty() ? SummarizeLog(a->logDir, a->filter, a->json, std::cout)
+                                 : SummarizeDatabase(a->database, a->filter, a->json, std::cout);
     };
   });
   CLI::App* verify = log->add_subcommand(
       "verify", "check every line's checksum and the sequence numbers across generations");
-  verify->add_option("DIR", logDir, "log directory")->capture_default_str();
-  verify->add_flag("--json", logJson, "print the result as JSON");
-  verify->callback([&] { action = [&] { return VerifyLog(logDir, logJson, std::cout); }; });
-  std::vector<std::string> importDirs;
-  std::string importDb = kDefaultDatabase;
-  bool importQuiet = false;
+  verify->add_option("DIR", a->logDir, "log directory")->capture_default_str();
+  verify->add_flag("--json", a->json, "print the result as JSON");
+  verify->callback([&action, a] { action = [a] { return VerifyLog(a->logDir, a->json, std::cout); }; });
   CLI::App* import = log->add_subcommand(
       "import", "store the checked lines of log directories in the accounting database "
                 "(docs/accounting-database.md)");
-  import->add_option("DIR", importDirs, "log directories, one per print server")->required();
-  import->add_option("--db", importDb, "the database: sqlite:PATH or postgresql://...")
+  import->add_option("DIR", a->importDirs, "log directories, one per print server")->required();
+  import->add_option("--db", a->importDb, "the database: sqlite:PATH or postgresql://...")
       ->capture_default_str();
-  import->add_flag("--no-progress", importQuiet, "no progress bar on standard error");
-  import->callback([&] {
-    action = [&] { return ImportLogs(importDirs, importDb, !importQuiet, std::cout); };
+  import->add_flag("--no-progress", a->importQuiet, "no progress bar on standard error");
+  import->callback([&action, a] {
+    action = [a] { return ImportLogs(a->importDirs, a->importDb, !a->importQuiet, std::cout); };
   });
+}
+
+// The subcommands in the order the help lists them; a new one adds its registration here.
+constexpr void (*kSubcommands[])(CLI::App&, Action&) = {AddCapture, AddRun, AddRud, AddOverlay,
+                                                        AddLog};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "spoolgate: replay captured print jobs through the plug-in, inspect archive and overlay\n"
+      "files, read the accounting log. Exit status: 0 ok, 1 a job ran but a step failed,\n"
+      "2 unusable arguments or input.",
+      "spoolgate"};
+  app.require_subcommand(1);
+  app.set_version_flag("--version", "spoolgate " SPOOLGATE_VERSION);
+  Action action;
+  for (auto add : kSubcommands) add(app, action);
 
   try {
     CheckSubcommands(app, argc, argv);
