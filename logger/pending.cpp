@@ -201,7 +201,7 @@ BOOL NumberPendingLines(PendingFile* p, uint64_t* lastNumber) {
   if (p->count == 0) return TRUE;
   // Which records need a number: those with none, and a later one of two that hold the
   // same (a line that went to the pending file under a number a crash left unrecorded).
-  char* wants = (char*)calloc(p->count, 1);
+  unsigned char* wants = (unsigned char*)calloc(p->count, 1);
   if (wants == NULL) return FALSE;
   size_t wanting = 0;
   for (size_t i = 0; i < p->count; ++i) {
