@@ -18,6 +18,7 @@ add_executable(spoolgate_exe
   ${here}/log_filter.cpp
   ${here}/log_folder.cpp
   ${here}/log_reader.cpp
+  ${here}/output_buffer.cpp
   ${here}/portable.cpp
   ${here}/stored_files.cpp
   ${here}/text.cpp
