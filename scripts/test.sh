@@ -102,9 +102,20 @@ if build_preset win64; then
   ((wine_status == 0)) || failed+=("wine")
   rm -f "$log"
 fi
+echo "== package (Release build, Debian package run from a scratch root)"
+log=$(mktemp)
+scripts/package-test.sh >"$log" 2>&1
+package_status=$?
+cat "$log"
+package_ok=$(grep -cE '^package: .*: ok$' "$log")
+package_bad=$(grep -cE '^package: .*FAILED' "$log")
+run_total=$((run_total + package_ok + package_bad))
+passed_total=$((passed_total + package_ok))
+((package_status == 0)) || failed+=("package")
+rm -f "$log"
 
 if ((${#failed[@]})); then
   echo "SUMMARY: FAILED (${failed[*]}); $passed_total of $run_total tests passed"
   exit 1
 fi
-echo "SUMMARY: OK; $passed_total of $run_total tests passed (host, asan, tsan, fuzz, win64, wine)"
+echo "SUMMARY: OK; $passed_total of $run_total tests passed (host, asan, tsan, fuzz, win64, wine, package)"

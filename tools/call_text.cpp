@@ -58,6 +58,7 @@ const ArgNames kArgNames[] = {
     {"MessageBoxW", {"style", nullptr, nullptr}},
     {"LockFileEx", {"flags", nullptr, nullptr}},
     {"LoadLibraryExW", {"flags", nullptr, nullptr}},
+    {"ReportEventW", {"type", "eventId", nullptr}},
 };
 
 }  // namespace
@@ -95,6 +96,12 @@ std::string ErrorName(uint64_t error) {
   }
 }
 
+std::string HandleNames::Name(const void* handle) {
+  auto [it, added] = names_.emplace(handle, next_);
+  if (added) ++next_;
+  return "h" + std::to_string(it->second);
+}
+
 // The calls whose result is the handle they open (kept in "handle").
 bool ReturnsHandle(const char* function) {
   for (const char* f : {"CreateFileW", "LoadLibraryW", "LoadLibraryExW", "GetProcAddress", "RegOpenKeyExW",
@@ -104,11 +111,15 @@ bool ReturnsHandle(const char* function) {
   return false;
 }
 
-Json CallJson(const HostCall& call) {
+Json CallJson(const HostCall& call, HandleNames& handles) {
   Json j;
   j["function"] = call.function;
-  const uintptr_t handle = reinterpret_cast<uintptr_t>(call.handle);
-  if (handle != 0 && call.handle != INVALID_HANDLE_VALUE) j["handle"] = Hex(handle);
+  if (call.handle != nullptr && call.handle != INVALID_HANDLE_VALUE) {
+    j["handle"] = handles.Name(call.handle);
+    for (const char* closing : {"CloseHandle", "RegCloseKey", "FreeLibrary"}) {
+      if (std::strcmp(call.function, closing) == 0 && !call.failed) handles.Forget(call.handle);
+    }
+  }
   if (call.name != nullptr) j["name"] = Text(call.name);
   if (call.name2 != nullptr) j["name2"] = Text(call.name2);
   if (call.procedure != nullptr) j["procedure"] = call.procedure;
@@ -129,7 +140,7 @@ Json CallJson(const HostCall& call) {
   } else if (call.data != nullptr || call.size != 0) {
     j["bytes"] = call.size;
   }
-  if (!ReturnsHandle(call.function)) j["result"] = call.result;
+  if (!ReturnsHandle(call.function)) j["returned"] = call.result;
   j["failed"] = call.failed;
   // Windows leaves the last error alone on most successes; the one that tells something
   // is CreateFileW finding the file it was allowed to create.
@@ -142,7 +153,7 @@ Json CallJson(const HostCall& call) {
 std::string CallText(const Json& call) {
   std::string out = call["function"].get<std::string>();
   for (const auto& [key, value] : call.items()) {
-    if (key == "function" || key == "handle" || key == "result" || key == "failed" || key == "error") {
+    if (key == "function" || key == "handle" || key == "returned" || key == "failed" || key == "error") {
       continue;
     }
     if (key == "name" || key == "name2" || key == "procedure") {
@@ -153,11 +164,11 @@ std::string CallText(const Json& call) {
       out += " " + key + " " + JsonDump(value, -1);
     }
   }
-  bool returnsHandle = !call.contains("result");
+  bool returnsHandle = !call.contains("returned");
   if (call.contains("handle") && !returnsHandle) out += " on " + call["handle"].get<std::string>();
   out += " -> ";
   if (!returnsHandle) {
-    out += std::to_string(call["result"].get<uint64_t>());
+    out += std::to_string(call["returned"].get<uint64_t>());
   } else {
     out += call.contains("handle") ? call["handle"].get<std::string>() : "no handle";
   }

@@ -8,14 +8,29 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 
 namespace spoolgate {
 
+// Handles by the order they were first seen in a run, "h1", "h2", ...: an address says
+// nothing and differs from one run to the next. A handle that is closed is forgotten,
+// so an address used again for a new object gets a new name.
+class HandleNames {
+ public:
+  std::string Name(const void* handle);
+  void Forget(const void* handle) { names_.erase(handle); }
+
+ private:
+  std::unordered_map<const void*, uint64_t> names_;
+  uint64_t next_ = 1;
+};
+
 // "ERROR_PATH_NOT_FOUND" for the codes the host layer gives, else the number.
 std::string ErrorName(uint64_t error);
-// The call with its arguments by name, its result and, after a failure, the error.
-nlohmann::ordered_json CallJson(const HostCall& call);
-// CallJson as one line: "CreateFileW 'C:\a.RUD' access 0xC0000000 ... -> 0x5".
+// The call with its arguments by name, what it returned and, after a failure, the error;
+// handles by their names in handles.
+nlohmann::ordered_json CallJson(const HostCall& call, HandleNames& handles);
+// CallJson as one line: "CreateFileW 'C:\a.RUD' access GENERIC_READ ... -> h5".
 std::string CallText(const nlohmann::ordered_json& call);
 
 }  // namespace spoolgate

@@ -1,5 +1,6 @@
-// The file-reading subcommands shared by the Linux and the Windows command: archive and
-// overlay files, the accounting logs and database, and the common parse.
+// The subcommands that only read files (rud, overlay, log), shared by the Linux and the
+// Windows command, and the parse that turns unusable arguments into one line and exit
+// status 2.
 #include "tools/commands.h"
 
 #include "tools/errors.h"
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <cctype>
 #include <iostream>
+#include <memory>
 
 namespace spoolgate {
 namespace {
@@ -55,55 +57,70 @@ void CheckSubcommands(CLI::App& app, int argc, char** argv) {
   }
 }
 
-void AddStoredCommand(CLI::App& app, StoredKind kind, const char* name, const char* what,
-                      std::function<int()>& action) {
+// `rud` and `overlay`: the same two subcommands for either kind of stored file.
+void AddStoredCommands(CLI::App& app, Action& action, StoredKind kind, const char* name,
+                       const char* what) {
+  struct Args {
+    std::string file, out;
+    bool json = false, force = false;
+  };
+  auto a = std::make_shared<Args>();
   CLI::App* cmd = app.add_subcommand(name, what);
   cmd->require_subcommand(1);
-  static std::string file[2], out[2];
-  static bool json[2];
-  int k = kind == StoredKind::Archive ? 0 : 1;
+  const char* forceHelp = "read the file as this kind even when it is plainly another";
   CLI::App* info = cmd->add_subcommand("info", "show the header fields and the data length");
-  info->add_option("FILE", file[k], "the file")->required();
-  info->add_flag("--json", json[k], "print the same as JSON");
-  info->callback([&action, kind, k] {
-    action = [kind, k] {
-      WarnAboutName(kind, file[k]);
-      return ShowStoredFile(kind, InputPath(file[k]), json[k], std::cout);
+  info->add_option("FILE", a->file, "the file")->required();
+  info->add_flag("--json", a->json, "print the same as JSON");
+  info->add_flag("--force", a->force, forceHelp);
+  info->callback([&action, kind, a] {
+    action = [kind, a] {
+      WarnAboutName(kind, a->file);
+      return ShowStoredFile(kind, InputPath(a->file), a->json, a->force, std::cout);
     };
   });
   CLI::App* extract = cmd->add_subcommand("extract", "copy the print data behind the header to a file");
-  extract->add_option("FILE", file[k], "the file")->required();
-  extract->add_option("-o,--output", out[k],
+  extract->add_option("FILE", a->file, "the file")->required();
+  extract->add_option("-o,--output", a->out,
                       "output file, - for standard output (default: FILE with .prn or .body)");
-  extract->callback([&action, kind, k] {
-    action = [kind, k] {
-      if (file[k] == "-" && out[k].empty()) out[k] = "-";
-      return ExtractStoredFile(kind, InputPath(file[k]), out[k], std::cout);
+  extract->add_flag("--force", a->force, forceHelp);
+  extract->callback([&action, kind, a] {
+    action = [kind, a] {
+      if (a->file == "-" && a->out.empty()) a->out = "-";
+      return ExtractStoredFile(kind, InputPath(a->file), a->out, a->force, std::cout);
     };
   });
 }
 
 }  // namespace
 
-void AddStoredCommands(CLI::App& app, std::function<int()>& action) {
-  AddStoredCommand(app, StoredKind::Archive, "rud", "archive (.RUD) files: info, extract", action);
-  AddStoredCommand(app, StoredKind::Overlay, "overlay", "overlay files: info, extract", action);
+void AddRud(CLI::App& app, Action& action) {
+  AddStoredCommands(app, action, StoredKind::Archive, "rud", "archive (.RUD) files: info, extract");
 }
 
-void AddLogCommands(CLI::App& app, const LogCommandsSetup& setup, std::function<int()>& action) {
-  // The options outlive this call: the parse and the action use them later.
-  static std::string logDir;
-  static std::string database;
-  static LogFilter filter;
-  static bool logJson = false;
-  logDir = setup.defaultDir;
+void AddOverlay(CLI::App& app, Action& action) {
+  AddStoredCommands(app, action, StoredKind::Overlay, "overlay", "overlay files: info, extract");
+}
+
+void AddLog(CLI::App& app, Action& action, const LogCommandsSetup& setup) {
+  struct Args {
+    std::string logDir;
+    std::string database;
+    LogFilter filter;
+    bool json = false;
+    std::vector<std::string> importDirs;
+    std::string importDb = kDefaultDatabase;
+    bool importQuiet = false;
+  };
+  auto a = std::make_shared<Args>();
+  a->logDir = setup.defaultDir;
   CLI::App* log = app.add_subcommand(
       "log", "the accounting CSV logs and the accounting database: show, summary, verify, import");
   log->require_subcommand(1);
-  auto addFilters = [&](CLI::App* cmd) {
-    CLI::Option* dir = cmd->add_option("DIR", logDir, "log directory (every generation in it is read)")
+  auto addFilters = [a, &setup](CLI::App* cmd) {
+    LogFilter& filter = a->filter;
+    CLI::Option* dir = cmd->add_option("DIR", a->logDir, "log directory (every generation in it is read)")
                            ->capture_default_str();
-    cmd->add_option("--db", database,
+    cmd->add_option("--db", a->database,
                     "read the accounting database instead of a log directory (sqlite:PATH or "
                     "postgresql://...)" + setup.databaseNote)
         ->excludes(dir);
@@ -120,45 +137,42 @@ void AddLogCommands(CLI::App& app, const LogCommandsSetup& setup, std::function<
         ->allow_extra_args(false);
     cmd->add_flag("--include-damaged", filter.includeDamaged,
                   "also count lines whose checksum is wrong (torn or altered)");
-    cmd->add_flag("--json", logJson, "print the result as JSON");
+    cmd->add_flag("--json", a->json, "print the result as JSON");
   };
   CLI::App* show = log->add_subcommand("show", "list the jobs of the logs, in time order");
   addFilters(show);
-  show->callback([&action] {
-    action = [] {
-      return database.empty() ? ShowLog(logDir, filter, logJson, std::cout)
-                              : ShowDatabase(database, filter, logJson, std::cout);
+  show->callback([&action, a] {
+    action = [a] {
+      return a->database.empty() ? ShowLog(a->logDir, a->filter, a->json, std::cout)
+                                 : ShowDatabase(a->database, a->filter, a->json, std::cout);
     };
   });
   CLI::App* summary = log->add_subcommand("summary", "count jobs and sum columns by user and printer");
   addFilters(summary);
-  summary->callback([&action] {
-    action = [] {
-      return database.empty() ? SummarizeLog(logDir, filter, logJson, std::cout)
-                              : SummarizeDatabase(database, filter, logJson, std::cout);
+  summary->callback([&action, a] {
+    action = [a] {
+      return a->database.empty() ? SummarizeLog(a->logDir, a->filter, a->json, std::cout)
+                                 : SummarizeDatabase(a->database, a->filter, a->json, std::cout);
     };
   });
   CLI::App* verify = log->add_subcommand(
       "verify", "check every line's checksum and the sequence numbers across generations");
-  verify->add_option("DIR", logDir, "log directory")->capture_default_str();
-  verify->add_flag("--json", logJson, "print the result as JSON");
-  verify->callback([&action] { action = [] { return VerifyLog(logDir, logJson, std::cout); }; });
-  static std::vector<std::string> importDirs;
-  static std::string importDb = kDefaultDatabase;
-  static bool importQuiet = false;
+  verify->add_option("DIR", a->logDir, "log directory")->capture_default_str();
+  verify->add_flag("--json", a->json, "print the result as JSON");
+  verify->callback([&action, a] { action = [a] { return VerifyLog(a->logDir, a->json, std::cout); }; });
   CLI::App* import = log->add_subcommand(
       "import", "store the checked lines of log directories in the accounting database "
                 "(docs/accounting-database.md)" + setup.databaseNote);
-  import->add_option("DIR", importDirs, "log directories, one per print server")->required();
-  import->add_option("--db", importDb, "the database: sqlite:PATH or postgresql://...")
+  import->add_option("DIR", a->importDirs, "log directories, one per print server")->required();
+  import->add_option("--db", a->importDb, "the database: sqlite:PATH or postgresql://...")
       ->capture_default_str();
-  import->add_flag("--no-progress", importQuiet, "no progress bar on standard error");
-  import->callback([&action] {
-    action = [] { return ImportLogs(importDirs, importDb, !importQuiet, std::cout); };
+  import->add_flag("--no-progress", a->importQuiet, "no progress bar on standard error");
+  import->callback([&action, a] {
+    action = [a] { return ImportLogs(a->importDirs, a->importDb, !a->importQuiet, std::cout); };
   });
 }
 
-int ParseAndRun(CLI::App& app, int argc, char** argv, std::function<int()>& action) {
+int ParseAndRun(CLI::App& app, int argc, char** argv, Action& action) {
   try {
     CheckSubcommands(app, argc, argv);
     app.parse(argc, argv);

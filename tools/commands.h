@@ -10,17 +10,21 @@
 
 namespace spoolgate {
 
+// What the chosen subcommand does once the arguments are parsed.
+using Action = std::function<int()>;
+
 // What differs between the platforms in the log subcommands.
 struct LogCommandsSetup {
   std::string defaultDir;    // the directory read when DIR is not given
   std::string databaseNote;  // appended to the help of --db and import
 };
 
-// rud info|extract and overlay info|extract; a chosen subcommand sets action.
-void AddStoredCommands(CLI::App& app, std::function<int()>& action);
-// log show|summary|verify|import.
-void AddLogCommands(CLI::App& app, const LogCommandsSetup& setup, std::function<int()>& action);
+// Each subcommand registers itself: its options live in an object its callbacks share,
+// so that nothing outlives or is shared with another subcommand.
+void AddRud(CLI::App& app, Action& action);
+void AddOverlay(CLI::App& app, Action& action);
+void AddLog(CLI::App& app, Action& action, const LogCommandsSetup& setup);
 // Parses argv (UTF-8) and runs the chosen action; returns the exit status.
-int ParseAndRun(CLI::App& app, int argc, char** argv, std::function<int()>& action);
+int ParseAndRun(CLI::App& app, int argc, char** argv, Action& action);
 
 }  // namespace spoolgate

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "plugin/export_table.h"
+#include "tools/call_text.h"
 #include "tools/output_file.h"
 
 #include <nlohmann/json.hpp>
@@ -21,6 +22,7 @@ struct JobSetup {
   OutputFile* printerOut = nullptr;  // receives the bytes that reach the printer
   std::ostream* traceText = nullptr;  // the calls as text, while they happen
   bool traceJson = false;             // the calls in the report's "trace"
+  HandleNames* handles = nullptr;     // names of the handles in traces, for the whole run
   bool progress = false;
 };
 

@@ -2,6 +2,7 @@
 // batches, and `log summary` / `log show` computed by the database with GROUP BY.
 #include "tools/log_db.h"
 
+#include "tools/db_url.h"
 #include "tools/log_db_backend.h"
 #include "tools/log_folder.h"
 #include "tools/progress.h"
@@ -329,14 +330,7 @@ uint64_t Count(const DbValue& v, const std::string& column) {
 
 }  // namespace
 
-std::string ShownUrl(const std::string& url) {
-  size_t scheme = url.find("://");
-  size_t at = url.find('@');
-  if (scheme == std::string::npos || at == std::string::npos) return url;
-  size_t colon = url.find(':', scheme + 3);
-  if (colon == std::string::npos || colon > at) return url;
-  return url.substr(0, colon + 1) + "***" + url.substr(at);
-}
+std::string ShownUrl(const std::string& url) { return RedactedDatabaseUrl(url); }
 
 std::unique_ptr<Database> OpenDatabase(const std::string& url, bool create) {
   if (url.compare(0, 7, "sqlite:") == 0 && url.size() > 7) {

@@ -1,5 +1,6 @@
 // The accounting database on a PostgreSQL server through libpq: batches copied into a
 // session table with COPY and moved into log_lines with one INSERT ... ON CONFLICT.
+#include "tools/db_url.h"
 #include "tools/log_db_backend.h"
 
 #include <libpq-fe.h>
@@ -45,7 +46,8 @@ class Postgres final : public Database {
   Postgres(const std::string& url, const std::string& shown) : shown_(shown) {
     conn_ = PQconnectdb(url.c_str());
     if (conn_ == nullptr || PQstatus(conn_) != CONNECTION_OK) {
-      std::string why = FirstLine(conn_ != nullptr ? PQerrorMessage(conn_) : "out of memory");
+      // libpq names the host it tried, which holds part of a password with an '@'.
+      std::string why = WithoutPasswords(FirstLine(conn_ != nullptr ? PQerrorMessage(conn_) : "out of memory"), url);
       PQfinish(conn_);
       throw DbError(shown_ + ": " + why);
     }

@@ -27,6 +27,13 @@ CsvRecordReader::~CsvRecordReader() {
   if (file_ != nullptr) std::fclose(file_);
 }
 
+void CsvRecordReader::SkipTo(uint64_t offset) {
+  if (file_ == nullptr || fseeko(file_, off_t(offset), SEEK_SET) != 0) return;
+  offset_ = offset;
+  begin_ = end_ = 0;
+  quoted_ = false;
+}
+
 bool CsvRecordReader::Next(std::string& record, uint64_t& offset, bool& complete) {
   record.clear();
   offset = offset_;

@@ -27,6 +27,8 @@ class CsvRecordReader {
   // The next record without its CR LF; complete is false for a last record that has no
   // line end (torn). offset is where the record starts in the file.
   bool Next(std::string& record, uint64_t& offset, bool& complete);
+  // Goes on reading at offset, which must be where a record starts (a line appended).
+  void SkipTo(uint64_t offset);
 
  private:
   FILE* file_ = nullptr;

@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include <iostream>
+#include <memory>
 
 using namespace spoolgate;
 
@@ -20,52 +21,49 @@ namespace {
 // Where `spoolgate run` keeps the accounting log with its default root and settings.
 const char* kDefaultLogDir = "./spoolgate-root/C/Windows/temp/PrintLog";
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  CLI::App app{
-      "spoolgate: replay captured print jobs through the plug-in, inspect archive and overlay\n"
-      "files, read the accounting log. Exit status: 0 ok, 1 a job ran but a step failed,\n"
-      "2 unusable arguments or input."};
-  app.require_subcommand(1);
-  app.set_version_flag("--version", "spoolgate " SPOOLGATE_VERSION);
-  std::function<int()> action;
-
-  // capture
-  std::string description, captureOut;
-  CLI::App* capture = app.add_subcommand(
+void AddCapture(CLI::App& app, Action& action) {
+  struct Args {
+    std::string description, output;
+    bool json = false;
+  };
+  auto a = std::make_shared<Args>();
+  CLI::App* cmd = app.add_subcommand(
       "capture", "compose a capture file from a text job description (docs/capture-format.md)");
-  bool captureJson = false;
-  capture->add_option("DESC", description, "the text description, - for standard input")->required();
-  capture->add_option("-o,--output", captureOut, "the capture file to write, - for standard output")
+  cmd->add_option("DESC", a->description, "the text description, - for standard input")->required();
+  cmd->add_option("-o,--output", a->output, "the capture file to write, - for standard output")
       ->required();
-  capture->add_flag("--json", captureJson, "print the summary as JSON");
-  capture->callback([&] {
-    action = [&] {
-      ComposeSummary s = ComposeCapture(description, captureOut);
+  cmd->add_flag("--json", a->json, "print the summary as JSON");
+  cmd->callback([&action, a] {
+    action = [a] {
+      ComposeSummary s = ComposeCapture(a->description, a->output);
       // With the capture on standard output the summary goes to standard error.
-      std::ostream& out = captureOut == "-" ? std::cerr : std::cout;
-      if (captureJson) {
-        nlohmann::ordered_json j = {{"capture", captureOut},
+      std::ostream& out = NamesStandardOutput(a->output) ? std::cerr : std::cout;
+      if (a->json) {
+        nlohmann::ordered_json j = {{"capture", a->output},
                                     {"events", s.events},
                                     {"blocks", s.blocks},
                                     {"bytes", s.blockBytes}};
         out << JsonDump(j) << "\n";
       } else {
-        out << captureOut << ": " << Grouped(s.events) << " events, " << Grouped(s.blocks)
+        out << a->output << ": " << Grouped(s.events) << " events, " << Grouped(s.blocks)
             << " blocks, " << Grouped(s.blockBytes) << " bytes\n";
       }
       return int(kExitOk);
     };
   });
+}
 
-  // run
-  std::vector<std::string> captures;
-  RunOptions options;
-  bool noProgress = false;
+void AddRun(CLI::App& app, Action& action) {
+  struct Args {
+    std::vector<std::string> captures;
+    RunOptions options;
+    bool noProgress = false;
+  };
+  auto a = std::make_shared<Args>();
+  RunOptions& options = a->options;
   CLI::App* run = app.add_subcommand(
       "run", "run captures through libspoolgate.so in a sandbox and report what each job did");
-  run->add_option("CAPTURE", captures, "capture files, run as consecutive jobs")->required();
+  run->add_option("CAPTURE", a->captures, "capture files, run as consecutive jobs")->required();
   run->add_option("--root", options.root, "sandbox root (Windows paths are mapped under it)")
       ->capture_default_str();
   run->add_option("--printer", options.printer, "printer name")->capture_default_str();
@@ -77,7 +75,8 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   run->add_option("--printer-out", options.printerOut,
                   "keep the bytes that reached the printer in this file (- for standard output)");
-  run->add_option("--plugin", options.plugin, "the plug-in library (default: the one built beside)");
+  run->add_option("--plugin", options.plugin,
+                  "the plug-in library (default: the one installed or built with the command)");
   run->add_flag("--json", options.json, "print the report as JSON");
   run->add_flag("--trace", options.trace,
                 "also list every Win32 call the plug-in made, block by block, with its "
@@ -86,21 +85,39 @@ int main(int argc, char** argv) {
                   "set the sandbox's accounting log directory (a Windows path) before the jobs");
   run->add_option("--log-max-size", options.logMaxKib,
                   "set the sandbox's accounting log size limit in KiB before the jobs");
-  run->add_flag("--no-progress", noProgress, "no progress bar on standard error");
-  run->callback([&] {
-    action = [&] {
-      options.progress = !noProgress;
-      for (std::string& c : captures) c = InputPath(c);
+  run->add_flag("--no-progress", a->noProgress, "no progress bar on standard error");
+  run->callback([&action, a] {
+    action = [a] {
+      a->options.progress = !a->noProgress;
+      for (std::string& c : a->captures) c = InputPath(c);
       // With the printer's bytes on standard output, the report goes to standard error.
-      return RunCaptures(captures, options, options.printerOut == "-" ? std::cerr : std::cout);
+      return RunCaptures(a->captures, a->options,
+                         NamesStandardOutput(a->options.printerOut) ? std::cerr : std::cout);
     };
   });
+}
 
-  // rud, overlay
-  AddStoredCommands(app, action);
+// The log subcommands read the log `run` keeps with its default root.
+void AddLogOfTheSandbox(CLI::App& app, Action& action) {
+  AddLog(app, action, {kDefaultLogDir, ""});
+}
 
-  // log
-  AddLogCommands(app, {kDefaultLogDir, ""}, action);
+// The subcommands in the order the help lists them; a new one adds its registration here.
+constexpr void (*kSubcommands[])(CLI::App&, Action&) = {AddCapture, AddRun, AddRud, AddOverlay,
+                                                        AddLogOfTheSandbox};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "spoolgate: replay captured print jobs through the plug-in, inspect archive and overlay\n"
+      "files, read the accounting log. Exit status: 0 ok, 1 a job ran but a step failed,\n"
+      "2 unusable arguments or input.",
+      "spoolgate"};
+  app.require_subcommand(1);
+  app.set_version_flag("--version", "spoolgate " SPOOLGATE_VERSION);
+  Action action;
+  for (auto add : kSubcommands) add(app, action);
 
   return ParseAndRun(app, argc, argv, action);
 }

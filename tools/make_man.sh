@@ -10,7 +10,7 @@ trap 'rm -f "$include"' EXIT
 {
   echo "[SUBCOMMANDS]"
   for cmd in capture run "rud info" "rud extract" "overlay info" "overlay extract" \
-             "log show" "log summary" "log verify"; do
+             "log show" "log summary" "log verify" "log import"; do
     echo ".SS \"$cmd\""
     echo ".nf"
     # shellcheck disable=SC2086

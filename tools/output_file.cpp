@@ -99,15 +99,55 @@ std::string FollowLinks(const std::string& path) {
   throw InputError(path + ": " + Reason());
 }
 
+// The copy of standard input, removed at exit.
+struct StandardInputCopy {
+  std::string path;
+  ~StandardInputCopy() {
+    if (!path.empty()) {
+      unlink(path.c_str());
+      UnregisterTemp(path);
+    }
+  }
+};
+StandardInputCopy g_stdinCopy;
+
+// The descriptor a name stands for when it names one this process already has open:
+// "-" (standard output), /dev/stdin, /dev/stdout, /dev/stderr, /dev/fd/N and
+// /proc/self/fd/N (or this process's own number). -1 for any other name. Such a name
+// must be written through: following it leads to whatever the descriptor holds (a
+// file appended to, a pipe), which must neither be replaced nor created beside.
+int DescriptorNamed(const std::string& path) {
+  if (path == "-" || path == "/dev/stdout") return STDOUT_FILENO;
+  if (path == "/dev/stdin") return STDIN_FILENO;
+  if (path == "/dev/stderr") return STDERR_FILENO;
+  const std::string own = "/proc/" + std::to_string(getpid()) + "/fd/";
+  for (const std::string& prefix : {std::string("/dev/fd/"), std::string("/proc/self/fd/"), own}) {
+    if (path.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string digits = path.substr(prefix.size());
+    if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) {
+      return -1;
+    }
+    return std::stoi(digits);
+  }
+  return -1;
+}
+
 }  // namespace
+
+bool NamesStandardOutput(const std::string& path) { return DescriptorNamed(path) == STDOUT_FILENO; }
 
 OutputFile::OutputFile(const std::string& path, const std::vector<std::string>& inputs)
     : path_(path) {
   struct stat info;
-  if (path == "-") {
-    fd_ = STDOUT_FILENO;
+  const int named = DescriptorNamed(path);
+  if (named >= 0) {
+    if (fstat(named, &info) != 0) throw InputError(path + ": " + Reason());
+    if (S_ISDIR(info.st_mode)) throw InputError(path + ": is a directory");
+    // A copy of the descriptor shares its file position and append mode.
+    fd_ = fcntl(named, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    if (fd_ < 0) throw InputError(path + ": " + Reason());
     target_ = path;
-    if (fstat(fd_, &info) == 0 && S_ISREG(info.st_mode)) {
+    if (S_ISREG(info.st_mode)) {
       identity_ = true;
       device_ = info.st_dev;
       inode_ = info.st_ino;
@@ -170,7 +210,10 @@ OutputFile::~OutputFile() {
 
 void OutputFile::CheckNotInput(const std::string& path) const {
   struct stat info;
-  if (!identity_ || path == "-" || stat(path.c_str(), &info) != 0) return;
+  if (!identity_) return;
+  // Standard input is the file behind it, whether read directly or through its copy.
+  const bool standardInput = path == "-" || (!g_stdinCopy.path.empty() && path == g_stdinCopy.path);
+  if (standardInput ? fstat(STDIN_FILENO, &info) != 0 : stat(path.c_str(), &info) != 0) return;
   if (info.st_dev == device_ && info.st_ino == inode_) {
     throw InputError(path_ + ": is the input " + path + "; choose another output");
   }
@@ -213,23 +256,8 @@ void OutputFile::Commit() {
   temp_.clear();
 }
 
-namespace {
-
-// The copy of standard input, removed at exit.
-struct StandardInputCopy {
-  std::string path;
-  ~StandardInputCopy() {
-    if (!path.empty()) {
-      unlink(path.c_str());
-      UnregisterTemp(path);
-    }
-  }
-};
-
-}  // namespace
-
 std::string InputPath(const std::string& given) {
-  static StandardInputCopy copy;
+  StandardInputCopy& copy = g_stdinCopy;
   if (given != "-") return given;
   if (!copy.path.empty()) return copy.path;
   const char* tmp = std::getenv("TMPDIR");

@@ -12,7 +12,8 @@
 
 namespace spoolgate {
 
-// One file the command writes; "-" is standard output. Every fault throws InputError
+// One file the command writes; "-" is standard output, and a name of a descriptor the
+// command has open (/dev/stdout, /dev/fd/N) is written through. Every fault throws InputError
 // naming the file. Destroying it without Commit() drops what was written (a regular
 // file keeps its old content; a device or FIFO has already received the bytes).
 class OutputFile {
@@ -50,6 +51,10 @@ class OutputFile {
   mode_t mode_ = 0;
   std::vector<char> buffer_;
 };
+
+// Whether an output name is standard output ("-", /dev/stdout, /dev/fd/1, ...), where
+// a report then gives way to the output and goes to standard error.
+bool NamesStandardOutput(const std::string& path);
 
 // The file to read for an input named "-": standard input, copied once to a temporary
 // file (removed when the command ends) for the commands that read an input twice or need

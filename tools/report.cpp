@@ -125,8 +125,10 @@ void WriteJobReport(const Json& job, std::ostream& out) {
   if (job["accounting"].empty()) out << " no line appended";
   out << "\n";
   for (const auto& a : job["accounting"]) {
-    out << "    " << a["file"].get<std::string>() << ":\n      " << a["line"].get<std::string>()
-        << "\n";
+    const std::string stored = a["stored"].get<std::string>();
+    out << "    " << a["file"].get<std::string>()
+        << (stored == "accounting log" ? "" : " (only in the " + stored + ")") << ":\n      "
+        << a["line"].get<std::string>() << "\n";
   }
 
   uint64_t failures = job["failedCallCount"].get<uint64_t>();

@@ -31,12 +31,17 @@ std::string ExecutableDir() {
   return ec ? std::string() : exe.parent_path().string();
 }
 
-// The plug-in the spooler would load: --plugin, else the one built beside this command.
+// The plug-in the spooler would load: --plugin, else the one installed with this command
+// (../lib/spoolgate/ from its own directory), else the one built beside it in the build
+// tree (../plugin/). Nothing of the machine the command was built on is looked at.
 std::string FindPlugin(const std::string& given) {
   if (!given.empty()) return given;
-  std::string beside = ExecutableDir() + "/../plugin/libspoolgate.so";
-  if (fs::exists(beside)) return fs::canonical(beside).string();
-  return SPOOLGATE_DEFAULT_PLUGIN;
+  const std::string dir = ExecutableDir();
+  for (const char* relative : {"/../lib/spoolgate/libspoolgate.so", "/../plugin/libspoolgate.so"}) {
+    std::error_code ec;
+    if (fs::exists(dir + relative, ec)) return fs::canonical(dir + relative).string();
+  }
+  return dir + "/../lib/spoolgate/libspoolgate.so";
 }
 
 template <typename F>
@@ -150,6 +155,8 @@ int RunCaptures(const std::vector<std::string>& captures, const RunOptions& opti
   setup.traceText = options.trace && !options.json ? &out : nullptr;
   setup.traceJson = options.trace && options.json;
   setup.progress = options.progress;
+  HandleNames handles;
+  setup.handles = &handles;
   DWORD jobId = options.jobId;
   for (const std::string& capture : captures) {
     setup.document = options.document.empty() ? fs::path(capture).stem().string() : options.document;

@@ -2,6 +2,7 @@
 #include "tools/stored_files.h"
 
 #include "core/records.h"
+#include "tools/capture.h"
 #include "tools/errors.h"
 #include "tools/output_file.h"
 #include "tools/portable.h"
@@ -34,9 +35,32 @@ const char* KindName(StoredKind kind) {
   return kind == StoredKind::Archive ? "archive" : "overlay";
 }
 
-StoredFile ReadHeader(StoredKind kind, const std::string& path) {
+// What a header shows the file to be when it is plainly not one of ours: a capture, or
+// lines of text. The header is the rendering side's bytes and carries no mark, so only
+// these are refused: a header of one repeated printable byte, as a fill gives, is taken;
+// lines (a line break, no zero byte, well-formed UTF-8) are what a text file starts with.
+// Empty when it may be one.
+std::string OtherKind(const std::vector<uint8_t>& header) {
+  if (header.size() >= sizeof kCaptureMagic &&
+      std::memcmp(header.data(), kCaptureMagic, sizeof kCaptureMagic) == 0) {
+    return "it is a capture (spoolgate run replays it)";
+  }
+  const std::string bytes(header.begin(), header.end());
+  if (bytes.find('\n') != std::string::npos && bytes.find('\0') == std::string::npos &&
+      ValidUtf8(bytes) == bytes) {
+    return "its header is lines of text";
+  }
+  return "";
+}
+
+StoredFile ReadHeader(StoredKind kind, const std::string& path, bool force) {
   std::error_code ec;
-  if (!fs::is_regular_file(PathOf(path), ec)) throw InputError(path + ": no such file");
+  fs::file_status status = fs::status(PathOf(path), ec);
+  if (status.type() == fs::file_type::not_found) throw InputError(path + ": no such file");
+  if (status.type() == fs::file_type::directory) throw InputError(path + ": is a directory");
+  if (ec || status.type() != fs::file_type::regular) {
+    throw InputError(path + ": " + (ec ? ec.message() : "not a regular file"));
+  }
   StoredFile f;
   f.size = fs::file_size(PathOf(path), ec);
   size_t want = HeaderSize(kind);
@@ -49,6 +73,11 @@ StoredFile ReadHeader(StoredKind kind, const std::string& path) {
   f.header.resize(want);
   in.read(reinterpret_cast<char*>(f.header.data()), std::streamsize(want));
   if (size_t(in.gcount()) != want) throw ByteError(path, uint64_t(in.gcount()), "read error");
+  const std::string other = force ? "" : OtherKind(f.header);
+  if (!other.empty()) {
+    throw InputError(path + ": not an " + KindName(kind) + " file: " + other +
+                     " (--force reads it as one)");
+  }
   return f;
 }
 
@@ -63,8 +92,9 @@ void HexRows(std::ostream& out, const uint8_t* data, size_t from, size_t to) {
 
 }  // namespace
 
-int ShowStoredFile(StoredKind kind, const std::string& path, bool json, std::ostream& out) {
-  StoredFile f = ReadHeader(kind, path);
+int ShowStoredFile(StoredKind kind, const std::string& path, bool json, bool force,
+                   std::ostream& out) {
+  StoredFile f = ReadHeader(kind, path, force);
   size_t headerSize = HeaderSize(kind);
   uint64_t dataBytes = f.size - headerSize;
   nlohmann::ordered_json j;
@@ -106,9 +136,9 @@ int ShowStoredFile(StoredKind kind, const std::string& path, bool json, std::ost
   return kExitOk;
 }
 
-int ExtractStoredFile(StoredKind kind, const std::string& path, std::string outPath,
+int ExtractStoredFile(StoredKind kind, const std::string& path, std::string outPath, bool force,
                       std::ostream& out) {
-  StoredFile f = ReadHeader(kind, path);
+  StoredFile f = ReadHeader(kind, path, force);
   if (outPath.empty()) {
     outPath = Utf8Of(PathOf(path).replace_extension(kind == StoredKind::Archive ? ".prn" : ".body"));
   }
@@ -127,7 +157,7 @@ int ExtractStoredFile(StoredKind kind, const std::string& path, std::string outP
   if (in.bad()) throw ByteError(path, HeaderSize(kind) + copied, "read error");
   to.Commit();
   // The data itself may be going to standard output; the summary then goes to stderr.
-  (outPath == "-" ? std::cerr : out) << outPath << ": " << Grouped(copied)
+  (NamesStandardOutput(outPath) ? std::cerr : out) << outPath << ": " << Grouped(copied)
                                       << " bytes of print data from " << path << "\n";
   return kExitOk;
 }

@@ -27,14 +27,14 @@ int wmain(int argc, wchar_t** argv) {
   app.name("spoolgate.exe");
   app.require_subcommand(1);
   app.set_version_flag("--version", "spoolgate " SPOOLGATE_VERSION);
-  std::function<int()> action;
+  Action action;
 
-  AddStoredCommands(app, action);
+  AddRud(app, action);
+  AddOverlay(app, action);
   // The log the plug-in writes on this server, as its settings say.
-  AddLogCommands(app,
-                 {Utf8(ReadEffectiveSettings().directory),
-                  " (Linux build only: copy the log directory to a Linux computer)"},
-                 action);
+  AddLog(app, action,
+         {Utf8(ReadEffectiveSettings().directory),
+          " (Linux build only: copy the log directory to a Linux computer)"});
 
   SetupOptions setup;
   CLI::App* setupCmd = app.add_subcommand(

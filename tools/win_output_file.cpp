@@ -85,6 +85,8 @@ std::wstring DirectoryPart(const std::wstring& path) {
 
 }  // namespace
 
+bool NamesStandardOutput(const std::string& path) { return path == "-"; }
+
 OutputFile::OutputFile(const std::string& path, const std::vector<std::string>& inputs)
     : path_(path), target_(path) {
   if (path == "-") {

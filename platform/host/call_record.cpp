@@ -336,7 +336,24 @@ extern "C" BOOL WINAPI GetPrinterW(HANDLE printer, DWORD level, LPBYTE buffer, D
   return ok;
 }
 
-// --- message boxes and libraries --------------------------------------------------------
+// --- message boxes, events and libraries ------------------------------------------------
+
+extern "C" BOOL WINAPI ReportEventW(HANDLE source, WORD type, WORD category, DWORD eventId,
+                                    PSID user, WORD stringCount, DWORD dataSize,
+                                    LPCWSTR* strings, LPVOID data) {
+  BOOL ok = plain::ReportEventW(source, type, category, eventId, user, stringCount, dataSize,
+                                strings, data);
+  if (const Sink* sink = g_sink.load(std::memory_order_acquire)) {
+    HostCall call = Call("ReportEventW", HostCallKind::Event, source);
+    if (strings != nullptr && stringCount > 0) call.name = strings[0];
+    if (strings != nullptr && stringCount > 1) call.name2 = strings[1];
+    call.args[0] = type;
+    call.args[1] = eventId;
+    call.result = ok;
+    Emit(sink, call, !ok);
+  }
+  return ok;
+}
 
 extern "C" int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
   int button = plain::MessageBoxW(owner, text, caption, type);

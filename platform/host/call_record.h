@@ -46,6 +46,10 @@ BOOL GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE buffer, DWORD buff
              LPDWORD needed);
 BOOL GetPrinterW(HANDLE printer, DWORD level, LPBYTE buffer, DWORD bufferSize, LPDWORD needed);
 
+// events.cpp
+BOOL ReportEventW(HANDLE source, WORD type, WORD category, DWORD eventId, PSID user,
+                  WORD stringCount, DWORD dataSize, LPCWSTR* strings, LPVOID data);
+
 // text.cpp
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 

@@ -1,6 +1,6 @@
 // The event log of the host Win32 layer: RegisterEventSourceW, ReportEventW and
 // DeregisterEventSource record each event for HostEventLog instead of a system log.
-#include "platform/host/host_internal.h"
+#include "platform/host/call_record.h"
 
 #include <atomic>
 #include <mutex>
@@ -41,9 +41,10 @@ extern "C" HANDLE WINAPI RegisterEventSourceW(LPCWSTR server, LPCWSTR source) {
 
 // ReportEventW - records the event with its strings (raw data is not kept). A handle
 // that did not come from RegisterEventSourceW fails with ERROR_INVALID_HANDLE.
-extern "C" BOOL WINAPI ReportEventW(HANDLE source, WORD type, WORD category, DWORD eventId,
-                                    PSID user, WORD stringCount, DWORD dataSize,
-                                    LPCWSTR* strings, LPVOID data) {
+// call_record.cpp exports it under its Win32 name.
+BOOL hostimpl::plain::ReportEventW(HANDLE source, WORD type, WORD category, DWORD eventId,
+                                   PSID user, WORD stringCount, DWORD dataSize,
+                                   LPCWSTR* strings, LPVOID data) {
   (void)user;
   (void)dataSize;
   (void)data;

@@ -152,22 +152,25 @@ HOST_CONTROL_API uint64_t HostLiveAllocations();
 // --- call record -----------------------------------------------------------------
 
 // One Win32 call that the plug-in (or the logging library it loads) made: the spooler,
-// file, directory, registry, library and message-box calls. Pointers are the caller's
-// and valid only while the sink runs.
-enum class HostCallKind : uint8_t { Spooler, File, Directory, Registry, Library, MessageBox };
+// file, directory, registry, library, message-box and event-log calls. Pointers are the
+// caller's and valid only while the sink runs.
+enum class HostCallKind : uint8_t { Spooler, File, Directory, Registry, Library, MessageBox, Event };
 struct HostCall {
   const char* function = "";        // the Win32 name, "CreateFileW"
   HostCallKind kind = HostCallKind::File;
   const void* handle = nullptr;     // the printer, file, key or module the call works on;
                                     // for CreateFileW, RegOpenKeyExW, RegCreateKeyExW and
                                     // LoadLibraryW the one it returns
-  const char16_t* name = nullptr;   // the path, subkey, value name, library name or message text
-  const char16_t* name2 = nullptr;  // MoveFileExW's new name, MessageBoxW's caption
+  const char16_t* name = nullptr;   // the path, subkey, value name, library name, message
+                                    // text or an event's first string
+  const char16_t* name2 = nullptr;  // MoveFileExW's new name, MessageBoxW's caption, an
+                                    // event's second string
   const char* procedure = nullptr;  // GetProcAddress's name
   // The call's numeric arguments in order: CreateFileW access, share mode, disposition;
   // ReadFile bytes asked; WriteFile and WritePrinter bytes written; SetFilePointer(Ex)
   // distance, method; GetJobW job id, level, buffer size; GetPrinterW level, buffer
-  // size; Reg*Value type; MoveFileExW flags; MessageBoxW style; LockFileEx flags.
+  // size; Reg*Value type; MoveFileExW flags; MessageBoxW style; LockFileEx flags;
+  // ReportEventW type, event id.
   uint64_t args[3] = {};
   const void* data = nullptr;  // the bytes written or read, the value data set or read
   uint64_t size = 0;

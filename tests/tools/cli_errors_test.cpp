@@ -82,7 +82,7 @@ TEST(CliErrors, ABadCaptureStopsTheRunBeforeAnyJob) {
   ExpectOneLineError(RunCli({"run", "none.cap"}, dir.path), "none.cap: No such file or directory");
 }
 
-TEST(CliErrors, StoredFilesShorterThanTheirHeader) {
+TEST(CliErrors, StoredFilesShorterThanTheirHeaderOrOfAnotherKind) {
   TempDir dir;
   dir.Write("a.RUD", std::string(379, 'x'));
   ExpectOneLineError(RunCli({"rud", "info", "a.RUD"}, dir.path),
@@ -93,6 +93,33 @@ TEST(CliErrors, StoredFilesShorterThanTheirHeader) {
   dir.Write("o.ovl", "");
   ExpectOneLineError(RunCli({"overlay", "info", "o.ovl"}, dir.path),
                      "o.ovl: byte 0: overlay shorter than its 444-byte header (0 bytes)");
+
+  // A capture, a text file and a directory are named for what they are not; --force
+  // reads a file as asked all the same.
+  dir.Write("job.txt", "JobHeaderRecord jobFlags=0\ndata pattern size=600\nEndDoc\n");
+  ASSERT_EQ(RunCli({"capture", "job.txt", "-o", "job.cap"}, dir.path).status, 0);
+  dir.Write("passwd", std::string(20, 'x') + ":x:0:0:root:/root:/bin/sh\n" + std::string(500, 'y'));
+  std::filesystem::create_directory(dir / "folder.RUD");
+  const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+      {{"rud", "info", "job.cap"},
+       "job.cap: not an archive file: it is a capture (spoolgate run replays it) (--force reads it as one)"},
+      {{"overlay", "extract", "job.cap", "-o", "body"},
+       "job.cap: not an overlay file: it is a capture (spoolgate run replays it) (--force reads it as one)"},
+      {{"overlay", "info", "passwd"},
+       "passwd: not an overlay file: its header is lines of text (--force reads it as one)"},
+      {{"rud", "info", "folder.RUD"}, "folder.RUD: is a directory"},
+  };
+  for (const auto& [args, error] : refused) {
+    sgtest::CliResult r = RunCli(args, dir.path);
+    EXPECT_EQ(r.status, 2) << args[2];
+    EXPECT_NE(r.err.find("spoolgate: " + error + "\n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "body"));
+  EXPECT_EQ(RunCli({"overlay", "info", "passwd", "--force"}, dir.path).status, 0);
+  // A header that is one fill byte, text or not, is the rendering side's and is read.
+  dir.Write("fill.ovl", std::string(444, 'O') + "SP1;PU100,2800;\n");
+  EXPECT_EQ(RunCli({"overlay", "info", "fill.ovl"}, dir.path).status, 0);
 }
 
 // The names in dir that look like a temporary output file.
@@ -105,13 +132,19 @@ std::vector<std::string> PartFiles(const TempDir& dir) {
   return parts;
 }
 
+// Runs a shell command line in dir; its exit status.
+int Shell(const TempDir& dir, const std::string& command) {
+  int status = std::system(("cd '" + dir.path + "' && " + command).c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 TEST(CliErrors, OutputsNeverHarmTheUsersFiles) {
   TempDir dir;
   const std::string job = "JobHeaderRecord jobFlags=0\ndata \"x\"\nEndDoc\n";
   dir.Write("mine.job", job);
   ASSERT_EQ(RunCli({"capture", "mine.job", "-o", "x.cap"}, dir.path).status, 0);
   const std::string capture = sgtest::Slurp(dir / "x.cap");
-  const std::string archive = std::string(444, 'h') + "print data";  // long enough for both headers
+  const std::string archive = std::string(444, '\0') + "print data";  // long enough for both headers
   for (const char* name : {"b.RUD", "plan.prn", "letter.body"}) dir.Write(name, archive);
 
   // An output that is an input, by its name, by default or through a link.
@@ -149,6 +182,25 @@ TEST(CliErrors, OutputsNeverHarmTheUsersFiles) {
   EXPECT_EQ(sgtest::Slurp(dir / "target.cap"), capture);
   ASSERT_EQ(RunCli({"rud", "extract", "b.RUD", "-o", "/dev/null"}, dir.path).status, 0);
   EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+
+  // A name of a descriptor the command has open is written through: a file standard
+  // output appends to keeps its earlier bytes (and its inode), a pipe takes the output.
+  // Standard input given as "-" is the file behind it.
+  const std::string cli = SPOOLGATE_CLI;
+  dir.Write("collected.bin", "earlier");
+  struct stat before;
+  ASSERT_EQ(stat((dir / "collected.bin").c_str(), &before), 0);
+  EXPECT_EQ(Shell(dir, cli + " capture mine.job -o /dev/stdout >> collected.bin"), 0);
+  EXPECT_EQ(Shell(dir, cli + " capture mine.job -o /dev/fd/1 >> collected.bin"), 0);
+  struct stat after;
+  ASSERT_EQ(stat((dir / "collected.bin").c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(sgtest::Slurp(dir / "collected.bin"), "earlier" + capture + capture);
+  EXPECT_EQ(Shell(dir, cli + " capture mine.job -o /dev/stdout | wc -c > count.txt"), 0);
+  EXPECT_EQ(std::stoul(sgtest::Slurp(dir / "count.txt")), capture.size());
+  EXPECT_EQ(Shell(dir, cli + " capture - -o mine.job < mine.job 2>err.txt"), 2);
+  EXPECT_NE(sgtest::Slurp(dir / "err.txt").find("is the input"), std::string::npos);
+  EXPECT_EQ(sgtest::Slurp(dir / "mine.job"), job);
   EXPECT_EQ(PartFiles(dir), std::vector<std::string>{"out.cap.part"});
 }
 
@@ -205,6 +257,28 @@ TEST(CliErrors, UnusableArgumentsExitWithTwo) {
   EXPECT_EQ(RunCli({"log", "show", dir / "missing"}, dir.path).status, 2);
   sgtest::CliResult date = RunCli({"log", "summary", dir.path, "--from", "last week"}, dir.path);
   ExpectOneLineError(date, "--from last week: not an ISO 8601 date or date-time (YYYY-MM-DD, YYYY-MM-DDTHH:MM[:SS[.fff]])");
+}
+
+TEST(CliErrors, APasswordIsNeverShown) {
+  // No server answers at these: each fails to connect, and says so without the password
+  // in any form libpq takes one, nor the part after an '@' left unencoded in it.
+  TempDir dir;
+  std::filesystem::create_directory(dir / "logs");
+  for (const std::string url : {"postgresql:///acct?host=/nonexistent&password=S3CRET",
+                                "postgresql://u:S3CRET@PW@localhost:1/acct",
+                                "postgresql://u:S3%43RET@/acct?host=/nonexistent",
+                                "host=/nonexistent dbname=acct password='S3CRET PW'"}) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"log", "import", "logs", "--db", url, "--no-progress"},
+          std::vector<std::string>{"log", "summary", "--db", url, "--json"}}) {
+      sgtest::CliResult r = RunCli(args, dir.path);
+      EXPECT_EQ(r.status, 2) << url;
+      EXPECT_NE(r.err.find("***"), std::string::npos) << r.err;
+      for (const char* secret : {"S3CRET", "S3%43RET", "PW"}) {
+        EXPECT_EQ((r.out + r.err).find(secret), std::string::npos) << secret << " in " << r.err;
+      }
+    }
+  }
 }
 
 TEST(CliErrors, EverySubcommandHasHelp) {

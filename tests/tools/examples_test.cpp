@@ -446,6 +446,95 @@ TEST_F(ExamplesTest, TheRegistryIsKeptBetweenRunsOfOneRoot) {
   EXPECT_NE(sgtest::Slurp(root() + "/registry.txt").find("LogFileDirectory"), std::string::npos);
 }
 
+TEST_F(ExamplesTest, RunReportsWhereTheLoggingLibraryPutTheLineAndWhatWasThereBefore) {
+  // A directory setting longer than the plug-in reads: it falls back to the default
+  // directory, and the line is found there.
+  Json fallback = Run({"accounting-standard"}, {"--log-dir", "C:\\" + std::string(140, 'x')});
+  EXPECT_EQ(fallback["jobs"][0]["accounting"].size(), 1u) << fallback.dump(2);
+  EXPECT_EQ(fallback["jobs"][0]["accounting"][0]["file"], "C:\\Windows\\temp\\PrintLog\\DemoLog.csv");
+  EXPECT_EQ(fallback["jobs"][0]["accounting"][0]["stored"], "accounting log");
+
+  // The log cannot be opened (a directory has its name): the line waits in the pending
+  // file. The log directory cannot be made (a file has its name): the event log is left.
+  rootName_ = "pending";
+  std::filesystem::create_directories(logDir() + "/DemoLog.csv");
+  Json pending = Run({"accounting-standard"}, {}, 1)["jobs"][0];
+  rootName_ = "event";
+  std::filesystem::create_directories(root() + "/C");
+  std::ofstream(root() + "/C/Blocked") << "a file";
+  Json event = Run({"accounting-standard"}, {"--log-dir", "C:\\Blocked"}, 1)["jobs"][0];
+  for (const auto& [job, stored] : {std::pair{&pending, "pending file"}, std::pair{&event, "event log"}}) {
+    EXPECT_EQ((*job)["accounting"].size(), 1u) << job->dump(2);
+    EXPECT_EQ((*job)["accounting"][0]["stored"], stored);
+    EXPECT_EQ((*job)["result"], "failed");
+    const Json& failed = (*job)["failedCalls"];
+    EXPECT_TRUE(std::any_of(failed.begin(), failed.end(),
+                            [](const Json& f) { return f["call"] == "QenDrvLogWriteRecord"; }))
+        << failed.dump(2);
+  }
+  EXPECT_EQ(pending["accounting"][0]["file"], "C:\\Windows\\temp\\PrintLog\\DemoLog.pending");
+  EXPECT_EQ(event["accounting"][0]["file"], "C:\\Blocked\\DemoLog.csv");
+
+  // A plug-in without its logging library beside it: the loads that fail are named.
+  rootName_ = "alone";
+  std::filesystem::create_directory(dir_ / "alone");
+  std::filesystem::copy_file(std::filesystem::path(SPOOLGATE_CLI).parent_path() / "../plugin/libspoolgate.so",
+                             dir_ / "alone/libspoolgate.so");
+  const Json alone = Run({"accounting-standard"}, {"--plugin", dir_ / "alone/libspoolgate.so"}, 1)["jobs"][0];
+  ASSERT_FALSE(alone["failedCalls"].empty());
+  EXPECT_EQ(alone["failedCalls"][0]["call"], "LoadLibraryExW") << alone["failedCalls"].dump(2);
+  EXPECT_TRUE(alone["accounting"].empty());
+
+  // An archive name taken by an earlier run is named as such.
+  rootName_ = "again";
+  Run({"archived-job"});
+  const Json again = Run({"archived-job"}, {}, 1)["jobs"][0];
+  EXPECT_EQ(again["records"][2]["note"],
+            "the archive file could not be created: 'C:\\Jobs\\2026\\Plans\\site-plan.RUD' exists "
+            "from an earlier job or run");
+
+  // Two traces of the same captures are the same: handles are named by their order,
+  // and an export without calls lists none.
+  Json traces[2];
+  for (int i = 0; i < 2; ++i) {
+    rootName_ = "trace" + std::to_string(i);
+    Json report = Run({"archived-job", "accounting-standard", "plain-print"}, {"--trace"});
+    for (Json& job : report["jobs"]) traces[i].push_back(job["trace"]);
+  }
+  EXPECT_EQ(traces[0], traces[1]);
+  const std::string text = traces[0].dump();
+  EXPECT_EQ(text.find("\"calls\":null"), std::string::npos);
+  EXPECT_NE(text.find("\"handle\":\"h1\""), std::string::npos);
+}
+
+TEST_F(ExamplesTest, JsonReportsFinishWhateverBytesTheNamesAndLinesHold) {
+  // A root and a capture named in Latin-1, a log folder so named, and a line torn
+  // inside a two-byte character: each byte that is not UTF-8 reads as its Latin-1
+  // character.
+  rootName_ = "r\xE9";
+  std::filesystem::copy_file(dir_ / "accounting-standard.cap", dir_ / "acc\xE9.cap");
+  Json run = Run({"acc\xE9"});
+  EXPECT_EQ(run["root"], dir_ / "r\xC3\xA9");
+  EXPECT_EQ(run["jobs"][0]["capture"], "acc\xC3\xA9.cap");
+  EXPECT_EQ(run["result"], "ok");
+
+  std::ofstream(logDir() + "/DemoLog.csv", std::ios::app) << "2,2,2,1,2026-12-07T09:41:05.250,HOST,caf\xC3";
+  const std::string latin = dir_ / "logs\xE9";
+  std::filesystem::copy(logDir(), latin);
+  for (std::vector<std::string> args : {std::vector<std::string>{"log", "verify", "--json", latin},
+                                        {"log", "show", "--include-damaged", "--json", logDir()}}) {
+    sgtest::CliResult r = RunCli(args, dir_.path);
+    EXPECT_EQ(r.status, args[1] == "verify" ? 1 : 0) << r.err;
+    Json report = Json::parse(r.out, nullptr, false);
+    ASSERT_FALSE(report.is_discarded()) << args[1] << ": " << r.out << r.err;
+    if (args[1] == "verify") {
+      EXPECT_EQ(report["directory"], dir_ / "logs\xC3\xA9");
+    } else {
+      EXPECT_EQ(report["jobs"].back()["fields"]["user"], "caf\xC3\x83");
+    }
+  }
+}
+
 // The sanitizers' shadow memory counts in the RSS.
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 TEST_F(ExamplesTest, ALongCaptureRunsInBoundedMemory) {

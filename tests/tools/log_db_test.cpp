@@ -286,6 +286,19 @@ TEST_P(LogDatabaseTest, SummaryAndListingEqualThoseOfTheCsvLogs) {
   }
 }
 
+TEST_P(LogDatabaseTest, APasswordInTheUrlStaysOutOfTheReport) {
+  if (std::string(GetParam()) == "sqlite") GTEST_SKIP() << "a file has no password";
+  // The test server does not ask for it: the report is made, and names the database
+  // without it.
+  std::filesystem::create_directory(dir_ / "empty");
+  sgtest::CliResult created = Import({dir_ / "empty"}, dir_);
+  ASSERT_EQ(created.status, 0) << created.err;
+  sgtest::CliResult r = RunCli({"log", "summary", "--db", url_ + "&password=S3CRET", "--json"}, dir_.path);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.find("S3CRET"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("password=***"), std::string::npos) << r.out;
+}
+
 TEST_P(LogDatabaseTest, ADatabaseOfAnotherSchemaVersionIsRefused) {
   sgtest::TempDir empty;
   sgtest::CliResult r = Import({empty.path}, dir_);
