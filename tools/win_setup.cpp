@@ -226,7 +226,8 @@ int RunSetup(const SetupOptions& options, std::ostream& out) {
   std::wstring driverDir = options.driverDir.empty() ? DriverDirectory() : Wide(options.driverDir);
   std::wstring library = driverDir + L"\\ruzoravu64.dll";
   std::wstring printer = Wide(options.printer);
-  std::string why;
+  // What a step says besides done or failed, and what a failed step left written.
+  std::string why, partial;
   Sid spooler = AccountSid(options.spoolerAccount);
   if (options.remove) {
     if (!options.directory.empty()) throw InputError("setup --remove takes no directory; the logs stay");
@@ -257,22 +258,24 @@ int RunSetup(const SetupOptions& options, std::ostream& out) {
                      [dir, &spooler, &why] { return MakeLogDirectory(dir, spooler.get(), why); }});
     steps.push_back({"set LogFileDirectory = " + Utf8(dir) + " and MaxLogFileSize = " +
                          std::to_string(maxKib) + " (KiB) under HKLM\\" + Utf8(LOG_SETTINGS_KEY),
-                     [dir, maxKib] {
+                     [dir, maxKib, &partial] {
                        return WithKey(LOG_SETTINGS_KEY, [&](HKEY key) {
                          DWORD error = SetString(key, LOG_DIRECTORY_VALUE, REG_SZ, dir);
-                         return error != ERROR_SUCCESS ? error : SetNumber(key, LOG_MAX_SIZE_VALUE, maxKib);
+                         if (error != ERROR_SUCCESS) return error;
+                         partial = "LogFileDirectory was written";
+                         return SetNumber(key, LOG_MAX_SIZE_VALUE, maxKib);
                        });
                      }});
     steps.push_back({"register the event source " + Utf8(LOG_EVENT_SOURCE) + " with " + Utf8(library) +
                          " as its message file",
-                     [library] {
+                     [library, &partial] {
                        return WithKey(LOG_EVENT_SOURCE_KEY, [&](HKEY key) {
                          DWORD error = SetString(key, L"EventMessageFile", REG_EXPAND_SZ, library);
-                         return error != ERROR_SUCCESS
-                                    ? error
-                                    : SetNumber(key, L"TypesSupported",
-                                                EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE |
-                                                    EVENTLOG_INFORMATION_TYPE);
+                         if (error != ERROR_SUCCESS) return error;
+                         partial = "EventMessageFile was written";
+                         return SetNumber(key, L"TypesSupported",
+                                          EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE |
+                                              EVENTLOG_INFORMATION_TYPE);
                        });
                      }});
     if (!printer.empty()) {
@@ -298,6 +301,7 @@ int RunSetup(const SetupOptions& options, std::ostream& out) {
   for (size_t i = 0; i < steps.size(); ++i) {
     DWORD error = steps[i].run();
     if (error != ERROR_SUCCESS) {
+      if (!partial.empty()) why += (why.empty() ? "" : "; ") + partial;
       out << "FAILED " << steps[i].what << ": " << ErrorText(error) << (why.empty() ? "" : "; " + why)
           << "\n";
       out << "setup stopped; " << (i == 0 ? "no step was done" : "the steps marked done stay done")
@@ -309,6 +313,7 @@ int RunSetup(const SetupOptions& options, std::ostream& out) {
     out << "done   " << steps[i].what << "\n";
     if (!why.empty()) out << "note   " << why << "\n";
     why.clear();
+    partial.clear();
   }
   if (!options.remove && GetFileAttributesW(library.c_str()) == INVALID_FILE_ATTRIBUTES) {
     out << "note   " << Utf8(library)
