@@ -126,6 +126,10 @@ TEST_F(Kit, SetupThenAJobThenCheckFindsNothingWrongAndRemoveKeepsTheLog) {
   EXPECT_NE(check.out.find("log verify: OK, 1 lines in 1 files"), std::string::npos) << check.out;
   // Text mode: a redirected report has the CRLF line ends of a Windows text file.
   EXPECT_EQ(check.out.substr(check.out.size() - 4), "OK\r\n");
+  // Without a directory, the log subcommands read the one the settings name.
+  Result verify = RunKit(u"log verify --json");
+  EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
+  EXPECT_NE(verify.out.find("B\xC3\xBC ro\\\\PrintLog\","), std::string::npos) << verify.out;
   Result json = RunKit(u"check --json" + Server());
   EXPECT_EQ(json.status, 0);
   EXPECT_NE(json.out.find("\"result\": \"ok\""), std::string::npos) << json.out;
@@ -271,6 +275,12 @@ TEST_F(Kit, ReportsForTheComparisonWithLinux) {
   Result extract = RunKit(u"rud extract " + kCompareRoot + u"\\site-plan.RUD -o " + kCompareRoot + u"\\site-plan.prn");
   EXPECT_EQ(extract.status, 0) << extract.err;
   EXPECT_EQ(Text(ReadWindowsFile(kCompareRoot + u"\\site-plan.prn")), "print data");
+  // The database stays with the Linux build, and says so.
+  Result import = RunKit(u"log import \"" + dir + u"\"");
+  EXPECT_EQ(import.status, 2);
+  EXPECT_NE(import.err.find("the accounting database is read and filled by the Linux build"),
+            std::string::npos) << import.err;
+  EXPECT_NE(RunKit(u"log import --help").out.find("Linux build only"), std::string::npos);
   Result version = RunKit(u"--version");
   EXPECT_EQ(version.out, std::string("spoolgate ") + SPOOLGATE_VERSION + "\r\n");
 }
