@@ -102,7 +102,7 @@ std::string UserWritable(const std::wstring& dir, PSID spooler) {
   DWORD error = GetNamedSecurityInfoW(dir.c_str(), SE_FILE_OBJECT,
                                       OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                       &owner, nullptr, &dacl, nullptr, &sd);
-  if (error != ERROR_SUCCESS) return "its permissions cannot be read: " + ErrorText(error);
+  if (error != ERROR_SUCCESS) return "has permissions that cannot be read: " + ErrorText(error);
   std::string why;
   if (owner != nullptr && !IsTrusted(owner, spooler)) {
     why = "belongs to " + AccountName(owner);
@@ -124,16 +124,6 @@ std::string UserWritable(const std::wstring& dir, PSID spooler) {
   }
   LocalFree(sd);
   return why;
-}
-
-PSID SystemSid() {
-  static BYTE sid[SECURITY_MAX_SID_SIZE];
-  static bool made = false;
-  if (!made) {
-    DWORD size = sizeof sid;
-    made = CreateWellKnownSid(WinLocalSystemSid, nullptr, sid, &size) != FALSE;
-  }
-  return made ? sid : nullptr;
 }
 
 Sid AccountSid(const std::string& account) {

@@ -15,8 +15,6 @@ std::string Utf8(const std::wstring& wide);
 std::string ErrorText(DWORD error);
 // "BUILTIN\Administrators (S-1-5-32-544)", or the SID alone when it names no account.
 std::string AccountName(PSID sid);
-// The well-known SID of SYSTEM, the account the spooler runs the plug-in as.
-PSID SystemSid();
 
 // A SID held by value.
 struct Sid {
