@@ -1,6 +1,7 @@
 // QenDrvLogWriteRecord: where the log goes and under which name, its header, rotation
 // at the size limit, sequence numbers across generations, and failed writes.
 #include "tests/logger/log_support.h"
+#include "logger/logger_internal.h"
 #include "tests/support/sandbox.h"
 #include "tools/log_reader.h"
 
@@ -146,6 +147,46 @@ TEST_F(LogWriteTest, DirectoryAnotherAccountMadeFirstIsNotWrittenTo) {
   EXPECT_EQ(WriteRecord("C:\\Windows\\temp\\PrintLog", "Jobs", 64, 2, Record("c")), 1);
   EXPECT_EQ(ParseLog(sgtest::ReadHostFile(HostMapPath(directory) + "/Jobs.csv")).lines.size(), 2u);
   EXPECT_EQ(HostOpenHandleCount(), 0u);
+}
+
+// How spoolgate.exe check judges a directory with the library's own function: nothing
+// is made, the owner is judged for the account the spooler runs the library as (not the
+// one asking), and a link is named by where it is on the path.
+TEST_F(LogWriteTest, AJudgementWithoutCreatingMakesNothingAndTrustsTheAccountItIsGiven) {
+  auto ownerOf = [](const std::u16string& path) {
+    static BYTE descriptors[2][256];
+    static int next = 0;
+    BYTE* descriptor = descriptors[next++ % 2];
+    DWORD needed = 0;
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    EXPECT_TRUE(GetFileSecurityW(path.c_str(), OWNER_SECURITY_INFORMATION, descriptor, 256, &needed));
+    EXPECT_TRUE(GetSecurityDescriptorOwner(descriptor, &owner, &defaulted));
+    return owner;
+  };
+  std::u16string directory = u"C:\\Logs\\Print";
+  EXPECT_EQ(JudgeLogDirectory(directory.data(), FALSE, nullptr, nullptr), LOG_DIRECTORY_MISSING);
+  EXPECT_FALSE(fs::exists(LogDir())) << "a judgement made a directory";
+
+  const std::u16string user = u"S-1-5-21-1004336348-1177238915-682003330-1001";
+  sgtest::MakeWindowsDirectory(directory);
+  sgtest::MakeWindowsDirectory(u"C:\\Spooler");
+  HostSetFileOwner(directory, user);
+  HostSetFileOwner(u"C:\\Spooler", u"S-1-5-18");
+  HostSetProcessAccount(user);
+  // This process owns it, but the spooler's SYSTEM does not: refused for SYSTEM.
+  EXPECT_EQ(JudgeLogDirectory(directory.data(), FALSE, nullptr, nullptr), LOG_DIRECTORY_USABLE);
+  PSID system = ownerOf(u"C:\\Spooler");
+  EXPECT_EQ(JudgeLogDirectory(directory.data(), FALSE, system, nullptr), LOG_DIRECTORY_FOREIGN_OWNER);
+  EXPECT_EQ(JudgeLogDirectory(directory.data(), FALSE, ownerOf(directory), nullptr), LOG_DIRECTORY_USABLE);
+
+  fs::create_directories(root_ + "/C/Elsewhere");
+  fs::create_directory_symlink(root_ + "/C/Elsewhere", LogDir() + "/Linked");
+  std::u16string through = u"C:\\Logs\\Linked\\Deeper\\PrintLog";
+  size_t where = 0;
+  EXPECT_EQ(JudgeLogDirectory(through.data(), FALSE, system, &where), LOG_DIRECTORY_REPARSE_POINT);
+  EXPECT_EQ(through.substr(0, where), u"C:\\Logs\\Linked");
+  EXPECT_TRUE(fs::is_empty(root_ + "/C/Elsewhere"));
 }
 
 TEST_F(LogWriteTest, NamesThatTryToLeaveTheDirectoryOrNameADeviceStayInside) {
