@@ -266,3 +266,17 @@ BOOL IsSingleCsvRecord(const char* bytes, size_t count) {
   }
   return !quoted;
 }
+
+size_t ComposeLogLine(uint64_t number, const char* fields, size_t fieldsBytes, char* out) {
+  size_t n = number == 0 ? 0 : FormatDecimal(number, 1, out, 24);
+  out[n++] = ',';
+  memcpy(out + n, fields, fieldsBytes);
+  n += fieldsBytes;
+  uint32_t crc = Crc32Update(0, out, n);
+  out[n++] = ',';
+  FormatHex(crc, 8, out + n);
+  n += 8;
+  out[n++] = '\r';
+  out[n++] = '\n';
+  return n;
+}

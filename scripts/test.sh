@@ -96,7 +96,7 @@ if build_preset win64; then
   log=$(mktemp)
   scripts/wine-tests.sh build/win64 >"$log" 2>&1
   wine_status=$?
-  grep -E '^\[  (FAILED|PASSED)|^WINE SUITE|^message boxes|^wine time' "$log" | tail -n 25
+  grep -E '^\[  (FAILED|PASSED)|^WINE SUITE|^message boxes|^wine time|^log reports' "$log" | tail -n 25
   line=$(grep -E '^WINE SUITE: [0-9]+ passed, [0-9]+ failed' "$log" | tail -1)
   if [[ -n "$line" ]]; then
     wine_passed=$(sed -E 's/^WINE SUITE: ([0-9]+) passed.*/\1/' <<<"$line")

@@ -131,6 +131,16 @@ extern "C" BOOL WINAPI GetFileSizeEx(HANDLE file, PLARGE_INTEGER size) {
   return ok;
 }
 
+extern "C" BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) {
+  BOOL ok = plain::GetFileInformationByHandle(file, info);
+  if (const Sink* sink = g_sink.load(std::memory_order_acquire)) {
+    HostCall call = Call("GetFileInformationByHandle", HostCallKind::File, file);
+    call.result = ok;
+    Emit(sink, call, !ok);
+  }
+  return ok;
+}
+
 // The calls that take a file handle and give a BOOL alone.
 template <typename F, typename... A>
 BOOL RecordFileCall(const char* name, F function, HANDLE file, uint64_t arg, A... args) {

@@ -130,6 +130,11 @@ HOST_CONTROL_API void HostFailNth(HostOp op, uint64_t nth, DWORD error, bool per
 // does. The caller must notice from the count.
 HOST_CONTROL_API void HostShortWriteNth(HostOp op, uint64_t nth, DWORD bytes,
                                         bool persistent = false);
+// Ends the process with _exit(HOST_CRASH_EXIT_STATUS) in place of the nth call of op
+// from now, as a writer killed there stops: nothing of that call or after it happens,
+// and the process's file locks go with it. For a child process of a test.
+#define HOST_CRASH_EXIT_STATUS 86
+HOST_CONTROL_API void HostCrashNth(HostOp op, uint64_t nth);
 HOST_CONTROL_API void HostClearFaults();
 // Calls of op since the last HostReset or HostResetCounters.
 HOST_CONTROL_API uint64_t HostCallCount(HostOp op);

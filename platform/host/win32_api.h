@@ -30,6 +30,8 @@ WIN32_HOST_API DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG dis
 WIN32_HOST_API BOOL WINAPI SetFilePointerEx(HANDLE file, LARGE_INTEGER distance,
                                             PLARGE_INTEGER newPosition, DWORD method);
 WIN32_HOST_API BOOL WINAPI GetFileSizeEx(HANDLE file, PLARGE_INTEGER size);
+WIN32_HOST_API BOOL WINAPI GetFileInformationByHandle(HANDLE file,
+                                                      LPBY_HANDLE_FILE_INFORMATION info);
 WIN32_HOST_API BOOL WINAPI SetEndOfFile(HANDLE file);
 WIN32_HOST_API BOOL WINAPI FlushFileBuffers(HANDLE file);
 WIN32_HOST_API BOOL WINAPI LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytesLow,
