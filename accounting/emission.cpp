@@ -16,7 +16,6 @@ struct Emission {
   HMODULE library;
   char* nameText;
   char* directoryText;
-  void* formatted;
 };
 
 typedef void (*AnyProc)(void);
@@ -36,8 +35,6 @@ static int ExtendedLevel(const JobLogRecord* record) {
 // Unloads the library and frees the two texts; the caller frees the entry's buffers
 // afterwards, as the library may still have looked at them until it was unloaded.
 static void ReleaseEmission(Emission* emission) {
-  if (emission->formatted != NULL) free(emission->formatted);
-  emission->formatted = NULL;
   if (emission->library != NULL) FreeLibrary(emission->library);
   if (emission->directoryText != NULL) GlobalFree(emission->directoryText);
   if (emission->nameText != NULL) GlobalFree(emission->nameText);
@@ -91,12 +88,11 @@ static BOOL FormatAndWrite(Emission* emission, QenDrvLogFormatRecordFn format,
   DWORD bufferSize = requiredSize;
   // A zero-byte request still gets a real block, so that the library never receives
   // a null record; it is told the size it asked for.
-  emission->formatted = malloc(bufferSize != 0 ? bufferSize : 1);
-  if (emission->formatted == NULL) return FALSE;
-  format(level, formatNumber, entry, emission->formatted, bufferSize, &requiredSize);
-  write(emission->directoryText, emission->nameText, maxSize, level, emission->formatted, NULL);
-  free(emission->formatted);
-  emission->formatted = NULL;
+  void* formatted = malloc(bufferSize != 0 ? bufferSize : 1);
+  if (formatted == NULL) return FALSE;
+  format(level, formatNumber, entry, formatted, bufferSize, &requiredSize);
+  write(emission->directoryText, emission->nameText, maxSize, level, formatted, NULL);
+  free(formatted);
   return TRUE;
 }
 

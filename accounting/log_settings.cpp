@@ -4,14 +4,12 @@
 
 #include "core/bounded_text.h"
 
-// UTF-16 units of the working buffer the directory is read into or composed in.
-#define DIRECTORY_WORK_CHARS 260
 // The read allows 260 bytes: 129 characters and the terminator.
 #define DIRECTORY_READ_BYTES 260
 
 // Converts a directory to OEM only when the whole of it fits the output: a cut path
 // would name another directory, so one that does not fit leaves the output alone.
-static void ConvertDirectoryToOem(char* directory, const WCHAR* text) {
+void ConvertDirectoryToOem(char* directory, const WCHAR* text) {
   // At most DIRECTORY_WORK_CHARS: the (int) cast cannot cut it.
   size_t chars = BoundedTextLength(text, DIRECTORY_WORK_CHARS);
   int needed = chars == 0 ? 0
@@ -24,22 +22,26 @@ static void ConvertDirectoryToOem(char* directory, const WCHAR* text) {
 // directory may be up to 259 characters, but the composed default must fit the
 // 260-unit buffer: one longer than 245 characters gives no default at all, as when
 // the Windows directory cannot be had, rather than a cut path.
-static BOOL ComposeDefaultDirectory(WCHAR* work) {
+BOOL ComposeDefaultDirectory(WCHAR* work) {
   UINT length = GetWindowsDirectoryW(work, DIRECTORY_WORK_CHARS);
   if (length < 1 || length > DIRECTORY_WORK_CHARS - 1) return FALSE;
   work[length] = 0;
   return AppendBoundedText(work, DIRECTORY_WORK_CHARS, LOG_DEFAULT_DIRECTORY_TAIL);
 }
 
-static void ReadDirectorySetting(HKEY key, char* directory) {
-  WCHAR work[DIRECTORY_WORK_CHARS];
-  memset(work, 0, sizeof(work));
+BOOL QueryDirectorySetting(HKEY key, WCHAR* work) {
+  memset(work, 0, DIRECTORY_WORK_CHARS * sizeof(WCHAR));
   DWORD type = 0;
   DWORD size = DIRECTORY_READ_BYTES;
   // The type is not looked at: REG_EXPAND_SZ is taken unexpanded. The zero-filled
   // buffer is twice the size of the read, so what was read is always terminated.
-  if (RegQueryValueExW(key, LOG_DIRECTORY_VALUE, NULL, &type, (LPBYTE)work, &size) ==
-      ERROR_SUCCESS) {
+  return RegQueryValueExW(key, LOG_DIRECTORY_VALUE, NULL, &type, (LPBYTE)work, &size) ==
+         ERROR_SUCCESS;
+}
+
+static void ReadDirectorySetting(HKEY key, char* directory) {
+  WCHAR work[DIRECTORY_WORK_CHARS];
+  if (QueryDirectorySetting(key, work)) {
     ConvertDirectoryToOem(directory, work);
     return;
   }
@@ -52,19 +54,24 @@ static void ReadDirectorySetting(HKEY key, char* directory) {
   ConvertDirectoryToOem(directory, work);
 }
 
-static void ReadMaxSizeSetting(HKEY key, DWORD* maxSize) {
+BOOL QueryMaxSizeSetting(HKEY key, DWORD* maxSize) {
   // Read into a cleared local, so that a value shorter than 4 bytes gives its bytes
   // and zeros, never what the caller's variable held before.
   DWORD value = 0;
   DWORD type = 0;
   DWORD size = sizeof(value);
-  if (RegQueryValueExW(key, LOG_MAX_SIZE_VALUE, NULL, &type, (LPBYTE)&value, &size) ==
+  if (RegQueryValueExW(key, LOG_MAX_SIZE_VALUE, NULL, &type, (LPBYTE)&value, &size) !=
       ERROR_SUCCESS) {
-    *maxSize = value;
-    return;
+    return FALSE;
   }
+  *maxSize = value;
+  return TRUE;
+}
+
+static void ReadMaxSizeSetting(HKEY key, DWORD* maxSize) {
+  if (QueryMaxSizeSetting(key, maxSize)) return;
   *maxSize = LOG_DEFAULT_MAX_SIZE;
-  value = LOG_DEFAULT_MAX_SIZE;
+  DWORD value = LOG_DEFAULT_MAX_SIZE;
   RegSetValueExW(key, LOG_MAX_SIZE_VALUE, 0, REG_DWORD, (const BYTE*)&value, sizeof(value));
 }
 

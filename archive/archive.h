@@ -59,19 +59,15 @@ WCHAR* ChooseArchivePath(const WCHAR* directory, const WCHAR* fileName,
 WCHAR* ChooseArchivePathFrom(const WCHAR* directory, const WCHAR* fileName,
                              const WCHAR* documentName, int* candidate);
 
-// CreateArchiveFile() - Creates the archive file at path (never opening an existing one),
-// creating the missing directories of the directory field first when the path is not
-// found. Returns a handle open for reading and writing, or INVALID_HANDLE_VALUE after the
-// creation warning. Directories that another job creates at the same moment count as
-// created; a UNC directory is walked from behind its \\server\share\.
-HANDLE CreateArchiveFile(const WCHAR* path, const WCHAR* directory);
-
 // OpenArchiveFile() - Chooses the path, creates the file and writes header at its start.
 // directory and fileName are ArchiveLocationRecord fields, documentName a text of at most
 // DOCUMENT_NAME_CHARS characters; none needs a terminator within its field. Returns the
 // file positioned behind the header, or INVALID_HANDLE_VALUE. A generated name that
 // another job took after its existence test gives way to the next free number; a file
 // whose header cannot be put at its start whole is removed again (creation warning).
+// Missing directories of the directory field are created when the path is not found;
+// directories that another job creates at the same moment count as created, and a UNC
+// directory is walked from behind its \\server\share\.
 HANDLE OpenArchiveFile(const WCHAR* directory, const WCHAR* fileName, const WCHAR* documentName,
                        const ArchiveHeaderRecord* header);
 

@@ -63,7 +63,9 @@ static HANDLE FailArchiveCreation(void) {
   return INVALID_HANDLE_VALUE;
 }
 
-// CreateArchiveFile without the warning: the last error tells why it failed.
+// Creates the archive file at path (never opening an existing one), creating the missing
+// directories of the directory field first when the path is not found. The last error
+// tells why it failed.
 static HANDLE TryCreateArchiveFile(const WCHAR* path, const WCHAR* directory) {
   HANDLE file = CreateNewArchive(path);
   if (file != INVALID_HANDLE_VALUE) return file;
@@ -75,12 +77,6 @@ static HANDLE TryCreateArchiveFile(const WCHAR* path, const WCHAR* directory) {
     return INVALID_HANDLE_VALUE;
   }
   return CreateNewArchive(path);
-}
-
-HANDLE CreateArchiveFile(const WCHAR* path, const WCHAR* directory) {
-  HANDLE file = TryCreateArchiveFile(path, directory);
-  if (file == INVALID_HANDLE_VALUE) return FailArchiveCreation();
-  return file;
 }
 
 // Puts the header over the first bytes of the file; TRUE when all of it is there.

@@ -28,11 +28,11 @@ HANDLE ResetBenchHost() {
   std::filesystem::remove_all(root, ec);
   std::filesystem::create_directories(root, ec);
   HostReset(root);
-  HostPrinterSpec spec;
-  spec.printerName = u"Wide Format";
-  HANDLE printer = HostAddPrinter(spec);
+  HostPrinterSetup setup;
+  setup.printerName = u"Wide Format";
+  HANDLE printer = HostAddPrinter(setup);
   HostSetPrinterCountOnly(printer, true);
-  HostJobSpec job;
+  HostJobSetup job;
   job.document = std::u16string(kDocument);
   job.userName = u"alice";
   HostAddJob(printer, kJobId, job);

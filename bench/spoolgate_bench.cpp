@@ -4,6 +4,7 @@
 // disturbs far less than wall time; the emission waits for the disk and is measured in
 // wall time. scripts/bench.sh interleaves repetitions and compares medians.
 #include "bench/bench_support.h"
+#include "platform/host/host_tools.h"
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>

@@ -28,10 +28,15 @@ struct JobHeaderRecord {
 
 struct TailRecord {
   uint32_t magic;
-  uint32_t tailFlags;  // bit 0 -> tailBit0, bit 1 -> headerFlags
+  uint32_t tailFlags;  // TAIL_FLAG_*
   uint32_t tailPages;
   uint8_t rest[64];
 };
+
+// tailFlags bits: the one the archive header's tailBit0 takes, and the one its
+// headerFlags gain; the others are ignored.
+#define TAIL_FLAG_TAIL_BIT0 0x1u
+#define TAIL_FLAG_HEADER_FLAG 0x2u
 
 struct OverlayControlRecord {
   uint8_t mode;

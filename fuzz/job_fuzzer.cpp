@@ -93,7 +93,7 @@ std::vector<uint8_t> JobLog(Input& in) {
 
 void Setup(Input& in) {
   uint8_t setup = in.U8();
-  HostPrinterSpec printer;
+  HostPrinterSetup printer;
   switch (setup & 3) {
     case 0: printer = {std::nullopt, u"Wide Format", u"LPT1:"}; break;
     case 1: printer = {u"\\\\CSR|srv1", u"\\\\CSR|srv1\\Wide", u"CSR:"}; break;
@@ -114,7 +114,7 @@ void Setup(Input& in) {
     std::vector<uint8_t> name = in.Bytes(in.U8());
     HostRegistrySetValue(kCsrKey, u"printerName", in.U8() % 8, name);
   }
-  if (setup & 0x80) HostSetPlatformVersion(5, 1, 2600);
+  if (setup & 0x80) HostSetPlatformVersion(5);
 }
 
 // Makes a later allocation, file, registry, printer or library call fail, once or

@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (runs++ % 256 == 0) sgfuzz::ResetSandbox();
   sgfuzz::Input in(data, size);
   uint8_t setup = in.U8();
-  HostSetPlatformVersion((setup & 1) ? 5 : 10, 0, 0);
+  HostSetPlatformVersion((setup & 1) ? 5 : 10);
 
   std::u16string server = Name(in, u"\\\\CSR|");
   std::u16string printer = Name(in, u"\\\\CSR|");

@@ -2,13 +2,8 @@
 // the library's own event source, so that the job still leaves a trace.
 #include "logger/logger_internal.h"
 
-// The event source the library reports under. Registering it under the EventLog
-// service key (docs/accounting-log.md) lets the event viewer show the text without
-// a warning about a missing message file; the event is written either way.
-#define LOG_EVENT_SOURCE WTEXT("ruzoravu64")
-// Event identifier of a lost accounting line.
-#define LOG_EVENT_LINE_LOST 1000u
-// The event log takes at most 31,839 characters in one string.
+// The event log takes at most 31,839 characters in one string; the buffer holds its
+// terminator too, so at most 31,838 characters of the line are kept.
 #define LOG_EVENT_TEXT_CHARS 31839u
 
 void ReportLostLine(const WCHAR* logPath, const char* line, size_t lineBytes) {

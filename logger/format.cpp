@@ -96,6 +96,9 @@ static void PutBytes(LineWriter* w, const void* bytes, size_t count) {
 
 static void PutChar(LineWriter* w, char c) { PutBytes(w, &c, 1); }
 
+// A string literal without its terminator.
+#define PUT_LITERAL(w, literal) PutBytes((w), (literal), sizeof(literal) - 1)
+
 static void PutUnsigned(LineWriter* w, uint64_t value, unsigned minDigits) {
   char digits[24];
   PutBytes(w, digits, FormatDecimal(value, minDigits, digits, sizeof(digits)));
@@ -204,7 +207,7 @@ static void PutBody(LineWriter* w, int level, int format, const uint8_t* entry) 
     if (column->contentBit != 0 && (contentFlags & column->contentBit) == 0) continue;
     PutColumn(w, column, level, format, entry);
   }
-  PutBytes(w, "\r\n", 2);
+  PUT_LITERAL(w, "\r\n");
 }
 
 size_t FormatLogBody(int level, int format, const void* entry, char* out, size_t outBytes) {
@@ -221,13 +224,13 @@ size_t FormatLogBody(int level, int format, const void* entry, char* out, size_t
 size_t FormatLogHeader(char* out, size_t outBytes) {
   LineWriter w = {NULL, 0, 0};
   for (int pass = 0; pass < 2; ++pass) {
-    PutBytes(&w, "sequence", 8);
+    PUT_LITERAL(&w, "sequence");
     for (size_t i = 0; i < LOG_COLUMN_COUNT; ++i) {
       PutChar(&w, ',');
       PutBytes(&w, kColumns[i].name, strlen(kColumns[i].name));
     }
     // The writer adds the moment of the append after the entry's own columns.
-    PutBytes(&w, ",written_utc,crc32\r\n", 20);
+    PUT_LITERAL(&w, ",written_utc,crc32\r\n");
     if (pass == 1 || out == NULL || w.length > outBytes) break;
     w.out = out;
     w.capacity = outBytes;
@@ -262,4 +265,18 @@ BOOL IsSingleCsvRecord(const char* bytes, size_t count) {
     else if (!quoted && (c == '\r' || c == '\n')) return FALSE;
   }
   return !quoted;
+}
+
+size_t ComposeLogLine(uint64_t number, const char* fields, size_t fieldsBytes, char* out) {
+  size_t n = number == 0 ? 0 : FormatDecimal(number, 1, out, 24);
+  out[n++] = ',';
+  memcpy(out + n, fields, fieldsBytes);
+  n += fieldsBytes;
+  uint32_t crc = Crc32Update(0, out, n);
+  out[n++] = ',';
+  FormatHex(crc, 8, out + n);
+  n += 8;
+  out[n++] = '\r';
+  out[n++] = '\n';
+  return n;
 }

@@ -2,10 +2,6 @@
 // Administrators write, and refused when a reparse point or another account has it.
 #include "logger/logger_internal.h"
 
-// Full control for SYSTEM and the Administrators, read for Users, inherited by the log
-// files. Protected: nothing comes from a parent such as %WINDIR%\Temp, where every user
-// may create entries.
-#define LOG_DIRECTORY_SDDL WTEXT("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)")
 // Room for a TOKEN_USER and its SID (at most 15 sub-authorities: 68 bytes), and for a
 // descriptor that holds only an owner.
 #define LOG_TOKEN_USER_BYTES (sizeof(TOKEN_USER) + 68)
@@ -34,7 +30,7 @@ static BOOL IsProcessAccount(PSID owner) {
 
 // A directory that another account owns may have been made by a user before the first
 // job, to read or edit the log or to plant entries in it: it is never written to.
-static BOOL IsOwnedByTrustedAccount(const WCHAR* directory) {
+static LogDirectoryVerdict JudgeOwner(const WCHAR* directory, PSID runAs) {
   union {
     void* align;
     BYTE bytes[LOG_OWNER_DESCRIPTOR_BYTES];
@@ -45,10 +41,12 @@ static BOOL IsOwnedByTrustedAccount(const WCHAR* directory) {
   if (!GetFileSecurityW(directory, OWNER_SECURITY_INFORMATION, &descriptor, sizeof(descriptor),
                         &needed) ||
       !GetSecurityDescriptorOwner(&descriptor, &owner, &defaulted) || owner == NULL) {
-    return FALSE;
+    return LOG_DIRECTORY_OWNER_UNKNOWN;
   }
-  return IsWellKnownSid(owner, WinLocalSystemSid) ||
-         IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsProcessAccount(owner);
+  BOOL trusted = IsWellKnownSid(owner, WinLocalSystemSid) ||
+                 IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+                 (runAs != NULL ? EqualSid(owner, runAs) : IsProcessAccount(owner));
+  return trusted ? LOG_DIRECTORY_USABLE : LOG_DIRECTORY_FOREIGN_OWNER;
 }
 
 // The attributes of path after creating it, with the log directory's descriptor, when
@@ -69,11 +67,19 @@ static DWORD CreateLogDirectory(const WCHAR* path, PSECURITY_DESCRIPTOR* descrip
   return GetFileAttributesW(path);
 }
 
-BOOL EnsureLogDirectory(WCHAR* directory) {
-  if (directory[0] == 0) return TRUE;  // the root of the current drive
+// The attributes of path, after creating it when create is set.
+static DWORD LogPathPart(const WCHAR* path, BOOL create, PSECURITY_DESCRIPTOR* descriptor) {
+  return create ? CreateLogDirectory(path, descriptor) : GetFileAttributesW(path);
+}
+
+LogDirectoryVerdict JudgeLogDirectory(WCHAR* directory, BOOL create, PSID runAs, size_t* where) {
+  size_t length = 0;
+  while (directory[length] != 0) ++length;
+  if (where != NULL) *where = length;
+  if (length == 0) return LOG_DIRECTORY_USABLE;  // the root of the current drive
   PSECURITY_DESCRIPTOR descriptor = NULL;
-  BOOL ok = TRUE;
-  for (size_t i = 1; ok && directory[i] != 0; ++i) {
+  LogDirectoryVerdict verdict = LOG_DIRECTORY_USABLE;
+  for (size_t i = 1; verdict == LOG_DIRECTORY_USABLE && i < length; ++i) {
     // Skip the separator after a drive letter and the two that open a UNC path.
     if (!IsLogPathSeparator(directory[i]) || directory[i - 1] == ':' ||
         IsLogPathSeparator(directory[i - 1]))
@@ -82,13 +88,29 @@ BOOL EnsureLogDirectory(WCHAR* directory) {
     directory[i] = 0;
     // A parent that cannot be had is not final (a share root, or another writer made it
     // first); a junction or symbolic link is, as it could lead anywhere.
-    DWORD attributes = CreateLogDirectory(directory, &descriptor);
-    ok = attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+    DWORD attributes = LogPathPart(directory, create, &descriptor);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      verdict = LOG_DIRECTORY_REPARSE_POINT;
+      if (where != NULL) *where = i;
+    }
     directory[i] = saved;
   }
-  DWORD attributes = ok ? CreateLogDirectory(directory, &descriptor) : INVALID_FILE_ATTRIBUTES;
-  ok = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-       (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && IsOwnedByTrustedAccount(directory);
+  if (verdict == LOG_DIRECTORY_USABLE) {
+    DWORD attributes = LogPathPart(directory, create, &descriptor);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      verdict = create ? LOG_DIRECTORY_UNAVAILABLE : LOG_DIRECTORY_MISSING;
+    } else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      verdict = LOG_DIRECTORY_REPARSE_POINT;
+    } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      verdict = LOG_DIRECTORY_UNAVAILABLE;
+    } else {
+      verdict = JudgeOwner(directory, runAs);
+    }
+  }
   if (descriptor != NULL) LocalFree(descriptor);
-  return ok;
+  return verdict;
+}
+
+BOOL EnsureLogDirectory(WCHAR* directory) {
+  return JudgeLogDirectory(directory, TRUE, NULL, NULL) == LOG_DIRECTORY_USABLE;
 }

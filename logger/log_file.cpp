@@ -14,6 +14,8 @@
 #define LOG_LOCK_RETRY_MS 20u
 // Longest header line checked against ours; the header is about 700 bytes.
 #define LOG_HEADER_CHECK_BYTES 2048u
+// Times a lock is taken again when the file locked was deleted while it was waited for.
+#define LOG_LOCK_REOPENS 8u
 
 // The paths of one log: <directory>\<name>.csv, its sequence file <name>.seq and its
 // pending file <name>.pending.
@@ -55,7 +57,7 @@ static BOOL ComposeLogPaths(LogPaths* paths, const WCHAR* directory, const WCHAR
          ComposePath(paths->pending, paths, WTEXT(".pending"));
 }
 
-static BOOL SeekTo(HANDLE file, uint64_t offset) {
+BOOL SeekTo(HANDLE file, uint64_t offset) {
   LARGE_INTEGER at;
   at.QuadPart = (LONGLONG)offset;
   return SetFilePointerEx(file, at, NULL, FILE_BEGIN);
@@ -66,7 +68,7 @@ BOOL ReadExactly(HANDLE file, uint64_t offset, char* out, DWORD count) {
   return SeekTo(file, offset) && ReadFile(file, out, count, &read, NULL) && read == count;
 }
 
-static BOOL WriteAll(HANDLE file, const void* bytes, DWORD count) {
+BOOL WriteAll(HANDLE file, const void* bytes, DWORD count) {
   DWORD written = 0;
   return WriteFile(file, bytes, count, &written, NULL) && written == count;
 }
@@ -114,6 +116,35 @@ BOOL LockWholeFile(HANDLE file, OVERLAPPED* range) {
 
 void UnlockWholeFile(HANDLE file, OVERLAPPED* range) {
   UnlockFileEx(file, 0, 0xFFFFFFFFu, 0xFFFFFFFFu, range);
+}
+
+// A file deleted while a writer waited for its lock has no name left: its lock shuts
+// out nobody, since the next writer creates and locks a new file at the path. Such a
+// lock is let go and taken again on the file the path names now. Where the file's
+// links cannot be told, the lock is kept (Windows refuses to delete a file we hold open
+// without delete sharing).
+// FALSE when the locked file has been deleted: the lock then holds off no one.
+static BOOL StillNamed(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info;
+  return !GetFileInformationByHandle(file, &info) || info.nNumberOfLinks > 0;
+}
+
+HANDLE OpenLocked(const WCHAR* path, DWORD disposition, OVERLAPPED* range) {
+  for (unsigned attempt = 0; attempt < LOG_LOCK_REOPENS; ++attempt) {
+    HANDLE file = OpenShared(path, disposition);
+    if (file == INVALID_HANDLE_VALUE) return file;
+    if (!LockWholeFile(file, range)) {
+      DWORD error = GetLastError();
+      CloseHandle(file);
+      SetLastError(error);
+      return INVALID_HANDLE_VALUE;
+    }
+    if (StillNamed(file)) return file;
+    UnlockWholeFile(file, range);
+    CloseHandle(file);
+  }
+  SetLastError(ERROR_LOCK_VIOLATION);
+  return INVALID_HANDLE_VALUE;
 }
 
 // The number in the sequence file, 0 when it is new, empty or unreadable.
@@ -178,7 +209,9 @@ struct LogWriter {
   LogTail tail;
   BOOL headerMatches;       // the file starts with our byte order mark and header
   uint64_t lastNumber;      // the highest number used, in the log or elsewhere
-  uint64_t lastInLog;       // the highest number in the log
+  uint64_t lastInLog;       // the highest number in the current file, damaged lines too
+  uint64_t lastGoodInLog;   // the highest number of a good line in the current file
+  BOOL lockLost;            // the sequence file was deleted under the lock
   char* line;               // a composed line
   char* work;               // header, closing bytes and line for one write
   size_t workBytes;
@@ -213,6 +246,7 @@ static BOOL OpenCurrentLog(LogWriter* w) {
   if (w->log == INVALID_HANDLE_VALUE) return FALSE;
   if (GetSize(w->log, &w->size) && ReadLogTail(w->log, w->size, &w->tail) && CheckHeader(w)) {
     if (w->tail.lastNumber > w->lastInLog) w->lastInLog = w->tail.lastNumber;
+    if (w->tail.lastGood > w->lastGoodInLog) w->lastGoodInLog = w->tail.lastGood;
     return TRUE;
   }
   CloseHandle(w->log);
@@ -225,71 +259,93 @@ static void CloseCurrentLog(LogWriter* w) {
   w->log = INVALID_HANDLE_VALUE;
 }
 
-// "<number>,<fields>,<checksum>\r\n" into w->line; an unnumbered line (number 0) has an
-// empty sequence field. fields is everything between the two, the append time included.
-static size_t ComposeLine(LogWriter* w, uint64_t number, const char* fields, size_t fieldsBytes) {
-  char* out = w->line;
-  size_t n = number == 0 ? 0 : FormatDecimal(number, 1, out, 24);
-  out[n++] = ',';
-  memcpy(out + n, fields, fieldsBytes);
-  n += fieldsBytes;
-  uint32_t crc = Crc32Update(0, out, n);
-  out[n++] = ',';
-  FormatHex(crc, 8, out + n);
-  n += 8;
-  out[n++] = '\r';
-  out[n++] = '\n';
-  return n;
+// Rotates the current file first when bytes more would take a file that holds lines
+// past the limit, or when it has another header; a file that cannot be renamed takes
+// the lines anyway. FALSE when no current file could be opened after it.
+// The sequence file is asked again before each change to the log: deleted (on a
+// system that lets a file open elsewhere be deleted) it lets the next writer in, and
+// this one stops writing. What it had not written waits in the pending file without a
+// number, as when the lock is not had.
+static BOOL LockStillHeld(LogWriter* w) {
+  if (!w->lockLost && !StillNamed(w->sequence)) w->lockLost = TRUE;
+  return !w->lockLost;
 }
 
-// Appends one composed line to the log with one write: the header first into an empty
-// file, or the bytes that close a record a crash left unfinished. Rotates first when
-// the line would take a file that holds lines past the limit, or when the file has
-// another header; a file that cannot be renamed takes the line anyway.
-static BOOL AppendLine(LogWriter* w, size_t lineBytes) {
+static BOOL RotateIfDue(LogWriter* w, uint64_t bytes) {
   size_t headerBytes = FormatFileStart(NULL, 0);
-  BOOL full = w->size > headerBytes && w->size + w->tail.closingBytes + lineBytes > w->limit;
-  if (w->size > 0 && (full || !w->headerMatches)) {
-    // The damaged record stays one record in the generation it belongs to.
-    if (w->tail.closingBytes != 0) WriteAtEnd(w->log, w->size, w->tail.closing, w->tail.closingBytes);
-    CloseCurrentLog(w);
-    // The new file starts empty, so the last number must survive the rename.
-    WriteSequenceFile(w->sequence, w->lastNumber, TRUE);
-    RotateLog(w->paths);
-    if (!OpenCurrentLog(w)) return FALSE;
+  BOOL full = w->size > headerBytes && w->size + w->tail.closingBytes + bytes > w->limit;
+  if (w->size == 0 || (!full && w->headerMatches)) return TRUE;
+  if (!LockStillHeld(w)) return FALSE;
+  // The damaged record stays one record in the generation it belongs to.
+  if (w->tail.closingBytes != 0) WriteAtEnd(w->log, w->size, w->tail.closing, w->tail.closingBytes);
+  CloseCurrentLog(w);
+  // The new file starts empty, so the last number must survive the rename.
+  WriteSequenceFile(w->sequence, w->lastNumber, TRUE);
+  RotateLog(w->paths);
+  return OpenCurrentLog(w);
+}
+
+// Appends one line to the current file with one write: the header first into an empty
+// file, or the bytes that close a record a crash left unfinished.
+static BOOL AppendLine(LogWriter* w, const char* line, size_t lineBytes) {
+  size_t lead = FormatFileStart(NULL, 0);
+  if (lead + lineBytes > w->workBytes) {
+    char* larger = (char*)realloc(w->work, lead + lineBytes);
+    if (larger == NULL) return FALSE;
+    w->work = larger;
+    w->workBytes = lead + lineBytes;
   }
   size_t n = ComposeLineLead(w->size, &w->tail, w->work, w->workBytes);
-  memcpy(w->work + n, w->line, lineBytes);
+  memcpy(w->work + n, line, lineBytes);
   n += lineBytes;
-  if (!WriteAtEnd(w->log, w->size, w->work, n)) return FALSE;
+  if (!LockStillHeld(w) || !WriteAtEnd(w->log, w->size, w->work, n)) return FALSE;
   w->size += n;
   w->tail.closingBytes = 0;
   w->headerMatches = TRUE;
   return TRUE;
 }
 
-// Moves one pending line into the log. A numbered line keeps its number, and is skipped
-// when the log already holds that number (moved before a crash emptied the pending
-// file); a line that got no number is numbered now.
-static BOOL MovePendingLine(void* context, const char* line, size_t lineBytes) {
-  LogWriter* w = (LogWriter*)context;
-  size_t digits = 0;
-  uint64_t number = ParseLeadingNumber(line, lineBytes, &digits);
-  size_t n = 0;
-  if (digits == 0 && lineBytes > 10 && line[0] == ',' && LineChecksumMatches(line, lineBytes)) {
-    number = w->lastNumber + 1;
-    n = ComposeLine(w, number, line + 1, lineBytes - 10);
-  } else {
-    if (number != 0 && number <= w->lastInLog) return TRUE;
-    memcpy(w->line, line, lineBytes);
-    w->line[lineBytes] = '\r';
-    w->line[lineBytes + 1] = '\n';
-    n = lineBytes + 2;
+// TRUE when the current file already holds r: a crash came between its move and the
+// emptying of the pending file. A good line is looked for among good lines only, so
+// that a torn copy does not stand in for it.
+static BOOL AlreadyMoved(const LogWriter* w, const PendingRecord* r) {
+  return r->number <= (r->good ? w->lastGoodInLog : w->lastInLog);
+}
+
+// Moves the pending lines into the log by their numbers, so that a crash at any point
+// and the moves after it store each line once: every line gets its number, durably,
+// before any moves; a line the current file already holds is not moved again; the
+// file is emptied in one step once all are in. The current file is never rotated while
+// the pending file still holds a line it took, so a moved line is always found there;
+// the lines of one move therefore go into one file, even past the limit.
+static BOOL MovePending(LogWriter* w) {
+  PendingFile p;
+  BOOL ok = OpenPendingFile(w->paths->pending, &p);
+  uint64_t before = w->lastNumber;
+  if (ok && p.lastNumber > w->lastNumber) w->lastNumber = p.lastNumber;
+  ok = ok && NumberPendingLines(&p, &w->lastNumber);
+  if (w->lastNumber > before) WriteSequenceFile(w->sequence, w->lastNumber, FALSE);
+  uint64_t bytes = 0;
+  BOOL replay = FALSE;
+  for (size_t i = 0; ok && i < p.ordered; ++i) {
+    if (AlreadyMoved(w, p.order[i])) replay = TRUE;
+    else bytes += PendingLineBytes(p.order[i]);
   }
-  if (!AppendLine(w, n)) return FALSE;
-  if (number > w->lastNumber) w->lastNumber = number;
-  if (number > w->lastInLog) w->lastInLog = number;
-  return TRUE;
+  if (ok && !replay && bytes > 0) ok = RotateIfDue(w, bytes);
+  for (size_t i = 0; ok && i < p.ordered; ++i) {
+    const PendingRecord* r = p.order[i];
+    if (AlreadyMoved(w, r)) continue;
+    size_t lineBytes = PendingLineBytes(r);
+    char* line = lineBytes <= LOG_RECORD_MAX_BYTES + LOG_LINE_OVERHEAD ? w->line : (char*)malloc(lineBytes);
+    ok = line != NULL && AppendLine(w, line, CopyPendingLine(&p, r, line));
+    if (line != w->line) free(line);
+    if (ok && r->good && r->number > w->lastGoodInLog) w->lastGoodInLog = r->number;
+    if (ok && r->number > w->lastInLog) w->lastInLog = r->number;
+  }
+  // Lines left without a number (the log reached its limit) keep waiting.
+  ok = ok && (p.waiting == 0 || (p.ordered == p.waiting && EmptyPendingFile(&p)));
+  ClosePendingFile(&p);
+  return ok;
 }
 
 // Everything done while the log's lock is held: the pending lines first, then the new
@@ -302,17 +358,35 @@ static BOOL AppendLocked(LogWriter* w, const char* fields, size_t fieldsBytes, s
   BOOL logOpen = OpenCurrentLog(w);
   if (w->lastInLog > w->lastNumber) w->lastNumber = w->lastInLog;
   BOOL inLog = FALSE;
-  if (logOpen && MovePendingLines(w->paths->pending, MovePendingLine, w)) {
-    *lineBytes = ComposeLine(w, w->lastNumber + 1, fields, fieldsBytes);
-    inLog = AppendLine(w, *lineBytes);
+  BOOL numbered = FALSE;
+  if (logOpen && MovePending(w) && w->lastNumber < LOG_SEQUENCE_MAX) {
+    // The sequence file takes the number before the line is written, so that it is
+    // never behind a line in the log: a writer that cannot open the log numbers from it.
+    numbered = TRUE;
+    uint64_t number = ++w->lastNumber;
+    WriteSequenceFile(w->sequence, number, FALSE);
+    *lineBytes = ComposeLogLine(number, fields, fieldsBytes, w->line);
+    inLog = RotateIfDue(w, *lineBytes) && AppendLine(w, w->line, *lineBytes);
   }
   CloseCurrentLog(w);
-  uint64_t number = w->lastNumber + 1;
-  if (!inLog) *lineBytes = ComposeLine(w, number, fields, fieldsBytes);
-  *stored = inLog || AppendPendingLine(w->paths->pending, w->line, *lineBytes);
-  w->lastNumber = number;
-  WriteSequenceFile(w->sequence, number, !inLog);
-  return inLog;
+  *stored = inLog;
+  if (inLog) return TRUE;
+  if (!numbered && w->lastNumber >= LOG_SEQUENCE_MAX) {
+    // Every number is used: the line is stored nowhere rather than under a number the
+    // log already holds.
+    *lineBytes = ComposeLogLine(0, fields, fieldsBytes, w->line);
+    return FALSE;
+  }
+  if (w->lockLost) {
+    *lineBytes = ComposeLogLine(0, fields, fieldsBytes, w->line);
+    *stored = AppendPendingLine(w->paths->pending, w->line, *lineBytes);
+    return FALSE;
+  }
+  if (!numbered) ++w->lastNumber;
+  *lineBytes = ComposeLogLine(w->lastNumber, fields, fieldsBytes, w->line);
+  *stored = AppendPendingLine(w->paths->pending, w->line, *lineBytes);
+  WriteSequenceFile(w->sequence, w->lastNumber, TRUE);
+  return FALSE;
 }
 
 BOOL AppendLogRecord(const WCHAR* directory, const WCHAR* name, DWORD maxKib,
@@ -354,19 +428,20 @@ BOOL AppendLogRecord(const WCHAR* directory, const WCHAR* name, DWORD maxKib,
     // Every writer of this log, in any thread or process, takes the lock on the
     // sequence file (which is never renamed) before it opens the log; the lock goes
     // away with the handle if a writer dies.
-    w.sequence = usable ? OpenShared(paths.sequence, OPEN_ALWAYS) : INVALID_HANDLE_VALUE;
     OVERLAPPED range;
-    if (w.sequence != INVALID_HANDLE_VALUE && LockWholeFile(w.sequence, &range)) {
+    w.sequence = usable ? OpenLocked(paths.sequence, OPEN_ALWAYS, &range) : INVALID_HANDLE_VALUE;
+    if (w.sequence != INVALID_HANDLE_VALUE) {
       inLog = AppendLocked(&w, fields, fieldsBytes, &lineBytes, &stored);
       UnlockWholeFile(w.sequence, &range);
+      CloseHandle(w.sequence);
     } else {
       // Without the lock there is no number to give: the line waits unnumbered and is
-      // numbered when it is moved into the log.
-      lineBytes = ComposeLine(&w, 0, fields, fieldsBytes);
+      // numbered before it is moved into the log.
+      lineBytes = ComposeLogLine(0, fields, fieldsBytes, line);
       stored = usable && AppendPendingLine(paths.pending, line, lineBytes);
     }
-    if (w.sequence != INVALID_HANDLE_VALUE) CloseHandle(w.sequence);
     if (!stored) ReportLostLine(paths.log, line, lineBytes);
+    work = w.work;  // a long pending line may have made it larger
   }
   free(fields);
   free(line);

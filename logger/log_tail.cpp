@@ -17,18 +17,10 @@ static int HexValue(char c) {
 }
 
 uint64_t ParseLeadingNumber(const char* text, size_t count, size_t* digits) {
-  uint64_t value = 0;
-  size_t i = 0;
-  for (; i < count && text[i] >= '0' && text[i] <= '9'; ++i) {
-    if (value > (UINT64_MAX - 9) / 10) {
-      i = 0;
-      value = 0;
-      break;
-    }
-    value = value * 10 + (uint64_t)(text[i] - '0');
-  }
-  if (digits != NULL) *digits = i;
-  return i > 0 ? value : 0;
+  // A number past the limit was never ours to give, but whatever wrote it used it: it
+  // counts as the limit, so that nothing is numbered after it.
+  uint64_t value = ParseSequenceNumber(text, count, digits);
+  return value > LOG_SEQUENCE_MAX ? LOG_SEQUENCE_MAX : value;
 }
 
 BOOL LineChecksumMatches(const char* line, size_t count) {
@@ -42,9 +34,7 @@ BOOL LineChecksumMatches(const char* line, size_t count) {
   return Crc32Update(0, line, count - 9) == stored;
 }
 
-// The number of a record that starts with digits and a comma (a line of ours, maybe
-// torn or altered), else 0.
-static uint64_t NumberOfRecord(const char* record, size_t count) {
+uint64_t RecordNumber(const char* record, size_t count) {
   size_t digits = 0;
   uint64_t value = ParseLeadingNumber(record, count, &digits);
   return digits > 0 && digits < count && record[digits] == ',' ? value : 0;
@@ -73,7 +63,7 @@ static BOOL GoodLineEndingAt(const char* window, size_t end, BOOL fromFileStart,
     if (!fromFileStart) return FALSE;
     start = 0;
   }
-  *number = NumberOfRecord(window + start, end - start);
+  *number = RecordNumber(window + start, end - start);
   return (*number != 0 || window[start] == ',') &&
          LineChecksumMatches(window + start, end - start);
 }
@@ -87,6 +77,7 @@ static BOOL AnalyseWindow(const char* window, size_t count, BOOL fromFileStart, 
     uint64_t number = 0;
     if (GoodLineEndingAt(window, count - 2, fromFileStart, &number)) {
       tail->lastNumber = number;
+      tail->lastGood = number;
       return TRUE;
     }
   }
@@ -129,16 +120,17 @@ static BOOL AnalyseWindow(const char* window, size_t count, BOOL fromFileStart, 
     char c = window[i];
     if (c == '"') quoted = !quoted;
     if (c == '\n' && !quoted) {
-      uint64_t number = NumberOfRecord(window + recordStart, i + 1 - recordStart);
+      uint64_t number = RecordNumber(window + recordStart, i + 1 - recordStart);
       if (number > last) last = number;
       recordStart = i + 1;
     }
   }
   if (recordStart < count) {
-    uint64_t number = NumberOfRecord(window + recordStart, count - recordStart);
+    uint64_t number = RecordNumber(window + recordStart, count - recordStart);
     if (number > last) last = number;
   }
   tail->lastNumber = last;
+  tail->lastGood = lastGood;
   size_t n = 0;
   if (quoted) tail->closing[n++] = '"';
   if (quoted || recordStart < count) {

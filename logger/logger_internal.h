@@ -5,6 +5,7 @@
 
 #include "core/log_entry.h"
 #include "logger/crc32.h"
+#include "logger/sequence_number.h"
 #include "platform/win32.h"
 
 // Longest formatted record the library writes or accepts, terminator included. The
@@ -75,17 +76,37 @@ size_t FormatUtcTime(const SYSTEMTIME* utc, char* out, size_t outBytes);
 // IsSingleCsvRecord() - TRUE when bytes form exactly one CSV record ending in CRLF: quotes
 // balanced, and no CR or LF outside quotes except that last CRLF.
 BOOL IsSingleCsvRecord(const char* bytes, size_t count);
+// ComposeLogLine() - "<number>,<fields>,<checksum>\r\n" into out, which must hold
+// fieldsBytes + LOG_LINE_OVERHEAD bytes; number 0 leaves the sequence field empty (a line
+// that waits without a number). fields is everything between the sequence number and
+// the checksum. Returns the bytes written.
+size_t ComposeLogLine(uint64_t number, const char* fields, size_t fieldsBytes, char* out);
 
 // --- log_directory.cpp ------------------------------------------------------------
 
 // IsLogPathSeparator() - TRUE for both of the separators Windows accepts in a path.
 static inline BOOL IsLogPathSeparator(WCHAR c) { return c == '\\' || c == '/'; }
-// EnsureLogDirectory() - Creates the directory and its missing parents, each with a
-// descriptor that gives full control to SYSTEM and the Administrators and read access to
-// Users. FALSE when it cannot be had, when any part of its path is a reparse point (a
-// junction or symbolic link could lead anywhere), or when it belongs to an account other
-// than SYSTEM, the Administrators or the one this process runs as. Temporarily cuts
-// directory at each separator, so it must be writable.
+// Full control for SYSTEM and the Administrators, read for Users, inherited by the log
+// files. Protected: nothing comes from a parent such as %WINDIR%\Temp, where every user
+// may create entries.
+#define LOG_DIRECTORY_SDDL WTEXT("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)")
+// What the library makes of a log directory.
+typedef enum LogDirectoryVerdict {
+  LOG_DIRECTORY_USABLE = 0,
+  LOG_DIRECTORY_MISSING,        // not there (only asked without creating it)
+  LOG_DIRECTORY_UNAVAILABLE,    // cannot be created, or is not a directory
+  LOG_DIRECTORY_REPARSE_POINT,  // it, or a directory above it, is a junction or link
+  LOG_DIRECTORY_OWNER_UNKNOWN,  // its owner cannot be read
+  LOG_DIRECTORY_FOREIGN_OWNER   // another account than SYSTEM, the Administrators or runAs
+} LogDirectoryVerdict;
+// JudgeLogDirectory() - Whether the library writes into directory. With create, its missing
+// parts are made, each with LOG_DIRECTORY_SDDL; without, nothing is changed. runAs is the
+// account the library runs as (NULL: this process's). where, when not null, receives the
+// length of the part of the path the verdict is about. Temporarily cuts directory at each
+// separator, so it must be writable.
+LogDirectoryVerdict JudgeLogDirectory(WCHAR* directory, BOOL create, PSID runAs, size_t* where);
+// EnsureLogDirectory() - Creates the directory and its missing parents (JudgeLogDirectory
+// with create, as this process); TRUE when the library may write into it.
 BOOL EnsureLogDirectory(WCHAR* directory);
 // IsReparsePoint() - TRUE when path exists and is a reparse point.
 BOOL IsReparsePoint(const WCHAR* path);
@@ -95,15 +116,20 @@ BOOL IsReparsePoint(const WCHAR* path);
 // What the end of a log or pending file says to the next writer.
 struct LogTail {
   uint64_t lastNumber;  // of the last good line, or of a damaged record after it
+  uint64_t lastGood;    // of the last good line alone
   char closing[3];      // closes a record a crash left unfinished: a quote, then CRLF
   size_t closingBytes;  // 0 when the file ends with a complete record
 };
 // ReadLogTail() - Reads the end of a file of size bytes as CSV. FALSE when it cannot be
 // read.
 BOOL ReadLogTail(HANDLE file, uint64_t size, LogTail* tail);
-// ParseLeadingNumber() - Parses leading decimal digits; 0 when there are none or they
-// overflow. digits, when not null, receives how many there were.
+// ParseLeadingNumber() - Parses leading decimal digits; 0 when there are none, and
+// LOG_SEQUENCE_MAX for a number beyond it. digits, when not null, receives how many
+// there were.
 uint64_t ParseLeadingNumber(const char* text, size_t count, size_t* digits);
+// RecordNumber() - The number of a record that starts with digits and a comma (a line
+// of ours, maybe torn or altered), else 0.
+uint64_t RecordNumber(const char* record, size_t count);
 // LineChecksumMatches() - TRUE when a line (without CRLF) ends with the checksum of
 // everything before its last comma.
 BOOL LineChecksumMatches(const char* line, size_t count);
@@ -128,8 +154,17 @@ BOOL WriteAtEnd(HANDLE file, uint64_t size, const char* bytes, size_t count);
 // LockWholeFile() - Takes the exclusive lock over a whole file, waiting a bounded time for
 // another holder. FALSE when the lock could not be had.
 BOOL LockWholeFile(HANDLE file, OVERLAPPED* range);
+// OpenLocked() - Opens path as OpenShared does and takes the lock over the whole file,
+// making sure the file locked is still the one path names (not one deleted while this
+// writer waited). INVALID_HANDLE_VALUE, with the last error, when the file cannot be
+// opened or locked.
+HANDLE OpenLocked(const WCHAR* path, DWORD disposition, OVERLAPPED* range);
 // UnlockWholeFile() - Releases the lock LockWholeFile took over range.
 void UnlockWholeFile(HANDLE file, OVERLAPPED* range);
+// SeekTo() - Moves the file pointer to offset.
+BOOL SeekTo(HANDLE file, uint64_t offset);
+// WriteAll() - Writes count bytes at the file pointer; FALSE when fewer went.
+BOOL WriteAll(HANDLE file, const void* bytes, DWORD count);
 // ReadExactly() - Reads exactly count bytes at offset; FALSE otherwise.
 BOOL ReadExactly(HANDLE file, uint64_t offset, char* out, DWORD count);
 // OpenShared() - Opens a file for reading and writing, shared with every other writer.
@@ -140,21 +175,65 @@ BOOL GetSize(HANDLE file, uint64_t* size);
 // --- pending.cpp ------------------------------------------------------------------
 
 // Where lines wait that could not be appended to the log: <directory>\<name>.pending,
-// with the log's byte order mark and header. Lines keep their number; a line that got
-// none (the lock was not had) has an empty sequence field until it is moved.
+// with the log's byte order mark and header. A line that got no number (the lock was
+// not had) has an empty sequence field until a move gives it one.
 
 // AppendPendingLine() - Appends one complete line (with CRLF) to the pending file; TRUE
 // when it is there.
 BOOL AppendPendingLine(const WCHAR* pendingPath, const char* line, size_t lineBytes);
-// Receives each pending line (without CRLF) in order, as it is moved into the log;
-// returns FALSE to stop (the line and those after it stay pending).
-typedef BOOL (*PendingLineSink)(void* context, const char* line, size_t lineBytes);
-// MovePendingLines() - Moves the pending lines into the log through sink, in order, and
-// empties the pending file of those it took. Call with the log's lock held. FALSE when a
-// line stayed behind.
-BOOL MovePendingLines(const WCHAR* pendingPath, PendingLineSink sink, void* context);
+
+// One record of a pending file.
+struct PendingRecord {
+  size_t start;     // of its first byte in the file
+  size_t length;    // its bytes, without the line end that closes it
+  uint64_t number;  // 0 when it has none
+  BOOL complete;    // a line end closes it (the file does not end inside it)
+  BOOL openQuote;   // the file ends inside its quotes
+  BOOL good;        // complete, and its checksum is right
+};
+// A pending file open and locked for a move, its bytes and records.
+struct PendingFile {
+  HANDLE file;  // INVALID_HANDLE_VALUE when there is no pending file
+  OVERLAPPED range;
+  char* bytes;
+  size_t size;
+  size_t headerEnd;         // 0 when the file does not start with its header
+  PendingRecord* records;   // in file order
+  size_t count;
+  size_t waiting;           // records that are not blank lines
+  PendingRecord** order;    // the numbered records, in move order: by number
+  size_t ordered;
+  uint64_t lastNumber;      // the highest number a record holds
+};
+// OpenPendingFile() - Opens and locks the pending file (after the log's lock) and reads
+// its records. TRUE without records when there is no pending file; FALSE when it cannot
+// be locked or read. Close with ClosePendingFile in any case.
+BOOL OpenPendingFile(const WCHAR* pendingPath, PendingFile* p);
+// NumberPendingLines() - Gives each record without a number, and the later of two that
+// hold the same one, the next number after *lastNumber (in file order, none beyond
+// LOG_SEQUENCE_MAX), and makes them durable in the file before any line moves. FALSE
+// when the file could not be rewritten (the old bytes stay).
+BOOL NumberPendingLines(PendingFile* p, uint64_t* lastNumber);
+// PendingLineBytes() - The most bytes CopyPendingLine writes for r.
+size_t PendingLineBytes(const PendingRecord* r);
+// CopyPendingLine() - Writes r as the line the log takes: its bytes, closed as one
+// record when a crash cut it, and CRLF. Returns the bytes written.
+size_t CopyPendingLine(const PendingFile* p, const PendingRecord* r, char* out);
+// EmptyPendingFile() - Cuts the file to nothing, in one step, once every line is in the
+// log.
+BOOL EmptyPendingFile(PendingFile* p);
+void ClosePendingFile(PendingFile* p);
 
 // --- event_report.cpp -------------------------------------------------------------
+
+// The event source the library reports under. Registered under LOG_EVENT_SOURCE_KEY
+// with this DLL as its message file, the event viewer shows the text of the message
+// table (event_messages.mc); the event is written either way.
+#define LOG_EVENT_SOURCE WTEXT("ruzoravu64")
+#define LOG_EVENT_SOURCE_KEY \
+  WTEXT("SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\ruzoravu64")
+// Event identifier of a lost accounting line; the message table gives its text.
+#define LOG_EVENT_LINE_LOST 1000u
 
 // ReportLostLine() - Reports a line that could be stored nowhere to the Windows event log,
 // under our own event source, with the log's path and the line's text.

@@ -1,130 +1,258 @@
-// The pending file beside a log: lines that could not be appended wait there, with
-// their numbers, until a later append moves them into the log in order.
+// The pending file beside a log: lines that could not be appended wait there, each
+// given its number before any of them moves, until a later append moves them in.
 #include "logger/logger_internal.h"
 
 // A pending file stops taking lines at this size: beyond it they go to the event log,
 // so that a log that stays unavailable cannot fill the disk through its pending file,
 // and the move reads a bounded file.
 #define LOG_PENDING_MAX_BYTES (8u * 1024u * 1024u)
+// The most a file may hold for the move to read it: the bound, the line that passed it,
+// and what numbering added.
+#define LOG_PENDING_READ_BYTES (2u * LOG_PENDING_MAX_BYTES)
+// What numbering adds to a record at most: a number and its comma, a closing quote and
+// CRLF.
+#define LOG_PENDING_GROWTH 32u
 
 BOOL AppendPendingLine(const WCHAR* pendingPath, const char* line, size_t lineBytes) {
-  HANDLE file = OpenShared(pendingPath, OPEN_ALWAYS);
-  if (file == INVALID_HANDLE_VALUE) return FALSE;
-  BOOL ok = FALSE;
-  OVERLAPPED range;
-  uint64_t size = 0;
   // Writers that have the log's lock and writers that do not meet here: the pending
   // file has a lock of its own, always taken after the log's.
-  if (LockWholeFile(file, &range)) {
-    LogTail tail;
-    if (GetSize(file, &size) && size < LOG_PENDING_MAX_BYTES && ReadLogTail(file, size, &tail)) {
-      size_t lead = FormatFileStart(NULL, 0);
-      char* work = (char*)malloc(lead + lineBytes);
-      if (work != NULL) {
-        size_t n = ComposeLineLead(size, &tail, work, lead);
-        memcpy(work + n, line, lineBytes);
-        ok = WriteAtEnd(file, size, work, n + lineBytes);
-        free(work);
-      }
+  OVERLAPPED range;
+  HANDLE file = OpenLocked(pendingPath, OPEN_ALWAYS, &range);
+  if (file == INVALID_HANDLE_VALUE) return FALSE;
+  BOOL ok = FALSE;
+  uint64_t size = 0;
+  LogTail tail;
+  if (GetSize(file, &size) && size < LOG_PENDING_MAX_BYTES && ReadLogTail(file, size, &tail)) {
+    size_t lead = FormatFileStart(NULL, 0);
+    char* work = (char*)malloc(lead + lineBytes);
+    if (work != NULL) {
+      size_t n = ComposeLineLead(size, &tail, work, lead);
+      memcpy(work + n, line, lineBytes);
+      ok = WriteAtEnd(file, size, work, n + lineBytes);
+      free(work);
     }
-    UnlockWholeFile(file, &range);
   }
+  UnlockWholeFile(file, &range);
   CloseHandle(file);
   return ok;
 }
 
-// The end of the CSV record that starts at start (just past its LF), or count when the
-// record has no end (a crash cut it: it is moved as it is, and closed by the log).
-static size_t RecordEnd(const char* bytes, size_t start, size_t count) {
-  BOOL quoted = FALSE;
-  for (size_t i = start; i < count; ++i) {
-    if (bytes[i] == '"') quoted = !quoted;
-    if (bytes[i] == '\n' && !quoted) return i + 1;
+// A file's first record is its header when it starts as ours does; a file that lost
+// its header starts with a line, which is moved like any other.
+static BOOL IsHeaderRecord(const char* record, size_t length) {
+  static const char kMark[] = "\xEF\xBB\xBF";
+  static const char kFirstColumn[] = "sequence,";
+  if (length >= 3 && memcmp(record, kMark, 3) == 0) {
+    record += 3;
+    length -= 3;
+  }
+  return length >= sizeof(kFirstColumn) - 1 && memcmp(record, kFirstColumn, sizeof(kFirstColumn) - 1) == 0;
+}
+
+// Cuts bytes into CSV records (a record ends at an LF outside quotes); with records
+// null, only counts them. Returns the number of data records.
+static size_t CutRecords(const char* bytes, size_t size, PendingRecord* records, size_t* headerEnd) {
+  size_t count = 0;
+  *headerEnd = 0;
+  for (size_t at = 0; at < size;) {
+    BOOL quoted = FALSE;
+    size_t end = at;
+    while (end < size && (bytes[end] != '\n' || quoted)) {
+      if (bytes[end] == '"') quoted = !quoted;
+      ++end;
+    }
+    BOOL complete = end < size;
+    size_t length = end - at;
+    if (complete && length > 0 && bytes[end - 1] == '\r') --length;
+    if (complete) ++end;
+    if (at == 0 && IsHeaderRecord(bytes, length)) {
+      *headerEnd = end;
+    } else {
+      if (records != NULL) {
+        PendingRecord* r = &records[count];
+        memset(r, 0, sizeof(*r));
+        r->start = at;
+        r->length = length;
+        r->complete = complete;
+        r->openQuote = quoted;
+        r->number = RecordNumber(bytes + at, length);
+        r->good = complete && (r->number != 0 || (length > 0 && bytes[at] == ',')) &&
+                  LineChecksumMatches(bytes + at, length);
+      }
+      ++count;
+    }
+    at = end;
   }
   return count;
 }
 
-static size_t WithoutLineEnd(const char* bytes, size_t start, size_t end) {
-  if (end > start && bytes[end - 1] == '\n') --end;
-  if (end > start && bytes[end - 1] == '\r') --end;
-  return end - start;
+static BOOL IsBlank(const PendingRecord* r) { return r->complete && r->length == 0; }
+
+// Move order: by number, and in file order for equal numbers.
+static int CompareByNumber(const void* a, const void* b) {
+  const PendingRecord* x = *(const PendingRecord* const*)a;
+  const PendingRecord* y = *(const PendingRecord* const*)b;
+  if (x->number != y->number) return x->number < y->number ? -1 : 1;
+  return x->start < y->start ? -1 : (x->start > y->start ? 1 : 0);
 }
 
-// Hands the records of one pass to the sink: numbered (and damaged) lines first, as
-// they already hold their place in the numbering; then the lines that got no number,
-// which are numbered as they go into the log. Moved records are blanked in moved[].
-static BOOL MovePass(const char* bytes, size_t start, size_t count, BOOL unnumbered,
-                     PendingLineSink sink, void* context, char* moved) {
-  for (size_t at = start; at < count;) {
-    size_t end = RecordEnd(bytes, at, count);
-    size_t length = WithoutLineEnd(bytes, at, end);
-    BOOL isUnnumbered = length > 0 && bytes[at] == ',';
-    // A record longer than any line the library writes is not ours: it stays where it
-    // is and holds up nothing. The room left is for a number and its comma.
-    BOOL fits = length + 2 + 21 <= LOG_RECORD_MAX_BYTES + LOG_LINE_OVERHEAD;
-    if (!moved[at] && fits && length > 0 && isUnnumbered == unnumbered) {
-      if (!sink(context, bytes + at, length)) return FALSE;
-      moved[at] = 1;
-    } else if (length == 0) {
-      moved[at] = 1;  // an empty record carries nothing
-    }
-    at = end;
+// (Re)reads the records of p->bytes and puts the numbered ones in move order.
+static BOOL IndexRecords(PendingFile* p) {
+  free(p->records);
+  free(p->order);
+  p->records = NULL;
+  p->order = NULL;
+  p->count = 0;
+  p->waiting = 0;
+  p->ordered = 0;
+  p->lastNumber = 0;
+  size_t count = CutRecords(p->bytes, p->size, NULL, &p->headerEnd);
+  if (count == 0) return TRUE;
+  p->records = (PendingRecord*)malloc(count * sizeof(PendingRecord));
+  p->order = (PendingRecord**)malloc(count * sizeof(PendingRecord*));
+  if (p->records == NULL || p->order == NULL) return FALSE;
+  p->count = CutRecords(p->bytes, p->size, p->records, &p->headerEnd);
+  for (size_t i = 0; i < p->count; ++i) {
+    PendingRecord* r = &p->records[i];
+    if (!IsBlank(r)) ++p->waiting;
+    if (r->number == 0) continue;
+    p->order[p->ordered++] = r;
+    if (r->number > p->lastNumber) p->lastNumber = r->number;
   }
+  qsort(p->order, p->ordered, sizeof(PendingRecord*), CompareByNumber);
   return TRUE;
 }
 
-BOOL MovePendingLines(const WCHAR* pendingPath, PendingLineSink sink, void* context) {
-  HANDLE file = OpenShared(pendingPath, OPEN_EXISTING);
-  if (file == INVALID_HANDLE_VALUE) return TRUE;  // nothing waits
-  BOOL ok = FALSE;
-  OVERLAPPED range;
-  if (!LockWholeFile(file, &range)) {
-    CloseHandle(file);
-    return FALSE;
-  }
+BOOL OpenPendingFile(const WCHAR* pendingPath, PendingFile* p) {
+  memset(p, 0, sizeof(*p));
+  p->file = OpenLocked(pendingPath, OPEN_EXISTING, &p->range);
+  if (p->file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
   uint64_t size = 0;
-  char* bytes = NULL;
-  char* moved = NULL;
-  LARGE_INTEGER origin;
-  origin.QuadPart = 0;
-  if (GetSize(file, &size) && size <= LOG_PENDING_MAX_BYTES + LOG_RECORD_MAX_BYTES + 4096u) {
-    bytes = (char*)malloc(size + 1);
-    moved = (char*)calloc(size + 1, 1);
+  if (!GetSize(p->file, &size) || size > LOG_PENDING_READ_BYTES) return FALSE;
+  p->size = (size_t)size;
+  p->bytes = (char*)malloc(p->size + 1);
+  return p->bytes != NULL && (p->size == 0 || ReadExactly(p->file, 0, p->bytes, (DWORD)p->size)) &&
+         IndexRecords(p);
+}
+
+void ClosePendingFile(PendingFile* p) {
+  if (p->file != INVALID_HANDLE_VALUE) {
+    UnlockWholeFile(p->file, &p->range);
+    CloseHandle(p->file);
   }
-  if (size == 0) {
-    ok = TRUE;
-  } else if (bytes != NULL && moved != NULL && ReadExactly(file, 0, bytes, (DWORD)size)) {
-    // The first record is the header.
-    size_t start = RecordEnd(bytes, 0, (size_t)size);
-    BOOL all = MovePass(bytes, start, (size_t)size, FALSE, sink, context, moved) &&
-               MovePass(bytes, start, (size_t)size, TRUE, sink, context, moved);
-    // Keep what was not moved, in its order, after the header; with nothing left, an
-    // empty file stays behind: deleting it could race a writer that has just opened it
-    // without the log's lock.
-    size_t n = start;
-    for (size_t at = start; at < size;) {
-      size_t end = RecordEnd(bytes, at, (size_t)size);
-      if (!moved[at]) {
-        memmove(bytes + n, bytes + at, end - at);
-        n += end - at;
+  free(p->bytes);
+  free(p->records);
+  free(p->order);
+  memset(p, 0, sizeof(*p));
+  p->file = INVALID_HANDLE_VALUE;
+}
+
+size_t PendingLineBytes(const PendingRecord* r) {
+  return r->length + (r->openQuote ? 1 : 0) + 2;
+}
+
+// A damaged record is closed as the log closes its own torn end: a quote when it ends
+// inside quotes, then the line end (only LF after a lone CR), so that it stays one
+// record and every line after it is whole for every reader.
+size_t CopyPendingLine(const PendingFile* p, const PendingRecord* r, char* out) {
+  const char* record = p->bytes + r->start;
+  size_t n = r->length;
+  memcpy(out, record, n);
+  if (r->openQuote) out[n++] = '"';
+  if (r->complete || r->openQuote || n == 0 || out[n - 1] != '\r') out[n++] = '\r';
+  out[n++] = '\n';
+  return n;
+}
+
+// Writes one record into out with the number it was given: a good line gets its
+// checksum anew; a damaged one keeps its bytes behind the number, and stays damaged.
+static size_t NumberedRecord(const PendingFile* p, const PendingRecord* r, uint64_t number,
+                             char* out) {
+  const char* record = p->bytes + r->start;
+  size_t length = r->length;
+  // Whatever stands in the sequence field (nothing, or a number an earlier record holds)
+  // is replaced.
+  size_t skip = 0;
+  while (skip < length && record[skip] >= '0' && record[skip] <= '9') ++skip;
+  if (skip < length && record[skip] == ',') ++skip;
+  else skip = 0;
+  if (r->good) return ComposeLogLine(number, record + skip, length - skip - 9, out);
+  size_t n = FormatDecimal(number, 1, out, 24);
+  out[n++] = ',';
+  PendingRecord rest = *r;
+  rest.start += skip;
+  rest.length -= skip;
+  return n + CopyPendingLine(p, &rest, out + n);
+}
+
+// Overwrites the whole file with bytes (never shorter than what it held, so a crash
+// after the one write leaves no old bytes behind); a failed write puts the old bytes
+// back.
+static BOOL Rewrite(PendingFile* p, const char* bytes, size_t count) {
+  if (SeekTo(p->file, 0) && WriteAll(p->file, bytes, (DWORD)count) && FlushFileBuffers(p->file))
+    return TRUE;
+  if (SeekTo(p->file, 0) && WriteAll(p->file, p->bytes, (DWORD)p->size) && SeekTo(p->file, p->size))
+    SetEndOfFile(p->file);
+  FlushFileBuffers(p->file);
+  return FALSE;
+}
+
+BOOL NumberPendingLines(PendingFile* p, uint64_t* lastNumber) {
+  if (p->count == 0) return TRUE;
+  // Which records need a number: those with none, and a later one of two that hold the
+  // same (a line that went to the pending file under a number a crash left unrecorded).
+  unsigned char* wants = (unsigned char*)calloc(p->count, 1);
+  if (wants == NULL) return FALSE;
+  size_t wanting = 0;
+  for (size_t i = 0; i < p->count; ++i) {
+    const PendingRecord* r = &p->records[i];
+    if (r->number == 0 && !IsBlank(r)) wants[i] = 1;
+  }
+  for (size_t i = 1; i < p->ordered; ++i) {
+    if (p->order[i]->number == p->order[i - 1]->number) wants[p->order[i] - p->records] = 1;
+  }
+  for (size_t i = 0; i < p->count; ++i) wanting += wants[i];
+  if (wanting == 0) {
+    free(wants);
+    return TRUE;
+  }
+  if (p->lastNumber > *lastNumber) *lastNumber = p->lastNumber;
+  size_t room = p->size + FormatFileStart(NULL, 0) + p->count * LOG_PENDING_GROWTH;
+  char* out = (char*)malloc(room);
+  BOOL ok = out != NULL;
+  if (ok) {
+    size_t n = p->headerEnd;
+    if (n > 0) memcpy(out, p->bytes, n);
+    else n = FormatFileStart(out, room);
+    for (size_t i = 0; i < p->count; ++i) {
+      const PendingRecord* r = &p->records[i];
+      if (IsBlank(r)) {
+        // Kept, so that the new bytes cover the old ones; the move skips it.
+        out[n++] = '\r';
+        out[n++] = '\n';
+      } else if (wants[i] && *lastNumber < LOG_SEQUENCE_MAX) {
+        n += NumberedRecord(p, r, ++*lastNumber, out + n);
+      } else {
+        // At the limit a line keeps waiting without a number.
+        n += CopyPendingLine(p, r, out + n);
       }
-      at = end;
     }
-    if (n == start) n = 0;
-    DWORD written = 0;
-    LARGE_INTEGER cut;
-    cut.QuadPart = (LONGLONG)n;
-    // The moved lines are in the log whatever the rewrite does; a numbered line that a
-    // failed rewrite leaves behind is not moved twice.
-    if (SetFilePointerEx(file, origin, NULL, FILE_BEGIN) &&
-        WriteFile(file, bytes, (DWORD)n, &written, NULL) && written == n &&
-        SetFilePointerEx(file, cut, NULL, FILE_BEGIN) && SetEndOfFile(file))
-      FlushFileBuffers(file);
-    ok = all;
+    ok = Rewrite(p, out, n);
+    if (ok) {
+      free(p->bytes);
+      p->bytes = out;
+      p->size = n;
+      out = NULL;
+      ok = IndexRecords(p);
+    }
   }
-  free(bytes);
-  free(moved);
-  UnlockWholeFile(file, &range);
-  CloseHandle(file);
+  free(out);
+  free(wants);
   return ok;
+}
+
+BOOL EmptyPendingFile(PendingFile* p) {
+  // One cut, so that a crash leaves all the lines or none; the empty file stays, as
+  // deleting it could race a writer that has just opened it without the log's lock.
+  return SeekTo(p->file, 0) && SetEndOfFile(p->file) && FlushFileBuffers(p->file);
 }

@@ -9,7 +9,8 @@
 
 // CreateOverlayFile() - Creates (or replaces and empties) the overlay file, unshared,
 // with the 444-byte header at its start. Returns the handle positioned behind the
-// header, or INVALID_HANDLE_VALUE, also when the header could not be written whole.
+// header, or INVALID_HANDLE_VALUE, also when the header could not be written whole. No
+// directory is created, no message shown.
 HANDLE CreateOverlayFile(const WCHAR* overlayPath, const OverlayHeaderRecord* header);
 
 // CopyOverlayToPrinter() - Copies the overlay's body (everything behind its header) to

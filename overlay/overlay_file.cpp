@@ -16,11 +16,6 @@ static void TakeOverlayPath(WCHAR (&path)[OVERLAY_PATH_CHARS + 1], const WCHAR* 
   CopyBoundedText(path, OVERLAY_PATH_CHARS + 1, overlayPath, OVERLAY_PATH_CHARS);
 }
 
-// CreateOverlayFile - creates (or replaces and empties) the overlay file without
-// sharing and writes the 444-byte header at its start. Returns the handle, positioned
-// behind the header, or INVALID_HANDLE_VALUE. No directory is created, no message shown.
-// A header that could not be written whole makes the creation fail: the body would
-// otherwise land where later copies skip it, and a shifted body is worse than none.
 HANDLE CreateOverlayFile(const WCHAR* overlayPath, const OverlayHeaderRecord* header) {
   WCHAR path[OVERLAY_PATH_CHARS + 1];
   TakeOverlayPath(path, overlayPath);
@@ -29,6 +24,8 @@ HANDLE CreateOverlayFile(const WCHAR* overlayPath, const OverlayHeaderRecord* he
   if (file == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
   // A file just created or emptied is already at offset 0; the seek only states it.
   SetFilePointer(file, 0, NULL, FILE_BEGIN);
+  // A header not written whole would put the body where later copies skip it, and a
+  // shifted body is worse than none.
   DWORD written = 0;
   if (!WriteFile(file, header, sizeof(*header), &written, NULL) || written != sizeof(*header)) {
     CloseHandle(file);
@@ -68,16 +65,10 @@ static BOOL CopyOverlayBody(HANDLE destination, BOOL toPrinter, const WCHAR* ove
   return result;
 }
 
-// CopyOverlayToPrinter - copies the overlay body to the printer in chunks of at most
-// 256 bytes. Returns the last WritePrinter's result; FALSE when the overlay can't be
-// opened (missing, or held by another job) or has no body behind its header.
 BOOL CopyOverlayToPrinter(HANDLE printer, const WCHAR* overlayPath) {
   return CopyOverlayBody(printer, TRUE, overlayPath);
 }
 
-// CopyOverlayToFile - copies the overlay body into an open file at its current
-// position. Returns the last WriteFile's result; FALSE, without opening the overlay,
-// for the invalid handle value, and FALSE as CopyOverlayToPrinter otherwise.
 BOOL CopyOverlayToFile(HANDLE file, const WCHAR* overlayPath) {
   if (file == INVALID_HANDLE_VALUE) return FALSE;
   return CopyOverlayBody(file, FALSE, overlayPath);

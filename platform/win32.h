@@ -24,6 +24,9 @@
 #define SG_EXPORT __attribute__((visibility("default")))
 #endif
 
+// A function the compiler must keep out of line (both platforms build with gcc or clang).
+#define SG_NOINLINE __attribute__((noinline))
+
 #include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>

@@ -25,7 +25,6 @@ static void CloseJobFile(HANDLE* file) {
 // it was created with.
 static void CloseJobFiles(JobContext* context) {
   CloseJobFile(&context->overlayFile);
-  CloseJobFile(&context->spareFile);
   CloseJobFile(&context->archiveFile);
 }
 
@@ -78,7 +77,6 @@ extern "C" VOID WINAPI DrvSplEndDoc(HANDLE job) {
   BOOL firstEnd = (context->status & (JOB_STATUS_ENDED | JOB_STATUS_ABORTED)) == 0;
   context->status |= JOB_STATUS_ENDED;
   CloseJobFile(&context->overlayFile);
-  CloseJobFile(&context->spareFile);
   FinishArchiveFile(&context->archiveFile, &context->archiveHeader, context->pageCount);
   if (firstEnd && (context->jobHeader.jobFlags & JOB_FLAG_ACCOUNTING) != 0) {
     if ((context->jobLog.logFlags & LOG_FLAG_EXTENDED_MASK) != 0) {

@@ -32,7 +32,7 @@ struct JobContext {
   OverlayHeaderRecord overlayHeader;
   uint32_t state;
   uint32_t pendingRecords;
-  HANDLE spareFile;
+  HANDLE spareFile;  // never opened: INVALID_HANDLE_VALUE, as readers of the context expect
   HANDLE overlayFile;
   uint32_t overlayInserted;
   HANDLE archiveFile;

@@ -55,9 +55,14 @@ if ! PG_SERVER_FSYNC=off pg_server_start; then
   failed+=("postgresql")
 fi
 
-if build_preset host; then
-  echo "== test host"
-  ctest_summary build/host host
+# The host suites run in the coverage build (the host build with gcc's --coverage), so
+# that one run gives both their results and the lines and branches they reached.
+if build_preset coverage; then
+  echo "== test host (coverage build)"
+  find build/coverage -name '*.gcda' -delete
+  ctest_summary build/coverage host
+  echo "== coverage"
+  scripts/coverage.sh build/coverage || failed+=("coverage")
 fi
 if build_preset asan; then
   echo "== test asan"
@@ -91,7 +96,7 @@ if build_preset win64; then
   log=$(mktemp)
   scripts/wine-tests.sh build/win64 >"$log" 2>&1
   wine_status=$?
-  grep -E '^\[  (FAILED|PASSED)|^WINE SUITE|^message boxes|^wine time' "$log" | tail -n 25
+  grep -E '^\[  (FAILED|PASSED)|^WINE SUITE|^message boxes|^wine time|^log reports' "$log" | tail -n 25
   line=$(grep -E '^WINE SUITE: [0-9]+ passed, [0-9]+ failed' "$log" | tail -1)
   if [[ -n "$line" ]]; then
     wine_passed=$(sed -E 's/^WINE SUITE: ([0-9]+) passed.*/\1/' <<<"$line")
@@ -118,4 +123,4 @@ if ((${#failed[@]})); then
   echo "SUMMARY: FAILED (${failed[*]}); $passed_total of $run_total tests passed"
   exit 1
 fi
-echo "SUMMARY: OK; $passed_total of $run_total tests passed (host, asan, tsan, fuzz, win64, wine, package)"
+echo "SUMMARY: OK; $passed_total of $run_total tests passed (host with coverage, asan, tsan, fuzz, win64, wine, package)"

@@ -19,7 +19,7 @@ fail() {
 
 command -v wine >/dev/null || fail "wine is not installed (scripts/deps.sh installs it)"
 for f in "$suite/wine_tests.exe" "$suite/spoolss.dll" "$suite/recorder/ruzoravu64.dll" \
-         "$build/plugin/spoolgate.dll" "$build/logger/ruzoravu64.dll"; do
+         "$build/plugin/spoolgate.dll" "$build/logger/ruzoravu64.dll" "$build/tools/spoolgate.exe"; do
   [[ -f $f ]] || fail "missing $f: build the win64 preset first"
 done
 
@@ -50,9 +50,16 @@ wineserver -w
 # library and the example registry settings where the tests pick them up.
 bin=$WINEPREFIX/drive_c/spoolgate-bin
 mkdir -p "$bin/driver" "$bin/recorder"
-cp "$suite/wine_tests.exe" "$suite/spoolss.dll" examples/*.reg "$bin/"
+cp "$suite/wine_tests.exe" "$suite/spoolss.dll" "$build/tools/spoolgate.exe" examples/*.reg "$bin/"
 cp "$build/plugin/spoolgate.dll" "$build/logger/ruzoravu64.dll" "$bin/driver/"
 cp "$suite/recorder/ruzoravu64.dll" "$bin/recorder/"
+
+# What the kit scenarios refuse and Wine can show: a directory of another Unix user (Wine
+# reports its owner as ANONYMOUS LOGON) and a symbolic link (a reparse point to Wine).
+drive=$WINEPREFIX/drive_c
+mkdir -p "$drive/spoolgate-foreign" "$work/elsewhere"
+chown 65534:65534 "$drive/spoolgate-foreign" 2>/dev/null || rmdir "$drive/spoolgate-foreign"
+ln -s "$work/elsewhere" "$drive/spoolgate-link"
 
 trace=$work/relay.log
 : >"$trace"
@@ -64,10 +71,20 @@ status=${PIPESTATUS[0]}
 echo "message boxes traced: $(grep -c 'Call user32.MessageBoxW(' "$trace")"
 echo "wine time: $((SECONDS - started)) s"
 
+# The log and archive reports of spoolgate.exe against the Linux command's on the same
+# files (the kit scenarios leave both under C:\spoolgate-compare).
+compared=0
+host=${SPOOLGATE_HOST_COMMAND:-$(dirname "$build")/host/tools/spoolgate}
+if [[ -d $drive/spoolgate-compare && -x $host ]]; then
+  scripts/compare-reports.py "$host" "$drive/spoolgate-compare" 'C:\spoolgate-compare' || compared=1
+else
+  echo "log reports: not compared with Linux (no $host, or the kit scenarios did not run)"
+fi
+
 line=$(grep -E '^WINE SUITE: [0-9]+ passed, [0-9]+ failed' "$work/suite.log" | tail -1)
 [[ -n $line ]] || {
   grep -v ':Call \|:Ret ' "$trace" | tail -n 20
   fail "the suite did not run to its end (status $status)"
 }
 echo "$line"
-((status == 0))
+((status == 0 && compared == 0))

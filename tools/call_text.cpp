@@ -104,7 +104,7 @@ std::string HandleNames::Name(const void* handle) {
 
 // The calls whose result is the handle they open (kept in "handle").
 bool ReturnsHandle(const char* function) {
-  for (const char* f : {"CreateFileW", "LoadLibraryW", "LoadLibraryExW", "GetProcAddress", "RegOpenKeyExW",
+  for (const char* f : {"CreateFileW", "LoadLibraryExW", "GetProcAddress", "RegOpenKeyExW",
                         "RegCreateKeyExW"}) {
     if (std::strcmp(f, function) == 0) return true;
   }

@@ -2,7 +2,7 @@
 // one JSON object a call, one line of text a call, and Win32 error names.
 #pragma once
 
-#include "platform/host/host_control.h"
+#include "platform/host/host_tools.h"
 
 #include <nlohmann/json.hpp>
 

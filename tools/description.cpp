@@ -22,25 +22,25 @@ namespace {
 
 enum class FieldKind { U8, U16, U32, U32List, Utf16, Ansi, Bytes };
 
-struct FieldSpec {
+struct FieldLayout {
   const char* name;
   size_t offset;
   size_t size;
   FieldKind kind;
 };
 
-struct RecordSpec {
+struct RecordLayout {
   const char* name;
   size_t size;
-  std::vector<FieldSpec> fields;
+  std::vector<FieldLayout> fields;
   bool hasMagic;
   uint32_t magic;
 };
 
-#define FIELD(R, f, k) FieldSpec{#f, offsetof(R, f), sizeof(((R*)nullptr)->f), FieldKind::k}
+#define FIELD(R, f, k) FieldLayout{#f, offsetof(R, f), sizeof(((R*)nullptr)->f), FieldKind::k}
 
-const std::vector<RecordSpec>& Records() {
-  static const std::vector<RecordSpec> records = {
+const std::vector<RecordLayout>& Records() {
+  static const std::vector<RecordLayout> records = {
       {"JobHeaderRecord",
        sizeof(JobHeaderRecord),
        {FIELD(JobHeaderRecord, jobFlags, U32), FIELD(JobHeaderRecord, rest, Bytes)},
@@ -356,7 +356,8 @@ void StoreLE(uint8_t* at, uint64_t value, size_t size) {
   for (size_t i = 0; i < size; ++i) at[i] = uint8_t(value >> (8 * i));
 }
 
-void SetField(const Parser& p, unsigned line, const FieldSpec& f, const Token& t, uint8_t* record) {
+void SetField(const Parser& p, unsigned line, const FieldLayout& f, const Token& t,
+              uint8_t* record) {
   uint8_t* at = record + f.offset;
   switch (f.kind) {
     case FieldKind::U8: StoreLE(at, CheckedNumber(p, line, t, 0xFF, "u8"), 1); return;
@@ -405,27 +406,27 @@ void SetField(const Parser& p, unsigned line, const FieldSpec& f, const Token& t
 }
 
 // The bytes of one record statement: fill, magic, the named fields, then the block size.
-std::vector<uint8_t> BuildRecord(const Parser& p, const Statement& st, const RecordSpec& spec) {
-  std::vector<uint8_t> record(spec.size, 0);
+std::vector<uint8_t> BuildRecord(const Parser& p, const Statement& st, const RecordLayout& layout) {
+  std::vector<uint8_t> record(layout.size, 0);
   std::set<std::string> seen;
   const Token* fill = nullptr;
   const Token* size = nullptr;
   for (const Token& t : st.tokens) {
-    if (t.key.empty()) p.Fail(st.line, spec.name + std::string(" takes field=value pairs"));
+    if (t.key.empty()) p.Fail(st.line, layout.name + std::string(" takes field=value pairs"));
     if (!seen.insert(t.key).second) p.Fail(st.line, t.key + " is given twice");
     if (t.key == "fill") fill = &t;
     if (t.key == "size") size = &t;
   }
   if (fill != nullptr) std::memset(record.data(), int(CheckedNumber(p, st.line, *fill, 0xFF, "byte")), record.size());
-  if (spec.hasMagic) StoreLE(record.data(), spec.magic, 4);
+  if (layout.hasMagic) StoreLE(record.data(), layout.magic, 4);
   for (const Token& t : st.tokens) {
     if (&t == fill || &t == size) continue;
-    const FieldSpec* field = nullptr;
-    for (const FieldSpec& f : spec.fields) {
+    const FieldLayout* field = nullptr;
+    for (const FieldLayout& f : layout.fields) {
       if (t.key == f.name) field = &f;
     }
     if (field == nullptr) {
-      p.Fail(st.line, "unknown field '" + t.key + "' of " + spec.name);
+      p.Fail(st.line, "unknown field '" + t.key + "' of " + layout.name);
     }
     SetField(p, st.line, *field, t, record.data());
   }
@@ -461,9 +462,9 @@ class Composer {
 
   void Run(const Statement& st) {
     if (out_.Ended()) p_.Fail(st.line, st.name + " after the end of the job");
-    for (const RecordSpec& spec : Records()) {
-      if (st.name == spec.name) {
-        Block(BuildRecord(p_, st, spec));
+    for (const RecordLayout& layout : Records()) {
+      if (st.name == layout.name) {
+        Block(BuildRecord(p_, st, layout));
         return;
       }
     }

@@ -228,7 +228,7 @@ void JobCalls::OnClose(OpenFile& f) {
 }
 
 void JobCalls::OnLibrary(const HostCall& call) {
-  if ((Is(call, "LoadLibraryExW") || Is(call, "LoadLibraryW")) && logLibrary_ == nullptr &&
+  if (Is(call, "LoadLibraryExW") && logLibrary_ == nullptr &&
       IsLogLibrary(call.name)) {
     logLibrary_ = call.handle;
     stored_.reset();

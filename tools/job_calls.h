@@ -3,7 +3,7 @@
 // boxes, the accounting lines and where each was stored, and the calls that failed.
 #pragma once
 
-#include "platform/host/host_control.h"
+#include "platform/host/host_tools.h"
 #include "plugin/job_context.h"
 #include "tools/call_text.h"
 #include "tools/capture.h"

@@ -2,6 +2,7 @@
 // batches, and `log summary` / `log show` computed by the database with GROUP BY.
 #include "tools/log_db.h"
 
+#include "logger/sequence_number.h"
 #include "tools/db_url.h"
 #include "tools/log_db_backend.h"
 #include "tools/log_folder.h"
@@ -73,6 +74,9 @@ std::unique_ptr<Database> OpenChecked(const std::string& url, bool create) {
 // Checking a line
 
 // A decimal that fits the databases' 64-bit signed integers.
+// The bound of a signed 64-bit column, which is also the limit of sequence numbers:
+// a line the readers count is a line the database stores.
+static_assert(LOG_SEQUENCE_MAX == 9223372036854775807ull, "one limit for the log and the database");
 bool IsInteger(const std::string& v) {
   if (v.empty() || v.size() > 19) return false;
   if (!std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; })) return false;

@@ -3,7 +3,9 @@
 #include "tools/log_folder.h"
 
 #include "logger/crc32.h"
+#include "logger/sequence_number.h"
 #include "tools/errors.h"
+#include "tools/portable.h"
 
 #include <algorithm>
 #include <cctype>
@@ -19,7 +21,7 @@ namespace fs = std::filesystem;
 namespace spoolgate {
 
 CsvRecordReader::CsvRecordReader(const std::string& path) : buffer_(size_t(1) << 16), fill_(buffer_.size()) {
-  file_ = std::fopen(path.c_str(), "rb");
+  file_ = OpenToRead(path);
 }
 
 CsvRecordReader::~CsvRecordReader() {
@@ -140,12 +142,13 @@ namespace {
 
 constexpr char kBom[] = "\xEF\xBB\xBF";
 
-// The line's leading number, 0 when it has none (or one too long to be ours).
+// The line's leading number, 0 when it has none (or one past the limit the writer and
+// the importer keep to).
 uint64_t LeadingNumber(const std::string& raw) {
   size_t digits = 0;
-  while (digits < raw.size() && std::isdigit(static_cast<unsigned char>(raw[digits]))) ++digits;
-  if (digits == 0 || digits > 19 || (digits < raw.size() && raw[digits] != ',')) return 0;
-  return std::stoull(raw.substr(0, digits));
+  uint64_t value = ParseSequenceNumber(raw.data(), raw.size(), &digits);
+  if (digits == 0 || value > LOG_SEQUENCE_MAX || (digits < raw.size() && raw[digits] != ',')) return 0;
+  return value;
 }
 
 bool ChecksumOk(const std::string& raw) {
@@ -200,17 +203,17 @@ uint64_t FirstSequence(const std::string& file) {
 
 LogFolder FindLogFolder(const std::string& dir, bool requireLog) {
   std::error_code ec;
-  if (!fs::is_directory(dir, ec)) throw InputError(dir + ": no such directory");
+  if (!fs::is_directory(PathOf(dir), ec)) throw InputError(dir + ": no such directory");
   // Generation names: "-YYYYMMDD-HHMMSS" in local time from earlier versions, with "Z"
   // in UTC now; "-2", "-3" ... when a name was taken.
   static const std::regex generation(R"((.*)-\d{8}-\d{6}Z?(?:-\d+)?)");
   std::vector<fs::path> csv, pending;
   std::set<std::string> sequenceNames;
-  for (const auto& item : fs::directory_iterator(dir, ec)) {
+  for (const auto& item : fs::directory_iterator(PathOf(dir), ec)) {
     if (!item.is_regular_file(ec)) continue;
-    std::string ext = item.path().extension().string();
+    std::string ext = Utf8Of(item.path().extension());
     std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
-    if (ext == ".seq") sequenceNames.insert(item.path().stem().string());
+    if (ext == ".seq") sequenceNames.insert(Utf8Of(item.path().stem()));
     if (ext == ".csv") csv.push_back(item.path());
     if (ext == ".pending") pending.push_back(item.path());
   }
@@ -218,17 +221,12 @@ LogFolder FindLogFolder(const std::string& dir, bool requireLog) {
   for (const std::string& name : sequenceNames) {
     LogSet& log = logs[name];
     log.name = name;
-    std::ifstream in(fs::path(dir) / (name + ".seq"), std::ios::binary);
+    std::ifstream in(PathOf(dir) / PathOf(name + ".seq"), std::ios::binary);
     std::string text;
     std::getline(in, text);
     size_t digits = 0;
-    while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits]))) ++digits;
-    if (digits > 0 && digits <= 20) {
-      try {
-        log.sequenceValue = std::stoull(text.substr(0, digits));
-      } catch (const std::out_of_range&) {
-      }
-    }
+    uint64_t value = ParseSequenceNumber(text.data(), text.size(), &digits);
+    if (digits > 0 && value <= LOG_SEQUENCE_MAX) log.sequenceValue = value;
   }
   LogFolder folder;
   struct Ordered {
@@ -237,22 +235,22 @@ LogFolder FindLogFolder(const std::string& dir, bool requireLog) {
     std::string path;
   };
   std::map<std::string, std::vector<Ordered>> files;
-  for (const fs::path& path : csv) {
-    std::string stem = path.stem().string();
+  for (const fs::path& item : csv) {
+    std::string stem = Utf8Of(item.stem()), path = Utf8Of(item);
     std::smatch m;
     if (sequenceNames.count(stem)) {
       logs[stem].hasCurrent = true;
-      files[stem].push_back({FirstSequence(path.string()), true, path.string()});
+      files[stem].push_back({FirstSequence(path), true, path});
     } else if (std::regex_match(stem, m, generation) && sequenceNames.count(m[1])) {
-      files[m[1]].push_back({FirstSequence(path.string()), false, path.string()});
+      files[m[1]].push_back({FirstSequence(path), false, path});
     } else {
-      folder.strayFiles.push_back(path.string());
+      folder.strayFiles.push_back(path);
     }
   }
-  for (const fs::path& path : pending) {
-    std::string stem = path.stem().string();
-    if (sequenceNames.count(stem)) logs[stem].pendingFile = path.string();
-    else folder.strayFiles.push_back(path.string());
+  for (const fs::path& item : pending) {
+    std::string stem = Utf8Of(item.stem());
+    if (sequenceNames.count(stem)) logs[stem].pendingFile = Utf8Of(item);
+    else folder.strayFiles.push_back(Utf8Of(item));
   }
   for (auto& [name, log] : logs) {
     auto& list = files[name];

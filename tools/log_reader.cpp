@@ -4,6 +4,7 @@
 
 #include "tools/errors.h"
 #include "tools/log_fields.h"
+#include "tools/portable.h"
 #include "tools/text.h"
 
 #include <algorithm>
@@ -199,13 +200,13 @@ int VerifyLog(const std::string& dir, bool json, std::ostream& out) {
     return line.file + ":" + std::to_string(line.recordNo) + " (byte " + std::to_string(line.offset) + ")";
   };
   for (const std::string& file : folder.strayFiles) {
-    problem(file, "belongs to no log (no " + fs::path(file).stem().string() +
+    problem(file, "belongs to no log (no " + Utf8Of(PathOf(file).stem()) +
                       ".seq beside it); nothing in it is counted");
   }
   if (folder.logs.empty()) problem(dir, "no accounting log here (no <name>.seq)");
   for (const LogSet& log : folder.logs) {
     files += log.files.size();
-    std::string base = (fs::path(dir) / log.name).string();
+    std::string base = Utf8Of(PathOf(dir) / PathOf(log.name));
     if (!log.hasCurrent) {
       problem(base + ".csv", log.files.empty() ? "missing, and so is every generation of log '" + log.name + "'"
                                                : "missing: the current file of log '" + log.name + "' is gone");

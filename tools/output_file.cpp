@@ -219,25 +219,6 @@ void OutputFile::CheckNotInput(const std::string& path) const {
   }
 }
 
-void OutputFile::Write(const void* data, size_t size) {
-  if (buffer_.size() + size <= kBufferBytes) {
-    const char* p = static_cast<const char*>(data);
-    buffer_.insert(buffer_.end(), p, p + size);
-    return;
-  }
-  Flush();
-  if (size < kBufferBytes) {
-    Write(data, size);
-  } else {
-    WriteOut(data, size);
-  }
-}
-
-void OutputFile::Flush() {
-  WriteOut(buffer_.data(), buffer_.size());
-  buffer_.clear();
-}
-
 void OutputFile::WriteOut(const void* data, size_t size) {
   const char* p = static_cast<const char*>(data);
   while (size > 0) {

@@ -3,7 +3,7 @@
 #include "tools/run.h"
 
 #include "accounting/log_settings.h"
-#include "platform/host/host_control.h"
+#include "platform/host/host_tools.h"
 #include "plugin/export_table.h"
 #include "tools/capture.h"
 #include "tools/errors.h"

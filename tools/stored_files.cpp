@@ -5,6 +5,7 @@
 #include "tools/capture.h"
 #include "tools/errors.h"
 #include "tools/output_file.h"
+#include "tools/portable.h"
 #include "tools/text.h"
 
 #include <nlohmann/json.hpp>
@@ -54,21 +55,21 @@ std::string OtherKind(const std::vector<uint8_t>& header) {
 
 StoredFile ReadHeader(StoredKind kind, const std::string& path, bool force) {
   std::error_code ec;
-  fs::file_status status = fs::status(path, ec);
+  fs::file_status status = fs::status(PathOf(path), ec);
   if (status.type() == fs::file_type::not_found) throw InputError(path + ": no such file");
   if (status.type() == fs::file_type::directory) throw InputError(path + ": is a directory");
   if (ec || status.type() != fs::file_type::regular) {
     throw InputError(path + ": " + (ec ? ec.message() : "not a regular file"));
   }
   StoredFile f;
-  f.size = fs::file_size(path, ec);
+  f.size = fs::file_size(PathOf(path), ec);
   size_t want = HeaderSize(kind);
   if (f.size < want) {
     throw ByteError(path, f.size, std::string(KindName(kind)) + " shorter than its " +
                                       std::to_string(want) + "-byte header (" +
                                       std::to_string(f.size) + " bytes)");
   }
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(PathOf(path), std::ios::binary);
   f.header.resize(want);
   in.read(reinterpret_cast<char*>(f.header.data()), std::streamsize(want));
   if (size_t(in.gcount()) != want) throw ByteError(path, uint64_t(in.gcount()), "read error");
@@ -139,10 +140,10 @@ int ExtractStoredFile(StoredKind kind, const std::string& path, std::string outP
                       std::ostream& out) {
   StoredFile f = ReadHeader(kind, path, force);
   if (outPath.empty()) {
-    outPath = fs::path(path).replace_extension(kind == StoredKind::Archive ? ".prn" : ".body").string();
+    outPath = Utf8Of(PathOf(path).replace_extension(kind == StoredKind::Archive ? ".prn" : ".body"));
   }
   OutputFile to(outPath, {path});
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(PathOf(path), std::ios::binary);
   in.seekg(std::streamoff(HeaderSize(kind)));
   std::vector<char> buffer(1 << 16);
   uint64_t copied = 0;

@@ -131,6 +131,16 @@ extern "C" BOOL WINAPI GetFileSizeEx(HANDLE file, PLARGE_INTEGER size) {
   return ok;
 }
 
+extern "C" BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) {
+  BOOL ok = plain::GetFileInformationByHandle(file, info);
+  if (const Sink* sink = g_sink.load(std::memory_order_acquire)) {
+    HostCall call = Call("GetFileInformationByHandle", HostCallKind::File, file);
+    call.result = ok;
+    Emit(sink, call, !ok);
+  }
+  return ok;
+}
+
 // The calls that take a file handle and give a BOOL alone.
 template <typename F, typename... A>
 BOOL RecordFileCall(const char* name, F function, HANDLE file, uint64_t arg, A... args) {
@@ -368,21 +378,8 @@ extern "C" int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UIN
   return button;
 }
 
-// Not inlined: the return address is the caller's module, where a bare name is searched first.
-extern "C" __attribute__((noinline)) HMODULE WINAPI LoadLibraryW(LPCWSTR name) {
-  HMODULE module = plain::LoadLibraryW(name, __builtin_return_address(0));
-  if (const Sink* sink = g_sink.load(std::memory_order_acquire)) {
-    HostCall call = Call("LoadLibraryW", HostCallKind::Library, module);
-    call.name = name;
-    call.result = reinterpret_cast<uintptr_t>(module);
-    Emit(sink, call, module == nullptr);
-  }
-  return module;
-}
-
-extern "C" __attribute__((noinline)) HMODULE WINAPI LoadLibraryExW(LPCWSTR name, HANDLE file,
-                                                                  DWORD flags) {
-  HMODULE module = plain::LoadLibraryExW(name, file, flags, __builtin_return_address(0));
+extern "C" HMODULE WINAPI LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags) {
+  HMODULE module = plain::LoadLibraryExW(name, file, flags);
   if (const Sink* sink = g_sink.load(std::memory_order_acquire)) {
     HostCall call = Call("LoadLibraryExW", HostCallKind::Library, module);
     call.name = name;

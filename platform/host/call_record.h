@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/host/host_internal.h"
+#include "platform/host/host_tools.h"
 
 namespace hostimpl::plain {
 
@@ -17,6 +18,7 @@ DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD metho
 BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER newPosition,
                       DWORD method);
 BOOL GetFileSizeEx(HANDLE file, PLARGE_INTEGER size);
+BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info);
 BOOL SetEndOfFile(HANDLE file);
 BOOL FlushFileBuffers(HANDLE file);
 BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytesLow, DWORD bytesHigh,
@@ -53,9 +55,8 @@ BOOL ReportEventW(HANDLE source, WORD type, WORD category, DWORD eventId, PSID u
 // text.cpp
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 
-// loader.cpp: the caller's address decides where a bare name is searched first.
-HMODULE LoadLibraryW(LPCWSTR name, void* caller);
-HMODULE LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags, void* caller);
+// loader.cpp
+HMODULE LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags);
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 BOOL FreeLibrary(HMODULE module);
 

@@ -44,7 +44,6 @@ bool HostReset(const std::string& root, std::string* why) {
     if (!MakeDirectories(r + sub, why)) return false;
   }
   hostimpl::ResetPaths(r);
-  hostimpl::ResetFiles();
   hostimpl::ResetRegistry();
   hostimpl::ResetSpooler();
   hostimpl::ResetSystem();

@@ -5,6 +5,7 @@
 #include <array>
 #include <atomic>
 #include <mutex>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -15,6 +16,7 @@ struct ArmedFault {
   DWORD error;         // 0 for a short write
   bool persistent;
   DWORD shortBytes;    // what a short write writes
+  bool crash;          // the process ends instead
 };
 
 constexpr size_t kOps = static_cast<size_t>(HostOp::Count);
@@ -35,6 +37,7 @@ DWORD CountWrite(HostOp op, DWORD* bytes) {
   std::lock_guard<std::mutex> lock(g_faultMutex);
   for (const ArmedFault& f : g_faults) {
     if (f.op != op || (n != f.triggerAt && !(f.persistent && n > f.triggerAt))) continue;
+    if (f.crash) _exit(HOST_CRASH_EXIT_STATUS);
     if (f.error != 0) return f.error;
     if (bytes != nullptr && *bytes > f.shortBytes) *bytes = f.shortBytes;
   }
@@ -63,14 +66,21 @@ extern "C" void WINAPI SetLastError(DWORD error) { t_lastError = error; }
 void HostFailNth(HostOp op, uint64_t nth, DWORD error, bool persistent) {
   std::lock_guard<std::mutex> lock(g_faultMutex);
   uint64_t now = g_calls[static_cast<size_t>(op)].load();
-  g_faults.push_back({op, now + (nth == 0 ? 1 : nth), error, persistent, 0});
+  g_faults.push_back({op, now + (nth == 0 ? 1 : nth), error, persistent, 0, false});
   g_anyFault.store(true, std::memory_order_release);
 }
 
 void HostShortWriteNth(HostOp op, uint64_t nth, DWORD bytes, bool persistent) {
   std::lock_guard<std::mutex> lock(g_faultMutex);
   uint64_t now = g_calls[static_cast<size_t>(op)].load();
-  g_faults.push_back({op, now + (nth == 0 ? 1 : nth), 0, persistent, bytes});
+  g_faults.push_back({op, now + (nth == 0 ? 1 : nth), 0, persistent, bytes, false});
+  g_anyFault.store(true, std::memory_order_release);
+}
+
+void HostCrashNth(HostOp op, uint64_t nth) {
+  std::lock_guard<std::mutex> lock(g_faultMutex);
+  uint64_t now = g_calls[static_cast<size_t>(op)].load();
+  g_faults.push_back({op, now + (nth == 0 ? 1 : nth), 0, false, 0, true});
   g_anyFault.store(true, std::memory_order_release);
 }
 

@@ -14,6 +14,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <cstring>
 #include <unistd.h>
 
 #include <algorithm>
@@ -217,11 +218,6 @@ DWORD ErrnoToError(int error) {
       return ERROR_INVALID_FUNCTION;
   }
 }
-
-// ResetFiles - handles the tests still hold stay open and keep their sharing state
-// across a reset (forgetting it would let a new open slip past a live one), so there is
-// no file state to clear: the root and current directory are reset by ResetPaths.
-void ResetFiles() {}
 
 }  // namespace hostimpl
 
@@ -465,6 +461,25 @@ BOOL hostimpl::plain::GetFileSizeEx(HANDLE file, PLARGE_INTEGER size) {
   struct stat st;
   if (fstat(f->fd, &st) != 0) return Fail(hostimpl::ErrnoToError(errno));
   size->QuadPart = st.st_size;
+  return TRUE;
+}
+
+// GetFileInformationByHandle - the file's size, its identity (volume and index: the
+// device and inode) and its links, 0 once it was deleted while open.
+BOOL hostimpl::plain::GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) {
+  HostFile* f = AsFile(file);
+  if (!f) return Fail(ERROR_INVALID_HANDLE);
+  if (!info) return Fail(ERROR_INVALID_PARAMETER);
+  struct stat st;
+  if (fstat(f->fd, &st) != 0) return Fail(hostimpl::ErrnoToError(errno));
+  memset(info, 0, sizeof(*info));
+  info->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+  info->dwVolumeSerialNumber = static_cast<DWORD>(st.st_dev);
+  info->nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(st.st_size) >> 32);
+  info->nFileSizeLow = static_cast<DWORD>(st.st_size);
+  info->nNumberOfLinks = static_cast<DWORD>(st.st_nlink);
+  info->nFileIndexHigh = static_cast<DWORD>(static_cast<uint64_t>(st.st_ino) >> 32);
+  info->nFileIndexLow = static_cast<DWORD>(st.st_ino);
   return TRUE;
 }
 

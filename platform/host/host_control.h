@@ -1,5 +1,6 @@
 // Control interface of the host Win32 layer, for tests, tools and benchmarks only:
 // the sandbox root, the spooler double, settings, recorded message boxes and faults.
+// What only the tools use besides is in host_tools.h.
 #pragma once
 
 #include "platform/host/win32_types.h"
@@ -23,7 +24,7 @@ enum class HostOp : unsigned {
   WritePrinter,     // WritePrinter
   GetJob,           // GetJobW
   GetPrinter,       // GetPrinterW
-  LoadLibrary,      // LoadLibraryW
+  LoadLibrary,      // LoadLibraryExW
   FlushFile,        // FlushFileBuffers
   MoveFile,         // MoveFileExW
   SetEndOfFile,     // SetEndOfFile
@@ -36,7 +37,7 @@ enum class HostOp : unsigned {
 // Starts a fresh host: the sandbox root (created, with <root>/C), an empty registry,
 // no printers, no message boxes, no faults, counters at zero, default settings:
 // Windows directory C:\Windows, computer SPOOLHOST, user printadmin, OEM code page 437,
-// platform version 10.0.19045, current directory C:\Windows\System32.
+// platform version 10, current directory C:\Windows\System32.
 // False, with the reason in why when given, when the root cannot hold the sandbox
 // (a directory cannot be created, or a file stands where one belongs); the host is
 // then left as it was.
@@ -52,16 +53,17 @@ HOST_CONTROL_API void HostSetUserName(const std::u16string& name);
 // 437 (single-byte) and 932 (double-byte) are the code pages the tests use; any code
 // page that iconv knows as CPnnn works.
 HOST_CONTROL_API void HostSetOemCodePage(unsigned codePage);
-HOST_CONTROL_API void HostSetPlatformVersion(DWORD major, DWORD minor, DWORD build);
+// The platform's major version, which VerifyVersionInfoW tests (default 10).
+HOST_CONTROL_API void HostSetPlatformVersion(DWORD major);
 
 // --- spooler double ---------------------------------------------------------------
 
-struct HostPrinterSpec {
+struct HostPrinterSetup {
   std::optional<std::u16string> serverName;  // null pServerName when absent
   std::u16string printerName;
   std::u16string portName = u"LPT1:";
 };
-struct HostJobSpec {
+struct HostJobSetup {
   std::optional<std::u16string> document;  // null pDocument when absent
   std::optional<std::u16string> userName;  // null pUserName when absent
 };
@@ -73,15 +75,11 @@ struct HostPrinterOutput {
 };
 
 // Defines a printer and returns the handle the spooler would pass to DrvSplStartDoc.
-HOST_CONTROL_API HANDLE HostAddPrinter(const HostPrinterSpec& printer);
-HOST_CONTROL_API void HostAddJob(HANDLE printer, DWORD jobId, const HostJobSpec& job);
+HOST_CONTROL_API HANDLE HostAddPrinter(const HostPrinterSetup& printer);
+HOST_CONTROL_API void HostAddJob(HANDLE printer, DWORD jobId, const HostJobSetup& job);
 HOST_CONTROL_API void HostRemoveJob(HANDLE printer, DWORD jobId);
 // A count-only sink keeps no bytes (benchmarks, long captures).
 HOST_CONTROL_API void HostSetPrinterCountOnly(HANDLE printer, bool countOnly);
-// A spool-file sink: WritePrinter also appends each block to hostPath with write(), as
-// a spooler spools a job (benchmarks); the file is created or emptied here, and an
-// empty path stops it. False when the printer is unknown or the file cannot be opened.
-HOST_CONTROL_API bool HostSetPrinterSpoolFile(HANDLE printer, const std::string& hostPath);
 HOST_CONTROL_API HostPrinterOutput HostPrinterData(HANDLE printer);
 HOST_CONTROL_API void HostClearPrinterData(HANDLE printer);
 
@@ -120,9 +118,6 @@ HOST_CONTROL_API std::optional<HostRegistryValue> HostRegistryGetValue(
     const std::u16string& keyPath, const std::u16string& valueName);
 HOST_CONTROL_API bool HostRegistryKeyExists(const std::u16string& keyPath);
 HOST_CONTROL_API void HostRegistryDeleteKey(const std::u16string& keyPath);  // with subkeys
-// Registry as text, one "key\tvalue\ttype\thexdata" line a value (tools keep it between runs).
-HOST_CONTROL_API std::string HostRegistryExport();
-HOST_CONTROL_API bool HostRegistryImport(const std::string& text);
 
 // --- faults and counters -------------------------------------------------------------
 
@@ -135,6 +130,11 @@ HOST_CONTROL_API void HostFailNth(HostOp op, uint64_t nth, DWORD error, bool per
 // does. The caller must notice from the count.
 HOST_CONTROL_API void HostShortWriteNth(HostOp op, uint64_t nth, DWORD bytes,
                                         bool persistent = false);
+// Ends the process with _exit(HOST_CRASH_EXIT_STATUS) in place of the nth call of op
+// from now, as a writer killed there stops: nothing of that call or after it happens,
+// and the process's file locks go with it. For a child process of a test.
+#define HOST_CRASH_EXIT_STATUS 86
+HOST_CONTROL_API void HostCrashNth(HostOp op, uint64_t nth);
 HOST_CONTROL_API void HostClearFaults();
 // Calls of op since the last HostReset or HostResetCounters.
 HOST_CONTROL_API uint64_t HostCallCount(HostOp op);
@@ -149,58 +149,13 @@ HOST_CONTROL_API bool HostReadFile(const std::u16string& windowsPath, std::vecto
 // Blocks from GlobalAlloc and the product's malloc not yet freed.
 HOST_CONTROL_API uint64_t HostLiveAllocations();
 
-// --- call record -----------------------------------------------------------------
-
-// One Win32 call that the plug-in (or the logging library it loads) made: the spooler,
-// file, directory, registry, library, message-box and event-log calls. Pointers are the
-// caller's and valid only while the sink runs.
-enum class HostCallKind : uint8_t { Spooler, File, Directory, Registry, Library, MessageBox, Event };
-struct HostCall {
-  const char* function = "";        // the Win32 name, "CreateFileW"
-  HostCallKind kind = HostCallKind::File;
-  const void* handle = nullptr;     // the printer, file, key or module the call works on;
-                                    // for CreateFileW, RegOpenKeyExW, RegCreateKeyExW and
-                                    // LoadLibraryW the one it returns
-  const char16_t* name = nullptr;   // the path, subkey, value name, library name, message
-                                    // text or an event's first string
-  const char16_t* name2 = nullptr;  // MoveFileExW's new name, MessageBoxW's caption, an
-                                    // event's second string
-  const char* procedure = nullptr;  // GetProcAddress's name
-  // The call's numeric arguments in order: CreateFileW access, share mode, disposition;
-  // ReadFile bytes asked; WriteFile and WritePrinter bytes written; SetFilePointer(Ex)
-  // distance, method; GetJobW job id, level, buffer size; GetPrinterW level, buffer
-  // size; Reg*Value type; MoveFileExW flags; MessageBoxW style; LockFileEx flags;
-  // ReportEventW type, event id.
-  uint64_t args[3] = {};
-  const void* data = nullptr;  // the bytes written or read, the value data set or read
-  uint64_t size = 0;
-  uint64_t result = 0;  // the return value: BOOL, handle, LSTATUS, file position or size
-  bool failed = false;
-  DWORD error = 0;  // the last error after the call (after a success too: ERROR_ALREADY_EXISTS
-                    // tells that OPEN_ALWAYS found the file); the LSTATUS of a Reg* call
-};
-// Receives every recorded call on the thread that made it, after the call; it must not
-// call the recorded functions itself. The last error is kept across the sink.
-using HostCallSink = void (*)(const HostCall& call, void* context);
-// Sets the sink, or stops recording with nullptr (the default; HostReset keeps it).
-HOST_CONTROL_API void HostSetCallSink(HostCallSink sink, void* context);
-
 // --- libraries ----------------------------------------------------------------------
 
-// A load of a library of this name, by bare name or by a path in any directory, loads
-// hostPath instead of searching; an empty hostPath makes the load fail with
-// ERROR_MOD_NOT_FOUND.
+// A load of a library of this name, by a path in any directory, loads hostPath instead;
+// an empty hostPath makes the load fail with ERROR_MOD_NOT_FOUND.
 HOST_CONTROL_API void HostMapLibrary(const std::u16string& dllName, const std::string& hostPath);
 HOST_CONTROL_API void HostClearLibraryMappings();
-// Directories searched after the calling module's own directory.
-HOST_CONTROL_API void HostSetLibrarySearchPath(const std::vector<std::string>& directories);
-// The Windows directory every module of the process reports as its own
-// (GetModuleFileNameW): "libx.so" is "<directory>\x.dll" there, a program
-// "<directory>\<name>.exe". Default C:\Windows\System32\spool\drivers\x64\3, where the spooler
-// keeps a printer driver's files.
-HOST_CONTROL_API void HostSetModuleDirectory(const std::u16string& windowsDirectory);
-// Where LoadLibraryW and LoadLibraryExW were asked to look since the last reset, in
-// order: the Windows path of a load by path, the bare name of a search by name.
+// The Windows paths LoadLibraryExW was asked to load since the last reset, in order.
 HOST_CONTROL_API std::vector<std::u16string> HostLibraryLookups();
 
 // --- security -----------------------------------------------------------------------

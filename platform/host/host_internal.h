@@ -25,12 +25,12 @@ std::string ToUtf8(const std::u16string& text);
 std::u16string FromUtf8(const std::string& text);
 
 // Sets the sandbox root (creating <root>/C and the current directory under it) and
-// puts the current directory back to C:\Windows\System32 (paths.cpp). HostReset calls
-// it before ResetFiles.
+// puts the current directory back to C:\Windows\System32 (paths.cpp). Open file handles
+// keep their sharing state across a reset (forgetting it would let a new open slip past
+// a live one), so files have no state of their own to reset.
 void ResetPaths(const std::string& root);
 
 // Each module clears its own state; HostReset calls them all.
-void ResetFiles();
 void ResetRegistry();
 void ResetSpooler();
 void ResetSystem();  // settings, message boxes, libraries

@@ -1,13 +1,12 @@
-// Library loading of the host layer: LoadLibraryW and LoadLibraryExW find the host build
-// of a DLL (the search order is in docs/host-layer.md) and load it with dlopen; the
-// modules of the process report their file names as Windows paths.
+// Library loading of the host layer: LoadLibraryExW finds the host build of a DLL named
+// by its full Windows path and loads it with dlopen; the modules of the process report
+// their file names as Windows paths.
 #include "platform/host/call_record.h"
 #include "platform/host/host_internal.h"
 
 #include <dlfcn.h>
 #include <limits.h>
 #include <link.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,12 +21,12 @@ namespace {
 
 std::mutex g_mutex;
 std::map<std::u16string, std::string> g_mappings;  // by folded DLL name
-std::vector<std::string> g_searchPath;
 std::map<void*, int> g_loaded;  // dlopen handles handed out, with their load counts
 std::set<void*> g_known;        // handles of GetModuleHandleExW, valid while loaded
 std::vector<std::u16string> g_lookups;
-const std::u16string kDefaultModuleDirectory = u"C:\\Windows\\System32\\spool\\drivers\\x64\\3";
-std::u16string g_moduleDirectory = kDefaultModuleDirectory;
+// Where every module of the process says it lies: where the spooler keeps a printer
+// driver's files.
+const std::u16string kModuleDirectory = u"C:\\Windows\\System32\\spool\\drivers\\x64\\3";
 
 std::u16string FoldAscii(std::u16string s) {
   for (char16_t& c : s) {
@@ -36,8 +35,8 @@ std::u16string FoldAscii(std::u16string s) {
   return s;
 }
 
-// "x" and "x.dll" name the same module, as LoadLibraryW appends ".dll" to a name without
-// an extension.
+// "x" and "x.dll" name the same module, as Windows appends ".dll" to a name without an
+// extension.
 std::u16string DllKey(const std::u16string& name) {
   std::u16string key = FoldAscii(name);
   if (key.find(u'.') == std::u16string::npos) key += u".dll";
@@ -46,47 +45,6 @@ std::u16string DllKey(const std::u16string& name) {
 
 bool EndsWithDll(const std::u16string& folded) {
   return folded.size() > 4 && folded.compare(folded.size() - 4, 4, u".dll") == 0;
-}
-
-bool IsBareName(const std::u16string& name) {
-  return name.find_first_of(u"\\/:") == std::u16string::npos;
-}
-
-std::string DirectoryOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return std::string();
-  return slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
-// The directory of the module that holds address; the main program's path comes from
-// /proc when dladdr gives no usable name for it.
-std::string ModuleDirectory(void* address) {
-  Dl_info info{};
-  std::string file;
-  if (address != nullptr && dladdr(address, &info) != 0 && info.dli_fname != nullptr) {
-    file = info.dli_fname;
-  }
-  char resolved[PATH_MAX];
-  if (!file.empty() && realpath(file.c_str(), resolved) != nullptr) return DirectoryOf(resolved);
-  ssize_t n = readlink("/proc/self/exe", resolved, sizeof resolved - 1);
-  if (n <= 0) return std::string();
-  resolved[n] = 0;
-  return DirectoryOf(resolved);
-}
-
-std::vector<std::string> SplitColons(const char* text) {
-  std::vector<std::string> parts;
-  if (text == nullptr) return parts;
-  std::string all(text);
-  size_t start = 0;
-  for (;;) {
-    size_t colon = all.find(':', start);
-    std::string part = all.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
-    if (!part.empty()) parts.push_back(part);
-    if (colon == std::string::npos) break;
-    start = colon + 1;
-  }
-  return parts;
 }
 
 // Host file names a DLL name stands for: lib<x>.so and <x>.so, the name as given first and
@@ -109,20 +67,16 @@ std::vector<std::string> HostFileNames(const std::u16string& name) {
 void* Open(const std::string& path) {
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
 #ifndef NDEBUG
-  if (handle == nullptr) std::fprintf(stderr, "host LoadLibraryW: %s\n", dlerror());
+  if (handle == nullptr) std::fprintf(stderr, "host LoadLibraryExW: %s\n", dlerror());
 #endif
   return handle;
 }
 
-// Loads the first candidate that exists in the directories, in order.
-void* SearchAndOpen(const std::vector<std::string>& directories,
-                    const std::vector<std::string>& fileNames) {
-  for (const std::string& dir : directories) {
-    if (dir.empty()) continue;
-    for (const std::string& file : fileNames) {
-      std::string path = dir + "/" + file;
-      if (access(path.c_str(), F_OK) == 0) return Open(path);
-    }
+// Loads the first of the file names that exists in the directory.
+void* OpenFirst(const std::string& directory, const std::vector<std::string>& fileNames) {
+  for (const std::string& file : fileNames) {
+    std::string path = directory + "/" + file;
+    if (access(path.c_str(), F_OK) == 0) return Open(path);
   }
   return nullptr;
 }
@@ -134,14 +88,14 @@ bool IsFullPath(const std::u16string& name) {
   return name.size() >= 2 && (name[0] == u'\\' || name[0] == u'/') && (name[1] == u'\\' || name[1] == u'/');
 }
 
-// The load behind LoadLibraryW and LoadLibraryExW, after their argument checks.
-HMODULE Load(const std::u16string& wanted, void* caller) {
+// The load behind LoadLibraryExW, after its argument checks: the HostMapLibrary table
+// names a library wherever it is asked for; else the path's directory alone is searched.
+HMODULE Load(const std::u16string& wanted) {
   void* handle = nullptr;
   std::string mapped;
   bool isMapped = false;
-  std::vector<std::string> directories;
-  size_t cut = wanted.find_last_of(u"\\/:");
-  std::u16string file = cut == std::u16string::npos ? wanted : wanted.substr(cut + 1);
+  size_t cut = wanted.find_last_of(u"\\/");
+  std::u16string file = wanted.substr(cut + 1);
   {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_lookups.push_back(wanted);
@@ -150,22 +104,14 @@ HMODULE Load(const std::u16string& wanted, void* caller) {
       isMapped = true;
       mapped = it->second;
     }
-    directories = g_searchPath;
   }
   if (isMapped) {
     handle = mapped.empty() ? nullptr : Open(mapped);
-  } else if (IsBareName(wanted)) {
-    directories.insert(directories.begin(), ModuleDirectory(caller));
-    for (const std::string& dir : SplitColons(getenv("SPOOLGATE_LIBRARY_PATH"))) {
-      directories.push_back(dir);
-    }
-    handle = SearchAndOpen(directories, HostFileNames(wanted));
   } else {
-    std::u16string dir = cut == std::u16string::npos ? std::u16string() : wanted.substr(0, cut + 1);
-    std::string hostDir = hostimpl::MapPath(dir);
+    std::string hostDir = hostimpl::MapPath(wanted.substr(0, cut + 1));
     std::vector<std::string> fileNames = HostFileNames(file);
     fileNames.push_back(hostimpl::ToUtf8(file));
-    if (!hostDir.empty()) handle = SearchAndOpen({hostDir}, fileNames);
+    if (!hostDir.empty()) handle = OpenFirst(hostDir, fileNames);
   }
   if (handle == nullptr) {
     hostimpl::SetError(ERROR_MOD_NOT_FOUND);
@@ -189,60 +135,33 @@ std::u16string WindowsModuleName(const std::string& hostPath) {
 
 }  // namespace
 
-// LoadLibraryW - a bare "name.dll" is looked up, in this order: the HostMapLibrary table;
-// lib<name>.so and <name>.so in the directory of the module that called LoadLibraryW;
-// then in each directory of HostSetLibrarySearchPath; then in each directory of
-// SPOOLGATE_LIBRARY_PATH (colon-separated). The first file found is the one loaded. A
-// name with a directory is a Windows path, mapped under the sandbox root, and its
-// directory alone is searched (after the HostMapLibrary table, which names a library
-// wherever it is asked for). Failure is NULL with ERROR_MOD_NOT_FOUND. Every call is
-// recorded for HostLibraryLookups.
-HMODULE hostimpl::plain::LoadLibraryW(LPCWSTR name, void* caller) {
-  if (DWORD error = hostimpl::CountCall(HostOp::LoadLibrary)) {
-    hostimpl::SetError(error);
-    return nullptr;
-  }
-  if (name == nullptr || name[0] == 0) {
-    hostimpl::SetError(ERROR_INVALID_PARAMETER);
-    return nullptr;
-  }
-  return Load(hostimpl::ToU16(name), caller);
-}
-
-// LoadLibraryExW - flags 0 is LoadLibraryW. LOAD_LIBRARY_SEARCH_SYSTEM32 alone looks for
-// a bare name in the system directory only; with LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR the
-// name must be a full path (else ERROR_INVALID_PARAMETER, as on Windows), which is
-// loaded from there alone. The flags' effect on the library's own imports is not
-// modelled. Other flags and a file handle fail with ERROR_INVALID_PARAMETER.
-HMODULE hostimpl::plain::LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags, void* caller) {
+// LoadLibraryExW - the product's one way to load a library: a full Windows path with
+// LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR (System32 may be added for the library's own imports,
+// whose search is not modelled), loaded from that directory alone. A name that is not a
+// full path fails with ERROR_INVALID_PARAMETER, as on Windows; so do other flags and a
+// file handle, which the layer does not model.
+HMODULE hostimpl::plain::LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags) {
   if (DWORD error = hostimpl::CountCall(HostOp::LoadLibrary)) {
     hostimpl::SetError(error);
     return nullptr;
   }
   const DWORD supported = LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32;
   std::u16string wanted = name != nullptr ? hostimpl::ToU16(name) : std::u16string();
-  if (wanted.empty() || file != nullptr || (flags & ~supported) != 0 ||
-      ((flags & LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR) != 0 && !IsFullPath(wanted))) {
+  if (file != nullptr || (flags & ~supported) != 0 ||
+      (flags & LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR) == 0 || !IsFullPath(wanted)) {
     hostimpl::SetError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  if (flags == LOAD_LIBRARY_SEARCH_SYSTEM32 && IsBareName(wanted)) {
-    WCHAR system[MAX_PATH];
-    UINT n = GetSystemDirectoryW(system, MAX_PATH);
-    wanted = std::u16string(reinterpret_cast<const char16_t*>(system), n) + u"\\" + wanted;
-  }
-  return Load(wanted, caller);
+  return Load(wanted);
 }
 
-// GetModuleHandleExW - the module that holds an address (GET_MODULE_HANDLE_EX_FLAG_
-// FROM_ADDRESS, with or without ..._UNCHANGED_REFCOUNT; looking a module up by name is
-// not supported: ERROR_INVALID_PARAMETER). Without UNCHANGED_REFCOUNT the module is
-// held until FreeLibrary, as on Windows. An address in no module is ERROR_MOD_NOT_FOUND.
+// GetModuleHandleExW - the module that holds an address, as the product asks for it:
+// GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS with GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT
+// (the handle is not held). Other flags, a lookup by name or a held handle among them,
+// are ERROR_INVALID_PARAMETER. An address in no module is ERROR_MOD_NOT_FOUND.
 extern "C" BOOL WINAPI GetModuleHandleExW(DWORD flags, LPCWSTR name, HMODULE* module) {
-  const DWORD supported = GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                          GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
-  if (module == nullptr || (flags & ~supported) != 0 ||
-      (flags & GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS) == 0) {
+  if (module == nullptr || flags != (GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                     GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT)) {
     if (module != nullptr) *module = nullptr;
     hostimpl::SetError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -259,29 +178,23 @@ extern "C" BOOL WINAPI GetModuleHandleExW(DWORD flags, LPCWSTR name, HMODULE* mo
   if (handle == nullptr) handle = dlopen(nullptr, RTLD_LAZY);
   std::lock_guard<std::mutex> lock(g_mutex);
   g_known.insert(handle);
-  if (flags & GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT) {
-    dlclose(handle);
-  } else {
-    g_loaded[handle] += 1;
-  }
+  dlclose(handle);
   *module = static_cast<HMODULE>(handle);
   return TRUE;
 }
 
-// GetModuleFileNameW - the module's Windows path (HostSetModuleDirectory); null is the
+// GetModuleFileNameW - the module's Windows path, in the driver directory; null is the
 // program. The length without terminator on success; a buffer too small gets the path
 // cut to size - 1 characters and terminated, the result is size and the error
-// ERROR_INSUFFICIENT_BUFFER (Windows since Vista). A handle neither LoadLibraryW nor
+// ERROR_INSUFFICIENT_BUFFER (Windows since Vista). A handle neither LoadLibraryExW nor
 // GetModuleHandleExW gave is ERROR_MOD_NOT_FOUND.
 extern "C" DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
-  std::u16string directory;
   {
     std::lock_guard<std::mutex> lock(g_mutex);
     if (module != nullptr && g_loaded.count(module) == 0 && g_known.count(module) == 0) {
       hostimpl::SetError(ERROR_MOD_NOT_FOUND);
       return 0;
     }
-    directory = g_moduleDirectory;
   }
   std::string hostPath;
   struct link_map* map = nullptr;
@@ -294,7 +207,7 @@ extern "C" DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD 
     ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
     hostPath = n > 0 ? std::string(exe, static_cast<size_t>(n)) : std::string("program");
   }
-  std::u16string path = directory + u"\\" + WindowsModuleName(hostPath);
+  std::u16string path = kModuleDirectory + u"\\" + WindowsModuleName(hostPath);
   if (buffer == nullptr || size == 0) {
     hostimpl::SetError(ERROR_INSUFFICIENT_BUFFER);
     return 0;
@@ -310,7 +223,7 @@ extern "C" DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD 
 }
 
 // GetProcAddress - the exported symbol, or NULL with ERROR_PROC_NOT_FOUND. Only modules
-// from LoadLibraryW are known; any other handle is ERROR_MOD_NOT_FOUND. Lookups by
+// from LoadLibraryExW are known; any other handle is ERROR_MOD_NOT_FOUND. Lookups by
 // ordinal are not supported and fail like a missing symbol.
 FARPROC hostimpl::plain::GetProcAddress(HMODULE module, LPCSTR name) {
   {
@@ -332,7 +245,7 @@ FARPROC hostimpl::plain::GetProcAddress(HMODULE module, LPCSTR name) {
   return reinterpret_cast<FARPROC>(symbol);
 }
 
-// FreeLibrary - one dlclose per LoadLibraryW; a handle not from LoadLibraryW (or already
+// FreeLibrary - one dlclose per load; a handle not from LoadLibraryExW (or already
 // freed as often as it was loaded) is ERROR_MOD_NOT_FOUND.
 BOOL hostimpl::plain::FreeLibrary(HMODULE module) {
   {
@@ -348,7 +261,7 @@ BOOL hostimpl::plain::FreeLibrary(HMODULE module) {
   return TRUE;
 }
 
-// HostMapLibrary - LoadLibraryW(dllName) loads hostPath; an empty path makes it fail.
+// HostMapLibrary - a load of dllName loads hostPath; an empty path makes it fail.
 void HostMapLibrary(const std::u16string& dllName, const std::string& hostPath) {
   std::lock_guard<std::mutex> lock(g_mutex);
   g_mappings[DllKey(dllName)] = hostPath;
@@ -359,16 +272,6 @@ void HostClearLibraryMappings() {
   g_mappings.clear();
 }
 
-void HostSetLibrarySearchPath(const std::vector<std::string>& directories) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  g_searchPath = directories;
-}
-
-void HostSetModuleDirectory(const std::u16string& windowsDirectory) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  g_moduleDirectory = windowsDirectory;
-}
-
 std::vector<std::u16string> HostLibraryLookups() {
   std::lock_guard<std::mutex> lock(g_mutex);
   return g_lookups;
@@ -376,14 +279,12 @@ std::vector<std::u16string> HostLibraryLookups() {
 
 namespace hostimpl {
 
-// ResetLibraries - no mappings and no search path. Modules still loaded stay loaded and
+// ResetLibraries - no mappings, no lookups. Modules still loaded stay loaded and
 // known: the product may hold them across a reset.
 void ResetLibraries() {
   std::lock_guard<std::mutex> lock(g_mutex);
   g_mappings.clear();
-  g_searchPath.clear();
   g_lookups.clear();
-  g_moduleDirectory = kDefaultModuleDirectory;
 }
 
 }  // namespace hostimpl

@@ -22,13 +22,13 @@ const char16_t kPrintProcessor[] = u"winprint";
 const char16_t kDatatype[] = u"RAW";
 
 struct Job {
-  HostJobSpec spec;
+  HostJobSetup setup;
   SYSTEMTIME submitted{};
 };
 
 struct Printer {
   HANDLE handle = nullptr;
-  HostPrinterSpec spec;
+  HostPrinterSetup setup;
   std::mutex mutex;  // guards everything below
   std::map<DWORD, Job> jobs;
   bool countOnly = false;
@@ -174,11 +174,11 @@ BOOL hostimpl::plain::GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE b
   const std::u16string machine = u"\\\\" + hostimpl::ComputerName();
   const std::u16string driver = kDriverName, processor = kPrintProcessor, datatype = kDatatype;
   const std::u16string parameters;
-  const std::u16string* user = job.spec.userName ? &*job.spec.userName : nullptr;
-  const std::u16string* document = job.spec.document ? &*job.spec.document : nullptr;
+  const std::u16string* user = job.setup.userName ? &*job.setup.userName : nullptr;
+  const std::u16string* document = job.setup.document ? &*job.setup.document : nullptr;
 
   Packer pack(sizeof(JOB_INFO_2W), buffer);
-  pack.Count(&p->spec.printerName);
+  pack.Count(&p->setup.printerName);
   pack.Count(&machine);
   pack.Count(user);
   pack.Count(document);
@@ -195,7 +195,7 @@ BOOL hostimpl::plain::GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE b
   JOB_INFO_2W info{};
   pack.StartStrings(sizeof(JOB_INFO_2W));
   info.JobId = jobId;
-  info.pPrinterName = pack.Put(&p->spec.printerName);
+  info.pPrinterName = pack.Put(&p->setup.printerName);
   info.pMachineName = pack.Put(&machine);
   info.pUserName = pack.Put(user);
   info.pDocument = pack.Put(document);
@@ -221,15 +221,15 @@ BOOL hostimpl::plain::GetPrinterW(HANDLE printer, DWORD level, LPBYTE buffer, DW
   Printer* p = nullptr;
   if (!CheckInfoCall(HostOp::GetPrinter, &p, printer, level, needed)) return FALSE;
   std::lock_guard<std::mutex> lock(p->mutex);
-  const std::u16string* server = p->spec.serverName ? &*p->spec.serverName : nullptr;
+  const std::u16string* server = p->setup.serverName ? &*p->setup.serverName : nullptr;
   const std::u16string driver = kDriverName, processor = kPrintProcessor, datatype = kDatatype;
   const std::u16string empty;
 
   Packer pack(sizeof(PRINTER_INFO_2W), buffer);
   pack.Count(server);
-  pack.Count(&p->spec.printerName);
+  pack.Count(&p->setup.printerName);
   pack.Count(&empty);  // share name
-  pack.Count(&p->spec.portName);
+  pack.Count(&p->setup.portName);
   pack.Count(&driver);
   pack.Count(&empty);  // comment
   pack.Count(&empty);  // location
@@ -245,9 +245,9 @@ BOOL hostimpl::plain::GetPrinterW(HANDLE printer, DWORD level, LPBYTE buffer, DW
   PRINTER_INFO_2W info{};
   pack.StartStrings(sizeof(PRINTER_INFO_2W));
   info.pServerName = pack.Put(server);
-  info.pPrinterName = pack.Put(&p->spec.printerName);
+  info.pPrinterName = pack.Put(&p->setup.printerName);
   info.pShareName = pack.Put(&empty);
-  info.pPortName = pack.Put(&p->spec.portName);
+  info.pPortName = pack.Put(&p->setup.portName);
   info.pDriverName = pack.Put(&driver);
   info.pComment = pack.Put(&empty);
   info.pLocation = pack.Put(&empty);
@@ -278,7 +278,7 @@ void ResetSpooler() {
 }  // namespace hostimpl
 
 // HostAddPrinter - defines a printer; its handle is distinct from every other printer's.
-HANDLE HostAddPrinter(const HostPrinterSpec& printer) {
+HANDLE HostAddPrinter(const HostPrinterSetup& printer) {
   std::lock_guard<std::mutex> lock(g_tableMutex);
   if (g_printerCount == kMaxPrinters) {
     std::fprintf(stderr, "host spooler: more than %zu printers\n", kMaxPrinters);
@@ -286,7 +286,7 @@ HANDLE HostAddPrinter(const HostPrinterSpec& printer) {
   }
   size_t slot = ++g_printerCount;
   auto* p = new Printer;
-  p->spec = printer;
+  p->setup = printer;
   p->handle = reinterpret_cast<HANDLE>(kHandleTag | (static_cast<uintptr_t>(g_generation) << 12) |
                                        static_cast<uintptr_t>(slot));
   g_printers[slot].store(p, std::memory_order_release);
@@ -294,12 +294,12 @@ HANDLE HostAddPrinter(const HostPrinterSpec& printer) {
 }
 
 // HostAddJob - defines (or redefines) a job of the printer, submitted now.
-void HostAddJob(HANDLE printer, DWORD jobId, const HostJobSpec& job) {
+void HostAddJob(HANDLE printer, DWORD jobId, const HostJobSetup& job) {
   Printer* p = FindPrinter(printer);
   if (p == nullptr) return;
   std::lock_guard<std::mutex> lock(p->mutex);
   Job& entry = p->jobs[jobId];
-  entry.spec = job;
+  entry.setup = job;
   GetSystemTime(&entry.submitted);
 }
 

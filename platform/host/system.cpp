@@ -1,12 +1,11 @@
 // System information of the host layer: the Windows directory, computer and user names,
-// the platform version and its VerifyVersionInfoW test, the clock, and the settings
+// the platform's major version and its VerifyVersionInfoW test, the clock, and the settings
 // behind them that the control interface changes.
 #include "platform/host/host_internal.h"
 
 #include <time.h>
 
 #include <atomic>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -16,7 +15,7 @@ struct Settings {
   std::u16string windowsDirectory = u"C:\\Windows";
   std::u16string computerName = u"SPOOLHOST";
   std::u16string userName = u"printadmin";
-  DWORD major = 10, minor = 0, build = 19045;
+  DWORD major = 10;
 };
 
 std::mutex g_mutex;
@@ -30,12 +29,7 @@ Settings Snapshot() {
 
 // The 3-bit condition VerSetConditionMask stored for one type bit.
 BYTE ConditionFor(ULONGLONG mask, DWORD typeBit) {
-  unsigned shift = 0;
-  while (!(typeBit & 1)) {
-    typeBit >>= 1;
-    ++shift;
-  }
-  return static_cast<BYTE>((mask >> (shift * 3)) & 7);
+  return static_cast<BYTE>((mask >> (__builtin_ctz(typeBit) * 3)) & 7);
 }
 
 // Compares an actual value with the wanted one; condition 0 or > VER_LESS_EQUAL is not a
@@ -132,59 +126,18 @@ extern "C" ULONGLONG WINAPI VerSetConditionMask(ULONGLONG conditionMask, DWORD t
   return conditionMask | (static_cast<ULONGLONG>(condition & 7) << (bit * 3));
 }
 
-// VerifyVersionInfoW - tests the platform version against info. Major, minor and service
-// pack are compared as one version, most significant first (a minor without a condition
-// of its own takes the major's); the build number is compared on its own. The host is
-// always at service pack 0.0 and VER_PLATFORM_WIN32_NT. A failed test is FALSE with
-// ERROR_OLD_WIN_VERSION; suite and product type tests are not supported.
+// VerifyVersionInfoW - the one test the product makes: the platform's major version
+// against info's, with the condition VerSetConditionMask stored for it. A failed test is
+// FALSE with ERROR_OLD_WIN_VERSION; any other type (minor version, build, service pack,
+// platform, suite, product type) is not modelled and fails with ERROR_INVALID_PARAMETER.
 extern "C" BOOL WINAPI VerifyVersionInfoW(LPOSVERSIONINFOEXW info, DWORD typeMask,
                                           ULONGLONG conditionMask) {
-  constexpr DWORD kSupported = VER_MAJORVERSION | VER_MINORVERSION | VER_BUILDNUMBER |
-                               VER_PLATFORMID | VER_SERVICEPACKMAJOR | VER_SERVICEPACKMINOR;
-  if (info == nullptr || typeMask == 0 || conditionMask == 0 || (typeMask & ~kSupported)) {
-#ifndef NDEBUG
-    if (typeMask & ~kSupported) {
-      std::fprintf(stderr, "host VerifyVersionInfoW: type mask 0x%x not supported\n", typeMask);
-    }
-#endif
+  BYTE condition = ConditionFor(conditionMask, VER_MAJORVERSION);
+  if (info == nullptr || typeMask != VER_MAJORVERSION || condition == 0) {
     hostimpl::SetError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  Settings s = Snapshot();
-  bool ok = true;
-
-  // The version, most significant part first: the first part that differs decides.
-  struct Part {
-    DWORD type, actual, wanted;
-  };
-  const Part parts[] = {{VER_MAJORVERSION, s.major, info->dwMajorVersion},
-                        {VER_MINORVERSION, s.minor, info->dwMinorVersion},
-                        {VER_SERVICEPACKMAJOR, 0, info->wServicePackMajor},
-                        {VER_SERVICEPACKMINOR, 0, info->wServicePackMinor}};
-  BYTE lastCondition = 0;
-  for (const Part& part : parts) {
-    if (!(typeMask & part.type)) continue;
-    BYTE condition = ConditionFor(conditionMask, part.type);
-    if (condition == 0) condition = lastCondition;
-    if (condition == 0) {
-      hostimpl::SetError(ERROR_INVALID_PARAMETER);
-      return FALSE;
-    }
-    lastCondition = condition;
-    if (part.actual != part.wanted) {
-      ok = Compare(part.actual, part.wanted, condition);
-      break;
-    }
-    ok = Compare(part.actual, part.wanted, condition);
-  }
-  if (ok && (typeMask & VER_BUILDNUMBER)) {
-    ok = Compare(s.build, info->dwBuildNumber, ConditionFor(conditionMask, VER_BUILDNUMBER));
-  }
-  if (ok && (typeMask & VER_PLATFORMID)) {
-    ok = Compare(VER_PLATFORM_WIN32_NT, info->dwPlatformId,
-                 ConditionFor(conditionMask, VER_PLATFORMID));
-  }
-  if (!ok) {
+  if (!Compare(Snapshot().major, info->dwMajorVersion, condition)) {
     hostimpl::SetError(ERROR_OLD_WIN_VERSION);
     return FALSE;
   }
@@ -226,11 +179,9 @@ void HostSetUserName(const std::u16string& name) {
 
 void HostSetOemCodePage(unsigned codePage) { g_oemCodePage.store(codePage); }
 
-void HostSetPlatformVersion(DWORD major, DWORD minor, DWORD build) {
+void HostSetPlatformVersion(DWORD major) {
   std::lock_guard<std::mutex> lock(g_mutex);
   g_settings.major = major;
-  g_settings.minor = minor;
-  g_settings.build = build;
 }
 
 namespace hostimpl {

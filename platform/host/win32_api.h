@@ -1,6 +1,6 @@
 // The Win32 functions of the host Win32 layer (Linux only): exactly the ones the product
 // calls, with Windows' signatures, results and last-error codes (a test compares them
-// with what the product libraries import), and at the end the few the tests need.
+// with what the product libraries import).
 #pragma once
 
 #include "platform/host/win32_types.h"
@@ -30,6 +30,8 @@ WIN32_HOST_API DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG dis
 WIN32_HOST_API BOOL WINAPI SetFilePointerEx(HANDLE file, LARGE_INTEGER distance,
                                             PLARGE_INTEGER newPosition, DWORD method);
 WIN32_HOST_API BOOL WINAPI GetFileSizeEx(HANDLE file, PLARGE_INTEGER size);
+WIN32_HOST_API BOOL WINAPI GetFileInformationByHandle(HANDLE file,
+                                                      LPBY_HANDLE_FILE_INFORMATION info);
 WIN32_HOST_API BOOL WINAPI SetEndOfFile(HANDLE file);
 WIN32_HOST_API BOOL WINAPI FlushFileBuffers(HANDLE file);
 WIN32_HOST_API BOOL WINAPI LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytesLow,
@@ -90,8 +92,8 @@ WIN32_HOST_API BOOL WINAPI ReportEventW(HANDLE source, WORD type, WORD category,
                                         LPCWSTR* strings, LPVOID data);
 WIN32_HOST_API BOOL WINAPI DeregisterEventSource(HANDLE source);
 
-// Libraries. LoadLibraryW maps "name.dll" to the host build "libname.so"; the search
-// order is documented in docs/host-layer.md.
+// Libraries. LoadLibraryExW loads a library by its full Windows path from that directory
+// of the sandbox, as the host build "lib<name>.so" when there is one (docs/host-layer.md).
 WIN32_HOST_API HMODULE WINAPI LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags);
 WIN32_HOST_API BOOL WINAPI GetModuleHandleExW(DWORD flags, LPCWSTR name, HMODULE* module);
 WIN32_HOST_API DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
@@ -112,9 +114,3 @@ WIN32_HOST_API HANDLE WINAPI GetCurrentProcess(void);
 WIN32_HOST_API BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);
 WIN32_HOST_API BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS type,
                                                LPVOID buffer, DWORD size, LPDWORD needed);
-
-// --- Below: not called by the product, only by the tests. -------------------------
-// The import comparison (tests/layers/check_imports.sh) reads the declarations above.
-
-// The bare-name search of docs/host-layer.md, which the loader tests drive.
-WIN32_HOST_API HMODULE WINAPI LoadLibraryW(LPCWSTR name);

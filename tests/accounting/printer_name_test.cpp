@@ -50,7 +50,7 @@ TEST_F(PrinterNameTest, NamesThatAreNotClientSideRenderingAreCopied) {
   EXPECT_EQ(Resolve(nullptr, u"\\\\CSR|srv\\Plotter"), 1);  // local, whatever its name
   EXPECT_EQ(Output(), u"\\\\CSR|srv\\Plotter");
 
-  HostSetPlatformVersion(5, 2, 3790);
+  HostSetPlatformVersion(5);
   EXPECT_EQ(Resolve(u"\\\\CSR|srv", u"\\\\CSR|srv\\Plotter"), 1);
   EXPECT_EQ(Output(), u"\\\\CSR|srv\\Plotter");
   EXPECT_EQ(Resolve(nullptr, u"Wide Format"), 1);

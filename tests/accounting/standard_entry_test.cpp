@@ -191,8 +191,10 @@ TEST_F(AccountingTest, DoubleByteCodePageConversionsStayInsideTheirBuffers) {
   HANDLE printer = HostAddPrinter({std::nullopt, kana, kana});
   HostAddJob(printer, 9, {kana, kana});
   HostSetComputerName(std::u16string(15, u'\u30a2'));
-  SetText(log_.text200, std::u16string(256, u'\u30a2'));
-  SetText(log_.text216, std::u16string(257, u'\u30a2'));  // unterminated field
+  // A character outside the code page's plane is a surrogate pair (two '?' here): a cut
+  // inside it drops it whole, a cut behind it keeps it whole.
+  SetText(log_.text200, std::u16string(255, u'\u30a2') + u"\U0001F600");
+  SetText(log_.text216, std::u16string(254, u'\u30a2') + u"\U0001F600\u30a2");  // unterminated
   log_.logFlags = 0x0D;
   SetText(log_.extraText, std::u16string(129, u'\u30a2'));
 
@@ -205,9 +207,9 @@ TEST_F(AccountingTest, DoubleByteCodePageConversionsStayInsideTheirBuffers) {
   };
   EXPECT_EQ(SlotText(32), repeated(15));    // 30 bytes of 32
   EXPECT_EQ(SlotText(192), repeated(255));  // cut at 255 characters first
-  EXPECT_EQ(SlotText(200), repeated(255));  // 511 bytes of 512 leave no room for a 256th
+  EXPECT_EQ(SlotText(200), repeated(255));  // 511 bytes of 512 leave no room for the pair
   EXPECT_EQ(SlotText(208), repeated(255));
-  EXPECT_EQ(SlotText(216), repeated(255));
+  EXPECT_EQ(SlotText(216), repeated(254) + "??");
   EXPECT_EQ(SlotText(224), repeated(255));
   EXPECT_EQ(SlotText(232), repeated(255));
   EXPECT_EQ(SlotText(640), repeated(127));  // 254 bytes of 256

@@ -94,6 +94,8 @@ TEST_F(ArchiveJobTest, SpoolerIsAskedAlsoWhenTheFileNameIsGiven) {
 TEST_F(ArchiveJobTest, MissingDirectoriesAreCreatedPrefixByPrefix) {
   MakeWindowsDirectory(u"C:\\Jobs");
   HostResetCounters();
+  // The drive answers as a drive root does on Windows, and is passed over.
+  HostFailNth(HostOp::CreateDirectory, 1, ERROR_ACCESS_DENIED);
   HANDLE job = StartArchiveJob(u"C:\\Jobs\\2021\\May");
   EXPECT_EQ(CreatedDirectoryCalls(),
             (std::vector<std::u16string>{u"C:", u"C:\\Jobs", u"C:\\Jobs\\2021",
@@ -140,6 +142,15 @@ TEST_F(ArchiveJobTest, MissingDirectoriesOnAShareAreCreatedBehindTheShare) {
   DrvSplClose(job);
   EXPECT_EQ(WindowsFile(u"\\\\srv\\share\\Jobs\\2026\\Drawing.plt.RUD"), ArchiveHeader());
   EXPECT_TRUE(WarningTexts().empty());
+
+  // The share itself is never handed to CreateDirectoryW: a directory missing in the
+  // explicit name below it gives the creation warning without a walk.
+  ClearCreatedDirectoryCalls();
+  job = StartArchiveJob(u"\\\\srv\\share", u"sub\\name");
+  EXPECT_TRUE(CreatedDirectoryCalls().empty());
+  EXPECT_EQ(WarningTexts(), std::vector<std::u16string>{kCreateFailedText});
+  DrvSplEndDoc(job);
+  DrvSplClose(job);
 }
 
 TEST_F(ArchiveJobTest, DirectoriesInTheExplicitNameAreNeverCreated) {
@@ -165,18 +176,24 @@ TEST_F(ArchiveJobTest, DirectoryErrorOtherThanExistsOrDeniedEndsTheWalk) {
 // --- an archive of the same name appearing meanwhile -------------------------------------
 
 TEST_F(ArchiveJobTest, FileCreatedAfterTheNameWasChosenIsNeverOverwritten) {
-  auto path = ChoosePath(u"C:\\Jobs", u"", u"Report");
-  ASSERT_EQ(path, u"C:\\Jobs\\Report.RUD");
-  // Another job creates and finishes its archive of the same name right now.
+  // Another job is writing C:\Jobs\Report.RUD without sharing it: the existence test
+  // cannot open it, so the user's name looks free, and its creation finds it taken.
   const Bytes other = Concat({ArchiveHeader(0, 0, 4, 0x77), Pattern(3000, 5)});
-  PutWindowsFile(*path, other);
+  PutWindowsFile(u"C:\\Jobs\\Report.RUD", other);
+  HANDLE held = CreateFileW(u"C:\\Jobs\\Report.RUD", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
 
   ArchiveLocationRecord location;
   SetText(location.directory, u"C:\\Jobs");
-  EXPECT_EQ(CreateArchiveFile(path->c_str(), location.directory), INVALID_HANDLE_VALUE);
+  SetText(location.fileName, u"Report");
+  ArchiveHeaderRecord header{};
+  EXPECT_EQ(OpenArchiveFile(location.directory, location.fileName, u"", &header),
+            INVALID_HANDLE_VALUE);
   EXPECT_EQ(WarningTexts(), std::vector<std::u16string>{kCreateFailedText});
   EXPECT_TRUE(CreatedDirectoryCalls().empty()) << "an existing file is no missing directory";
-  EXPECT_EQ(WindowsFile(*path), other);
+  CloseHandle(held);
+  EXPECT_EQ(WindowsFile(u"C:\\Jobs\\Report.RUD"), other);
   EXPECT_EQ(HostOpenHandleCount(), 0u);
 }
 

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# check_dll.sh OBJDUMP DLL VERSION "EXPORT..." ["SPOOLER-CALL..."] — the DLL exports
-# exactly these names; imports only system DLLs (its runtime is linked in statically)
-# and each spooler call from SPOOLSS.dll alone, never WINSPOOL.DRV; keeps the PE
-# hardening flags; and carries a VERSIONINFO with this version and its own file name.
+# check_dll.sh OBJDUMP DLL VERSION "EXPORT..." ["SPOOLER-CALL..."] ["SYSTEM-DLL..."]
+# ["RESOURCE-TYPE..."] — the DLL (or program) exports exactly these names; imports only
+# system DLLs (its runtime is linked in statically; the further system DLLs it may
+# import are named) and each spooler call from SPOOLSS.dll alone, never WINSPOOL.DRV;
+# keeps the PE hardening flags; carries a VERSIONINFO with this version and its own
+# file name, and the resources named (MESSAGETABLE).
 set -euo pipefail
-objdump=$1 dll=$2 version=$3 expected=$4 spooler=${5:-}
-allowed="KERNEL32.dll USER32.dll ADVAPI32.dll SPOOLSS.dll msvcrt.dll"
+objdump=$1 dll=$2 version=$3 expected=$4 spooler=${5:-} more=${6:-} resources=${7:-}
+allowed="KERNEL32.dll USER32.dll ADVAPI32.dll SPOOLSS.dll msvcrt.dll $more"
 strings=${objdump%objdump}strings
 
 dump=$("$objdump" -p "$dll")
@@ -48,7 +50,18 @@ done
 [[ -n "$(value FileDescription)" && -n "$(value LegalCopyright)" ]] ||
   fail "FileDescription or LegalCopyright missing"
 
+# Resource types at the top of the resource directory (three spaces deep in objdump's
+# listing).
+for type in $resources; do
+  case $type in
+    MESSAGETABLE) id=0x00000b ;;
+    *) fail "unknown resource type $type"; continue ;;
+  esac
+  grep -qE "^[0-9a-f]+   Entry: ID: $id," <<<"$dump" || fail "no $type resource"
+done
+
 echo "exports: $exports"
 echo "imports: $(tr '\n' ' ' <<<"$imports")"
 echo "version: $(value FileVersion) ($(value FileDescription))"
+[[ -z $resources ]] || echo "resources: $resources"
 exit $status

@@ -108,8 +108,10 @@ TEST_F(LogFormatTest, ExtendedEntryAtEveryLevelShowsTheGroupsItsContentFlagsName
     uint32_t contentFlags;
     bool extraText, extraBlock;
   };
+  // A caller's level is logged as given, a negative one too.
   const Case cases[] = {{3, 0x0B, false, false}, {6, 0x2B, true, false},
-                        {10, 0x0F, false, true}, {10, 0x2F, true, true}};
+                        {10, 0x0F, false, true}, {10, 0x2F, true, true},
+                        {-7, 0x0B, false, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "level " << c.level << " flags " << c.contentFlags);
     auto entry = MakeEntry(LOG_FORMAT_EXTENDED);
@@ -120,7 +122,7 @@ TEST_F(LogFormatTest, ExtendedEntryAtEveryLevelShowsTheGroupsItsContentFlagsName
     for (int i = 0; i < 128; ++i) entry->entry.extraBlock[i] = static_cast<uint8_t>(255 - i);
 
     LogLine line = WriteAndReadBack(c.level, LOG_FORMAT_EXTENDED, *entry,
-                                    "Jobs" + std::to_string(c.contentFlags));
+                                    "Jobs" + std::to_string(&c - cases));
     EXPECT_EQ(Field(line, "level"), std::to_string(c.level));
     EXPECT_EQ(Field(line, "format"), "3");
     EXPECT_EQ(Field(line, "content_flags"), std::to_string(c.contentFlags));

@@ -2,6 +2,7 @@
 // against what Windows does: dispositions and their last errors, share-mode conflicts
 // (the archive and overlay patterns), CreateDirectoryW's error codes, file pointers,
 // fault injection, lock conflicts between handles and mutexes between threads/processes.
+#include "platform/host/host_tools.h"
 #include "tests/platform/host_test.h"
 
 #include <unistd.h>

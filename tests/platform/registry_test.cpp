@@ -1,5 +1,6 @@
 // The host registry against Windows' rules: key creation and lookup, value sizes and
 // types, ERROR_MORE_DATA probes, handles, fault injection and the control interface.
+#include "platform/host/host_tools.h"
 #include "tests/platform/host_test.h"
 
 #include <cstring>

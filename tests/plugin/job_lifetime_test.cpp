@@ -40,11 +40,11 @@ TEST_F(JobLifetime, SecondEndOrAbortTouchesNoClosedHandle) {
   HANDLE file = CreateFileW(WTEXT("C:\\spare.bin"), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, NULL);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  Context(job)->spareFile = file;
+  Context(job)->overlayFile = file;
   uint64_t open = HostOpenHandleCount();
   DrvSplEndDoc(job);
   EXPECT_EQ(HostOpenHandleCount(), open - 1);
-  EXPECT_EQ(Context(job)->spareFile, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Context(job)->overlayFile, INVALID_HANDLE_VALUE);
   DrvSplEndDoc(job);
   DrvSplAbort(job);
   EXPECT_EQ(HostOpenHandleCount(), open - 1);

@@ -4,6 +4,8 @@
 // plug-in reads.
 #include "tests/wine/wine_platform.h"
 
+#include "logger/logger_internal.h"
+
 #include <string>
 #include <vector>
 
@@ -150,22 +152,9 @@ TEST_F(Deployment, BothLibrariesCarryTheirVersionResource) {
 
 TEST_F(Deployment, ExampleRegistryFileSetsWhatThePluginReads) {
   // Imported as an installer would: reg import, the file as shipped under examples/.
-  std::u16string command = u"reg.exe import \"" + ProgramDirectory() + u"\\accounting-settings.reg\"";
-  std::vector<WCHAR> line(command.begin(), command.end());
-  line.push_back(0);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                             &startup, &process));
-  WaitForSingleObject(process.hProcess, 60000);
-  DWORD exitCode = 1;
-  GetExitCodeProcess(process.hProcess, &exitCode);
-  CloseHandle(process.hProcess);
-  CloseHandle(process.hThread);
-  ASSERT_EQ(exitCode, 0u);
+  ASSERT_EQ(RunProgram(u"reg.exe import \"" + ProgramDirectory() + u"\\accounting-settings.reg\""), 0);
 
-  const std::u16string directory = u"C:\\ProgramData\\spoolgate\\PrintLog";
+  const std::u16string directory = u"C:\\Accounting\\PrintLog";
   std::optional<RegistryValue> logDirectory = ReadRegistryValue(kSettingsKey, u"LogFileDirectory");
   ASSERT_TRUE(logDirectory);
   EXPECT_EQ(logDirectory->type, DWORD{REG_SZ});
@@ -177,7 +166,7 @@ TEST_F(Deployment, ExampleRegistryFileSetsWhatThePluginReads) {
   SendAll(job, {JobHeader(JOB_FLAG_ACCOUNTING), Data("page"), AsBytes(log)});
   EndAndClose(job);
   std::optional<Bytes> written = ReadWindowsFile(directory + u"\\Plotter.csv");
-  DeleteTree(u"C:\\ProgramData\\spoolgate");
+  DeleteTree(u"C:\\Accounting");
   ASSERT_TRUE(written) << "the job's line is not in the directory the settings name";
   EXPECT_NE(std::string(written->begin(), written->end()).find("\r\n1,"), std::string::npos);
 
@@ -190,3 +179,47 @@ TEST_F(Deployment, ExampleRegistryFileSetsWhatThePluginReads) {
 }
 
 }  // namespace
+
+namespace {
+
+// The event viewer's view of one event of ours: the text the message file gives the
+// event identifier, with the event's two strings put in.
+std::u16string EventText(const std::u16string& messageFile, DWORD eventId,
+                         const std::u16string& logPath, const std::u16string& line) {
+  HMODULE module = LoadLibraryExW(W(messageFile), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (module == nullptr) return u"<cannot load " + messageFile + u">";
+  DWORD_PTR strings[2] = {reinterpret_cast<DWORD_PTR>(W(logPath)), reinterpret_cast<DWORD_PTR>(W(line))};
+  WCHAR text[4096];
+  DWORD chars = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module,
+                               eventId, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), text, 4096,
+                               reinterpret_cast<va_list*>(strings));
+  FreeLibrary(module);
+  return chars == 0 ? u"<no text for " + Utf16(std::to_string(eventId)) + u">"
+                    : std::u16string(reinterpret_cast<const char16_t*>(text), chars);
+}
+
+}  // namespace
+
+TEST_F(Deployment, ExampleEventSourceShowsTheLibrarysTextOfEachEvent) {
+  ASSERT_EQ(RunProgram(u"reg.exe import \"" + ProgramDirectory() + u"\\event-source.reg\""), 0);
+  const std::u16string key =
+      u"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\ruzoravu64";
+  std::optional<RegistryValue> file = ReadRegistryValue(key, u"EventMessageFile");
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->type, DWORD{REG_EXPAND_SZ});
+  // Where the example points, as the event viewer expands it: the driver directory.
+  WCHAR expanded[MAX_PATH];
+  std::u16string stored(reinterpret_cast<const char16_t*>(file->data.data()), file->data.size() / 2 - 1);
+  DWORD n = ExpandEnvironmentStringsW(W(stored), expanded, MAX_PATH);
+  ASSERT_GT(n, 1u);
+  std::u16string messageFile(reinterpret_cast<const char16_t*>(expanded), n - 1);
+  std::u16string driverDir = messageFile.substr(0, messageFile.rfind(u'\\'));
+  MakeWindowsDirectory(driverDir);
+  Copy(ProgramDirectory() + u"\\driver\\ruzoravu64.dll", messageFile);
+  std::u16string text = EventText(messageFile, LOG_EVENT_LINE_LOST, u"C:\\Logs\\Jobs.csv", u"7,2,2,1,x");
+  DeleteFileW(W(messageFile));
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, W(key));
+  EXPECT_NE(text.find(u"could be stored neither in the log C:\\Logs\\Jobs.csv nor in its pending file"),
+            std::u16string::npos) << Utf8(text);
+  EXPECT_NE(text.find(u"The line:\r\n7,2,2,1,x"), std::u16string::npos) << Utf8(text);
+}

@@ -75,6 +75,69 @@ void DeleteTree(const std::u16string& path) {
 
 namespace {
 
+// Appends what a pipe holds now, without waiting for more.
+void TakeAvailable(HANDLE pipe, std::string& text) {
+  DWORD available = 0;
+  while (PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+    char buffer[4096];
+    DWORD got = 0;
+    if (!ReadFile(pipe, buffer, available < sizeof buffer ? available : sizeof buffer, &got, nullptr) ||
+        got == 0) {
+      return;
+    }
+    text.append(buffer, got);
+  }
+}
+
+}  // namespace
+
+int RunProgram(const std::u16string& commandLine, std::string* output, std::string* errors) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
+  if (!CreatePipe(&outRead, &outWrite, &inherit, 0) || !CreatePipe(&errRead, &errWrite, &inherit, 0)) {
+    return -1;
+  }
+  SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = outWrite;
+  startup.hStdError = errWrite;
+  std::vector<WCHAR> line(commandLine.begin(), commandLine.end());
+  line.push_back(0);
+  PROCESS_INFORMATION process{};
+  BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                &startup, &process);
+  CloseHandle(outWrite);
+  CloseHandle(errWrite);
+  int exitCode = -1;
+  if (started) {
+    // The pipes are read while the program runs and until it has ended, not to their
+    // end: a process Wine starts on the program's behalf (its desktop) may inherit them
+    // and keep them open.
+    std::string out, err;
+    for (DWORD waited = 0;; waited += 5) {
+      bool ended = WaitForSingleObject(process.hProcess, 5) == WAIT_OBJECT_0 || waited > 120000;
+      TakeAvailable(outRead, out);
+      TakeAvailable(errRead, err);
+      if (ended) break;
+    }
+    if (output != nullptr) *output = out;
+    if (errors != nullptr) *errors = err;
+    DWORD code = 0;
+    if (GetExitCodeProcess(process.hProcess, &code)) exitCode = static_cast<int>(code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+  }
+  CloseHandle(outRead);
+  CloseHandle(errRead);
+  return exitCode;
+}
+
+namespace {
+
 PluginExports LoadPlugin() {
   // Loaded by full path from the driver directory, as the spooler loads a driver's
   // plug-in; the logging library lies beside it there.

@@ -12,5 +12,10 @@ std::u16string ProgramDirectory();
 PluginExports FindExports(HMODULE module);
 // Removes a directory with everything in it.
 void DeleteTree(const std::u16string& path);
+// Runs a command line and waits for it; its exit code, with what it wrote to standard
+// output (and, when errors is not null, to standard error) in output. -1 when it could
+// not be started.
+int RunProgram(const std::u16string& commandLine, std::string* output = nullptr,
+               std::string* errors = nullptr);
 
 }  // namespace sgconf

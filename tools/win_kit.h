@@ -1,0 +1,32 @@
+// spoolgate.exe's own subcommands on a print server: setup installs the accounting
+// settings, the log directory and the event source; check says what is wrong.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+namespace spoolgate {
+
+struct SetupOptions {
+  std::string directory;   // the log directory (UTF-8), absolute
+  uint64_t maxKib = 1024;  // MaxLogFileSize
+  std::string printer;     // the printer whose SPLUserModePrinterDriver is set
+  std::string driverDir;   // where ruzoravu64.dll is (default: the x64 driver directory)
+  std::string spoolerAccount = "SYSTEM";  // the account the library runs as
+  bool dryRun = false;
+  bool remove = false;
+};
+// 0 when every step was done (or, with dryRun, would be), 1 when a step failed (named
+// with the system's reason), 2 for unusable options.
+int RunSetup(const SetupOptions& options, std::ostream& out);
+
+struct CheckOptions {
+  std::string driverDir;  // default: the x64 driver directory
+  std::string spoolerAccount = "SYSTEM";  // the account the library runs as
+  bool json = false;
+};
+// One line per finding; 1 when anything is wrong.
+int CheckServer(const CheckOptions& options, std::ostream& out);
+
+}  // namespace spoolgate

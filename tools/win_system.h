@@ -1,0 +1,53 @@
+// What spoolgate.exe's Windows subcommands share: UTF-8 and UTF-16 text, Win32 error
+// texts, account names, and the accounting settings as the plug-in will take them.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace spoolgate {
+
+std::wstring Wide(const std::string& utf8);
+std::string Utf8(const std::wstring& wide);
+// The system's text for a Win32 error code, with the code: "Access is denied. (5)".
+std::string ErrorText(DWORD error);
+// "BUILTIN\Administrators (S-1-5-32-544)", or the SID alone when it names no account.
+std::string AccountName(PSID sid);
+
+// A SID held by value.
+struct Sid {
+  std::vector<BYTE> bytes;
+  PSID get() { return bytes.empty() ? nullptr : bytes.data(); }
+};
+// The SID of an account name ("SYSTEM", "BUILTIN\Administrators") or of a SID string
+// ("S-1-5-18"); throws InputError for neither.
+Sid AccountSid(const std::string& account);
+// Why accounts other than SYSTEM, the Administrators, services, the one running this
+// command and spooler may add, remove or rename entries of a directory, or give
+// themselves that right; empty when none may.
+std::string UserWritable(const std::wstring& dir, PSID spooler);
+
+// HKLM\SOFTWARE\TALVOK\PrintLog as the plug-in reads it at the end of a job, read
+// without writing anything back.
+struct EffectiveSettings {
+  bool keyFound = false;
+  bool directorySet = false;     // LogFileDirectory exists
+  DWORD directoryType = 0;
+  size_t directoryChars = 0;     // its length as stored, in characters
+  std::wstring storedDirectory;  // as stored, when it could be read at all
+  bool directoryRead = false;    // the plug-in takes it (else the default replaces it)
+  std::wstring directory;        // what the library receives, after the OEM conversion
+  bool directoryOemExact = true; // the OEM code page held every character
+  bool sizeSet = false;
+  DWORD sizeType = 0;
+  bool sizeRead = false;         // the plug-in takes it (else 64 replaces it)
+  DWORD maxKib = 0;              // the limit the library will use (0 read as 64)
+};
+EffectiveSettings ReadEffectiveSettings();
+
+// The driver directory of 64-bit version-3 drivers on this computer.
+std::wstring DriverDirectory();
+
+}  // namespace spoolgate

@@ -1,0 +1,52 @@
+# spoolgate.exe: the subcommands that read files (rud, overlay, log) from the sources the
+# Linux command uses, plus the Windows-only setup and check, which judge the log
+# directory and the settings with the logging library's and the plug-in's own code.
+# 64-bit, its runtime linked statically, system imports only.
+
+# CLI11 and nlohmann-json are header-only: a folder of just those two headers, so that
+# the cross build sees nothing else of the build machine's /usr/include.
+find_path(SPOOLGATE_CLI11_DIR CLI/CLI.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+find_path(SPOOLGATE_JSON_DIR nlohmann/json.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+# toml++ (the reports' settings file) is header-only too.
+find_path(SPOOLGATE_TOML_DIR toml++/toml.h PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+set(third_party ${CMAKE_CURRENT_BINARY_DIR}/third_party)
+file(COPY ${SPOOLGATE_CLI11_DIR}/CLI ${SPOOLGATE_JSON_DIR}/nlohmann ${SPOOLGATE_TOML_DIR}/toml++
+     DESTINATION ${third_party})
+
+set(here ${CMAKE_CURRENT_SOURCE_DIR})
+add_executable(spoolgate_exe
+  ${here}/win_main.cpp
+  ${here}/commands.cpp
+  ${here}/log_fields.cpp
+  ${here}/log_filter.cpp
+  ${here}/log_folder.cpp
+  ${here}/log_html.cpp
+  ${here}/log_reader.cpp
+  ${here}/log_report.cpp
+  ${here}/log_settings.cpp
+  ${here}/output_buffer.cpp
+  ${here}/portable.cpp
+  ${here}/stored_files.cpp
+  ${here}/text.cpp
+  ${here}/win_check.cpp
+  ${here}/win_console.cpp
+  ${here}/win_log_db.cpp
+  ${here}/win_output_file.cpp
+  ${here}/win_setup.cpp
+  ${here}/win_system.cpp
+  # The library's CRC-32, its judgement of a log directory and its OEM conversion, and
+  # the plug-in's reading of the settings: one implementation each.
+  ${CMAKE_SOURCE_DIR}/logger/crc32.cpp
+  ${CMAKE_SOURCE_DIR}/logger/log_directory.cpp
+  ${CMAKE_SOURCE_DIR}/logger/text_convert.cpp
+  ${CMAKE_SOURCE_DIR}/accounting/log_settings.cpp
+  ${CMAKE_SOURCE_DIR}/core/bounded_text.cpp)
+set_target_properties(spoolgate_exe PROPERTIES OUTPUT_NAME spoolgate)
+target_include_directories(spoolgate_exe PRIVATE ${CMAKE_SOURCE_DIR})
+target_include_directories(spoolgate_exe SYSTEM PRIVATE ${third_party})
+target_compile_definitions(spoolgate_exe PRIVATE SPOOLGATE_VERSION="${PROJECT_VERSION}"
+  UNICODE _UNICODE)
+# wmain: the arguments arrive as UTF-16, whatever the console's code page.
+target_link_options(spoolgate_exe PRIVATE -municode)
+target_link_libraries(spoolgate_exe PRIVATE advapi32 winspool version)
+spoolgate_version_resource(spoolgate_exe "spoolgate print server kit")
