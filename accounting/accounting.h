@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Job accounting: the two emissions that hand a log entry to the logging library at
 // the end of a job.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Logging library binding and emission: one accounting entry per job, handed to the
 // logging library that is loaded for that one emission and unloaded again.
 #include "accounting/accounting.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The extended accounting entry: its 14 text buffers, its fill (content flags, extra
 // text and block), and the cleaning of the document name that it may ask for.
 #include "accounting/log_fill.h"

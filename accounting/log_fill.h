@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Allocation and filling of the two accounting entries from the job, the printer and
 // the stored JobLogRecord; the extended entry's document-name cleaning.
 #pragma once

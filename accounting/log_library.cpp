@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Binding of the logging library: the two directories it is loaded from, each by the
 // library's full path, with its own imports resolved only there and in System32.
 #include "accounting/log_library.h"

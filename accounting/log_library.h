@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Where the plug-in loads the logging library from: its own directory, then the
 // system directory, never the search path.
 #pragma once

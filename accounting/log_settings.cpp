@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The accounting log's registry settings: the log directory and the maximum log size,
 // with their defaults written back the first time they are missing.
 #include "accounting/log_settings.h"

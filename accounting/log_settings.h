@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The accounting log's two machine-wide settings in the registry.
 // Read once per emission, before the logging library is loaded.
 #pragma once

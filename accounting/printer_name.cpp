@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Printer name resolution for the accounting log: the spooler's name, or for a Client
 // Side Rendering printer the server and the name the provider stored in the registry.
 #include "accounting/printer_name.h"

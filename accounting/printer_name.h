@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer's name as the accounting log shows it, Client Side Rendering included.
 #pragma once
 

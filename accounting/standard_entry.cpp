@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The standard accounting entry: its 13 text buffers, and the fill from the spooler's
 // job and printer information, the computer and user names and the JobLogRecord.
 #include "accounting/log_fill.h"

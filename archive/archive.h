@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The job archive: naming the ".RUD" file, creating it with its directories, and
 // completing its header at the end of the job.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Archive file creation and header: the new ".RUD" file with any missing directories,
 // the header written at creation, and the header completed at the end of the job.
 #include "archive/archive.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Archive file naming: the document name from the spooler, the existence test, the
 // file-name-safe copy of a document name, and the choice of the job's ".RUD" path.
 #include "archive/archive.h"

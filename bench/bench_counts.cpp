@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Counted figures: the JobContext's size and the heap allocations (GlobalAlloc and the
 // product's malloc, as the host layer counts them) per data block and per control record.
 #include "bench/bench_support.h"

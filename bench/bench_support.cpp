@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared set-up of the benchmarks: sandbox, count-only printer, job drivers.
 #include "bench/bench_support.h"
 

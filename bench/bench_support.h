@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared set-up of the benchmarks: a sandbox with one count-only printer, and helpers
 // that drive jobs through the plug-in's exports as the spooler does.
 #pragma once

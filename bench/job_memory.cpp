@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A process that holds N concurrent open jobs (each started, its header taken and one
 // block passed through) and prints its peak resident memory in bytes; bench.sh runs it
 // for several N and works out the growth per job.

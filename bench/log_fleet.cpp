@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writes the accounting logs of the import benchmark through the logging library, as a
 // fleet of print servers writes them: one folder per server, rotated as they grow.
 //

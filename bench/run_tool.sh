@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # `spoolgate run` timed as a user runs it; prints one "name: value" line per figure.
 #
 #   bench/run_tool.sh BUILD WORK [ROUNDS]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Timed figures of the plug-in, each beside the write it adds to: pass-through, data
 // routing, job start to close, overlay insertion and the accounting emission.
 // CPU-bound figures are measured in the thread's CPU time, which a busy shared machine

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The product's folders as layers: one object library a folder, the folders each stands
 # on, the include and link checks that keep calls pointing down, and the two product
 # libraries linked from them (DLLs on Windows, shared objects over the host layer).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Bounded copies and conversions of record texts (see bounded_text.h), for the plug-in
 // and the logging library alike: every text taken from a record or the spooler passes here.
 #include "core/bounded_text.h"

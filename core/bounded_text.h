@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Bounded copies and conversions of the texts in fixed record fields: they never read
 // past the field, never write past the buffer, and always terminate their output.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The two accounting entries handed to the logging library, and its three entry points.
 // The layouts belong to the library: every offset is fixed, so every one is pinned here.
 #pragma once

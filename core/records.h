@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The private stream protocol between the driver's rendering side and the plug-in:
 // every control record, the printer command strings, and the job flags and modes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The size-then-fill reading of the spooler's level-2 job and printer information,
 // shared by the archive naming and the accounting entry.
 #include "core/spooler_info.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The spooler's level-2 job and printer information, each read the one way: a size
 // query, a block of the size given, then the fill.
 #pragma once

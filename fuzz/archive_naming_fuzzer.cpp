@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target: the archive's naming. ChooseArchivePath over fields of exactly their
 // record size (texts cut, unterminated or with lone surrogates), with some of the
 // candidate names already taken; ReplaceFileNameChars over any source and buffer size.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target: the spoolgate command's capture reader over any file content. Every
 // fault must be an InputError; nothing else may escape and no event may be invented.
 #include "fuzz/fuzz_support.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The fuzz targets' sandbox: made once under the temporary directory, removed at exit.
 #include "fuzz/fuzz_support.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared pieces of the fuzz targets: a reader that turns fuzz input into numbers,
 // texts and blocks (running dry gives zeros), and a per-process sandbox that each
 // input starts afresh in.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target: whole jobs through the plug-in's exports, the real logging library
 // loaded by name. Input: a setup byte, then operations (records with fuzz fields, raw
 // blocks of any size, markers, page calls, the end or abort of a job, failing calls) on

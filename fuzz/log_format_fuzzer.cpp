@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target: the logging library's formatter over arbitrary entries. Every pointer
 // slot points at a buffer of exactly the slot's size filled from the input, so a read
 // past a slot's buffer is caught; the formatted record is then written to the log.

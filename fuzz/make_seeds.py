@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Writes the seed corpora of the fuzz targets (fuzz/corpus/<target>/seed-*): the job
 streams of the tests and examples in each target's input encoding. Run it again after
 changing an encoding; files that a fuzzer found (crash-*, regression-*) are kept."""

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target: the printer name for the log, from any server and printer names (null,
 // short, long, unterminated in the registry) and any stored "printerName" value.
 #include "fuzz/fuzz_support.h"

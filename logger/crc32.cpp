@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CRC-32 of the log lines: the checksum field that lets a reader detect a lost,
 // truncated or altered line.
 #include "logger/crc32.h"

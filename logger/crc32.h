@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CRC-32 of the log lines, shared by the logging library and the tools that read the log.
 #pragma once
 

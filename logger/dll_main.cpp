@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The DLL entry point of ruzoravu64.dll (Windows build only): the library keeps no
 // per-thread state, so thread notifications are switched off and nothing else is done.
 #include "platform/win32.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The exported entry points of the ruzoravu64 logging library: argument checks, then
 // the formatting and the log file do the work.
 #include "logger/ruzoravu64.h"

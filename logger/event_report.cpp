@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The last resort for a line that can be stored nowhere: the Windows event log, under
 // the library's own event source, so that the job still leaves a trace.
 #include "logger/logger_internal.h"

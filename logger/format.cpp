@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The log's CSV line format: the fixed column set, the record body that
 // QenDrvLogFormatRecord produces from an entry, and the header line of every file.
 #include "logger/logger_internal.h"

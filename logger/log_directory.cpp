@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The log directory: created with a descriptor that lets only SYSTEM and the
 // Administrators write, and refused when a reparse point or another account has it.
 #include "logger/logger_internal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The log file: the lock every writer honours, sequence numbers that
 // continue across generations, rotation, and an append that leaves no partial line.
 #include "logger/logger_internal.h"

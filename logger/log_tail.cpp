@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The end of a log or pending file read as CSV: the number of its last good line, and
 // the bytes that close a record a crash left unfinished so that it stays one record.
 #include "logger/logger_internal.h"

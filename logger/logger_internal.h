@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Internal operations of the ruzoravu64 logging library, shared by its source files:
 // the CSV line format, numbers, text conversions, safe file names, CRC-32, the end of a
 // log, the pending file, the event-log fallback and the log file.

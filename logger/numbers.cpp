@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Numbers as the log writes them: decimal for sequence numbers, values, times and
 // generation names, upper-case hex for checksums and carried blocks.
 #include "logger/logger_internal.h"

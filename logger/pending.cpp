@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The pending file beside a log: lines that could not be appended wait there, each
 // given its number before any of them moves, until a later append moves them in.
 #include "logger/logger_internal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The three entry points of the ruzoravu64 logging library, as it exports them; their
 // types are the ones the plug-in looks them up with (core/log_entry.h).
 #pragma once

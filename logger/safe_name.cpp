@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Safe log file names: the caller's name becomes one file name component that can
 // neither leave the log directory nor name a device.
 #include "logger/logger_internal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one limit of a log's sequence numbers, and the parse every writer and reader of
 // the log applies to them, so that none of them reads a number the others do not.
 #pragma once

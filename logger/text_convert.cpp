@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Text conversions of the logging library: OEM and UTF-16 slot texts to the log's
 // UTF-8, and the caller's OEM directory and name to UTF-16 paths.
 #include "logger/logger_internal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The overlay store: creating an overlay file in register mode and copying a stored
 // overlay's body to the printer or into an open file.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The overlay file: created in register mode with the job's OverlayHeaderRecord at its
 // start, and its body (everything behind the header) copied to the printer or a file.
 #include "overlay/overlay.h"

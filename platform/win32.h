@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one platform header of the product: the Win32 API and the spooler's types.
 // On Windows it is <windows.h>, <winspool.h> and the security headers; on Linux it is
 // our host Win32 layer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The DLL entry point of spoolgate.dll (Windows build only): the plug-in keeps no
 // per-thread state, so thread notifications are switched off and nothing else is done.
 #include "platform/win32.h"

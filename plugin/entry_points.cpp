@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The job's lifetime: DrvSplStartDoc to DrvSplClose, the page counters, the end of the
 // job (files closed, archive header completed, accounting entry) and MyDrvSplStartDoc.
 #include "plugin/exports.h"

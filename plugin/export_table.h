@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The plug-in's eight exports as one table of function pointers, for code that finds
 // them at run time (a library loaded by path) or takes them from a static link.
 #pragma once

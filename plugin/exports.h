@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The plug-in's eight exports, as the spooler and other code in the process call them.
 // Tests and tools that load the library by path use these signatures.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The per-job JobContext that DrvSplStartDoc hands the spooler as the job's handle.
 // Its layout is an interface: other code in the process reads it via MyDrvSplStartDoc.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Turning the spooler's job handle back into the job's context.
 #pragma once
 

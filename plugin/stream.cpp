@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The stream state machine behind DrvSplWritePrinter: control records are recognised
 // by position (or size and magic), copied into the context, and print data is routed.
 //

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the host-release preset and prints the performance figures, one "name: value"
 # line each, then the ratios with their targets. Every ratio with a target comes from a
 # pair benchmark that alternates batches of its two sides in one run (the median over

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Runs the Linux spoolgate command on the files spoolgate.exe reported on under Wine and
 compares the JSON: the same log folder and archive must give the same reports, paths
 aside (each names the files as its own system does).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # scripts/coverage.sh [BUILD_DIR] — the line and branch coverage that the tests of a
 # `coverage` build (default build/coverage, after its ctest) reached: one line per folder
 # of the product, the logging library and the tools, then each group against its floor.

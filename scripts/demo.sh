@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The main job on a fresh machine: installs what is missing, builds the host preset
 # (the spoolgate command, libspoolgate.so and libruzoravu64.so), composes the example
 # job descriptions into captures, runs them in a fresh sandbox and prints the reports.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs, with apt-get, whatever this machine lacks for building and testing spoolgate.
 # apt-get update runs at most once, and only when something is missing.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # scripts/fuzz.sh SECONDS [TARGET...] — builds the fuzz preset and runs every fuzz target
 # (or the ones named) for SECONDS each, one after the other. Each target grows a working
 # corpus under build/fuzz/corpus/ from the committed seeds in fuzz/corpus/; a crash,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the Debian package (scripts/package.sh), unpacks it into a scratch root as dpkg
 # would install it, and runs the installed command there with nothing of the build tree
 # to lean on: --version, one accounting job through the installed plug-in and logging

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the Debian package of the spoolgate command from a Release build (the package
 # preset: the command, the plug-in, the logging library, the host layer, the man page)
 # and prints the package's path. Install it with `sudo apt install ./<that path>`.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # A throw-away PostgreSQL server for the accounting database tests and benchmark: a new
 # cluster in a temporary folder, run by an unprivileged user, listening only on a Unix
 # socket in that folder (no TCP). Source this file, then:

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The one command that passes the tests on a fresh machine: installs what is missing,
 # builds every preset CI needs, runs every suite and ends with one summary line.
 set -uo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Runs the Windows end-to-end suite under Wine: the real spoolgate.dll and ruzoravu64.dll
 # with our spooler double (a native spoolss.dll), in a fresh Wine prefix of its own that
 # is removed afterwards.

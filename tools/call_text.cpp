@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Naming the arguments and results of recorded Win32 calls for `spoolgate run --trace`.
 #include "tools/call_text.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Win32 calls of the host layer's record in the forms a person and a program read:
 // one JSON object a call, one line of text a call, and Win32 error names.
 #pragma once

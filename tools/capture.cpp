@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading and writing capture files, streamed: never more than one block in memory.
 #include "tools/capture.h"
 

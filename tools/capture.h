@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The capture file: one job's stream as the spooler delivers it (blocks with their exact
 // sizes, page calls, the end), read and written one event at a time. See docs/capture-format.md.
 #pragma once

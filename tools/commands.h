@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The subcommands that only read files (rud, overlay, log), registered alike by the
 // Linux and the Windows command, and the parse that turns unusable arguments into one
 // line and exit status 2.

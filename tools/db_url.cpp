@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Finding the passwords of a libpq connection string, as a URI or as keyword/value
 // pairs, so that what the command prints can leave them out.
 #include "tools/db_url.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Database URLs as the command may show them: a password never appears in an error, a
 // report, a progress line or a trace, in any of the forms libpq takes one.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Turning a job description (text) into a capture: statements, record fields by the
 // names of core/records.h, values checked against each field's type and size.
 #include "tools/description.h"

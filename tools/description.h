@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Job descriptions: the commented text form of a job stream that `spoolgate capture`
 // turns into a capture file (syntax in docs/capture-format.md).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Errors of the spoolgate command: unusable input (exit status 2) carries a one-line
 // message that names the file and the byte offset or line where the input went wrong.
 #pragma once

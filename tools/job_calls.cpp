@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading the record of a job's Win32 calls: every outcome the report gives comes from
 // a call the plug-in or the logging library made, never from the command's own idea of
 // where a block or a line should go.

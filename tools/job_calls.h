@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the Win32 calls of one job did, read from the host layer's call record while the
 // job runs: the bytes each destination took, the files made and changed, the message
 // boxes, the accounting lines and where each was stored, and the calls that failed.

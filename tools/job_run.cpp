@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One job of `spoolgate run`: the exports are called as the spooler calls them, and the
 // report is put together from what the plug-in kept in its context (the records it
 // took) and from the record of its Win32 calls (where every byte and line went).

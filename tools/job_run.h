@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One job of `spoolgate run`: the plug-in's exports driven with a capture's events, and
 // the report of what the job did, built from the Win32 calls the plug-in made.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The accounting database: its versioned schema, the import of checked log lines in
 // batches, and `log summary` / `log show` computed by the database with GROUP BY.
 #include "tools/log_db.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `spoolgate log import` and the reports from the accounting database: the checked lines
 // of many servers' logs in SQLite or PostgreSQL, summed there by the same filters.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The two databases behind the accounting database commands (SQLite and PostgreSQL):
 // the lines table's columns, one connection each, and the batched store of log lines.
 #pragma once

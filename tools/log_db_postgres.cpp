@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The accounting database on a PostgreSQL server through libpq: batches copied into a
 // session table with COPY and moved into log_lines with one INSERT ... ON CONFLICT.
 #include "tools/db_url.h"

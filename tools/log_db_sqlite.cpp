@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The accounting database in an SQLite file: batches stored in one write transaction
 // each, the key's clashes found by reading the stored checksum back.
 #include "tools/log_db_backend.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Log lines as JSON objects: the column decides the type, never the value, so every line
 // of every log has the same shape.
 #include "tools/log_fields.h"

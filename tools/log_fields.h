@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The columns of an accounting log line, their kinds and database names, and the JSON
 // form of one line shared by `log show --json` and the accounting lines of `run --json`.
 #pragma once

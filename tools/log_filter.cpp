@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ISO 8601 times for the log filter, compared as times; user and printer matching; sums
 // that refuse to wrap.
 #include "tools/log_filter.h"

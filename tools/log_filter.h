@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The filter of `spoolgate log show` and `log summary`: user, printer and a time range
 // given as ISO 8601 dates or date-times, and the columns to sum. A plain struct, so that
 // a reader of the log (a file, a database) can apply it as it likes.

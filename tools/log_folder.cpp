@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading a folder of accounting logs: logs found by their sequence files, generations
 // ordered by their first sequence number, and each line checked against its CRC-32.
 #include "tools/log_folder.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading a folder of accounting logs line by line: which files are generations of which
 // log (in the order of their sequence numbers), the sequence and pending files, files
 // that belong to no log, and every line with its number, checksum verdict and fields.

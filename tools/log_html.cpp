@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The chart page: horizontal bar charts drawn as inline SVG (a label, a bar scaled to the
 // largest value, the value), each above the table of the same rows. No script, no
 // style sheet or font from elsewhere: the page opens the same offline.

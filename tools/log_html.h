@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `spoolgate log report --html`: one self-contained page for a manager, with a bar
 // chart (inline SVG) above each table, and nothing fetched from the network.
 #pragma once

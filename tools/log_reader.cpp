@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `spoolgate log show`, `summary` and `verify` over the lines log_folder reads: listing
 // and counting the good lines of one or more servers' folders, and naming every loss.
 #include "tools/log_reader.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `spoolgate log`: listing and summing the lines of the accounting CSV logs of a
 // directory (every generation), and checking checksums, numbers and files.
 #pragma once

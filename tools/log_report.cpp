@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reports from tallies, whatever counted them: printers named by their computer when
 // there are several, ranking, prices, and the text, CSV and JSON forms, each written as
 // a person or a spreadsheet reads it safely.

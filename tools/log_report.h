@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The reports of `spoolgate log` whatever their source (the CSV logs or the accounting
 // database): grouping keys, the tallies a source hands over, and their text, CSV, JSON
 // forms. A source only counts and sums by the keys it is given; ranking, naming printers

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The settings file of the reports, read with toml++: every mistake is named with its
 // file and line, and money is read from its decimal text into integers, never through
 // a binary fraction.

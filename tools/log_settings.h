@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The site's accounting settings for the reports: names for the log's carried columns
 // (only the site knows that value_252 is pages) and prices per job and per unit, by
 // printer and optionally by one more column, in exact decimal money.

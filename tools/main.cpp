@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The spoolgate command: subcommands capture, run, rud, overlay and log, parsed with
 // CLI11; unusable input ends with a one-line message and exit status 2.
 #include "tools/capture.h"

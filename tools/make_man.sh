@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Writes the spoolgate man page from the command's own help texts: help2man for the
 # command, and one section per subcommand from its --help.
 #   tools/make_man.sh SPOOLGATE OUTPUT

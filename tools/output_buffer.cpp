@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The buffering of an output file, the same on every system: small writes gather in
 // the buffer, a large one goes out directly.
 #include "tools/output_file.h"

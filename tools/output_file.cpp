@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writing the command's output files through a unique temporary file beside the target,
 // renamed over nothing or a regular file only; devices, FIFOs and link targets are
 // written through. SIGINT and SIGTERM remove a temporary file that is being written.

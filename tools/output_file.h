@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Output files of the spoolgate command, written so that nothing the user has is lost:
 // a regular file is replaced only once its new content is complete, anything else
 // (a device, a FIFO, a symbolic link's target) is written through, an input is never

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Opening files by UTF-8 name: Windows takes the name as UTF-16 (_wfopen), elsewhere the
 // name's bytes are the name.
 #include "tools/portable.h"

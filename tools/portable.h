@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the file-reading commands need to open files the same way on Linux and Windows:
 // every path the command handles is UTF-8 text, whatever the system's own code page.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A progress bar on standard error for long runs of the spoolgate command, shown only
 // when standard error is a terminal and the work is long enough to wait for.
 #pragma once

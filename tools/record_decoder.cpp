@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Decoding the control records with the product's own layouts: every field is read from
 // its struct member, so a change of a layout in core/records.h reaches the command too.
 #include "tools/record_decoder.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The names and fields of the driver's control records, read through the layouts of
 // core/records.h: the one place where the command knows what a record holds.
 #pragma once

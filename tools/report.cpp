@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Rendering a job report for a person: one section per subject, numbers grouped,
 // Windows paths beside the sandbox paths they map to.
 #include "tools/report.h"

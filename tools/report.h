@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The readable form of a job report that `spoolgate run` builds as JSON.
 #pragma once
 

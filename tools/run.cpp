@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `spoolgate run`: loads libspoolgate.so with dlopen, sets up the sandbox (root, registry,
 // printer), runs each capture as one job and prints the reports.
 #include "tools/run.h"

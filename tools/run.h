@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `spoolgate run`: replays captures through the real plug-in library over the host
 // Win32 layer and reports what became of each job, from the calls the plug-in made.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading archive and overlay files: both are a fixed header and then the print data.
 #include "tools/stored_files.h"
 

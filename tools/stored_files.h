@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `spoolgate rud` and `spoolgate overlay`: the header of an archive (".RUD") or overlay
 // file, and its print data extracted to a file.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // UTF-8/UTF-16 conversion, hex dumps and sandbox path mapping for the command's reports.
 #include "tools/text.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Text helpers of the spoolgate command: UTF-8 and UTF-16 conversion, hex dumps,
 // and Windows paths of files found under the sandbox root.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `spoolgate check`: what is wrong with a print server's accounting, read without
 // changing anything: the two DLLs, the copies of the library the plug-in could load, the
 // settings as the plug-in takes them, the log directory as the library judges it (with

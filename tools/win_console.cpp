@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Console text for spoolgate.exe: a stream buffer that hands whole UTF-8 characters to
 // WriteConsoleW, since writing UTF-8 bytes to a console shows them in its code page.
 #include "tools/win_console.h"

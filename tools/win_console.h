@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How spoolgate.exe talks to the Windows console: UTF-16 arguments made UTF-8, and the
 // UTF-8 the command writes shown as text in cmd.exe and PowerShell.
 #pragma once

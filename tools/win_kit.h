@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // spoolgate.exe's own subcommands on a print server: setup installs the accounting
 // settings, the log directory and the event source; check says what is wrong.
 #pragma once

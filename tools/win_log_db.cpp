@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The accounting database on Windows: the import and the database reports need the
 // SQLite and PostgreSQL client libraries, which only the Linux build links.
 #include "tools/errors.h"

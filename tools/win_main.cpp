@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // spoolgate.exe, the print server's kit: the file-reading subcommands of the Linux
 // command (rud, overlay, log) and setup and check of the server, parsed with CLI11.
 #include "tools/commands.h"

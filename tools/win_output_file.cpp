@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Output files of spoolgate.exe: the same promises as on Linux (a regular file replaced
 // only once complete, a device written through, an input never the output, no temporary
 // file left by Ctrl-C), kept with Win32 calls and UTF-16 names.

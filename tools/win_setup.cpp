@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `spoolgate setup`: installs the accounting of a print server as an administrator: the
 // log directory with the library's descriptor and the Administrators as its owner, the
 // two settings, the event source with the library as its message file, and a printer's

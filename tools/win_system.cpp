@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Windows helpers of spoolgate.exe: text conversion, error texts, accounts, and the
 // settings read with the plug-in's own registry code.
 #include "tools/win_system.h"

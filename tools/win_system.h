@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What spoolgate.exe's Windows subcommands share: UTF-8 and UTF-16 text, Win32 error
 // texts, account names, and the accounting settings as the plug-in will take them.
 #pragma once

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # spoolgate.exe: the subcommands that read files (rud, overlay, log) from the sources the
 # Linux command uses, plus the Windows-only setup and check, which judge the log
 # directory and the settings with the logging library's and the plug-in's own code.

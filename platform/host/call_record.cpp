@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The record of the product's Win32 calls: each recorded function is exported here under
 // its Win32 name, calls its module's implementation and hands the call to the sink.
 #include "platform/host/call_record.h"

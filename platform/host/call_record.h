@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Win32 calls of the host layer that are recorded, as their modules implement them
 // (namespace hostimpl::plain); call_record.cpp exports each under its Win32 name and
 // hands every call, with arguments and results, to the sink of HostSetCallSink.

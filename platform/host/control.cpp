@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // HostReset: one call that gives a test or a tool a fresh host, sandbox directories
 // included, by resetting every module of the layer.
 #include "platform/host/host_internal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The event log of the host Win32 layer: RegisterEventSourceW, ReportEventW and
 // DeregisterEventSource record each event for HostEventLog instead of a system log.
 #include "platform/host/call_record.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fault injection and call counters of the host Win32 layer, and its per-thread last error.
 // Every Win32 call that can fail asks CountCall first, so a test can fail the Nth one.
 #include "platform/host/host_internal.h"

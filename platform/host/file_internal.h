@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Plumbing shared by the path and file modules of the host Win32 layer: how a
 // Windows path resolves under the sandbox, and how CloseHandle tells handle kinds apart.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Files of the host Win32 layer: CreateFileW with Windows share modes and dispositions,
 // the read/write/seek/lock calls on file handles, directories, renames and CloseHandle.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Control interface of the host Win32 layer, for tests, tools and benchmarks only:
 // the sandbox root, the spooler double, settings, recorded message boxes and faults.
 // What only the tools use besides is in host_tools.h.

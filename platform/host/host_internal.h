@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared plumbing of the host Win32 layer's modules: fault injection, counters,
 // and the reset hook each module provides. Not seen by product code.
 #pragma once

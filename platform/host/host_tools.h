@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host Win32 layer's controls that only the spoolgate command and the benchmarks use:
 // the record of the plug-in's calls, the registry kept as text between runs, and a spool
 // file behind a printer. Tests of the layer drive them too; product code never does.

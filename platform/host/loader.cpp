@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Library loading of the host layer: LoadLibraryExW finds the host build of a DLL named
 // by its full Windows path and loads it with dlopen; the modules of the process report
 // their file names as Windows paths.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fixed global memory (GlobalAlloc/GlobalFree) and the counted, fault-injectable heap that
 // product code reaches through -Wl,--wrap=malloc,calloc,realloc,free.
 #include "platform/host/host_internal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Windows paths under the sandbox root: the root and the current directory, resolution
 // of drive, UNC and relative paths as Windows does it, and UTF-16 <-> UTF-8 for host names.
 #include "platform/host/file_internal.h"

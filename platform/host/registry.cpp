@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The in-memory registry of the host layer: keys under HKEY_LOCAL_MACHINE, their typed
 // values, the Reg* calls with Windows' size rules, and the control functions over it.
 #include "platform/host/call_record.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Security of the host layer: descriptors made from their string form (kept as that
 // string), the owners of the sandbox's files, and the account the process runs as.
 #include "platform/host/file_internal.h"

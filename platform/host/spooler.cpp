@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The spooler double of the host layer: printers and their jobs as the control interface
 // defines them, GetJobW/GetPrinterW at level 2, and WritePrinter into a per-printer sink.
 #include "platform/host/call_record.h"

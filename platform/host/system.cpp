@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // System information of the host layer: the Windows directory, computer and user names,
 // the platform's major version and its VerifyVersionInfoW test, the clock, and the settings
 // behind them that the control interface changes.

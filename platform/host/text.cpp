@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Text of the host layer: code page conversions over iconv with Windows' buffer rules,
 // wsprintfW, and MessageBoxW, which records each box for the tests and returns at once.
 #include "platform/host/call_record.h"

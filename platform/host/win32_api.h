@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Win32 functions of the host Win32 layer (Linux only): exactly the ones the product
 // calls, with Windows' signatures, results and last-error codes (a test compares them
 // with what the product libraries import).

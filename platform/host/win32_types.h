@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Win32 types, constants and records of the host Win32 layer (Linux only).
 // Sizes and layouts match 64-bit Windows, so records built on them are pinned alike.
 #pragma once

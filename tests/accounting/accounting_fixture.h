@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The fixture of the accounting suite: a sandbox whose "ruzoravu64.dll" is the logging
 // library double, helpers that run an accounting job through the exports, and readers
 // for what the double saw (calls, entry bytes, slot texts) and for the registry.

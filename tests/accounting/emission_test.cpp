@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The end of an accounting job as the library double sees it, host-only (the log line end
 // to end: tests/conformance): its loading, its calls and arguments, and failed steps.
 #include "tests/accounting/accounting_fixture.h"

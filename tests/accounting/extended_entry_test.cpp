@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The extended entry (format 3) as the library double receives it, host-only (the log line
 // end to end: tests/conformance): content flags, further slots, the cleaned document name.
 #include "tests/accounting/accounting_fixture.h"

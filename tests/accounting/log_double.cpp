@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A double of the logging library: the three entry points with the call contract the
 // plug-in relies on, recording everything into the shared State. Built twice, once
 // without QenDrvLogFormatRecord.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the test double of the logging library saw: every call with its arguments, the
 // entry and the texts of its slots at the first format call. Shared by the doubles
 // (which fill it) and the accounting tests (which read and configure it).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The recording of the logging library double. It lives in a library of its own, so
 // that it outlasts every load and unload of the doubles within one test program.
 #include "tests/accounting/log_double.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The accounting log's registry settings: read as an administrator left them, or
 // written back with their defaults when missing.
 #include "tests/accounting/accounting_fixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer's name for the log: the spooler's name, or for a Client Side Rendering
 // printer the server and the name the provider keeps in the registry.
 #include "tests/accounting/accounting_fixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The standard entry (format 2) byte for byte as the library double receives it, host-only
 // (the log line end to end: tests/conformance): fixed words, time stamp, names, fields.
 #include "tests/accounting/accounting_fixture.h"

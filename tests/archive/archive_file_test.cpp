@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The archive path's host-only tests (end-to-end archive jobs: tests/conformance): faults
 // in creation and header rewrite, spooler call counts, and the recorded directory walk.
 #include "tests/archive/archive_support.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared pieces of the archive tests, and the CreateDirectoryW recorder that the suite
 // is linked with (--wrap), so the tests see every prefix the directory walk hands over.
 #include "tests/archive/archive_support.h"

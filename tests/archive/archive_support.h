@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared pieces of the archive tests: the four warning texts written as UTF-16 code
 // units, the record of CreateDirectoryW calls, and a direct call of the path choice.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Choosing the archive path: the length limit, explicit and document names, numbering,
 // character replacement, the spooler's document name and the warnings of each case.
 #include "tests/archive/archive_support.h"

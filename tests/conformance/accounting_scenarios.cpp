@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Accounting jobs end to end with the real logging library: the registry defaults, the
 // one CSV line in the log directory, and a Client Side Rendering printer's name.
 #include "tests/conformance/conformance.h"

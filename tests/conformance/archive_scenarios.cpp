@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Archived jobs end to end: the .RUD file's path, name and bytes, its directories, the
 // header after the end and after an abort, and the warnings shown when no file results.
 #include "tests/conformance/conformance.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The shared fixture and helpers of the conformance scenarios (see conformance.h).
 #include "tests/conformance/conformance.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Scenarios that run unchanged on the host layer and, under Wine, on the real Win32 API
 // with the real DLLs: the platform adapter each side implements, and the shared fixture.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The conformance scenarios' platform adapter on Linux: the plug-in linked in, over the
 // host Win32 layer and its control interface, in a fresh sandbox root for every test.
 #include "tests/conformance/conformance.h"

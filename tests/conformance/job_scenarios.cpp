@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Pass-through jobs, the job context from its start to its close, and the context that
 // MyDrvSplStartDoc hands to other code, through the exports of the real library.
 #include "tests/conformance/conformance.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Overlays end to end: a job recorded as an overlay file, and later jobs that have the
 // stored body inserted at the overlay marker, to the printer or into their archive file.
 #include "tests/conformance/conformance.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The stream state machine seen through the exports: how much of a record block is
 // taken, what the job flags make of the blocks that follow, and what each call reports.
 #include "tests/conformance/conformance.h"

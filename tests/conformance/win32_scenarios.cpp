@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Win32 behaviour the product relies on, probed directly: error codes, dispositions,
 // share modes, registry sizes, code pages and library loading. On the host these calls
 // reach our host layer, under Wine the real API, so a difference fails here first.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # check_dll.sh OBJDUMP DLL VERSION "EXPORT..." ["SPOOLER-CALL..."] ["SYSTEM-DLL..."]
 # ["RESOURCE-TYPE..."] — the DLL (or program) exports exactly these names; imports only
 # system DLLs (its runtime is linked in statically; the further system DLLs it may

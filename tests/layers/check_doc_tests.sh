@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # check_doc_tests.sh ROOT - every test a page of the documentation cites as `Suite.Name`
 # (or a whole suite as `Suite.*`) is defined in the tree's tests, so that a renamed or
 # moved test cannot leave a page pointing at nothing.

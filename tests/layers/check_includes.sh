@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # check_includes.sh ROOT LAYER:BELOW,... - every quoted include of a product layer's
 # files names a file of that layer, of a layer it stands on, or the platform header. A
 # layer is a folder ("core"), or the files <unit>.* of a folder that holds two layers

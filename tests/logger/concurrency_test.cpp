@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Several writers at once, in threads and in processes: every line lands exactly once,
 // whole, and the sequence numbers have no gaps, also across rotations.
 #include "tests/logger/log_support.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // QenDrvLogInitializeInfo and QenDrvLogFormatRecord: the columns of both entry formats
 // at every level, CSV quoting, OEM texts as UTF-8, the size query and slot bounds.
 #include "tests/logger/log_support.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Helpers of the logging library's tests (see log_support.h).
 #include "tests/logger/log_support.h"
 

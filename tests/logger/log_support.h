@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Helpers of the logging library's tests: entries filled the way the plug-in fills
 // them, the format-then-write sequence of an emission, and a reader of the CSV log.
 #pragma once

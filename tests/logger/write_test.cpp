@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // QenDrvLogWriteRecord: where the log goes and under which name, its header, rotation
 // at the size limit, sequence numbers across generations, and failed writes.
 #include "tests/logger/log_support.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The three overlay file operations called directly: creation, the chunked body copy
 // to the printer and into a file, their results, and the bounded overlay path.
 #include "tests/overlay/overlay_fixture.h"

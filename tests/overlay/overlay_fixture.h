@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared setup of the overlay suites: a stored overlay under C:\Overlays, and jobs that
 // register an overlay or insert one, to the printer or into an archive file.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Overlay insertion's host-only tests (end-to-end overlay jobs: tests/conformance): the
 // writes counted into an archive file, and printer writes failed at each step.
 #include "tests/overlay/overlay_fixture.h"

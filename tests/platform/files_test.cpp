@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Files, directories and byte-range locks of the host layer, checked
 // against what Windows does: dispositions and their last errors, share-mode conflicts
 // (the archive and overlay patterns), CreateDirectoryW's error codes, file pointers,

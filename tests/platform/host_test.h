@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fixture of the host layer's own tests: every test starts from HostReset on a fresh
 // sandbox directory, which is removed afterwards.
 #pragma once

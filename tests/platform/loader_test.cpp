@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // LoadLibraryExW by full path: the directory named alone, the mapping table before it,
 // injected failures; and GetProcAddress/FreeLibrary over the result.
 #include "tests/platform/host_test.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fixed global memory and the counted heap of wrapped libraries: live block counts,
 // Nth-allocation failures, and the counter under several threads.
 #include "tests/platform/host_test.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Windows path resolution under the sandbox root: drives, UNC shares, the current
 // directory, '..' clamping, trailing dots and case-insensitive lookup of existing names.
 #include "tests/platform/host_test.h"

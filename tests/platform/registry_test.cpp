@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host registry against Windows' rules: key creation and lookup, value sizes and
 // types, ERROR_MORE_DATA probes, handles, fault injection and the control interface.
 #include "platform/host/host_tools.h"

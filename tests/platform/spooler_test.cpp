@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The spooler double: GetJobW/GetPrinterW size queries and packed records, and the
 // WritePrinter sink with its fault injection.
 #include "tests/platform/host_test.h"

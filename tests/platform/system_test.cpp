@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // System information: name size rules of GetUserNameW/GetComputerNameW/
 // GetWindowsDirectoryW, the version test, and the clock.
 #include "tests/platform/host_test.h"

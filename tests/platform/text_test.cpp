@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Code page conversions (437, 932, UTF-8) with Windows' size rules, wsprintfW, and the
 // recording of message boxes.
 #include "tests/platform/host_test.h"

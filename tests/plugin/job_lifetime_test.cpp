@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A job's lifetime, host-only (the rest: tests/conformance): the context before any job,
 // a failed allocation, the handles closed at the end, and the context freed by closing.
 #include "tests/support/sandbox.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The stream state machine's host-only tests (the rest: tests/conformance): the states
 // and results when no overlay or archive file can be opened, and failed printer writes.
 #include "tests/support/sandbox.h"

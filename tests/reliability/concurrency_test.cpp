@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Many jobs at once: threads each run a mix of archived, printed, registering and
 // overlaid jobs, all logging to one accounting log, while another thread keeps reading
 // MyDrvSplStartDoc. Every archive must be byte-exact, every printer must receive exactly

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fault sweeps: each job is run once clean to count its allocations (or file, printer,
 // registry calls), then once for every k with the k-th call failing. Every run must
 // end without a leak or an open handle, report each block the way the failure handling

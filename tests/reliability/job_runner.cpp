@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The reliability suite's jobs and the runner that counts faultable calls per step.
 #include "tests/reliability/job_runner.h"
 

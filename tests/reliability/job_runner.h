@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The jobs the reliability suite drives: each a list of steps (blocks and page calls)
 // that knows which blocks are print data and what their own write goes to, and a
 // runner that records, for every step, the fault-counted calls made while it ran.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Builders for job-stream blocks (see records_builder.h).
 // Records are assembled through the product's own structs, so layouts cannot drift.
 #include "tests/support/records_builder.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Builders for the blocks of a job stream: control records field by field, print
 // data, the overlay marker, and byte helpers for comparing what came out.
 #pragma once

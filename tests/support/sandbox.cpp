@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The SandboxTest fixture: each test gets its own temporary root, a reset host layer,
 // the printer "Wide Format" on LPT1: and job 7 ("Drawing.plt" by alice).
 #include "tests/support/sandbox.h"

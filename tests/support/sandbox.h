@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The fixture every host test starts from: a fresh sandbox root, registry and spooler
 // double, one printer with one job, and helpers that drive a job through the exports.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The capture file read back as written, and every damaged form of it refused with the
 // file and byte offset named: truncation at every byte, wrong magic, version and kind.
 #include "tests/tools/cli_runner.h"

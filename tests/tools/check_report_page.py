@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Opens the chart page of `spoolgate log report --html` in headless Chromium, as a
 manager would, and checks it: nothing fetched from elsewhere, every chart drawn (bars
 in the screenshot where the chart is), and every table equal to the JSON report of the

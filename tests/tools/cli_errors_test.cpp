@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Unusable arguments and input: exit status 2 and one line on standard error that names
 // the file and the line or byte offset — never a crash, never a half-written output.
 #include "tests/tools/cli_runner.h"

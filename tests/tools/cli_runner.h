@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs the built spoolgate command in a child process and collects what a user sees:
 // exit status, standard output and error, and the child's peak memory.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The examples run in one fresh sandbox, in the order of the demo, checked against what
 // their descriptions send: files, bytes, insertions, message boxes and log lines.
 #include "tests/tools/cli_runner.h"

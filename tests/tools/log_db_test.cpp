@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The accounting database: three print servers' logs, written by the logging library
 // with rotations and a torn line, imported by the command into SQLite and PostgreSQL
 // (the server named by SPOOLGATE_TEST_PG_URL; scripts/test.sh starts one).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The log file reader that show, summary, verify and import stand on: records that
 // continue past an LF inside quotes, wherever the reader's buffer ends; and what the
 // reports make of names a print client chose, of the site's settings, of a wrong folder.

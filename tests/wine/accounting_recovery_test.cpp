@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The accounting log's pending lines through the real logging library on Windows' own
 // files, locks and share modes: waiting lines, numbered and not, move once into a log
 // that rotates on the way, and once again only where a crash left them both moved and

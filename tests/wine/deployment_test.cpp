@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a driver package relies on, on the real platform: the logging library is loaded
 // only from beside the plug-in or from System32, both DLLs carry their version
 // resources, and the example registry settings, imported with reg, are what the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // spoolgate.exe on a print server as Wine shows one: setup into the fresh prefix, an
 // accounting job through the real DLLs, check finding nothing and then each planted
 // fault, setup's refusals and failures, and the log reports that scripts/wine-tests.sh

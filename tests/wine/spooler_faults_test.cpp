@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Windows-only scenarios that need the spooler double's controls: failed printer writes
 // in the middle of an insertion, and the level-2 query contract the plug-in relies on.
 #include "tests/conformance/conformance.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Windows end-to-end suite's entry point: GoogleTest, then one closing line that
 // scripts/wine-tests.sh reads.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The conformance scenarios' platform adapter on Windows: the real spoolgate.dll loaded
 // by path, our spooler double, Win32 files and registry, and message boxes read back
 // from Wine's relay trace of user32.MessageBoxW.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Helpers of the Windows platform adapter that the Windows-only scenarios use too.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A stand-in for the logging library that only records: its load and every call
 // append a line "<path of this copy> <event>" to the file named by the environment
 // variable SPOOLGATE_RECORDER_FILE, so that a test can tell which copy ran, if any.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The spooler double for the Windows end-to-end suite: WritePrinter, GetJobW and
 // GetPrinterW over printers and jobs that the test program defines, plus its controls.
 #include "tests/wine/spoolss/spool_double.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Control interface of the Windows spooler double (our own spoolss.dll): the test
 // program defines printers and jobs, arms write failures and reads what was printed.
 #pragma once
