@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
-# The main job on a fresh machine: installs what is missing, builds the host preset
-# (the spoolgate command, libspoolgate.so and libruzoravu64.so), composes the example
-# job descriptions into captures, runs them in a fresh sandbox and prints the reports.
+# The main job on a fresh machine: installs what is missing, makes the Release build of
+# the package preset (the spoolgate command, libspoolgate.so and libruzoravu64.so),
+# composes the example job descriptions into captures, runs them in a fresh sandbox and
+# prints the reports.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/deps.sh
-echo "== build (host preset)"
-cmake --preset host >/dev/null
-cmake --build --preset host -j"${JOBS:-2}" --target spoolgate_cli >/dev/null
+echo "== build (package preset, Release)"
+cmake --preset package >/dev/null
+cmake --build --preset package -j"${JOBS:-2}" >/dev/null
 
-spoolgate=build/host/tools/spoolgate
+spoolgate=build/package/tools/spoolgate
 captures=build/demo
 root=build/demo-root
 rm -rf "$captures" "$root"
@@ -48,5 +49,5 @@ while IFS= read -r example; do
     cat build/demo/example.err
     status=1
   fi
-done < <(grep -o '`build/host/tools/spoolgate [^`]*`' README.md | tr -d '`')
+done < <(grep -o '`build/package/tools/spoolgate [^`]*`' README.md | tr -d '`')
 exit "$status"

@@ -20,8 +20,8 @@ trap 'rm -f "$include"' EXIT
   done
   # The README's examples of the log subcommands, as demo.sh runs them.
   echo "[EXAMPLES]"
-  grep -o '`build/host/tools/spoolgate log [^`]*`' "$(dirname "$0")/../README.md" | tr -d '`' |
-    sed -e 's|^build/host/tools/spoolgate|spoolgate|' -e 's/\\/\\\\/g' |
+  grep -o '`build/package/tools/spoolgate log [^`]*`' "$(dirname "$0")/../README.md" | tr -d '`' |
+    sed -e 's|^build/package/tools/spoolgate|spoolgate|' -e 's/\\/\\\\/g' |
     while IFS= read -r example; do printf '.TP\n.B %s\n' "$example"; done
   echo "[SEE ALSO]"
   echo "docs/capture-format.md, docs/accounting-log.md and README.md in the source tree."
