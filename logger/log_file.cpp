@@ -119,17 +119,17 @@ void UnlockWholeFile(HANDLE file, OVERLAPPED* range) {
   UnlockFileEx(file, 0, 0xFFFFFFFFu, 0xFFFFFFFFu, range);
 }
 
-// A file deleted while a writer waited for its lock has no name left: its lock shuts
-// out nobody, since the next writer creates and locks a new file at the path. Such a
-// lock is let go and taken again on the file the path names now. Where the file's
-// links cannot be told, the lock is kept (Windows refuses to delete a file we hold open
-// without delete sharing).
-// FALSE when the locked file has been deleted: the lock then holds off no one.
+// FALSE when the locked file has been deleted: the lock then holds off no one. Where the
+// file's links cannot be told, the lock is kept (Windows refuses to delete a file we
+// hold open without delete sharing).
 static BOOL StillNamed(HANDLE file) {
   BY_HANDLE_FILE_INFORMATION info;
   return !GetFileInformationByHandle(file, &info) || info.nNumberOfLinks > 0;
 }
 
+// A file deleted while a writer waited for its lock has no name left: its lock shuts
+// out nobody, since the next writer creates and locks a new file at the path. Such a
+// lock is let go and taken again on the file the path names now.
 HANDLE OpenLocked(const WCHAR* path, DWORD disposition, OVERLAPPED* range) {
   for (unsigned attempt = 0; attempt < LOG_LOCK_REOPENS; ++attempt) {
     HANDLE file = OpenShared(path, disposition);
@@ -260,9 +260,6 @@ static void CloseCurrentLog(LogWriter* w) {
   w->log = INVALID_HANDLE_VALUE;
 }
 
-// Rotates the current file first when bytes more would take a file that holds lines
-// past the limit, or when it has another header; a file that cannot be renamed takes
-// the lines anyway. FALSE when no current file could be opened after it.
 // The sequence file is asked again before each change to the log: deleted (on a
 // system that lets a file open elsewhere be deleted) it lets the next writer in, and
 // this one stops writing. What it had not written waits in the pending file without a
@@ -272,6 +269,9 @@ static BOOL LockStillHeld(LogWriter* w) {
   return !w->lockLost;
 }
 
+// Rotates the current file first when bytes more would take a file that holds lines
+// past the limit, or when it has another header; a file that cannot be renamed takes
+// the lines anyway. FALSE when no current file could be opened after it.
 static BOOL RotateIfDue(LogWriter* w, uint64_t bytes) {
   size_t headerBytes = FormatFileStart(NULL, 0);
   BOOL full = w->size > headerBytes && w->size + w->tail.closingBytes + bytes > w->limit;

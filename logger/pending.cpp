@@ -186,9 +186,9 @@ static size_t NumberedRecord(const PendingFile* p, const PendingRecord* r, uint6
   return n + CopyPendingLine(p, &rest, out + n);
 }
 
-// Overwrites the whole file with bytes (never shorter than what it held, so a crash
-// after the one write leaves no old bytes behind); a failed write puts the old bytes
-// back.
+// Overwrites the whole file with bytes (for lines the library wrote never shorter
+// than what it held, so a crash after the one write leaves no old bytes behind); a
+// failed write puts the old bytes back.
 static BOOL Rewrite(PendingFile* p, const char* bytes, size_t count) {
   if (SeekTo(p->file, 0) && WriteAll(p->file, bytes, (DWORD)count) && FlushFileBuffers(p->file))
     return TRUE;

@@ -95,7 +95,7 @@ if build_preset win64; then
   ctest_summary build/win64 win64
   echo "== test wine (the real DLLs under Wine)"
   log=$(mktemp)
-  scripts/wine-tests.sh build/win64 >"$log" 2>&1
+  SPOOLGATE_HOST_COMMAND=build/coverage/tools/spoolgate scripts/wine-tests.sh build/win64 >"$log" 2>&1
   wine_status=$?
   grep -E '^\[  (FAILED|PASSED)|^WINE SUITE|^message boxes|^wine time|^log reports' "$log" | tail -n 25
   line=$(grep -E '^WINE SUITE: [0-9]+ passed, [0-9]+ failed' "$log" | tail -1)

@@ -93,6 +93,15 @@ void AddStoredCommands(CLI::App& app, Action& action, StoredKind kind, const cha
   });
 }
 
+// A repeatable option that takes one value each time it is given, so that the words
+// after it are never taken as more values (`--sum a b` is refused, not two sums).
+void OneValueEach(CLI::Option* option) {
+  option->type_size(1)
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->allow_extra_args(false);
+}
+
 }  // namespace
 
 void AddRud(CLI::App& app, Action& action) {
@@ -139,13 +148,11 @@ void AddLog(CLI::App& app, Action& action, const LogCommandsSetup& setup) {
                     "YYYY-MM-DD[THH:MM[:SS[.fff]]] (T or a space), local time");
     cmd->add_option("--to", filter.to,
                     "only jobs up to this time, inclusive (a date includes its whole day)");
-    cmd->add_option("--sum", filter.sums,
-                    "sum this numeric column, or a name the settings give one (repeat for more)")
-        ->type_name("COLUMN")
-        ->type_size(1)
-        ->expected(1)
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-        ->allow_extra_args(false);
+    CLI::Option* sum = cmd->add_option(
+        "--sum", filter.sums,
+        "sum this numeric column, or a name the settings give one (repeat for more)")
+        ->type_name("COLUMN");
+    OneValueEach(sum);
     cmd->add_option("--settings", a->report.settingsFile,
                     "the site's column names and prices (docs/accounting-database.md)");
     cmd->add_flag("--cost", a->report.cost, "add a cost column, from the prices of --settings");
@@ -158,14 +165,12 @@ void AddLog(CLI::App& app, Action& action, const LogCommandsSetup& setup) {
     cmd->add_flag("--csv", a->csv, "print the result as CSV (RFC 4180), for a spreadsheet")->excludes(json);
   };
   auto addGrouping = [a](CLI::App* cmd) {
-    cmd->add_option("--by", a->report.by,
-                    "group by user, printer, computer, day, week, month, year or a column (a name "
-                    "of --settings, text_200); repeat to nest, in the order given")
-        ->type_name("KEY")
-        ->type_size(1)
-        ->expected(1)
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-        ->allow_extra_args(false);
+    CLI::Option* by = cmd->add_option(
+        "--by", a->report.by,
+        "group by user, printer, computer, day, week, month, year or a column (a name "
+        "of --settings, text_200); repeat to nest, in the order given")
+        ->type_name("KEY");
+    OneValueEach(by);
     cmd->add_option("--top", a->report.top,
                     "only the N rows with the most jobs (or of the first --sum), in each group of "
                     "the keys before the last");
@@ -261,11 +266,7 @@ int ParseAndRun(CLI::App& app, int argc, char** argv, Action& action) {
   }
   try {
     return action ? action() : int(kExitBadInput);
-  } catch (const InputError& e) {
-    std::cout.flush();
-    std::cerr << "spoolgate: " << e.what() << "\n";
-    return kExitBadInput;
-  } catch (const std::exception& e) {
+  } catch (const std::exception& e) {  // InputError among them
     std::cout.flush();
     std::cerr << "spoolgate: " << e.what() << "\n";
     return kExitBadInput;

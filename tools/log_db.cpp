@@ -46,7 +46,7 @@ void CreateSchema(Database& db) {
 // an import creates them in a database that has none; anything else is refused.
 std::unique_ptr<Database> OpenChecked(const std::string& url, bool create) {
   std::unique_ptr<Database> db = OpenDatabase(url, create);
-  std::string shown = ShownUrl(url);
+  std::string shown = RedactedDatabaseUrl(url);
   // Only an import may create the tables, and two importers must not both do it.
   if (create) db->BeginExclusive();
   bool hasVersion = db->TableExists("schema_version");
@@ -326,7 +326,7 @@ void TallyDatabase(const std::string& url, const Report& report, Tallies& tallie
     });
   }
   tallies.left = DatabaseLeftOut(*db, report.filter);
-  tallies.source = {"database", ShownUrl(url)};
+  tallies.source = {"database", RedactedDatabaseUrl(url)};
 }
 
 int ShowDatabase(const std::string& url, const Report& report, std::ostream& out) {
@@ -352,7 +352,7 @@ int ShowDatabase(const std::string& url, const Report& report, std::ostream& out
   // in byte order whatever the database's collation.
   sql += " FROM log_lines" + where + " ORDER BY time_stamp IS NULL, time_stamp, " + db->ByteOrder("computer") +
          ", " + db->ByteOrder("log_name") + ", sequence";
-  LineWriter writer({"database", ShownUrl(url)}, report, out);
+  LineWriter writer({"database", RedactedDatabaseUrl(url)}, report, out);
   std::vector<std::string> fields;
   db->Query(sql, params, [&](const DbRow& r) {
     fields.resize(r.size() - 1);
@@ -363,7 +363,6 @@ int ShowDatabase(const std::string& url, const Report& report, std::ostream& out
   return kExitOk;
 }
 
-std::string ShownUrl(const std::string& url) { return RedactedDatabaseUrl(url); }
 
 std::unique_ptr<Database> OpenDatabase(const std::string& url, bool create) {
   if (url.compare(0, 7, "sqlite:") == 0 && url.size() > 7) {
@@ -372,9 +371,9 @@ std::unique_ptr<Database> OpenDatabase(const std::string& url, bool create) {
     return OpenSqlite(path, create);
   }
   if (url.compare(0, 13, "postgresql://") == 0 || url.compare(0, 11, "postgres://") == 0) {
-    return OpenPostgres(url, ShownUrl(url));
+    return OpenPostgres(url, RedactedDatabaseUrl(url));
   }
-  throw DbError("--db " + ShownUrl(url) + ": not a database URL (sqlite:PATH or postgresql://...)");
+  throw DbError("--db " + RedactedDatabaseUrl(url) + ": not a database URL (sqlite:PATH or postgresql://...)");
 }
 
 int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, bool progress,

@@ -71,8 +71,6 @@ class Database {
 // Opens the database a URL names: sqlite:PATH or postgresql://... (postgres://...).
 // An import creates an SQLite file that does not exist; the reports do not.
 std::unique_ptr<Database> OpenDatabase(const std::string& url, bool create);
-// The URL as it may be shown: a PostgreSQL password is replaced by ***.
-std::string ShownUrl(const std::string& url);
 
 // path: the database file (created when create is set and it does not exist).
 std::unique_ptr<Database> OpenSqlite(const std::string& path, bool create);

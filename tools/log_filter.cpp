@@ -158,10 +158,8 @@ bool IsLogTime(std::string_view t) {
     return value;
   };
   int year = num(0, 4), month = num(5, 2), day = num(8, 2);
-  static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (year < 1 || month < 1 || month > 12 || day < 1) return false;
-  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  if (day > days[month - 1] + (month == 2 && leap ? 1 : 0)) return false;
+  if (unsigned(day) > DaysIn(unsigned(year), unsigned(month))) return false;
   return num(11, 2) < 24 && num(14, 2) < 60 && num(17, 2) < 60;
 }
 

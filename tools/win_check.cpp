@@ -23,7 +23,7 @@
 namespace spoolgate {
 namespace {
 
-const std::string kSettingsKey = "HKLM\\SOFTWARE\\TALVOK\\PrintLog";
+const std::string kSettingsKey = "HKLM\\" + Utf8(LOG_SETTINGS_KEY);
 
 struct Findings {
   nlohmann::ordered_json list = nlohmann::ordered_json::array();

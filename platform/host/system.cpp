@@ -33,8 +33,8 @@ BYTE ConditionFor(ULONGLONG mask, DWORD typeBit) {
   return static_cast<BYTE>((mask >> (__builtin_ctz(typeBit) * 3)) & 7);
 }
 
-// Compares an actual value with the wanted one; condition 0 or > VER_LESS_EQUAL is not a
-// valid condition and fails the test.
+// Compares an actual value with the wanted one; a condition above VER_LESS_EQUAL is not
+// a valid condition and fails the test (condition 0 is refused before).
 bool Compare(DWORD actual, DWORD wanted, BYTE condition) {
   switch (condition) {
     case VER_EQUAL: return actual == wanted;
