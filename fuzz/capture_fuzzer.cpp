@@ -2,8 +2,8 @@
 // Fuzz target: the spoolgate command's capture reader over any file content. Every
 // fault must be an InputError; nothing else may escape and no event may be invented.
 #include "fuzz/fuzz_support.h"
-#include "tools/capture.h"
-#include "tools/errors.h"
+#include "tools/replay/capture.h"
+#include "tools/common/errors.h"
 
 #include <unistd.h>
 

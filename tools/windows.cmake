@@ -16,25 +16,25 @@ file(COPY ${SPOOLGATE_CLI11_DIR}/CLI ${SPOOLGATE_JSON_DIR}/nlohmann ${SPOOLGATE_
 
 set(here ${CMAKE_CURRENT_SOURCE_DIR})
 add_executable(spoolgate_exe
-  ${here}/win_main.cpp
-  ${here}/commands.cpp
-  ${here}/log_fields.cpp
-  ${here}/log_filter.cpp
-  ${here}/log_folder.cpp
-  ${here}/log_html.cpp
-  ${here}/log_reader.cpp
-  ${here}/log_report.cpp
-  ${here}/log_settings.cpp
-  ${here}/output_buffer.cpp
-  ${here}/portable.cpp
-  ${here}/stored_files.cpp
-  ${here}/text.cpp
-  ${here}/win_check.cpp
-  ${here}/win_console.cpp
-  ${here}/win_log_db.cpp
-  ${here}/win_output_file.cpp
-  ${here}/win_setup.cpp
-  ${here}/win_system.cpp
+  ${here}/cli/win_main.cpp
+  ${here}/cli/commands.cpp
+  ${here}/logread/log_fields.cpp
+  ${here}/reports/log_filter.cpp
+  ${here}/logread/log_folder.cpp
+  ${here}/reports/log_html.cpp
+  ${here}/reports/log_reader.cpp
+  ${here}/reports/log_report.cpp
+  ${here}/reports/log_settings.cpp
+  ${here}/common/output_buffer.cpp
+  ${here}/common/portable.cpp
+  ${here}/stored/stored_files.cpp
+  ${here}/common/text.cpp
+  ${here}/winkit/win_check.cpp
+  ${here}/winkit/win_console.cpp
+  ${here}/database/win_log_db.cpp
+  ${here}/common/win_output_file.cpp
+  ${here}/winkit/win_setup.cpp
+  ${here}/winkit/win_system.cpp
   # The library's CRC-32, its judgement of a log directory and its OEM conversion, and
   # the plug-in's reading of the settings: one implementation each.
   ${CMAKE_SOURCE_DIR}/logger/crc32.cpp

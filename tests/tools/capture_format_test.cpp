@@ -2,8 +2,8 @@
 // The capture file read back as written, and every damaged form of it refused with the
 // file and byte offset named: truncation at every byte, wrong magic, version and kind.
 #include "tests/tools/cli_runner.h"
-#include "tools/capture.h"
-#include "tools/errors.h"
+#include "tools/replay/capture.h"
+#include "tools/common/errors.h"
 
 #include <gtest/gtest.h>
 

@@ -5,8 +5,8 @@
 #include "platform/host/host_control.h"
 #include "tests/logger/log_support.h"
 #include "tests/tools/cli_runner.h"
-#include "tools/log_db_backend.h"
-#include "tools/log_settings.h"
+#include "tools/database/log_db_backend.h"
+#include "tools/reports/log_settings.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

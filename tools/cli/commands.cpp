@@ -1,0 +1,276 @@
+// SPDX-License-Identifier: Apache-2.0
+// The subcommands that only read files (rud, overlay, log), shared by the Linux and the
+// Windows command, and the parse that turns unusable arguments into one line and exit
+// status 2.
+#include "tools/cli/commands.h"
+
+#include "tools/common/errors.h"
+#include "tools/database/log_db.h"
+#include "tools/reports/log_html.h"
+#include "tools/reports/log_reader.h"
+#include "tools/common/output_file.h"
+#include "tools/common/portable.h"
+#include "tools/stored/stored_files.h"
+
+#include <algorithm>
+#include <cctype>
+#include <iostream>
+#include <memory>
+
+namespace spoolgate {
+namespace {
+
+// Archive and overlay files carry no mark of their own; the plug-in names every archive
+// "*.RUD", so a name that says the other kind is worth a warning.
+void WarnAboutName(StoredKind kind, const std::string& path) {
+  std::string ext = Utf8Of(PathOf(path).extension());
+  std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
+  bool rud = ext == ".rud";
+  if (path == "-") return;
+  if (kind == StoredKind::Archive && !rud) {
+    std::cerr << "spoolgate: warning: " << path
+              << " is not named .RUD, as every archive file is; for an overlay file use "
+                 "`spoolgate overlay`\n";
+  } else if (kind == StoredKind::Overlay && rud) {
+    std::cerr << "spoolgate: warning: " << path
+              << " is named .RUD, as archive files are, not an overlay file; for an archive "
+                 "use `spoolgate rud`\n";
+  }
+}
+
+// CLI11 reports a misspelt subcommand as a missing one; this names it.
+void CheckSubcommands(CLI::App& app, int argc, char** argv) {
+  CLI::App* at = &app;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    auto subs = at->get_subcommands([](CLI::App*) { return true; });
+    if (arg.empty() || arg[0] == '-' || subs.empty()) return;
+    CLI::App* next = nullptr;
+    std::string names;
+    for (CLI::App* sub : subs) {
+      if (sub->get_name() == arg) next = sub;
+      names += (names.empty() ? "" : ", ") + sub->get_name();
+    }
+    if (next == nullptr) {
+      throw InputError("unknown subcommand '" + arg + "'" +
+                       (at == &app ? "" : " of " + at->get_name()) + " (one of: " + names + ")");
+    }
+    at = next;
+  }
+}
+
+// `rud` and `overlay`: the same two subcommands for either kind of stored file.
+void AddStoredCommands(CLI::App& app, Action& action, StoredKind kind, const char* name,
+                       const char* what) {
+  struct Args {
+    std::string file, out;
+    bool json = false, force = false;
+  };
+  auto a = std::make_shared<Args>();
+  CLI::App* cmd = app.add_subcommand(name, what);
+  cmd->require_subcommand(1);
+  const char* forceHelp = "read the file as this kind even when it is plainly another";
+  CLI::App* info = cmd->add_subcommand("info", "show the header fields and the data length");
+  info->add_option("FILE", a->file, "the file")->required();
+  info->add_flag("--json", a->json, "print the same as JSON");
+  info->add_flag("--force", a->force, forceHelp);
+  info->callback([&action, kind, a] {
+    action = [kind, a] {
+      WarnAboutName(kind, a->file);
+      return ShowStoredFile(kind, InputPath(a->file), a->json, a->force, std::cout);
+    };
+  });
+  CLI::App* extract = cmd->add_subcommand("extract", "copy the print data behind the header to a file");
+  extract->add_option("FILE", a->file, "the file")->required();
+  extract->add_option("-o,--output", a->out,
+                      "output file, - for standard output (default: FILE with .prn or .body)");
+  extract->add_flag("--force", a->force, forceHelp);
+  extract->callback([&action, kind, a] {
+    action = [kind, a] {
+      if (a->file == "-" && a->out.empty()) a->out = "-";
+      return ExtractStoredFile(kind, InputPath(a->file), a->out, a->force, std::cout);
+    };
+  });
+}
+
+// A repeatable option that takes one value each time it is given, so that the words
+// after it are never taken as more values (`--sum a b` is refused, not two sums).
+void OneValueEach(CLI::Option* option) {
+  option->type_size(1)
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->allow_extra_args(false);
+}
+
+}  // namespace
+
+void AddRud(CLI::App& app, Action& action) {
+  AddStoredCommands(app, action, StoredKind::Archive, "rud", "archive (.RUD) files: info, extract");
+}
+
+void AddOverlay(CLI::App& app, Action& action) {
+  AddStoredCommands(app, action, StoredKind::Overlay, "overlay", "overlay files: info, extract");
+}
+
+void AddLog(CLI::App& app, Action& action, const LogCommandsSetup& setup) {
+  struct Args {
+    std::string logDir;                   // of verify
+    std::vector<std::string> logDirs;     // of the reports
+    std::string database, htmlOut;
+    LogFilter filter;
+    ReportOptions report;
+    bool json = false, csv = false;
+    std::vector<std::string> importDirs;
+    std::string importDb = kDefaultDatabase;
+    bool importQuiet = false;
+  };
+  auto a = std::make_shared<Args>();
+  a->logDir = setup.defaultDir;
+  CLI::App* log = app.add_subcommand(
+      "log", "the accounting CSV logs and the accounting database: show, summary, report, verify, import");
+  log->require_subcommand(1);
+  auto addFilters = [a, &setup](CLI::App* cmd) {
+    LogFilter& filter = a->filter;
+    CLI::Option* dir = cmd->add_option("DIR", a->logDirs,
+                                       "log directories, one per print server (every generation in each is "
+                                       "read; default " + setup.defaultDir + ")");
+    cmd->add_option("--db", a->database,
+                    "read the accounting database instead of log directories (sqlite:PATH or "
+                    "postgresql://...)" + setup.databaseNote)
+        ->excludes(dir);
+    cmd->add_option("--user", filter.user, "only this user's jobs");
+    cmd->add_option("--printer", filter.printer, "only this printer's jobs");
+    cmd->add_option("--computer", filter.computer, "only the jobs of this computer (print server)");
+    cmd->add_flag("-i,--ignore-case", filter.ignoreCase,
+                  "compare --user, --printer and --computer, and group, without regard to case");
+    cmd->add_option("--from", filter.from,
+                    "only jobs from this time on: an ISO 8601 date or date-time, "
+                    "YYYY-MM-DD[THH:MM[:SS[.fff]]] (T or a space), local time");
+    cmd->add_option("--to", filter.to,
+                    "only jobs up to this time, inclusive (a date includes its whole day)");
+    CLI::Option* sum = cmd->add_option(
+        "--sum", filter.sums,
+        "sum this numeric column, or a name the settings give one (repeat for more)")
+        ->type_name("COLUMN");
+    OneValueEach(sum);
+    cmd->add_option("--settings", a->report.settingsFile,
+                    "the site's column names and prices (docs/accounting-database.md)");
+    cmd->add_flag("--cost", a->report.cost, "add a cost column, from the prices of --settings");
+    cmd->add_flag("--include-damaged", filter.includeDamaged,
+                  "also count lines whose checksum is wrong (torn or altered; not with --db, "
+                  "which stores only checked lines)");
+  };
+  auto addOutputs = [a](CLI::App* cmd) {
+    CLI::Option* json = cmd->add_flag("--json", a->json, "print the result as JSON");
+    cmd->add_flag("--csv", a->csv, "print the result as CSV (RFC 4180), for a spreadsheet")->excludes(json);
+  };
+  auto addGrouping = [a](CLI::App* cmd) {
+    CLI::Option* by = cmd->add_option(
+        "--by", a->report.by,
+        "group by user, printer, computer, day, week, month, year or a column (a name "
+        "of --settings, text_200); repeat to nest, in the order given")
+        ->type_name("KEY");
+    OneValueEach(by);
+    cmd->add_option("--top", a->report.top,
+                    "only the N rows with the most jobs (or of the first --sum), in each group of "
+                    "the keys before the last");
+  };
+  // The report as the options ask for it, or InputError.
+  auto prepare = [a] {
+    if (!a->database.empty() && a->filter.includeDamaged) {
+      throw InputError("--include-damaged: the database stores only lines whose checksum is right");
+    }
+    if (a->logDirs.empty()) a->logDirs.push_back(a->logDir);
+    a->report.format = a->json ? ReportFormat::kJson : a->csv ? ReportFormat::kCsv : ReportFormat::kText;
+    return PrepareReport(a->filter, a->report);
+  };
+  // Counts the report's groupings, from the folders or the database.
+  auto tally = [a](const Report& report, std::vector<Grouping> groupings) {
+    Tallies tallies;
+    tallies.groupings = std::move(groupings);
+    if (a->database.empty()) TallyLog(a->logDirs, report, tallies);
+    else TallyDatabase(a->database, report, tallies);
+    return tallies;
+  };
+  CLI::App* show = log->add_subcommand("show", "list the jobs of the logs, in time order");
+  addFilters(show);
+  addOutputs(show);
+  show->callback([&action, a, prepare] {
+    action = [a, prepare] {
+      Report report = prepare();
+      return a->database.empty() ? ShowLog(a->logDirs, report, std::cout)
+                                 : ShowDatabase(a->database, report, std::cout);
+    };
+  });
+  CLI::App* summary = log->add_subcommand(
+      "summary", "count jobs and sum columns by user and printer, or by the keys of --by");
+  addFilters(summary);
+  addOutputs(summary);
+  addGrouping(summary);
+  summary->callback([&action, prepare, tally] {
+    action = [prepare, tally] {
+      Report report = prepare();
+      PrintSummary(report, tally(report, SummaryGroupings(report)), std::cout);
+      return int(kExitOk);
+    };
+  });
+  CLI::App* page = log->add_subcommand(
+      "report", "write a page with charts: jobs per month, top users, top printers per computer, "
+                "and per --by column");
+  addFilters(page);
+  addGrouping(page);
+  page->add_option("--html", a->htmlOut, "the HTML file to write (- for standard output)")->required();
+  page->callback([&action, a, prepare, tally] {
+    action = [a, prepare, tally] {
+      Report report = prepare();
+      std::string html = ReportPage(report, tally(report, PageGroupings(report)));
+      OutputFile file(a->htmlOut, {});
+      file.Write(html.data(), html.size());
+      file.Commit();
+      return int(kExitOk);
+    };
+  });
+  CLI::App* verify = log->add_subcommand(
+      "verify", "check every line's checksum and the sequence numbers across generations");
+  verify->add_option("DIR", a->logDir, "log directory")->capture_default_str();
+  verify->add_flag("--json", a->json, "print the result as JSON");
+  verify->callback([&action, a] { action = [a] { return VerifyLog(a->logDir, a->json, std::cout); }; });
+  CLI::App* import = log->add_subcommand(
+      "import", "store the checked lines of log directories in the accounting database "
+                "(docs/accounting-database.md)" + setup.databaseNote);
+  import->add_option("DIR", a->importDirs, "log directories, one per print server")->required();
+  import->add_option("--db", a->importDb, "the database: sqlite:PATH or postgresql://...")
+      ->capture_default_str();
+  import->add_flag("--no-progress", a->importQuiet, "no progress bar on standard error");
+  import->callback([&action, a] {
+    action = [a] { return ImportLogs(a->importDirs, a->importDb, !a->importQuiet, std::cout); };
+  });
+}
+
+int ParseAndRun(CLI::App& app, int argc, char** argv, Action& action) {
+  try {
+    CheckSubcommands(app, argc, argv);
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const InputError& e) {
+    std::cerr << "spoolgate: " << e.what() << " (--help for usage)\n";
+    return kExitBadInput;
+  } catch (const CLI::ParseError& e) {
+    std::cerr << "spoolgate: " << e.what() << " (--help for usage)\n";
+    return kExitBadInput;
+  }
+  try {
+    return action ? action() : int(kExitBadInput);
+  } catch (const std::exception& e) {  // InputError among them
+    std::cout.flush();
+    std::cerr << "spoolgate: " << e.what() << "\n";
+    return kExitBadInput;
+  }
+}
+
+}  // namespace spoolgate

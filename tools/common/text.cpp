@@ -1,0 +1,178 @@
+// SPDX-License-Identifier: Apache-2.0
+// UTF-8/UTF-16 conversion, hex dumps and sandbox path mapping for the command's reports.
+#include "tools/common/text.h"
+
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+
+namespace spoolgate {
+
+std::u16string Utf8ToUtf16(const std::string& text) {
+  std::u16string out;
+  size_t i = 0;
+  while (i < text.size()) {
+    uint8_t c = uint8_t(text[i]);
+    uint32_t cp = 0xFFFD;
+    size_t len = 1;
+    if (c < 0x80) {
+      cp = c;
+    } else if ((c & 0xE0) == 0xC0 && i + 1 < text.size()) {
+      cp = (c & 0x1Fu) << 6 | (uint8_t(text[i + 1]) & 0x3Fu);
+      len = 2;
+    } else if ((c & 0xF0) == 0xE0 && i + 2 < text.size()) {
+      cp = (c & 0x0Fu) << 12 | (uint8_t(text[i + 1]) & 0x3Fu) << 6 | (uint8_t(text[i + 2]) & 0x3Fu);
+      len = 3;
+    } else if ((c & 0xF8) == 0xF0 && i + 3 < text.size()) {
+      cp = (c & 0x07u) << 18 | (uint8_t(text[i + 1]) & 0x3Fu) << 12 |
+           (uint8_t(text[i + 2]) & 0x3Fu) << 6 | (uint8_t(text[i + 3]) & 0x3Fu);
+      len = 4;
+    }
+    i += len;
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(char16_t(0xD800 + (cp >> 10)));
+      out.push_back(char16_t(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(char16_t(cp));
+    }
+  }
+  return out;
+}
+
+std::string Utf16ToUtf8(const std::u16string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    uint32_t cp = text[i];
+    if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] < 0xE000) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
+      ++i;
+    } else if (cp >= 0xD800 && cp < 0xE000) {
+      cp = 0xFFFD;
+    }
+    if (cp < 0x80) {
+      out.push_back(char(cp));
+    } else if (cp < 0x800) {
+      out.push_back(char(0xC0 | cp >> 6));
+      out.push_back(char(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out.push_back(char(0xE0 | cp >> 12));
+      out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(char(0x80 | (cp & 0x3F)));
+    } else {
+      out.push_back(char(0xF0 | cp >> 18));
+      out.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
+      out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(char(0x80 | (cp & 0x3F)));
+    }
+  }
+  return out;
+}
+
+std::string FieldToUtf8(const char16_t* field, size_t chars) {
+  size_t n = 0;
+  while (n < chars && field[n] != 0) ++n;
+  return Utf16ToUtf8(std::u16string(field, n));
+}
+
+std::string HexBytes(const uint8_t* data, size_t size, size_t limit) {
+  std::string out;
+  char buf[4];
+  for (size_t i = 0; i < size && i < limit; ++i) {
+    std::snprintf(buf, sizeof buf, i == 0 ? "%02X" : " %02X", data[i]);
+    out += buf;
+  }
+  if (size > limit) out += " ...";
+  return out;
+}
+
+std::string WindowsPathOf(const std::string& root, const std::string& hostPath) {
+  std::filesystem::path rel = std::filesystem::path(hostPath).lexically_relative(root);
+  auto it = rel.begin();
+  if (it == rel.end()) return {};
+  std::string first = it->string();
+  std::string out;
+  if (first.size() == 1 && std::isalpha(static_cast<unsigned char>(first[0]))) {
+    out = first + ":";
+  } else if (first == "UNC") {
+    out = "\\";
+  } else {
+    return {};
+  }
+  for (++it; it != rel.end(); ++it) out += "\\" + it->string();
+  if (out.size() == 2) out += "\\";
+  return out;
+}
+
+std::string Grouped(uint64_t value) {
+  std::string digits = std::to_string(value);
+  std::string out;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i != 0 && (digits.size() - i) % 3 == 0) out.push_back(',');
+    out.push_back(digits[i]);
+  }
+  return out;
+}
+
+// The length of the well-formed UTF-8 sequence at text[i], or 0 when there is none
+// (overlong forms, surrogates and code points above U+10FFFF are not well-formed).
+static size_t Utf8SequenceAt(const std::string& text, size_t i) {
+  auto byte = [&](size_t k) { return i + k < text.size() ? uint8_t(text[i + k]) : 0; };
+  auto cont = [&](size_t k) { return (byte(k) & 0xC0) == 0x80; };
+  uint8_t c = byte(0);
+  if (c < 0x80) return 1;
+  if (c >= 0xC2 && c <= 0xDF) return cont(1) ? 2 : 0;
+  if (c >= 0xE0 && c <= 0xEF) {
+    uint8_t lo = c == 0xE0 ? 0xA0 : 0x80, hi = c == 0xED ? 0x9F : 0xBF;
+    return byte(1) >= lo && byte(1) <= hi && cont(2) ? 3 : 0;
+  }
+  if (c >= 0xF0 && c <= 0xF4) {
+    uint8_t lo = c == 0xF0 ? 0x90 : 0x80, hi = c == 0xF4 ? 0x8F : 0xBF;
+    return byte(1) >= lo && byte(1) <= hi && cont(2) && cont(3) ? 4 : 0;
+  }
+  return 0;
+}
+
+std::string ValidUtf8(const std::string& bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (size_t i = 0; i < bytes.size();) {
+    size_t len = Utf8SequenceAt(bytes, i);
+    if (len != 0) {
+      out.append(bytes, i, len);
+      i += len;
+      continue;
+    }
+    uint8_t c = uint8_t(bytes[i++]);
+    out.push_back(char(0xC0 | c >> 6));
+    out.push_back(char(0x80 | (c & 0x3F)));
+  }
+  return out;
+}
+
+static nlohmann::ordered_json WithValidUtf8(const nlohmann::ordered_json& value) {
+  if (value.is_string()) return ValidUtf8(value.get_ref<const std::string&>());
+  if (value.is_array()) {
+    nlohmann::ordered_json out = nlohmann::ordered_json::array();
+    for (const auto& item : value) out.push_back(WithValidUtf8(item));
+    return out;
+  }
+  if (value.is_object()) {
+    nlohmann::ordered_json out = nlohmann::ordered_json::object();
+    for (const auto& item : value.items()) out[ValidUtf8(item.key())] = WithValidUtf8(item.value());
+    return out;
+  }
+  return value;
+}
+
+std::string JsonDump(const nlohmann::ordered_json& value, int indent) {
+  try {
+    return value.dump(indent);
+  } catch (const nlohmann::json::type_error&) {
+    // Only a string that is not UTF-8 makes dump() throw; the copy is made only then.
+    return WithValidUtf8(value).dump(indent);
+  }
+}
+
+}  // namespace spoolgate

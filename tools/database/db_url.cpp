@@ -1,0 +1,133 @@
+// SPDX-License-Identifier: Apache-2.0
+// Finding the passwords of a libpq connection string, as a URI or as keyword/value
+// pairs, so that what the command prints can leave them out.
+#include "tools/database/db_url.h"
+
+#include <algorithm>
+#include <cctype>
+#include <utility>
+#include <vector>
+
+namespace spoolgate {
+namespace {
+
+using Span = std::pair<size_t, size_t>;  // begin, end
+
+std::string PercentDecoded(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(uint8_t(text[i + 1])) &&
+        std::isxdigit(uint8_t(text[i + 2]))) {
+      out.push_back(char(std::stoi(text.substr(i + 1, 2), nullptr, 16)));
+      i += 2;
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
+}
+
+// The password spans of a postgresql:// or postgres:// URI.
+std::vector<Span> UriPasswords(const std::string& url, size_t authority) {
+  std::vector<Span> spans;
+  const size_t query = url.find('?', authority);
+  const size_t at = url.rfind('@', query == std::string::npos ? std::string::npos : query);
+  if (at != std::string::npos && at >= authority) {
+    const size_t colon = url.find(':', authority);
+    if (colon < at) spans.emplace_back(colon + 1, at);
+  }
+  if (query == std::string::npos) return spans;
+  for (size_t p = query + 1; p < url.size();) {
+    size_t end = url.find('&', p);
+    if (end == std::string::npos) end = url.size();
+    const size_t eq = url.find('=', p);
+    if (eq < end && PercentDecoded(url.substr(p, eq - p)) == "password") spans.emplace_back(eq + 1, end);
+    p = end + 1;
+  }
+  return spans;
+}
+
+// The value spans of the password keyword in "key=value key='quoted \' value'".
+std::vector<Span> KeywordPasswords(const std::string& text) {
+  std::vector<Span> spans;
+  size_t p = 0;
+  auto skipSpace = [&] {
+    while (p < text.size() && std::isspace(uint8_t(text[p]))) ++p;
+  };
+  while (true) {
+    skipSpace();
+    if (p >= text.size()) break;
+    const size_t keyBegin = p;
+    while (p < text.size() && text[p] != '=' && !std::isspace(uint8_t(text[p]))) ++p;
+    const std::string key = text.substr(keyBegin, p - keyBegin);
+    skipSpace();
+    if (p < text.size() && text[p] == '=') ++p;
+    skipSpace();
+    const size_t valueBegin = p;
+    if (p < text.size() && text[p] == '\'') {
+      for (++p; p < text.size() && text[p] != '\''; ++p) {
+        if (text[p] == '\\') ++p;
+      }
+      if (p < text.size()) ++p;
+    } else {
+      while (p < text.size() && !std::isspace(uint8_t(text[p]))) {
+        if (text[p] == '\\') ++p;
+        ++p;
+      }
+    }
+    p = std::min(p, text.size());
+    if (key == "password") spans.emplace_back(valueBegin, p);
+  }
+  return spans;
+}
+
+std::vector<Span> Passwords(const std::string& url) {
+  for (const char* scheme : {"postgresql://", "postgres://"}) {
+    const std::string s = scheme;
+    if (url.compare(0, s.size(), s) == 0) return UriPasswords(url, s.size());
+  }
+  if (url.find('=') != std::string::npos) return KeywordPasswords(url);
+  return {};
+}
+
+}  // namespace
+
+std::string RedactedDatabaseUrl(const std::string& url) {
+  std::string out;
+  size_t at = 0;
+  for (const Span& span : Passwords(url)) {
+    if (span.first < at) continue;
+    out += url.substr(at, span.first - at) + "***";
+    at = span.second;
+  }
+  return out + url.substr(std::min(at, url.size()));
+}
+
+std::string WithoutPasswords(const std::string& message, const std::string& url) {
+  std::vector<std::string> secrets;
+  for (const Span& span : Passwords(url)) {
+    const std::string raw = url.substr(span.first, span.second - span.first);
+    std::string value = raw;
+    if (raw.size() >= 2 && raw.front() == '\'' && raw.back() == '\'') value = raw.substr(1, raw.size() - 2);
+    // libpq splits an unencoded '@' off into the host name it then names.
+    for (const std::string& whole : {raw, value, PercentDecoded(value)}) {
+      secrets.push_back(whole);
+      for (size_t p = 0; p <= whole.size();) {
+        size_t end = whole.find('@', p);
+        if (end == std::string::npos) end = whole.size();
+        secrets.push_back(whole.substr(p, end - p));
+        p = end + 1;
+      }
+    }
+  }
+  std::string out = message;
+  for (const std::string& secret : secrets) {
+    if (secret.empty()) continue;
+    for (size_t p = out.find(secret); p != std::string::npos; p = out.find(secret, p + 3)) {
+      out.replace(p, secret.size(), "***");
+    }
+  }
+  return out;
+}
+
+}  // namespace spoolgate

@@ -1,0 +1,483 @@
+// SPDX-License-Identifier: Apache-2.0
+// The accounting database: its versioned schema, the import of checked log lines in
+// batches, and `log summary` / `log show` computed by the database with GROUP BY.
+#include "tools/database/log_db.h"
+
+#include "logger/sequence_number.h"
+#include "tools/database/db_url.h"
+#include "tools/database/log_db_backend.h"
+#include "tools/logread/log_folder.h"
+#include "tools/common/progress.h"
+#include "tools/common/text.h"
+
+#include <algorithm>
+#include <deque>
+#include <filesystem>
+#include <sstream>
+#include <string_view>
+
+namespace fs = std::filesystem;
+
+namespace spoolgate {
+
+namespace {
+
+constexpr size_t kBatchLines = 5000;
+constexpr size_t kDetailedProblems = 20;
+
+// ---------------------------------------------------------------------------------------
+// Opening the database and checking its schema
+
+void CreateSchema(Database& db) {
+  std::string sql = "CREATE TABLE log_lines (";
+  const auto& columns = LineColumns();
+  for (size_t i = 0; i < columns.size(); ++i) {
+    // The key and the checksum (the last column) are in every stored line.
+    bool required = i < kKeyColumns || i + 1 == columns.size();
+    sql += std::string(columns[i].db) + " " + db.TypeName(columns[i].kind) + (required ? " NOT NULL, " : ", ");
+  }
+  sql += "PRIMARY KEY (computer, log_name, sequence))";
+  db.Exec(sql);
+  db.Exec("CREATE TABLE schema_version (version INTEGER NOT NULL)");
+  db.Exec("INSERT INTO schema_version (version) VALUES (" + std::to_string(kSchemaVersion) + ")");
+}
+
+// Opens the database and makes sure it holds tables of the version this program knows:
+// an import creates them in a database that has none; anything else is refused.
+std::unique_ptr<Database> OpenChecked(const std::string& url, bool create) {
+  std::unique_ptr<Database> db = OpenDatabase(url, create);
+  std::string shown = RedactedDatabaseUrl(url);
+  // Only an import may create the tables, and two importers must not both do it.
+  if (create) db->BeginExclusive();
+  bool hasVersion = db->TableExists("schema_version");
+  bool hasLines = db->TableExists("log_lines");
+  if (!hasVersion && !hasLines) {
+    if (!create) throw DbError(shown + ": no accounting tables (spoolgate log import creates them)");
+    CreateSchema(*db);
+  } else if (!hasVersion) {
+    throw DbError(shown + ": a log_lines table without a schema version, not one this spoolgate made");
+  } else {
+    std::vector<std::string> versions;
+    db->Query("SELECT version FROM schema_version", {},
+              [&](const DbRow& r) { versions.push_back(r[0].value_or("NULL")); });
+    if (versions.size() != 1 || versions[0] != std::to_string(kSchemaVersion) || !hasLines) {
+      std::string found = versions.empty() ? "none" : versions[0];
+      if (versions.size() > 1) found += " and " + std::to_string(versions.size() - 1) + " more";
+      throw DbError(shown + ": schema version " + found + " is not one this spoolgate knows (" +
+                    std::to_string(kSchemaVersion) + ")");
+    }
+  }
+  if (create) db->Commit();
+  return db;
+}
+
+// ---------------------------------------------------------------------------------------
+// Checking a line
+
+// A decimal that fits the databases' 64-bit signed integers.
+// The bound of a signed 64-bit column, which is also the limit of sequence numbers:
+// a line the readers count is a line the database stores.
+static_assert(LOG_SEQUENCE_MAX == 9223372036854775807ull, "one limit for the log and the database");
+bool IsInteger(const std::string& v) {
+  if (v.empty() || v.size() > 19) return false;
+  if (!std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; })) return false;
+  return v.size() < 19 || v <= "9223372036854775807";
+}
+
+// Well-formed UTF-8 without NUL, as the logging library writes every text.
+bool IsText(const std::string& v) {
+  const auto* p = reinterpret_cast<const unsigned char*>(v.data());
+  const auto* end = p + v.size();
+  while (p < end) {
+    unsigned c = *p++;
+    if (c == 0) return false;
+    if (c < 0x80) continue;
+    int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC2 ? 1 : -1;
+    if (more < 0 || c > 0xF4 || end - p < more) return false;
+    unsigned cp = c & (0x3Fu >> more);
+    for (int i = 0; i < more; ++i, ++p) {
+      if ((*p & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (*p & 0x3Fu);
+    }
+    if ((more == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
+        (more == 3 && (cp < 0x10000 || cp > 0x10FFFF))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+enum class Verdict { kStored, kTorn, kAltered, kForeign, kWaiting };
+
+// Turns the records of one file after another into rows, mapping each file's header
+// to the table's columns once.
+class LineChecker {
+ public:
+  // Fills row (values only, but for log_name) for a line to store; else says why not.
+  Verdict Check(const LogEntry& line, DbRow& row, std::string& why) {
+    if (!line.complete) {
+      why = "torn line: the file ends inside it";
+      return Verdict::kTorn;
+    }
+    if (!line.checksumOk) {
+      bool hasCrc = HasChecksumField(line.raw);
+      why = hasCrc ? "altered line: its checksum does not match"
+                   : "no checksum at the end of the line (torn or altered)";
+      return hasCrc ? Verdict::kAltered : Verdict::kTorn;
+    }
+    if (line.pending && line.sequence == 0) {
+      why = "waits in the pending file without its number yet";
+      return Verdict::kWaiting;
+    }
+    const std::vector<std::string>& header = *line.header;
+    if (line.file != file_) Map(line.file, line.headerMissing ? std::vector<std::string>() : header);
+    if (!mapError_.empty()) {
+      why = mapError_;
+      return Verdict::kForeign;
+    }
+    const std::vector<std::string>& fields = line.fields;
+    if (fields.size() != header.size()) {
+      why = std::to_string(fields.size()) + " fields where the header has " +
+            std::to_string(header.size());
+      return Verdict::kForeign;
+    }
+    const auto& columns = LineColumns();
+    row.assign(columns.size(), std::nullopt);
+    for (size_t i = 0; i < columns.size(); ++i) {
+      // log_name is the caller's to fill.
+      if (columns[i].csv == nullptr || index_[i] == SIZE_MAX) continue;
+      const std::string& v = fields[index_[i]];
+      switch (columns[i].kind) {
+        case ColumnKind::kInteger:
+          if (v.empty() && i >= kKeyColumns) continue;
+          if (!IsInteger(v)) {
+            why = std::string(columns[i].csv) + " '" + v.substr(0, 24) + "' is not a number";
+            return Verdict::kForeign;
+          }
+          break;
+        case ColumnKind::kTime:
+          // A time the driver never set (an all-zero record) is kept as NULL.
+          if (!IsLogTime(v)) {
+            ++badTimes;
+            continue;
+          }
+          break;
+        case ColumnKind::kUtcTime:
+          if (v.empty()) continue;
+          if (v.size() != 24 || v[23] != 'Z' || !IsLogTime(std::string_view(v).substr(0, 23))) {
+            why = std::string(columns[i].csv) + " '" + v.substr(0, 24) + "' is not a UTC time";
+            return Verdict::kForeign;
+          }
+          break;
+        case ColumnKind::kText:
+          if (!IsText(v)) {
+            why = std::string(columns[i].csv) + " is not UTF-8 text";
+            return Verdict::kForeign;
+          }
+          break;
+      }
+      row[i] = v;
+    }
+    if (row[2] == "0") {
+      why = "sequence number 0";
+      return Verdict::kForeign;
+    }
+    return Verdict::kStored;
+  }
+
+  uint64_t badTimes = 0;
+
+ private:
+  void Map(const std::string& file, const std::vector<std::string>& header) {
+    file_ = file;
+    mapError_.clear();
+    const auto& columns = LineColumns();
+    index_.assign(columns.size(), SIZE_MAX);
+    if (header.empty()) {
+      mapError_ = "its file has no header line";
+      return;
+    }
+    for (size_t i = 0; i < columns.size(); ++i) {
+      if (columns[i].csv == nullptr) continue;
+      auto it = std::find(header.begin(), header.end(), columns[i].csv);
+      if (it != header.end()) index_[i] = size_t(it - header.begin());
+    }
+    for (const char* required : {"computer", "sequence", "crc32"}) {
+      if (std::find(header.begin(), header.end(), required) == header.end()) {
+        mapError_ = std::string("its file's header has no ") + required + " column";
+      }
+    }
+  }
+
+  std::string file_;
+  std::string mapError_;
+  std::vector<size_t> index_;
+};
+
+uint64_t LogBytes(const std::vector<std::string>& dirs) {
+  uint64_t total = 0;
+  std::error_code ec;
+  for (const std::string& dir : dirs) {
+    for (const auto& e : fs::directory_iterator(dir, ec)) {
+      if (e.is_regular_file(ec)) total += e.file_size(ec);
+    }
+  }
+  return total;
+}
+
+// ---------------------------------------------------------------------------------------
+// Reports
+
+// The WHERE clause of the filter (PrepareLogFilter called), with its values as parameters:
+// the same matches as on the CSV logs, times compared as times in their canonical text.
+// untimed: instead of the time range, the lines it leaves out for having no time.
+std::string Where(const Database& db, const LogFilter& f, std::vector<std::string>& params, bool untimed = false) {
+  std::vector<std::string> terms;
+  auto param = [&](const std::string& value) {
+    params.push_back(value);
+    return "$" + std::to_string(params.size());
+  };
+  auto same = [&](const char* column, const std::string& value) {
+    return f.ignoreCase ? db.AsciiLower(column) + " = " + db.AsciiLower(param(value))
+                        : column + std::string(" = ") + param(value);
+  };
+  if (!f.user.empty()) terms.push_back(same("user_name", f.user));
+  if (!f.printer.empty()) terms.push_back(same("printer", f.printer));
+  if (!f.computer.empty()) terms.push_back(same("computer", f.computer));
+  std::string stamp = db.TimeText("time_stamp");
+  if (untimed) {
+    terms.push_back("time_stamp IS NULL");
+  } else {
+    if (!f.fromTime.empty()) terms.push_back(stamp + " >= " + param(f.fromTime));
+    if (!f.toTime.empty()) terms.push_back(stamp + " <= " + param(f.toTime));
+  }
+  std::string where;
+  for (const auto& t : terms) where += (where.empty() ? " WHERE " : " AND ") + t;
+  return where;
+}
+
+// A count or sum the database computed; a sum past 2^64-1 is refused as on the CSV logs.
+uint64_t Count(const DbValue& v, const std::string& column) {
+  uint64_t n = 0;
+  if (v && !ParseColumnNumber(*v, &n)) {
+    throw InputError("--sum " + column + ": the sum passes 18446744073709551615");
+  }
+  return n;
+}
+
+// What a report leaves out from the database: only checked lines are stored, so only
+// the lines a time range cannot place.
+LeftOut DatabaseLeftOut(Database& db, const LogFilter& filter) {
+  LeftOut left;
+  if (filter.fromTime.empty() && filter.toTime.empty()) return left;
+  std::vector<std::string> params;
+  db.Query("SELECT count(*) FROM log_lines" + Where(db, filter, params, true), params,
+           [&](const DbRow& r) { left.untimed = Count(r[0], "count"); });
+  return left;
+}
+
+// The SQL of a grouping's key, the same values LineKey takes from a line of the logs.
+std::string KeyExpression(const Database& db, const Report& report, const GroupKey& k) {
+  std::string stamp = db.TimeText("time_stamp");
+  std::string e;
+  switch (k.kind) {
+    case GroupKey::kDay: return "substr(" + stamp + ", 1, 10)";
+    case GroupKey::kMonth: return "substr(" + stamp + ", 1, 7)";
+    case GroupKey::kYear: return "substr(" + stamp + ", 1, 4)";
+    case GroupKey::kWeek: return db.IsoWeek("time_stamp");
+    case GroupKey::kUser: e = "user_name"; break;
+    case GroupKey::kComputer: e = "computer"; break;
+    case GroupKey::kPrinter: e = "printer"; break;
+    case GroupKey::kColumn: e = k.column->db; break;
+  }
+  if (k.kind == GroupKey::kColumn && k.column->kind != ColumnKind::kText) e = "CAST(" + e + " AS TEXT)";
+  return report.filter.ignoreCase ? db.AsciiLower(e) : e;
+}
+
+}  // namespace
+
+void TallyDatabase(const std::string& url, const Report& report, Tallies& tallies) {
+  std::unique_ptr<Database> db = OpenChecked(url, false);
+  std::vector<std::string> params;
+  std::string where = Where(*db, report.filter, params);
+  for (Grouping& g : tallies.groupings) {
+    std::vector<GroupKey> keys = g.leading;
+    keys.push_back({GroupKey::kComputer, "computer"});
+    keys.push_back({GroupKey::kPrinter, "printer"});
+    if (report.cost && report.settings.matchColumn != nullptr) {
+      keys.push_back({GroupKey::kColumn, "", report.settings.matchColumn});
+    }
+    std::string select, group;
+    for (size_t i = 0; i < keys.size(); ++i) {
+      select += (i ? ", " : "") + KeyExpression(*db, report, keys[i]);
+      group += (i ? ", " : "") + std::to_string(i + 1);
+    }
+    select += ", count(*)";
+    for (const LineColumn* m : report.measures) select += std::string(", COALESCE(sum(") + m->db + "), 0)";
+    std::vector<std::string> key(keys.size());
+    LogTally tally;
+    db->Query("SELECT " + select + " FROM log_lines" + where + " GROUP BY " + group, params, [&](const DbRow& r) {
+      for (size_t i = 0; i < keys.size(); ++i) key[i] = r[i].value_or("");
+      tally.jobs = Count(r[keys.size()], "count");
+      tally.sums.resize(report.measures.size());
+      for (size_t i = 0; i < report.measures.size(); ++i) tally.sums[i] = Count(r[keys.size() + 1 + i], report.measures[i]->csv);
+      // Text keys that differ in the database may fold to one, as on the logs.
+      g.rows[key].Add(tally, report.measures);
+    });
+  }
+  tallies.left = DatabaseLeftOut(*db, report.filter);
+  tallies.source = {"database", RedactedDatabaseUrl(url)};
+}
+
+int ShowDatabase(const std::string& url, const Report& report, std::ostream& out) {
+  std::unique_ptr<Database> db = OpenChecked(url, false);
+  LeftOut left = DatabaseLeftOut(*db, report.filter);
+  std::vector<std::string> params;
+  std::string where = Where(*db, report.filter, params);
+  // Every column of the log under its name in the log, the sequence first as in the files.
+  std::vector<std::string> header;
+  std::string sql = "SELECT log_name";
+  const auto& columns = LineColumns();
+  for (size_t pass = 0; pass < 2; ++pass) {
+    for (size_t i = 0; i < columns.size(); ++i) {
+      const LineColumn& c = columns[i];
+      bool sequence = i == kKeyColumns - 1;
+      if (c.csv == nullptr || sequence != (pass == 0)) continue;
+      header.push_back(c.csv);
+      bool time = c.kind == ColumnKind::kTime || c.kind == ColumnKind::kUtcTime;
+      sql += ", " + (time ? db->TimeText(c.db, c.kind == ColumnKind::kUtcTime) : std::string(c.db));
+    }
+  }
+  // Time order as on the CSV logs: lines without a time last, one time by server and log
+  // in byte order whatever the database's collation.
+  sql += " FROM log_lines" + where + " ORDER BY time_stamp IS NULL, time_stamp, " + db->ByteOrder("computer") +
+         ", " + db->ByteOrder("log_name") + ", sequence";
+  LineWriter writer({"database", RedactedDatabaseUrl(url)}, report, out);
+  std::vector<std::string> fields;
+  db->Query(sql, params, [&](const DbRow& r) {
+    fields.resize(r.size() - 1);
+    for (size_t i = 1; i < r.size(); ++i) fields[i - 1] = r[i].value_or("");
+    writer.Line(r[0].value_or(""), fields, header);
+  });
+  writer.End(left);
+  return kExitOk;
+}
+
+
+std::unique_ptr<Database> OpenDatabase(const std::string& url, bool create) {
+  if (url.compare(0, 7, "sqlite:") == 0 && url.size() > 7) {
+    std::string path = url.substr(7);
+    if (!create && !fs::exists(path)) throw DbError(url + ": no such database file");
+    return OpenSqlite(path, create);
+  }
+  if (url.compare(0, 13, "postgresql://") == 0 || url.compare(0, 11, "postgres://") == 0) {
+    return OpenPostgres(url, RedactedDatabaseUrl(url));
+  }
+  throw DbError("--db " + RedactedDatabaseUrl(url) + ": not a database URL (sqlite:PATH or postgresql://...)");
+}
+
+int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, bool progress,
+               std::ostream& out) {
+  std::error_code ec;
+  // Every folder is looked at before the database is opened (or created): a wrong path
+  // is an error, not an import of nothing.
+  std::vector<LogFolder> folders;
+  for (const std::string& dir : dirs) folders.push_back(FindLogFolder(dir, true));
+  std::unique_ptr<Database> db = OpenChecked(url, true);
+  Progress bar(progress, "import", LogBytes(dirs));
+
+  uint64_t read = 0, added = 0, torn = 0, altered = 0, foreign = 0, clashes = 0, files = 0;
+  uint64_t bytesBefore = 0;
+  std::ostringstream problems;
+  uint64_t problemLines = 0;
+  auto problem = [&](const std::string& file, uint64_t recordNo, uint64_t offset, const std::string& what) {
+    if (++problemLines > kDetailedProblems) return;
+    problems << file << ":" << recordNo << " (byte " << offset << "): " << what << ", not stored\n";
+  };
+  // The files of the lines in a batch, for its report (a batch spans a few files).
+  std::deque<std::string> batchFiles;
+  std::vector<LineRow> batch;
+  batch.reserve(kBatchLines);
+  auto flush = [&] {
+    if (batch.empty()) return;
+    StoreResult r = db->Store(batch);
+    added += r.added;
+    for (size_t i : r.clashes) {
+      ++clashes;
+      const LineRow& row = batch[i];
+      problem(*row.file, row.recordNo, row.offset, "sequence " + *batch[i].values[2] + " of log '" + *batch[i].values[1] +
+                                   "' from '" + *batch[i].values[0] +
+                                   "' is stored with another checksum");
+    }
+    batch.clear();
+    batchFiles.erase(batchFiles.begin(), batchFiles.end() - 1);
+  };
+
+  LineChecker checker;
+  std::string why;
+  uint64_t waiting = 0, strayFiles = 0;
+  std::ostringstream strays;  // printed once the progress bar is gone
+  for (const LogFolder& folder : folders) {
+    // A log whose sequence file is gone is found by no reader: named, so nothing is lost
+    // without a word.
+    for (const std::string& file : folder.strayFiles) {
+      ++strayFiles;
+      strays << file << ": belongs to no log (no .seq file beside it), not read\n";
+    }
+    for (const LogSet& log : folder.logs) {
+      ForEachLogEntry(log, [&](const LogEntry& line) {
+        if (batchFiles.empty() || line.file != batchFiles.back()) {
+          if (!batchFiles.empty()) bytesBefore += fs::file_size(batchFiles.back(), ec);
+          batchFiles.push_back(line.file);
+          ++files;
+        }
+        ++read;
+        batch.emplace_back();
+        LineRow& row = batch.back();
+        Verdict v = checker.Check(line, row.values, why);
+        if (v == Verdict::kStored) {
+          row.values[1] = log.name;
+          row.file = &batchFiles.back();
+          row.recordNo = line.recordNo;
+          row.offset = line.offset;
+          if (batch.size() == kBatchLines) flush();
+        } else {
+          batch.pop_back();
+          if (v == Verdict::kWaiting) {
+            ++waiting;
+          } else {
+            (v == Verdict::kTorn ? torn : v == Verdict::kAltered ? altered : foreign)++;
+            problem(line.file, line.recordNo, line.offset, why);
+          }
+        }
+        bar.Update(bytesBefore + line.offset);
+      });
+    }
+  }
+  flush();
+
+  uint64_t refused = torn + altered + foreign + clashes + waiting;
+  bar.Clear();
+  out << strays.str() << problems.str();
+  if (problemLines > kDetailedProblems) {
+    out << "... and " << Grouped(problemLines - kDetailedProblems) << " more lines not stored\n";
+  }
+  out << "read " << Grouped(read) << (read == 1 ? " line" : " lines") << " in " << files
+      << (files == 1 ? " file" : " files") << " of " << dirs.size()
+      << (dirs.size() == 1 ? " folder" : " folders") << ": " << Grouped(added) << " new, "
+      << Grouped(read - added - refused) << " already stored";
+  if (refused != 0) {
+    out << ", " << Grouped(refused) << " not stored (" << torn << " torn, " << altered << " altered, "
+        << foreign << " foreign, " << clashes << " clashing";
+    if (waiting != 0) out << ", " << waiting << " pending without a number yet";
+    out << ")";
+  }
+  out << "\n";
+  if (checker.badTimes != 0) {
+    out << Grouped(checker.badTimes) << " time stamps were not times and are stored as NULL\n";
+  }
+  // A pending line waiting for its number is stored by a later import: not a fault.
+  return refused == waiting && strayFiles == 0 ? kExitOk : kExitStepFailed;
+}
+
+}  // namespace spoolgate

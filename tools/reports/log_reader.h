@@ -1,0 +1,27 @@
+// SPDX-License-Identifier: Apache-2.0
+// `spoolgate log`: listing and summing the lines of the accounting CSV logs of a
+// directory (every generation), and checking checksums, numbers and files.
+#pragma once
+
+#include "tools/logread/log_folder.h"
+#include "tools/reports/log_report.h"
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace spoolgate {
+
+// The lines of the folders' logs that pass the report's filter, in time order (lines
+// of one time by computer, log and sequence, lines without a time last), written as
+// they are read again: memory holds 24 bytes a line, never the lines.
+int ShowLog(const std::vector<std::string>& dirs, const Report& report, std::ostream& out);
+// Counts and sums the lines of the folders' logs by each of tallies.groupings.
+void TallyLog(const std::vector<std::string>& dirs, const Report& report, Tallies& tallies);
+// Returns 0 when every line checks out, 1 when a line, a sequence number, the sequence
+// file, a missing file, a stray file or a pending line tells of a loss. json: one object
+// with the counts, the problems and "result" ("ok" or "failed").
+int VerifyLog(const std::string& dir, bool json, std::ostream& out);
+
+}  // namespace spoolgate

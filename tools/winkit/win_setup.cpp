@@ -1,0 +1,329 @@
+// SPDX-License-Identifier: Apache-2.0
+// `spoolgate setup`: installs the accounting of a print server as an administrator: the
+// log directory with the library's descriptor and the Administrators as its owner, the
+// two settings, the event source with the library as its message file, and a printer's
+// SPLUserModePrinterDriver. Every step says what it did; the first that fails stops the
+// rest and says what stays done.
+#include "tools/common/errors.h"
+#include "tools/winkit/win_kit.h"
+#include "tools/winkit/win_system.h"
+
+#include "accounting/log_settings.h"
+#include "logger/logger_internal.h"
+
+#include <aclapi.h>
+#include <windows.h>
+#include <winspool.h>
+
+#include <functional>
+#include <vector>
+
+namespace spoolgate {
+namespace {
+
+const wchar_t kPrinterValue[] = L"SPLUserModePrinterDriver";
+const wchar_t kPluginName[] = L"spoolgate.dll";
+
+// One thing setup changes: what it is, and how it is done (a Win32 error code, or 0).
+struct Step {
+  std::string what;
+  std::function<DWORD()> run;
+};
+
+// The directories of path from the first below the root ("C:\" or "\\server\share\").
+std::vector<std::wstring> PathParts(const std::wstring& path) {
+  std::vector<std::wstring> parts;
+  size_t start = path.rfind(L"\\\\", 0) == 0 ? path.find(L'\\', path.find(L'\\', 2) + 1) : 2;
+  for (size_t at = path.find(L'\\', start + 1); at != std::wstring::npos;
+       at = path.find(L'\\', at + 1)) {
+    parts.push_back(path.substr(0, at));
+  }
+  parts.push_back(path);
+  return parts;
+}
+
+// The log directory as it goes into the registry, or an error (exit status 2).
+std::wstring ValidDirectory(const std::string& given) {
+  std::wstring dir = Wide(given);
+  for (wchar_t& c : dir) {
+    if (c == L'/') c = L'\\';
+  }
+  while (dir.size() > 3 && dir.back() == L'\\') dir.pop_back();
+  bool drive = dir.size() > 3 && iswalpha(dir[0]) && dir[1] == L':' && dir[2] == L'\\';
+  bool unc = dir.rfind(L"\\\\", 0) == 0 && dir.find(L'\\', 2) != std::wstring::npos &&
+             dir.find(L'\\', dir.find(L'\\', 2) + 1) != std::wstring::npos;
+  if (!drive && !unc) {
+    throw InputError(given + ": the log directory must be a full path below a drive's root "
+                             "(D:\\Accounting\\PrintLog) or a share (\\\\server\\share\\PrintLog)");
+  }
+  for (const std::wstring& part : PathParts(dir)) {
+    std::wstring last = part.substr(part.rfind(L'\\') + 1);
+    if (last.empty() || last == L"." || last == L"..") {
+      throw InputError(given + ": empty, . or .. parts are not taken");
+    }
+  }
+  if (dir.find_first_of(L"%*?\"<>|") != std::wstring::npos || dir.find(L':', 2) != std::wstring::npos) {
+    throw InputError(given + ": not a directory name (the plug-in takes the value as it is, "
+                             "%variables% unexpanded)");
+  }
+  if (dir.size() > 129) {
+    throw InputError(given + ": " + std::to_string(dir.size()) +
+                     " characters; the plug-in reads at most 129 and uses its default for a "
+                     "longer value");
+  }
+  // The plug-in hands the directory to the library in the OEM code page.
+  WCHAR work[DIRECTORY_WORK_CHARS] = {};
+  dir.copy(work, dir.size());
+  char oem[LOG_DIRECTORY_BYTES] = {};
+  ConvertDirectoryToOem(oem, work);
+  WCHAR back[MAX_PATH + 1] = {};
+  OemTextToWide(oem, MAX_PATH, back, MAX_PATH + 1);
+  if (dir != back) {
+    throw InputError(given + ": holds characters the OEM code page (" + std::to_string(GetOEMCP()) +
+                     ") lacks; the library would write to " + Utf8(back));
+  }
+  return dir;
+}
+
+DWORD SetString(HKEY key, const wchar_t* name, DWORD type, const std::wstring& value) {
+  return DWORD(RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
+                              DWORD((value.size() + 1) * sizeof(wchar_t))));
+}
+
+DWORD SetNumber(HKEY key, const wchar_t* name, DWORD value) {
+  return DWORD(RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value));
+}
+
+DWORD WithKey(const wchar_t* path, const std::function<DWORD(HKEY)>& use) {
+  HKEY key = nullptr;
+  DWORD error = DWORD(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                      KEY_SET_VALUE, nullptr, &key, nullptr));
+  if (error != ERROR_SUCCESS) return error;
+  error = use(key);
+  RegCloseKey(key);
+  return error;
+}
+
+DWORD DeleteKey(const wchar_t* path) {
+  DWORD error = DWORD(RegDeleteKeyW(HKEY_LOCAL_MACHINE, path));
+  return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
+}
+
+DWORD WithPrinter(const std::wstring& name, const std::function<DWORD(HANDLE)>& use) {
+  PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+  HANDLE printer = nullptr;
+  if (!OpenPrinterW(const_cast<wchar_t*>(name.c_str()), &printer, &defaults)) return GetLastError();
+  DWORD error = use(printer);
+  ClosePrinter(printer);
+  return error;
+}
+
+// The directory and its missing parents, made with the library's descriptor, then the
+// log directory given the Administrators as owner and that descriptor again (for one
+// that was there already), and judged as the library will judge it in the spooler.
+DWORD MakeLogDirectory(const std::wstring& dir, PSID spooler, std::string& why) {
+  std::vector<WCHAR> path(dir.begin(), dir.end());
+  path.push_back(0);
+  std::vector<std::wstring> made;
+  for (const std::wstring& part : PathParts(dir)) {
+    if (GetFileAttributesW(part.c_str()) == INVALID_FILE_ATTRIBUTES) made.push_back(part);
+  }
+  // What a failure leaves behind is named with it.
+  auto failed = [&](DWORD error, const std::string& reason) {
+    why = reason;
+    std::string left;
+    for (const std::wstring& part : made) {
+      if (GetFileAttributesW(part.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        left += (left.empty() ? "" : ", ") + Utf8(part);
+      }
+    }
+    if (!left.empty()) why += (why.empty() ? "" : "; ") + ("made " + left + ", left in place");
+    return error != ERROR_SUCCESS ? error : DWORD(ERROR_PATH_NOT_FOUND);
+  };
+  if (JudgeLogDirectory(path.data(), TRUE, nullptr, nullptr) == LOG_DIRECTORY_UNAVAILABLE) {
+    return failed(GetLastError(), "");
+  }
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(LOG_DIRECTORY_SDDL, SDDL_REVISION_1,
+                                                            &descriptor, nullptr)) {
+    return failed(GetLastError(), "");
+  }
+  PACL dacl = nullptr;
+  BOOL present = FALSE, defaulted = FALSE;
+  GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+  BYTE administrators[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof administrators;
+  CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size);
+  DWORD error = SetNamedSecurityInfoW(
+      path.data(), SE_FILE_OBJECT,
+      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+      administrators, nullptr, dacl, nullptr);
+  LocalFree(descriptor);
+  if (error != ERROR_SUCCESS) return failed(error, "setting its owner and permissions");
+  if (JudgeLogDirectory(path.data(), FALSE, spooler, nullptr) != LOG_DIRECTORY_USABLE) {
+    return failed(ERROR_ACCESS_DENIED, "the library would still refuse it (spoolgate check says why)");
+  }
+  // A file system that keeps no owners of its own (Wine keeps the Unix owner) may leave
+  // another owner in place, one the library accepts.
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (GetNamedSecurityInfoW(path.data(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                            nullptr, nullptr, nullptr, &sd) == ERROR_SUCCESS) {
+    if (!EqualSid(owner, administrators)) why = "the file system kept the owner " + AccountName(owner);
+    LocalFree(sd);
+  }
+  return DWORD(ERROR_SUCCESS);
+}
+
+bool IsAdministrator() {
+  BYTE sid[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof sid;
+  BOOL member = FALSE;
+  return CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &size) &&
+         CheckTokenMembership(nullptr, sid, &member) && member;
+}
+
+// Refuses a log directory the library could not keep to itself: one through a junction,
+// one another account made, one below a directory that users may change.
+void CheckPlace(const std::wstring& dir, PSID spooler) {
+  std::vector<WCHAR> path(dir.begin(), dir.end());
+  path.push_back(0);
+  size_t where = 0;
+  std::string name = Utf8(dir);
+  switch (JudgeLogDirectory(path.data(), FALSE, spooler, &where)) {
+    case LOG_DIRECTORY_REPARSE_POINT:
+      throw InputError(name + ": " + Utf8(dir.substr(0, where)) +
+                       " is a junction or symbolic link; the library refuses a log directory "
+                       "reached through one");
+    case LOG_DIRECTORY_UNAVAILABLE:
+      throw InputError(name + ": is a file, not a directory");
+    case LOG_DIRECTORY_FOREIGN_OWNER:
+    case LOG_DIRECTORY_OWNER_UNKNOWN:
+      throw InputError(name + ": exists and is not the Administrators' or SYSTEM's; a user may "
+                       "have made it: choose another or remove it first");
+    case LOG_DIRECTORY_USABLE:
+    case LOG_DIRECTORY_MISSING:
+      break;
+  }
+  std::vector<std::wstring> parts = PathParts(dir);
+  parts.pop_back();
+  // A volume's or share's root lets users make folders of their own, but not rename or
+  // remove one the Administrators made there: it is not looked at.
+  for (const std::wstring& part : parts) {
+    if (GetFileAttributesW(part.c_str()) == INVALID_FILE_ATTRIBUTES) break;
+    std::string why = UserWritable(part, spooler);
+    if (!why.empty()) {
+      throw InputError(name + ": " + Utf8(part) + " above it " + why +
+                       "; put the log directory where only the administrators can change "
+                       "anything above it");
+    }
+  }
+}
+
+}  // namespace
+
+int RunSetup(const SetupOptions& options, std::ostream& out) {
+  std::vector<Step> steps;
+  std::wstring driverDir = options.driverDir.empty() ? DriverDirectory() : Wide(options.driverDir);
+  std::wstring library = driverDir + L"\\ruzoravu64.dll";
+  std::wstring printer = Wide(options.printer);
+  // What a step says besides done or failed, and what a failed step left written.
+  std::string why, partial;
+  Sid spooler = AccountSid(options.spoolerAccount);
+  if (options.remove) {
+    if (!options.directory.empty()) throw InputError("setup --remove takes no directory; the logs stay");
+    steps.push_back({"remove the settings HKLM\\" + Utf8(LOG_SETTINGS_KEY),
+                     [] { return DeleteKey(LOG_SETTINGS_KEY); }});
+    steps.push_back({"remove the event source HKLM\\" + Utf8(LOG_EVENT_SOURCE_KEY),
+                     [] { return DeleteKey(LOG_EVENT_SOURCE_KEY); }});
+    if (!printer.empty()) {
+      steps.push_back({"remove SPLUserModePrinterDriver of the printer '" + options.printer + "'",
+                       [&] {
+                         return WithPrinter(printer, [](HANDLE h) {
+                           DWORD error = DeletePrinterDataW(h, const_cast<wchar_t*>(kPrinterValue));
+                           return error == ERROR_FILE_NOT_FOUND ? DWORD(ERROR_SUCCESS) : error;
+                         });
+                       }});
+    }
+  } else {
+    if (options.directory.empty()) throw InputError("setup: name the log directory (DIR)");
+    if (options.maxKib < 1 || options.maxKib > 0xFFFFFFFFull) {
+      throw InputError("--max-size " + std::to_string(options.maxKib) +
+                       ": from 1 to 4294967295 (KiB)");
+    }
+    std::wstring dir = ValidDirectory(options.directory);
+    CheckPlace(dir, spooler.get());
+    DWORD maxKib = DWORD(options.maxKib);
+    steps.push_back({"make the log directory " + Utf8(dir) +
+                         ", owned by the Administrators, written by SYSTEM and the Administrators only",
+                     [dir, &spooler, &why] { return MakeLogDirectory(dir, spooler.get(), why); }});
+    steps.push_back({"set LogFileDirectory = " + Utf8(dir) + " and MaxLogFileSize = " +
+                         std::to_string(maxKib) + " (KiB) under HKLM\\" + Utf8(LOG_SETTINGS_KEY),
+                     [dir, maxKib, &partial] {
+                       return WithKey(LOG_SETTINGS_KEY, [&](HKEY key) {
+                         DWORD error = SetString(key, LOG_DIRECTORY_VALUE, REG_SZ, dir);
+                         if (error != ERROR_SUCCESS) return error;
+                         partial = "LogFileDirectory was written";
+                         return SetNumber(key, LOG_MAX_SIZE_VALUE, maxKib);
+                       });
+                     }});
+    steps.push_back({"register the event source " + Utf8(LOG_EVENT_SOURCE) + " with " + Utf8(library) +
+                         " as its message file",
+                     [library, &partial] {
+                       return WithKey(LOG_EVENT_SOURCE_KEY, [&](HKEY key) {
+                         DWORD error = SetString(key, L"EventMessageFile", REG_EXPAND_SZ, library);
+                         if (error != ERROR_SUCCESS) return error;
+                         partial = "EventMessageFile was written";
+                         return SetNumber(key, L"TypesSupported",
+                                          EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE |
+                                              EVENTLOG_INFORMATION_TYPE);
+                       });
+                     }});
+    if (!printer.empty()) {
+      steps.push_back({"set SPLUserModePrinterDriver = spoolgate.dll for the printer '" + options.printer + "'",
+                       [&] {
+                         return WithPrinter(printer, [](HANDLE h) {
+                           return SetPrinterDataW(h, const_cast<wchar_t*>(kPrinterValue), REG_SZ,
+                                                  reinterpret_cast<BYTE*>(const_cast<wchar_t*>(kPluginName)),
+                                                  sizeof kPluginName);
+                         });
+                       }});
+    }
+  }
+  if (options.dryRun) {
+    for (const Step& step : steps) out << "would  " << step.what << "\n";
+    if (!IsAdministrator()) out << "note   setup itself must run as an administrator (an elevated prompt)\n";
+    return kExitOk;
+  }
+  if (!IsAdministrator()) {
+    out << "FAILED setup must run as an administrator (an elevated prompt); nothing was changed\n";
+    return kExitStepFailed;
+  }
+  for (size_t i = 0; i < steps.size(); ++i) {
+    DWORD error = steps[i].run();
+    if (error != ERROR_SUCCESS) {
+      if (!partial.empty()) why += (why.empty() ? "" : "; ") + partial;
+      out << "FAILED " << steps[i].what << ": " << ErrorText(error) << (why.empty() ? "" : "; " + why)
+          << "\n";
+      out << "setup stopped; " << (i == 0 ? "no step was done" : "the steps marked done stay done")
+          << "; not done:";
+      for (size_t j = i + 1; j < steps.size(); ++j) out << (j == i + 1 ? " " : "; ") << steps[j].what;
+      out << (i + 1 == steps.size() ? " nothing else" : "") << "\n";
+      return kExitStepFailed;
+    }
+    out << "done   " << steps[i].what << "\n";
+    if (!why.empty()) out << "note   " << why << "\n";
+    why.clear();
+    partial.clear();
+  }
+  if (!options.remove && GetFileAttributesW(library.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    out << "note   " << Utf8(library)
+        << " is not there yet: the event viewer shows the events' text once the driver package "
+           "is installed\n";
+  }
+  out << (options.remove ? "removed; the log directory and its logs stay\n"
+                         : "installed; run spoolgate check\n");
+  return kExitOk;
+}
+
+}  // namespace spoolgate

@@ -1,0 +1,203 @@
+// SPDX-License-Identifier: Apache-2.0
+// Windows helpers of spoolgate.exe: text conversion, error texts, accounts, and the
+// settings read with the plug-in's own registry code.
+#include "tools/winkit/win_system.h"
+
+#include "accounting/log_settings.h"
+#include "logger/logger_internal.h"
+#include "tools/common/errors.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+#include <winspool.h>
+
+#include <vector>
+
+namespace spoolgate {
+
+std::wstring Wide(const std::string& utf8) {
+  if (utf8.empty()) return std::wstring();
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+  std::wstring out(size_t(n > 0 ? n : 0), L'\0');
+  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), out.data(), n);
+  return out;
+}
+
+std::string Utf8(const std::wstring& wide) {
+  if (wide.empty()) return std::string();
+  int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr,
+                              nullptr);
+  std::string out(size_t(n > 0 ? n : 0), '\0');
+  if (n > 0) {
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), out.data(), n, nullptr, nullptr);
+  }
+  return out;
+}
+
+std::string ErrorText(DWORD error) {
+  wchar_t* text = nullptr;
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                               FORMAT_MESSAGE_IGNORE_INSERTS,
+                           nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring message = n > 0 && text != nullptr ? std::wstring(text, n) : L"";
+  if (text != nullptr) LocalFree(text);
+  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
+                              message.back() == L' ' || message.back() == L'.')) {
+    message.pop_back();
+  }
+  if (message.empty()) message = L"error";
+  return Utf8(message) + " (" + std::to_string(error) + ")";
+}
+
+std::string AccountName(PSID sid) {
+  std::string text;
+  wchar_t* sidText = nullptr;
+  if (ConvertSidToStringSidW(sid, &sidText)) {
+    text = Utf8(sidText);
+    LocalFree(sidText);
+  }
+  wchar_t name[256], domain[256];
+  DWORD nameChars = 256, domainChars = 256;
+  SID_NAME_USE use;
+  if (!LookupAccountSidW(nullptr, sid, name, &nameChars, domain, &domainChars, &use)) return text;
+  std::wstring account = domainChars > 0 ? std::wstring(domain) + L"\\" + name : std::wstring(name);
+  return Utf8(account) + " (" + text + ")";
+}
+
+namespace {
+
+// Access that lets an account add, remove or rename entries of a directory, or give
+// itself that right.
+constexpr DWORD kChangingAccess = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD |
+                                  DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+
+bool IsCurrentUser(PSID sid) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD needed = 0;
+  bool same = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &needed) &&
+              EqualSid(sid, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+  CloseHandle(token);
+  return same;
+}
+
+// SYSTEM, the Administrators, a service (TrustedInstaller owns the system's folders),
+// the administrator running the command, or the account the spooler runs as.
+bool IsTrusted(PSID sid, PSID spooler) {
+  SID_IDENTIFIER_AUTHORITY* authority = GetSidIdentifierAuthority(sid);
+  static const BYTE nt[6] = {0, 0, 0, 0, 0, 5};
+  bool service = memcmp(authority->Value, nt, 6) == 0 && *GetSidSubAuthorityCount(sid) >= 1 &&
+                 *GetSidSubAuthority(sid, 0) == SECURITY_SERVICE_ID_BASE_RID;
+  return IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
+         IsWellKnownSid(sid, WinCreatorOwnerSid) || service || IsCurrentUser(sid) ||
+         (spooler != nullptr && EqualSid(sid, spooler));
+}
+
+}  // namespace
+
+std::string UserWritable(const std::wstring& dir, PSID spooler) {
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  DWORD error = GetNamedSecurityInfoW(dir.c_str(), SE_FILE_OBJECT,
+                                      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                      &owner, nullptr, &dacl, nullptr, &sd);
+  if (error != ERROR_SUCCESS) return "has permissions that cannot be read: " + ErrorText(error);
+  std::string why;
+  if (owner != nullptr && !IsTrusted(owner, spooler)) {
+    why = "belongs to " + AccountName(owner);
+  } else if (dacl == nullptr) {
+    why = "has no access list: everyone may change it";
+  } else {
+    for (DWORD i = 0; why.empty() && i < dacl->AceCount; ++i) {
+      ACE_HEADER* ace = nullptr;
+      if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace)) ||
+          ace->AceType != ACCESS_ALLOWED_ACE_TYPE || (ace->AceFlags & INHERIT_ONLY_ACE) != 0) {
+        continue;
+      }
+      auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace);
+      PSID sid = &allowed->SidStart;
+      if ((allowed->Mask & kChangingAccess) != 0 && !IsTrusted(sid, spooler)) {
+        why = "lets " + AccountName(sid) + " create or remove entries";
+      }
+    }
+  }
+  LocalFree(sd);
+  return why;
+}
+
+Sid AccountSid(const std::string& account) {
+  Sid sid;
+  sid.bytes.resize(SECURITY_MAX_SID_SIZE);
+  PSID parsed = nullptr;
+  if (ConvertStringSidToSidW(Wide(account).c_str(), &parsed)) {
+    CopySid(DWORD(sid.bytes.size()), sid.bytes.data(), parsed);
+    LocalFree(parsed);
+    return sid;
+  }
+  DWORD size = DWORD(sid.bytes.size());
+  wchar_t domain[256];
+  DWORD domainChars = 256;
+  SID_NAME_USE use;
+  if (!LookupAccountNameW(nullptr, Wide(account).c_str(), sid.bytes.data(), &size, domain,
+                          &domainChars, &use)) {
+    throw InputError("account " + account + ": " + ErrorText(GetLastError()));
+  }
+  return sid;
+}
+
+EffectiveSettings ReadEffectiveSettings() {
+  EffectiveSettings s;
+  HKEY key = nullptr;
+  WCHAR work[DIRECTORY_WORK_CHARS];
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, LOG_SETTINGS_KEY, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+    s.keyFound = true;
+    DWORD bytes = 0;
+    if (RegQueryValueExW(key, LOG_DIRECTORY_VALUE, nullptr, &s.directoryType, nullptr, &bytes) ==
+        ERROR_SUCCESS) {
+      s.directorySet = true;
+      std::vector<wchar_t> text(bytes / sizeof(wchar_t) + 1, L'\0');
+      DWORD size = bytes;
+      if (RegQueryValueExW(key, LOG_DIRECTORY_VALUE, nullptr, nullptr,
+                           reinterpret_cast<BYTE*>(text.data()), &size) == ERROR_SUCCESS) {
+        s.storedDirectory = text.data();
+        s.directoryChars = s.storedDirectory.size();
+      }
+    }
+    s.directoryRead = QueryDirectorySetting(key, work) != FALSE;
+    DWORD sizeBytes = 0;
+    s.sizeSet = RegQueryValueExW(key, LOG_MAX_SIZE_VALUE, nullptr, &s.sizeType, nullptr,
+                                 &sizeBytes) == ERROR_SUCCESS;
+    s.sizeRead = QueryMaxSizeSetting(key, &s.maxKib) != FALSE;
+    RegCloseKey(key);
+  }
+  if (!s.directoryRead) {
+    memset(work, 0, sizeof work);
+    if (!ComposeDefaultDirectory(work)) work[0] = 0;
+  }
+  // The plug-in hands the directory over in the OEM code page; the library converts it
+  // back. A character the code page lacks comes back as another one.
+  char oem[LOG_DIRECTORY_BYTES] = {};
+  ConvertDirectoryToOem(oem, work);
+  WCHAR back[MAX_PATH + 1] = {};
+  OemTextToWide(oem, MAX_PATH, back, MAX_PATH + 1);
+  s.directory = back;
+  s.directoryOemExact = s.directory == std::wstring(work);
+  if (!s.sizeRead) s.maxKib = LOG_DEFAULT_MAX_SIZE;
+  if (s.maxKib == 0) s.maxKib = LOG_DEFAULT_MAX_KIB;
+  return s;
+}
+
+std::wstring DriverDirectory() {
+  wchar_t buffer[MAX_PATH];
+  DWORD needed = 0;
+  if (!GetPrinterDriverDirectoryW(nullptr, const_cast<wchar_t*>(L"Windows x64"), 1,
+                                  reinterpret_cast<BYTE*>(buffer), sizeof buffer, &needed)) {
+    UINT n = GetSystemDirectoryW(buffer, MAX_PATH);
+    return std::wstring(buffer, n) + L"\\spool\\drivers\\x64\\3";
+  }
+  return std::wstring(buffer) + L"\\3";
+}
+
+}  // namespace spoolgate
