@@ -4,7 +4,7 @@
 #include "tools/logread/log_folder.h"
 
 #include "logger/crc32.h"
-#include "logger/sequence_number.h"
+#include "logger/log_format.h"
 #include "tools/common/errors.h"
 #include "tools/common/portable.h"
 
@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <set>
 
 namespace fs = std::filesystem;
@@ -42,25 +41,17 @@ bool CsvRecordReader::Next(std::string& record, uint64_t& offset, bool& complete
     }
     const char* start = buffer_.data() + begin_;
     const char* stop = buffer_.data() + end_;
-    // The record ends at the first LF with an even number of quotes before it in the
-    // record; an LF inside quotes belongs to a text.
-    for (const char* p = start; p < stop;) {
-      const char* lf = static_cast<const char*>(std::memchr(p, '\n', size_t(stop - p)));
-      const char* to = lf != nullptr ? lf : stop;
-      for (const char* q = p; (q = static_cast<const char*>(std::memchr(q, '"', size_t(to - q)))) != nullptr; ++q) {
-        quoted_ = !quoted_;
-      }
-      if (lf == nullptr) break;
-      p = lf + 1;
-      if (!quoted_) {
-        record.append(start, lf);
-        size_t taken = size_t(p - start);
-        begin_ += taken;
-        offset_ += taken;
-        if (!record.empty() && record.back() == '\r') record.pop_back();
-        complete = true;
-        return true;
-      }
+    // The record ends at the first LF outside quotes, by the format's own rule.
+    size_t end = LogFindRecordEnd(start, size_t(stop - start), &quoted_);
+    if (start + end < stop) {
+      const char* lf = start + end;
+      record.append(start, lf);
+      size_t taken = end + 1;
+      begin_ += taken;
+      offset_ += taken;
+      if (!record.empty() && record.back() == '\r') record.pop_back();
+      complete = true;
+      return true;
     }
     record.append(start, stop);
     offset_ += uint64_t(stop - start);
@@ -71,7 +62,7 @@ bool CsvRecordReader::Next(std::string& record, uint64_t& offset, bool& complete
 void CsvRecordReader::SkipTo(uint64_t offset) {
   if (file_ == nullptr || offset == offset_) return;
   // A record starts outside quotes. One within the bytes read is taken from there.
-  quoted_ = false;
+  quoted_ = 0;
   uint64_t bufferStart = offset_ - begin_;
   if (offset >= bufferStart && offset < bufferStart + end_) {
     begin_ = size_t(offset - bufferStart);
@@ -133,34 +124,18 @@ std::vector<std::string> SplitCsv(const std::string& record) {
 
 uint32_t Crc32(const std::string& bytes) { return Crc32Update(0, bytes.data(), bytes.size()); }
 
+std::vector<std::string> HeaderColumns(const std::string& record) {
+  if (LogRecogniseHeader(record.data(), record.size()) == LOG_HEADER_NONE) return {};
+  size_t mark = record.compare(0, LOG_BYTE_ORDER_MARK_BYTES, LOG_BYTE_ORDER_MARK) == 0 ? LOG_BYTE_ORDER_MARK_BYTES : 0;
+  return SplitCsv(record.substr(mark));
+}
+
 bool HasChecksumField(const std::string& raw) {
-  size_t n = raw.size();
-  return n >= 10 && raw[n - 9] == ',' &&
-         std::all_of(raw.end() - 8, raw.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+  uint32_t stored = 0;
+  return LogReadChecksumField(raw.data(), raw.size(), &stored) != 0;
 }
 
 namespace {
-
-constexpr char kBom[] = "\xEF\xBB\xBF";
-
-// The line's leading number, 0 when it has none (or one past the limit the writer and
-// the importer keep to).
-uint64_t LeadingNumber(const std::string& raw) {
-  size_t digits = 0;
-  uint64_t value = ParseSequenceNumber(raw.data(), raw.size(), &digits);
-  if (digits == 0 || value > LOG_SEQUENCE_MAX || (digits < raw.size() && raw[digits] != ',')) return 0;
-  return value;
-}
-
-bool ChecksumOk(const std::string& raw) {
-  size_t n = raw.size();
-  if (n < 10 || raw[n - 9] != ',') return false;
-  for (size_t i = n - 8; i < n; ++i) {
-    char c = raw[i];
-    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
-  }
-  return uint32_t(std::strtoul(raw.c_str() + n - 8, nullptr, 16)) == Crc32Update(0, raw.data(), n - 9);
-}
 
 // Calls visit for every data line of one file; stop by returning false.
 void ForEachFileEntry(const std::string& file, bool pending,
@@ -175,15 +150,15 @@ void ForEachFileEntry(const std::string& file, bool pending,
     ++e.recordNo;
     e.headerMissing = false;
     if (e.recordNo == 1) {
-      if (e.raw.compare(0, 3, kBom) == 0) e.raw.erase(0, 3);
-      if (e.raw.compare(0, 9, "sequence,") == 0) {
-        e.header = std::make_shared<const std::vector<std::string>>(SplitCsv(e.raw));
+      std::vector<std::string> columns = HeaderColumns(e.raw);
+      if (!columns.empty()) {
+        e.header = std::make_shared<const std::vector<std::string>>(std::move(columns));
         continue;
       }
       e.headerMissing = true;
     }
-    e.checksumOk = e.complete && ChecksumOk(e.raw);
-    e.sequence = LeadingNumber(e.raw);
+    e.checksumOk = e.complete && LogLineChecksumOk(e.raw.data(), e.raw.size());
+    e.sequence = LogRecordNumber(e.raw.data(), e.raw.size());
     SplitCsvInto(e.raw, e.fields);
     if (!visit(e)) return;
   }
@@ -205,29 +180,26 @@ uint64_t FirstSequence(const std::string& file) {
 LogFolder FindLogFolder(const std::string& dir, bool requireLog) {
   std::error_code ec;
   if (!fs::is_directory(PathOf(dir), ec)) throw InputError(dir + ": no such directory");
-  // Generation names: "-YYYYMMDD-HHMMSS" in local time from earlier versions, with "Z"
-  // in UTC now; "-2", "-3" ... when a name was taken.
-  static const std::regex generation(R"((.*)-\d{8}-\d{6}Z?(?:-\d+)?)");
   std::vector<fs::path> csv, pending;
   std::set<std::string> sequenceNames;
   for (const auto& item : fs::directory_iterator(PathOf(dir), ec)) {
     if (!item.is_regular_file(ec)) continue;
     std::string ext = Utf8Of(item.path().extension());
     std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
-    if (ext == ".seq") sequenceNames.insert(Utf8Of(item.path().stem()));
-    if (ext == ".csv") csv.push_back(item.path());
-    if (ext == ".pending") pending.push_back(item.path());
+    if (ext == LOG_SEQUENCE_SUFFIX) sequenceNames.insert(Utf8Of(item.path().stem()));
+    if (ext == LOG_CURRENT_SUFFIX) csv.push_back(item.path());
+    if (ext == LOG_PENDING_SUFFIX) pending.push_back(item.path());
   }
   std::map<std::string, LogSet> logs;
   for (const std::string& name : sequenceNames) {
     LogSet& log = logs[name];
     log.name = name;
-    std::ifstream in(PathOf(dir) / PathOf(name + ".seq"), std::ios::binary);
-    std::string text;
-    std::getline(in, text);
-    size_t digits = 0;
-    uint64_t value = ParseSequenceNumber(text.data(), text.size(), &digits);
-    if (digits > 0 && value <= LOG_SEQUENCE_MAX) log.sequenceValue = value;
+    std::ifstream in(PathOf(dir) / PathOf(name + LOG_SEQUENCE_SUFFIX), std::ios::binary);
+    char text[LOG_SEQUENCE_FILE_BYTES];
+    in.read(text, sizeof text);
+    uint64_t value = 0;
+    if (LogParseSequenceFile(text, size_t(in.gcount()), &value) == LOG_SEQUENCE_FILE_SOUND)
+      log.sequenceValue = value;
   }
   LogFolder folder;
   struct Ordered {
@@ -238,12 +210,12 @@ LogFolder FindLogFolder(const std::string& dir, bool requireLog) {
   std::map<std::string, std::vector<Ordered>> files;
   for (const fs::path& item : csv) {
     std::string stem = Utf8Of(item.stem()), path = Utf8Of(item);
-    std::smatch m;
+    size_t base = 0;
     if (sequenceNames.count(stem)) {
       logs[stem].hasCurrent = true;
       files[stem].push_back({FirstSequence(path), true, path});
-    } else if (std::regex_match(stem, m, generation) && sequenceNames.count(m[1])) {
-      files[m[1]].push_back({FirstSequence(path), false, path});
+    } else if (LogIsGenerationStem(stem.data(), stem.size(), &base) && sequenceNames.count(stem.substr(0, base))) {
+      files[stem.substr(0, base)].push_back({FirstSequence(path), false, path});
     } else {
       folder.strayFiles.push_back(path);
     }

@@ -38,17 +38,20 @@ class CsvRecordReader {
   std::vector<char> buffer_;
   size_t begin_ = 0, end_ = 0;  // the bytes of buffer_ not yet taken
   size_t fill_;                 // bytes the next read asks for
-  bool quoted_ = false;         // inside quotes at begin_
+  int quoted_ = 0;              // inside quotes at begin_
 };
 
 // Splits one CSV record into its fields ("" inside quotes is one quote).
 std::vector<std::string> SplitCsv(const std::string& record);
 // The same into fields, whose strings are reused: no allocation once they have grown.
 void SplitCsvInto(const std::string& record, std::vector<std::string>& fields);
+// The column names of a file's first record when it is a header of ours (a byte order
+// mark before it is allowed); empty when it is a line.
+std::vector<std::string> HeaderColumns(const std::string& record);
 // CRC-32 of the log lines, the logging library's own.
 uint32_t Crc32(const std::string& bytes);
-// Whether a line (without its line end) ends in a checksum field, ",XXXXXXXX" in hex
-// digits of either case: a line with one but the wrong value was altered, a line
+// Whether a line (without its line end) ends in a checksum field, ",XXXXXXXX" in
+// upper-case hex digits: a line with one but the wrong value was altered, a line
 // without one was torn or altered.
 bool HasChecksumField(const std::string& raw);
 
