@@ -146,13 +146,15 @@ HANDLE OpenLocked(const WCHAR* path, DWORD disposition, OVERLAPPED* range) {
   return INVALID_HANDLE_VALUE;
 }
 
-// The number in the sequence file, 0 when it is new, empty or unreadable.
+// The number in the sequence file, 0 when it is new, empty, unreadable or unsound.
 static uint64_t ReadSequenceFile(HANDLE sequence) {
   char text[LOG_SEQUENCE_FILE_BYTES];
   DWORD read = 0;
   uint64_t value = 0;
   if (!SeekTo(sequence, 0) || !ReadFile(sequence, text, sizeof(text), &read, NULL)) return 0;
-  if (LogParseSequenceFile(text, read, &value) == LOG_SEQUENCE_FILE_PAST_LIMIT) return LOG_SEQUENCE_MAX;
+  // A number file missing, spoiled or past the limit says nothing: the log and the
+  // pending file tell the number, and the next number written mends the file.
+  LogParseSequenceFile(text, read, &value);
   return value;
 }
 
@@ -202,7 +204,6 @@ struct LogWriter {
   BOOL headerMatches;       // the file starts with our byte order mark and header
   uint64_t lastNumber;      // the highest number used, in the log or elsewhere
   uint64_t lastInLog;       // the highest number in the current file, damaged lines too
-  uint64_t lastGoodInLog;   // the highest number of a good line in the current file
   BOOL lockLost;            // the sequence file was deleted under the lock
   char* line;               // a composed line
   char* work;               // header, closing bytes and line for one write
@@ -237,7 +238,6 @@ static BOOL OpenCurrentLog(LogWriter* w) {
   if (w->log == INVALID_HANDLE_VALUE) return FALSE;
   if (GetSize(w->log, &w->size) && ReadLogTail(w->log, w->size, &w->tail) && CheckHeader(w)) {
     if (w->tail.lastNumber > w->lastInLog) w->lastInLog = w->tail.lastNumber;
-    if (w->tail.lastGood > w->lastGoodInLog) w->lastGoodInLog = w->tail.lastGood;
     return TRUE;
   }
   CloseHandle(w->log);
@@ -296,47 +296,67 @@ static BOOL AppendLine(LogWriter* w, const char* line, size_t lineBytes) {
   return TRUE;
 }
 
-// TRUE when the current file already holds r: a crash came between its move and the
-// emptying of the pending file. A good line is looked for among good lines only, so
-// that a torn copy does not stand in for it.
-static BOOL AlreadyMoved(const LogWriter* w, const PendingRecord* r) {
-  return r->number <= (r->good ? w->lastGoodInLog : w->lastInLog);
+// Marks the records whose number the log has reached but whose line it does not hold:
+// they were numbered from a number file that was gone or behind, and take a fresh
+// number. *replay tells whether the log holds some already (a move a crash cut short).
+static BOOL FindStaleNumbers(const LogWriter* w, const PendingFile* p, unsigned char* stale,
+                             BOOL* replay) {
+  if (!FindLinesInLog(w->log, w->size, p, w->lastInLog, stale, replay)) return FALSE;
+  for (size_t i = 0; i < p->count; ++i) {
+    const PendingRecord* r = &p->records[i];
+    stale[i] = (unsigned char)(!stale[i] && r->number != 0 && r->number <= w->lastInLog);
+  }
+  return TRUE;
 }
 
 // Moves the pending lines into the log by their numbers, so that a crash at any point
-// and the moves after it store each line once: every line gets its number, durably,
-// before any moves; a line the current file already holds is not moved again; the
-// file is emptied in one step once all are in. The current file is never rotated while
-// the pending file still holds a line it took, so a moved line is always found there;
-// the lines of one move therefore go into one file, even past the limit.
+// and the moves after it store each line once: a line the current file already holds,
+// byte for byte, is not moved again; a line whose number the log holds for another
+// line gets a fresh number, as a line without one does, durably before any line
+// moves; the file is emptied in one step once all are in. The current file is never
+// rotated while the pending file still holds a line it took, so a moved line is always
+// found there; the lines of one move therefore go into one file, even past the limit.
 static BOOL MovePending(LogWriter* w) {
   PendingFile p;
   BOOL ok = OpenPendingFile(w->paths->pending, &p);
   uint64_t before = w->lastNumber;
   if (ok && p.lastNumber > w->lastNumber) w->lastNumber = p.lastNumber;
-  ok = ok && NumberPendingLines(&p, &w->lastNumber);
-  if (w->lastNumber > before) WriteSequenceFile(w->sequence, w->lastNumber, FALSE);
-  uint64_t bytes = 0;
+  unsigned char* stale = ok && p.count > 0 ? (unsigned char*)calloc(p.count, 1) : NULL;
   BOOL replay = FALSE;
+  ok = ok && (p.count == 0 || (stale != NULL && FindStaleNumbers(w, &p, stale, &replay)));
+  ok = ok && NumberPendingLines(&p, &w->lastNumber, stale);
+  free(stale);
+  if (w->lastNumber > before) WriteSequenceFile(w->sequence, w->lastNumber, FALSE);
+  // Every line numbered up to here is now in the log: the others were given fresh
+  // numbers above it.
+  const uint64_t inLogUpTo = w->lastInLog;
+  uint64_t bytes = 0;
   for (size_t i = 0; ok && i < p.ordered; ++i) {
-    if (AlreadyMoved(w, p.order[i])) replay = TRUE;
-    else bytes += PendingLineBytes(p.order[i]);
+    if (p.order[i]->number > inLogUpTo) bytes += PendingLineBytes(p.order[i]);
   }
   if (ok && !replay && bytes > 0) ok = RotateIfDue(w, bytes);
   for (size_t i = 0; ok && i < p.ordered; ++i) {
     const PendingRecord* r = p.order[i];
-    if (AlreadyMoved(w, r)) continue;
+    if (r->number <= inLogUpTo) continue;
     size_t lineBytes = PendingLineBytes(r);
     char* line = lineBytes <= LOG_RECORD_MAX_BYTES + LOG_LINE_OVERHEAD ? w->line : (char*)malloc(lineBytes);
     ok = line != NULL && AppendLine(w, line, CopyPendingLine(&p, r, line));
     if (line != w->line) free(line);
-    if (ok && r->good && r->number > w->lastGoodInLog) w->lastGoodInLog = r->number;
     if (ok && r->number > w->lastInLog) w->lastInLog = r->number;
   }
   // Lines left without a number (the log reached its limit) keep waiting.
   ok = ok && (p.waiting == 0 || (p.ordered == p.waiting && EmptyPendingFile(&p)));
   ClosePendingFile(&p);
   return ok;
+}
+
+// The highest number the pending file's lines hold; 0 when it has none or cannot be
+// read.
+static uint64_t HighestPendingNumber(const WCHAR* pendingPath) {
+  PendingFile p;
+  uint64_t highest = OpenPendingFile(pendingPath, &p) ? p.lastNumber : 0;
+  ClosePendingFile(&p);
+  return highest;
 }
 
 // Everything done while the log's lock is held: the pending lines first, then the new
@@ -351,8 +371,9 @@ static BOOL AppendLocked(LogWriter* w, const char* fields, size_t fieldsBytes, s
   BOOL inLog = FALSE;
   BOOL numbered = FALSE;
   if (logOpen && MovePending(w) && w->lastNumber < LOG_SEQUENCE_MAX) {
-    // The sequence file takes the number before the line is written, so that it is
-    // never behind a line in the log: a writer that cannot open the log numbers from it.
+    // The sequence file takes the number before the line is written, without a flush:
+    // a power loss can leave it behind the log (or spoiled), so every writer also
+    // reads the log's end and the pending file before it numbers a line.
     numbered = TRUE;
     uint64_t number = ++w->lastNumber;
     WriteSequenceFile(w->sequence, number, FALSE);
@@ -362,15 +383,21 @@ static BOOL AppendLocked(LogWriter* w, const char* fields, size_t fieldsBytes, s
   CloseCurrentLog(w);
   *stored = inLog;
   if (inLog) return TRUE;
+  if (w->lockLost) {
+    *lineBytes = ComposeLogLine(0, fields, fieldsBytes, w->line);
+    *stored = AppendPendingLine(w->paths->pending, w->line, *lineBytes);
+    return FALSE;
+  }
+  if (!logOpen) {
+    // Without the log, the number file may be gone or behind: the pending file's lines
+    // are seen too. A number the log already holds is replaced when the line moves.
+    uint64_t waiting = HighestPendingNumber(w->paths->pending);
+    if (waiting > w->lastNumber) w->lastNumber = waiting;
+  }
   if (!numbered && w->lastNumber >= LOG_SEQUENCE_MAX) {
     // Every number is used: the line is stored nowhere rather than under a number the
     // log already holds.
     *lineBytes = ComposeLogLine(0, fields, fieldsBytes, w->line);
-    return FALSE;
-  }
-  if (w->lockLost) {
-    *lineBytes = ComposeLogLine(0, fields, fieldsBytes, w->line);
-    *stored = AppendPendingLine(w->paths->pending, w->line, *lineBytes);
     return FALSE;
   }
   if (!numbered) ++w->lastNumber;

@@ -193,11 +193,19 @@ struct PendingFile {
 // its records. TRUE without records when there is no pending file; FALSE when it cannot
 // be locked or read. Close with ClosePendingFile in any case.
 BOOL OpenPendingFile(const WCHAR* pendingPath, PendingFile* p);
-// NumberPendingLines() - Gives each record without a number, and the later of two that
-// hold the same one, the next number after *lastNumber (in file order, none beyond
-// LOG_SEQUENCE_MAX), and makes them durable in the file before any line moves. FALSE
-// when the file could not be rewritten (the old bytes stay).
-BOOL NumberPendingLines(PendingFile* p, uint64_t* lastNumber);
+// NumberPendingLines() - Gives each record without a number, each that stale marks (by
+// its index in p->records; stale may be NULL), and the later of two that hold the same
+// one, the next number after *lastNumber (in file order, none beyond LOG_SEQUENCE_MAX),
+// and makes them durable in the file before any line moves. FALSE when the file could
+// not be rewritten (the old bytes stay).
+BOOL NumberPendingLines(PendingFile* p, uint64_t* lastNumber, const unsigned char* stale);
+// FindLinesInLog() - Marks in inLog (by index in p->records) each numbered record whose
+// line, byte for byte, the end of the open log of size bytes already holds: a crash
+// came between its move and the emptying of the pending file. Only records numbered up
+// to lastInLog are looked for. *any tells whether one was found. FALSE when the log
+// could not be read.
+BOOL FindLinesInLog(HANDLE log, uint64_t size, const PendingFile* p, uint64_t lastInLog,
+                    unsigned char* inLog, BOOL* any);
 // PendingLineBytes() - The most bytes CopyPendingLine writes for r.
 size_t PendingLineBytes(const PendingRecord* r);
 // CopyPendingLine() - Writes r as the line the log takes: its bytes, closed as one

@@ -198,8 +198,9 @@ LogFolder FindLogFolder(const std::string& dir, bool requireLog) {
     char text[LOG_SEQUENCE_FILE_BYTES];
     in.read(text, sizeof text);
     uint64_t value = 0;
-    if (LogParseSequenceFile(text, size_t(in.gcount()), &value) == LOG_SEQUENCE_FILE_SOUND)
-      log.sequenceValue = value;
+    log.sequenceUnreadable = !in.is_open() || in.bad();
+    log.sequenceState = LogParseSequenceFile(text, size_t(in.gcount()), &value);
+    if (!log.sequenceUnreadable && log.sequenceState == LOG_SEQUENCE_FILE_SOUND) log.sequenceValue = value;
   }
   LogFolder folder;
   struct Ordered {

@@ -4,6 +4,8 @@
 // that belong to no log, and every line with its number, checksum verdict and fields.
 #pragma once
 
+#include "logger/log_format.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -62,7 +64,9 @@ struct LogSet {
   // holds, so that names from a clock that went back do not matter.
   std::vector<std::string> files;
   bool hasCurrent = false;                // <name>.csv is there
-  std::optional<uint64_t> sequenceValue;  // what <name>.seq says (absent: unreadable)
+  std::optional<uint64_t> sequenceValue;  // what <name>.seq says (absent: unsound)
+  LogSequenceFileState sequenceState = LOG_SEQUENCE_FILE_SOUND;
+  bool sequenceUnreadable = false;        // <name>.seq could not be opened or read
   std::string pendingFile;                // empty when there is none
 };
 

@@ -212,9 +212,22 @@ int VerifyLog(const std::string& dir, bool json, std::ostream& out) {
       problem(base + ".csv", log.files.empty() ? "missing, and so is every generation of log '" + log.name + "'"
                                                : "missing: the current file of log '" + log.name + "' is gone");
     }
+    // The numbers of the pending lines, so that a line of the log under one of them
+    // tells whether the waiting line is already in (the same bytes) or waits under a
+    // number the log holds for another line.
+    std::map<uint64_t, std::string> waiting, clashes;
+    if (!log.pendingFile.empty()) {
+      LogSet pendingOnly;
+      pendingOnly.pendingFile = log.pendingFile;
+      ForEachLogEntry(pendingOnly, [&](const LogLine& line) {
+        if (line.sequence != 0) waiting.emplace(line.sequence, line.raw);
+      });
+    }
     uint64_t prev = 0;
     ForEachLogEntry(log, [&](const LogLine& line) {
       ++lines;
+      auto held = waiting.find(line.sequence);
+      if (!line.pending && held != waiting.end() && held->second != line.raw) clashes.emplace(line.sequence, at(line));
       if (line.headerMissing) problem(line.file + ":1 (byte 0)", "no header line");
       const std::string& raw = line.raw;
       size_t n = raw.size();
@@ -229,6 +242,11 @@ int VerifyLog(const std::string& dir, bool json, std::ostream& out) {
                         uint32_t(std::stoul(raw.substr(n - 8), nullptr, 16)), Crc32(raw.substr(0, n - 9)));
           problem(at(line), text);
         }
+      }
+      if (line.pending && clashes.count(line.sequence) != 0) {
+        problem(at(line), "pending: line " + std::to_string(line.sequence) + " waits under a number the log holds for "
+                          "another line (" + clashes[line.sequence] + "); the next append gives it a fresh number");
+        return;
       }
       if (line.pending) {
         problem(at(line), line.sequence != 0
@@ -254,6 +272,21 @@ int VerifyLog(const std::string& dir, bool json, std::ostream& out) {
       }
       prev = std::max(prev, seq);
     });
+    // A number file the writer cannot use (spoiled, past the limit, behind the lines)
+    // is mended at the next append, from the log and the pending file.
+    const std::string seq = base + LOG_SEQUENCE_SUFFIX;
+    if (log.sequenceUnreadable) {
+      problem(seq, "cannot be read; the next append takes the number from the log");
+    } else if (log.sequenceState == LOG_SEQUENCE_FILE_PAST_LIMIT) {
+      problem(seq, "holds a number past the limit " + std::to_string(LOG_SEQUENCE_MAX) +
+                       "; the next append takes the number from the log");
+    } else if (log.sequenceState != LOG_SEQUENCE_FILE_SOUND) {
+      problem(seq, std::string(log.sequenceState == LOG_SEQUENCE_FILE_EMPTY ? "is empty" : "holds no number") +
+                       "; the next append takes the number from the log");
+    } else if (log.sequenceValue && *log.sequenceValue < prev) {
+      problem(seq, "says " + std::to_string(*log.sequenceValue) + " was written, behind the last line found, " +
+                       std::to_string(prev) + "; the next append takes the number from the log");
+    }
     // Lines cut from the end, a deleted current file or every file deleted leave the
     // sequence file ahead of the last line found.
     if (log.sequenceValue && *log.sequenceValue > prev) {
