@@ -1,8 +1,35 @@
 // SPDX-License-Identifier: Apache-2.0
 // The log file: the lock every writer honours, sequence numbers that
 // continue across generations, rotation, and an append that leaves no partial line.
+//
+// The writer's invariants, each checked by LOG_ASSERT where it can break:
+//
+//  1. A writer opens, reads or changes the log, rotates it or numbers a line only while
+//     it holds the lock of <name>.seq, and that file still has a name.
+//  2. The next number is above every number in the current file and in the pending
+//     file. <name>.seq alone proves nothing: it is written without a flush after an
+//     ordinary append, so it can be behind the log, or gone, or spoiled.
+//  3. A line reaches the log with one write, flushed before success is reported; a
+//     write that fails is cut back, so the file ends where it ended before.
+//  4. Before any line moves, every waiting line has its own number, durably, above
+//     every number the log holds unless the log holds that very line (its bytes).
+//  5. A pending line is cut only once the log holds it: the pending file is emptied
+//     only when every numbered line in it is at or below the log's highest number.
+//  6. The current file is never rotated while the pending file holds a line it took,
+//     so a line moved before a crash is found in the current file.
+//  7. <name>.seq never receives a number past LOG_SEQUENCE_MAX.
 #include "logger/logger_internal.h"
 #include "core/bounded_text.h"
+
+#ifdef LOG_CHECK_INVARIANTS
+#include <stdio.h>
+#include <stdlib.h>
+
+void LogInvariantBroken(const char* condition, const char* file, int line) {
+  fprintf(stderr, "%s:%d: writer invariant broken: %s\n", file, line, condition);
+  abort();
+}
+#endif
 
 // Generation names tried for one rotation: "-YYYYMMDD-HHMMSSZ", then "-2" ... added.
 #define LOG_GENERATION_TRIES 999u
@@ -163,6 +190,7 @@ static uint64_t ReadSequenceFile(HANDLE sequence) {
 // is used without a line in the log: before a rotation, and for a line that did not
 // reach the log.
 static void WriteSequenceFile(HANDLE sequence, uint64_t value, BOOL durable) {
+  LOG_ASSERT(value <= LOG_SEQUENCE_MAX);
   char text[LOG_SEQUENCE_FILE_BYTES];
   LogFormatSequenceFile(value, text);
   if (SeekTo(sequence, 0) && WriteAll(sequence, text, sizeof(text))) {
@@ -205,6 +233,7 @@ struct LogWriter {
   uint64_t lastNumber;      // the highest number used, in the log or elsewhere
   uint64_t lastInLog;       // the highest number in the current file, damaged lines too
   BOOL lockLost;            // the sequence file was deleted under the lock
+  BOOL holdsMoved;          // the current file holds lines the pending file still has
   char* line;               // a composed line
   char* work;               // header, closing bytes and line for one write
   size_t workBytes;
@@ -267,6 +296,7 @@ static BOOL RotateIfDue(LogWriter* w, uint64_t bytes) {
   BOOL full = w->size > headerBytes && w->size + w->tail.closingBytes + bytes > w->limit;
   if (w->size == 0 || (!full && w->headerMatches)) return TRUE;
   if (!LockStillHeld(w)) return FALSE;
+  LOG_ASSERT(!w->holdsMoved);
   // The damaged record stays one record in the generation it belongs to.
   if (w->tail.closingBytes != 0) WriteAtEnd(w->log, w->size, w->tail.closing, w->tail.closingBytes);
   CloseCurrentLog(w);
@@ -274,6 +304,12 @@ static BOOL RotateIfDue(LogWriter* w, uint64_t bytes) {
   WriteSequenceFile(w->sequence, w->lastNumber, TRUE);
   RotateLog(w->paths);
   return OpenCurrentLog(w);
+}
+
+// TRUE when the open file is size bytes long (or its size cannot be had).
+static BOOL SizeIs(HANDLE file, uint64_t size) {
+  uint64_t now = 0;
+  return !GetSize(file, &now) || now == size;
 }
 
 // Appends one line to the current file with one write: the header first into an empty
@@ -289,23 +325,14 @@ static BOOL AppendLine(LogWriter* w, const char* line, size_t lineBytes) {
   size_t n = ComposeLineLead(w->size, &w->tail, w->work, w->workBytes);
   memcpy(w->work + n, line, lineBytes);
   n += lineBytes;
-  if (!LockStillHeld(w) || !WriteAtEnd(w->log, w->size, w->work, n)) return FALSE;
+  if (!LockStillHeld(w) || !WriteAtEnd(w->log, w->size, w->work, n)) {
+    LOG_ASSERT(w->lockLost || SizeIs(w->log, w->size));
+    return FALSE;
+  }
   w->size += n;
+  LOG_ASSERT(SizeIs(w->log, w->size));
   w->tail.closingBytes = 0;
   w->headerMatches = TRUE;
-  return TRUE;
-}
-
-// Marks the records whose number the log has reached but whose line it does not hold:
-// they were numbered from a number file that was gone or behind, and take a fresh
-// number. *replay tells whether the log holds some already (a move a crash cut short).
-static BOOL FindStaleNumbers(const LogWriter* w, const PendingFile* p, unsigned char* stale,
-                             BOOL* replay) {
-  if (!FindLinesInLog(w->log, w->size, p, w->lastInLog, stale, replay)) return FALSE;
-  for (size_t i = 0; i < p->count; ++i) {
-    const PendingRecord* r = &p->records[i];
-    stale[i] = (unsigned char)(!stale[i] && r->number != 0 && r->number <= w->lastInLog);
-  }
   return TRUE;
 }
 
@@ -321,11 +348,25 @@ static BOOL MovePending(LogWriter* w) {
   BOOL ok = OpenPendingFile(w->paths->pending, &p);
   uint64_t before = w->lastNumber;
   if (ok && p.lastNumber > w->lastNumber) w->lastNumber = p.lastNumber;
-  unsigned char* stale = ok && p.count > 0 ? (unsigned char*)calloc(p.count, 1) : NULL;
+  // found: the lines the log holds, byte for byte; stale: the others whose number it
+  // has reached.
+  unsigned char* found = ok && p.count > 0 ? (unsigned char*)calloc(2 * p.count, 1) : NULL;
+  unsigned char* stale = found != NULL ? found + p.count : NULL;
   BOOL replay = FALSE;
-  ok = ok && (p.count == 0 || (stale != NULL && FindStaleNumbers(w, &p, stale, &replay)));
+  ok = ok && (p.count == 0 || (found != NULL && FindLinesInLog(w->log, w->size, &p, w->lastInLog, found, &replay)));
+  for (size_t i = 0; ok && i < p.count; ++i) {
+    // Numbered from a number file that was gone or behind: a fresh number.
+    uint64_t number = p.records[i].number;
+    stale[i] = (unsigned char)(!found[i] && number != 0 && number <= w->lastInLog);
+  }
   ok = ok && NumberPendingLines(&p, &w->lastNumber, stale);
-  free(stale);
+  w->holdsMoved = replay;
+  for (size_t i = 0; ok && i < p.ordered; ++i) {
+    const PendingRecord* r = p.order[i];
+    LOG_ASSERT(i == 0 || r->number > p.order[i - 1]->number);
+    LOG_ASSERT(r->number <= w->lastNumber && (r->number > w->lastInLog || found[r - p.records]));
+  }
+  free(found);
   if (w->lastNumber > before) WriteSequenceFile(w->sequence, w->lastNumber, FALSE);
   // Every line numbered up to here is now in the log: the others were given fresh
   // numbers above it.
@@ -341,11 +382,14 @@ static BOOL MovePending(LogWriter* w) {
     size_t lineBytes = PendingLineBytes(r);
     char* line = lineBytes <= LOG_RECORD_MAX_BYTES + LOG_LINE_OVERHEAD ? w->line : (char*)malloc(lineBytes);
     ok = line != NULL && AppendLine(w, line, CopyPendingLine(&p, r, line));
+    w->holdsMoved = w->holdsMoved || ok;
     if (line != w->line) free(line);
     if (ok && r->number > w->lastInLog) w->lastInLog = r->number;
   }
   // Lines left without a number (the log reached its limit) keep waiting.
+  for (size_t i = 0; ok && i < p.ordered; ++i) LOG_ASSERT(p.order[i]->number <= w->lastInLog);
   ok = ok && (p.waiting == 0 || (p.ordered == p.waiting && EmptyPendingFile(&p)));
+  if (ok) w->holdsMoved = FALSE;
   ClosePendingFile(&p);
   return ok;
 }
@@ -376,6 +420,7 @@ static BOOL AppendLocked(LogWriter* w, const char* fields, size_t fieldsBytes, s
     // reads the log's end and the pending file before it numbers a line.
     numbered = TRUE;
     uint64_t number = ++w->lastNumber;
+    LOG_ASSERT(number > w->lastInLog && !w->lockLost);
     WriteSequenceFile(w->sequence, number, FALSE);
     *lineBytes = ComposeLogLine(number, fields, fieldsBytes, w->line);
     inLog = RotateIfDue(w, *lineBytes) && AppendLine(w, w->line, *lineBytes);

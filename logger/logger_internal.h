@@ -9,6 +9,16 @@
 #include "logger/log_format.h"
 #include "platform/win32.h"
 
+// LOG_ASSERT() - Checks one of the writer's invariants (listed at the top of
+// log_file.cpp) where it can break. The test builds define LOG_CHECK_INVARIANTS and end
+// the process on a broken one; the shipped library compiles the checks out.
+#ifdef LOG_CHECK_INVARIANTS
+void LogInvariantBroken(const char* condition, const char* file, int line);
+#define LOG_ASSERT(condition) ((condition) ? (void)0 : LogInvariantBroken(#condition, __FILE__, __LINE__))
+#else
+#define LOG_ASSERT(condition) ((void)0)
+#endif
+
 // Longest formatted record the library writes or accepts, terminator included. The
 // longest entry gives about 16 KiB (every text at its slot's size, three UTF-8 bytes a
 // character, quotes doubled); the bound leaves room and stops a runaway read of data
