@@ -147,9 +147,11 @@ bool CheckDirectorySetting(const EffectiveSettings& s, Findings& f) {
 DWORD CheckSizeSetting(const EffectiveSettings& s, Findings& f) {
   if (s.keyFound && !s.sizeSet) {
     f.Add("settings", "size-not-set", false, "MaxLogFileSize is not set: the plug-in uses and stores 64 (KiB)");
-  } else if (s.sizeSet && s.sizeType != REG_DWORD) {
+  } else if (s.sizeSet && (s.sizeType != REG_DWORD || !s.sizeRead)) {
     f.Add("settings", "size-wrong-type", false,
-          "MaxLogFileSize is " + RegistryTypeName(s.sizeType) + ", not REG_DWORD: " +
+          "MaxLogFileSize is " +
+              (s.sizeType != REG_DWORD ? RegistryTypeName(s.sizeType) + ", not REG_DWORD: "
+                                       : std::string("a REG_DWORD longer than 4 bytes: ")) +
               (s.sizeRead ? "its bytes are read as the number " + std::to_string(s.maxKib)
                           : std::string("the plug-in replaces it with 64 (KiB)")));
   }
