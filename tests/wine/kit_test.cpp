@@ -143,8 +143,8 @@ TEST_F(Kit, SetupThenAJobThenCheckFindsNothingWrongAndRemoveKeepsTheLog) {
   Result remove = RunKit(u"setup --remove");
   EXPECT_EQ(remove.status, 0) << remove.out << remove.err;
   EXPECT_NE(remove.out.find("removed; the logs in " + Utf8(dir_) + " stay; from the next accounting job on the "
-                            "plug-in writes to its default C:\\windows\\temp\\PrintLog, below a folder every "
-                            "user may change"),
+                            "plug-in writes to its default C:\\windows\\temp\\PrintLog, which deployment.md "
+                            "advises against"),
             std::string::npos)
       << remove.out;
   EXPECT_FALSE(ReadRegistryValue(kSettingsKey, u"LogFileDirectory"));

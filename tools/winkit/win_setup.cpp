@@ -328,8 +328,8 @@ void SayWhereRemovalLeavesTheLog(const std::wstring& logDir, bool dryRun, std::o
   std::string logs = logDir.empty() ? "" : "the logs in " + Utf8(logDir) + " stay; ";
   out << (dryRun ? "note   then " : "removed; ") << logs << "from the next accounting job on "
       << "the plug-in writes to its default " << Utf8(DefaultDirectory())
-      << ", below a folder every user may change, which setup refuses as a log directory: run "
-         "spoolgate setup DIR again to keep accounting\n";
+      << ", which deployment.md advises against: every user may change the folder above it, and "
+         "setup refuses it as a log directory; run spoolgate setup DIR again to keep accounting\n";
 }
 
 }  // namespace
