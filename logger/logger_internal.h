@@ -6,6 +6,8 @@
 
 #include "core/log_entry.h"
 #include "logger/crc32.h"
+#include "logger/event_source.h"
+#include "logger/log_directory.h"
 #include "logger/log_format.h"
 #include "platform/win32.h"
 
@@ -56,10 +58,7 @@ void FormatHex(uint64_t value, unsigned digits, char* out);
 size_t OemSlotToUtf8(const char* slot, size_t slotBytes, char* out, size_t outBytes);
 // WideSlotToUtf8() - The same for a UTF-16 text in a slot of slotChars characters.
 size_t WideSlotToUtf8(const WCHAR* slot, size_t slotChars, char* out, size_t outBytes);
-// OemTextToWide() - Converts an OEM text read only within textBytes bytes to UTF-16 and
-// terminates it. Returns the characters written before the terminator (0 when nothing
-// converted).
-size_t OemTextToWide(const char* text, size_t textBytes, WCHAR* out, size_t outChars);
+// OemTextToWide(): logger/log_directory.h.
 
 // --- safe_name.cpp ----------------------------------------------------------------
 
@@ -90,25 +89,7 @@ size_t ComposeLogLine(uint64_t number, const char* fields, size_t fieldsBytes, c
 
 // IsLogPathSeparator() - TRUE for both of the separators Windows accepts in a path.
 static inline BOOL IsLogPathSeparator(WCHAR c) { return c == '\\' || c == '/'; }
-// Full control for SYSTEM and the Administrators, read for Users, inherited by the log
-// files. Protected: nothing comes from a parent such as %WINDIR%\Temp, where every user
-// may create entries.
-#define LOG_DIRECTORY_SDDL WTEXT("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)")
-// What the library makes of a log directory.
-typedef enum LogDirectoryVerdict {
-  LOG_DIRECTORY_USABLE = 0,
-  LOG_DIRECTORY_MISSING,        // not there (only asked without creating it)
-  LOG_DIRECTORY_UNAVAILABLE,    // cannot be created, or is not a directory
-  LOG_DIRECTORY_REPARSE_POINT,  // it, or a directory above it, is a junction or link
-  LOG_DIRECTORY_OWNER_UNKNOWN,  // its owner cannot be read
-  LOG_DIRECTORY_FOREIGN_OWNER   // another account than SYSTEM, the Administrators or runAs
-} LogDirectoryVerdict;
-// JudgeLogDirectory() - Whether the library writes into directory. With create, its missing
-// parts are made, each with LOG_DIRECTORY_SDDL; without, nothing is changed. runAs is the
-// account the library runs as (NULL: this process's). where, when not null, receives the
-// length of the part of the path the verdict is about. Temporarily cuts directory at each
-// separator, so it must be writable.
-LogDirectoryVerdict JudgeLogDirectory(WCHAR* directory, BOOL create, PSID runAs, size_t* where);
+// LOG_DIRECTORY_SDDL, LogDirectoryVerdict, JudgeLogDirectory(): logger/log_directory.h.
 // EnsureLogDirectory() - Creates the directory and its missing parents (JudgeLogDirectory
 // with create, as this process); TRUE when the library may write into it.
 BOOL EnsureLogDirectory(WCHAR* directory);
@@ -228,14 +209,7 @@ void ClosePendingFile(PendingFile* p);
 
 // --- event_report.cpp -------------------------------------------------------------
 
-// The event source the library reports under. Registered under LOG_EVENT_SOURCE_KEY
-// with this DLL as its message file, the event viewer shows the text of the message
-// table (event_messages.mc); the event is written either way.
-#define LOG_EVENT_SOURCE WTEXT("ruzoravu64")
-#define LOG_EVENT_SOURCE_KEY \
-  WTEXT("SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\ruzoravu64")
-// Event identifier of a lost accounting line; the message table gives its text.
-#define LOG_EVENT_LINE_LOST 1000u
+// LOG_EVENT_SOURCE, LOG_EVENT_SOURCE_KEY, LOG_EVENT_LINE_LOST: logger/event_source.h.
 
 // ReportLostLine() - Reports a line that could be stored nowhere to the Windows event log,
 // under our own event source, with the log's path and the line's text.

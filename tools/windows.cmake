@@ -31,6 +31,7 @@ add_executable(spoolgate_exe
   ${here}/common/text.cpp
   ${here}/winkit/win_check.cpp
   ${here}/winkit/win_console.cpp
+  ${here}/winkit/win_printers.cpp
   ${here}/database/win_log_db.cpp
   ${here}/common/win_output_file.cpp
   ${here}/winkit/win_setup.cpp
@@ -52,3 +53,9 @@ target_compile_definitions(spoolgate_exe PRIVATE SPOOLGATE_VERSION="${PROJECT_VE
 target_link_options(spoolgate_exe PRIVATE -municode)
 target_link_libraries(spoolgate_exe PRIVATE advapi32 winspool version)
 spoolgate_version_resource(spoolgate_exe "spoolgate print server kit")
+# The documents the help names, beside the program, so that they travel with it.
+foreach(doc deployment.md accounting-database.md)
+  add_custom_command(TARGET spoolgate_exe POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${CMAKE_SOURCE_DIR}/docs/${doc}
+            $<TARGET_FILE_DIR:spoolgate_exe>/${doc})
+endforeach()

@@ -154,7 +154,7 @@ void AddLog(CLI::App& app, Action& action, const LogCommandsSetup& setup) {
         ->type_name("COLUMN");
     OneValueEach(sum);
     cmd->add_option("--settings", a->report.settingsFile,
-                    "the site's column names and prices (docs/accounting-database.md)");
+                    "the site's column names and prices (" + setup.databaseDoc + ")");
     cmd->add_flag("--cost", a->report.cost, "add a cost column, from the prices of --settings");
     cmd->add_flag("--include-damaged", filter.includeDamaged,
                   "also count lines whose checksum is wrong (torn or altered; not with --db, "
@@ -237,7 +237,7 @@ void AddLog(CLI::App& app, Action& action, const LogCommandsSetup& setup) {
   verify->callback([&action, a] { action = [a] { return VerifyLog(a->logDir, a->json, std::cout); }; });
   CLI::App* import = log->add_subcommand(
       "import", "store the checked lines of log directories in the accounting database "
-                "(docs/accounting-database.md)" + setup.databaseNote);
+                "(" + setup.databaseDoc + ")" + setup.databaseNote);
   import->add_option("DIR", a->importDirs, "log directories, one per print server")->required();
   import->add_option("--db", a->importDb, "the database: sqlite:PATH or postgresql://...")
       ->capture_default_str();

@@ -16,13 +16,18 @@ using namespace spoolgate;
 int wmain(int argc, wchar_t** argv) {
   UseConsoleForText();
   std::vector<std::string> args = Utf8Arguments(argc, argv);
+  // Windows programs take /? and -? for help, wherever --help is taken.
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "/?" || args[i] == "-?") args[i] = "--help";
+  }
   std::vector<char*> pointers;
   for (std::string& arg : args) pointers.push_back(arg.data());
 
   CLI::App app{
       "spoolgate.exe: install and check the accounting of a print server, read its\n"
       "accounting log, inspect archive and overlay files. Exit status: 0 ok, 1 a step\n"
-      "failed or a check found a fault, 2 unusable arguments or input."};
+      "failed or a check found a fault, 2 unusable arguments or input. /? or --help after a\n"
+      "subcommand tells more; deployment.md beside spoolgate.exe tells the whole story."};
   // "/x" is a path on the command line, never an option.
   app.allow_windows_style_options(false);
   app.name("spoolgate.exe");
@@ -35,7 +40,8 @@ int wmain(int argc, wchar_t** argv) {
   // The log the plug-in writes on this server, as its settings say.
   AddLog(app, action,
          {Utf8(ReadEffectiveSettings().directory),
-          " (Linux build only: copy the log directory to a Linux computer)"});
+          " (Linux build only: copy the log directory to a Linux computer)",
+          "accounting-database.md beside spoolgate.exe"});
 
   SetupOptions setup;
   CLI::App* setupCmd = app.add_subcommand(
@@ -49,23 +55,25 @@ int wmain(int argc, wchar_t** argv) {
                        "also set this printer's SPLUserModePrinterDriver to spoolgate.dll");
   setupCmd->add_option("--driver-dir", setup.driverDir,
                        "the directory of the driver's DLLs (default: the x64 driver directory)");
-  const char* spoolerHelp =
-      "the account the spooler runs the plug-in as, a name or a SID (SYSTEM on every Windows "
-      "server)";
-  setupCmd->add_option("--spooler-account", setup.spoolerAccount, spoolerHelp)->capture_default_str();
+  // Only the Wine suite, whose jobs run in its own account, names another account than
+  // SYSTEM: the option is left out of the help.
+  setupCmd->add_option("--spooler-account", setup.spoolerAccount)->group("");
   setupCmd->add_flag("--dry-run", setup.dryRun, "only say what would be done");
   setupCmd->add_flag("--remove", setup.remove,
                      "remove the settings, the event source and (with --printer) the printer's "
-                     "value; the log directory and its logs stay");
+                     "value; the log directory and its logs stay, and the plug-in goes back to its "
+                     "default directory, which users may change");
   setupCmd->callback([&] { action = [&] { return RunSetup(setup, std::cout); }; });
 
   CheckOptions check;
   CLI::App* checkCmd = app.add_subcommand(
       "check", "say what is wrong with this server's accounting: the DLLs, the settings, the "
-               "log directory, pending lines and the log itself");
+               "log directory, pending lines, the log itself and the printers");
   checkCmd->add_option("--driver-dir", check.driverDir,
                        "the directory of the driver's DLLs (default: the x64 driver directory)");
-  checkCmd->add_option("--spooler-account", check.spoolerAccount, spoolerHelp)->capture_default_str();
+  checkCmd->add_option("--printer", check.printer,
+                       "judge this printer; without it, every printer whose driver or value uses the plug-in");
+  checkCmd->add_option("--spooler-account", check.spoolerAccount)->group("");
   checkCmd->add_flag("--json", check.json, "print the findings as JSON");
   checkCmd->callback([&] { action = [&] { return CheckServer(check, std::cout); }; });
 
