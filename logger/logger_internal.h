@@ -18,7 +18,7 @@
 void LogInvariantBroken(const char* condition, const char* file, int line);
 #define LOG_ASSERT(condition) ((condition) ? (void)0 : LogInvariantBroken(#condition, __FILE__, __LINE__))
 #else
-#define LOG_ASSERT(condition) ((void)0)
+#define LOG_ASSERT(condition) ((void)sizeof((condition) ? 1 : 0))
 #endif
 
 // Longest formatted record the library writes or accepts, terminator included. The
