@@ -18,7 +18,11 @@ set(here ${CMAKE_CURRENT_SOURCE_DIR})
 add_executable(spoolgate_exe
   ${here}/cli/win_main.cpp
   ${here}/cli/commands.cpp
+  ${here}/common/numbers.cpp
+  ${here}/common/win_text.cpp
+  ${here}/logread/csv_lines.cpp
   ${here}/logread/log_fields.cpp
+  ${here}/logread/verify.cpp
   ${here}/reports/log_filter.cpp
   ${here}/logread/log_folder.cpp
   ${here}/reports/log_html.cpp

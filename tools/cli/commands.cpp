@@ -7,6 +7,7 @@
 #include "tools/common/errors.h"
 #include "tools/database/log_db.h"
 #include "tools/reports/log_html.h"
+#include "tools/logread/verify.h"
 #include "tools/reports/log_reader.h"
 #include "tools/common/output_file.h"
 #include "tools/common/portable.h"

@@ -5,7 +5,7 @@
 #include "tools/common/output_file.h"
 
 #include "tools/common/errors.h"
-#include "tools/winkit/win_system.h"
+#include "tools/common/win_text.h"
 
 #include <windows.h>
 

@@ -3,7 +3,7 @@
 // of every log has the same shape.
 #include "tools/logread/log_fields.h"
 
-#include "tools/reports/log_filter.h"
+#include "tools/common/numbers.h"
 
 namespace spoolgate {
 

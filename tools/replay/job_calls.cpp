@@ -7,8 +7,10 @@
 #include "core/log_entry.h"
 #include "tools/common/errors.h"
 #include "tools/logread/log_fields.h"
+#include "tools/logread/csv_lines.h"
 #include "tools/logread/log_folder.h"
 #include "tools/common/text.h"
+#include "tools/replay/sandbox_paths.h"
 
 #include <strings.h>
 #include <sys/stat.h>

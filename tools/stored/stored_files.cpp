@@ -3,7 +3,7 @@
 #include "tools/stored/stored_files.h"
 
 #include "core/records.h"
-#include "tools/replay/capture.h"
+#include "tools/common/file_magic.h"
 #include "tools/common/errors.h"
 #include "tools/common/output_file.h"
 #include "tools/common/portable.h"

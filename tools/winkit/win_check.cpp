@@ -4,7 +4,7 @@
 // settings as the plug-in takes them, the log directory as the library judges it (with
 // the library's own code, for SYSTEM, the spooler's account), and the log itself.
 #include "tools/common/errors.h"
-#include "tools/reports/log_reader.h"
+#include "tools/logread/verify.h"
 #include "tools/common/text.h"
 #include "tools/winkit/win_kit.h"
 #include "tools/winkit/win_system.h"
