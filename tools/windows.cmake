@@ -29,14 +29,14 @@ add_executable(spoolgate_exe
   ${here}/reports/log_reader.cpp
   ${here}/reports/log_report.cpp
   ${here}/reports/log_settings.cpp
-  ${here}/common/output_buffer.cpp
+  ${here}/common/output_file.cpp
   ${here}/common/portable.cpp
   ${here}/stored/stored_files.cpp
   ${here}/common/text.cpp
   ${here}/winkit/win_check.cpp
   ${here}/winkit/win_console.cpp
   ${here}/database/win_log_db.cpp
-  ${here}/common/win_output_file.cpp
+  ${here}/common/win_file_system.cpp
   ${here}/winkit/win_setup.cpp
   ${here}/winkit/win_system.cpp
   # The library's CRC-32, its judgement of a log directory and its OEM conversion, and

@@ -243,6 +243,70 @@ TEST_F(Kit, SetupRefusesUnsafeOrUnusableSettingsAndNamesTheStepThatFailed) {
       << setup.out;
 }
 
+// The DACL of a file as text, "" when it cannot be read.
+std::u16string DaclText(const std::u16string& path) {
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (GetNamedSecurityInfoW(W(path), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                            nullptr, nullptr, &sd) != ERROR_SUCCESS) {
+    return u"";
+  }
+  WCHAR* text = nullptr;
+  ConvertSecurityDescriptorToStringSecurityDescriptorW(sd, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                       &text, nullptr);
+  std::u16string dacl = text != nullptr ? reinterpret_cast<const char16_t*>(text) : u"";
+  LocalFree(text);
+  LocalFree(sd);
+  return dacl;
+}
+
+// One DACL for a file, PROTECTED: true when the file then has it.
+bool SetDacl(const std::u16string& path, const std::u16string& sddl) {
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(W(sddl), SDDL_REVISION_1, &sd, nullptr)) return false;
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted);
+  DWORD error = SetNamedSecurityInfoW(const_cast<WCHAR*>(W(path)), SE_FILE_OBJECT,
+                                      DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                      nullptr, nullptr, dacl, nullptr);
+  LocalFree(sd);
+  return error == ERROR_SUCCESS && DaclText(path).find(u"D:P") == 0;
+}
+
+// An output named by a symbolic link is written through to the link's target, and one
+// that replaces a file keeps that file's permissions, as on Linux. scripts/wine-tests.sh
+// prepares C:\spoolgate-outputs: link.prn, a Unix link to target.prn beside it, and
+// kept.prn of its owner alone (Wine shows a file's Unix mode as its DACL).
+TEST_F(Kit, AnOutputWritesThroughALinkAndKeepsTheReplacedFilesPermissions) {
+  const std::u16string outputs = u"C:\\spoolgate-outputs";
+  const std::u16string kept = outputs + u"\\kept.prn", link = outputs + u"\\link.prn";
+  if (!ReadWindowsFile(link)) GTEST_SKIP() << "scripts/wine-tests.sh prepares " << Utf8(outputs);
+  Bytes archive(380, 0);
+  Bytes data = Data("print data");
+  archive.insert(archive.end(), data.begin(), data.end());
+  const std::u16string rud = Path(u"plan.RUD"), probe = Path(u"probe.prn");
+  WriteWindowsFile(rud, archive);
+
+  Result extract = RunKit(u"rud extract \"" + rud + u"\" -o " + link);
+  EXPECT_EQ(extract.status, 0) << extract.err;
+  // Wine shows the link as the file it leads to: the target's content tells that it was
+  // written through rather than replaced.
+  EXPECT_EQ(Text(ReadWindowsFile(outputs + u"\\target.prn")), "print data");
+
+  const std::u16string before = DaclText(kept);
+  WriteWindowsFile(probe, Data("new"));
+  ASSERT_NE(before, DaclText(probe)) << "a new file would have these permissions anyway";
+  // The replacement takes the DACL with Windows' own calls, which a Wine that keeps no
+  // DACL of a file cannot show.
+  if (!SetDacl(probe, u"D:P(A;;FA;;;" + OwnSid() + u")")) {
+    GTEST_SKIP() << "this Wine does not keep a DACL set on a file";
+  }
+  extract = RunKit(u"rud extract \"" + rud + u"\" -o " + kept);
+  EXPECT_EQ(extract.status, 0) << extract.err;
+  EXPECT_EQ(Text(ReadWindowsFile(kept)), "print data");
+  EXPECT_EQ(Utf8(DaclText(kept)), Utf8(before));
+}
+
 // The reports of a log folder (with a torn and a pending line) and of an archive file,
 // kept under C:\spoolgate-compare for scripts/wine-tests.sh, which runs the Linux
 // command on the same files and compares the JSON.
