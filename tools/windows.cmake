@@ -18,6 +18,8 @@ set(here ${CMAKE_CURRENT_SOURCE_DIR})
 add_executable(spoolgate_exe
   ${here}/cli/win_main.cpp
   ${here}/cli/commands.cpp
+  ${here}/cli/subcommands.cpp
+  ${here}/common/hex.cpp
   ${here}/common/numbers.cpp
   ${here}/common/win_text.cpp
   ${here}/logread/csv_lines.cpp

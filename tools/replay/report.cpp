@@ -3,6 +3,7 @@
 // Windows paths beside the sandbox paths they map to.
 #include "tools/replay/report.h"
 
+#include "tools/common/hex.h"
 #include "tools/common/text.h"
 
 #include <string>
@@ -12,12 +13,6 @@ namespace spoolgate {
 using Json = nlohmann::ordered_json;
 
 namespace {
-
-std::string Hex(uint64_t v) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
-  return buf;
-}
 
 std::string Names(const Json& names) {
   std::string out;
@@ -31,7 +26,7 @@ std::string FieldText(const std::string& key, const Json& value) {
   if (value.is_number_unsigned()) {
     uint64_t v = value.get<uint64_t>();
     bool flags = key.find("Flags") != std::string::npos || key == "mode";
-    return key + " " + (flags ? Hex(v) : std::to_string(v));
+    return key + " " + (flags ? HexNumber(v) : std::to_string(v));
   }
   return key + " " + JsonDump(value, -1);
 }
@@ -45,7 +40,7 @@ void WriteJobReport(const Json& job, std::ostream& out) {
       << job["document"].get<std::string>() << "', user '" << job["user"].get<std::string>()
       << "'\n";
   if (job.contains("jobFlags")) {
-    out << "  job flags: " << Hex(job["jobFlags"].get<uint64_t>()) << " ("
+    out << "  job flags: " << HexNumber(job["jobFlags"].get<uint64_t>()) << " ("
         << Names(job["jobFlagNames"]) << ")";
     if (job.contains("overlayMode")) out << ", overlay mode: " << job["overlayMode"].get<std::string>();
     out << "\n";
@@ -103,7 +98,7 @@ void WriteJobReport(const Json& job, std::ostream& out) {
     out << "\n      at " << f["hostPath"].get<std::string>() << "\n";
     if (f.contains("archive")) {
       const Json& a = f["archive"];
-      out << "      header: headerFlags " << Hex(a["headerFlags"].get<uint64_t>()) << ", tailBit0 "
+      out << "      header: headerFlags " << HexNumber(a["headerFlags"].get<uint64_t>()) << ", tailBit0 "
           << a["tailBit0"].get<uint64_t>() << ", totalPages " << a["totalPages"].get<uint64_t>()
           << "; print data " << Grouped(a["dataBytes"].get<uint64_t>()) << " bytes\n";
     }
