@@ -31,21 +31,7 @@ std::string FieldText(const std::string& key, const Json& value) {
   return key + " " + JsonDump(value, -1);
 }
 
-}  // namespace
-
-void WriteJobReport(const Json& job, std::ostream& out) {
-  out << "job " << job["jobId"].get<uint64_t>() << ": " << job["capture"].get<std::string>()
-      << "\n";
-  out << "  printer '" << job["printer"].get<std::string>() << "', document '"
-      << job["document"].get<std::string>() << "', user '" << job["user"].get<std::string>()
-      << "'\n";
-  if (job.contains("jobFlags")) {
-    out << "  job flags: " << HexNumber(job["jobFlags"].get<uint64_t>()) << " ("
-        << Names(job["jobFlagNames"]) << ")";
-    if (job.contains("overlayMode")) out << ", overlay mode: " << job["overlayMode"].get<std::string>();
-    out << "\n";
-  }
-
+void WriteRecords(const Json& job, std::ostream& out) {
   out << "  control records:\n";
   if (job["records"].empty()) out << "    none\n";
   for (const auto& r : job["records"]) {
@@ -62,7 +48,10 @@ void WriteJobReport(const Json& job, std::ostream& out) {
     if (r.contains("note")) line += "; " + r["note"].get<std::string>();
     out << line << "\n";
   }
+}
 
+// The bytes by destination, the overlay insertions and the calls of the exports.
+void WriteData(const Json& job, std::ostream& out) {
   out << "  data:\n";
   for (const char* where : {"printer", "archive", "overlay", "discarded"}) {
     const Json& d = job["data"][where];
@@ -87,7 +76,9 @@ void WriteJobReport(const Json& job, std::ostream& out) {
       << calls["end"].get<std::string>();
   if (job.contains("pageCount")) out << "; page count " << job["pageCount"].get<uint64_t>();
   out << "\n";
+}
 
+void WriteFiles(const Json& job, std::ostream& out) {
   out << "  files:\n";
   if (job["files"].empty()) out << "    none\n";
   for (const auto& f : job["files"]) {
@@ -107,7 +98,10 @@ void WriteJobReport(const Json& job, std::ostream& out) {
           << " bytes behind the 444-byte header\n";
     }
   }
+}
 
+// The message boxes, the accounting lines and the failed calls.
+void WriteOutcome(const Json& job, std::ostream& out) {
   out << "  message boxes:";
   if (job["messageBoxes"].empty()) out << " none";
   out << "\n";
@@ -141,6 +135,27 @@ void WriteJobReport(const Json& job, std::ostream& out) {
   if (failures > job["failedCalls"].size()) {
     out << "    ... " << Grouped(failures - job["failedCalls"].size()) << " more\n";
   }
+}
+
+}  // namespace
+
+void WriteJobReport(const Json& job, std::ostream& out) {
+  out << "job " << job["jobId"].get<uint64_t>() << ": " << job["capture"].get<std::string>()
+      << "\n";
+  out << "  printer '" << job["printer"].get<std::string>() << "', document '"
+      << job["document"].get<std::string>() << "', user '" << job["user"].get<std::string>()
+      << "'\n";
+  if (job.contains("jobFlags")) {
+    out << "  job flags: " << HexNumber(job["jobFlags"].get<uint64_t>()) << " ("
+        << Names(job["jobFlagNames"]) << ")";
+    if (job.contains("overlayMode")) out << ", overlay mode: " << job["overlayMode"].get<std::string>();
+    out << "\n";
+  }
+
+  WriteRecords(job, out);
+  WriteData(job, out);
+  WriteFiles(job, out);
+  WriteOutcome(job, out);
   out << "  result: " << job["result"].get<std::string>() << "\n\n";
 }
 
