@@ -45,15 +45,14 @@ for rule in "$@"; do
     if [[ -n $within ]]; then
       [[ $include == "$within"/* ]] || continue
       include=${include#"$within"/}
-      edges+="${relative%.*} ${include%.*}"$'\n'
+    fi
+    edges+="${relative%.*} ${include%.*}"$'\n'
+    if [[ -n $within ]]; then
       if [[ $allowed != *" $(layer_of "${include%.*}") "* ]]; then
         echo "$shown:$line: $layer includes $within/$include; it may include only from:$allowed"
         status=1
       fi
-      continue
-    fi
-    edges+="${relative%.*} ${include%.*}"$'\n'
-    if [[ $include == platform/* && $include != platform/win32.h ]]; then
+    elif [[ $include == platform/* && $include != platform/win32.h ]]; then
       echo "$shown:$line: includes $include; product code includes only platform/win32.h"
       status=1
     elif [[ $include != */* ||

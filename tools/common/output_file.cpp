@@ -148,7 +148,7 @@ std::string InputPath(const std::string& given) {
   if (!copy.path.empty()) return copy.path;
   int fd = CreateTemp("", "spoolgate-stdin-", ".tmp", copy.path);
   if (fd < 0) throw InputError("-: cannot copy standard input: " + LastErrorText());
-  static char buffer[1 << 16];
+  char buffer[1 << 16];
   for (;;) {
     long n = ReadSome(kStandardInput, buffer, sizeof buffer);
     if (n < 0) {
