@@ -273,35 +273,42 @@ bool SetDacl(const std::u16string& path, const std::u16string& sddl) {
   return error == ERROR_SUCCESS && DaclText(path).find(u"D:P") == 0;
 }
 
-// An output named by a symbolic link is written through to the link's target, and one
-// that replaces a file keeps that file's permissions, as on Linux. scripts/wine-tests.sh
-// prepares C:\spoolgate-outputs: link.prn, a Unix link to target.prn beside it, and
-// kept.prn of its owner alone (Wine shows a file's Unix mode as its DACL).
-TEST_F(Kit, AnOutputWritesThroughALinkAndKeepsTheReplacedFilesPermissions) {
-  const std::u16string outputs = u"C:\\spoolgate-outputs";
-  const std::u16string kept = outputs + u"\\kept.prn", link = outputs + u"\\link.prn";
-  if (!ReadWindowsFile(link)) GTEST_SKIP() << "scripts/wine-tests.sh prepares " << Utf8(outputs);
-  Bytes archive(380, 0);
-  Bytes data = Data("print data");
-  archive.insert(archive.end(), data.begin(), data.end());
-  const std::u16string rud = Path(u"plan.RUD"), probe = Path(u"probe.prn");
-  WriteWindowsFile(rud, archive);
+// Outputs keep their promises as on Linux. scripts/wine-tests.sh prepares
+// C:\spoolgate-outputs: link.prn, a Unix link to target.prn beside it, and kept.prn of
+// its owner alone (Wine shows a file's Unix mode as its DACL).
+class Output : public Kit {
+ protected:
+  void SetUp() override {
+    Kit::SetUp();
+    if (!ReadWindowsFile(kOutputs + u"\\link.prn")) GTEST_SKIP() << "scripts/wine-tests.sh prepares " << Utf8(kOutputs);
+    Bytes archive(380, 0);
+    Bytes data = Data("print data");
+    archive.insert(archive.end(), data.begin(), data.end());
+    WriteWindowsFile(rud_, archive);
+  }
+  const std::u16string kOutputs = u"C:\\spoolgate-outputs";
+  const std::u16string rud_ = Path(u"plan.RUD");
+};
 
-  Result extract = RunKit(u"rud extract \"" + rud + u"\" -o " + link);
+// Wine shows the link as the file it leads to: the target's content tells that it was
+// written through rather than replaced.
+TEST_F(Output, ALinkIsWrittenThroughToItsTarget) {
+  Result extract = RunKit(u"rud extract \"" + rud_ + u"\" -o " + kOutputs + u"\\link.prn");
   EXPECT_EQ(extract.status, 0) << extract.err;
-  // Wine shows the link as the file it leads to: the target's content tells that it was
-  // written through rather than replaced.
-  EXPECT_EQ(Text(ReadWindowsFile(outputs + u"\\target.prn")), "print data");
+  EXPECT_EQ(Text(ReadWindowsFile(kOutputs + u"\\target.prn")), "print data");
+}
 
+TEST_F(Output, AReplacedFileKeepsItsPermissions) {
+  const std::u16string kept = kOutputs + u"\\kept.prn", probe = Path(u"probe.prn");
   const std::u16string before = DaclText(kept);
   WriteWindowsFile(probe, Data("new"));
   ASSERT_NE(before, DaclText(probe)) << "a new file would have these permissions anyway";
   // The replacement takes the DACL with Windows' own calls, which a Wine that keeps no
-  // DACL of a file cannot show.
+  // DACL set on a file cannot show.
   if (!SetDacl(probe, u"D:P(A;;FA;;;" + OwnSid() + u")")) {
     GTEST_SKIP() << "this Wine does not keep a DACL set on a file";
   }
-  extract = RunKit(u"rud extract \"" + rud + u"\" -o " + kept);
+  Result extract = RunKit(u"rud extract \"" + rud_ + u"\" -o " + kept);
   EXPECT_EQ(extract.status, 0) << extract.err;
   EXPECT_EQ(Text(ReadWindowsFile(kept)), "print data");
   EXPECT_EQ(Utf8(DaclText(kept)), Utf8(before));
