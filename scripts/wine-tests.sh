@@ -63,6 +63,13 @@ drive=$WINEPREFIX/drive_c
 mkdir -p "$drive/spoolgate-foreign" "$work/elsewhere"
 chown 65534:65534 "$drive/spoolgate-foreign" 2>/dev/null || rmdir "$drive/spoolgate-foreign"
 ln -s "$work/elsewhere" "$drive/spoolgate-link"
+# Outputs of the command: a file of its owner alone (a DACL of the owner to Wine) that
+# keeps its permissions when replaced, and a symbolic link to a file, written through.
+mkdir -p "$drive/spoolgate-outputs"
+echo old >"$drive/spoolgate-outputs/kept.prn"
+chmod 600 "$drive/spoolgate-outputs/kept.prn"
+echo old >"$drive/spoolgate-outputs/target.prn"
+ln -s target.prn "$drive/spoolgate-outputs/link.prn"
 
 trace=$work/relay.log
 : >"$trace"

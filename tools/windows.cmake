@@ -18,14 +18,20 @@ set(here ${CMAKE_CURRENT_SOURCE_DIR})
 add_executable(spoolgate_exe
   ${here}/cli/win_main.cpp
   ${here}/cli/commands.cpp
+  ${here}/cli/subcommands.cpp
+  ${here}/common/hex.cpp
+  ${here}/common/numbers.cpp
+  ${here}/common/win_text.cpp
+  ${here}/logread/csv_lines.cpp
   ${here}/logread/log_fields.cpp
+  ${here}/logread/verify.cpp
   ${here}/reports/log_filter.cpp
   ${here}/logread/log_folder.cpp
   ${here}/reports/log_html.cpp
   ${here}/reports/log_reader.cpp
   ${here}/reports/log_report.cpp
   ${here}/reports/log_settings.cpp
-  ${here}/common/output_buffer.cpp
+  ${here}/common/output_file.cpp
   ${here}/common/portable.cpp
   ${here}/stored/stored_files.cpp
   ${here}/common/text.cpp
@@ -33,7 +39,7 @@ add_executable(spoolgate_exe
   ${here}/winkit/win_console.cpp
   ${here}/winkit/win_printers.cpp
   ${here}/database/win_log_db.cpp
-  ${here}/common/win_output_file.cpp
+  ${here}/common/win_file_system.cpp
   ${here}/winkit/win_setup.cpp
   ${here}/winkit/win_system.cpp
   # The library's CRC-32, its judgement of a log directory and its OEM conversion, and

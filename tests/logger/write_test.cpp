@@ -5,7 +5,7 @@
 #include "logger/logger_internal.h"
 #include "platform/host/host_tools.h"
 #include "tests/support/sandbox.h"
-#include "tools/reports/log_reader.h"
+#include "tools/logread/verify.h"
 
 #include <sys/wait.h>
 #include <unistd.h>

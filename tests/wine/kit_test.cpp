@@ -318,6 +318,77 @@ TEST_F(Kit, SetsUpAPrinterWhoseDriverShipsThePluginAndCheckJudgesIt) {
   DeletePrinterDriverW(nullptr, info.pEnvironment, info.pName);
 }
 
+// The DACL of a file as text, "" when it cannot be read.
+std::u16string DaclText(const std::u16string& path) {
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (GetNamedSecurityInfoW(W(path), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                            nullptr, nullptr, &sd) != ERROR_SUCCESS) {
+    return u"";
+  }
+  WCHAR* text = nullptr;
+  ConvertSecurityDescriptorToStringSecurityDescriptorW(sd, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                       &text, nullptr);
+  std::u16string dacl = text != nullptr ? reinterpret_cast<const char16_t*>(text) : u"";
+  LocalFree(text);
+  LocalFree(sd);
+  return dacl;
+}
+
+// One DACL for a file, PROTECTED: true when the file then has it.
+bool SetDacl(const std::u16string& path, const std::u16string& sddl) {
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(W(sddl), SDDL_REVISION_1, &sd, nullptr)) return false;
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted);
+  DWORD error = SetNamedSecurityInfoW(const_cast<WCHAR*>(W(path)), SE_FILE_OBJECT,
+                                      DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                      nullptr, nullptr, dacl, nullptr);
+  LocalFree(sd);
+  return error == ERROR_SUCCESS && DaclText(path).find(u"D:P") == 0;
+}
+
+// Outputs keep their promises as on Linux. scripts/wine-tests.sh prepares
+// C:\spoolgate-outputs: link.prn, a Unix link to target.prn beside it, and kept.prn of
+// its owner alone (Wine shows a file's Unix mode as its DACL).
+class Output : public Kit {
+ protected:
+  void SetUp() override {
+    Kit::SetUp();
+    if (!ReadWindowsFile(kOutputs + u"\\link.prn")) GTEST_SKIP() << "scripts/wine-tests.sh prepares " << Utf8(kOutputs);
+    Bytes archive(380, 0);
+    Bytes data = Data("print data");
+    archive.insert(archive.end(), data.begin(), data.end());
+    WriteWindowsFile(rud_, archive);
+  }
+  const std::u16string kOutputs = u"C:\\spoolgate-outputs";
+  const std::u16string rud_ = Path(u"plan.RUD");
+};
+
+// Wine shows the link as the file it leads to: the target's content tells that it was
+// written through rather than replaced.
+TEST_F(Output, ALinkIsWrittenThroughToItsTarget) {
+  Result extract = RunKit(u"rud extract \"" + rud_ + u"\" -o " + kOutputs + u"\\link.prn");
+  EXPECT_EQ(extract.status, 0) << extract.err;
+  EXPECT_EQ(Text(ReadWindowsFile(kOutputs + u"\\target.prn")), "print data");
+}
+
+TEST_F(Output, AReplacedFileKeepsItsPermissions) {
+  const std::u16string kept = kOutputs + u"\\kept.prn", probe = Path(u"probe.prn");
+  const std::u16string before = DaclText(kept);
+  WriteWindowsFile(probe, Data("new"));
+  ASSERT_NE(before, DaclText(probe)) << "a new file would have these permissions anyway";
+  // The replacement takes the DACL with Windows' own calls, which a Wine that keeps no
+  // DACL set on a file cannot show.
+  if (!SetDacl(probe, u"D:P(A;;FA;;;" + OwnSid() + u")")) {
+    GTEST_SKIP() << "this Wine does not keep a DACL set on a file";
+  }
+  Result extract = RunKit(u"rud extract \"" + rud_ + u"\" -o " + kept);
+  EXPECT_EQ(extract.status, 0) << extract.err;
+  EXPECT_EQ(Text(ReadWindowsFile(kept)), "print data");
+  EXPECT_EQ(Utf8(DaclText(kept)), Utf8(before));
+}
+
 // The reports of a log folder (with a torn and a pending line) and of an archive file,
 // kept under C:\spoolgate-compare for scripts/wine-tests.sh, which runs the Linux
 // command on the same files and compares the JSON.

@@ -44,10 +44,4 @@ bool LogLineMatches(const LogFilter& filter, const std::string& user, const std:
 // in no time range, on the logs and in the database alike.
 bool IsLogTime(std::string_view text);
 
-// An unsigned decimal column value; false for anything else (empty, signs, letters, or a
-// number above 2^64-1).
-bool ParseColumnNumber(const std::string& text, uint64_t* value);
-// sum += value; InputError naming the column when the sum would pass 2^64-1.
-void AddToSum(uint64_t& sum, uint64_t value, const std::string& column);
-
 }  // namespace spoolgate

@@ -5,7 +5,7 @@
 // the library's own code, for SYSTEM, the spooler's account), the log itself, and the
 // printers set up for the plug-in. Each finding has a code that stays as its text changes.
 #include "tools/common/errors.h"
-#include "tools/reports/log_reader.h"
+#include "tools/logread/verify.h"
 #include "tools/common/text.h"
 #include "tools/winkit/win_kit.h"
 #include "tools/winkit/win_printers.h"

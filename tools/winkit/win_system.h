@@ -3,6 +3,8 @@
 // texts, account names, and the accounting settings as the plug-in will take them.
 #pragma once
 
+#include "tools/common/win_text.h"
+
 #include <windows.h>
 
 #include <string>
@@ -10,10 +12,6 @@
 
 namespace spoolgate {
 
-std::wstring Wide(const std::string& utf8);
-std::string Utf8(const std::wstring& wide);
-// The system's text for a Win32 error code, with the code: "Access is denied. (5)".
-std::string ErrorText(DWORD error);
 // "BUILTIN\Administrators (S-1-5-32-544)", or the SID alone when it names no account.
 std::string AccountName(PSID sid);
 
