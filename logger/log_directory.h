@@ -9,6 +9,8 @@
 // files. Protected: nothing comes from a parent such as %WINDIR%\Temp, where every user
 // may create entries.
 #define LOG_DIRECTORY_SDDL WTEXT("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)")
+// IsLogPathSeparator() - TRUE for both of the separators Windows accepts in a path.
+static inline BOOL IsLogPathSeparator(WCHAR c) { return c == '\\' || c == '/'; }
 // What the library makes of a log directory.
 typedef enum LogDirectoryVerdict {
   LOG_DIRECTORY_USABLE = 0,

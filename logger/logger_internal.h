@@ -87,8 +87,6 @@ size_t ComposeLogLine(uint64_t number, const char* fields, size_t fieldsBytes, c
 
 // --- log_directory.cpp ------------------------------------------------------------
 
-// IsLogPathSeparator() - TRUE for both of the separators Windows accepts in a path.
-static inline BOOL IsLogPathSeparator(WCHAR c) { return c == '\\' || c == '/'; }
 // LOG_DIRECTORY_SDDL, LogDirectoryVerdict, JudgeLogDirectory(): logger/log_directory.h.
 // EnsureLogDirectory() - Creates the directory and its missing parents (JudgeLogDirectory
 // with create, as this process); TRUE when the library may write into it.
