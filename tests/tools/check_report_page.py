@@ -138,11 +138,14 @@ def main():
     # Every table against the JSON report of the same rows.
     tables = Tables()
     tables.feed(dom)
+    # The ranked sections follow the value they chart: the cost, else the first sum.
+    rank = ["--rank", "cost" if "--cost" in common else
+            common[common.index("--sum") + 1] if "--sum" in common else "jobs"]
     sections = {
         "table-month": ["--by", "month"],
-        "table-users": ["--by", "user", "--top", "10"],
-        "table-printers": ["--by", "computer", "--by", "printer", "--top", "5"],
-        "table-by-1": ["--by", column],
+        "table-users": ["--by", "user", "--top", "10", *rank],
+        "table-printers": ["--by", "computer", "--by", "printer", "--top", "5", *rank],
+        "table-by-1": ["--by", column, *rank],
     }
     for table, by in sections.items():
         report = json.loads(run([spoolgate, "log", "summary", *common, *by, "--json"]))

@@ -299,6 +299,9 @@ TEST_P(LogDatabaseTest, EveryReportGivesTheSameNumbersFromTheLogsAndTheDatabase)
        "--from", "2026-12-01", "--to", "2026-12-03"},
       {"log", "show", "--computer", "PRINT-SOUTH", "--from", "2026-12-10", "--to", "2026-12-11", "--settings",
        settings, "--cost", "--sum", "pages"},
+      // Each week's two dearest departments.
+      {"log", "summary", "--settings", settings, "--by", "week", "--by", "department", "--cost", "--sum", "pages",
+       "--rank", "cost", "--top", "2"},
   };
   for (const auto& report : reports) {
     SCOPED_TRACE(::testing::PrintToString(report));
@@ -333,6 +336,27 @@ TEST_P(LogDatabaseTest, EveryReportGivesTheSameNumbersFromTheLogsAndTheDatabase)
       EXPECT_EQ(rows[i + 1], expected);
     }
   }
+
+  // Ranked by cost, the largest first in each week; the total row adds up every row; the
+  // notes of the CSV went to standard error, and its cost names the currency.
+  std::vector<std::string> ranked = {"log", "summary", "--settings", settings, "--by", "week", "--by",
+                                     "department", "--cost", "--rank", "cost", "--csv", "--total"};
+  auto rows = CsvRows(run(ranked, true, ""));
+  ASSERT_GT(rows.size(), 3u);
+  EXPECT_EQ(rows[0], (std::vector<std::string>{"week", "department", "jobs", "cost EUR"}));
+  uint64_t listed = 0;
+  for (size_t i = 1; i + 1 < rows.size(); ++i) {
+    listed += std::stoull(rows[i][2]);
+    if (i > 1 && rows[i][0] == rows[i - 1][0]) {
+      EXPECT_LE(std::stod(rows[i][3]), std::stod(rows[i - 1][3])) << i;
+    }
+  }
+  EXPECT_EQ(rows.back()[0], "total");
+  EXPECT_EQ(rows.back()[2], std::to_string(listed));
+  sgtest::CliResult noted = RunCli({"log", "summary", "--csv", fleet.snapshot[0], "--from", "2000-01-01"}, dir_.path);
+  EXPECT_EQ(noted.out.find("left out"), std::string::npos) << noted.out;
+  EXPECT_NE(noted.err.find("left out 1 line whose checksum is wrong"), std::string::npos) << noted.err;
+  EXPECT_NE(noted.err.find(" jobs whose time stamp is not a time"), std::string::npos) << noted.err;
 
   // A printer belongs to its computer: the three queues named alike are three rows.
   Json all = Json::parse(run({"log", "summary"}, true, "--json"));

@@ -39,10 +39,12 @@ TEST(CsvRecordReaderTest, AQuotedLineBreakAcrossTheReadBufferStaysInItsRecord) {
   EXPECT_FALSE(reader.Next(record, offset, complete));
 }
 
-// A log of one job written by hand, its checksum right: user and document as CSV fields.
-void WriteLog(const sgtest::TempDir& dir, const std::string& user, const std::string& document) {
+// A log of one job written by hand, its checksum right: user, document and value_252 as
+// CSV fields.
+void WriteLog(const sgtest::TempDir& dir, const std::string& user, const std::string& document,
+              const std::string& pages = "841") {
   std::string line = "1,2,2,1,2026-12-07T09:41:05.250,SPOOLHOST," + user + "," + document +
-                     ",Wide Format,LPT1:,Admin,bond,A0,1,841,1189";
+                     ",Wide Format,LPT1:,Admin,bond,A0,1," + pages + ",1189";
   char crc[16];
   std::snprintf(crc, sizeof crc, ",%08X", spoolgate::Crc32(line));
   dir.Write("Jobs.seq", "1\r\n");
@@ -53,21 +55,27 @@ void WriteLog(const sgtest::TempDir& dir, const std::string& user, const std::st
 
 TEST(LogReportTest, NamesAClientChoseCannotDriveTheTerminalOrTheSpreadsheet) {
   sgtest::TempDir dir;
-  // A document name that would clear the screen and break the row, a user name a
-  // spreadsheet would run as a formula.
-  WriteLog(dir, "\"=HYPERLINK(\"\"x\"\")\"", "\"plan\x1B[2J\r\nv2\xC2\x9B.plt\"");
+  // A document name that would clear the screen, break the row or turn the rest of it
+  // around (U+202E), a user name a spreadsheet would run as a formula, and a formula
+  // where a number goes, the checksum right all the same.
+  WriteLog(dir, "\"=HYPERLINK(\"\"x\"\")\"", "\"plan\x1B[2J\r\nv2\xC2\x9B\xE2\x80\xAEgpj.plt\"", "=1+2");
   sgtest::CliResult text = sgtest::RunCli({"log", "show", dir.path}, dir.path);
   ASSERT_EQ(text.status, 0) << text.err;
   EXPECT_EQ(text.out.find('\x1B'), std::string::npos) << text.out;
   EXPECT_EQ(text.out.find("\xC2\x9B"), std::string::npos) << text.out;
-  EXPECT_NE(text.out.find(" plan\\x1B[2J\\x0D\\x0Av2\\u009B.plt\n"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find(" plan\\x1B[2J\\x0D\\x0Av2\\u009B\\u202Egpj.plt\n"), std::string::npos) << text.out;
   EXPECT_EQ(std::count(text.out.begin(), text.out.end(), '\n'), 3) << text.out;
   sgtest::CliResult csv = sgtest::RunCli({"log", "summary", dir.path, "--csv"}, dir.path);
   ASSERT_EQ(csv.status, 0) << csv.err;
   EXPECT_EQ(csv.out, "group,name,jobs\r\nuser,\"'=HYPERLINK(\"\"x\"\")\",1\r\nprinter,Wide Format,1\r\ntotal,,1\r\n");
+  sgtest::CliResult listed = sgtest::RunCli({"log", "show", dir.path, "--csv", "--bom"}, dir.path);
+  ASSERT_EQ(listed.status, 0) << listed.err;
+  EXPECT_EQ(listed.out.rfind("\xEF\xBB\xBFlog,computer,sequence,", 0), 0u) << listed.out;
+  EXPECT_NE(listed.out.find("\xC2\x9B\\u202Egpj.plt\",Wide Format,LPT1:,Admin,bond,A0,1,'=1+2,1189,"), std::string::npos)
+      << listed.out;
   sgtest::CliResult json = sgtest::RunCli({"log", "show", dir.path, "--json"}, dir.path);
   ASSERT_EQ(json.status, 0) << json.err;
-  EXPECT_EQ(nlohmann::json::parse(json.out)["jobs"][0]["fields"]["document"], "plan\x1B[2J\r\nv2\xC2\x9B.plt");
+  EXPECT_EQ(nlohmann::json::parse(json.out)["jobs"][0]["fields"]["document"], "plan\x1B[2J\r\nv2\xC2\x9B\xE2\x80\xAEgpj.plt");
 }
 
 TEST(LogReportTest, SettingsMistakesAndFoldersWithoutALogAreErrorsNamingWhere) {

@@ -162,7 +162,11 @@ void AddLog(CLI::App& app, Action& action, const LogCommandsSetup& setup) {
   };
   auto addOutputs = [a](CLI::App* cmd) {
     CLI::Option* json = cmd->add_flag("--json", a->json, "print the result as JSON");
-    cmd->add_flag("--csv", a->csv, "print the result as CSV (RFC 4180), for a spreadsheet")->excludes(json);
+    CLI::Option* csv =
+        cmd->add_flag("--csv", a->csv, "print the result as CSV (RFC 4180), for a spreadsheet; notes go to "
+                                       "standard error")->excludes(json);
+    cmd->add_flag("--bom", a->report.bom, "lead the CSV with a byte order mark, for spreadsheets that need one")
+        ->needs(csv);
   };
   auto addGrouping = [a](CLI::App* cmd) {
     CLI::Option* by = cmd->add_option(
@@ -172,8 +176,11 @@ void AddLog(CLI::App& app, Action& action, const LogCommandsSetup& setup) {
         ->type_name("KEY");
     OneValueEach(by);
     cmd->add_option("--top", a->report.top,
-                    "only the N rows with the most jobs (or of the first --sum), in each group of "
-                    "the keys before the last");
+                    "only the N first rows of the rank (--rank), in each group of the keys before the last");
+    cmd->add_option("--rank", a->report.rank,
+                    "order the grouped lists, --top and the charts by jobs, cost or a numeric column, the "
+                    "largest first (default: the cost with --cost, else the first --sum, else jobs)")
+        ->type_name("jobs|cost|COLUMN");
   };
   // The report as the options ask for it, or InputError.
   auto prepare = [a] {
@@ -207,6 +214,7 @@ void AddLog(CLI::App& app, Action& action, const LogCommandsSetup& setup) {
   addFilters(summary);
   addOutputs(summary);
   addGrouping(summary);
+  summary->add_flag("--total", a->report.total, "add a total row to the CSV of --by");
   summary->callback([&action, prepare, tally] {
     action = [prepare, tally] {
       Report report = prepare();

@@ -3,6 +3,7 @@
 // that refuse to wrap.
 #include "tools/reports/log_filter.h"
 
+#include "tools/common/case_fold.h"
 #include "tools/common/errors.h"
 
 #include <cctype>
@@ -41,14 +42,8 @@ bool Take(const std::string& text, size_t& at, char c) {
   return false;
 }
 
-std::string Lower(const std::string& text) {
-  std::string out = text;
-  for (char& c : out) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
 bool Same(const std::string& a, const std::string& b, bool ignoreCase) {
-  return ignoreCase ? Lower(a) == Lower(b) : a == b;
+  return ignoreCase ? FoldCase(a) == FoldCase(b) : a == b;
 }
 
 }  // namespace

@@ -13,7 +13,7 @@ namespace spoolgate {
 
 struct LogFilter {
   std::string user, printer, computer;  // empty: every user, printer, computer
-  bool ignoreCase = false;  // user, printer, computer (and groups) without regard to ASCII case
+  bool ignoreCase = false;  // user, printer, computer (and groups) case-folded (FoldCase)
   std::string from, to;       // as given on the command line
   // Filled by PrepareLogFilter: the first instant --from names and the last instant --to
   // names, as "YYYY-MM-DDTHH:MM:SS.mmm", so that text order is time order (and SQL can

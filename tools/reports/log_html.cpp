@@ -14,7 +14,7 @@ namespace {
 
 std::string Html(const std::string& bytes) {
   std::string out;
-  for (char c : ValidUtf8(bytes)) {
+  for (char c : ShownText(bytes)) {
     switch (c) {
       case '&': out += "&amp;"; break;
       case '<': out += "&lt;"; break;
@@ -27,19 +27,17 @@ std::string Html(const std::string& bytes) {
   return out;
 }
 
-// The value a section charts: the cost, else the first --sum, else the jobs.
+// The value a section charts, the one its rows are ranked by (--rank).
 struct Metric {
   std::string name;
   uint64_t (*of)(const Report&, const ReportRow&);
 };
 Metric ChartMetric(const Report& report) {
-  if (report.cost) return {"cost", [](const Report&, const ReportRow& r) { return r.cost; }};
-  if (!report.sums.empty()) return {report.sumHeadings[0], [](const Report&, const ReportRow& r) { return r.tally.sums[0]; }};
-  return {"jobs", [](const Report&, const ReportRow& r) { return r.tally.jobs; }};
+  return {report.rank.heading, [](const Report&, const ReportRow& r) { return r.ranked; }};
 }
 
-std::string ValueText(const Report& report, const Metric& m, uint64_t v) {
-  return m.name == "cost" && report.cost ? MoneyText(v, report.settings.decimals) : Grouped(v);
+std::string ValueText(const Report& report, const Metric&, uint64_t v) {
+  return report.rank.kind == Rank::kCost ? MoneyText(v, report.settings.decimals) : Grouped(v);
 }
 
 void BarChart(std::ostream& out, const std::string& id, const Report& report, const Metric& m,
@@ -152,7 +150,7 @@ std::string ReportPage(const Report& report, const Tallies& tallies) {
   for (size_t i = 3; i < groupings.size(); ++i) {
     const GroupKey& k = groupings[i].leading[0];
     Section(out, "by-" + std::to_string(i - 2), "Per " + k.heading, report, {k},
-            FoldRows(report, groupings[i], {k}, false));
+            FoldRows(report, groupings[i], {k}, true));
   }
   out << "</body>\n</html>\n";
   return out.str();

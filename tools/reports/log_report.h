@@ -5,6 +5,7 @@
 // by their computer, prices and output are decided here once for every source.
 #pragma once
 
+#include "tools/common/case_fold.h"
 #include "tools/reports/log_filter.h"
 #include "tools/reports/log_settings.h"
 
@@ -27,12 +28,22 @@ struct ReportOptions {
   size_t top = 0;               // --top; 0: every row
   bool cost = false;
   std::string settingsFile;     // --settings
+  std::string rank;             // --rank: jobs, cost or a column; empty: the default
+  bool total = false;           // --total: a total row in CSV
+  bool bom = false;             // --bom: CSV led by a byte order mark
 };
 
 struct GroupKey {
   enum Kind { kUser, kPrinter, kComputer, kDay, kWeek, kMonth, kYear, kColumn } kind;
   std::string heading;                 // as reports name it: "user", "month", "department"
   const LineColumn* column = nullptr;  // kColumn
+};
+
+// What grouped lists, --top and charts are ordered by (the largest first).
+struct Rank {
+  enum Kind { kJobs, kCost, kMeasure } kind = kJobs;
+  size_t measure = 0;          // kMeasure: its index in Report::measures
+  std::string heading = "jobs";  // as the page's charts name the value
 };
 
 // The options checked against the log's columns and the settings.
@@ -44,8 +55,12 @@ struct Report {
   std::vector<std::string> sumHeadings;
   size_t top = 0;
   bool cost = false;
+  Rank rank;               // --rank, else the cost with --cost, else the first --sum, else jobs
+  bool rankGiven = false;  // --rank was given: every grouped list follows it
+  bool total = false, bom = false;
   Settings settings;
-  // What a source sums per group: the --sum columns, then the priced columns not among them.
+  // What a source sums per group: the --sum columns, then the priced columns not among
+  // them, then a --rank column not among those.
   std::vector<const LineColumn*> measures;
 };
 // InputError for an unknown key or column, a --sum of a text column, --cost without prices.
@@ -86,9 +101,11 @@ std::vector<Grouping> PageGroupings(const Report& report);
 // the value of a column of the log). Time keys are empty for a line without a time.
 template <typename Field>
 void LineKey(const Report& report, const Grouping& g, Field field, std::vector<std::string>& key);
+// With -i: the names of a grouping's key (all but the times and the price's column)
+// case-folded, so that the logs and the databases group JÜRGEN with jürgen alike.
+void FoldKeyCase(const Grouping& g, std::vector<std::string>& key);
 // A time stamp's group for day, week (ISO 8601, 2026-W49), month, year; "" for no time.
 std::string TimeGroup(GroupKey::Kind kind, const std::string& timeStamp);
-std::string AsciiLower(std::string text);
 
 // What a source hands over: its name, the groupings it was given, counted, and what it
 // left out.
@@ -100,6 +117,12 @@ struct Tallies {
 };
 
 void PrintSummary(const Report& report, const Tallies& tallies, std::ostream& out);
+// The heading of the cost column: "cost EUR" with the currency of the settings, else "cost".
+std::string CostHeading(const Report& report);
+// The notes under a report, one a line: the jobs no price applies to, what was left out.
+std::string ReportNotes(const Report& report, const Tallies& tallies, uint64_t unpriced);
+// What --bom writes first: UTF-8's byte order mark, for spreadsheets that want one.
+constexpr const char* kByteOrderMark = "\xEF\xBB\xBF";
 
 // One row of a report: the shown values of its keys, its tally, its cost.
 struct ReportRow {
@@ -107,11 +130,13 @@ struct ReportRow {
   LogTally tally;  // sums of the --sum columns only
   uint64_t cost = 0;
   uint64_t unpriced = 0;  // jobs no price applies to (they cost nothing)
+  uint64_t ranked = 0;    // the value of report.rank
 };
 // Folds a source's grouping into the rows of keys (printer and computer keys taken from
-// its computer and printer), ranked and cut by --top when top is set.
+// its computer and printer), in the order of their keys; when ranked, ordered by the
+// rank within the groups of the keys before the last, and cut there by --top.
 std::vector<ReportRow> FoldRows(const Report& report, const Grouping& g, const std::vector<GroupKey>& keys,
-                                bool top);
+                                bool ranked);
 
 // The listing of `log show`, written as the lines arrive (memory stays flat).
 class LineWriter {
@@ -132,12 +157,21 @@ class LineWriter {
   const std::vector<std::string>* jsonHeader_ = nullptr;
 };
 
-// Text for a terminal: control characters (C0, DEL, C1) as \xHH or \u00HH, bytes that
-// are not UTF-8 read as Latin-1, so a name cannot move the cursor or break a row.
+// Text as every form shows it: bytes that are not UTF-8 read as Latin-1, and the
+// characters that reverse what follows them or break a line unseen (bidi controls,
+// U+2028, U+2029) written as \u202E, so that a name cannot disguise a row.
+std::string ShownText(const std::string& text);
+// ShownText for a terminal: control characters (C0, DEL, C1) as \xHH or \u00HH too, so
+// a name cannot move the cursor or break a row.
 std::string TerminalText(const std::string& text);
-// One CSV cell (RFC 4180): quoted when needed; a text that a spreadsheet would take for
-// a formula (starting with = + - @ or a tab or CR) is led by an apostrophe.
+// One CSV cell (RFC 4180) of ShownText: quoted when needed; a text that a spreadsheet
+// would take for a formula (starting with = + - @ or a tab or CR) is led by an
+// apostrophe, in a numeric column too unless it is a plain number.
 std::string CsvCell(const std::string& text, bool number = false);
+// A CSV row: the cells from textCells on are numeric columns.
+void CsvRow(const std::vector<std::string>& cells, size_t textCells, std::ostream& out);
+// "1 job", "2 jobs".
+std::string Plural(uint64_t n, const char* one, const char* many);
 // The "left out ..." lines of the text reports, empty when nothing was left out.
 std::string LeftOutNote(const LeftOut& left);
 nlohmann::ordered_json LeftOutJson(const LeftOut& left);
@@ -147,18 +181,17 @@ nlohmann::ordered_json LeftOutJson(const LeftOut& left);
 template <typename Field>
 void LineKey(const Report& report, const Grouping& g, Field field, std::vector<std::string>& key) {
   key.clear();
-  bool fold = report.filter.ignoreCase;
   for (const GroupKey& k : g.leading) {
     switch (k.kind) {
       case GroupKey::kUser: key.push_back(field("user")); break;
       case GroupKey::kColumn: key.push_back(field(k.column->csv)); break;
-      default: key.push_back(TimeGroup(k.kind, field("time_stamp"))); continue;
+      default: key.push_back(TimeGroup(k.kind, field("time_stamp"))); break;
     }
-    if (fold) key.back() = AsciiLower(key.back());
   }
-  key.push_back(fold ? AsciiLower(field("computer")) : field("computer"));
-  key.push_back(fold ? AsciiLower(field("printer")) : field("printer"));
+  key.push_back(field("computer"));
+  key.push_back(field("printer"));
   if (report.cost && report.settings.matchColumn != nullptr) key.push_back(field(report.settings.matchColumn->csv));
+  if (report.filter.ignoreCase) FoldKeyCase(g, key);
 }
 
 }  // namespace spoolgate

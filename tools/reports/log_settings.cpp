@@ -4,21 +4,19 @@
 // a binary fraction.
 #include "tools/reports/log_settings.h"
 
+#include "tools/common/case_fold.h"
 #include "tools/common/errors.h"
 
 #include <toml++/toml.h>
 
 #include <cctype>
+#include <map>
+#include <tuple>
 
 namespace spoolgate {
 namespace {
 
 const char* const kGroupings[] = {"user", "printer", "computer", "day", "week", "month", "year"};
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 struct Reader {
   std::string file;
@@ -138,6 +136,7 @@ Settings LoadSettings(const std::string& path) {
   }
   const toml::array* prices = root["price"].as_array();
   if (root.contains("price") && prices == nullptr) r.Fail(*root.get("price"), "price must be a list of tables, [[price]]");
+  std::map<std::tuple<bool, std::string, bool, std::string, bool, std::string>, int> seen;
   if (prices != nullptr) {
     for (const toml::node& item : *prices) {
       const toml::table* t = item.as_table();
@@ -147,9 +146,9 @@ Settings LoadSettings(const std::string& path) {
       for (auto&& [key, node] : *t) {
         std::string k(key.str());
         if (k == "printer") {
-          p.printer = r.Text(node, k), p.hasPrinter = true;
+          p.printer = FoldCase(r.Text(node, k)), p.hasPrinter = true;
         } else if (k == "computer") {
-          p.computer = r.Text(node, k), p.hasComputer = true;
+          p.computer = FoldCase(r.Text(node, k)), p.hasComputer = true;
         } else if (k == "job") {
           p.job = r.Money(node, k, s.decimals);
         } else if (k == "per") {
@@ -173,16 +172,14 @@ Settings LoadSettings(const std::string& path) {
                              ColumnHeading(s, s.matchColumn) + " is already that column");
           }
           s.matchColumn = c;
-          p.match = r.Text(node, k), p.hasMatch = true;
+          p.match = FoldCase(r.Text(node, k)), p.hasMatch = true;
         }
       }
-      for (const Price& other : s.prices) {
-        if (other.hasPrinter == p.hasPrinter && Lower(other.printer) == Lower(p.printer) &&
-            other.hasComputer == p.hasComputer && Lower(other.computer) == Lower(p.computer) &&
-            other.hasMatch == p.hasMatch && Lower(other.match) == Lower(p.match)) {
-          r.Fail(item, "a second price for the same jobs as the price of line " + std::to_string(other.line));
-        }
-      }
+      // Looked up, not compared with every earlier price: a file of many thousand prices
+      // is read in O(n log n).
+      auto [same, added] = seen.emplace(std::tuple{p.hasPrinter, p.printer, p.hasComputer, p.computer, p.hasMatch,
+                                                   p.match}, p.line);
+      if (!added) r.Fail(item, "a second price for the same jobs as the price of line " + std::to_string(same->second));
       s.prices.push_back(std::move(p));
     }
   }
@@ -193,10 +190,10 @@ const Price* FindPrice(const Settings& settings, const std::string& computer, co
                        const std::string& match) {
   const Price* best = nullptr;
   int bestScore = -1;
-  std::string lowComputer = Lower(computer), lowPrinter = Lower(printer), lowMatch = Lower(match);
+  std::string foldedComputer = FoldCase(computer), foldedPrinter = FoldCase(printer), foldedMatch = FoldCase(match);
   for (const Price& p : settings.prices) {
-    if ((p.hasPrinter && Lower(p.printer) != lowPrinter) || (p.hasComputer && Lower(p.computer) != lowComputer) ||
-        (p.hasMatch && Lower(p.match) != lowMatch)) {
+    if ((p.hasPrinter && p.printer != foldedPrinter) || (p.hasComputer && p.computer != foldedComputer) ||
+        (p.hasMatch && p.match != foldedMatch)) {
       continue;
     }
     int score = int(p.hasPrinter) + int(p.hasComputer) + int(p.hasMatch);

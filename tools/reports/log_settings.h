@@ -14,7 +14,7 @@ namespace spoolgate {
 
 // One [[price]] of the settings file: what it applies to, and what it costs.
 struct Price {
-  std::string printer, computer, match;  // empty: any
+  std::string printer, computer, match;  // case-folded (FoldCase); empty: any
   bool hasPrinter = false, hasComputer = false, hasMatch = false;
   uint64_t job = 0;  // per job, in the smallest unit (see Settings::decimals)
   struct Unit {
@@ -49,7 +49,7 @@ const LineColumn* ResolveColumn(const Settings& settings, const std::string& nam
 std::string ColumnHeading(const Settings& settings, const LineColumn* column);
 
 // The price that applies to a job: the one naming the most of printer, computer and the
-// match column's value (compared without regard to ASCII case), the first of those in
+// match column's value (compared case-folded), the first of those in
 // the file on a tie; nullptr when none applies and there is no default.
 const Price* FindPrice(const Settings& settings, const std::string& computer,
                        const std::string& printer, const std::string& match);
