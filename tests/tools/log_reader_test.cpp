@@ -3,6 +3,7 @@
 // continue past an LF inside quotes, wherever the reader's buffer ends; and what the
 // reports make of names a print client chose, of the site's settings, of a wrong folder.
 #include "tests/tools/cli_runner.h"
+#include "tools/common/case_fold.h"
 #include "tools/logread/log_folder.h"
 
 #include <gtest/gtest.h>
@@ -37,6 +38,20 @@ TEST(CsvRecordReaderTest, AQuotedLineBreakAcrossTheReadBufferStaysInItsRecord) {
   EXPECT_EQ(record, "3,torn");
   EXPECT_FALSE(complete);
   EXPECT_FALSE(reader.Next(record, offset, complete));
+}
+
+TEST(CaseFoldTest, NamesFoldAlikeInEveryScriptAndOtherBytesStay) {
+  using spoolgate::FoldCase;
+  EXPECT_EQ(FoldCase("J\xC3\x9CRGEN"), FoldCase("j\xC3\xBCrgen"));                        // Ü ü
+  EXPECT_EQ(FoldCase("\xCE\xA3\xCE\xA9\xCE\xA3"), "\xCF\x83\xCF\x89\xCF\x83");          // ΣΩΣ σωσ
+  EXPECT_EQ(FoldCase("\xCF\x82"), "\xCF\x83");                                            // ς σ
+  EXPECT_EQ(FoldCase("\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD"), "\xD0\xB8\xD0\xB2\xD0\xB0\xD0\xBD");  // Иван
+  EXPECT_EQ(FoldCase("\xC4\x80\xC4\x81\xC4\x82"), "\xC4\x81\xC4\x81\xC4\x83");          // Ā ā Ă
+  EXPECT_EQ(FoldCase("\xE2\x84\xAA"), "k");                                                // Kelvin sign
+  EXPECT_EQ(FoldCase("\xF0\x90\x90\x80"), "\xF0\x90\x90\xA8");                              // Deseret
+  EXPECT_EQ(FoldCase("\xE5\xB1\xB1\xE7\x94\xB0?"), "\xE5\xB1\xB1\xE7\x94\xB0?");          // 山田 stays
+  // Latin-1 bytes and a torn character are kept as they are.
+  EXPECT_EQ(FoldCase("M\xC9LANIE\xC3"), "m\xC9lanie\xC3");
 }
 
 // A log of one job written by hand, its checksum right: user, document and value_252 as

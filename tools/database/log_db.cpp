@@ -7,6 +7,7 @@
 #include "tools/database/db_url.h"
 #include "tools/database/log_db_backend.h"
 #include "tools/logread/log_folder.h"
+#include "tools/common/case_fold.h"
 #include "tools/common/progress.h"
 #include "tools/common/text.h"
 
@@ -46,7 +47,7 @@ void CreateSchema(Database& db) {
 // an import creates them in a database that has none; anything else is refused.
 std::unique_ptr<Database> OpenChecked(const std::string& url, bool create) {
   std::unique_ptr<Database> db = OpenDatabase(url, create);
-  std::string shown = RedactedDatabaseUrl(url);
+  std::string shown = DatabaseName(url);
   // Only an import may create the tables, and two importers must not both do it.
   if (create) db->BeginExclusive();
   bool hasVersion = db->TableExists("schema_version");
@@ -231,15 +232,22 @@ uint64_t LogBytes(const std::vector<std::string>& dirs) {
 // The WHERE clause of the filter (PrepareLogFilter called), with its values as parameters:
 // the same matches as on the CSV logs, times compared as times in their canonical text.
 // untimed: instead of the time range, the lines it leaves out for having no time.
-std::string Where(const Database& db, const LogFilter& f, std::vector<std::string>& params, bool untimed = false) {
+// With -i a name matches every stored spelling that folds as it does (FoldCase): the
+// spellings are looked up and folded here, so that both databases match exactly as the
+// logs do, whatever their own idea of case.
+std::string Where(Database& db, const LogFilter& f, std::vector<std::string>& params, bool untimed = false) {
   std::vector<std::string> terms;
   auto param = [&](const std::string& value) {
     params.push_back(value);
     return "$" + std::to_string(params.size());
   };
   auto same = [&](const char* column, const std::string& value) {
-    return f.ignoreCase ? db.AsciiLower(column) + " = " + db.AsciiLower(param(value))
-                        : column + std::string(" = ") + param(value);
+    if (!f.ignoreCase) return column + std::string(" = ") + param(value);
+    std::string folded = FoldCase(value), spellings;
+    db.Query(std::string("SELECT DISTINCT ") + column + " FROM log_lines", {}, [&](const DbRow& r) {
+      if (r[0] && FoldCase(*r[0]) == folded) spellings += (spellings.empty() ? "" : ", ") + param(*r[0]);
+    });
+    return spellings.empty() ? std::string("1 = 0") : column + std::string(" IN (") + spellings + ")";
   };
   if (!f.user.empty()) terms.push_back(same("user_name", f.user));
   if (!f.printer.empty()) terms.push_back(same("printer", f.printer));
@@ -277,7 +285,7 @@ LeftOut DatabaseLeftOut(Database& db, const LogFilter& filter) {
 }
 
 // The SQL of a grouping's key, the same values LineKey takes from a line of the logs.
-std::string KeyExpression(const Database& db, const Report& report, const GroupKey& k) {
+std::string KeyExpression(const Database& db, const GroupKey& k) {
   std::string stamp = db.TimeText("time_stamp");
   std::string e;
   switch (k.kind) {
@@ -291,7 +299,7 @@ std::string KeyExpression(const Database& db, const Report& report, const GroupK
     case GroupKey::kColumn: e = k.column->db; break;
   }
   if (k.kind == GroupKey::kColumn && k.column->kind != ColumnKind::kText) e = "CAST(" + e + " AS TEXT)";
-  return report.filter.ignoreCase ? db.AsciiLower(e) : e;
+  return e;
 }
 
 }  // namespace
@@ -309,7 +317,7 @@ void TallyDatabase(const std::string& url, const Report& report, Tallies& tallie
     }
     std::string select, group;
     for (size_t i = 0; i < keys.size(); ++i) {
-      select += (i ? ", " : "") + KeyExpression(*db, report, keys[i]);
+      select += (i ? ", " : "") + KeyExpression(*db, keys[i]);
       group += (i ? ", " : "") + std::to_string(i + 1);
     }
     select += ", count(*)";
@@ -318,15 +326,16 @@ void TallyDatabase(const std::string& url, const Report& report, Tallies& tallie
     LogTally tally;
     db->Query("SELECT " + select + " FROM log_lines" + where + " GROUP BY " + group, params, [&](const DbRow& r) {
       for (size_t i = 0; i < keys.size(); ++i) key[i] = r[i].value_or("");
+      if (report.filter.ignoreCase) FoldKeyCase(g, key);
       tally.jobs = Count(r[keys.size()], "count");
       tally.sums.resize(report.measures.size());
       for (size_t i = 0; i < report.measures.size(); ++i) tally.sums[i] = Count(r[keys.size() + 1 + i], report.measures[i]->csv);
-      // Text keys that differ in the database may fold to one, as on the logs.
+      // Text keys that differ in the database fold to one here, as on the logs.
       g.rows[key].Add(tally, report.measures);
     });
   }
   tallies.left = DatabaseLeftOut(*db, report.filter);
-  tallies.source = {"database", RedactedDatabaseUrl(url)};
+  tallies.source = {"database", DatabaseName(url)};
 }
 
 int ShowDatabase(const std::string& url, const Report& report, std::ostream& out) {
@@ -352,7 +361,7 @@ int ShowDatabase(const std::string& url, const Report& report, std::ostream& out
   // in byte order whatever the database's collation.
   sql += " FROM log_lines" + where + " ORDER BY time_stamp IS NULL, time_stamp, " + db->ByteOrder("computer") +
          ", " + db->ByteOrder("log_name") + ", sequence";
-  LineWriter writer({"database", RedactedDatabaseUrl(url)}, report, out);
+  LineWriter writer({"database", DatabaseName(url)}, report, out);
   std::vector<std::string> fields;
   db->Query(sql, params, [&](const DbRow& r) {
     fields.resize(r.size() - 1);
@@ -371,9 +380,9 @@ std::unique_ptr<Database> OpenDatabase(const std::string& url, bool create) {
     return OpenSqlite(path, create);
   }
   if (url.compare(0, 13, "postgresql://") == 0 || url.compare(0, 11, "postgres://") == 0) {
-    return OpenPostgres(url, RedactedDatabaseUrl(url));
+    return OpenPostgres(url, DatabaseName(url));
   }
-  throw DbError("--db " + RedactedDatabaseUrl(url) + ": not a database URL (sqlite:PATH or postgresql://...)");
+  throw DbError("the --db URL is not a database URL (sqlite:PATH or postgresql://...)");
 }
 
 int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, bool progress,

@@ -58,8 +58,6 @@ class Database {
   virtual const char* TypeName(ColumnKind kind) const = 0;
   // An SQL expression giving a time column as text in the log's form (utc: with its Z).
   virtual std::string TimeText(const std::string& column, bool utc = false) const = 0;
-  // An SQL expression with the ASCII letters of a text in lower case, nothing else changed.
-  virtual std::string AsciiLower(const std::string& expr) const = 0;
   // An SQL expression ordering a text by its bytes, whatever the database's collation.
   virtual std::string ByteOrder(const std::string& expr) const = 0;
   // The ISO 8601 week of a time column, "2026-W49"; NULL for NULL.
@@ -74,7 +72,7 @@ std::unique_ptr<Database> OpenDatabase(const std::string& url, bool create);
 
 // path: the database file (created when create is set and it does not exist).
 std::unique_ptr<Database> OpenSqlite(const std::string& path, bool create);
-// url: a libpq connection URI (postgresql://...); shown is the URI without its password.
+// url: a libpq connection URI (postgresql://...); shown is how messages name it (DatabaseName).
 std::unique_ptr<Database> OpenPostgres(const std::string& url, const std::string& shown);
 
 }  // namespace spoolgate

@@ -47,8 +47,8 @@ class Postgres final : public Database {
   Postgres(const std::string& url, const std::string& shown) : shown_(shown) {
     conn_ = PQconnectdb(url.c_str());
     if (conn_ == nullptr || PQstatus(conn_) != CONNECTION_OK) {
-      // libpq names the host it tried, which holds part of a password with an '@'.
-      std::string why = WithoutPasswords(FirstLine(conn_ != nullptr ? PQerrorMessage(conn_) : "out of memory"), url);
+      // libpq quotes what it could not use, which may be a piece of a mistyped password.
+      std::string why = ConnectionMessage(FirstLine(conn_ != nullptr ? PQerrorMessage(conn_) : "out of memory"), url);
       PQfinish(conn_);
       throw DbError(shown_ + ": " + why);
     }
@@ -127,10 +127,6 @@ class Postgres final : public Database {
   std::string TimeText(const std::string& column, bool utc) const override {
     return utc ? "to_char(" + column + " AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')"
                : "to_char(" + column + ", 'YYYY-MM-DD\"T\"HH24:MI:SS.MS')";
-  }
-  // Under the C collation lower() changes ASCII letters only, whatever the server's locale.
-  std::string AsciiLower(const std::string& expr) const override {
-    return "lower((" + expr + ")::text COLLATE \"C\")";
   }
   std::string ByteOrder(const std::string& expr) const override { return expr + " COLLATE \"C\""; }
   std::string IsoWeek(const std::string& column) const override {

@@ -77,8 +77,6 @@ class Sqlite final : public Database {
     return kind == ColumnKind::kInteger ? "INTEGER" : "TEXT";
   }
   std::string TimeText(const std::string& column, bool) const override { return column; }
-  // SQLite's lower() changes ASCII letters only.
-  std::string AsciiLower(const std::string& expr) const override { return "lower(" + expr + ")"; }
   // SQLite compares texts by their bytes unless told otherwise.
   std::string ByteOrder(const std::string& expr) const override { return expr; }
   // The week's Thursday decides its year; SQLite before 3.46 has no %V.
