@@ -91,6 +91,23 @@ TEST(LogReportTest, NamesAClientChoseCannotDriveTheTerminalOrTheSpreadsheet) {
   sgtest::CliResult json = sgtest::RunCli({"log", "show", dir.path, "--json"}, dir.path);
   ASSERT_EQ(json.status, 0) << json.err;
   EXPECT_EQ(nlohmann::json::parse(json.out)["jobs"][0]["fields"]["document"], "plan\x1B[2J\r\nv2\xC2\x9B\xE2\x80\xAEgpj.plt");
+
+  // A name the server's code page could not spell (山田 as ??) is counted and named, from
+  // the log and from the database.
+  sgtest::TempDir merged;
+  WriteLog(merged, "??", "plan.plt");
+  sgtest::CliResult noted = sgtest::RunCli({"log", "summary", merged.path}, merged.path);
+  EXPECT_NE(noted.out.find("\n1 job names a user, printer or group with '?', a character the print server could not "
+                           "spell, so different names may be counted as one: ??\n"), std::string::npos) << noted.out;
+  ASSERT_EQ(sgtest::RunCli({"log", "import", merged.path, "--db", "sqlite:" + merged / "a.db", "--no-progress"},
+                           merged.path).status, 0);
+  for (const std::vector<std::string>& source : {std::vector<std::string>{merged.path},
+                                                 std::vector<std::string>{"--db", "sqlite:" + merged / "a.db"}}) {
+    std::vector<std::string> args = {"log", "summary", "--json"};
+    args.insert(args.end(), source.begin(), source.end());
+    sgtest::CliResult r = sgtest::RunCli(args, merged.path);
+    EXPECT_EQ(nlohmann::json::parse(r.out)["unspelled"], nlohmann::json::parse(R"({"jobs": 1, "names": ["??"]})")) << r.out;
+  }
 }
 
 TEST(LogReportTest, SettingsMistakesAndFoldersWithoutALogAreErrorsNamingWhere) {
@@ -132,6 +149,17 @@ TEST(LogReportTest, SettingsMistakesAndFoldersWithoutALogAreErrorsNamingWhere) {
     EXPECT_EQ(r.err, "spoolgate: " + empty.path + ": no accounting log here (no <name>.seq file)\n") << command;
   }
   EXPECT_FALSE(std::filesystem::exists(empty / "spoolgate.db"));
+  // The parent of the servers' folders names them; a settings name needs the settings.
+  std::filesystem::create_directory(empty / "north");
+  empty.Write("north/Jobs.seq", "0\r\n");
+  sgtest::CliResult parent = sgtest::RunCli({"log", "summary", empty.path}, empty.path);
+  EXPECT_EQ(parent.err, "spoolgate: " + empty.path + ": no accounting log here (no <name>.seq file); it holds the log "
+                        "folders " + empty / "north" + ", to be given one by one\n");
+  sgtest::CliResult unnamed = sgtest::RunCli({"log", "summary", dir.path, "--by", "department"}, dir.path);
+  EXPECT_NE(unnamed.err.find("nor a column (names from a settings file need --settings FILE)"), std::string::npos)
+      << unnamed.err;
+  sgtest::CliResult unknown = sgtest::RunCli({"log", "summary", "--db", "sqlite:a.db", "--bogus", "x"}, dir.path);
+  EXPECT_EQ(unknown.err, "spoolgate: unknown option --bogus of summary (--help for usage)\n");
 }
 
 }  // namespace

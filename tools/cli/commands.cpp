@@ -38,13 +38,15 @@ void WarnAboutName(StoredKind kind, const std::string& path) {
   }
 }
 
-// CLI11 reports a misspelt subcommand as a missing one; this names it.
+// CLI11 reports a misspelt subcommand as a missing one and an unknown option before a
+// value as a misplaced positional argument; this names either.
 void CheckSubcommands(CLI::App& app, int argc, char** argv) {
   CLI::App* at = &app;
-  for (int i = 1; i < argc; ++i) {
+  int i = 1;
+  for (; i < argc; ++i) {
     std::string arg = argv[i];
     auto subs = at->get_subcommands([](CLI::App*) { return true; });
-    if (arg.empty() || arg[0] == '-' || subs.empty()) return;
+    if (arg.empty() || arg[0] == '-' || subs.empty()) break;
     CLI::App* next = nullptr;
     std::string names;
     for (CLI::App* sub : subs) {
@@ -56,6 +58,17 @@ void CheckSubcommands(CLI::App& app, int argc, char** argv) {
                        (at == &app ? "" : " of " + at->get_name()) + " (one of: " + names + ")");
     }
     at = next;
+  }
+  // An option the subcommand does not have is named as unknown, before CLI11 takes the
+  // value after it for a positional argument and complains about that instead.
+  for (; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--") return;
+    if (arg.size() < 2 || arg[0] != '-') continue;
+    std::string name = arg[1] == '-' ? arg.substr(0, arg.find('=')) : arg.substr(0, 2);
+    if (at->get_option_no_throw(name) == nullptr) {
+      throw InputError("unknown option " + name + (at == &app ? "" : " of " + at->get_name()));
+    }
   }
 }
 

@@ -302,6 +302,27 @@ std::string KeyExpression(const Database& db, const GroupKey& k) {
   return e;
 }
 
+// The jobs whose names hold the '?' of a character the server could not spell.
+void CountUnspelled(Database& db, const Report& report, Tallies& tallies) {
+  std::vector<const LineColumn*> columns = SpelledColumns(report);
+  std::vector<std::string> params;
+  std::string where = Where(db, report.filter, params), select, any, group;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    select += std::string(i ? ", " : "") + columns[i]->db;
+    any += std::string(i ? " OR " : "") + columns[i]->db + " LIKE '%?%'";
+    group += (i ? ", " : "") + std::to_string(i + 1);
+  }
+  where += (where.empty() ? " WHERE (" : " AND (") + any + ")";
+  std::string value;
+  db.Query("SELECT " + select + ", count(*) FROM log_lines" + where + " GROUP BY " + group, params,
+           [&](const DbRow& r) {
+             NoteUnspelled(columns, [&](const LineColumn* c) -> const std::string& {
+               size_t i = size_t(std::find(columns.begin(), columns.end(), c) - columns.begin());
+               return value = r[i].value_or("");
+             }, Count(r[columns.size()], "count"), tallies);
+           });
+}
+
 }  // namespace
 
 void TallyDatabase(const std::string& url, const Report& report, Tallies& tallies) {
@@ -335,6 +356,7 @@ void TallyDatabase(const std::string& url, const Report& report, Tallies& tallie
     });
   }
   tallies.left = DatabaseLeftOut(*db, report.filter);
+  CountUnspelled(*db, report, tallies);
   tallies.source = {"database", DatabaseName(url)};
 }
 

@@ -135,7 +135,7 @@ std::string ReportPage(const Report& report, const Tallies& tallies) {
   }
   if (report.cost) out << ", cost " << MoneyText(total.cost, report.settings.decimals) << " " << Html(report.settings.currency);
   out << ".</p>\n";
-  std::string note = LeftOutNote(tallies.left);
+  std::string note = ReportNotes(report, tallies, total.unpriced);
   if (tallies.notNumbers != 0) note += std::to_string(tallies.notNumbers) + " values were not numbers and count as 0\n";
   if (!note.empty()) out << "<p class=\"note\">" << Html(note) << "</p>\n";
 

@@ -172,9 +172,11 @@ void TallyLog(const std::vector<std::string>& dirs, const Report& report, Tallie
   LogTally one{1, {}};
   std::vector<std::string> key;
   tallies.source = SourceOf(dirs);
+  std::vector<const LineColumn*> spelled = SpelledColumns(report);
   ForEachLine(dirs, report.filter.includeDamaged, tallies.left, [&](const LogSet&, const LogLine& line) {
     field.Use(line);
     if (!Passes(report.filter, field, tallies.left)) return;
+    NoteUnspelled(spelled, [&](const LineColumn* c) -> const std::string& { return field(c->csv); }, 1, tallies);
     one.sums.assign(report.measures.size(), 0);
     for (size_t i = 0; i < report.measures.size(); ++i) {
       const std::string& v = field(report.measures[i]->csv);

@@ -182,6 +182,14 @@ Report PrepareReport(const LogFilter& filter, const ReportOptions& options) {
   return r;
 }
 
+std::vector<const LineColumn*> SpelledColumns(const Report& report) {
+  std::vector<const LineColumn*> columns = {FindLineColumn("user"), FindLineColumn("printer")};
+  for (const GroupKey& k : report.by) {
+    if (k.kind == GroupKey::kColumn && k.column->kind == ColumnKind::kText) columns.push_back(k.column);
+  }
+  return columns;
+}
+
 std::vector<Grouping> SummaryGroupings(const Report& report) {
   Grouping g;
   if (report.by.empty()) g.leading.push_back({GroupKey::kUser, "user"});

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <map>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,9 @@ void FoldKeyCase(const Grouping& g, std::vector<std::string>& key);
 // A time stamp's group for day, week (ISO 8601, 2026-W49), month, year; "" for no time.
 std::string TimeGroup(GroupKey::Kind kind, const std::string& timeStamp);
 
+// The names of unspelled jobs a report keeps (and shows) at most.
+constexpr size_t kUnspelledNames = 20;
+
 // What a source hands over: its name, the groupings it was given, counted, and what it
 // left out.
 struct Tallies {
@@ -114,7 +118,27 @@ struct Tallies {
   std::vector<Grouping> groupings;
   LeftOut left;
   uint64_t notNumbers = 0;  // values of summed columns that were no numbers, counted as 0
+  // Jobs whose user, printer or --by text column holds a '?': a character the server's
+  // code page could not spell (Windows names cannot hold a '?'), so that people of
+  // different names may be one row. Counted, and their names kept, never silent.
+  uint64_t unspelled = 0;
+  std::set<std::string> unspelledNames;
 };
+// The columns whose '?' marks a name the server could not spell: user, printer, and the
+// text columns of --by.
+std::vector<const LineColumn*> SpelledColumns(const Report& report);
+// Counts a line whose value(column) of SpelledColumns holds a '?'.
+template <typename Value>
+void NoteUnspelled(const std::vector<const LineColumn*>& columns, Value value, uint64_t jobs, Tallies& tallies) {
+  bool any = false;
+  for (const LineColumn* c : columns) {
+    const std::string& v = value(c);
+    if (v.find('?') == std::string::npos) continue;
+    any = true;
+    if (tallies.unspelledNames.size() < kUnspelledNames) tallies.unspelledNames.insert(v);
+  }
+  if (any) tallies.unspelled += jobs;
+}
 
 void PrintSummary(const Report& report, const Tallies& tallies, std::ostream& out);
 // The heading of the cost column: "cost EUR" with the currency of the settings, else "cost".

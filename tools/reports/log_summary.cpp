@@ -124,6 +124,7 @@ void SummaryJson(const Report& report, const Tallies& tallies, const SummaryRows
   if (report.cost) j["currency"] = report.settings.currency;
   j["notNumbers"] = tallies.notNumbers;
   j["leftOut"] = LeftOutJson(tallies.left);
+  if (tallies.unspelled != 0) j["unspelled"] = {{"jobs", tallies.unspelled}, {"names", tallies.unspelledNames}};
   out << JsonDump(j) << "\n";
 }
 
@@ -187,6 +188,14 @@ std::string ReportNotes(const Report& report, const Tallies& tallies, uint64_t u
   std::string notes;
   if (report.cost && unpriced != 0) {
     notes += Plural(unpriced, "job", "jobs") + " matched no price and cost nothing (add a [[price]] without printer as the default)\n";
+  }
+  if (tallies.unspelled != 0) {
+    notes += Plural(tallies.unspelled, "job names", "jobs name") +
+             " a user, printer or group with '?', a character the print server could not spell, so "
+             "different names may be counted as one:";
+    for (const std::string& name : tallies.unspelledNames) notes += " " + TerminalText(name);
+    if (tallies.unspelledNames.size() == kUnspelledNames) notes += " ...";
+    notes += "\n";
   }
   return notes + LeftOutNote(tallies.left);
 }
