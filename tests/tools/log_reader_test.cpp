@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
+#include <fstream>
 
 namespace {
 
@@ -107,6 +108,33 @@ TEST(LogReportTest, NamesAClientChoseCannotDriveTheTerminalOrTheSpreadsheet) {
     args.insert(args.end(), source.begin(), source.end());
     sgtest::CliResult r = sgtest::RunCli(args, merged.path);
     EXPECT_EQ(nlohmann::json::parse(r.out)["unspelled"], nlohmann::json::parse(R"({"jobs": 1, "names": ["??"]})")) << r.out;
+  }
+}
+
+TEST(LogReportTest, ADamagedLineCountsInItsOwnPeriodFromTheFolderAndTheDatabase) {
+  sgtest::TempDir dir;
+  WriteLog(dir, "alice", "plan.plt");
+  // An altered March line after December's good one, and a torn line without a time.
+  std::ofstream(dir / "Jobs.csv", std::ios::app | std::ios::binary)
+      << "2,2,2,1,2026-03-02T08:00:00.000,SPOOLHOST,bob,x.plt,Wide Format,LPT1:,Admin,bond,A0,1,1,1,00000000\r\n"
+      << "3,2,2,1,2026-0";
+  ASSERT_EQ(sgtest::RunCli({"log", "import", dir.path, "--db", "sqlite:" + dir / "a.db", "--no-progress"}, dir.path).status, 1);
+  struct Case {
+    const char* from;
+    const char* to;
+    int damaged, unknown;
+  };
+  for (const Case& c : {Case{"2026-12", "2026-12", 1, 1}, Case{"2026-03", "2026-03", 2, 1}, Case{"", "", 2, 0}}) {
+    for (const std::vector<std::string>& source : {std::vector<std::string>{dir.path},
+                                                   std::vector<std::string>{"--db", "sqlite:" + dir / "a.db"}}) {
+      std::vector<std::string> args = {"log", "summary", "--json"};
+      args.insert(args.end(), source.begin(), source.end());
+      if (*c.from != '\0') args.insert(args.end(), {"--from", c.from, "--to", c.to});
+      sgtest::CliResult r = sgtest::RunCli(args, dir.path);
+      nlohmann::json left = nlohmann::json::parse(r.out)["leftOut"];
+      EXPECT_EQ(left["damaged"], c.damaged) << c.from << " " << source[0];
+      EXPECT_EQ(left.value("timeUnknown", 0), c.unknown) << c.from << " " << source[0];
+    }
   }
 }
 

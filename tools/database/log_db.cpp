@@ -68,8 +68,40 @@ std::unique_ptr<Database> OpenChecked(const std::string& url, bool create) {
                     std::to_string(kSchemaVersion) + ")");
     }
   }
-  if (create) db->Commit();
+  // What an import refused, by where it was, so that reports from the database name
+  // those lines as reports from the folders name damaged ones. Added beside the lines of
+  // version 1; a program that does not know it leaves it alone.
+  if (create) {
+    db->Exec("CREATE TABLE IF NOT EXISTS refused_lines (file TEXT NOT NULL, byte_offset BIGINT NOT NULL, "
+             "reason TEXT NOT NULL, time_stamp TEXT, PRIMARY KEY (file, byte_offset))");
+    db->Commit();
+  }
   return db;
+}
+
+// A line the import did not store: where it is, why, and its time when one can be read.
+struct RefusedLine {
+  std::string file;
+  uint64_t offset;
+  std::string reason, time;  // time: "" when none can be read
+};
+
+// The time_stamp of what is left of a line, "" when it is no time.
+std::string ReadableTime(const LogEntry& line) {
+  const auto& header = *line.header;
+  size_t at = size_t(std::find(header.begin(), header.end(), "time_stamp") - header.begin());
+  return at < line.fields.size() && IsLogTime(line.fields[at]) ? line.fields[at] : std::string();
+}
+
+void RecordRefused(Database& db, const std::vector<RefusedLine>& lines) {
+  if (lines.empty()) return;
+  db.Exec("BEGIN");
+  for (const RefusedLine& r : lines) {
+    db.Query("INSERT INTO refused_lines (file, byte_offset, reason, time_stamp) VALUES ($1, $2, $3, NULLIF($4, '')) "
+             "ON CONFLICT (file, byte_offset) DO NOTHING",
+             {r.file, std::to_string(r.offset), r.reason, r.time}, [](const DbRow&) {});
+  }
+  db.Commit();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -277,6 +309,20 @@ uint64_t Count(const DbValue& v, const std::string& column) {
 // the lines a time range cannot place.
 LeftOut DatabaseLeftOut(Database& db, const LogFilter& filter) {
   LeftOut left;
+  if (db.TableExists("refused_lines")) {
+    // Refused lines of the period, and those whose time could not be read.
+    left.refused = true;
+    std::vector<std::string> params;
+    std::string period;
+    if (!filter.fromTime.empty()) params.push_back(filter.fromTime), period += " AND time_stamp >= $1";
+    if (!filter.toTime.empty()) params.push_back(filter.toTime), period += " AND time_stamp <= $" + std::to_string(params.size());
+    std::string where = period.empty() ? "" : " WHERE time_stamp IS NULL OR (" + period.substr(5) + ")";
+    db.Query("SELECT count(*), COALESCE(sum(CASE WHEN time_stamp IS NULL THEN 1 ELSE 0 END), 0) FROM refused_lines" +
+                 where, params, [&](const DbRow& r) {
+               left.damaged = Count(r[0], "count");
+               if (!period.empty()) left.timeUnknown = Count(r[1], "count");
+             });
+  }
   if (filter.fromTime.empty() && filter.toTime.empty()) return left;
   std::vector<std::string> params;
   db.Query("SELECT count(*) FROM log_lines" + Where(db, filter, params, true), params,
@@ -421,12 +467,16 @@ int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, boo
   uint64_t bytesBefore = 0;
   std::ostringstream problems;
   uint64_t problemLines = 0;
-  auto problem = [&](const std::string& file, uint64_t recordNo, uint64_t offset, const std::string& what) {
+  std::vector<RefusedLine> refusedLines;
+  auto problem = [&](const std::string& file, uint64_t recordNo, uint64_t offset, const std::string& what,
+                     const std::string& time) {
+    refusedLines.push_back({file, offset, what, time});
     if (++problemLines > kDetailedProblems) return;
     problems << file << ":" << recordNo << " (byte " << offset << "): " << what << ", not stored\n";
   };
   // The files of the lines in a batch, for its report (a batch spans a few files).
   std::deque<std::string> batchFiles;
+  const size_t timeColumn = size_t(FindLineColumn("time_stamp") - LineColumns().data());
   std::vector<LineRow> batch;
   batch.reserve(kBatchLines);
   auto flush = [&] {
@@ -438,7 +488,7 @@ int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, boo
       const LineRow& row = batch[i];
       problem(*row.file, row.recordNo, row.offset, "sequence " + *batch[i].values[2] + " of log '" + *batch[i].values[1] +
                                    "' from '" + *batch[i].values[0] +
-                                   "' is stored with another checksum");
+                                   "' is stored with another checksum", row.values[timeColumn].value_or(""));
     }
     batch.clear();
     batchFiles.erase(batchFiles.begin(), batchFiles.end() - 1);
@@ -478,7 +528,7 @@ int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, boo
             ++waiting;
           } else {
             (v == Verdict::kTorn ? torn : v == Verdict::kAltered ? altered : foreign)++;
-            problem(line.file, line.recordNo, line.offset, why);
+            problem(line.file, line.recordNo, line.offset, why, ReadableTime(line));
           }
         }
         bar.Update(bytesBefore + line.offset);
@@ -486,6 +536,7 @@ int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, boo
     }
   }
   flush();
+  RecordRefused(*db, refusedLines);
 
   uint64_t refused = torn + altered + foreign + clashes + waiting;
   bar.Clear();

@@ -91,7 +91,8 @@ class Postgres final : public Database {
           while (PGresult* rest = PQgetResult(conn_)) PQclear(rest);
           throw;
         }
-      } else if (status != PGRES_SINGLE_TUPLE && status != PGRES_TUPLES_OK && failure.empty()) {
+      } else if (status != PGRES_SINGLE_TUPLE && status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK &&
+                 failure.empty()) {
         failure = FirstLine(PQresultErrorMessage(r));
         const char* s = PQresultErrorField(r, PG_DIAG_SQLSTATE);
         state = s != nullptr ? s : "";

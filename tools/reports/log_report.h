@@ -68,10 +68,14 @@ struct Report {
 Report PrepareReport(const LogFilter& filter, const ReportOptions& options);
 
 // What show and summary leave out of their counts.
+// Under a time range, a damaged or pending line counts only when its time can be read
+// and falls in the range, or when no time can be read from it (timeUnknown of them).
 struct LeftOut {
-  uint64_t damaged = 0;  // lines whose checksum is wrong
+  uint64_t damaged = 0;  // lines whose checksum is wrong (from a database: the import refused)
   uint64_t pending = 0;  // lines waiting in pending files
   uint64_t untimed = 0;  // lines in no time range, their stamp being no time
+  uint64_t timeUnknown = 0;  // damaged and pending lines counted without a readable time
+  bool refused = false;      // damaged counts the lines an import refused
   std::vector<std::string> strayFiles;
 };
 

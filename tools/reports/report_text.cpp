@@ -118,13 +118,18 @@ void CsvRow(const std::vector<std::string>& cells, size_t textCells, std::ostrea
 }
 
 nlohmann::ordered_json LeftOutJson(const LeftOut& left) {
-  return {{"damaged", left.damaged}, {"pending", left.pending}, {"untimed", left.untimed},
-          {"strayFiles", left.strayFiles}};
+  nlohmann::ordered_json j = {{"damaged", left.damaged}, {"pending", left.pending}, {"untimed", left.untimed},
+                              {"strayFiles", left.strayFiles}};
+  if (left.timeUnknown != 0) j["timeUnknown"] = left.timeUnknown;
+  return j;
 }
 
 std::string LeftOutNote(const LeftOut& left) {
   std::ostringstream note;
-  if (left.damaged != 0) {
+  if (left.damaged != 0 && left.refused) {
+    note << "left out " << Plural(left.damaged, "line", "lines")
+         << " the import refused (torn, altered, foreign or clashing; log import named them)\n";
+  } else if (left.damaged != 0) {
     note << "left out " << Plural(left.damaged, "line", "lines")
          << " whose checksum is wrong (torn or altered); --include-damaged counts them\n";
   }
@@ -132,6 +137,10 @@ std::string LeftOutNote(const LeftOut& left) {
   if (left.untimed != 0) {
     note << "left out " << Plural(left.untimed, "job", "jobs")
          << " whose time stamp is not a time, so in no time range (without --from and --to they are counted)\n";
+  }
+  if (left.timeUnknown != 0) {
+    note << Plural(left.timeUnknown, "of those lines has", "of those lines have")
+         << " no time that can be read, so they are counted in every period\n";
   }
   if (!left.strayFiles.empty()) {
     note << "left out " << Plural(left.strayFiles.size(), "file", "files") << " of no log:";
