@@ -299,6 +299,11 @@ TEST_P(LogDatabaseTest, EveryReportGivesTheSameNumbersFromTheLogsAndTheDatabase)
        "--from", "2026-12-01", "--to", "2026-12-03"},
       {"log", "show", "--computer", "PRINT-SOUTH", "--from", "2026-12-10", "--to", "2026-12-11", "--settings",
        settings, "--cost", "--sum", "pages"},
+      // By UTC: the jobs without a time of their own are in the day they were written.
+      {"log", "summary", "--by", "week", "--by", "computer", "--time", "utc", "--from", "2026-12-03", "--to",
+       "2026-12-20T12"},
+      {"log", "show", "--time", "utc", "--from", "2026-12-10T00", "--to", "2026-12-10T12", "--sum", "pages",
+       "--settings", settings},
       // Each week's two dearest departments.
       {"log", "summary", "--settings", settings, "--by", "week", "--by", "department", "--cost", "--sum", "pages",
        "--rank", "cost", "--top", "2"},
@@ -356,6 +361,14 @@ TEST_P(LogDatabaseTest, EveryReportGivesTheSameNumbersFromTheLogsAndTheDatabase)
   EXPECT_EQ(noted.out.find("left out"), std::string::npos) << noted.out;
   EXPECT_NE(noted.err.find("left out 1 line whose checksum is wrong"), std::string::npos) << noted.err;
   EXPECT_NE(noted.err.find(" jobs whose time stamp is not a time"), std::string::npos) << noted.err;
+
+  // Listed by UTC, the servers' lines are in one order; and every job has a UTC time.
+  Json listing = Json::parse(run({"log", "show", "--time", "utc", "--to", "2026-12-31"}, false, "--json"));
+  ASSERT_EQ(listing["count"], 3 * kSnapshot);
+  EXPECT_EQ(listing["leftOut"]["untimed"], 0);
+  for (size_t i = 1; i < listing["jobs"].size(); ++i) {
+    ASSERT_LE(listing["jobs"][i - 1]["fields"]["written_utc"], listing["jobs"][i]["fields"]["written_utc"]) << i;
+  }
 
   // A printer belongs to its computer: the three queues named alike are three rows.
   Json all = Json::parse(run({"log", "summary"}, true, "--json"));

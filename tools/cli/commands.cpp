@@ -161,6 +161,12 @@ void AddLog(CLI::App& app, Action& action, const LogCommandsSetup& setup) {
                     "YYYY-MM-DD[THH:MM[:SS[.fff]]] (T or a space), local time");
     cmd->add_option("--to", filter.to,
                     "only jobs up to this time, inclusive (a date includes its whole day)");
+    cmd->add_option_function<std::string>(
+           "--time", [&filter](const std::string& basis) { filter.utc = basis == "utc"; },
+           "the times that --from, --to, day, week, month, year and the order go by: local (each "
+           "server's time_stamp, the default) or utc (written_utc, also for jobs without a time_stamp)")
+        ->check(CLI::IsMember({"local", "utc"}))
+        ->type_name("local|utc");
     CLI::Option* sum = cmd->add_option(
         "--sum", filter.sums,
         "sum this numeric column, or a name the settings give one (repeat for more)")

@@ -73,7 +73,7 @@ std::unique_ptr<Database> OpenChecked(const std::string& url, bool create) {
   // version 1; a program that does not know it leaves it alone.
   if (create) {
     db->Exec("CREATE TABLE IF NOT EXISTS refused_lines (file TEXT NOT NULL, byte_offset BIGINT NOT NULL, "
-             "reason TEXT NOT NULL, time_stamp TEXT, PRIMARY KEY (file, byte_offset))");
+             "reason TEXT NOT NULL, time_stamp TEXT, written_utc TEXT, PRIMARY KEY (file, byte_offset))");
     db->Commit();
   }
   return db;
@@ -83,23 +83,27 @@ std::unique_ptr<Database> OpenChecked(const std::string& url, bool create) {
 struct RefusedLine {
   std::string file;
   uint64_t offset;
-  std::string reason, time;  // time: "" when none can be read
+  std::string reason, time, utc;  // the times: "" when none can be read
 };
 
-// The time_stamp of what is left of a line, "" when it is no time.
-std::string ReadableTime(const LogEntry& line) {
+// The local or UTC time of what is left of a line in the form of a log time, "" when
+// it holds none.
+std::string ReadableTime(const LogEntry& line, bool utc) {
+  LogFilter basis;
+  basis.utc = utc;
   const auto& header = *line.header;
-  size_t at = size_t(std::find(header.begin(), header.end(), "time_stamp") - header.begin());
-  return at < line.fields.size() && IsLogTime(line.fields[at]) ? line.fields[at] : std::string();
+  size_t at = size_t(std::find(header.begin(), header.end(), TimeColumn(basis)) - header.begin());
+  std::string t = at < line.fields.size() ? BasisTime(basis, line.fields[at]) : std::string();
+  return IsLogTime(t) ? t : std::string();
 }
 
 void RecordRefused(Database& db, const std::vector<RefusedLine>& lines) {
   if (lines.empty()) return;
   db.Exec("BEGIN");
   for (const RefusedLine& r : lines) {
-    db.Query("INSERT INTO refused_lines (file, byte_offset, reason, time_stamp) VALUES ($1, $2, $3, NULLIF($4, '')) "
-             "ON CONFLICT (file, byte_offset) DO NOTHING",
-             {r.file, std::to_string(r.offset), r.reason, r.time}, [](const DbRow&) {});
+    db.Query("INSERT INTO refused_lines (file, byte_offset, reason, time_stamp, written_utc) "
+             "VALUES ($1, $2, $3, NULLIF($4, ''), NULLIF($5, '')) ON CONFLICT (file, byte_offset) DO NOTHING",
+             {r.file, std::to_string(r.offset), r.reason, r.time, r.utc}, [](const DbRow&) {});
   }
   db.Commit();
 }
@@ -284,9 +288,9 @@ std::string Where(Database& db, const LogFilter& f, std::vector<std::string>& pa
   if (!f.user.empty()) terms.push_back(same("user_name", f.user));
   if (!f.printer.empty()) terms.push_back(same("printer", f.printer));
   if (!f.computer.empty()) terms.push_back(same("computer", f.computer));
-  std::string stamp = db.TimeText("time_stamp");
+  std::string time = db.TimeColumn(f.utc), stamp = db.TimeText(time);
   if (untimed) {
-    terms.push_back("time_stamp IS NULL");
+    terms.push_back(time + " IS NULL");
   } else {
     if (!f.fromTime.empty()) terms.push_back(stamp + " >= " + param(f.fromTime));
     if (!f.toTime.empty()) terms.push_back(stamp + " <= " + param(f.toTime));
@@ -313,11 +317,11 @@ LeftOut DatabaseLeftOut(Database& db, const LogFilter& filter) {
     // Refused lines of the period, and those whose time could not be read.
     left.refused = true;
     std::vector<std::string> params;
-    std::string period;
-    if (!filter.fromTime.empty()) params.push_back(filter.fromTime), period += " AND time_stamp >= $1";
-    if (!filter.toTime.empty()) params.push_back(filter.toTime), period += " AND time_stamp <= $" + std::to_string(params.size());
-    std::string where = period.empty() ? "" : " WHERE time_stamp IS NULL OR (" + period.substr(5) + ")";
-    db.Query("SELECT count(*), COALESCE(sum(CASE WHEN time_stamp IS NULL THEN 1 ELSE 0 END), 0) FROM refused_lines" +
+    std::string period, t = TimeColumn(filter);  // both stored in the form of a log time
+    if (!filter.fromTime.empty()) params.push_back(filter.fromTime), period += " AND " + t + " >= $1";
+    if (!filter.toTime.empty()) params.push_back(filter.toTime), period += " AND " + t + " <= $" + std::to_string(params.size());
+    std::string where = period.empty() ? "" : " WHERE " + t + " IS NULL OR (" + period.substr(5) + ")";
+    db.Query("SELECT count(*), COALESCE(sum(CASE WHEN " + t + " IS NULL THEN 1 ELSE 0 END), 0) FROM refused_lines" +
                  where, params, [&](const DbRow& r) {
                left.damaged = Count(r[0], "count");
                if (!period.empty()) left.timeUnknown = Count(r[1], "count");
@@ -331,14 +335,14 @@ LeftOut DatabaseLeftOut(Database& db, const LogFilter& filter) {
 }
 
 // The SQL of a grouping's key, the same values LineKey takes from a line of the logs.
-std::string KeyExpression(const Database& db, const GroupKey& k) {
-  std::string stamp = db.TimeText("time_stamp");
+std::string KeyExpression(const Database& db, const Report& report, const GroupKey& k) {
+  std::string time = db.TimeColumn(report.filter.utc), stamp = db.TimeText(time);
   std::string e;
   switch (k.kind) {
     case GroupKey::kDay: return "substr(" + stamp + ", 1, 10)";
     case GroupKey::kMonth: return "substr(" + stamp + ", 1, 7)";
     case GroupKey::kYear: return "substr(" + stamp + ", 1, 4)";
-    case GroupKey::kWeek: return db.IsoWeek("time_stamp");
+    case GroupKey::kWeek: return db.IsoWeek(time);
     case GroupKey::kUser: e = "user_name"; break;
     case GroupKey::kComputer: e = "computer"; break;
     case GroupKey::kPrinter: e = "printer"; break;
@@ -384,7 +388,7 @@ void TallyDatabase(const std::string& url, const Report& report, Tallies& tallie
     }
     std::string select, group;
     for (size_t i = 0; i < keys.size(); ++i) {
-      select += (i ? ", " : "") + KeyExpression(*db, keys[i]);
+      select += (i ? ", " : "") + KeyExpression(*db, report, keys[i]);
       group += (i ? ", " : "") + std::to_string(i + 1);
     }
     select += ", count(*)";
@@ -427,7 +431,8 @@ int ShowDatabase(const std::string& url, const Report& report, std::ostream& out
   }
   // Time order as on the CSV logs: lines without a time last, one time by server and log
   // in byte order whatever the database's collation.
-  sql += " FROM log_lines" + where + " ORDER BY time_stamp IS NULL, time_stamp, " + db->ByteOrder("computer") +
+  std::string time = db->TimeColumn(report.filter.utc);
+  sql += " FROM log_lines" + where + " ORDER BY " + time + " IS NULL, " + time + ", " + db->ByteOrder("computer") +
          ", " + db->ByteOrder("log_name") + ", sequence";
   LineWriter writer({"database", DatabaseName(url)}, report, out);
   std::vector<std::string> fields;
@@ -469,14 +474,15 @@ int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, boo
   uint64_t problemLines = 0;
   std::vector<RefusedLine> refusedLines;
   auto problem = [&](const std::string& file, uint64_t recordNo, uint64_t offset, const std::string& what,
-                     const std::string& time) {
-    refusedLines.push_back({file, offset, what, time});
+                     const std::string& time, const std::string& utc) {
+    refusedLines.push_back({file, offset, what, time, utc});
     if (++problemLines > kDetailedProblems) return;
     problems << file << ":" << recordNo << " (byte " << offset << "): " << what << ", not stored\n";
   };
   // The files of the lines in a batch, for its report (a batch spans a few files).
   std::deque<std::string> batchFiles;
   const size_t timeColumn = size_t(FindLineColumn("time_stamp") - LineColumns().data());
+  const size_t utcColumn = size_t(FindLineColumn("written_utc") - LineColumns().data());
   std::vector<LineRow> batch;
   batch.reserve(kBatchLines);
   auto flush = [&] {
@@ -488,7 +494,8 @@ int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, boo
       const LineRow& row = batch[i];
       problem(*row.file, row.recordNo, row.offset, "sequence " + *batch[i].values[2] + " of log '" + *batch[i].values[1] +
                                    "' from '" + *batch[i].values[0] +
-                                   "' is stored with another checksum", row.values[timeColumn].value_or(""));
+                                   "' is stored with another checksum", row.values[timeColumn].value_or(""),
+              row.values[utcColumn].value_or("").substr(0, 23));
     }
     batch.clear();
     batchFiles.erase(batchFiles.begin(), batchFiles.end() - 1);
@@ -528,7 +535,7 @@ int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, boo
             ++waiting;
           } else {
             (v == Verdict::kTorn ? torn : v == Verdict::kAltered ? altered : foreign)++;
-            problem(line.file, line.recordNo, line.offset, why, ReadableTime(line));
+            problem(line.file, line.recordNo, line.offset, why, ReadableTime(line, false), ReadableTime(line, true));
           }
         }
         bar.Update(bytesBefore + line.offset);

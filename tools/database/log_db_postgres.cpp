@@ -130,6 +130,8 @@ class Postgres final : public Database {
                : "to_char(" + column + ", 'YYYY-MM-DD\"T\"HH24:MI:SS.MS')";
   }
   std::string ByteOrder(const std::string& expr) const override { return expr + " COLLATE \"C\""; }
+  // In UTC whatever the session's time zone.
+  std::string TimeColumn(bool utc) const override { return utc ? "(written_utc AT TIME ZONE 'UTC')" : "time_stamp"; }
   std::string IsoWeek(const std::string& column) const override {
     return "to_char(" + column + ", 'IYYY-\"W\"IW')";
   }

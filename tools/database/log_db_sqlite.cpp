@@ -77,6 +77,8 @@ class Sqlite final : public Database {
     return kind == ColumnKind::kInteger ? "INTEGER" : "TEXT";
   }
   std::string TimeText(const std::string& column, bool) const override { return column; }
+  // The stored text without its Z compares with the canonical times of a range.
+  std::string TimeColumn(bool utc) const override { return utc ? "substr(written_utc, 1, 23)" : "time_stamp"; }
   // SQLite compares texts by their bytes unless told otherwise.
   std::string ByteOrder(const std::string& expr) const override { return expr; }
   // The week's Thursday decides its year; SQLite before 3.46 has no %V.

@@ -99,7 +99,7 @@ std::string CanonicalTime(const std::string& text, bool last, std::string* why) 
   }
   if (at != text.size()) {
     if (text[at] == 'Z' || text[at] == '+' || text[at] == '-') {
-      return fail("time zones are not supported: the log's times are the local times of the jobs");
+      return fail("time zones are not supported: the times are the local times of the jobs (--time utc: UTC)");
     }
     return fail(form);
   }
@@ -138,6 +138,13 @@ bool LogLineMatches(const LogFilter& f, const std::string& user, const std::stri
     return false;
   }
   return (f.fromTime.empty() || timeStamp >= f.fromTime) && (f.toTime.empty() || timeStamp <= f.toTime);
+}
+
+const char* TimeColumn(const LogFilter& filter) { return filter.utc ? "written_utc" : "time_stamp"; }
+
+std::string BasisTime(const LogFilter& filter, const std::string& value) {
+  if (filter.utc && value.size() == 24 && value[23] == 'Z') return value.substr(0, 23);
+  return value;
 }
 
 bool IsLogTime(std::string_view t) {

@@ -123,6 +123,7 @@ std::string ReportPage(const Report& report, const Tallies& tallies) {
   const LogFilter& f = report.filter;
   if (!f.from.empty()) out << ", from " << Html(f.from);
   if (!f.to.empty()) out << ", to " << Html(f.to);
+  out << (f.utc ? ", times in UTC" : ", times in each server's local time");
   for (auto [name, value] : {std::pair{"user", &f.user}, {"printer", &f.printer}, {"computer", &f.computer}}) {
     if (!value->empty()) out << ", " << name << " " << Html(*value);
   }

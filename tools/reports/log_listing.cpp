@@ -105,9 +105,9 @@ void LineWriter::End(const LeftOut& left) {
     out_ << (count_ == 0 ? "],\n" : "\n  ],\n") << "  \"count\": " << count_ << ",\n  \"leftOut\": "
          << JsonDump(LeftOutJson(left), -1) << "\n}\n";
   } else if (report_.format == ReportFormat::kText) {
-    out_ << Plural(count_, "job", "jobs") << "\n" << LeftOutNote(left);
+    out_ << Plural(count_, "job", "jobs") << "\n" << BasisNote(report_.filter) << LeftOutNote(left);
   } else {
-    std::cerr << LeftOutNote(left);
+    std::cerr << BasisNote(report_.filter) << LeftOutNote(left);
   }
   out_.flush();
 }

@@ -38,8 +38,8 @@ void CountLeftOut(const LogFilter& filter, const LogEntry& line, uint64_t& count
     return;
   }
   const auto& header = *line.header;
-  size_t at = size_t(std::find(header.begin(), header.end(), "time_stamp") - header.begin());
-  std::string stamp = at < line.fields.size() ? line.fields[at] : std::string();
+  size_t at = size_t(std::find(header.begin(), header.end(), TimeColumn(filter)) - header.begin());
+  std::string stamp = at < line.fields.size() ? BasisTime(filter, line.fields[at]) : std::string();
   if (!IsLogTime(stamp)) {
     ++count;
     ++left.timeUnknown;
@@ -94,7 +94,8 @@ class LineFields {
 
 bool Passes(const LogFilter& filter, const LineFields& field, LeftOut& left) {
   bool untimed = false;
-  bool in = LogLineMatches(filter, field("user"), field("printer"), field("computer"), field("time_stamp"), &untimed);
+  bool in = LogLineMatches(filter, field("user"), field("printer"), field("computer"),
+                           BasisTime(filter, field(TimeColumn(filter))), &untimed);
   if (untimed) ++left.untimed;
   return in;
 }
@@ -145,7 +146,8 @@ int ShowLog(const std::vector<std::string>& dirs, const Report& report, std::ost
       files.push_back({line.file, log.name, *same});
     }
     auto c = computers.emplace(field("computer"), uint32_t(computers.size())).first;
-    places.push_back({TimeKey(field("time_stamp")), line.offset, uint32_t(files.size() - 1), c->second});
+    places.push_back({TimeKey(BasisTime(report.filter, field(TimeColumn(report.filter)))), line.offset,
+                      uint32_t(files.size() - 1), c->second});
   });
   // Lines of one time in the order the database lists them: by computer, log name and
   // sequence (a log's files and lines are in the order of their numbers).

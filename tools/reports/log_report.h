@@ -200,6 +200,8 @@ std::string CsvCell(const std::string& text, bool number = false);
 void CsvRow(const std::vector<std::string>& cells, size_t textCells, std::ostream& out);
 // "1 job", "2 jobs".
 std::string Plural(uint64_t n, const char* one, const char* many);
+// The note of --time utc ("times are UTC ..."); empty for the default, local times.
+std::string BasisNote(const LogFilter& filter);
 // The "left out ..." lines of the text reports, empty when nothing was left out.
 std::string LeftOutNote(const LeftOut& left);
 nlohmann::ordered_json LeftOutJson(const LeftOut& left);
@@ -213,7 +215,7 @@ void LineKey(const Report& report, const Grouping& g, Field field, std::vector<s
     switch (k.kind) {
       case GroupKey::kUser: key.push_back(field("user")); break;
       case GroupKey::kColumn: key.push_back(field(k.column->csv)); break;
-      default: key.push_back(TimeGroup(k.kind, field("time_stamp"))); break;
+      default: key.push_back(TimeGroup(k.kind, BasisTime(report.filter, field(TimeColumn(report.filter))))); break;
     }
   }
   key.push_back(field("computer"));

@@ -122,6 +122,7 @@ void SummaryJson(const Report& report, const Tallies& tallies, const SummaryRows
   }
   j["total"] = TallyJson(report, s.total);
   if (report.cost) j["currency"] = report.settings.currency;
+  if (report.filter.utc) j["time"] = "utc";
   j["notNumbers"] = tallies.notNumbers;
   j["leftOut"] = LeftOutJson(tallies.left);
   if (tallies.unspelled != 0) j["unspelled"] = {{"jobs", tallies.unspelled}, {"names", tallies.unspelledNames}};
@@ -185,7 +186,7 @@ std::string CostHeading(const Report& report) {
 }
 
 std::string ReportNotes(const Report& report, const Tallies& tallies, uint64_t unpriced) {
-  std::string notes;
+  std::string notes = BasisNote(report.filter);
   if (report.cost && unpriced != 0) {
     notes += Plural(unpriced, "job", "jobs") + " matched no price and cost nothing (add a [[price]] without printer as the default)\n";
   }

@@ -117,6 +117,10 @@ void CsvRow(const std::vector<std::string>& cells, size_t textCells, std::ostrea
   out << "\r\n";
 }
 
+std::string BasisNote(const LogFilter& filter) {
+  return filter.utc ? "times are UTC (written_utc), not the servers' local time_stamp\n" : "";
+}
+
 nlohmann::ordered_json LeftOutJson(const LeftOut& left) {
   nlohmann::ordered_json j = {{"damaged", left.damaged}, {"pending", left.pending}, {"untimed", left.untimed},
                               {"strayFiles", left.strayFiles}};
