@@ -233,6 +233,7 @@ const char* const kFleetSettings = R"(currency = "EUR"
 [columns]
 pages = "value_252"
 sheets = "value_256"
+area = "pages * sheets"
 department = "text_200"
 paper = "text_216"
 [[price]]
@@ -304,6 +305,10 @@ TEST_P(LogDatabaseTest, EveryReportGivesTheSameNumbersFromTheLogsAndTheDatabase)
        "2026-12-20T12"},
       {"log", "show", "--time", "utc", "--from", "2026-12-10T00", "--to", "2026-12-10T12", "--sum", "pages",
        "--settings", settings},
+      // A product of two columns, summed, ranked by, shown.
+      {"log", "summary", "--settings", settings, "--by", "department", "--sum", "area", "--rank", "area", "--top", "3"},
+      {"log", "show", "--computer", "PRINT-EAST", "--from", "2026-12-10", "--to", "2026-12-10T06", "--settings",
+       settings, "--sum", "area"},
       // Each week's two dearest departments.
       {"log", "summary", "--settings", settings, "--by", "week", "--by", "department", "--cost", "--sum", "pages",
        "--rank", "cost", "--top", "2"},
@@ -361,6 +366,15 @@ TEST_P(LogDatabaseTest, EveryReportGivesTheSameNumbersFromTheLogsAndTheDatabase)
   EXPECT_EQ(noted.out.find("left out"), std::string::npos) << noted.out;
   EXPECT_NE(noted.err.find("left out 1 line whose checksum is wrong"), std::string::npos) << noted.err;
   EXPECT_NE(noted.err.find(" jobs whose time stamp is not a time"), std::string::npos) << noted.err;
+
+  // The product summed is the sum of the products, computed here from the lines.
+  Json lines = Json::parse(run({"log", "show"}, false, "--json"));
+  uint64_t area = 0;
+  for (const Json& job : lines["jobs"]) {
+    area += job["fields"]["value_252"].get<uint64_t>() * job["fields"]["value_256"].get<uint64_t>();
+  }
+  EXPECT_EQ(Json::parse(run({"log", "summary", "--settings", settings, "--sum", "area"}, true, "--json"))["total"]
+                ["sums"]["area"], area);
 
   // Listed by UTC, the servers' lines are in one order; and every job has a UTC time.
   Json listing = Json::parse(run({"log", "show", "--time", "utc", "--to", "2026-12-31"}, false, "--json"));

@@ -162,11 +162,13 @@ TEST(LogReportTest, SettingsMistakesAndFoldersWithoutALogAreErrorsNamingWhere) {
     EXPECT_EQ(r.status, 2) << c.settings;
     EXPECT_EQ(r.err, std::string("spoolgate: s.toml:") + c.error + "\n") << c.settings;
   }
-  // A name stands for its column in the sums and the headings.
-  dir.Write("s.toml", "[columns]\nlength_mm = \"value_256\"\n[[price]]\njob = \"0.50\"\nper.length_mm = \"0.01\"\n");
+  // A name stands for its column in the sums and the headings; a product of two is
+  // summed and priced.
+  dir.Write("s.toml", "decimals = 4\n[columns]\nlength_mm = \"value_256\"\nsheets = \"value_252 * length_mm\"\n"
+                      "[[price]]\njob = \"0.50\"\nper.length_mm = \"0.01\"\nper.sheets = \"0.0001\"\n");
   sgtest::CliResult named = sgtest::RunCli({"log", "summary", dir.path, "--settings", "s.toml", "--sum", "length_mm",
-                                            "--cost", "--by", "printer", "--csv"}, dir.path);
-  EXPECT_EQ(named.out, "printer,jobs,length_mm,cost\r\nWide Format,1,1189,12.39\r\n") << named.err;
+                                            "--sum", "sheets", "--cost", "--by", "printer", "--csv"}, dir.path);
+  EXPECT_EQ(named.out, "printer,jobs,length_mm,sheets,cost\r\nWide Format,1,1189,999949,112.3849\r\n") << named.err;
 
   // A folder that holds no log is an error for every report and the import, which then
   // creates no database.

@@ -334,6 +334,12 @@ LeftOut DatabaseLeftOut(Database& db, const LogFilter& filter) {
   return left;
 }
 
+// The SQL of a column's value: a product of the settings computed.
+std::string ColumnSql(const Database& db, const Settings& settings, const LineColumn* c) {
+  const Settings::Product* p = ProductOf(settings, c);
+  return p == nullptr ? std::string(c->db) : db.Product(p->factors[0]->db, p->factors[1]->db);
+}
+
 // The SQL of a grouping's key, the same values LineKey takes from a line of the logs.
 std::string KeyExpression(const Database& db, const Report& report, const GroupKey& k) {
   std::string time = db.TimeColumn(report.filter.utc), stamp = db.TimeText(time);
@@ -346,7 +352,7 @@ std::string KeyExpression(const Database& db, const Report& report, const GroupK
     case GroupKey::kUser: e = "user_name"; break;
     case GroupKey::kComputer: e = "computer"; break;
     case GroupKey::kPrinter: e = "printer"; break;
-    case GroupKey::kColumn: e = k.column->db; break;
+    case GroupKey::kColumn: e = ColumnSql(db, report.settings, k.column); break;
   }
   if (k.kind == GroupKey::kColumn && k.column->kind != ColumnKind::kText) e = "CAST(" + e + " AS TEXT)";
   return e;
@@ -392,7 +398,7 @@ void TallyDatabase(const std::string& url, const Report& report, Tallies& tallie
       group += (i ? ", " : "") + std::to_string(i + 1);
     }
     select += ", count(*)";
-    for (const LineColumn* m : report.measures) select += std::string(", COALESCE(sum(") + m->db + "), 0)";
+    for (const LineColumn* m : report.measures) select += ", COALESCE(sum(" + ColumnSql(*db, report.settings, m) + "), 0)";
     std::vector<std::string> key(keys.size());
     LogTally tally;
     db->Query("SELECT " + select + " FROM log_lines" + where + " GROUP BY " + group, params, [&](const DbRow& r) {

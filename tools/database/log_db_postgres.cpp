@@ -131,6 +131,10 @@ class Postgres final : public Database {
   }
   std::string ByteOrder(const std::string& expr) const override { return expr + " COLLATE \"C\""; }
   // In UTC whatever the session's time zone.
+  // numeric: exact, where bigint would fail at 2^63.
+  std::string Product(const std::string& a, const std::string& b) const override {
+    return "(" + a + "::numeric * " + b + ")";
+  }
   std::string TimeColumn(bool utc) const override { return utc ? "(written_utc AT TIME ZONE 'UTC')" : "time_stamp"; }
   std::string IsoWeek(const std::string& column) const override {
     return "to_char(" + column + ", 'IYYY-\"W\"IW')";

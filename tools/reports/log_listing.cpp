@@ -52,7 +52,7 @@ void LineWriter::Line(const std::string& log, const std::vector<std::string>& fi
       AddCost(units, 1, p->job);
       for (const Price::Unit& u : p->per) {
         uint64_t n = 0;
-        ParseColumnNumber(field(u.column->csv), &n);
+        ParseColumnNumber(ColumnValue(report_.settings, u.column, field), &n);
         AddCost(units, n, u.price);
       }
     }
@@ -95,7 +95,7 @@ void LineWriter::Line(const std::string& log, const std::vector<std::string>& fi
        << " " << std::setw(23) << TerminalText(field("time_stamp")) << " " << std::setw(15)
        << TerminalText(field("computer")) << " " << std::setw(12) << TerminalText(field("user")) << " "
        << std::setw(16) << TerminalText(field("printer")) << " " << TerminalText(field("document"));
-  for (const LineColumn* s : report_.sums) out_ << "  " << TerminalText(field(s->csv));
+  for (const LineColumn* s : report_.sums) out_ << "  " << TerminalText(ColumnValue(report_.settings, s, field));
   if (report_.cost) out_ << "  " << cost;
   out_ << "\n";
 }

@@ -199,7 +199,7 @@ void TallyLog(const std::vector<std::string>& dirs, const Report& report, Tallie
     NoteUnspelled(spelled, [&](const LineColumn* c) -> const std::string& { return field(c->csv); }, 1, tallies);
     one.sums.assign(report.measures.size(), 0);
     for (size_t i = 0; i < report.measures.size(); ++i) {
-      const std::string& v = field(report.measures[i]->csv);
+      std::string v = ColumnValue(report.settings, report.measures[i], field);
       if (!v.empty() && !ParseColumnNumber(v, &one.sums[i])) ++tallies.notNumbers;
     }
     for (Grouping& g : tallies.groupings) {

@@ -60,6 +60,16 @@ int64_t YearOfDays(int64_t z) {
 
 }  // namespace
 
+std::string ProductValue(const Settings::Product& product, const std::string& a, const std::string& b) {
+  if (a.empty() || b.empty()) return "";
+  uint64_t x = 0, y = 0;
+  if (!ParseColumnNumber(a, &x) || !ParseColumnNumber(b, &y)) return a + "*" + b;
+  if (x != 0 && y > UINT64_MAX / x) {
+    throw InputError(product.name + ": " + a + " * " + b + " passes 18446744073709551615");
+  }
+  return std::to_string(x * y);
+}
+
 void FoldKeyCase(const Grouping& g, std::vector<std::string>& key) {
   size_t names = g.leading.size() + 2;  // the leading keys, the computer, the printer
   for (size_t i = 0; i < names && i < key.size(); ++i) {

@@ -106,6 +106,19 @@ std::vector<Grouping> PageGroupings(const Report& report);
 // the value of a column of the log). Time keys are empty for a line without a time.
 template <typename Field>
 void LineKey(const Report& report, const Grouping& g, Field field, std::vector<std::string>& key);
+// A product column's value from the values of its factors: "" when either is empty (as
+// the database's NULL), the two joined by '*' when either is no number; InputError when
+// the product passes 2^64-1.
+std::string ProductValue(const Settings::Product& product, const std::string& a, const std::string& b);
+// A column's value for a line (field(name) gives a value of a column of the log),
+// computed for a product of the settings.
+template <typename Field>
+std::string ColumnValue(const Settings& settings, const LineColumn* column, Field field) {
+  const Settings::Product* p = ProductOf(settings, column);
+  return p == nullptr ? std::string(field(column->csv))
+                      : ProductValue(*p, field(p->factors[0]->csv), field(p->factors[1]->csv));
+}
+
 // With -i: the names of a grouping's key (all but the times and the price's column)
 // case-folded, so that the logs and the databases group JÜRGEN with jürgen alike.
 void FoldKeyCase(const Grouping& g, std::vector<std::string>& key);
@@ -214,7 +227,7 @@ void LineKey(const Report& report, const Grouping& g, Field field, std::vector<s
   for (const GroupKey& k : g.leading) {
     switch (k.kind) {
       case GroupKey::kUser: key.push_back(field("user")); break;
-      case GroupKey::kColumn: key.push_back(field(k.column->csv)); break;
+      case GroupKey::kColumn: key.push_back(ColumnValue(report.settings, k.column, field)); break;
       default: key.push_back(TimeGroup(k.kind, BasisTime(report.filter, field(TimeColumn(report.filter))))); break;
     }
   }

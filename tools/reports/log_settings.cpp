@@ -71,7 +71,54 @@ struct Reader {
   }
 };
 
+// [columns]: names of the log's columns first, then products of two named or log columns.
+void ReadColumns(const Reader& r, const toml::table& columns, Settings& s) {
+  for (int pass = 0; pass < 2; ++pass) {
+    for (auto&& [key, node] : columns) {
+      std::string name(key.str());
+      std::string target = r.Text(node, name);
+      size_t times = target.find('*');
+      if ((times != std::string::npos) != (pass == 1)) continue;
+      for (const char* g : kGroupings) {
+        if (name == g) r.Fail(node, "'" + name + "' is a report grouping of its own; choose another name");
+      }
+      if (pass == 1) {
+        Settings::Product p{{nullptr, nullptr, ColumnKind::kInteger}, name, {nullptr, nullptr}};
+        for (int i = 0; i < 2; ++i) {
+          std::string factor = i == 0 ? target.substr(0, times) : target.substr(times + 1);
+          factor.erase(0, factor.find_first_not_of(' '));
+          factor.erase(factor.find_last_not_of(' ') + 1);
+          const LineColumn* c = ResolveColumn(s, factor);
+          if (c == nullptr || c->kind != ColumnKind::kInteger || ProductOf(s, c) != nullptr) {
+            r.Fail(node, name + " = \"" + target + "\": '" + factor + "' is not a numeric column of the log or a name of one");
+          }
+          p.factors[i] = c;
+        }
+        if (FindLineColumn(name) != nullptr) r.Fail(node, "'" + name + "' is a column of the log; choose another name");
+        s.products->push_back(std::move(p));
+        Settings::Product& stored = s.products->back();  // a deque: its place stays
+        stored.column.csv = stored.column.db = stored.name.c_str();
+        s.names.push_back({name, &stored.column});
+        continue;
+      }
+      const LineColumn* c = FindLineColumn(target);
+      if (c == nullptr || c->csv == nullptr) r.Fail(node, name + " = \"" + target + "\": no such column of the log");
+      if (FindLineColumn(name) != nullptr && FindLineColumn(name) != c) {
+        r.Fail(node, "'" + name + "' is a column of the log; choose another name");
+      }
+      s.names.push_back({name, c});
+    }
+  }
+}
+
 }  // namespace
+
+const Settings::Product* ProductOf(const Settings& settings, const LineColumn* column) {
+  for (const Settings::Product& p : *settings.products) {
+    if (&p.column == column) return &p;
+  }
+  return nullptr;
+}
 
 const LineColumn* ResolveColumn(const Settings& settings, const std::string& name) {
   for (const auto& n : settings.names) {
@@ -115,21 +162,7 @@ Settings LoadSettings(const std::string& path) {
   }
   const toml::table* columns = root["columns"].as_table();
   if (root.contains("columns") && columns == nullptr) r.Fail(*root.get("columns"), "columns must be a table, [columns]");
-  if (columns != nullptr) {
-    for (auto&& [key, node] : *columns) {
-      std::string name(key.str());
-      std::string target = r.Text(node, name);
-      const LineColumn* c = FindLineColumn(target);
-      if (c == nullptr || c->csv == nullptr) r.Fail(node, name + " = \"" + target + "\": no such column of the log");
-      for (const char* g : kGroupings) {
-        if (name == g) r.Fail(node, "'" + name + "' is a report grouping of its own; choose another name");
-      }
-      if (FindLineColumn(name) != nullptr && FindLineColumn(name) != c) {
-        r.Fail(node, "'" + name + "' is a column of the log; choose another name");
-      }
-      s.names.push_back({name, c});
-    }
-  }
+  if (columns != nullptr) ReadColumns(r, *columns, s);
   if (s.names.empty()) {
     throw InputError(path + ":1: names no column: a [columns] table such as pages = \"value_252\" "
                             "says what the driver's columns carry");

@@ -7,6 +7,8 @@
 #include "tools/logread/log_fields.h"
 
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,7 +33,16 @@ struct Settings {
     std::string name;
     const LineColumn* column;
   };
-  std::vector<Name> names;     // [columns], in file order
+  std::vector<Name> names;     // [columns], in file order (products too)
+  // A [columns] name for the product of two numeric columns, sheets = "pages * copies":
+  // a numeric column of its own for every report, computed from the factors.
+  struct Product {
+    LineColumn column;  // csv and db: the name
+    std::string name;
+    const LineColumn* factors[2];
+  };
+  // Shared, so that a copy of the settings keeps the columns' addresses.
+  std::shared_ptr<std::deque<Product>> products = std::make_shared<std::deque<Product>>();
   std::string currency;        // shown beside costs ("EUR"); may be empty
   unsigned decimals = 2;       // places of every price and cost
   const LineColumn* matchColumn = nullptr;  // the column a price may name besides the printer
@@ -45,6 +56,8 @@ Settings LoadSettings(const std::string& path);
 // The log column a report name stands for: a name of [columns], else a column of the
 // log ("value_252"); nullptr for neither.
 const LineColumn* ResolveColumn(const Settings& settings, const std::string& name);
+// The product a column of the settings stands for; nullptr for a column of the log.
+const Settings::Product* ProductOf(const Settings& settings, const LineColumn* column);
 // The name a report shows for a log column: its [columns] name, else the column.
 std::string ColumnHeading(const Settings& settings, const LineColumn* column);
 
