@@ -157,7 +157,8 @@ def main():
             if "cost" in g:
                 row.append(g["cost"])
             expected.append(row)
-        shown = [[cell.replace(",", "") if i >= len(report["by"]) else cell for i, cell in enumerate(r)]
+        # Numbers with thousands separators, costs with their currency.
+        shown = [[re.sub(r"[^0-9.]", "", cell) if i >= len(report["by"]) else cell for i, cell in enumerate(r)]
                  for r in tables.tables.get(table, [])[1:]]
         if shown != expected:
             faults.append("%s: the page shows %s, the JSON report %s" % (table, shown[:3], expected[:3]))

@@ -216,6 +216,8 @@ std::vector<Grouping> PageGroupings(const Report& report) {
   for (const GroupKey& k : report.by) {
     if (k.kind == GroupKey::kColumn) out.push_back(Grouping{{k}, {}});
   }
+  // Nested --by keys, department by month: one grouping as the summary's, last.
+  if (report.by.size() >= 2) out.push_back(SummaryGroupings(report)[0]);
   return out;
 }
 
@@ -238,7 +240,11 @@ bool ManyComputers(const Grouping& g) {
 std::vector<ReportRow> FoldRows(const Report& report, const Grouping& g, const std::vector<GroupKey>& keys,
                                 bool ranked) {
   size_t at = g.leading.size();
-  bool many = ManyComputers(g);
+  // A printer is named by its computer when there are several, unless the computer is
+  // a key of its own beside it.
+  bool many = ManyComputers(g) && std::none_of(keys.begin(), keys.end(), [](const GroupKey& k) {
+                return k.kind == GroupKey::kComputer;
+              });
   std::map<std::vector<std::string>, ReportRow> merged;
   std::vector<std::string> shown;
   for (const auto& [key, tally] : g.rows) {
