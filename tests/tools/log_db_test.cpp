@@ -388,6 +388,9 @@ TEST_P(LogDatabaseTest, EveryReportGivesTheSameNumbersFromTheLogsAndTheDatabase)
   Json all = Json::parse(run({"log", "summary"}, true, "--json"));
   EXPECT_EQ(all["byPrinter"].size(), 3u) << all["byPrinter"];
   EXPECT_EQ(all["byPrinter"]["\\\\PRINT-EAST\\Wide Format"]["jobs"], kSnapshot);
+  // Beside its computer a printer is named once.
+  Json beside = Json::parse(run({"log", "summary", "--by", "computer", "--by", "printer"}, true, "--json"));
+  EXPECT_EQ(beside["groups"][0]["key"], Json::parse(R"({"computer": "PRINT-EAST", "printer": "Wide Format"})"));
   // Jobs without a time are in the undated total and, under any time range, left out
   // and said to be: the months add up to the year.
   Json dated = Json::parse(run({"log", "summary", "--from", "2000-01-01", "--to", "2100-01-01"}, true, "--json"));
