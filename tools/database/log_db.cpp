@@ -97,8 +97,10 @@ std::string ReadableTime(const LogEntry& line, bool utc) {
   return IsLogTime(t) ? t : std::string();
 }
 
-void RecordRefused(Database& db, const std::vector<RefusedLine>& lines) {
-  if (lines.empty()) return;
+// Stores the lines gathered once a batch is full, or with all at the end, so that a
+// folder of foreign files never fills the memory.
+void RecordRefused(Database& db, std::vector<RefusedLine>& lines, bool all) {
+  if (lines.empty() || (!all && lines.size() < kBatchLines)) return;
   db.Exec("BEGIN");
   for (const RefusedLine& r : lines) {
     db.Query("INSERT INTO refused_lines (file, byte_offset, reason, time_stamp, written_utc) "
@@ -106,6 +108,7 @@ void RecordRefused(Database& db, const std::vector<RefusedLine>& lines) {
              {r.file, std::to_string(r.offset), r.reason, r.time, r.utc}, [](const DbRow&) {});
   }
   db.Commit();
+  lines.clear();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -464,6 +467,33 @@ std::unique_ptr<Database> OpenDatabase(const std::string& url, bool create) {
   throw DbError("the --db URL is not a database URL (sqlite:PATH or postgresql://...)");
 }
 
+namespace {
+
+struct ImportCounts {
+  uint64_t read, added, torn, altered, foreign, clashes, waiting, files, folders;
+};
+
+// The import's last lines: how many refused lines were not named, and what it read,
+// stored and refused.
+void PrintImportCounts(const ImportCounts& c, uint64_t problemLines, std::ostream& out) {
+  if (problemLines > kDetailedProblems) {
+    out << "... and " << Grouped(problemLines - kDetailedProblems) << " more lines not stored\n";
+  }
+  uint64_t refused = c.torn + c.altered + c.foreign + c.clashes + c.waiting;
+  out << "read " << Grouped(c.read) << (c.read == 1 ? " line" : " lines") << " in " << c.files
+      << (c.files == 1 ? " file" : " files") << " of " << c.folders << (c.folders == 1 ? " folder" : " folders")
+      << ": " << Grouped(c.added) << " new, " << Grouped(c.read - c.added - refused) << " already stored";
+  if (refused != 0) {
+    out << ", " << Grouped(refused) << " not stored (" << c.torn << " torn, " << c.altered << " altered, "
+        << c.foreign << " foreign, " << c.clashes << " clashing";
+    if (c.waiting != 0) out << ", " << c.waiting << " pending without a number yet";
+    out << ")";
+  }
+  out << "\n";
+}
+
+}  // namespace
+
 int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, bool progress,
                std::ostream& out) {
   std::error_code ec;
@@ -474,7 +504,8 @@ int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, boo
   std::unique_ptr<Database> db = OpenChecked(url, true);
   Progress bar(progress, "import", LogBytes(dirs));
 
-  uint64_t read = 0, added = 0, torn = 0, altered = 0, foreign = 0, clashes = 0, files = 0;
+  ImportCounts c{};
+  c.folders = dirs.size();
   uint64_t bytesBefore = 0;
   std::ostringstream problems;
   uint64_t problemLines = 0;
@@ -482,6 +513,7 @@ int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, boo
   auto problem = [&](const std::string& file, uint64_t recordNo, uint64_t offset, const std::string& what,
                      const std::string& time, const std::string& utc) {
     refusedLines.push_back({file, offset, what, time, utc});
+    RecordRefused(*db, refusedLines, false);
     if (++problemLines > kDetailedProblems) return;
     problems << file << ":" << recordNo << " (byte " << offset << "): " << what << ", not stored\n";
   };
@@ -494,9 +526,9 @@ int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, boo
   auto flush = [&] {
     if (batch.empty()) return;
     StoreResult r = db->Store(batch);
-    added += r.added;
+    c.added += r.added;
     for (size_t i : r.clashes) {
-      ++clashes;
+      ++c.clashes;
       const LineRow& row = batch[i];
       problem(*row.file, row.recordNo, row.offset, "sequence " + *batch[i].values[2] + " of log '" + *batch[i].values[1] +
                                    "' from '" + *batch[i].values[0] +
@@ -509,7 +541,7 @@ int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, boo
 
   LineChecker checker;
   std::string why;
-  uint64_t waiting = 0, strayFiles = 0;
+  uint64_t strayFiles = 0;
   std::ostringstream strays;  // printed once the progress bar is gone
   for (const LogFolder& folder : folders) {
     // A log whose sequence file is gone is found by no reader: named, so nothing is lost
@@ -523,9 +555,9 @@ int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, boo
         if (batchFiles.empty() || line.file != batchFiles.back()) {
           if (!batchFiles.empty()) bytesBefore += fs::file_size(batchFiles.back(), ec);
           batchFiles.push_back(line.file);
-          ++files;
+          ++c.files;
         }
-        ++read;
+        ++c.read;
         batch.emplace_back();
         LineRow& row = batch.back();
         Verdict v = checker.Check(line, row.values, why);
@@ -538,9 +570,9 @@ int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, boo
         } else {
           batch.pop_back();
           if (v == Verdict::kWaiting) {
-            ++waiting;
+            ++c.waiting;
           } else {
-            (v == Verdict::kTorn ? torn : v == Verdict::kAltered ? altered : foreign)++;
+            (v == Verdict::kTorn ? c.torn : v == Verdict::kAltered ? c.altered : c.foreign)++;
             problem(line.file, line.recordNo, line.offset, why, ReadableTime(line, false), ReadableTime(line, true));
           }
         }
@@ -549,30 +581,17 @@ int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, boo
     }
   }
   flush();
-  RecordRefused(*db, refusedLines);
+  RecordRefused(*db, refusedLines, true);
 
-  uint64_t refused = torn + altered + foreign + clashes + waiting;
+  uint64_t refused = c.torn + c.altered + c.foreign + c.clashes + c.waiting;
   bar.Clear();
   out << strays.str() << problems.str();
-  if (problemLines > kDetailedProblems) {
-    out << "... and " << Grouped(problemLines - kDetailedProblems) << " more lines not stored\n";
-  }
-  out << "read " << Grouped(read) << (read == 1 ? " line" : " lines") << " in " << files
-      << (files == 1 ? " file" : " files") << " of " << dirs.size()
-      << (dirs.size() == 1 ? " folder" : " folders") << ": " << Grouped(added) << " new, "
-      << Grouped(read - added - refused) << " already stored";
-  if (refused != 0) {
-    out << ", " << Grouped(refused) << " not stored (" << torn << " torn, " << altered << " altered, "
-        << foreign << " foreign, " << clashes << " clashing";
-    if (waiting != 0) out << ", " << waiting << " pending without a number yet";
-    out << ")";
-  }
-  out << "\n";
+  PrintImportCounts(c, problemLines, out);
   if (checker.badTimes != 0) {
     out << Grouped(checker.badTimes) << " time stamps were not times and are stored as NULL\n";
   }
   // A pending line waiting for its number is stored by a later import: not a fault.
-  return refused == waiting && strayFiles == 0 ? kExitOk : kExitStepFailed;
+  return refused == c.waiting && strayFiles == 0 ? kExitOk : kExitStepFailed;
 }
 
 }  // namespace spoolgate
