@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <iterator>
 #include <map>
 #include <ostream>
 #include <set>
@@ -139,7 +140,8 @@ struct Tallies {
   // code page could not spell (Windows names cannot hold a '?'), so that people of
   // different names may be one row. Counted, and their names kept, never silent.
   uint64_t unspelled = 0;
-  std::set<std::string> unspelledNames;
+  std::set<std::string> unspelledNames;  // the first kUnspelledNames in byte order
+  bool moreUnspelled = false;            // and there were more
 };
 // The columns whose '?' marks a name the server could not spell: user, printer, and the
 // text columns of --by.
@@ -152,7 +154,11 @@ void NoteUnspelled(const std::vector<const LineColumn*>& columns, Value value, u
     const std::string& v = value(c);
     if (v.find('?') == std::string::npos) continue;
     any = true;
-    if (tallies.unspelledNames.size() < kUnspelledNames) tallies.unspelledNames.insert(v);
+    // The same names whatever the order the lines or groups arrive in.
+    if (tallies.unspelledNames.insert(v).second && tallies.unspelledNames.size() > kUnspelledNames) {
+      tallies.unspelledNames.erase(std::prev(tallies.unspelledNames.end()));
+      tallies.moreUnspelled = true;
+    }
   }
   if (any) tallies.unspelled += jobs;
 }

@@ -195,7 +195,7 @@ std::string ReportNotes(const Report& report, const Tallies& tallies, uint64_t u
              " a user, printer or group with '?', a character the print server could not spell, so "
              "different names may be counted as one:";
     for (const std::string& name : tallies.unspelledNames) notes += " " + TerminalText(name);
-    if (tallies.unspelledNames.size() == kUnspelledNames) notes += " ...";
+    if (tallies.moreUnspelled) notes += " ...";
     notes += "\n";
   }
   return notes + LeftOutNote(tallies.left);
