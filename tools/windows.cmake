@@ -30,11 +30,15 @@ add_executable(spoolgate_exe
   ${here}/reports/log_html.cpp
   ${here}/reports/log_reader.cpp
   ${here}/reports/log_report.cpp
+  ${here}/reports/log_listing.cpp
+  ${here}/reports/log_summary.cpp
+  ${here}/reports/report_text.cpp
   ${here}/reports/log_settings.cpp
   ${here}/common/output_file.cpp
   ${here}/common/portable.cpp
   ${here}/stored/stored_files.cpp
   ${here}/common/text.cpp
+  ${here}/common/case_fold.cpp
   ${here}/winkit/win_check.cpp
   ${here}/winkit/win_console.cpp
   ${here}/winkit/win_printers.cpp

@@ -7,7 +7,7 @@ same rows.
 
   check_report_page.py SPOOLGATE WORKDIR COLUMN -- SOURCE-AND-FILTER-ARGS...
 
-COLUMN is the --by column of the page's last section. Exit 0 when all is well; every
+COLUMN is the --by column of a section; the page nests it with the month. Exit 0 when all is well; every
 fault is printed, one a line.
 """
 import html.parser
@@ -21,6 +21,8 @@ import sys
 import zlib
 
 BAR = (0x3B, 0x6E, 0xA8)  # the bars' fill in the page's style
+# The segments' fills of the stacked chart of nested keys.
+SERIES = [(0x3B, 0x6E, 0xA8), (0xE0, 0x8A, 0x2C), (0x5A, 0x9E, 0x4B), (0xB8, 0x47, 0x4A)]
 
 
 def run(args, **kw):
@@ -106,7 +108,7 @@ def main():
     common = sys.argv[sys.argv.index("--") + 1:]
     faults = []
     page = os.path.join(work, "page.html")
-    run([spoolgate, "log", "report", *common, "--by", column, "--html", page])
+    run([spoolgate, "log", "report", *common, "--by", column, "--by", "month", "--html", page])
     text = open(page, encoding="utf-8").read()
     for outside in re.findall(r"(?:https?:|//[a-z]|\bsrc=|\bhref=|@import|url\()", text, re.I):
         faults.append("the page refers to something outside it: " + outside)
@@ -124,13 +126,14 @@ def main():
     shot = os.path.join(work, "page.png")
     chromium(work, "--window-size=1200,%d" % height, "--screenshot=" + shot, "file://" + page)
     pixels = read_png(shot)
-    if len(layout["charts"]) != 4:
-        faults.append("%d charts on the page, not 4" % len(layout["charts"]))
+    if len(layout["charts"]) != 5:
+        faults.append("%d charts on the page, not 5" % len(layout["charts"]))
     for chart in layout["charts"]:
         x0, y0 = int(chart["x"]), int(chart["y"])
         x1, y1 = min(x0 + int(chart["w"]), len(pixels[0])), min(y0 + int(chart["h"]), len(pixels))
+        fills = SERIES if chart["id"] == "chart-nested" else [BAR]
         bars = sum(1 for y in range(y0, y1) for x in range(x0, x1)
-                   if all(abs(p - q) <= 8 for p, q in zip(pixels[y][x], BAR)))
+                   if any(all(abs(p - q) <= 8 for p, q in zip(pixels[y][x], fill)) for fill in fills))
         if bars < 200:
             faults.append("%s: %d bar pixels where the chart is (%d,%d %dx%d)" %
                           (chart["id"], bars, x0, y0, x1 - x0, y1 - y0))
@@ -138,11 +141,14 @@ def main():
     # Every table against the JSON report of the same rows.
     tables = Tables()
     tables.feed(dom)
+    # The ranked sections follow the value they chart: the cost, else the first sum.
+    rank = ["--rank", "cost" if "--cost" in common else
+            common[common.index("--sum") + 1] if "--sum" in common else "jobs"]
     sections = {
         "table-month": ["--by", "month"],
-        "table-users": ["--by", "user", "--top", "10"],
-        "table-printers": ["--by", "computer", "--by", "printer", "--top", "5"],
-        "table-by-1": ["--by", column],
+        "table-users": ["--by", "user", "--top", "10", *rank],
+        "table-printers": ["--by", "computer", "--by", "printer", "--top", "5", *rank],
+        "table-by-1": ["--by", column, *rank],
     }
     for table, by in sections.items():
         report = json.loads(run([spoolgate, "log", "summary", *common, *by, "--json"]))
@@ -154,15 +160,30 @@ def main():
             if "cost" in g:
                 row.append(g["cost"])
             expected.append(row)
-        shown = [[cell.replace(",", "") if i >= len(report["by"]) else cell for i, cell in enumerate(r)]
+        # Numbers with thousands separators, costs with their currency.
+        shown = [[re.sub(r"[^0-9.]", "", cell) if i >= len(report["by"]) else cell for i, cell in enumerate(r)]
                  for r in tables.tables.get(table, [])[1:]]
         if shown != expected:
             faults.append("%s: the page shows %s, the JSON report %s" % (table, shown[:3], expected[:3]))
         elif not expected:
             faults.append("%s: no rows" % table)
+    # The nested table: each row's total is that row of the single key's report, and the
+    # corner is the total of all.
+    single = json.loads(run([spoolgate, "log", "summary", *common, "--by", column, *rank, "--json"]))
+    value = "cost" if rank[1] == "cost" else None
+    def charted(tally):
+        if value:
+            return tally["cost"]
+        return str(tally["sums"][rank[1]] if rank[1] != "jobs" else tally["jobs"])
+    nested = tables.tables.get("table-nested", [])
+    expected = [[g["key"][column] or "(none)", charted(g)] for g in sorted(single["groups"], key=lambda g: g["key"][column])]
+    expected.append(["total", charted(single["total"])])
+    shown = [[r[0], re.sub(r"[^0-9.]", "", r[-1])] for r in nested[1:]]
+    if shown != expected:
+        faults.append("table-nested: row totals %s, the JSON report %s" % (shown[:3], expected[:3]))
     for f in faults:
         print(f)
-    print("page checked: %d charts, %d tables, %d faults" % (len(layout["charts"]), len(sections), len(faults)))
+    print("page checked: %d charts, %d tables, %d faults" % (len(layout["charts"]), len(sections) + 1, len(faults)))
     return 1 if faults else 0
 
 

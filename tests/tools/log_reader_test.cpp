@@ -3,6 +3,7 @@
 // continue past an LF inside quotes, wherever the reader's buffer ends; and what the
 // reports make of names a print client chose, of the site's settings, of a wrong folder.
 #include "tests/tools/cli_runner.h"
+#include "tools/common/case_fold.h"
 #include "tools/logread/csv_lines.h"
 #include "tools/logread/log_folder.h"
 
@@ -10,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
+#include <fstream>
 
 namespace {
 
@@ -40,10 +42,26 @@ TEST(CsvRecordReaderTest, AQuotedLineBreakAcrossTheReadBufferStaysInItsRecord) {
   EXPECT_FALSE(reader.Next(record, offset, complete));
 }
 
-// A log of one job written by hand, its checksum right: user and document as CSV fields.
-void WriteLog(const sgtest::TempDir& dir, const std::string& user, const std::string& document) {
+TEST(CaseFoldTest, NamesFoldAlikeInEveryScriptAndOtherBytesStay) {
+  using spoolgate::FoldCase;
+  EXPECT_EQ(FoldCase("J\xC3\x9CRGEN"), FoldCase("j\xC3\xBCrgen"));                        // Ü ü
+  EXPECT_EQ(FoldCase("\xCE\xA3\xCE\xA9\xCE\xA3"), "\xCF\x83\xCF\x89\xCF\x83");          // ΣΩΣ σωσ
+  EXPECT_EQ(FoldCase("\xCF\x82"), "\xCF\x83");                                            // ς σ
+  EXPECT_EQ(FoldCase("\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD"), "\xD0\xB8\xD0\xB2\xD0\xB0\xD0\xBD");  // Иван
+  EXPECT_EQ(FoldCase("\xC4\x80\xC4\x81\xC4\x82"), "\xC4\x81\xC4\x81\xC4\x83");          // Ā ā Ă
+  EXPECT_EQ(FoldCase("\xE2\x84\xAA"), "k");                                                // Kelvin sign
+  EXPECT_EQ(FoldCase("\xF0\x90\x90\x80"), "\xF0\x90\x90\xA8");                              // Deseret
+  EXPECT_EQ(FoldCase("\xE5\xB1\xB1\xE7\x94\xB0?"), "\xE5\xB1\xB1\xE7\x94\xB0?");          // 山田 stays
+  // Latin-1 bytes and a torn character are kept as they are.
+  EXPECT_EQ(FoldCase("M\xC9LANIE\xC3"), "m\xC9lanie\xC3");
+}
+
+// A log of one job written by hand, its checksum right: user, document and value_252 as
+// CSV fields.
+void WriteLog(const sgtest::TempDir& dir, const std::string& user, const std::string& document,
+              const std::string& pages = "841") {
   std::string line = "1,2,2,1,2026-12-07T09:41:05.250,SPOOLHOST," + user + "," + document +
-                     ",Wide Format,LPT1:,Admin,bond,A0,1,841,1189";
+                     ",Wide Format,LPT1:,Admin,bond,A0,1," + pages + ",1189";
   char crc[16];
   std::snprintf(crc, sizeof crc, ",%08X", spoolgate::Crc32(line));
   dir.Write("Jobs.seq", "1\r\n");
@@ -54,21 +72,71 @@ void WriteLog(const sgtest::TempDir& dir, const std::string& user, const std::st
 
 TEST(LogReportTest, NamesAClientChoseCannotDriveTheTerminalOrTheSpreadsheet) {
   sgtest::TempDir dir;
-  // A document name that would clear the screen and break the row, a user name a
-  // spreadsheet would run as a formula.
-  WriteLog(dir, "\"=HYPERLINK(\"\"x\"\")\"", "\"plan\x1B[2J\r\nv2\xC2\x9B.plt\"");
+  // A document name that would clear the screen, break the row or turn the rest of it
+  // around (U+202E), a user name a spreadsheet would run as a formula, and a formula
+  // where a number goes, the checksum right all the same.
+  WriteLog(dir, "\"=HYPERLINK(\"\"x\"\")\"", "\"plan\x1B[2J\r\nv2\xC2\x9B\xE2\x80\xAEgpj.plt\"", "=1+2");
   sgtest::CliResult text = sgtest::RunCli({"log", "show", dir.path}, dir.path);
   ASSERT_EQ(text.status, 0) << text.err;
   EXPECT_EQ(text.out.find('\x1B'), std::string::npos) << text.out;
   EXPECT_EQ(text.out.find("\xC2\x9B"), std::string::npos) << text.out;
-  EXPECT_NE(text.out.find(" plan\\x1B[2J\\x0D\\x0Av2\\u009B.plt\n"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find(" plan\\x1B[2J\\x0D\\x0Av2\\u009B\\u202Egpj.plt\n"), std::string::npos) << text.out;
   EXPECT_EQ(std::count(text.out.begin(), text.out.end(), '\n'), 3) << text.out;
   sgtest::CliResult csv = sgtest::RunCli({"log", "summary", dir.path, "--csv"}, dir.path);
   ASSERT_EQ(csv.status, 0) << csv.err;
   EXPECT_EQ(csv.out, "group,name,jobs\r\nuser,\"'=HYPERLINK(\"\"x\"\")\",1\r\nprinter,Wide Format,1\r\ntotal,,1\r\n");
+  sgtest::CliResult listed = sgtest::RunCli({"log", "show", dir.path, "--csv", "--bom"}, dir.path);
+  ASSERT_EQ(listed.status, 0) << listed.err;
+  EXPECT_EQ(listed.out.rfind("\xEF\xBB\xBFlog,computer,sequence,", 0), 0u) << listed.out;
+  EXPECT_NE(listed.out.find("\xC2\x9B\\u202Egpj.plt\",Wide Format,LPT1:,Admin,bond,A0,1,'=1+2,1189,"), std::string::npos)
+      << listed.out;
   sgtest::CliResult json = sgtest::RunCli({"log", "show", dir.path, "--json"}, dir.path);
   ASSERT_EQ(json.status, 0) << json.err;
-  EXPECT_EQ(nlohmann::json::parse(json.out)["jobs"][0]["fields"]["document"], "plan\x1B[2J\r\nv2\xC2\x9B.plt");
+  EXPECT_EQ(nlohmann::json::parse(json.out)["jobs"][0]["fields"]["document"], "plan\x1B[2J\r\nv2\xC2\x9B\xE2\x80\xAEgpj.plt");
+
+  // A name the server's code page could not spell (山田 as ??) is counted and named, from
+  // the log and from the database.
+  sgtest::TempDir merged;
+  WriteLog(merged, "??", "plan.plt");
+  sgtest::CliResult noted = sgtest::RunCli({"log", "summary", merged.path}, merged.path);
+  EXPECT_NE(noted.out.find("\n1 job names a user, printer or group with '?', a character the print server could not "
+                           "spell, so different names may be counted as one: ??\n"), std::string::npos) << noted.out;
+  ASSERT_EQ(sgtest::RunCli({"log", "import", merged.path, "--db", "sqlite:" + merged / "a.db", "--no-progress"},
+                           merged.path).status, 0);
+  for (const std::vector<std::string>& source : {std::vector<std::string>{merged.path},
+                                                 std::vector<std::string>{"--db", "sqlite:" + merged / "a.db"}}) {
+    std::vector<std::string> args = {"log", "summary", "--json"};
+    args.insert(args.end(), source.begin(), source.end());
+    sgtest::CliResult r = sgtest::RunCli(args, merged.path);
+    EXPECT_EQ(nlohmann::json::parse(r.out)["unspelled"], nlohmann::json::parse(R"({"jobs": 1, "names": ["??"]})")) << r.out;
+  }
+}
+
+TEST(LogReportTest, ADamagedLineCountsInItsOwnPeriodFromTheFolderAndTheDatabase) {
+  sgtest::TempDir dir;
+  WriteLog(dir, "alice", "plan.plt");
+  // An altered March line after December's good one, and a torn line without a time.
+  std::ofstream(dir / "Jobs.csv", std::ios::app | std::ios::binary)
+      << "2,2,2,1,2026-03-02T08:00:00.000,SPOOLHOST,bob,x.plt,Wide Format,LPT1:,Admin,bond,A0,1,1,1,00000000\r\n"
+      << "3,2,2,1,2026-0";
+  ASSERT_EQ(sgtest::RunCli({"log", "import", dir.path, "--db", "sqlite:" + dir / "a.db", "--no-progress"}, dir.path).status, 1);
+  struct Case {
+    const char* from;
+    const char* to;
+    int damaged, unknown;
+  };
+  for (const Case& c : {Case{"2026-12", "2026-12", 1, 1}, Case{"2026-03", "2026-03", 2, 1}, Case{"", "", 2, 0}}) {
+    for (const std::vector<std::string>& source : {std::vector<std::string>{dir.path},
+                                                   std::vector<std::string>{"--db", "sqlite:" + dir / "a.db"}}) {
+      std::vector<std::string> args = {"log", "summary", "--json"};
+      args.insert(args.end(), source.begin(), source.end());
+      if (*c.from != '\0') args.insert(args.end(), {"--from", c.from, "--to", c.to});
+      sgtest::CliResult r = sgtest::RunCli(args, dir.path);
+      nlohmann::json left = nlohmann::json::parse(r.out)["leftOut"];
+      EXPECT_EQ(left["damaged"], c.damaged) << c.from << " " << source[0];
+      EXPECT_EQ(left.value("timeUnknown", 0), c.unknown) << c.from << " " << source[0];
+    }
+  }
 }
 
 TEST(LogReportTest, SettingsMistakesAndFoldersWithoutALogAreErrorsNamingWhere) {
@@ -95,11 +163,13 @@ TEST(LogReportTest, SettingsMistakesAndFoldersWithoutALogAreErrorsNamingWhere) {
     EXPECT_EQ(r.status, 2) << c.settings;
     EXPECT_EQ(r.err, std::string("spoolgate: s.toml:") + c.error + "\n") << c.settings;
   }
-  // A name stands for its column in the sums and the headings.
-  dir.Write("s.toml", "[columns]\nlength_mm = \"value_256\"\n[[price]]\njob = \"0.50\"\nper.length_mm = \"0.01\"\n");
+  // A name stands for its column in the sums and the headings; a product of two is
+  // summed and priced.
+  dir.Write("s.toml", "decimals = 4\n[columns]\nlength_mm = \"value_256\"\nsheets = \"value_252 * length_mm\"\n"
+                      "[[price]]\njob = \"0.50\"\nper.length_mm = \"0.01\"\nper.sheets = \"0.0001\"\n");
   sgtest::CliResult named = sgtest::RunCli({"log", "summary", dir.path, "--settings", "s.toml", "--sum", "length_mm",
-                                            "--cost", "--by", "printer", "--csv"}, dir.path);
-  EXPECT_EQ(named.out, "printer,jobs,length_mm,cost\r\nWide Format,1,1189,12.39\r\n") << named.err;
+                                            "--sum", "sheets", "--cost", "--by", "printer", "--csv"}, dir.path);
+  EXPECT_EQ(named.out, "printer,jobs,length_mm,sheets,cost\r\nWide Format,1,1189,999949,112.3849\r\n") << named.err;
 
   // A folder that holds no log is an error for every report and the import, which then
   // creates no database.
@@ -110,6 +180,17 @@ TEST(LogReportTest, SettingsMistakesAndFoldersWithoutALogAreErrorsNamingWhere) {
     EXPECT_EQ(r.err, "spoolgate: " + empty.path + ": no accounting log here (no <name>.seq file)\n") << command;
   }
   EXPECT_FALSE(std::filesystem::exists(empty / "spoolgate.db"));
+  // The parent of the servers' folders names them; a settings name needs the settings.
+  std::filesystem::create_directory(empty / "north");
+  empty.Write("north/Jobs.seq", "0\r\n");
+  sgtest::CliResult parent = sgtest::RunCli({"log", "summary", empty.path}, empty.path);
+  EXPECT_EQ(parent.err, "spoolgate: " + empty.path + ": no accounting log here (no <name>.seq file); it holds the log "
+                        "folders " + empty / "north" + ", to be given one by one\n");
+  sgtest::CliResult unnamed = sgtest::RunCli({"log", "summary", dir.path, "--by", "department"}, dir.path);
+  EXPECT_NE(unnamed.err.find("nor a column (names from a settings file need --settings FILE)"), std::string::npos)
+      << unnamed.err;
+  sgtest::CliResult unknown = sgtest::RunCli({"log", "summary", "--db", "sqlite:a.db", "--bogus", "x"}, dir.path);
+  EXPECT_EQ(unknown.err, "spoolgate: unknown option --bogus of summary (--help for usage)\n");
 }
 
 }  // namespace

@@ -39,13 +39,15 @@ void WarnAboutName(StoredKind kind, const std::string& path) {
   }
 }
 
-// CLI11 reports a misspelt subcommand as a missing one; this names it.
+// CLI11 reports a misspelt subcommand as a missing one and an unknown option before a
+// value as a misplaced positional argument; this names either.
 void CheckSubcommands(CLI::App& app, int argc, char** argv) {
   CLI::App* at = &app;
-  for (int i = 1; i < argc; ++i) {
+  int i = 1;
+  for (; i < argc; ++i) {
     std::string arg = argv[i];
     auto subs = at->get_subcommands([](CLI::App*) { return true; });
-    if (arg.empty() || arg[0] == '-' || subs.empty()) return;
+    if (arg.empty() || arg[0] == '-' || subs.empty()) break;
     CLI::App* next = nullptr;
     std::string names;
     for (CLI::App* sub : subs) {
@@ -57,6 +59,17 @@ void CheckSubcommands(CLI::App& app, int argc, char** argv) {
                        (at == &app ? "" : " of " + at->get_name()) + " (one of: " + names + ")");
     }
     at = next;
+  }
+  // An option the subcommand does not have is named as unknown, before CLI11 takes the
+  // value after it for a positional argument and complains about that instead.
+  for (; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--") return;
+    if (arg.size() < 2 || arg[0] != '-') continue;
+    std::string name = arg[1] == '-' ? arg.substr(0, arg.find('=')) : arg.substr(0, 2);
+    if (at->get_option_no_throw(name) == nullptr) {
+      throw InputError("unknown option " + name + (at == &app ? "" : " of " + at->get_name()));
+    }
   }
 }
 
@@ -148,6 +161,12 @@ void AddFilters(CLI::App* cmd, const LogArgsPtr& a, const LogCommandsSetup& setu
                   "YYYY-MM-DD[THH:MM[:SS[.fff]]] (T or a space), local time");
   cmd->add_option("--to", filter.to,
                   "only jobs up to this time, inclusive (a date includes its whole day)");
+  cmd->add_option_function<std::string>(
+         "--time", [&filter](const std::string& basis) { filter.utc = basis == "utc"; },
+         "the times that --from, --to, day, week, month, year and the order go by: local (each "
+         "server's time_stamp, the default) or utc (written_utc, also for jobs without a time_stamp)")
+      ->check(CLI::IsMember({"local", "utc"}))
+      ->type_name("local|utc");
   CLI::Option* sum = cmd->add_option(
       "--sum", filter.sums,
       "sum this numeric column, or a name the settings give one (repeat for more)")
@@ -163,7 +182,11 @@ void AddFilters(CLI::App* cmd, const LogArgsPtr& a, const LogCommandsSetup& setu
 
 void AddOutputs(CLI::App* cmd, const LogArgsPtr& a) {
   CLI::Option* json = cmd->add_flag("--json", a->json, "print the result as JSON");
-  cmd->add_flag("--csv", a->csv, "print the result as CSV (RFC 4180), for a spreadsheet")->excludes(json);
+  CLI::Option* csv =
+      cmd->add_flag("--csv", a->csv, "print the result as CSV (RFC 4180), for a spreadsheet; notes go to "
+                                     "standard error")->excludes(json);
+  cmd->add_flag("--bom", a->report.bom, "lead the CSV with a byte order mark, for spreadsheets that need one")
+      ->needs(csv);
 }
 
 void AddGrouping(CLI::App* cmd, const LogArgsPtr& a) {
@@ -174,8 +197,11 @@ void AddGrouping(CLI::App* cmd, const LogArgsPtr& a) {
       ->type_name("KEY");
   OneValueEach(by);
   cmd->add_option("--top", a->report.top,
-                  "only the N rows with the most jobs (or of the first --sum), in each group of "
-                  "the keys before the last");
+                  "only the N first rows of the rank (--rank), in each group of the keys before the last");
+  cmd->add_option("--rank", a->report.rank,
+                  "order the grouped lists, --top and the charts by jobs, cost or a numeric column, the "
+                  "largest first (default: the cost with --cost, else the first --sum, else jobs)")
+      ->type_name("jobs|cost|COLUMN");
 }
 
 // The report as the options ask for it, or InputError.
@@ -214,6 +240,7 @@ void AddReports(CLI::App* log, Action& action, const LogArgsPtr& a, const LogCom
   AddFilters(summary, a, setup);
   AddOutputs(summary, a);
   AddGrouping(summary, a);
+  summary->add_flag("--total", a->report.total, "add a total row to the CSV of --by");
   summary->callback([&action, a] {
     action = [a] {
       Report report = PrepareFromOptions(*a);

@@ -1,17 +1,21 @@
 // SPDX-License-Identifier: Apache-2.0
-// Database URLs as the command may show them: a password never appears in an error, a
-// report, a progress line or a trace, in any of the forms libpq takes one.
+// Databases as the command may name them: the --db URL never appears in an error, a
+// report, a progress line or a trace, nor does a password in any form libpq takes one.
 #pragma once
 
 #include <string>
 
 namespace spoolgate {
 
-// The URL with every password libpq would take from it replaced by "***": the user-info
-// part of a postgresql:// URI (up to its last '@', so that an '@' left unencoded in the
-// password hides all of it), a password= query parameter, and the password keyword of a
-// keyword/value connection string. Anything else is returned as it is.
-std::string RedactedDatabaseUrl(const std::string& url);
+// The database as messages and reports name it, never by its URL: an SQLite file by
+// sqlite:PATH (a path holds no secret), a PostgreSQL database by its host and name only,
+// postgresql://HOST/NAME (pieces of a password libpq took for the host hidden), and a URL
+// libpq cannot read as "the --db URL".
+std::string DatabaseName(const std::string& url);
+// A message of libpq about a connection: WithoutPasswords, and every value it quotes
+// (a host, a port, a parameter, any of which may be a piece of a mistyped password)
+// shown as "...".
+std::string ConnectionMessage(const std::string& message, const std::string& url);
 // A message about the database (libpq's own, which may quote the host part of a URI
 // whose password held an unencoded '@') with every piece of a password of url, as
 // written or percent-decoded, replaced by "***".

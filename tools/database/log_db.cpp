@@ -8,6 +8,7 @@
 #include "tools/database/log_db_backend.h"
 #include "tools/logread/csv_lines.h"
 #include "tools/logread/log_folder.h"
+#include "tools/common/case_fold.h"
 #include "tools/common/progress.h"
 #include "tools/common/numbers.h"
 #include "tools/common/text.h"
@@ -48,7 +49,7 @@ void CreateSchema(Database& db) {
 // an import creates them in a database that has none; anything else is refused.
 std::unique_ptr<Database> OpenChecked(const std::string& url, bool create) {
   std::unique_ptr<Database> db = OpenDatabase(url, create);
-  std::string shown = RedactedDatabaseUrl(url);
+  std::string shown = DatabaseName(url);
   // Only an import may create the tables, and two importers must not both do it.
   if (create) db->BeginExclusive();
   bool hasVersion = db->TableExists("schema_version");
@@ -69,8 +70,47 @@ std::unique_ptr<Database> OpenChecked(const std::string& url, bool create) {
                     std::to_string(kSchemaVersion) + ")");
     }
   }
-  if (create) db->Commit();
+  // What an import refused, by where it was, so that reports from the database name
+  // those lines as reports from the folders name damaged ones. Added beside the lines of
+  // version 1; a program that does not know it leaves it alone.
+  if (create) {
+    db->Exec("CREATE TABLE IF NOT EXISTS refused_lines (file TEXT NOT NULL, byte_offset BIGINT NOT NULL, "
+             "reason TEXT NOT NULL, time_stamp TEXT, written_utc TEXT, PRIMARY KEY (file, byte_offset))");
+    db->Commit();
+  }
   return db;
+}
+
+// A line the import did not store: where it is, why, and its time when one can be read.
+struct RefusedLine {
+  std::string file;
+  uint64_t offset;
+  std::string reason, time, utc;  // the times: "" when none can be read
+};
+
+// The local or UTC time of what is left of a line in the form of a log time, "" when
+// it holds none.
+std::string ReadableTime(const LogEntry& line, bool utc) {
+  LogFilter basis;
+  basis.utc = utc;
+  const auto& header = *line.header;
+  size_t at = size_t(std::find(header.begin(), header.end(), TimeColumn(basis)) - header.begin());
+  std::string t = at < line.fields.size() ? BasisTime(basis, line.fields[at]) : std::string();
+  return IsLogTime(t) ? t : std::string();
+}
+
+// Stores the lines gathered once a batch is full, or with all at the end, so that a
+// folder of foreign files never fills the memory.
+void RecordRefused(Database& db, std::vector<RefusedLine>& lines, bool all) {
+  if (lines.empty() || (!all && lines.size() < kBatchLines)) return;
+  db.Exec("BEGIN");
+  for (const RefusedLine& r : lines) {
+    db.Query("INSERT INTO refused_lines (file, byte_offset, reason, time_stamp, written_utc) "
+             "VALUES ($1, $2, $3, NULLIF($4, ''), NULLIF($5, '')) ON CONFLICT (file, byte_offset) DO NOTHING",
+             {r.file, std::to_string(r.offset), r.reason, r.time, r.utc}, [](const DbRow&) {});
+  }
+  db.Commit();
+  lines.clear();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -233,22 +273,29 @@ uint64_t LogBytes(const std::vector<std::string>& dirs) {
 // The WHERE clause of the filter (PrepareLogFilter called), with its values as parameters:
 // the same matches as on the CSV logs, times compared as times in their canonical text.
 // untimed: instead of the time range, the lines it leaves out for having no time.
-std::string Where(const Database& db, const LogFilter& f, std::vector<std::string>& params, bool untimed = false) {
+// With -i a name matches every stored spelling that folds as it does (FoldCase): the
+// spellings are looked up and folded here, so that both databases match exactly as the
+// logs do, whatever their own idea of case.
+std::string Where(Database& db, const LogFilter& f, std::vector<std::string>& params, bool untimed = false) {
   std::vector<std::string> terms;
   auto param = [&](const std::string& value) {
     params.push_back(value);
     return "$" + std::to_string(params.size());
   };
   auto same = [&](const char* column, const std::string& value) {
-    return f.ignoreCase ? db.AsciiLower(column) + " = " + db.AsciiLower(param(value))
-                        : column + std::string(" = ") + param(value);
+    if (!f.ignoreCase) return column + std::string(" = ") + param(value);
+    std::string folded = FoldCase(value), spellings;
+    db.Query(std::string("SELECT DISTINCT ") + column + " FROM log_lines", {}, [&](const DbRow& r) {
+      if (r[0] && FoldCase(*r[0]) == folded) spellings += (spellings.empty() ? "" : ", ") + param(*r[0]);
+    });
+    return spellings.empty() ? std::string("1 = 0") : column + std::string(" IN (") + spellings + ")";
   };
   if (!f.user.empty()) terms.push_back(same("user_name", f.user));
   if (!f.printer.empty()) terms.push_back(same("printer", f.printer));
   if (!f.computer.empty()) terms.push_back(same("computer", f.computer));
-  std::string stamp = db.TimeText("time_stamp");
+  std::string time = db.TimeColumn(f.utc), stamp = db.TimeText(time);
   if (untimed) {
-    terms.push_back("time_stamp IS NULL");
+    terms.push_back(time + " IS NULL");
   } else {
     if (!f.fromTime.empty()) terms.push_back(stamp + " >= " + param(f.fromTime));
     if (!f.toTime.empty()) terms.push_back(stamp + " <= " + param(f.toTime));
@@ -271,6 +318,20 @@ uint64_t Count(const DbValue& v, const std::string& column) {
 // the lines a time range cannot place.
 LeftOut DatabaseLeftOut(Database& db, const LogFilter& filter) {
   LeftOut left;
+  if (db.TableExists("refused_lines")) {
+    // Refused lines of the period, and those whose time could not be read.
+    left.refused = true;
+    std::vector<std::string> params;
+    std::string period, t = TimeColumn(filter);  // both stored in the form of a log time
+    if (!filter.fromTime.empty()) params.push_back(filter.fromTime), period += " AND " + t + " >= $1";
+    if (!filter.toTime.empty()) params.push_back(filter.toTime), period += " AND " + t + " <= $" + std::to_string(params.size());
+    std::string where = period.empty() ? "" : " WHERE " + t + " IS NULL OR (" + period.substr(5) + ")";
+    db.Query("SELECT count(*), COALESCE(sum(CASE WHEN " + t + " IS NULL THEN 1 ELSE 0 END), 0) FROM refused_lines" +
+                 where, params, [&](const DbRow& r) {
+               left.damaged = Count(r[0], "count");
+               if (!period.empty()) left.timeUnknown = Count(r[1], "count");
+             });
+  }
   if (filter.fromTime.empty() && filter.toTime.empty()) return left;
   std::vector<std::string> params;
   db.Query("SELECT count(*) FROM log_lines" + Where(db, filter, params, true), params,
@@ -278,22 +339,49 @@ LeftOut DatabaseLeftOut(Database& db, const LogFilter& filter) {
   return left;
 }
 
+// The SQL of a column's value: a product of the settings computed.
+std::string ColumnSql(const Database& db, const Settings& settings, const LineColumn* c) {
+  const Settings::Product* p = ProductOf(settings, c);
+  return p == nullptr ? std::string(c->db) : db.Product(p->factors[0]->db, p->factors[1]->db);
+}
+
 // The SQL of a grouping's key, the same values LineKey takes from a line of the logs.
 std::string KeyExpression(const Database& db, const Report& report, const GroupKey& k) {
-  std::string stamp = db.TimeText("time_stamp");
+  std::string time = db.TimeColumn(report.filter.utc), stamp = db.TimeText(time);
   std::string e;
   switch (k.kind) {
     case GroupKey::kDay: return "substr(" + stamp + ", 1, 10)";
     case GroupKey::kMonth: return "substr(" + stamp + ", 1, 7)";
     case GroupKey::kYear: return "substr(" + stamp + ", 1, 4)";
-    case GroupKey::kWeek: return db.IsoWeek("time_stamp");
+    case GroupKey::kWeek: return db.IsoWeek(time);
     case GroupKey::kUser: e = "user_name"; break;
     case GroupKey::kComputer: e = "computer"; break;
     case GroupKey::kPrinter: e = "printer"; break;
-    case GroupKey::kColumn: e = k.column->db; break;
+    case GroupKey::kColumn: e = ColumnSql(db, report.settings, k.column); break;
   }
   if (k.kind == GroupKey::kColumn && k.column->kind != ColumnKind::kText) e = "CAST(" + e + " AS TEXT)";
-  return report.filter.ignoreCase ? db.AsciiLower(e) : e;
+  return e;
+}
+
+// The jobs whose names hold the '?' of a character the server could not spell.
+void CountUnspelled(Database& db, const Report& report, Tallies& tallies) {
+  std::vector<const LineColumn*> columns = SpelledColumns(report);
+  std::vector<std::string> params;
+  std::string where = Where(db, report.filter, params), select, any, group;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    select += std::string(i ? ", " : "") + columns[i]->db;
+    any += std::string(i ? " OR " : "") + columns[i]->db + " LIKE '%?%'";
+    group += (i ? ", " : "") + std::to_string(i + 1);
+  }
+  where += (where.empty() ? " WHERE (" : " AND (") + any + ")";
+  std::string value;
+  db.Query("SELECT " + select + ", count(*) FROM log_lines" + where + " GROUP BY " + group, params,
+           [&](const DbRow& r) {
+             NoteUnspelled(columns, [&](const LineColumn* c) -> const std::string& {
+               size_t i = size_t(std::find(columns.begin(), columns.end(), c) - columns.begin());
+               return value = r[i].value_or("");
+             }, Count(r[columns.size()], "count"), tallies);
+           });
 }
 
 }  // namespace
@@ -315,20 +403,22 @@ void TallyDatabase(const std::string& url, const Report& report, Tallies& tallie
       group += (i ? ", " : "") + std::to_string(i + 1);
     }
     select += ", count(*)";
-    for (const LineColumn* m : report.measures) select += std::string(", COALESCE(sum(") + m->db + "), 0)";
+    for (const LineColumn* m : report.measures) select += ", COALESCE(sum(" + ColumnSql(*db, report.settings, m) + "), 0)";
     std::vector<std::string> key(keys.size());
     LogTally tally;
     db->Query("SELECT " + select + " FROM log_lines" + where + " GROUP BY " + group, params, [&](const DbRow& r) {
       for (size_t i = 0; i < keys.size(); ++i) key[i] = r[i].value_or("");
+      if (report.filter.ignoreCase) FoldKeyCase(g, key);
       tally.jobs = Count(r[keys.size()], "count");
       tally.sums.resize(report.measures.size());
       for (size_t i = 0; i < report.measures.size(); ++i) tally.sums[i] = Count(r[keys.size() + 1 + i], report.measures[i]->csv);
-      // Text keys that differ in the database may fold to one, as on the logs.
+      // Text keys that differ in the database fold to one here, as on the logs.
       g.rows[key].Add(tally, report.measures);
     });
   }
   tallies.left = DatabaseLeftOut(*db, report.filter);
-  tallies.source = {"database", RedactedDatabaseUrl(url)};
+  CountUnspelled(*db, report, tallies);
+  tallies.source = {"database", DatabaseName(url)};
 }
 
 int ShowDatabase(const std::string& url, const Report& report, std::ostream& out) {
@@ -352,9 +442,10 @@ int ShowDatabase(const std::string& url, const Report& report, std::ostream& out
   }
   // Time order as on the CSV logs: lines without a time last, one time by server and log
   // in byte order whatever the database's collation.
-  sql += " FROM log_lines" + where + " ORDER BY time_stamp IS NULL, time_stamp, " + db->ByteOrder("computer") +
+  std::string time = db->TimeColumn(report.filter.utc);
+  sql += " FROM log_lines" + where + " ORDER BY " + time + " IS NULL, " + time + ", " + db->ByteOrder("computer") +
          ", " + db->ByteOrder("log_name") + ", sequence";
-  LineWriter writer({"database", RedactedDatabaseUrl(url)}, report, out);
+  LineWriter writer({"database", DatabaseName(url)}, report, out);
   std::vector<std::string> fields;
   db->Query(sql, params, [&](const DbRow& r) {
     fields.resize(r.size() - 1);
@@ -373,10 +464,37 @@ std::unique_ptr<Database> OpenDatabase(const std::string& url, bool create) {
     return OpenSqlite(path, create);
   }
   if (url.compare(0, 13, "postgresql://") == 0 || url.compare(0, 11, "postgres://") == 0) {
-    return OpenPostgres(url, RedactedDatabaseUrl(url));
+    return OpenPostgres(url, DatabaseName(url));
   }
-  throw DbError("--db " + RedactedDatabaseUrl(url) + ": not a database URL (sqlite:PATH or postgresql://...)");
+  throw DbError("the --db URL is not a database URL (sqlite:PATH or postgresql://...)");
 }
+
+namespace {
+
+struct ImportCounts {
+  uint64_t read, added, torn, altered, foreign, clashes, waiting, files, folders;
+};
+
+// The import's last lines: how many refused lines were not named, and what it read,
+// stored and refused.
+void PrintImportCounts(const ImportCounts& c, uint64_t problemLines, std::ostream& out) {
+  if (problemLines > kDetailedProblems) {
+    out << "... and " << Grouped(problemLines - kDetailedProblems) << " more lines not stored\n";
+  }
+  uint64_t refused = c.torn + c.altered + c.foreign + c.clashes + c.waiting;
+  out << "read " << Grouped(c.read) << (c.read == 1 ? " line" : " lines") << " in " << c.files
+      << (c.files == 1 ? " file" : " files") << " of " << c.folders << (c.folders == 1 ? " folder" : " folders")
+      << ": " << Grouped(c.added) << " new, " << Grouped(c.read - c.added - refused) << " already stored";
+  if (refused != 0) {
+    out << ", " << Grouped(refused) << " not stored (" << c.torn << " torn, " << c.altered << " altered, "
+        << c.foreign << " foreign, " << c.clashes << " clashing";
+    if (c.waiting != 0) out << ", " << c.waiting << " pending without a number yet";
+    out << ")";
+  }
+  out << "\n";
+}
+
+}  // namespace
 
 int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, bool progress,
                std::ostream& out) {
@@ -388,28 +506,36 @@ int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, boo
   std::unique_ptr<Database> db = OpenChecked(url, true);
   Progress bar(progress, "import", LogBytes(dirs));
 
-  uint64_t read = 0, added = 0, torn = 0, altered = 0, foreign = 0, clashes = 0, files = 0;
+  ImportCounts c{};
+  c.folders = dirs.size();
   uint64_t bytesBefore = 0;
   std::ostringstream problems;
   uint64_t problemLines = 0;
-  auto problem = [&](const std::string& file, uint64_t recordNo, uint64_t offset, const std::string& what) {
+  std::vector<RefusedLine> refusedLines;
+  auto problem = [&](const std::string& file, uint64_t recordNo, uint64_t offset, const std::string& what,
+                     const std::string& time, const std::string& utc) {
+    refusedLines.push_back({file, offset, what, time, utc});
+    RecordRefused(*db, refusedLines, false);
     if (++problemLines > kDetailedProblems) return;
     problems << file << ":" << recordNo << " (byte " << offset << "): " << what << ", not stored\n";
   };
   // The files of the lines in a batch, for its report (a batch spans a few files).
   std::deque<std::string> batchFiles;
+  const size_t timeColumn = size_t(FindLineColumn("time_stamp") - LineColumns().data());
+  const size_t utcColumn = size_t(FindLineColumn("written_utc") - LineColumns().data());
   std::vector<LineRow> batch;
   batch.reserve(kBatchLines);
   auto flush = [&] {
     if (batch.empty()) return;
     StoreResult r = db->Store(batch);
-    added += r.added;
+    c.added += r.added;
     for (size_t i : r.clashes) {
-      ++clashes;
+      ++c.clashes;
       const LineRow& row = batch[i];
       problem(*row.file, row.recordNo, row.offset, "sequence " + *batch[i].values[2] + " of log '" + *batch[i].values[1] +
                                    "' from '" + *batch[i].values[0] +
-                                   "' is stored with another checksum");
+                                   "' is stored with another checksum", row.values[timeColumn].value_or(""),
+              row.values[utcColumn].value_or("").substr(0, 23));
     }
     batch.clear();
     batchFiles.erase(batchFiles.begin(), batchFiles.end() - 1);
@@ -417,7 +543,7 @@ int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, boo
 
   LineChecker checker;
   std::string why;
-  uint64_t waiting = 0, strayFiles = 0;
+  uint64_t strayFiles = 0;
   std::ostringstream strays;  // printed once the progress bar is gone
   for (const LogFolder& folder : folders) {
     // A log whose sequence file is gone is found by no reader: named, so nothing is lost
@@ -431,9 +557,9 @@ int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, boo
         if (batchFiles.empty() || line.file != batchFiles.back()) {
           if (!batchFiles.empty()) bytesBefore += fs::file_size(batchFiles.back(), ec);
           batchFiles.push_back(line.file);
-          ++files;
+          ++c.files;
         }
-        ++read;
+        ++c.read;
         batch.emplace_back();
         LineRow& row = batch.back();
         Verdict v = checker.Check(line, row.values, why);
@@ -446,10 +572,10 @@ int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, boo
         } else {
           batch.pop_back();
           if (v == Verdict::kWaiting) {
-            ++waiting;
+            ++c.waiting;
           } else {
-            (v == Verdict::kTorn ? torn : v == Verdict::kAltered ? altered : foreign)++;
-            problem(line.file, line.recordNo, line.offset, why);
+            (v == Verdict::kTorn ? c.torn : v == Verdict::kAltered ? c.altered : c.foreign)++;
+            problem(line.file, line.recordNo, line.offset, why, ReadableTime(line, false), ReadableTime(line, true));
           }
         }
         bar.Update(bytesBefore + line.offset);
@@ -457,29 +583,17 @@ int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, boo
     }
   }
   flush();
+  RecordRefused(*db, refusedLines, true);
 
-  uint64_t refused = torn + altered + foreign + clashes + waiting;
+  uint64_t refused = c.torn + c.altered + c.foreign + c.clashes + c.waiting;
   bar.Clear();
   out << strays.str() << problems.str();
-  if (problemLines > kDetailedProblems) {
-    out << "... and " << Grouped(problemLines - kDetailedProblems) << " more lines not stored\n";
-  }
-  out << "read " << Grouped(read) << (read == 1 ? " line" : " lines") << " in " << files
-      << (files == 1 ? " file" : " files") << " of " << dirs.size()
-      << (dirs.size() == 1 ? " folder" : " folders") << ": " << Grouped(added) << " new, "
-      << Grouped(read - added - refused) << " already stored";
-  if (refused != 0) {
-    out << ", " << Grouped(refused) << " not stored (" << torn << " torn, " << altered << " altered, "
-        << foreign << " foreign, " << clashes << " clashing";
-    if (waiting != 0) out << ", " << waiting << " pending without a number yet";
-    out << ")";
-  }
-  out << "\n";
+  PrintImportCounts(c, problemLines, out);
   if (checker.badTimes != 0) {
     out << Grouped(checker.badTimes) << " time stamps were not times and are stored as NULL\n";
   }
   // A pending line waiting for its number is stored by a later import: not a fault.
-  return refused == waiting && strayFiles == 0 ? kExitOk : kExitStepFailed;
+  return refused == c.waiting && strayFiles == 0 ? kExitOk : kExitStepFailed;
 }
 
 }  // namespace spoolgate

@@ -58,10 +58,14 @@ class Database {
   virtual const char* TypeName(ColumnKind kind) const = 0;
   // An SQL expression giving a time column as text in the log's form (utc: with its Z).
   virtual std::string TimeText(const std::string& column, bool utc = false) const = 0;
-  // An SQL expression with the ASCII letters of a text in lower case, nothing else changed.
-  virtual std::string AsciiLower(const std::string& expr) const = 0;
   // An SQL expression ordering a text by its bytes, whatever the database's collation.
   virtual std::string ByteOrder(const std::string& expr) const = 0;
+  // The times a report goes by, as a time expression for TimeText and IsoWeek: the
+  // local time_stamp, or (utc) written_utc as a UTC time without its zone.
+  virtual std::string TimeColumn(bool utc) const = 0;
+  // An SQL expression multiplying two integer columns, exact past 2^63 (a product too
+  // large is refused as a sum too large is).
+  virtual std::string Product(const std::string& a, const std::string& b) const = 0;
   // The ISO 8601 week of a time column, "2026-W49"; NULL for NULL.
   virtual std::string IsoWeek(const std::string& column) const = 0;
   // Stores a batch in one transaction; lines whose key is already stored are left alone.
@@ -74,7 +78,7 @@ std::unique_ptr<Database> OpenDatabase(const std::string& url, bool create);
 
 // path: the database file (created when create is set and it does not exist).
 std::unique_ptr<Database> OpenSqlite(const std::string& path, bool create);
-// url: a libpq connection URI (postgresql://...); shown is the URI without its password.
+// url: a libpq connection URI (postgresql://...); shown is how messages name it (DatabaseName).
 std::unique_ptr<Database> OpenPostgres(const std::string& url, const std::string& shown);
 
 }  // namespace spoolgate

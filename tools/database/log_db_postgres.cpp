@@ -47,8 +47,8 @@ class Postgres final : public Database {
   Postgres(const std::string& url, const std::string& shown) : shown_(shown) {
     conn_ = PQconnectdb(url.c_str());
     if (conn_ == nullptr || PQstatus(conn_) != CONNECTION_OK) {
-      // libpq names the host it tried, which holds part of a password with an '@'.
-      std::string why = WithoutPasswords(FirstLine(conn_ != nullptr ? PQerrorMessage(conn_) : "out of memory"), url);
+      // libpq quotes what it could not use, which may be a piece of a mistyped password.
+      std::string why = ConnectionMessage(FirstLine(conn_ != nullptr ? PQerrorMessage(conn_) : "out of memory"), url);
       PQfinish(conn_);
       throw DbError(shown_ + ": " + why);
     }
@@ -91,7 +91,8 @@ class Postgres final : public Database {
           while (PGresult* rest = PQgetResult(conn_)) PQclear(rest);
           throw;
         }
-      } else if (status != PGRES_SINGLE_TUPLE && status != PGRES_TUPLES_OK && failure.empty()) {
+      } else if (status != PGRES_SINGLE_TUPLE && status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK &&
+                 failure.empty()) {
         failure = FirstLine(PQresultErrorMessage(r));
         const char* s = PQresultErrorField(r, PG_DIAG_SQLSTATE);
         state = s != nullptr ? s : "";
@@ -128,11 +129,13 @@ class Postgres final : public Database {
     return utc ? "to_char(" + column + " AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')"
                : "to_char(" + column + ", 'YYYY-MM-DD\"T\"HH24:MI:SS.MS')";
   }
-  // Under the C collation lower() changes ASCII letters only, whatever the server's locale.
-  std::string AsciiLower(const std::string& expr) const override {
-    return "lower((" + expr + ")::text COLLATE \"C\")";
-  }
   std::string ByteOrder(const std::string& expr) const override { return expr + " COLLATE \"C\""; }
+  // In UTC whatever the session's time zone.
+  // numeric: exact, where bigint would fail at 2^63.
+  std::string Product(const std::string& a, const std::string& b) const override {
+    return "(" + a + "::numeric * " + b + ")";
+  }
+  std::string TimeColumn(bool utc) const override { return utc ? "(written_utc AT TIME ZONE 'UTC')" : "time_stamp"; }
   std::string IsoWeek(const std::string& column) const override {
     return "to_char(" + column + ", 'IYYY-\"W\"IW')";
   }

@@ -77,8 +77,11 @@ class Sqlite final : public Database {
     return kind == ColumnKind::kInteger ? "INTEGER" : "TEXT";
   }
   std::string TimeText(const std::string& column, bool) const override { return column; }
-  // SQLite's lower() changes ASCII letters only.
-  std::string AsciiLower(const std::string& expr) const override { return "lower(" + expr + ")"; }
+  // The stored text without its Z compares with the canonical times of a range.
+  // SQLite turns an integer product past 2^63-1 into a real, whose sum is then no
+  // integer and refused.
+  std::string Product(const std::string& a, const std::string& b) const override { return "(" + a + " * " + b + ")"; }
+  std::string TimeColumn(bool utc) const override { return utc ? "substr(written_utc, 1, 23)" : "time_stamp"; }
   // SQLite compares texts by their bytes unless told otherwise.
   std::string ByteOrder(const std::string& expr) const override { return expr; }
   // The week's Thursday decides its year; SQLite before 3.46 has no %V.

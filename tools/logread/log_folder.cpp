@@ -61,6 +61,28 @@ uint64_t FirstSequence(const std::string& file) {
   return first;
 }
 
+// The folders in dir that hold a log (a <name>.seq file), for the message about a folder
+// that holds none: the parent of the servers' folders, given by mistake.
+std::string LogFoldersIn(const std::string& dir) {
+  std::error_code ec;
+  std::vector<std::string> found;
+  for (const auto& sub : fs::directory_iterator(PathOf(dir), ec)) {
+    if (!sub.is_directory(ec)) continue;
+    for (const auto& item : fs::directory_iterator(sub.path(), ec)) {
+      std::string ext = Utf8Of(item.path().extension());
+      std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
+      if (ext != ".seq" || !item.is_regular_file(ec)) continue;
+      found.push_back(Utf8Of(sub.path()));
+      break;
+    }
+  }
+  if (found.empty()) return "";
+  std::sort(found.begin(), found.end());
+  std::string names;
+  for (const std::string& f : found) names += " " + f;
+  return "; it holds the log folders" + names + ", to be given one by one";
+}
+
 }  // namespace
 
 LogFolder FindLogFolder(const std::string& dir, bool requireLog) {
@@ -124,7 +146,7 @@ LogFolder FindLogFolder(const std::string& dir, bool requireLog) {
     folder.logs.push_back(std::move(log));
   }
   std::sort(folder.strayFiles.begin(), folder.strayFiles.end());
-  if (requireLog && folder.logs.empty()) throw InputError(dir + ": no accounting log here (no <name>.seq file)");
+  if (requireLog && folder.logs.empty()) throw InputError(dir + ": no accounting log here (no <name>.seq file)" + LogFoldersIn(dir));
   return folder;
 }
 

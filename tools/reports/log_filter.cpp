@@ -2,6 +2,7 @@
 // ISO 8601 times for the log filter, compared as times; user and printer matching.
 #include "tools/reports/log_filter.h"
 
+#include "tools/common/case_fold.h"
 #include "tools/common/errors.h"
 
 #include <cctype>
@@ -40,14 +41,8 @@ bool Take(const std::string& text, size_t& at, char c) {
   return false;
 }
 
-std::string Lower(const std::string& text) {
-  std::string out = text;
-  for (char& c : out) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
 bool Same(const std::string& a, const std::string& b, bool ignoreCase) {
-  return ignoreCase ? Lower(a) == Lower(b) : a == b;
+  return ignoreCase ? FoldCase(a) == FoldCase(b) : a == b;
 }
 
 }  // namespace
@@ -103,7 +98,7 @@ std::string CanonicalTime(const std::string& text, bool last, std::string* why) 
   }
   if (at != text.size()) {
     if (text[at] == 'Z' || text[at] == '+' || text[at] == '-') {
-      return fail("time zones are not supported: the log's times are the local times of the jobs");
+      return fail("time zones are not supported: the times are the local times of the jobs (--time utc: UTC)");
     }
     return fail(form);
   }
@@ -142,6 +137,13 @@ bool LogLineMatches(const LogFilter& f, const std::string& user, const std::stri
     return false;
   }
   return (f.fromTime.empty() || timeStamp >= f.fromTime) && (f.toTime.empty() || timeStamp <= f.toTime);
+}
+
+const char* TimeColumn(const LogFilter& filter) { return filter.utc ? "written_utc" : "time_stamp"; }
+
+std::string BasisTime(const LogFilter& filter, const std::string& value) {
+  if (filter.utc && value.size() == 24 && value[23] == 'Z') return value.substr(0, 23);
+  return value;
 }
 
 bool IsLogTime(std::string_view t) {

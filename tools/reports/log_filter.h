@@ -13,7 +13,7 @@ namespace spoolgate {
 
 struct LogFilter {
   std::string user, printer, computer;  // empty: every user, printer, computer
-  bool ignoreCase = false;  // user, printer, computer (and groups) without regard to ASCII case
+  bool ignoreCase = false;  // user, printer, computer (and groups) case-folded (FoldCase)
   std::string from, to;       // as given on the command line
   // Filled by PrepareLogFilter: the first instant --from names and the last instant --to
   // names, as "YYYY-MM-DDTHH:MM:SS.mmm", so that text order is time order (and SQL can
@@ -21,7 +21,16 @@ struct LogFilter {
   std::string fromTime, toTime;
   std::vector<std::string> sums;  // numeric columns to add up, in the order given
   bool includeDamaged = false;    // also lines whose checksum is wrong
+  // --time utc: times are the UTC written_utc of each line, not the server's local
+  // time_stamp, for the range, the day, week, month or year, and the order of show.
+  bool utc = false;
 };
+
+// The column whose times a filter goes by: "time_stamp", or "written_utc" with utc.
+const char* TimeColumn(const LogFilter& filter);
+// A value of that column in the form of a log time (YYYY-MM-DDThh:mm:ss.sss: written_utc
+// without its Z), for IsLogTime, ranges and groups; anything else as it is.
+std::string BasisTime(const LogFilter& filter, const std::string& value);
 
 // Checks --from and --to and fills fromTime and toTime; InputError for a text that is not
 // an ISO 8601 date or date-time, or names no such date or time (2026-02-31, 24:30).

@@ -7,6 +7,8 @@
 #include "tools/common/text.h"
 
 #include <algorithm>
+#include <ctime>
+#include <map>
 #include <sstream>
 
 namespace spoolgate {
@@ -14,7 +16,7 @@ namespace {
 
 std::string Html(const std::string& bytes) {
   std::string out;
-  for (char c : ValidUtf8(bytes)) {
+  for (char c : ShownText(bytes)) {
     switch (c) {
       case '&': out += "&amp;"; break;
       case '<': out += "&lt;"; break;
@@ -27,46 +29,97 @@ std::string Html(const std::string& bytes) {
   return out;
 }
 
-// The value a section charts: the cost, else the first --sum, else the jobs.
+// The value a section charts, the one its rows are ranked by (--rank).
 struct Metric {
   std::string name;
   uint64_t (*of)(const Report&, const ReportRow&);
 };
 Metric ChartMetric(const Report& report) {
-  if (report.cost) return {"cost", [](const Report&, const ReportRow& r) { return r.cost; }};
-  if (!report.sums.empty()) return {report.sumHeadings[0], [](const Report&, const ReportRow& r) { return r.tally.sums[0]; }};
-  return {"jobs", [](const Report&, const ReportRow& r) { return r.tally.jobs; }};
+  return {report.rank.heading, [](const Report&, const ReportRow& r) { return r.ranked; }};
 }
 
-std::string ValueText(const Report& report, const Metric& m, uint64_t v) {
-  return m.name == "cost" && report.cost ? MoneyText(v, report.settings.decimals) : Grouped(v);
+// A cost with thousands separators and its currency, "1,234.50 EUR".
+std::string CostText(const Report& report, uint64_t units) {
+  uint64_t scale = 1;
+  for (unsigned i = 0; i < report.settings.decimals; ++i) scale *= 10;
+  std::string text = MoneyText(units, report.settings.decimals);
+  std::string cents = report.settings.decimals == 0 ? "" : text.substr(text.size() - report.settings.decimals - 1);
+  return Grouped(units / scale) + cents + (report.settings.currency.empty() ? "" : " " + report.settings.currency);
 }
 
+std::string ValueText(const Report& report, const Metric&, uint64_t v) {
+  return report.rank.kind == Rank::kCost ? CostText(report, v) : Grouped(v);
+}
+
+// One bar: its label and its segments (one, or one per column of a nested table).
+struct Bar {
+  std::string label;
+  std::vector<uint64_t> parts;
+};
+
+const char* const kSeries[] = {"#3b6ea8", "#e08a2c", "#5a9e4b", "#b8474a", "#7c64a8", "#8c6d52", "#c767a8", "#7a7a7a"};
+
+// Horizontal bars in the order given, a value axis with five ticks under them and its
+// title under the ticks; series: the names of the segments, in a legend (none: one series).
 void BarChart(std::ostream& out, const std::string& id, const Report& report, const Metric& m,
-              const std::vector<ReportRow>& rows) {
-  const int labelWidth = 260, barWidth = 460, rowHeight = 22;
+              const std::vector<Bar>& bars, const std::vector<std::string>& series = {}) {
+  const int labelWidth = 260, barWidth = 460, rowHeight = 22, top = 8;
   uint64_t max = 1;
-  for (const ReportRow& r : rows) max = std::max(max, m.of(report, r));
-  int height = rowHeight * int(std::max<size_t>(rows.size(), 1)) + 24;
-  out << "<svg id=\"chart-" << id << "\" class=\"chart\" width=\""
-      << labelWidth + barWidth + 120 << "\" height=\"" << height << "\" role=\"img\" aria-label=\"" << Html(m.name)
-      << "\">\n<text x=\"" << labelWidth << "\" y=\"14\" class=\"axis\">" << Html(m.name) << "</text>\n";
-  int y = 24;
+  for (const Bar& b : bars) {
+    uint64_t total = 0;
+    for (uint64_t v : b.parts) total += v;
+    max = std::max(max, total);
+  }
+  int axisY = top + rowHeight * int(std::max<size_t>(bars.size(), 1));
+  int height = axisY + 44 + 18 * int((series.size() + 3) / 4);
+  out << "<svg id=\"chart-" << id << "\" class=\"chart\" width=\"" << labelWidth + barWidth + 160 << "\" height=\""
+      << height << "\" role=\"img\" aria-label=\"" << Html(m.name) << "\">\n";
+  int y = top;
+  for (const Bar& b : bars) {
+    out << "<text x=\"" << labelWidth - 6 << "\" y=\"" << y + 15 << "\" text-anchor=\"end\">" << Html(b.label) << "</text>";
+    uint64_t total = 0;
+    int x = labelWidth;
+    for (size_t i = 0; i < b.parts.size(); ++i) {
+      // A bar of a non-zero value is at least a pixel wide, so that it shows.
+      int w = int(double(b.parts[i]) / double(max) * barWidth);
+      if (b.parts[i] != 0 && w == 0) w = 1;
+      out << "<rect x=\"" << x << "\" y=\"" << y + 3 << "\" width=\"" << w << "\" height=\"" << rowHeight - 6 << "\"";
+      if (!series.empty()) out << " style=\"fill:" << kSeries[i % 8] << "\"";
+      out << "/>";
+      x += w;
+      total += b.parts[i];
+    }
+    out << "<text x=\"" << x + 6 << "\" y=\"" << y + 15 << "\">" << Html(ValueText(report, m, total)) << "</text>\n";
+    y += rowHeight;
+  }
+  out << "<line x1=\"" << labelWidth << "\" y1=\"" << top << "\" x2=\"" << labelWidth << "\" y2=\"" << axisY
+      << "\" class=\"axis\"/><line x1=\"" << labelWidth << "\" y1=\"" << axisY << "\" x2=\"" << labelWidth + barWidth
+      << "\" y2=\"" << axisY << "\" class=\"axis\"/>\n";
+  for (int t = 0; t <= 4; ++t) {
+    int x = labelWidth + barWidth * t / 4;
+    out << "<line x1=\"" << x << "\" y1=\"" << axisY << "\" x2=\"" << x << "\" y2=\"" << axisY + 4
+        << "\" class=\"axis\"/><text x=\"" << x << "\" y=\"" << axisY + 16 << "\" text-anchor=\"middle\" class=\"tick\">"
+        << Html(ValueText(report, m, max * uint64_t(t) / 4)) << "</text>\n";
+  }
+  out << "<text x=\"" << labelWidth + barWidth / 2 << "\" y=\"" << axisY + 34 << "\" text-anchor=\"middle\" class=\"title\">"
+      << Html(m.name) << "</text>\n";
+  for (size_t i = 0; i < series.size(); ++i) {
+    int x = labelWidth + int(i % 4) * 120, ly = axisY + 44 + 18 * int(i / 4);
+    out << "<rect x=\"" << x << "\" y=\"" << ly << "\" width=\"10\" height=\"10\" style=\"fill:" << kSeries[i % 8]
+        << "\"/><text x=\"" << x + 14 << "\" y=\"" << ly + 9 << "\">" << Html(series[i].empty() ? "(none)" : series[i])
+        << "</text>\n";
+  }
+  out << "</svg>\n";
+}
+
+std::vector<Bar> Bars(const Report& report, const Metric& m, const std::vector<ReportRow>& rows) {
+  std::vector<Bar> bars;
   for (const ReportRow& r : rows) {
     std::string label;
     for (const std::string& k : r.keys) label += (label.empty() ? "" : " / ") + (k.empty() ? "(none)" : k);
-    uint64_t v = m.of(report, r);
-    // A bar of a non-zero value is at least a pixel wide, so that it shows.
-    int w = int(double(v) / double(max) * barWidth);
-    if (v != 0 && w == 0) w = 1;
-    out << "<text x=\"" << labelWidth - 6 << "\" y=\"" << y + 15 << "\" text-anchor=\"end\">" << Html(label)
-        << "</text><rect x=\"" << labelWidth << "\" y=\"" << y + 3 << "\" width=\"" << w << "\" height=\""
-        << rowHeight - 6 << "\"/><text x=\"" << labelWidth + w + 6 << "\" y=\"" << y + 15 << "\">"
-        << Html(ValueText(report, m, v)) << "</text>\n";
-    y += rowHeight;
+    bars.push_back({label, {m.of(report, r)}});
   }
-  out << "<line x1=\"" << labelWidth << "\" y1=\"20\" x2=\"" << labelWidth << "\" y2=\"" << height
-      << "\" class=\"axis\"/>\n</svg>\n";
+  return bars;
 }
 
 void Table(std::ostream& out, const std::string& id, const Report& report, const std::vector<std::string>& headings,
@@ -82,7 +135,7 @@ void Table(std::ostream& out, const std::string& id, const Report& report, const
     for (const auto& k : r.keys) out << "<td>" << Html(k.empty() ? "(none)" : k) << "</td>";
     out << "<td class=\"n\">" << Grouped(r.tally.jobs) << "</td>";
     for (uint64_t s : r.tally.sums) out << "<td class=\"n\">" << Grouped(s) << "</td>";
-    if (report.cost) out << "<td class=\"n\">" << MoneyText(r.cost, report.settings.decimals) << "</td>";
+    if (report.cost) out << "<td class=\"n\">" << CostText(report, r.cost) << "</td>";
     out << "</tr>\n";
   }
   out << "</table>\n";
@@ -92,11 +145,66 @@ void Section(std::ostream& out, const std::string& id, const std::string& title,
              const std::vector<GroupKey>& keys, const std::vector<ReportRow>& rows) {
   out << "<section>\n<h2>" << Html(title) << "</h2>\n";
   Metric m = ChartMetric(report);
-  BarChart(out, id, report, m, rows);
+  BarChart(out, id, report, m, Bars(report, m, rows));
   std::vector<std::string> headings;
   for (const GroupKey& k : keys) headings.push_back(k.heading);
   Table(out, id, report, headings, rows);
   out << "</section>\n";
+}
+
+// The nested --by keys as one table, rows the first key and columns the others, each
+// cell the charted value, with row and column totals; above it the rows' bars stacked.
+void NestedSection(std::ostream& out, const Report& report, const Grouping& g) {
+  Metric m = ChartMetric(report);
+  std::vector<ReportRow> rows = FoldRows(report, g, report.by, false);
+  std::vector<std::string> columns, rowKeys;
+  std::map<std::pair<std::string, std::string>, uint64_t> cells;
+  std::map<std::string, uint64_t> rowTotal, columnTotal;
+  for (const ReportRow& r : rows) {
+    std::string column;
+    for (size_t i = 1; i < r.keys.size(); ++i) column += (i > 1 ? " / " : "") + (r.keys[i].empty() ? "(none)" : r.keys[i]);
+    const std::string row = r.keys[0].empty() ? "(none)" : r.keys[0];
+    if (std::find(columns.begin(), columns.end(), column) == columns.end()) columns.push_back(column);
+    if (rowKeys.empty() || rowKeys.back() != row) rowKeys.push_back(row);
+    cells[{row, column}] += m.of(report, r);
+    rowTotal[row] += m.of(report, r);
+    columnTotal[column] += m.of(report, r);
+  }
+  std::sort(columns.begin(), columns.end());
+  std::string title;
+  for (const GroupKey& k : report.by) title += (title.empty() ? "Per " : " and ") + k.heading;
+  out << "<section>\n<h2>" << Html(title) << "</h2>\n";
+  std::vector<Bar> bars;
+  for (const std::string& row : rowKeys) {
+    bars.push_back({row, {}});
+    for (const std::string& c : columns) bars.back().parts.push_back(cells[{row, c}]);
+  }
+  BarChart(out, "nested", report, m, bars, columns);
+  out << "<table id=\"table-nested\">\n<tr><th>" << Html(report.by[0].heading) << "</th>";
+  for (const std::string& c : columns) out << "<th>" << Html(c) << "</th>";
+  out << "<th>total</th></tr>\n";
+  uint64_t all = 0;
+  for (const std::string& row : rowKeys) {
+    out << "<tr><td>" << Html(row) << "</td>";
+    for (const std::string& c : columns) out << "<td class=\"n\">" << Html(ValueText(report, m, cells[{row, c}])) << "</td>";
+    out << "<td class=\"n\">" << Html(ValueText(report, m, rowTotal[row])) << "</td></tr>\n";
+    all += rowTotal[row];
+  }
+  out << "<tr><th>total</th>";
+  for (const std::string& c : columns) out << "<td class=\"n\">" << Html(ValueText(report, m, columnTotal[c])) << "</td>";
+  out << "<td class=\"n\">" << Html(ValueText(report, m, all)) << "</td></tr>\n</table>\n</section>\n";
+}
+
+// The period the page covers: the range asked for, else the first and last month found.
+std::string Period(const LogFilter& f, const std::vector<ReportRow>& months) {
+  std::string first = f.from, last = f.to;
+  for (const ReportRow& r : months) {
+    if (r.keys[0].empty()) continue;
+    if (f.from.empty() && (first.empty() || r.keys[0] < first)) first = r.keys[0];
+    if (f.to.empty() && (last.empty() || r.keys[0] > last)) last = r.keys[0];
+  }
+  if (first.empty() && last.empty()) return "no dated jobs";
+  return (first.empty() ? "the first job" : first) + " to " + (last.empty() ? "the last job" : last);
 }
 
 }  // namespace
@@ -112,9 +220,12 @@ std::string ReportPage(const Report& report, const Tallies& tallies) {
          "body{font-family:sans-serif;margin:2em;color:#222;background:#fff}\n"
          "section{margin-bottom:2.5em}\n"
          "svg.chart rect{fill:#3b6ea8}\nsvg.chart text{font-size:12px;fill:#222}\n"
-         "svg.chart .axis{stroke:#888;fill:#555}\n"
+         "svg.chart .axis{stroke:#888;fill:#555}\nsvg.chart .tick{fill:#555;font-size:10px}\n"
+         "svg.chart .title{fill:#555}\n"
          "table{border-collapse:collapse;margin-top:.5em}\n"
-         "th,td{border:1px solid #ccc;padding:.2em .6em;text-align:left}\ntd.n{text-align:right}\n"
+         "th,td{border:1px solid #ccc;padding:.2em .6em;text-align:left}\ntd.n{text-align:right;white-space:nowrap}\n"
+         "@media print{body{margin:0;font-size:10pt}section{break-inside:avoid}h2{break-after:avoid}"
+         "p.note{color:#000}}\n"
          "</style>\n</head>\n<body>\n<h1>Accounting report</h1>\n<p>";
   std::string from;
   if (source.name.is_string()) from = source.name.get<std::string>();
@@ -125,35 +236,44 @@ std::string ReportPage(const Report& report, const Tallies& tallies) {
   const LogFilter& f = report.filter;
   if (!f.from.empty()) out << ", from " << Html(f.from);
   if (!f.to.empty()) out << ", to " << Html(f.to);
+  out << (f.utc ? ", times in UTC" : ", times in each server's local time");
   for (auto [name, value] : {std::pair{"user", &f.user}, {"printer", &f.printer}, {"computer", &f.computer}}) {
     if (!value->empty()) out << ", " << name << " " << Html(*value);
   }
   out << ".</p>\n";
+  const GroupKey month{GroupKey::kMonth, "month"};
+  std::vector<ReportRow> months = FoldRows(report, groupings[0], {month}, false);
+  std::time_t now = std::time(nullptr);
+  char made[32] = "";
+  if (const std::tm* utc = std::gmtime(&now)) std::strftime(made, sizeof made, "%Y-%m-%d %H:%M UTC", utc);
+  out << "<p id=\"period\">Period: " << Html(Period(f, months)) << ". Made " << made << ".</p>\n";
   std::vector<ReportRow> all = FoldRows(report, groupings[0], {}, false);
   ReportRow total = all.empty() ? ReportRow{} : all[0];
   out << "<p id=\"total\">Total: " << Grouped(total.tally.jobs) << " jobs";
   for (size_t i = 0; i < report.sums.size() && i < total.tally.sums.size(); ++i) {
     out << ", " << Html(report.sumHeadings[i]) << " " << Grouped(total.tally.sums[i]);
   }
-  if (report.cost) out << ", cost " << MoneyText(total.cost, report.settings.decimals) << " " << Html(report.settings.currency);
+  if (report.cost) out << ", cost " << Html(CostText(report, total.cost));
   out << ".</p>\n";
-  std::string note = LeftOutNote(tallies.left);
+  std::string note = ReportNotes(report, tallies, total.unpriced);
   if (tallies.notNumbers != 0) note += std::to_string(tallies.notNumbers) + " values were not numbers and count as 0\n";
   if (!note.empty()) out << "<p class=\"note\">" << Html(note) << "</p>\n";
 
-  const GroupKey month{GroupKey::kMonth, "month"}, user{GroupKey::kUser, "user"},
-      computer{GroupKey::kComputer, "computer"}, printer{GroupKey::kPrinter, "printer"};
-  Section(out, "month", "Per month", report, {month}, FoldRows(report, groupings[0], {month}, false));
+  const GroupKey user{GroupKey::kUser, "user"}, computer{GroupKey::kComputer, "computer"},
+      printer{GroupKey::kPrinter, "printer"};
+  Section(out, "month", "Per month", report, {month}, months);
   ranked.top = report.top != 0 ? report.top : 10;
   Section(out, "users", "Top users", report, {user}, FoldRows(ranked, groupings[1], {user}, true));
   ranked.top = report.top != 0 ? report.top : 5;
   Section(out, "printers", "Top printers per computer", report, {computer, printer},
           FoldRows(ranked, groupings[2], {computer, printer}, true));
-  for (size_t i = 3; i < groupings.size(); ++i) {
+  size_t columns = groupings.size() - (report.by.size() >= 2 ? 1 : 0);
+  for (size_t i = 3; i < columns; ++i) {
     const GroupKey& k = groupings[i].leading[0];
     Section(out, "by-" + std::to_string(i - 2), "Per " + k.heading, report, {k},
-            FoldRows(report, groupings[i], {k}, false));
+            FoldRows(report, groupings[i], {k}, true));
   }
+  if (columns < groupings.size()) NestedSection(out, report, groupings.back());
   out << "</body>\n</html>\n";
   return out.str();
 }

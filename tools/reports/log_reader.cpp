@@ -32,19 +32,37 @@ namespace {
 
 using LogLine = LogEntry;
 
+// Counts a line left out (damaged or pending) in count when it belongs to the period of
+// the filter: its time read from what is left of it, or no time to be read at all.
+void CountLeftOut(const LogFilter& filter, const LogEntry& line, uint64_t& count, LeftOut& left) {
+  if (filter.fromTime.empty() && filter.toTime.empty()) {
+    ++count;
+    return;
+  }
+  const auto& header = *line.header;
+  size_t at = size_t(std::find(header.begin(), header.end(), TimeColumn(filter)) - header.begin());
+  std::string stamp = at < line.fields.size() ? BasisTime(filter, line.fields[at]) : std::string();
+  if (!IsLogTime(stamp)) {
+    ++count;
+    ++left.timeUnknown;
+  } else if ((filter.fromTime.empty() || stamp >= filter.fromTime) && (filter.toTime.empty() || stamp <= filter.toTime)) {
+    ++count;
+  }
+}
+
 // Calls visit(line) for every line of every log of the folders with a right checksum
 // (all lines with includeDamaged), in order; pending lines and stray files are left out
 // and counted in left.
 template <typename Visit>
-void ForEachLine(const std::vector<std::string>& dirs, bool includeDamaged, LeftOut& left, Visit visit) {
+void ForEachLine(const std::vector<std::string>& dirs, const LogFilter& filter, LeftOut& left, Visit visit) {
   std::vector<LogFolder> folders;
   for (const std::string& dir : dirs) folders.push_back(FindLogFolder(dir, true));
   for (const LogFolder& folder : folders) {
     left.strayFiles.insert(left.strayFiles.end(), folder.strayFiles.begin(), folder.strayFiles.end());
     for (const LogSet& log : folder.logs) {
       ForEachLogEntry(log, [&](const LogEntry& line) {
-        if (line.pending || (!line.checksumOk && !includeDamaged)) {
-          ++(line.pending ? left.pending : left.damaged);
+        if (line.pending || (!line.checksumOk && !filter.includeDamaged)) {
+          CountLeftOut(filter, line, line.pending ? left.pending : left.damaged, left);
           return;
         }
         visit(log, line);
@@ -78,7 +96,8 @@ class LineFields {
 
 bool Passes(const LogFilter& filter, const LineFields& field, LeftOut& left) {
   bool untimed = false;
-  bool in = LogLineMatches(filter, field("user"), field("printer"), field("computer"), field("time_stamp"), &untimed);
+  bool in = LogLineMatches(filter, field("user"), field("printer"), field("computer"),
+                           BasisTime(filter, field(TimeColumn(filter))), &untimed);
   if (untimed) ++left.untimed;
   return in;
 }
@@ -119,7 +138,7 @@ int ShowLog(const std::vector<std::string>& dirs, const Report& report, std::ost
   std::map<std::string, uint32_t> computers;
   LeftOut left;
   LineFields field;
-  ForEachLine(dirs, report.filter.includeDamaged, left, [&](const LogSet& log, const LogLine& line) {
+  ForEachLine(dirs, report.filter, left, [&](const LogSet& log, const LogLine& line) {
     field.Use(line);
     if (!Passes(report.filter, field, left)) return;
     if (files.empty() || files.back().path != line.file) {
@@ -129,7 +148,8 @@ int ShowLog(const std::vector<std::string>& dirs, const Report& report, std::ost
       files.push_back({line.file, log.name, *same});
     }
     auto c = computers.emplace(field("computer"), uint32_t(computers.size())).first;
-    places.push_back({TimeKey(field("time_stamp")), line.offset, uint32_t(files.size() - 1), c->second});
+    places.push_back({TimeKey(BasisTime(report.filter, field(TimeColumn(report.filter)))), line.offset,
+                      uint32_t(files.size() - 1), c->second});
   });
   // Lines of one time in the order the database lists them: by computer, log name and
   // sequence (a log's files and lines are in the order of their numbers).
@@ -174,12 +194,14 @@ void TallyLog(const std::vector<std::string>& dirs, const Report& report, Tallie
   LogTally one{1, {}};
   std::vector<std::string> key;
   tallies.source = SourceOf(dirs);
-  ForEachLine(dirs, report.filter.includeDamaged, tallies.left, [&](const LogSet&, const LogLine& line) {
+  std::vector<const LineColumn*> spelled = SpelledColumns(report);
+  ForEachLine(dirs, report.filter, tallies.left, [&](const LogSet&, const LogLine& line) {
     field.Use(line);
     if (!Passes(report.filter, field, tallies.left)) return;
+    NoteUnspelled(spelled, [&](const LineColumn* c) -> const std::string& { return field(c->csv); }, 1, tallies);
     one.sums.assign(report.measures.size(), 0);
     for (size_t i = 0; i < report.measures.size(); ++i) {
-      const std::string& v = field(report.measures[i]->csv);
+      std::string v = ColumnValue(report.settings, report.measures[i], field);
       if (!v.empty() && !ParseColumnNumber(v, &one.sums[i])) ++tallies.notNumbers;
     }
     for (Grouping& g : tallies.groupings) {

@@ -8,6 +8,7 @@
 #include "tools/common/numbers.h"
 #include "tools/logread/log_fields.h"
 #include "tools/common/text.h"
+#include "tools/common/case_fold.h"
 
 #include <algorithm>
 #include <iomanip>
@@ -58,19 +59,25 @@ int64_t YearOfDays(int64_t z) {
   return int64_t(yoe) + era * 400 + (m <= 2);
 }
 
-std::string Money(const Report& r, uint64_t units) { return MoneyText(units, r.settings.decimals); }
-
-std::string Plural(uint64_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 }  // namespace
 
-std::string AsciiLower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+std::string ProductValue(const Settings::Product& product, const std::string& a, const std::string& b) {
+  if (a.empty() || b.empty()) return "";
+  uint64_t x = 0, y = 0;
+  if (!ParseColumnNumber(a, &x) || !ParseColumnNumber(b, &y)) return a + "*" + b;
+  if (x != 0 && y > UINT64_MAX / x) {
+    throw InputError(product.name + ": " + a + " * " + b + " passes 18446744073709551615");
   }
-  return text;
+  return std::to_string(x * y);
+}
+
+void FoldKeyCase(const Grouping& g, std::vector<std::string>& key) {
+  size_t names = g.leading.size() + 2;  // the leading keys, the computer, the printer
+  for (size_t i = 0; i < names && i < key.size(); ++i) {
+    if (i >= g.leading.size() || g.leading[i].kind == GroupKey::kUser || g.leading[i].kind == GroupKey::kColumn) {
+      key[i] = FoldCase(key[i]);
+    }
+  }
 }
 
 std::string TimeGroup(GroupKey::Kind kind, const std::string& t) {
@@ -99,6 +106,57 @@ void LogTally::Add(const LogTally& other, const std::vector<const LineColumn*>& 
   for (size_t i = 0; i < other.sums.size(); ++i) AddToSum(sums[i], other.sums[i], measures[i]->csv);
 }
 
+namespace {
+
+// The numeric column a --sum or --rank names; InputError naming the option otherwise.
+const LineColumn* NumericColumn(const Report& r, const std::string& option, const std::string& name) {
+  const LineColumn* c = ResolveColumn(r.settings, name);
+  if (c == nullptr || c->csv == nullptr) {
+    throw InputError(option + " " + name + ": no such column (numeric columns: " + NumericColumns() + ")");
+  }
+  if (c->kind != ColumnKind::kInteger) {
+    throw InputError(option + " " + name + ": not a numeric column (numeric columns: " + NumericColumns() + ")");
+  }
+  return c;
+}
+
+GroupKey ByKey(const Report& r, const std::string& name) {
+  GroupKey key{GroupKey::kColumn, name, nullptr};
+  for (const KeyName& k : kKeys) {
+    if (name == k.name) {
+      key.kind = k.kind;
+      return key;
+    }
+  }
+  key.column = ResolveColumn(r.settings, name);
+  if (key.column == nullptr || key.column->csv == nullptr) {
+    throw InputError("--by " + name + ": not a grouping (user, printer, computer, day, week, month, year) nor a column" +
+                     (r.settings.file.empty() ? " (names from a settings file need --settings FILE)" : ""));
+  }
+  if (key.column->kind == ColumnKind::kTime || key.column->kind == ColumnKind::kUtcTime) {
+    throw InputError("--by " + name + ": a time groups by day, week, month or year");
+  }
+  key.heading = ColumnHeading(r.settings, key.column);
+  return key;
+}
+
+// --rank, or its default: the cost with --cost, else the first --sum, else jobs.
+void PrepareRank(Report& r, const std::string& name) {
+  r.rankGiven = !name.empty();
+  if (name == "jobs" || (name.empty() && !r.cost && r.sums.empty())) return;
+  if (name == "cost" || (name.empty() && r.cost)) {
+    if (!r.cost) throw InputError("--rank cost: no cost without --cost");
+    r.rank = {Rank::kCost, 0, "cost"};
+    return;
+  }
+  const LineColumn* c = name.empty() ? r.sums[0] : NumericColumn(r, "--rank", name);
+  auto at = std::find(r.measures.begin(), r.measures.end(), c);
+  if (at == r.measures.end()) at = r.measures.insert(at, c);
+  r.rank = {Rank::kMeasure, size_t(at - r.measures.begin()), ColumnHeading(r.settings, c)};
+}
+
+}  // namespace
+
 Report PrepareReport(const LogFilter& filter, const ReportOptions& options) {
   Report r;
   r.filter = filter;
@@ -106,42 +164,22 @@ Report PrepareReport(const LogFilter& filter, const ReportOptions& options) {
   r.format = options.format;
   r.top = options.top;
   r.cost = options.cost;
+  r.total = options.total;
+  r.bom = options.bom;
   if (!options.settingsFile.empty()) r.settings = LoadSettings(options.settingsFile);
   if (r.cost && r.settings.prices.empty()) {
     throw InputError("--cost: no prices (--settings FILE with [[price]] tables; docs/accounting-database.md)");
   }
   for (const std::string& name : options.by) {
-    GroupKey key{GroupKey::kColumn, name, nullptr};
-    bool found = false;
-    for (const KeyName& k : kKeys) {
-      if (name == k.name) key.kind = k.kind, found = true;
-    }
-    if (!found) {
-      key.column = ResolveColumn(r.settings, name);
-      if (key.column == nullptr || key.column->csv == nullptr) {
-        throw InputError("--by " + name +
-                         ": not a grouping (user, printer, computer, day, week, month, year) nor a column");
-      }
-      if (key.column->kind == ColumnKind::kTime || key.column->kind == ColumnKind::kUtcTime) {
-        throw InputError("--by " + name + ": a time groups by day, week, month or year");
-      }
-      key.heading = ColumnHeading(r.settings, key.column);
-    }
+    GroupKey key = ByKey(r, name);
     for (const GroupKey& other : r.by) {
       if (other.heading == key.heading) throw InputError("--by " + name + " is given twice");
     }
     r.by.push_back(key);
   }
   for (const std::string& name : r.filter.sums) {
-    const LineColumn* c = ResolveColumn(r.settings, name);
-    if (c == nullptr || c->csv == nullptr) {
-      throw InputError("--sum " + name + ": no such column (numeric columns: " + NumericColumns() + ")");
-    }
-    if (c->kind != ColumnKind::kInteger) {
-      throw InputError("--sum " + name + ": not a numeric column (numeric columns: " + NumericColumns() + ")");
-    }
-    r.sums.push_back(c);
-    r.sumHeadings.push_back(ColumnHeading(r.settings, c));
+    r.sums.push_back(NumericColumn(r, "--sum", name));
+    r.sumHeadings.push_back(ColumnHeading(r.settings, r.sums.back()));
   }
   r.measures = r.sums;
   if (r.cost) {
@@ -151,7 +189,16 @@ Report PrepareReport(const LogFilter& filter, const ReportOptions& options) {
       }
     }
   }
+  PrepareRank(r, options.rank);
   return r;
+}
+
+std::vector<const LineColumn*> SpelledColumns(const Report& report) {
+  std::vector<const LineColumn*> columns = {FindLineColumn("user"), FindLineColumn("printer")};
+  for (const GroupKey& k : report.by) {
+    if (k.kind == GroupKey::kColumn && k.column->kind == ColumnKind::kText) columns.push_back(k.column);
+  }
+  return columns;
 }
 
 std::vector<Grouping> SummaryGroupings(const Report& report) {
@@ -170,6 +217,8 @@ std::vector<Grouping> PageGroupings(const Report& report) {
   for (const GroupKey& k : report.by) {
     if (k.kind == GroupKey::kColumn) out.push_back(Grouping{{k}, {}});
   }
+  // Nested --by keys, department by month: one grouping as the summary's, last.
+  if (report.by.size() >= 2) out.push_back(SummaryGroupings(report)[0]);
   return out;
 }
 
@@ -189,10 +238,14 @@ bool ManyComputers(const Grouping& g) {
 
 }  // namespace
 
-std::vector<ReportRow> FoldRows(const Report& report, const Grouping& g, const std::vector<GroupKey>& keys, bool top) {
+std::vector<ReportRow> FoldRows(const Report& report, const Grouping& g, const std::vector<GroupKey>& keys,
+                                bool ranked) {
   size_t at = g.leading.size();
-  bool many = ManyComputers(g);
-  std::vector<size_t> unitAt;  // of each price's units in measures, looked up once
+  // A printer is named by its computer when there are several, unless the computer is
+  // a key of its own beside it.
+  bool many = ManyComputers(g) && std::none_of(keys.begin(), keys.end(), [](const GroupKey& k) {
+                return k.kind == GroupKey::kComputer;
+              });
   std::map<std::vector<std::string>, ReportRow> merged;
   std::vector<std::string> shown;
   for (const auto& [key, tally] : g.rows) {
@@ -211,6 +264,9 @@ std::vector<ReportRow> FoldRows(const Report& report, const Grouping& g, const s
     ReportRow& row = merged[shown];
     LogTally own{tally.jobs, std::vector<uint64_t>(tally.sums.begin(), tally.sums.begin() + long(report.sums.size()))};
     row.tally.Add(own, report.measures);
+    if (report.rank.kind == Rank::kMeasure) {
+      AddToSum(row.ranked, tally.sums[report.rank.measure], report.measures[report.rank.measure]->csv);
+    }
     if (!report.cost) continue;
     const Price* price = FindPrice(report.settings, key[at], key[at + 1],
                                    report.settings.matchColumn != nullptr ? key[at + 2] : std::string());
@@ -229,12 +285,14 @@ std::vector<ReportRow> FoldRows(const Report& report, const Grouping& g, const s
   for (auto& [k, row] : merged) {
     row.keys = k;
     row.tally.sums.resize(report.sums.size());
+    if (report.rank.kind == Rank::kJobs) row.ranked = row.tally.jobs;
+    if (report.rank.kind == Rank::kCost) row.ranked = row.cost;
     rows.push_back(std::move(row));
   }
-  if (!top || report.top == 0 || keys.empty()) return rows;
+  if (!ranked || keys.empty()) return rows;
   // Ranked within the groups of the keys before the last: --by computer --by printer
-  // --top 3 gives each computer's three busiest printers.
-  auto metric = [&](const ReportRow& r) { return report.sums.empty() ? r.tally.jobs : r.tally.sums[0]; };
+  // --top 3 gives each computer's three busiest printers. Rows of one value keep the
+  // order of their keys.
   auto samePrefix = [](const ReportRow& a, const ReportRow& b) {
     return std::equal(a.keys.begin(), a.keys.end() - 1, b.keys.begin());
   };
@@ -242,8 +300,9 @@ std::vector<ReportRow> FoldRows(const Report& report, const Grouping& g, const s
     if (!samePrefix(a, b)) {
       return std::lexicographical_compare(a.keys.begin(), a.keys.end() - 1, b.keys.begin(), b.keys.end() - 1);
     }
-    return metric(a) > metric(b);
+    return a.ranked > b.ranked;
   });
+  if (report.top == 0) return rows;
   std::vector<ReportRow> kept;
   size_t run = 0;
   for (size_t i = 0; i < rows.size(); ++i) {
@@ -251,351 +310,6 @@ std::vector<ReportRow> FoldRows(const Report& report, const Grouping& g, const s
     if (run < report.top) kept.push_back(rows[i]);
   }
   return kept;
-}
-
-// ---------------------------------------------------------------------------------------
-// Safe text
-
-std::string TerminalText(const std::string& bytes) {
-  std::string text = ValidUtf8(bytes), out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    char buf[8];
-    if (c < 0x20 || c == 0x7F) {
-      std::snprintf(buf, sizeof buf, "\\x%02X", c);
-      out += buf;
-    } else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
-      // U+0080 to U+009F: controls too (CSI among them).
-      std::snprintf(buf, sizeof buf, "\\u%04X", static_cast<unsigned char>(text[++i]));
-      out += buf;
-    } else {
-      out += char(c);
-    }
-  }
-  return out;
-}
-
-std::string CsvCell(const std::string& bytes, bool number) {
-  std::string text = ValidUtf8(bytes);
-  if (!number && !text.empty() && std::string("=+-@\t\r").find(text[0]) != std::string::npos) {
-    text.insert(0, "'");
-  }
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
-}
-
-nlohmann::ordered_json LeftOutJson(const LeftOut& left) {
-  return {{"damaged", left.damaged}, {"pending", left.pending}, {"untimed", left.untimed},
-          {"strayFiles", left.strayFiles}};
-}
-
-std::string LeftOutNote(const LeftOut& left) {
-  std::ostringstream note;
-  if (left.damaged != 0) {
-    note << "left out " << Plural(left.damaged, "line", "lines")
-         << " whose checksum is wrong (torn or altered); --include-damaged counts them\n";
-  }
-  if (left.pending != 0) note << "left out " << Plural(left.pending, "line", "lines") << " still waiting in a pending file\n";
-  if (left.untimed != 0) {
-    note << "left out " << Plural(left.untimed, "job", "jobs")
-         << " whose time stamp is not a time, so in no time range (without --from and --to they are counted)\n";
-  }
-  if (!left.strayFiles.empty()) {
-    note << "left out " << Plural(left.strayFiles.size(), "file", "files") << " of no log:";
-    for (const std::string& f : left.strayFiles) note << " " << TerminalText(f);
-    note << "\n";
-  }
-  return note.str();
-}
-
-// ---------------------------------------------------------------------------------------
-// Summary
-
-namespace {
-
-Json TallyJson(const Report& report, const ReportRow& row) {
-  Json j;
-  j["jobs"] = row.tally.jobs;
-  Json sums = Json::object();
-  for (size_t i = 0; i < report.sums.size(); ++i) sums[report.sumHeadings[i]] = row.tally.sums[i];
-  j["sums"] = sums;
-  if (report.cost) {
-    j["cost"] = Money(report, row.cost);
-    j["unpriced"] = row.unpriced;
-  }
-  return j;
-}
-
-ReportRow Total(const Report& report, const Grouping& g) {
-  std::vector<ReportRow> rows = FoldRows(report, g, {}, false);
-  if (rows.empty()) {
-    ReportRow none;
-    none.tally.sums.assign(report.sums.size(), 0);
-    return none;
-  }
-  return rows[0];
-}
-
-// The terminal columns of a UTF-8 text: one a character.
-size_t Columns(const std::string& text) {
-  return size_t(std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
-}
-
-// A table for a person: one column a key, then jobs, sums and cost, right-aligned numbers.
-void WriteTable(const Report& report, const std::vector<std::string>& headings, const std::vector<ReportRow>& rows,
-                const ReportRow* total, std::ostream& out) {
-  std::vector<std::vector<std::string>> cells;
-  std::vector<std::string> head = headings;
-  head.push_back("jobs");
-  for (const auto& h : report.sumHeadings) head.push_back(h);
-  if (report.cost) head.push_back(report.settings.currency.empty() ? "cost" : "cost " + report.settings.currency);
-  cells.push_back(head);
-  auto add = [&](const ReportRow& r, bool isTotal) {
-    std::vector<std::string> line;
-    for (size_t i = 0; i < headings.size(); ++i) {
-      line.push_back(isTotal ? (i == 0 ? "total" : "") : r.keys[i].empty() ? "(none)" : TerminalText(r.keys[i]));
-    }
-    line.push_back(Grouped(r.tally.jobs));
-    for (uint64_t s : r.tally.sums) line.push_back(Grouped(s));
-    if (report.cost) line.push_back(Money(report, r.cost));
-    cells.push_back(line);
-  };
-  for (const ReportRow& r : rows) add(r, false);
-  if (total != nullptr) add(*total, true);
-  std::vector<size_t> width(head.size(), 0);
-  for (const auto& line : cells) {
-    for (size_t i = 0; i < line.size(); ++i) width[i] = std::max(width[i], Columns(line[i]));
-  }
-  for (const auto& line : cells) {
-    std::string text;
-    for (size_t i = 0; i < line.size(); ++i) {
-      bool number = i >= headings.size();
-      std::string pad(width[i] - Columns(line[i]), ' ');
-      text += (i == 0 ? "" : "  ") + (number ? pad + line[i] : line[i] + (i + 1 == line.size() ? "" : pad));
-    }
-    out << text << "\n";
-  }
-}
-
-void CsvRow(const std::vector<std::string>& cells, size_t textCells, std::ostream& out) {
-  for (size_t i = 0; i < cells.size(); ++i) out << (i ? "," : "") << CsvCell(cells[i], i >= textCells);
-  out << "\r\n";
-}
-
-std::vector<std::string> CsvNumbers(const Report& report, const ReportRow& r) {
-  std::vector<std::string> cells = {std::to_string(r.tally.jobs)};
-  for (uint64_t s : r.tally.sums) cells.push_back(std::to_string(s));
-  if (report.cost) cells.push_back(Money(report, r.cost));
-  return cells;
-}
-
-std::vector<std::string> CsvHead(const Report& report, std::vector<std::string> keys) {
-  keys.push_back("jobs");
-  for (const auto& h : report.sumHeadings) keys.push_back(h);
-  if (report.cost) keys.push_back("cost");
-  return keys;
-}
-
-}  // namespace
-
-void PrintSummary(const Report& report, const Tallies& tallies, std::ostream& out) {
-  const LogSource& source = tallies.source;
-  const LeftOut& left = tallies.left;
-  uint64_t notNumbers = tallies.notNumbers;
-  const Grouping& g = tallies.groupings.at(0);
-  ReportRow total = Total(report, g);
-  bool byDefault = report.by.empty();
-  const GroupKey userKey{GroupKey::kUser, "user"}, printerKey{GroupKey::kPrinter, "printer"};
-  std::vector<ReportRow> byUser, byPrinter, rows;
-  std::vector<std::string> headings;
-  if (byDefault) {
-    byUser = FoldRows(report, g, {userKey}, true);
-    byPrinter = FoldRows(report, g, {printerKey}, true);
-  } else {
-    rows = FoldRows(report, g, report.by, true);
-    for (const GroupKey& k : report.by) headings.push_back(k.heading);
-  }
-  if (report.format == ReportFormat::kJson) {
-    Json j;
-    j[source.member] = source.name;
-    if (byDefault) {
-      for (auto [name, list] : {std::pair{"byUser", &byUser}, {"byPrinter", &byPrinter}}) {
-        j[name] = Json::object();
-        for (const ReportRow& r : *list) j[name][r.keys[0]] = TallyJson(report, r);
-      }
-    } else {
-      j["by"] = headings;
-      j["groups"] = Json::array();
-      for (const ReportRow& r : rows) {
-        Json row;
-        Json key = Json::object();
-        for (size_t i = 0; i < headings.size(); ++i) key[headings[i]] = r.keys[i];
-        row["key"] = key;
-        row.update(TallyJson(report, r));
-        j["groups"].push_back(row);
-      }
-    }
-    j["total"] = TallyJson(report, total);
-    if (report.cost) j["currency"] = report.settings.currency;
-    j["notNumbers"] = notNumbers;
-    j["leftOut"] = LeftOutJson(left);
-    out << JsonDump(j) << "\n";
-    return;
-  }
-  if (report.format == ReportFormat::kCsv) {
-    if (byDefault) {
-      CsvRow(CsvHead(report, {"group", "name"}), 2, out);
-      for (auto [name, list] : {std::pair{"user", &byUser}, {"printer", &byPrinter}}) {
-        for (const ReportRow& r : *list) {
-          std::vector<std::string> cells = {name, r.keys[0]};
-          for (auto& c : CsvNumbers(report, r)) cells.push_back(c);
-          CsvRow(cells, 2, out);
-        }
-      }
-      std::vector<std::string> cells = {"total", ""};
-      for (auto& c : CsvNumbers(report, total)) cells.push_back(c);
-      CsvRow(cells, 2, out);
-    } else {
-      CsvRow(CsvHead(report, headings), headings.size(), out);
-      for (const ReportRow& r : rows) {
-        std::vector<std::string> cells = r.keys;
-        for (auto& c : CsvNumbers(report, r)) cells.push_back(c);
-        CsvRow(cells, headings.size(), out);
-      }
-    }
-  } else if (byDefault) {
-    auto row = [&](const std::string& name, const ReportRow& r) {
-      std::string shown = name.empty() ? "(none)" : TerminalText(name);
-      out << "  " << shown << std::string(shown.size() < 24 ? 24 - Columns(shown) : 0, ' ') << std::right
-          << std::setw(8) << r.tally.jobs << (r.tally.jobs == 1 ? " job " : " jobs");
-      for (size_t i = 0; i < report.sums.size(); ++i) out << "  " << report.sumHeadings[i] << " " << r.tally.sums[i];
-      if (report.cost) out << "  cost " << Money(report, r.cost) << (report.settings.currency.empty() ? "" : " ") << report.settings.currency;
-      out << "\n";
-    };
-    out << "by user:\n";
-    for (const ReportRow& r : byUser) row(r.keys[0], r);
-    out << "by printer:\n";
-    for (const ReportRow& r : byPrinter) row(r.keys[0], r);
-    out << "total:\n";
-    row("all", total);
-  } else {
-    WriteTable(report, headings, rows, &total, out);
-  }
-  if (report.format != ReportFormat::kText) return;
-  if (notNumbers != 0) {
-    std::cerr << "spoolgate: warning: " << notNumbers << " values were not numbers and count as 0\n";
-  }
-  if (report.cost && total.unpriced != 0) {
-    out << Plural(total.unpriced, "job", "jobs") << " matched no price and cost nothing (add a [[price]] without printer as the default)\n";
-  }
-  out << LeftOutNote(left);
-}
-
-// ---------------------------------------------------------------------------------------
-// Listing
-
-LineWriter::LineWriter(const LogSource& source, const Report& report, std::ostream& out)
-    : report_(report), out_(out) {
-  if (report.format == ReportFormat::kJson) {
-    out_ << "{\n  " << JsonDump(source.member, -1) << ": " << JsonDump(source.name, -1) << ",\n  \"jobs\": [";
-  } else if (report.format == ReportFormat::kCsv) {
-    std::vector<std::string> head = {"log"};
-    for (const LineColumn& c : LineColumns()) {
-      if (c.csv == nullptr) continue;
-      columns_.push_back(&c);
-      head.push_back(ColumnHeading(report.settings, &c));
-    }
-    if (report.cost) head.push_back("cost");
-    CsvRow(head, head.size(), out_);
-  } else {
-    out_ << std::left << std::setw(8) << "log" << " " << std::setw(8) << "sequence" << " " << std::setw(23)
-         << "time_stamp" << " " << std::setw(15) << "computer" << " " << std::setw(12) << "user" << " "
-         << std::setw(16) << "printer" << " document";
-    for (const auto& s : report.sumHeadings) out_ << "  " << s;
-    if (report.cost) out_ << "  cost";
-    out_ << "\n";
-  }
-}
-
-void LineWriter::Line(const std::string& log, const std::vector<std::string>& fields,
-                      const std::vector<std::string>& header) {
-  ++count_;
-  auto field = [&](const char* name) {
-    auto it = std::find(header.begin(), header.end(), name);
-    size_t i = size_t(it - header.begin());
-    return i < fields.size() ? fields[i] : std::string();
-  };
-  std::string cost;
-  if (report_.cost) {
-    const Price* p = FindPrice(report_.settings, field("computer"), field("printer"),
-                               report_.settings.matchColumn != nullptr ? field(report_.settings.matchColumn->csv) : "");
-    uint64_t units = 0;
-    if (p != nullptr) {
-      AddCost(units, 1, p->job);
-      for (const Price::Unit& u : p->per) {
-        uint64_t n = 0;
-        ParseColumnNumber(field(u.column->csv), &n);
-        AddCost(units, n, u.price);
-      }
-    }
-    cost = Money(report_, units);
-  }
-  if (report_.format == ReportFormat::kJson) {
-    // The object of the previous line of the same columns takes this line's values in
-    // place: no member is looked up or inserted again.
-    if (jsonHeader_ != &header || jsonLine_.size() != fields.size()) {
-      jsonLine_ = LogLineJson(header, fields);
-      jsonHeader_ = &header;
-    } else {
-      size_t i = 0;
-      for (auto& item : jsonLine_.items()) item.value() = LogFieldJson(item.key(), fields[i++]);
-    }
-    out_ << (count_ == 1 ? "\n    " : ",\n    ") << "{\"log\":" << JsonDump(log, -1)
-         << ",\"fields\":" << JsonDump(jsonLine_, -1);
-    if (report_.cost) out_ << ",\"cost\":" << JsonDump(cost, -1);
-    out_ << "}";
-    return;
-  }
-  if (report_.format == ReportFormat::kCsv) {
-    if (header_ != &header) {
-      header_ = &header;
-      index_.clear();
-      for (const LineColumn* c : columns_) {
-        index_.push_back(size_t(std::find(header.begin(), header.end(), c->csv) - header.begin()));
-      }
-    }
-    std::string line = CsvCell(log);
-    for (size_t i = 0; i < columns_.size(); ++i) {
-      line += ',';
-      if (index_[i] < fields.size()) line += CsvCell(fields[index_[i]], columns_[i]->kind == ColumnKind::kInteger);
-    }
-    if (report_.cost) line += "," + cost;
-    out_ << line << "\r\n";
-    return;
-  }
-  out_ << std::left << std::setw(8) << TerminalText(log) << " " << std::setw(8) << TerminalText(field("sequence"))
-       << " " << std::setw(23) << TerminalText(field("time_stamp")) << " " << std::setw(15)
-       << TerminalText(field("computer")) << " " << std::setw(12) << TerminalText(field("user")) << " "
-       << std::setw(16) << TerminalText(field("printer")) << " " << TerminalText(field("document"));
-  for (const LineColumn* s : report_.sums) out_ << "  " << TerminalText(field(s->csv));
-  if (report_.cost) out_ << "  " << cost;
-  out_ << "\n";
-}
-
-void LineWriter::End(const LeftOut& left) {
-  if (report_.format == ReportFormat::kJson) {
-    out_ << (count_ == 0 ? "],\n" : "\n  ],\n") << "  \"count\": " << count_ << ",\n  \"leftOut\": "
-         << JsonDump(LeftOutJson(left), -1) << "\n}\n";
-  } else if (report_.format == ReportFormat::kText) {
-    out_ << Plural(count_, "job", "jobs") << "\n" << LeftOutNote(left);
-  }
-  out_.flush();
 }
 
 }  // namespace spoolgate

@@ -4,21 +4,19 @@
 // a binary fraction.
 #include "tools/reports/log_settings.h"
 
+#include "tools/common/case_fold.h"
 #include "tools/common/errors.h"
 
 #include <toml++/toml.h>
 
 #include <cctype>
+#include <map>
+#include <tuple>
 
 namespace spoolgate {
 namespace {
 
 const char* const kGroupings[] = {"user", "printer", "computer", "day", "week", "month", "year"};
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 struct Reader {
   std::string file;
@@ -73,7 +71,54 @@ struct Reader {
   }
 };
 
+// [columns]: names of the log's columns first, then products of two named or log columns.
+void ReadColumns(const Reader& r, const toml::table& columns, Settings& s) {
+  for (int pass = 0; pass < 2; ++pass) {
+    for (auto&& [key, node] : columns) {
+      std::string name(key.str());
+      std::string target = r.Text(node, name);
+      size_t times = target.find('*');
+      if ((times != std::string::npos) != (pass == 1)) continue;
+      for (const char* g : kGroupings) {
+        if (name == g) r.Fail(node, "'" + name + "' is a report grouping of its own; choose another name");
+      }
+      if (pass == 1) {
+        Settings::Product p{{nullptr, nullptr, ColumnKind::kInteger}, name, {nullptr, nullptr}};
+        for (int i = 0; i < 2; ++i) {
+          std::string factor = i == 0 ? target.substr(0, times) : target.substr(times + 1);
+          factor.erase(0, factor.find_first_not_of(' '));
+          factor.erase(factor.find_last_not_of(' ') + 1);
+          const LineColumn* c = ResolveColumn(s, factor);
+          if (c == nullptr || c->kind != ColumnKind::kInteger || ProductOf(s, c) != nullptr) {
+            r.Fail(node, name + " = \"" + target + "\": '" + factor + "' is not a numeric column of the log or a name of one");
+          }
+          p.factors[i] = c;
+        }
+        if (FindLineColumn(name) != nullptr) r.Fail(node, "'" + name + "' is a column of the log; choose another name");
+        s.products->push_back(std::move(p));
+        Settings::Product& stored = s.products->back();  // a deque: its place stays
+        stored.column.csv = stored.column.db = stored.name.c_str();
+        s.names.push_back({name, &stored.column});
+        continue;
+      }
+      const LineColumn* c = FindLineColumn(target);
+      if (c == nullptr || c->csv == nullptr) r.Fail(node, name + " = \"" + target + "\": no such column of the log");
+      if (FindLineColumn(name) != nullptr && FindLineColumn(name) != c) {
+        r.Fail(node, "'" + name + "' is a column of the log; choose another name");
+      }
+      s.names.push_back({name, c});
+    }
+  }
+}
+
 }  // namespace
+
+const Settings::Product* ProductOf(const Settings& settings, const LineColumn* column) {
+  for (const Settings::Product& p : *settings.products) {
+    if (&p.column == column) return &p;
+  }
+  return nullptr;
+}
 
 const LineColumn* ResolveColumn(const Settings& settings, const std::string& name) {
   for (const auto& n : settings.names) {
@@ -117,27 +162,14 @@ Settings LoadSettings(const std::string& path) {
   }
   const toml::table* columns = root["columns"].as_table();
   if (root.contains("columns") && columns == nullptr) r.Fail(*root.get("columns"), "columns must be a table, [columns]");
-  if (columns != nullptr) {
-    for (auto&& [key, node] : *columns) {
-      std::string name(key.str());
-      std::string target = r.Text(node, name);
-      const LineColumn* c = FindLineColumn(target);
-      if (c == nullptr || c->csv == nullptr) r.Fail(node, name + " = \"" + target + "\": no such column of the log");
-      for (const char* g : kGroupings) {
-        if (name == g) r.Fail(node, "'" + name + "' is a report grouping of its own; choose another name");
-      }
-      if (FindLineColumn(name) != nullptr && FindLineColumn(name) != c) {
-        r.Fail(node, "'" + name + "' is a column of the log; choose another name");
-      }
-      s.names.push_back({name, c});
-    }
-  }
+  if (columns != nullptr) ReadColumns(r, *columns, s);
   if (s.names.empty()) {
     throw InputError(path + ":1: names no column: a [columns] table such as pages = \"value_252\" "
                             "says what the driver's columns carry");
   }
   const toml::array* prices = root["price"].as_array();
   if (root.contains("price") && prices == nullptr) r.Fail(*root.get("price"), "price must be a list of tables, [[price]]");
+  std::map<std::tuple<bool, std::string, bool, std::string, bool, std::string>, int> seen;
   if (prices != nullptr) {
     for (const toml::node& item : *prices) {
       const toml::table* t = item.as_table();
@@ -147,9 +179,9 @@ Settings LoadSettings(const std::string& path) {
       for (auto&& [key, node] : *t) {
         std::string k(key.str());
         if (k == "printer") {
-          p.printer = r.Text(node, k), p.hasPrinter = true;
+          p.printer = FoldCase(r.Text(node, k)), p.hasPrinter = true;
         } else if (k == "computer") {
-          p.computer = r.Text(node, k), p.hasComputer = true;
+          p.computer = FoldCase(r.Text(node, k)), p.hasComputer = true;
         } else if (k == "job") {
           p.job = r.Money(node, k, s.decimals);
         } else if (k == "per") {
@@ -173,16 +205,14 @@ Settings LoadSettings(const std::string& path) {
                              ColumnHeading(s, s.matchColumn) + " is already that column");
           }
           s.matchColumn = c;
-          p.match = r.Text(node, k), p.hasMatch = true;
+          p.match = FoldCase(r.Text(node, k)), p.hasMatch = true;
         }
       }
-      for (const Price& other : s.prices) {
-        if (other.hasPrinter == p.hasPrinter && Lower(other.printer) == Lower(p.printer) &&
-            other.hasComputer == p.hasComputer && Lower(other.computer) == Lower(p.computer) &&
-            other.hasMatch == p.hasMatch && Lower(other.match) == Lower(p.match)) {
-          r.Fail(item, "a second price for the same jobs as the price of line " + std::to_string(other.line));
-        }
-      }
+      // Looked up, not compared with every earlier price: a file of many thousand prices
+      // is read in O(n log n).
+      auto [same, added] = seen.emplace(std::tuple{p.hasPrinter, p.printer, p.hasComputer, p.computer, p.hasMatch,
+                                                   p.match}, p.line);
+      if (!added) r.Fail(item, "a second price for the same jobs as the price of line " + std::to_string(same->second));
       s.prices.push_back(std::move(p));
     }
   }
@@ -193,10 +223,10 @@ const Price* FindPrice(const Settings& settings, const std::string& computer, co
                        const std::string& match) {
   const Price* best = nullptr;
   int bestScore = -1;
-  std::string lowComputer = Lower(computer), lowPrinter = Lower(printer), lowMatch = Lower(match);
+  std::string foldedComputer = FoldCase(computer), foldedPrinter = FoldCase(printer), foldedMatch = FoldCase(match);
   for (const Price& p : settings.prices) {
-    if ((p.hasPrinter && Lower(p.printer) != lowPrinter) || (p.hasComputer && Lower(p.computer) != lowComputer) ||
-        (p.hasMatch && Lower(p.match) != lowMatch)) {
+    if ((p.hasPrinter && p.printer != foldedPrinter) || (p.hasComputer && p.computer != foldedComputer) ||
+        (p.hasMatch && p.match != foldedMatch)) {
       continue;
     }
     int score = int(p.hasPrinter) + int(p.hasComputer) + int(p.hasMatch);

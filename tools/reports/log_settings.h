@@ -7,6 +7,8 @@
 #include "tools/logread/log_fields.h"
 
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,7 +16,7 @@ namespace spoolgate {
 
 // One [[price]] of the settings file: what it applies to, and what it costs.
 struct Price {
-  std::string printer, computer, match;  // empty: any
+  std::string printer, computer, match;  // case-folded (FoldCase); empty: any
   bool hasPrinter = false, hasComputer = false, hasMatch = false;
   uint64_t job = 0;  // per job, in the smallest unit (see Settings::decimals)
   struct Unit {
@@ -31,7 +33,16 @@ struct Settings {
     std::string name;
     const LineColumn* column;
   };
-  std::vector<Name> names;     // [columns], in file order
+  std::vector<Name> names;     // [columns], in file order (products too)
+  // A [columns] name for the product of two numeric columns, sheets = "pages * copies":
+  // a numeric column of its own for every report, computed from the factors.
+  struct Product {
+    LineColumn column;  // csv and db: the name
+    std::string name;
+    const LineColumn* factors[2];
+  };
+  // Shared, so that a copy of the settings keeps the columns' addresses.
+  std::shared_ptr<std::deque<Product>> products = std::make_shared<std::deque<Product>>();
   std::string currency;        // shown beside costs ("EUR"); may be empty
   unsigned decimals = 2;       // places of every price and cost
   const LineColumn* matchColumn = nullptr;  // the column a price may name besides the printer
@@ -45,11 +56,13 @@ Settings LoadSettings(const std::string& path);
 // The log column a report name stands for: a name of [columns], else a column of the
 // log ("value_252"); nullptr for neither.
 const LineColumn* ResolveColumn(const Settings& settings, const std::string& name);
+// The product a column of the settings stands for; nullptr for a column of the log.
+const Settings::Product* ProductOf(const Settings& settings, const LineColumn* column);
 // The name a report shows for a log column: its [columns] name, else the column.
 std::string ColumnHeading(const Settings& settings, const LineColumn* column);
 
 // The price that applies to a job: the one naming the most of printer, computer and the
-// match column's value (compared without regard to ASCII case), the first of those in
+// match column's value (compared case-folded), the first of those in
 // the file on a tie; nullptr when none applies and there is no default.
 const Price* FindPrice(const Settings& settings, const std::string& computer,
                        const std::string& printer, const std::string& match);
