@@ -3,6 +3,7 @@
 // CSV or JSON, with each job's cost, so that memory stays flat whatever the log's size.
 #include "tools/reports/log_report.h"
 
+#include "tools/common/numbers.h"
 #include "tools/common/text.h"
 
 #include <algorithm>
