@@ -4,6 +4,7 @@
 // status 2.
 #include "tools/cli/commands.h"
 
+#include "tools/common/case_fold.h"
 #include "tools/common/errors.h"
 #include "tools/database/log_db.h"
 #include "tools/reports/log_html.h"
@@ -24,8 +25,7 @@ namespace {
 // Archive and overlay files carry no mark of their own; the plug-in names every archive
 // "*.RUD", so a name that says the other kind is worth a warning.
 void WarnAboutName(StoredKind kind, const std::string& path) {
-  std::string ext = Utf8Of(PathOf(path).extension());
-  std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
+  std::string ext = FoldCase(Utf8Of(PathOf(path).extension()));
   bool rud = ext == ".rud";
   if (path == "-") return;
   if (kind == StoredKind::Archive && !rud) {

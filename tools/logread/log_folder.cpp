@@ -5,6 +5,7 @@
 
 #include "logger/crc32.h"
 #include "logger/log_format.h"
+#include "tools/common/case_fold.h"
 #include "tools/common/errors.h"
 #include "tools/common/portable.h"
 #include "tools/logread/csv_lines.h"
@@ -69,9 +70,8 @@ std::string LogFoldersIn(const std::string& dir) {
   for (const auto& sub : fs::directory_iterator(PathOf(dir), ec)) {
     if (!sub.is_directory(ec)) continue;
     for (const auto& item : fs::directory_iterator(sub.path(), ec)) {
-      std::string ext = Utf8Of(item.path().extension());
-      std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
-      if (ext != ".seq" || !item.is_regular_file(ec)) continue;
+      std::string ext = FoldCase(Utf8Of(item.path().extension()));
+      if (ext != LOG_SEQUENCE_SUFFIX || !item.is_regular_file(ec)) continue;
       found.push_back(Utf8Of(sub.path()));
       break;
     }
@@ -92,8 +92,7 @@ LogFolder FindLogFolder(const std::string& dir, bool requireLog) {
   std::set<std::string> sequenceNames;
   for (const auto& item : fs::directory_iterator(PathOf(dir), ec)) {
     if (!item.is_regular_file(ec)) continue;
-    std::string ext = Utf8Of(item.path().extension());
-    std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
+    std::string ext = FoldCase(Utf8Of(item.path().extension()));
     if (ext == LOG_SEQUENCE_SUFFIX) sequenceNames.insert(Utf8Of(item.path().stem()));
     if (ext == LOG_CURRENT_SUFFIX) csv.push_back(item.path());
     if (ext == LOG_PENDING_SUFFIX) pending.push_back(item.path());
