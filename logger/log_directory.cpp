@@ -113,5 +113,14 @@ LogDirectoryVerdict JudgeLogDirectory(WCHAR* directory, BOOL create, PSID runAs,
 }
 
 BOOL EnsureLogDirectory(WCHAR* directory) {
-  return JudgeLogDirectory(directory, TRUE, NULL, NULL) == LOG_DIRECTORY_USABLE;
+  LogDirectoryVerdict verdict = JudgeLogDirectory(directory, TRUE, NULL, NULL);
+  if (verdict == LOG_DIRECTORY_USABLE) return TRUE;
+  // The event that reports the lost line names this error: the failed call's where one
+  // failed, else what keeps the library out.
+  DWORD error = GetLastError();
+  DWORD attributes = GetFileAttributesW(directory);
+  if (verdict != LOG_DIRECTORY_UNAVAILABLE) error = ERROR_ACCESS_DENIED;
+  else if (attributes != INVALID_FILE_ATTRIBUTES) error = ERROR_DIRECTORY;
+  SetLastError(error);
+  return FALSE;
 }
