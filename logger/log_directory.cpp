@@ -64,8 +64,12 @@ static DWORD CreateLogDirectory(const WCHAR* path, PSECURITY_DESCRIPTOR* descrip
   security.nLength = sizeof(security);
   security.lpSecurityDescriptor = *descriptor;
   security.bInheritHandle = FALSE;
-  CreateDirectoryW(path, &security);
-  return GetFileAttributesW(path);
+  BOOL made = CreateDirectoryW(path, &security);
+  DWORD error = GetLastError();
+  attributes = GetFileAttributesW(path);
+  // The reason it is missing is the creation's, not the look that found nothing.
+  if (attributes == INVALID_FILE_ATTRIBUTES && !made) SetLastError(error);
+  return attributes;
 }
 
 // The attributes of path, after creating it when create is set.

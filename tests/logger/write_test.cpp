@@ -501,20 +501,23 @@ TEST_F(LogWriteTest, LineStoredNowhereUsesItsNumberAndGoesToTheEventLog) {
   // A directory that is a file: there is not even a number to use.
   std::ofstream(root_ + "/C/Blocked") << "a file";
   EXPECT_EQ(WriteRecord("C:\\Blocked", "Jobs", 64, 2, Record("no directory")), 0);
+  HostFailNth(HostOp::CreateDirectory, 1, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(WriteRecord("C:\\Denied", "Jobs", 64, 2, Record("denied")), 0);
   ASSERT_EQ(Write("three"), 1);
 
   LogFile log = ParseLog(sgtest::ReadHostFile(LogPath()));
   ASSERT_EQ(log.lines.size(), 2u);
   EXPECT_EQ(log.Field(log.lines[1], "sequence"), "3") << "the gap shows the lost line";
   std::vector<HostEvent> events = HostEventLog();
-  ASSERT_EQ(events.size(), 2u);
-  const std::u16string paths[] = {u"C:\\Logs\\Jobs.csv", u"C:\\Blocked\\Jobs.csv"};
-  const char* lines[] = {"2,2,2,1,", ",2,2,1,"};
-  const char* documents[] = {"stored nowhere", "no directory"};
+  ASSERT_EQ(events.size(), 3u);
+  const std::u16string paths[] = {u"C:\\Logs\\Jobs.csv", u"C:\\Blocked\\Jobs.csv", u"C:\\Denied\\Jobs.csv"};
+  const char* lines[] = {"2,2,2,1,", ",2,2,1,", ",2,2,1,"};
+  const char* documents[] = {"stored nowhere", "no directory", "denied"};
   // Why, as the failed call's Win32 error and the system's text of it.
   const std::u16string reasons[] = {u"error 112: There is not enough space on the disk.",
-                                    u"error 267: The directory name is invalid."};
-  for (size_t i = 0; i < 2; ++i) {
+                                    u"error 267: The directory name is invalid.",
+                                    u"error 5: Access is denied."};
+  for (size_t i = 0; i < 3; ++i) {
     EXPECT_EQ(events[i].source, u"ruzoravu64");
     EXPECT_EQ(events[i].type, EVENTLOG_ERROR_TYPE);
     ASSERT_EQ(events[i].strings.size(), 3u);
