@@ -7,26 +7,28 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
+#include <mutex>
+#include <set>
 #include <vector>
 
 namespace {
 
-constexpr uint32_t kSearchMagic = 0x444E4946;  // "FIND"
-
 struct Search {
-  std::atomic<uint32_t> magic{kSearchMagic};
   std::string directory;           // host path
   std::vector<std::string> names;  // the matching entries (UTF-8), in listing order
   size_t next = 0;
 };
 
+// The searches not yet closed: a handle is looked up here before it is used, so a
+// closed or made-up one is refused without being read.
+std::mutex g_searchMutex;
+std::set<Search*>& g_searches = *new std::set<Search*>;
+
 Search* AsSearch(HANDLE handle) {
-  auto* search = static_cast<Search*>(handle);
-  bool valid = handle != nullptr && handle != INVALID_HANDLE_VALUE &&
-               search->magic.load() == kSearchMagic;
-  return valid ? search : nullptr;
+  std::lock_guard<std::mutex> lock(g_searchMutex);
+  auto found = g_searches.find(static_cast<Search*>(handle));
+  return found != g_searches.end() ? *found : nullptr;
 }
 
 char16_t Upper(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; }
@@ -106,6 +108,8 @@ extern "C" HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW foun
     hostimpl::SetError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
+  std::lock_guard<std::mutex> lock(g_searchMutex);
+  g_searches.insert(search);
   return search;
 }
 
@@ -121,12 +125,13 @@ extern "C" BOOL WINAPI FindNextFileW(HANDLE handle, LPWIN32_FIND_DATAW found) {
 
 // FindClose - ends a search of FindFirstFileW.
 extern "C" BOOL WINAPI FindClose(HANDLE handle) {
-  Search* search = AsSearch(handle);
-  uint32_t expected = kSearchMagic;
-  if (search == nullptr || !search->magic.compare_exchange_strong(expected, 0)) {
+  std::unique_lock<std::mutex> lock(g_searchMutex);
+  if (g_searches.erase(static_cast<Search*>(handle)) == 0) {
+    lock.unlock();
     hostimpl::SetError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  delete search;
+  lock.unlock();
+  delete static_cast<Search*>(handle);
   return TRUE;
 }
