@@ -326,8 +326,8 @@ TEST_F(LogWriteTest, SequenceContinuesFromTheLogWhenItsNumberFileFellBehind) {
   EXPECT_FALSE(ChecksumMatches(log.lines[3]));
   EXPECT_EQ(log.Field(log.lines[4], "sequence"), "5");
 
-  // After a rotation the current file holds no line (here: only its header, as when a
-  // power loss drops the first append into it) and the number file is gone or behind:
+  // After a rotation the current file holds no line (here: cut back to its header) and
+  // the number file is gone or behind:
   // the generation before tells the number, and no number repeats across the files.
   for (bool deleted : {true, false}) {
     SCOPED_TRACE(deleted ? "number file deleted" : "number file behind");
