@@ -64,8 +64,12 @@ static DWORD CreateLogDirectory(const WCHAR* path, PSECURITY_DESCRIPTOR* descrip
   security.nLength = sizeof(security);
   security.lpSecurityDescriptor = *descriptor;
   security.bInheritHandle = FALSE;
-  CreateDirectoryW(path, &security);
-  return GetFileAttributesW(path);
+  BOOL made = CreateDirectoryW(path, &security);
+  DWORD error = GetLastError();
+  attributes = GetFileAttributesW(path);
+  // The reason it is missing is the creation's, not the look that found nothing.
+  if (attributes == INVALID_FILE_ATTRIBUTES && !made) SetLastError(error);
+  return attributes;
 }
 
 // The attributes of path, after creating it when create is set.
@@ -113,5 +117,14 @@ LogDirectoryVerdict JudgeLogDirectory(WCHAR* directory, BOOL create, PSID runAs,
 }
 
 BOOL EnsureLogDirectory(WCHAR* directory) {
-  return JudgeLogDirectory(directory, TRUE, NULL, NULL) == LOG_DIRECTORY_USABLE;
+  LogDirectoryVerdict verdict = JudgeLogDirectory(directory, TRUE, NULL, NULL);
+  if (verdict == LOG_DIRECTORY_USABLE) return TRUE;
+  // The event that reports the lost line names this error: the failed call's where one
+  // failed, else what keeps the library out.
+  DWORD error = GetLastError();
+  DWORD attributes = GetFileAttributesW(directory);
+  if (verdict != LOG_DIRECTORY_UNAVAILABLE) error = ERROR_ACCESS_DENIED;
+  else if (attributes != INVALID_FILE_ATTRIBUTES) error = ERROR_DIRECTORY;
+  SetLastError(error);
+  return FALSE;
 }

@@ -7,7 +7,8 @@
 //  1. A writer opens, reads or changes the log, rotates it or numbers a line only while
 //     it holds the lock of <name>.seq, and that file still has a name.
 //  2. The next number is above every number in the current file and in the pending
-//     file. <name>.seq alone proves nothing: it is written without a flush after an
+//     file, and in the newest generations when <name>.seq or the current file tells no
+//     number. <name>.seq alone proves nothing: it is written without a flush after an
 //     ordinary append, so it can be behind the log, or gone, or spoiled.
 //  3. A line reaches the log with one write, flushed before success is reported; a
 //     write that fails is cut back, so the file ends where it ended before.
@@ -120,9 +121,11 @@ size_t ComposeLineLead(uint64_t size, const LogTail* tail, char* out, size_t out
 BOOL WriteAtEnd(HANDLE file, uint64_t size, const char* bytes, size_t count) {
   BOOL ok = SeekTo(file, size) && WriteAll(file, bytes, (DWORD)count) && FlushFileBuffers(file);
   if (!ok) {
+    DWORD error = GetLastError();
     SeekTo(file, size);
     SetEndOfFile(file);
     FlushFileBuffers(file);
+    SetLastError(error);
   }
   return ok;
 }
@@ -232,11 +235,13 @@ struct LogWriter {
   BOOL headerMatches;       // the file starts with our byte order mark and header
   uint64_t lastNumber;      // the highest number used, in the log or elsewhere
   uint64_t lastInLog;       // the highest number in the current file, damaged lines too
+                            // (and in the newest generations, when they were read)
   BOOL lockLost;            // the sequence file was deleted under the lock
   BOOL holdsMoved;          // the current file holds lines the pending file still has
   char* line;               // a composed line
   char* work;               // header, closing bytes and line for one write
   size_t workBytes;
+  DWORD lostError;          // why a line could be stored nowhere (ReportLostLine)
 };
 
 // Compares the file's first line with our byte order mark and header. A file that holds
@@ -411,6 +416,14 @@ static BOOL AppendLocked(LogWriter* w, const char* fields, size_t fieldsBytes, s
                          BOOL* stored) {
   w->lastNumber = ReadSequenceFile(w->sequence);
   BOOL logOpen = OpenCurrentLog(w);
+  // A current file without a line (a rotation just made it, it lost its lines, or it
+  // cannot be opened) tells no number, nor does a number file that is gone or spoiled;
+  // the newest generations then hold the last one. A rare path: the first line of a
+  // log, or a number file to mend.
+  if (w->lastNumber == 0 || w->lastInLog == 0) {
+    uint64_t older = HighestGenerationNumber(w->paths->directory, w->paths->name);
+    if (older > w->lastInLog) w->lastInLog = older;
+  }
   if (w->lastInLog > w->lastNumber) w->lastNumber = w->lastInLog;
   BOOL inLog = FALSE;
   BOOL numbered = FALSE;
@@ -431,6 +444,7 @@ static BOOL AppendLocked(LogWriter* w, const char* fields, size_t fieldsBytes, s
   if (w->lockLost) {
     *lineBytes = ComposeLogLine(0, fields, fieldsBytes, w->line);
     *stored = AppendPendingLine(w->paths->pending, w->line, *lineBytes);
+    w->lostError = GetLastError();
     return FALSE;
   }
   if (!logOpen) {
@@ -443,11 +457,13 @@ static BOOL AppendLocked(LogWriter* w, const char* fields, size_t fieldsBytes, s
     // Every number is used: the line is stored nowhere rather than under a number the
     // log already holds.
     *lineBytes = ComposeLogLine(0, fields, fieldsBytes, w->line);
+    w->lostError = 0;
     return FALSE;
   }
   if (!numbered) ++w->lastNumber;
   *lineBytes = ComposeLogLine(w->lastNumber, fields, fieldsBytes, w->line);
   *stored = AppendPendingLine(w->paths->pending, w->line, *lineBytes);
+  w->lostError = GetLastError();
   WriteSequenceFile(w->sequence, w->lastNumber, TRUE);
   return FALSE;
 }
@@ -483,11 +499,17 @@ BOOL AppendLogRecord(const WCHAR* directory, const WCHAR* name, DWORD maxKib,
     w.workBytes = workBytes;
     size_t lineBytes = 0;
     BOOL stored = FALSE;
+    DWORD lostError = 0;
     // A directory that cannot be made, or that is refused, still leaves the event log:
     // nothing is written through a junction or symbolic link, nor into a directory
     // another account made.
-    BOOL usable = EnsureLogDirectory(paths.directory) && !IsReparsePoint(paths.log) &&
-                  !IsReparsePoint(paths.sequence) && !IsReparsePoint(paths.pending);
+    BOOL usable = EnsureLogDirectory(paths.directory);
+    if (usable && (IsReparsePoint(paths.log) || IsReparsePoint(paths.sequence) ||
+                   IsReparsePoint(paths.pending))) {
+      usable = FALSE;
+      SetLastError(ERROR_ACCESS_DENIED);
+    }
+    if (!usable) lostError = GetLastError();
     // Every writer of this log, in any thread or process, takes the lock on the
     // sequence file (which is never renamed) before it opens the log; the lock goes
     // away with the handle if a writer dies.
@@ -495,15 +517,19 @@ BOOL AppendLogRecord(const WCHAR* directory, const WCHAR* name, DWORD maxKib,
     w.sequence = usable ? OpenLocked(paths.sequence, OPEN_ALWAYS, &range) : INVALID_HANDLE_VALUE;
     if (w.sequence != INVALID_HANDLE_VALUE) {
       inLog = AppendLocked(&w, fields, fieldsBytes, &lineBytes, &stored);
+      lostError = w.lostError;
       UnlockWholeFile(w.sequence, &range);
       CloseHandle(w.sequence);
     } else {
       // Without the lock there is no number to give: the line waits unnumbered and is
       // numbered before it is moved into the log.
       lineBytes = ComposeLogLine(0, fields, fieldsBytes, line);
-      stored = usable && AppendPendingLine(paths.pending, line, lineBytes);
+      if (usable) {
+        stored = AppendPendingLine(paths.pending, line, lineBytes);
+        lostError = GetLastError();
+      }
     }
-    if (!stored) ReportLostLine(paths.log, line, lineBytes);
+    if (!stored) ReportLostLine(paths.log, line, lineBytes, lostError);
     work = w.work;  // a long pending line may have made it larger
   }
   free(fields);

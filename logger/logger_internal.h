@@ -89,7 +89,9 @@ size_t ComposeLogLine(uint64_t number, const char* fields, size_t fieldsBytes, c
 
 // LOG_DIRECTORY_SDDL, LogDirectoryVerdict, JudgeLogDirectory(): logger/log_directory.h.
 // EnsureLogDirectory() - Creates the directory and its missing parents (JudgeLogDirectory
-// with create, as this process); TRUE when the library may write into it.
+// with create, as this process); TRUE when the library may write into it. FALSE with the
+// last error: the failed call's, ERROR_DIRECTORY where a file stands in the way, or
+// ERROR_ACCESS_DENIED for a directory the library refuses (a link, another owner).
 BOOL EnsureLogDirectory(WCHAR* directory);
 // IsReparsePoint() - TRUE when path exists and is a reparse point.
 BOOL IsReparsePoint(const WCHAR* path);
@@ -107,6 +109,13 @@ struct LogTail {
 // read.
 BOOL ReadLogTail(HANDLE file, uint64_t size, LogTail* tail);
 
+// --- generations.cpp --------------------------------------------------------------
+
+// HighestGenerationNumber() - The highest number at the end of the newest generations
+// of the log <name> in directory (a few, each read only at its end as ReadLogTail
+// reads); 0 when there are none or none can be read.
+uint64_t HighestGenerationNumber(const WCHAR* directory, const WCHAR* name);
+
 // --- log_file.cpp -----------------------------------------------------------------
 
 // AppendLogRecord() - Appends one record body (a single CSV record ending in CRLF) to
@@ -122,7 +131,8 @@ BOOL AppendLogRecord(const WCHAR* directory, const WCHAR* name, DWORD maxKib,
 // written.
 size_t ComposeLineLead(uint64_t size, const LogTail* tail, char* out, size_t outBytes);
 // WriteAtEnd() - Writes bytes at the end (size) of an open file with one write and flushes
-// it; on any failure the file is cut back to size, so no partial line stays behind.
+// it; on any failure the file is cut back to size, so no partial line stays behind, and
+// the last error is the failed call's.
 BOOL WriteAtEnd(HANDLE file, uint64_t size, const char* bytes, size_t count);
 // LockWholeFile() - Takes the exclusive lock over a whole file, waiting a bounded time for
 // another holder. FALSE when the lock could not be had.
@@ -152,7 +162,8 @@ BOOL GetSize(HANDLE file, uint64_t* size);
 // not had) has an empty sequence field until a move gives it one.
 
 // AppendPendingLine() - Appends one complete line (with CRLF) to the pending file; TRUE
-// when it is there.
+// when it is there, else FALSE with the failed call's last error (ERROR_FILE_TOO_LARGE
+// when the pending file is at its bound).
 BOOL AppendPendingLine(const WCHAR* pendingPath, const char* line, size_t lineBytes);
 
 // One record of a pending file.
@@ -210,5 +221,7 @@ void ClosePendingFile(PendingFile* p);
 // LOG_EVENT_SOURCE, LOG_EVENT_SOURCE_KEY, LOG_EVENT_LINE_LOST: logger/event_source.h.
 
 // ReportLostLine() - Reports a line that could be stored nowhere to the Windows event log,
-// under our own event source, with the log's path and the line's text.
-void ReportLostLine(const WCHAR* logPath, const char* line, size_t lineBytes);
+// under our own event source, with the log's path, the line's text and why: the Win32
+// error of the call that failed, as its number and the system's text for it; error 0
+// when no call failed but every sequence number is used.
+void ReportLostLine(const WCHAR* logPath, const char* line, size_t lineBytes, DWORD error);

@@ -23,9 +23,13 @@ BOOL AppendPendingLine(const WCHAR* pendingPath, const char* line, size_t lineBy
   BOOL ok = FALSE;
   uint64_t size = 0;
   LogTail tail;
-  if (GetSize(file, &size) && size < LOG_PENDING_MAX_BYTES && ReadLogTail(file, size, &tail)) {
+  BOOL sized = GetSize(file, &size);
+  if (sized && size >= LOG_PENDING_MAX_BYTES) {
+    SetLastError(ERROR_FILE_TOO_LARGE);
+  } else if (sized && ReadLogTail(file, size, &tail)) {
     size_t lead = LogFormatFileStart(NULL, 0);
     char* work = (char*)malloc(lead + lineBytes);
+    if (work == NULL) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     if (work != NULL) {
       size_t n = ComposeLineLead(size, &tail, work, lead);
       memcpy(work + n, line, lineBytes);
@@ -33,8 +37,11 @@ BOOL AppendPendingLine(const WCHAR* pendingPath, const char* line, size_t lineBy
       free(work);
     }
   }
+  // The reason a line could not wait here outlives the unlock and the close.
+  DWORD error = GetLastError();
   UnlockWholeFile(file, &range);
   CloseHandle(file);
+  SetLastError(error);
   return ok;
 }
 

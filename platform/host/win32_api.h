@@ -6,6 +6,8 @@
 
 #include "platform/host/win32_types.h"
 
+#include <stdarg.h>
+
 #define WIN32_HOST_API extern "C" __attribute__((visibility("default")))
 
 // Errors.
@@ -44,6 +46,9 @@ WIN32_HOST_API BOOL WINAPI CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES 
 WIN32_HOST_API DWORD WINAPI GetFileAttributesW(LPCWSTR path);
 WIN32_HOST_API BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags);
 WIN32_HOST_API BOOL WINAPI DeleteFileW(LPCWSTR path);
+WIN32_HOST_API HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW found);
+WIN32_HOST_API BOOL WINAPI FindNextFileW(HANDLE search, LPWIN32_FIND_DATAW found);
+WIN32_HOST_API BOOL WINAPI FindClose(HANDLE search);
 
 // Registry: HKEY_LOCAL_MACHINE and keys opened under it.
 WIN32_HOST_API LSTATUS WINAPI RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved,
@@ -67,6 +72,9 @@ WIN32_HOST_API BOOL WINAPI GetPrinterW(HANDLE printer, DWORD level, LPBYTE buffe
 
 // User interface and text.
 WIN32_HOST_API int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+WIN32_HOST_API DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId,
+                                          DWORD languageId, LPWSTR buffer, DWORD size,
+                                          va_list* arguments);
 WIN32_HOST_API int WINAPIV wsprintfW(LPWSTR out, LPCWSTR format, ...);
 WIN32_HOST_API int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide,
                                               int wideChars, LPSTR multi, int multiBytes,

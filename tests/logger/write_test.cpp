@@ -325,6 +325,26 @@ TEST_F(LogWriteTest, SequenceContinuesFromTheLogWhenItsNumberFileFellBehind) {
   ASSERT_EQ(log.lines.size(), 5u);
   EXPECT_FALSE(ChecksumMatches(log.lines[3]));
   EXPECT_EQ(log.Field(log.lines[4], "sequence"), "5");
+
+  // After a rotation the current file holds no line (here: cut back to its header) and
+  // the number file is gone or behind:
+  // the generation before tells the number, and no number repeats across the files.
+  for (bool deleted : {true, false}) {
+    SCOPED_TRACE(deleted ? "number file deleted" : "number file behind");
+    fs::remove_all(LogDir());
+    for (const char* job : {"g1", "g2", "g3", "g4"}) ASSERT_EQ(Write(job), 1);
+    ASSERT_EQ(Write("rotated away", 1), 1);  // numbered 5, the first line of a new file
+    auto files = FilesIn(LogDir());
+    ASSERT_EQ(std::count_if(files.begin(), files.end(), [](const auto& f) { return f.first.rfind("Jobs-", 0) == 0; }), 1);
+    fs::resize_file(LogPath(), LogFormatFileStart(nullptr, 0));
+    fs::remove(LogDir() + "/Jobs.seq");
+    if (!deleted) std::ofstream(LogDir() + "/Jobs.seq") << "00000000000000000002\r\n";
+    ASSERT_EQ(Write("after the rotation", 1), 1);
+    log = ParseLog(sgtest::ReadHostFile(LogPath()));
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_EQ(log.Field(log.lines[0], "sequence"), "5");
+    EXPECT_EQ(VerifyProblems(), std::vector<std::string>());
+  }
 }
 
 // A number file deleted, spoiled or behind (as a power loss leaves it, since it is
@@ -481,21 +501,28 @@ TEST_F(LogWriteTest, LineStoredNowhereUsesItsNumberAndGoesToTheEventLog) {
   // A directory that is a file: there is not even a number to use.
   std::ofstream(root_ + "/C/Blocked") << "a file";
   EXPECT_EQ(WriteRecord("C:\\Blocked", "Jobs", 64, 2, Record("no directory")), 0);
+  HostFailNth(HostOp::CreateDirectory, 1, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(WriteRecord("C:\\Denied", "Jobs", 64, 2, Record("denied")), 0);
   ASSERT_EQ(Write("three"), 1);
 
   LogFile log = ParseLog(sgtest::ReadHostFile(LogPath()));
   ASSERT_EQ(log.lines.size(), 2u);
   EXPECT_EQ(log.Field(log.lines[1], "sequence"), "3") << "the gap shows the lost line";
   std::vector<HostEvent> events = HostEventLog();
-  ASSERT_EQ(events.size(), 2u);
-  const std::u16string paths[] = {u"C:\\Logs\\Jobs.csv", u"C:\\Blocked\\Jobs.csv"};
-  const char* lines[] = {"2,2,2,1,", ",2,2,1,"};
-  const char* documents[] = {"stored nowhere", "no directory"};
-  for (size_t i = 0; i < 2; ++i) {
+  ASSERT_EQ(events.size(), 3u);
+  const std::u16string paths[] = {u"C:\\Logs\\Jobs.csv", u"C:\\Blocked\\Jobs.csv", u"C:\\Denied\\Jobs.csv"};
+  const char* lines[] = {"2,2,2,1,", ",2,2,1,", ",2,2,1,"};
+  const char* documents[] = {"stored nowhere", "no directory", "denied"};
+  // Why, as the failed call's Win32 error and the system's text of it.
+  const std::u16string reasons[] = {u"error 112: There is not enough space on the disk.",
+                                    u"error 267: The directory name is invalid.",
+                                    u"error 5: Access is denied."};
+  for (size_t i = 0; i < 3; ++i) {
     EXPECT_EQ(events[i].source, u"ruzoravu64");
     EXPECT_EQ(events[i].type, EVENTLOG_ERROR_TYPE);
-    ASSERT_EQ(events[i].strings.size(), 2u);
+    ASSERT_EQ(events[i].strings.size(), 3u);
     EXPECT_EQ(events[i].strings[0], paths[i]);
+    EXPECT_EQ(events[i].strings[2], reasons[i]);
     std::string text(events[i].strings[1].begin(), events[i].strings[1].end());
     EXPECT_EQ(text.rfind(lines[i], 0), 0u) << text;
     EXPECT_NE(text.find(documents[i]), std::string::npos) << text;
@@ -561,6 +588,7 @@ TEST_F(LogWriteTest, AtTheSequenceLimitALineIsStoredNowhereRatherThanUnderAUsedN
   for (size_t i = 0; i < 2; ++i) {
     std::string text(events[i].strings[1].begin(), events[i].strings[1].end());
     EXPECT_EQ(text.rfind(",2,2,", 0), 0u) << "stored nowhere, under no number: " << text;
+    EXPECT_EQ(events[i].strings.at(2), u"every sequence number is used");
   }
   // The readers keep to the same limit: a line numbered past it has no number for them.
   std::string line = "9223372036854775808" + log.lines[0].raw.substr(19, log.lines[0].raw.size() - 28);

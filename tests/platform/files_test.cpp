@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -392,6 +393,40 @@ TEST_F(FilesTest, CreateDirectoryGivesWindowsErrorCodes) {
   EXPECT_EQ(GetFileAttributesW(u"C:\\None\\none"), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
   EXPECT_EQ(GetFileAttributesW(u"C:\\file.txt") & FILE_ATTRIBUTE_DIRECTORY, 0u);
+}
+
+// The searches and error texts the logging library uses: wildcards ignoring case, the
+// errors at the ends of a search, and texts in the caller's buffer only.
+TEST_F(FilesTest, DirectorySearchesAndErrorTextsAnswerAsWindowsDoes) {
+  Put("C/Logs/Jobs-20261207-221537Z.csv", "a");
+  Put("C/Logs/jobs-20261208-000000Z-2.CSV", "bc");
+  Put("C/Logs/Jobs.csv", "d");
+  std::vector<std::u16string> found;
+  WIN32_FIND_DATAW item;
+  HANDLE search = FindFirstFileW(u"C:\\Logs\\Jobs-*.csv", &item);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE);
+  do found.emplace_back(reinterpret_cast<const char16_t*>(item.cFileName)); while (FindNextFileW(search, &item));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, (std::vector<std::u16string>{u"Jobs-20261207-221537Z.csv", u"jobs-20261208-000000Z-2.CSV"}));
+  EXPECT_TRUE(FindClose(search));
+  SetLastError(kSentinel);
+  EXPECT_FALSE(FindClose(search));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(FindFirstFileW(u"C:\\Logs\\Other-*.csv", &item), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(FindFirstFileW(u"C:\\Missing\\*", &item), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+
+  WCHAR text[64];
+  const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+  EXPECT_EQ(FormatMessageW(flags, nullptr, ERROR_ACCESS_DENIED, 0, text, 64, nullptr), 19u);
+  EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(text)), u"Access is denied.\r\n");
+  SetLastError(kSentinel);
+  EXPECT_EQ(FormatMessageW(flags, nullptr, ERROR_ACCESS_DENIED, 0, text, 19, nullptr), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(FormatMessageW(flags, nullptr, 0xFFFFu, 0, text, 64, nullptr), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
 }
 
 TEST_F(FilesTest, SymbolicLinksAreReparsePointsAndALinkToNothingMakesItsTarget) {

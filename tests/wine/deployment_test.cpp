@@ -184,12 +184,14 @@ TEST_F(Deployment, ExampleRegistryFileSetsWhatThePluginReads) {
 namespace {
 
 // The event viewer's view of one event of ours: the text the message file gives the
-// event identifier, with the event's two strings put in.
+// event identifier, with the event's three strings put in.
 std::u16string EventText(const std::u16string& messageFile, DWORD eventId,
-                         const std::u16string& logPath, const std::u16string& line) {
+                         const std::u16string& logPath, const std::u16string& line,
+                         const std::u16string& reason) {
   HMODULE module = LoadLibraryExW(W(messageFile), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   if (module == nullptr) return u"<cannot load " + messageFile + u">";
-  DWORD_PTR strings[2] = {reinterpret_cast<DWORD_PTR>(W(logPath)), reinterpret_cast<DWORD_PTR>(W(line))};
+  DWORD_PTR strings[3] = {reinterpret_cast<DWORD_PTR>(W(logPath)), reinterpret_cast<DWORD_PTR>(W(line)),
+                          reinterpret_cast<DWORD_PTR>(W(reason))};
   WCHAR text[4096];
   DWORD chars = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module,
                                eventId, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), text, 4096,
@@ -217,10 +219,12 @@ TEST_F(Deployment, ExampleEventSourceShowsTheLibrarysTextOfEachEvent) {
   std::u16string driverDir = messageFile.substr(0, messageFile.rfind(u'\\'));
   MakeWindowsDirectory(driverDir);
   Copy(ProgramDirectory() + u"\\driver\\ruzoravu64.dll", messageFile);
-  std::u16string text = EventText(messageFile, LOG_EVENT_LINE_LOST, u"C:\\Logs\\Jobs.csv", u"7,2,2,1,x");
+  std::u16string text = EventText(messageFile, LOG_EVENT_LINE_LOST, u"C:\\Logs\\Jobs.csv", u"7,2,2,1,x",
+                                  u"error 112: There is not enough space on the disk.");
   DeleteFileW(W(messageFile));
   RegDeleteKeyW(HKEY_LOCAL_MACHINE, W(key));
-  EXPECT_NE(text.find(u"could be stored neither in the log C:\\Logs\\Jobs.csv nor in its pending file"),
+  EXPECT_NE(text.find(u"could be stored neither in the log C:\\Logs\\Jobs.csv nor in its pending file "
+                      u"(error 112: There is not enough space on the disk.)"),
             std::u16string::npos) << Utf8(text);
   EXPECT_NE(text.find(u"The line:\r\n7,2,2,1,x"), std::u16string::npos) << Utf8(text);
 }
