@@ -22,6 +22,18 @@ void AddLogOfThisServer(CLI::App& app, Action& action) {
           "accounting-database.md beside spoolgate.exe"});
 }
 
+namespace {
+
+// The options setup and check share: where the driver's DLLs are, and the account the
+// spooler runs the plug-in as. Only the Wine suite, whose jobs run in its own account,
+// names another account than SYSTEM, so that option is left out of the help.
+void AddServerOptions(CLI::App* cmd, std::string& driverDir, std::string& spoolerAccount) {
+  cmd->add_option("--driver-dir", driverDir, "the directory of the driver's DLLs (default: the x64 driver directory)");
+  cmd->add_option("--spooler-account", spoolerAccount)->group("");
+}
+
+}  // namespace
+
 void AddSetup(CLI::App& app, Action& action) {
   auto setup = std::make_shared<SetupOptions>();
   CLI::App* setupCmd = app.add_subcommand(
@@ -33,11 +45,7 @@ void AddSetup(CLI::App& app, Action& action) {
       ->capture_default_str();
   setupCmd->add_option("--printer", setup->printer,
                        "also set this printer's SPLUserModePrinterDriver to spoolgate.dll");
-  setupCmd->add_option("--driver-dir", setup->driverDir,
-                       "the directory of the driver's DLLs (default: the x64 driver directory)");
-  // Only the Wine suite, whose jobs run in its own account, names another account than
-  // SYSTEM: the option is left out of the help.
-  setupCmd->add_option("--spooler-account", setup->spoolerAccount)->group("");
+  AddServerOptions(setupCmd, setup->driverDir, setup->spoolerAccount);
   setupCmd->add_flag("--dry-run", setup->dryRun, "only say what would be done");
   setupCmd->add_flag("--remove", setup->remove,
                      "remove the settings, the event source and (with --printer) the printer's "
@@ -51,11 +59,9 @@ void AddCheck(CLI::App& app, Action& action) {
   CLI::App* checkCmd = app.add_subcommand(
       "check", "say what is wrong with this server's accounting: the DLLs, the settings, the "
                "log directory, pending lines, the log itself and the printers");
-  checkCmd->add_option("--driver-dir", check->driverDir,
-                       "the directory of the driver's DLLs (default: the x64 driver directory)");
+  AddServerOptions(checkCmd, check->driverDir, check->spoolerAccount);
   checkCmd->add_option("--printer", check->printer,
                        "judge this printer; without it, every printer whose driver or value uses the plug-in");
-  checkCmd->add_option("--spooler-account", check->spoolerAccount)->group("");
   checkCmd->add_flag("--json", check->json, "print the findings as JSON");
   checkCmd->callback([&action, check] { action = [check] { return CheckServer(*check, std::cout); }; });
 }
