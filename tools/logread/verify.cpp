@@ -19,17 +19,67 @@
 using Json = nlohmann::ordered_json;
 
 namespace spoolgate {
+namespace {
+
+// The problems found, in the text and the JSON form at once.
+struct Problems {
+  std::ostringstream text;
+  Json found = Json::array();
+  uint64_t count = 0;
+  void operator()(const std::string& where, const std::string& what) {
+    ++count;
+    text << where << ": " << what << "\n";
+    found.push_back({{"where", where}, {"what", what}});
+  }
+};
+
+// The lines of the pending file by their numbers, so that a line of the log under one of
+// them tells whether the waiting line is already in (the same bytes) or waits under a
+// number the log holds for another line.
+std::map<uint64_t, std::string> WaitingLines(const LogSet& log) {
+  std::map<uint64_t, std::string> waiting;
+  if (log.pendingFile.empty()) return waiting;
+  LogSet pendingOnly;
+  pendingOnly.pendingFile = log.pendingFile;
+  ForEachLogEntry(pendingOnly, [&](const LogEntry& line) {
+    if (line.sequence != 0) waiting.emplace(line.sequence, line.raw);
+  });
+  return waiting;
+}
+
+// What the number file says against prev, the last number found in the log's lines.
+void CheckNumberFile(const LogSet& log, const std::string& base, uint64_t prev, Problems& problem) {
+  // A number file the writer cannot use (spoiled, past the limit, behind the lines)
+  // is mended at the next append, from the log and the pending file.
+  const std::string seq = base + LOG_SEQUENCE_SUFFIX;
+  if (log.sequenceUnreadable) {
+    problem(seq, "cannot be read; the next append takes the number from the log");
+  } else if (log.sequenceState == LOG_SEQUENCE_FILE_PAST_LIMIT) {
+    problem(seq, "holds a number past the limit " + std::to_string(LOG_SEQUENCE_MAX) +
+                     "; the next append takes the number from the log");
+  } else if (log.sequenceState != LOG_SEQUENCE_FILE_SOUND) {
+    problem(seq, std::string(log.sequenceState == LOG_SEQUENCE_FILE_EMPTY ? "is empty" : "holds no number") +
+                     "; the next append takes the number from the log");
+  } else if (log.sequenceValue && *log.sequenceValue < prev) {
+    problem(seq, "says " + std::to_string(*log.sequenceValue) + " was written, behind the last line found, " +
+                     std::to_string(prev) + "; the next append takes the number from the log");
+  }
+  // Lines cut from the end, a deleted current file or every file deleted leave the
+  // sequence file ahead of the last line found.
+  if (log.sequenceValue && *log.sequenceValue > prev) {
+    uint64_t last = *log.sequenceValue;
+    problem(seq, "says " + std::to_string(last) + " was written, but the last line found is " +
+                     std::to_string(prev) + "; missing from the end: " +
+                     (last - prev == 1 ? std::to_string(last) : std::to_string(prev + 1) + " to " + std::to_string(last)));
+  }
+}
+
+}  // namespace
 
 int VerifyLog(const std::string& dir, bool json, std::ostream& out) {
   LogFolder folder = FindLogFolder(dir);
-  std::ostringstream problems;
-  uint64_t lines = 0, files = 0, problemCount = 0;
-  Json found = Json::array();
-  auto problem = [&](const std::string& where, const std::string& what) {
-    ++problemCount;
-    problems << where << ": " << what << "\n";
-    found.push_back({{"where", where}, {"what", what}});
-  };
+  Problems problem;
+  uint64_t lines = 0, files = 0;
   auto at = [](const LogEntry& line) {
     return line.file + ":" + std::to_string(line.recordNo) + " (byte " + std::to_string(line.offset) + ")";
   };
@@ -45,17 +95,7 @@ int VerifyLog(const std::string& dir, bool json, std::ostream& out) {
       problem(base + ".csv", log.files.empty() ? "missing, and so is every generation of log '" + log.name + "'"
                                                : "missing: the current file of log '" + log.name + "' is gone");
     }
-    // The numbers of the pending lines, so that a line of the log under one of them
-    // tells whether the waiting line is already in (the same bytes) or waits under a
-    // number the log holds for another line.
-    std::map<uint64_t, std::string> waiting, clashes;
-    if (!log.pendingFile.empty()) {
-      LogSet pendingOnly;
-      pendingOnly.pendingFile = log.pendingFile;
-      ForEachLogEntry(pendingOnly, [&](const LogEntry& line) {
-        if (line.sequence != 0) waiting.emplace(line.sequence, line.raw);
-      });
-    }
+    std::map<uint64_t, std::string> waiting = WaitingLines(log), clashes;
     uint64_t prev = 0;
     ForEachLogEntry(log, [&](const LogEntry& line) {
       ++lines;
@@ -105,30 +145,7 @@ int VerifyLog(const std::string& dir, bool json, std::ostream& out) {
       }
       prev = std::max(prev, seq);
     });
-    // A number file the writer cannot use (spoiled, past the limit, behind the lines)
-    // is mended at the next append, from the log and the pending file.
-    const std::string seq = base + LOG_SEQUENCE_SUFFIX;
-    if (log.sequenceUnreadable) {
-      problem(seq, "cannot be read; the next append takes the number from the log");
-    } else if (log.sequenceState == LOG_SEQUENCE_FILE_PAST_LIMIT) {
-      problem(seq, "holds a number past the limit " + std::to_string(LOG_SEQUENCE_MAX) +
-                       "; the next append takes the number from the log");
-    } else if (log.sequenceState != LOG_SEQUENCE_FILE_SOUND) {
-      problem(seq, std::string(log.sequenceState == LOG_SEQUENCE_FILE_EMPTY ? "is empty" : "holds no number") +
-                       "; the next append takes the number from the log");
-    } else if (log.sequenceValue && *log.sequenceValue < prev) {
-      problem(seq, "says " + std::to_string(*log.sequenceValue) + " was written, behind the last line found, " +
-                       std::to_string(prev) + "; the next append takes the number from the log");
-    }
-    // Lines cut from the end, a deleted current file or every file deleted leave the
-    // sequence file ahead of the last line found.
-    if (log.sequenceValue && *log.sequenceValue > prev) {
-      uint64_t last = *log.sequenceValue;
-      problem(base + ".seq", "says " + std::to_string(last) + " was written, but the last line found is " +
-                                 std::to_string(prev) + "; missing from the end: " +
-                                 (last - prev == 1 ? std::to_string(last)
-                                                   : std::to_string(prev + 1) + " to " + std::to_string(last)));
-    }
+    CheckNumberFile(log, base, prev, problem);
   }
   if (json) {
     Json j;
@@ -136,21 +153,21 @@ int VerifyLog(const std::string& dir, bool json, std::ostream& out) {
     j["lines"] = lines;
     j["files"] = files;
     j["logs"] = folder.logs.size();
-    j["problems"] = std::move(found);
-    j["problemCount"] = problemCount;
-    j["result"] = problemCount == 0 ? "ok" : "failed";
+    j["problems"] = std::move(problem.found);
+    j["problemCount"] = problem.count;
+    j["result"] = problem.count == 0 ? "ok" : "failed";
     out << JsonDump(j) << "\n";
-    return problemCount == 0 ? kExitOk : kExitStepFailed;
+    return problem.count == 0 ? kExitOk : kExitStepFailed;
   }
-  out << problems.str();
+  out << problem.text.str();
   out << "verified " << lines << (lines == 1 ? " line" : " lines") << " in " << files
       << (files == 1 ? " file" : " files") << " of " << folder.logs.size()
       << (folder.logs.size() == 1 ? " log" : " logs") << ": ";
-  if (problemCount == 0) {
+  if (problem.count == 0) {
     out << "OK\n";
     return kExitOk;
   }
-  out << problemCount << (problemCount == 1 ? " problem\n" : " problems\n");
+  out << problem.count << (problem.count == 1 ? " problem\n" : " problems\n");
   return kExitStepFailed;
 }
 
