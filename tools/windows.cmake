@@ -21,6 +21,7 @@ add_executable(spoolgate_exe
   ${here}/logread/log_fields.cpp
   ${here}/reports/log_filter.cpp
   ${here}/logread/log_folder.cpp
+  ${here}/logread/win_crc.cpp
   ${here}/reports/log_html.cpp
   ${here}/reports/log_reader.cpp
   ${here}/reports/log_report.cpp

@@ -7,6 +7,7 @@
 #include "tools/database/db_url.h"
 #include "tools/database/log_db_backend.h"
 #include "tools/logread/log_folder.h"
+#include "tools/reports/log_listing.h"
 #include "tools/common/progress.h"
 #include "tools/common/text.h"
 
@@ -78,14 +79,14 @@ std::unique_ptr<Database> OpenChecked(const std::string& url, bool create) {
 // The bound of a signed 64-bit column, which is also the limit of sequence numbers:
 // a line the readers count is a line the database stores.
 static_assert(LOG_SEQUENCE_MAX == 9223372036854775807ull, "one limit for the log and the database");
-bool IsInteger(const std::string& v) {
+bool IsInteger(std::string_view v) {
   if (v.empty() || v.size() > 19) return false;
   if (!std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; })) return false;
   return v.size() < 19 || v <= "9223372036854775807";
 }
 
 // Well-formed UTF-8 without NUL, as the logging library writes every text.
-bool IsText(const std::string& v) {
+bool IsText(std::string_view v) {
   const auto* p = reinterpret_cast<const unsigned char*>(v.data());
   const auto* end = p + v.size();
   while (p < end) {
@@ -135,7 +136,7 @@ class LineChecker {
       why = mapError_;
       return Verdict::kForeign;
     }
-    const std::vector<std::string>& fields = line.fields;
+    const std::vector<std::string_view>& fields = line.fields;
     if (fields.size() != header.size()) {
       why = std::to_string(fields.size()) + " fields where the header has " +
             std::to_string(header.size());
@@ -146,12 +147,12 @@ class LineChecker {
     for (size_t i = 0; i < columns.size(); ++i) {
       // log_name is the caller's to fill.
       if (columns[i].csv == nullptr || index_[i] == SIZE_MAX) continue;
-      const std::string& v = fields[index_[i]];
+      std::string_view v = fields[index_[i]];
       switch (columns[i].kind) {
         case ColumnKind::kInteger:
           if (v.empty() && i >= kKeyColumns) continue;
           if (!IsInteger(v)) {
-            why = std::string(columns[i].csv) + " '" + v.substr(0, 24) + "' is not a number";
+            why = std::string(columns[i].csv) + " '" + std::string(v.substr(0, 24)) + "' is not a number";
             return Verdict::kForeign;
           }
           break;
@@ -164,8 +165,8 @@ class LineChecker {
           break;
         case ColumnKind::kUtcTime:
           if (v.empty()) continue;
-          if (v.size() != 24 || v[23] != 'Z' || !IsLogTime(std::string_view(v).substr(0, 23))) {
-            why = std::string(columns[i].csv) + " '" + v.substr(0, 24) + "' is not a UTC time";
+          if (v.size() != 24 || v[23] != 'Z' || !IsLogTime(v.substr(0, 23))) {
+            why = std::string(columns[i].csv) + " '" + std::string(v.substr(0, 24)) + "' is not a UTC time";
             return Verdict::kForeign;
           }
           break;
@@ -176,7 +177,7 @@ class LineChecker {
           }
           break;
       }
-      row[i] = v;
+      row[i].emplace(v);
     }
     if (row[2] == "0") {
       why = "sequence number 0";
@@ -353,11 +354,11 @@ int ShowDatabase(const std::string& url, const Report& report, std::ostream& out
   sql += " FROM log_lines" + where + " ORDER BY time_stamp IS NULL, time_stamp, " + db->ByteOrder("computer") +
          ", " + db->ByteOrder("log_name") + ", sequence";
   LineWriter writer({"database", RedactedDatabaseUrl(url)}, report, out);
-  std::vector<std::string> fields;
+  std::vector<std::string_view> fields;
   db->Query(sql, params, [&](const DbRow& r) {
     fields.resize(r.size() - 1);
-    for (size_t i = 1; i < r.size(); ++i) fields[i - 1] = r[i].value_or("");
-    writer.Line(r[0].value_or(""), fields, header);
+    for (size_t i = 1; i < r.size(); ++i) fields[i - 1] = r[i] ? std::string_view(*r[i]) : std::string_view();
+    writer.Line(r[0] ? std::string_view(*r[0]) : std::string_view(), fields, header);
   });
   writer.End(left);
   return kExitOk;

@@ -3,7 +3,6 @@
 // ordered by their first sequence number, and each line checked against its CRC-32.
 #include "tools/logread/log_folder.h"
 
-#include "logger/crc32.h"
 #include "logger/sequence_number.h"
 #include "tools/common/errors.h"
 #include "tools/common/portable.h"
@@ -21,7 +20,13 @@ namespace fs = std::filesystem;
 
 namespace spoolgate {
 
-CsvRecordReader::CsvRecordReader(const std::string& path) : buffer_(size_t(1) << 16), fill_(buffer_.size()) {
+namespace {
+
+constexpr size_t kReadBuffer = size_t(1) << 18;
+
+}  // namespace
+
+CsvRecordReader::CsvRecordReader(const std::string& path) : buffer_(kReadBuffer), fill_(kReadBuffer) {
   file_ = OpenToRead(path);
 }
 
@@ -29,49 +34,71 @@ CsvRecordReader::~CsvRecordReader() {
   if (file_ != nullptr) std::fclose(file_);
 }
 
-bool CsvRecordReader::Next(std::string& record, uint64_t& offset, bool& complete) {
-  record.clear();
+bool CsvRecordReader::Fill() {
+  if (begin_ != 0) {
+    std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
+  }
+  // Only a record longer than the buffer makes it grow: it has to be whole to be cut.
+  if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
+  size_t got = std::fread(buffer_.data() + end_, 1, std::min(fill_, buffer_.size() - end_), file_);
+  fill_ = std::min(fill_ * 2, kReadBuffer);
+  end_ += got;
+  return got != 0;
+}
+
+bool CsvRecordReader::Next(std::string_view& record, uint64_t& offset, bool& complete) {
   offset = offset_;
   complete = false;
+  if (file_ == nullptr) return false;
+  // The record ends at the first LF with an even number of quotes before it in the
+  // record; an LF inside quotes belongs to a text. scanned counts the bytes of the
+  // record looked at so far, which stay valid when Fill moves them.
+  size_t scanned = 0;
+  bool quoted = false;
   for (;;) {
-    if (begin_ == end_) {
-      begin_ = 0;
-      end_ = std::fread(buffer_.data(), 1, fill_, file_);
-      fill_ = std::min(fill_ * 2, buffer_.size());
-      if (end_ == 0) return !record.empty();
-    }
     const char* start = buffer_.data() + begin_;
     const char* stop = buffer_.data() + end_;
-    // The record ends at the first LF with an even number of quotes before it in the
-    // record; an LF inside quotes belongs to a text.
-    for (const char* p = start; p < stop;) {
+    for (const char* p = start + scanned; p < stop;) {
       const char* lf = static_cast<const char*>(std::memchr(p, '\n', size_t(stop - p)));
       const char* to = lf != nullptr ? lf : stop;
       for (const char* q = p; (q = static_cast<const char*>(std::memchr(q, '"', size_t(to - q)))) != nullptr; ++q) {
-        quoted_ = !quoted_;
+        quoted = !quoted;
       }
       if (lf == nullptr) break;
       p = lf + 1;
-      if (!quoted_) {
-        record.append(start, lf);
+      if (!quoted) {
+        size_t length = size_t(lf - start);
+        if (length != 0 && lf[-1] == '\r') --length;
+        record = std::string_view(start, length);
         size_t taken = size_t(p - start);
         begin_ += taken;
         offset_ += taken;
-        if (!record.empty() && record.back() == '\r') record.pop_back();
         complete = true;
         return true;
       }
     }
-    record.append(start, stop);
-    offset_ += uint64_t(stop - start);
-    begin_ = end_;
+    scanned = end_ - begin_;
+    if (!Fill()) break;
   }
+  if (begin_ == end_) return false;
+  record = std::string_view(buffer_.data() + begin_, end_ - begin_);
+  offset_ += end_ - begin_;
+  begin_ = end_;
+  return true;
+}
+
+bool CsvRecordReader::Next(std::string& record, uint64_t& offset, bool& complete) {
+  std::string_view view;
+  if (!Next(view, offset, complete)) return false;
+  record.assign(view.data(), view.size());
+  return true;
 }
 
 void CsvRecordReader::SkipTo(uint64_t offset) {
   if (file_ == nullptr || offset == offset_) return;
   // A record starts outside quotes. One within the bytes read is taken from there.
-  quoted_ = false;
   uint64_t bufferStart = offset_ - begin_;
   if (offset >= bufferStart && offset < bufferStart + end_) {
     begin_ = size_t(offset - bufferStart);
@@ -85,28 +112,22 @@ void CsvRecordReader::SkipTo(uint64_t offset) {
   fill_ = 4096;
 }
 
-void SplitCsvInto(const std::string& record, std::vector<std::string>& fields) {
-  size_t count = 0;
-  auto next = [&]() -> std::string& {
-    if (count == fields.size()) fields.emplace_back();
-    std::string& f = fields[count++];
-    f.clear();
-    return f;
-  };
-  std::string* field = &next();
+namespace {
+
+// Appends one field that holds quotes, as far as its closing comma, to out without them;
+// returns where the comma (or the end) is.
+const char* UnquoteField(const char* p, const char* end, std::string& out) {
   bool quoted = false;
-  const char* p = record.data();
-  const char* end = p + record.size();
   while (p < end) {
     if (quoted) {
       const char* q = static_cast<const char*>(std::memchr(p, '"', size_t(end - p)));
       if (q == nullptr) {
-        field->append(p, end);
-        break;
+        out.append(p, end);
+        return end;
       }
-      field->append(p, q);
+      out.append(p, q);
       if (q + 1 < end && q[1] == '"') {
-        field->push_back('"');
+        out.push_back('"');
         p = q + 2;
       } else {
         quoted = false;
@@ -116,24 +137,47 @@ void SplitCsvInto(const std::string& record, std::vector<std::string>& fields) {
     }
     const char* q = p;
     while (q < end && *q != ',' && *q != '"') ++q;
-    field->append(p, q);
-    if (q == end) break;
-    if (*q == ',') field = &next();
-    else quoted = true;
+    out.append(p, q);
+    if (q == end || *q == ',') return q;
+    quoted = true;
     p = q + 1;
   }
-  fields.resize(count);
+  return p;
+}
+
+}  // namespace
+
+void SplitCsvViews(std::string_view record, std::vector<std::string_view>& fields, std::string& scratch) {
+  fields.clear();
+  // Unquoted fields never take more room than the record: the views into scratch stay
+  // where they are.
+  scratch.clear();
+  scratch.reserve(record.size());
+  const char* p = record.data();
+  const char* end = p + record.size();
+  for (;;) {
+    const char* q = p;
+    while (q < end && *q != ',' && *q != '"') ++q;
+    if (q < end && *q == '"') {
+      size_t at = scratch.size();
+      q = UnquoteField(p, end, scratch);
+      fields.emplace_back(scratch.data() + at, scratch.size() - at);
+    } else {
+      fields.emplace_back(p, size_t(q - p));
+    }
+    if (q >= end) return;
+    p = q + 1;
+  }
 }
 
 std::vector<std::string> SplitCsv(const std::string& record) {
-  std::vector<std::string> fields;
-  SplitCsvInto(record, fields);
-  return fields;
+  std::vector<std::string_view> views;
+  std::string scratch;
+  SplitCsvViews(record, views, scratch);
+  return std::vector<std::string>(views.begin(), views.end());
 }
 
-uint32_t Crc32(const std::string& bytes) { return Crc32Update(0, bytes.data(), bytes.size()); }
-
-bool HasChecksumField(const std::string& raw) {
+bool HasChecksumField(std::string_view raw) {
   size_t n = raw.size();
   return n >= 10 && raw[n - 9] == ',' &&
          std::all_of(raw.end() - 8, raw.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
@@ -145,59 +189,36 @@ constexpr char kBom[] = "\xEF\xBB\xBF";
 
 // The line's leading number, 0 when it has none (or one past the limit the writer and
 // the importer keep to).
-uint64_t LeadingNumber(const std::string& raw) {
+uint64_t LeadingNumber(std::string_view raw) {
   size_t digits = 0;
   uint64_t value = ParseSequenceNumber(raw.data(), raw.size(), &digits);
   if (digits == 0 || value > LOG_SEQUENCE_MAX || (digits < raw.size() && raw[digits] != ',')) return 0;
   return value;
 }
 
-bool ChecksumOk(const std::string& raw) {
+// A line is good when it ends in ",XXXXXXXX", the CRC-32 of the bytes before the comma
+// in upper-case hex.
+bool ChecksumOk(std::string_view raw) {
   size_t n = raw.size();
   if (n < 10 || raw[n - 9] != ',') return false;
+  uint32_t stored = 0;
   for (size_t i = n - 8; i < n; ++i) {
     char c = raw[i];
-    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
+    uint32_t digit = c >= '0' && c <= '9' ? uint32_t(c - '0') : c >= 'A' && c <= 'F' ? uint32_t(c - 'A' + 10) : 16;
+    if (digit == 16) return false;
+    stored = stored << 4 | digit;
   }
-  return uint32_t(std::strtoul(raw.c_str() + n - 8, nullptr, 16)) == Crc32Update(0, raw.data(), n - 9);
-}
-
-// Calls visit for every data line of one file; stop by returning false.
-void ForEachFileEntry(const std::string& file, bool pending,
-                      const std::function<bool(const LogEntry&)>& visit) {
-  CsvRecordReader reader(file);
-  if (!reader.Ok()) throw InputError(file + ": cannot be read");
-  LogEntry e;
-  e.file = file;
-  e.pending = pending;
-  e.header = std::make_shared<const std::vector<std::string>>();
-  while (reader.Next(e.raw, e.offset, e.complete)) {
-    ++e.recordNo;
-    e.headerMissing = false;
-    if (e.recordNo == 1) {
-      if (e.raw.compare(0, 3, kBom) == 0) e.raw.erase(0, 3);
-      if (e.raw.compare(0, 9, "sequence,") == 0) {
-        e.header = std::make_shared<const std::vector<std::string>>(SplitCsv(e.raw));
-        continue;
-      }
-      e.headerMissing = true;
-    }
-    e.checksumOk = e.complete && ChecksumOk(e.raw);
-    e.sequence = LeadingNumber(e.raw);
-    SplitCsvInto(e.raw, e.fields);
-    if (!visit(e)) return;
-  }
+  return stored == Crc32(raw.substr(0, n - 9));
 }
 
 // The first number of a good line in the file, UINT64_MAX when it has none.
 uint64_t FirstSequence(const std::string& file) {
-  uint64_t first = UINT64_MAX;
-  ForEachFileEntry(file, false, [&](const LogEntry& e) {
-    if (!e.checksumOk || e.sequence == 0) return true;
-    first = e.sequence;
-    return false;
-  });
-  return first;
+  LogLineReader reader(file, false);
+  LogEntry e;
+  while (reader.Next(e)) {
+    if (e.checksumOk && e.sequence != 0) return e.sequence;
+  }
+  return UINT64_MAX;
 }
 
 }  // namespace
@@ -269,13 +290,32 @@ LogFolder FindLogFolder(const std::string& dir, bool requireLog) {
   return folder;
 }
 
-void ForEachLogEntry(const LogSet& log, const std::function<void(const LogEntry&)>& visit) {
-  auto all = [&](const LogEntry& e) {
-    visit(e);
+LogLineReader::LogLineReader(const std::string& file, bool pending)
+    : reader_(file), file_(file), pending_(pending), header_(std::make_shared<const std::vector<std::string>>()) {
+  if (!reader_.Ok()) throw InputError(file + ": cannot be read");
+}
+
+bool LogLineReader::Next(LogEntry& e) {
+  for (;;) {
+    if (!reader_.Next(e.raw, e.offset, e.complete)) return false;
+    e.headerMissing = false;
+    if (++recordNo_ == 1) {
+      if (e.raw.compare(0, 3, kBom) == 0) e.raw.remove_prefix(3);
+      if (e.raw.compare(0, 9, "sequence,") == 0) {
+        header_ = std::make_shared<const std::vector<std::string>>(SplitCsv(std::string(e.raw)));
+        continue;
+      }
+      e.headerMissing = true;
+    }
+    if (e.file != file_) e.file = file_;
+    if (e.header != header_) e.header = header_;
+    e.recordNo = recordNo_;
+    e.pending = pending_;
+    e.checksumOk = e.complete && ChecksumOk(e.raw);
+    e.sequence = LeadingNumber(e.raw);
+    SplitCsvViews(e.raw, e.fields, scratch_);
     return true;
-  };
-  for (const std::string& file : log.files) ForEachFileEntry(file, false, all);
-  if (!log.pendingFile.empty()) ForEachFileEntry(log.pendingFile, true, all);
+  }
 }
 
 }  // namespace spoolgate

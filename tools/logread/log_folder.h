@@ -6,17 +6,17 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace spoolgate {
 
 // Reads a log file record by record: a record ends at an LF outside quotes, so a text
-// holding a line break stays in its record. Streamed through a 64 KiB buffer, one record
-// in memory.
+// holding a line break stays in its record. Records are cut in place in a 256 KiB read
+// buffer (larger only for a record that does not fit), so memory stays flat.
 class CsvRecordReader {
  public:
   explicit CsvRecordReader(const std::string& path);
@@ -25,32 +25,39 @@ class CsvRecordReader {
   CsvRecordReader& operator=(const CsvRecordReader&) = delete;
 
   bool Ok() const { return file_ != nullptr; }
-  // The next record without its CR LF; complete is false for a last record that has no
+  // The next record without its CR LF, as a view into the reader's buffer that the next
+  // call to Next or SkipTo invalidates; complete is false for a last record that has no
   // line end (torn). offset is where the record starts in the file.
+  bool Next(std::string_view& record, uint64_t& offset, bool& complete);
+  // The same, copied, for a caller that keeps the record.
   bool Next(std::string& record, uint64_t& offset, bool& complete);
   // Goes on reading at offset, which must be where a record starts (a line appended,
   // a line listed again in another order).
   void SkipTo(uint64_t offset);
 
  private:
+  // Reads more behind the bytes not yet taken; false at the end of the file.
+  bool Fill();
+
   FILE* file_ = nullptr;
-  uint64_t offset_ = 0;
+  uint64_t offset_ = 0;  // in the file, of buffer_[begin_]
   std::vector<char> buffer_;
   size_t begin_ = 0, end_ = 0;  // the bytes of buffer_ not yet taken
   size_t fill_;                 // bytes the next read asks for
-  bool quoted_ = false;         // inside quotes at begin_
 };
 
 // Splits one CSV record into its fields ("" inside quotes is one quote).
 std::vector<std::string> SplitCsv(const std::string& record);
-// The same into fields, whose strings are reused: no allocation once they have grown.
-void SplitCsvInto(const std::string& record, std::vector<std::string>& fields);
-// CRC-32 of the log lines, the logging library's own.
-uint32_t Crc32(const std::string& bytes);
+// The same as views into record, or into scratch for a field whose quotes had to be
+// taken out: no allocation once fields and scratch have grown. The views live as long
+// as record and scratch are left alone.
+void SplitCsvViews(std::string_view record, std::vector<std::string_view>& fields, std::string& scratch);
+// CRC-32 of the log lines (the reflected 0xEDB88320 polynomial the logging library uses).
+uint32_t Crc32(std::string_view bytes);
 // Whether a line (without its line end) ends in a checksum field, ",XXXXXXXX" in hex
 // digits of either case: a line with one but the wrong value was altered, a line
 // without one was torn or altered.
-bool HasChecksumField(const std::string& raw);
+bool HasChecksumField(std::string_view raw);
 
 // One log of the folder: <name>.seq, <name>.csv, its generations and <name>.pending.
 struct LogSet {
@@ -73,7 +80,8 @@ struct LogFolder {
 // requireLog when it holds no log: a report of such a folder would be a silent zero.
 LogFolder FindLogFolder(const std::string& dir, bool requireLog = false);
 
-// One data line of a log file or a pending file.
+// One data line of a log file or a pending file. raw and fields are views that live
+// until the reader moves on to the next line.
 struct LogEntry {
   std::string file;
   uint64_t recordNo = 0;  // in its file, the header being record 1
@@ -82,14 +90,39 @@ struct LogEntry {
   bool checksumOk = false;
   bool pending = false;   // waits in the pending file
   uint64_t sequence = 0;  // 0 when the line starts with no number
-  std::string raw;        // without its line end
-  std::vector<std::string> fields;
+  std::string_view raw;   // without its line end
+  std::vector<std::string_view> fields;
   std::shared_ptr<const std::vector<std::string>> header;  // the file's column names
   bool headerMissing = false;  // the file does not start with a header line
 };
 
+// The data lines of one log file or pending file, one after another into the same entry.
+class LogLineReader {
+ public:
+  // Throws InputError for a file that cannot be read.
+  LogLineReader(const std::string& file, bool pending);
+  bool Next(LogEntry& e);
+
+ private:
+  CsvRecordReader reader_;
+  std::string file_;
+  bool pending_;
+  uint64_t recordNo_ = 0;
+  std::shared_ptr<const std::vector<std::string>> header_;
+  std::string scratch_;
+};
+
 // Calls visit for every data line of the log's files in order, then for its pending
 // lines. Throws InputError for a file that cannot be read.
-void ForEachLogEntry(const LogSet& log, const std::function<void(const LogEntry&)>& visit);
+template <typename Visit>
+void ForEachLogEntry(const LogSet& log, Visit&& visit) {
+  LogEntry e;
+  for (size_t i = 0; i <= log.files.size(); ++i) {
+    bool pending = i == log.files.size();
+    if (pending && log.pendingFile.empty()) break;
+    LogLineReader reader(pending ? log.pendingFile : log.files[i], pending);
+    while (reader.Next(e)) visit(static_cast<const LogEntry&>(e));
+  }
+}
 
 }  // namespace spoolgate

@@ -41,14 +41,12 @@ bool Take(const std::string& text, size_t& at, char c) {
   return false;
 }
 
-std::string Lower(const std::string& text) {
-  std::string out = text;
-  for (char& c : out) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-bool Same(const std::string& a, const std::string& b, bool ignoreCase) {
-  return ignoreCase ? Lower(a) == Lower(b) : a == b;
+bool Same(std::string_view a, std::string_view b, bool ignoreCase) {
+  if (!ignoreCase || a.size() != b.size()) return a == b;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -129,8 +127,8 @@ void PrepareLogFilter(LogFilter& filter) {
   }
 }
 
-bool LogLineMatches(const LogFilter& f, const std::string& user, const std::string& printer,
-                    const std::string& computer, const std::string& timeStamp, bool* untimed) {
+bool LogLineMatches(const LogFilter& f, std::string_view user, std::string_view printer,
+                    std::string_view computer, std::string_view timeStamp, bool* untimed) {
   *untimed = false;
   if (!f.user.empty() && !Same(user, f.user, f.ignoreCase)) return false;
   if (!f.printer.empty() && !Same(printer, f.printer, f.ignoreCase)) return false;
@@ -163,7 +161,7 @@ bool IsLogTime(std::string_view t) {
   return num(11, 2) < 24 && num(14, 2) < 60 && num(17, 2) < 60;
 }
 
-bool ParseColumnNumber(const std::string& text, uint64_t* value) {
+bool ParseColumnNumber(std::string_view text, uint64_t* value) {
   if (text.empty()) return false;
   uint64_t v = 0;
   for (char c : text) {

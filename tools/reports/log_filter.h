@@ -36,8 +36,8 @@ std::string CanonicalTime(const std::string& text, bool last, std::string* why =
 // Whether a log line with these fields passes the filter (PrepareLogFilter called);
 // timeStamp is the line's time_stamp column. untimed is set for a line that passes
 // everything but a time range, having no time: such lines are counted as left out.
-bool LogLineMatches(const LogFilter& filter, const std::string& user, const std::string& printer,
-                    const std::string& computer, const std::string& timeStamp, bool* untimed);
+bool LogLineMatches(const LogFilter& filter, std::string_view user, std::string_view printer,
+                    std::string_view computer, std::string_view timeStamp, bool* untimed);
 
 // Whether a time stamp is a time as the logging library writes one,
 // YYYY-MM-DDThh:mm:ss.sss with a real date and time of day. Lines whose stamp is not are
@@ -46,7 +46,7 @@ bool IsLogTime(std::string_view text);
 
 // An unsigned decimal column value; false for anything else (empty, signs, letters, or a
 // number above 2^64-1).
-bool ParseColumnNumber(const std::string& text, uint64_t* value);
+bool ParseColumnNumber(std::string_view text, uint64_t* value);
 // sum += value; InputError naming the column when the sum would pass 2^64-1.
 void AddToSum(uint64_t& sum, uint64_t value, const std::string& column);
 

@@ -5,6 +5,7 @@
 
 #include "tools/common/errors.h"
 #include "tools/logread/log_fields.h"
+#include "tools/reports/log_listing.h"
 #include "tools/common/portable.h"
 #include "tools/common/text.h"
 
@@ -51,32 +52,44 @@ void ForEachLine(const std::vector<std::string>& dirs, bool includeDamaged, Left
   }
 }
 
-// A line's fields by column name, its header's positions looked up once per file.
+// The fields of a line at the places of some columns, the file's header looked up once:
+// place i of Use's result is the field of names[i], empty when the line has none.
 class LineFields {
  public:
+  explicit LineFields(std::vector<std::string> names) : names_(std::move(names)) {}
+  // The index of a name among the names given.
+  size_t Slot(const std::string& name) const {
+    return size_t(std::find(names_.begin(), names_.end(), name) - names_.begin());
+  }
   void Use(const LogEntry& line) {
     fields_ = &line.fields;
     if (header_ == line.header) return;
     // Held, so that a later file's header cannot take its address.
     header_ = line.header;
-    index_.clear();
-    for (size_t i = 0; i < header_->size(); ++i) index_.emplace((*header_)[i], i);
+    at_.clear();
+    for (const std::string& name : names_) {
+      at_.push_back(size_t(std::find(header_->begin(), header_->end(), name) - header_->begin()));
+    }
   }
-  const std::string& operator()(const std::string& name) const {
-    static const std::string none;
-    auto it = index_.find(name);
-    return it != index_.end() && it->second < fields_->size() ? (*fields_)[it->second] : none;
+  std::string_view operator[](size_t slot) const {
+    size_t i = at_[slot];
+    return i < fields_->size() ? (*fields_)[i] : std::string_view();
   }
 
  private:
+  std::vector<std::string> names_;
   std::shared_ptr<const std::vector<std::string>> header_;
-  const std::vector<std::string>* fields_ = nullptr;
-  std::unordered_map<std::string, size_t> index_;
+  const std::vector<std::string_view>* fields_ = nullptr;
+  std::vector<size_t> at_;
 };
+
+// The places of the filter's columns come first in every LineFields of this file.
+enum FilterSlot : size_t { kUser, kPrinter, kComputer, kTimeStamp, kFilterSlots };
+std::vector<std::string> FilterColumns() { return {"user", "printer", "computer", "time_stamp"}; }
 
 bool Passes(const LogFilter& filter, const LineFields& field, LeftOut& left) {
   bool untimed = false;
-  bool in = LogLineMatches(filter, field("user"), field("printer"), field("computer"), field("time_stamp"), &untimed);
+  bool in = LogLineMatches(filter, field[kUser], field[kPrinter], field[kComputer], field[kTimeStamp], &untimed);
   if (untimed) ++left.untimed;
   return in;
 }
@@ -87,7 +100,7 @@ LogSource SourceOf(const std::vector<std::string>& dirs) {
 }
 
 // A log time as a number that sorts as the time, YYYYMMDDhhmmssmmm; none sorts last.
-int64_t TimeKey(const std::string& stamp) {
+int64_t TimeKey(std::string_view stamp) {
   if (!IsLogTime(stamp)) return INT64_MAX;
   int64_t key = 0;
   for (char c : stamp) {
@@ -114,9 +127,10 @@ int ShowLog(const std::vector<std::string>& dirs, const Report& report, std::ost
   std::deque<Place> places;
   std::vector<File> files;
   std::vector<std::shared_ptr<const std::vector<std::string>>> headers;  // each a different one
-  std::map<std::string, uint32_t> computers;
+  std::map<std::string, uint32_t, std::less<>> computers;
+  std::pair<const std::string, uint32_t>* lastComputer = nullptr;
   LeftOut left;
-  LineFields field;
+  LineFields field(FilterColumns());
   ForEachLine(dirs, report.filter.includeDamaged, left, [&](const LogSet& log, const LogLine& line) {
     field.Use(line);
     if (!Passes(report.filter, field, left)) return;
@@ -126,8 +140,14 @@ int ShowLog(const std::vector<std::string>& dirs, const Report& report, std::ost
       if (same == headers.end()) same = headers.insert(headers.end(), line.header);
       files.push_back({line.file, log.name, *same});
     }
-    auto c = computers.emplace(field("computer"), uint32_t(computers.size())).first;
-    places.push_back({TimeKey(field("time_stamp")), line.offset, uint32_t(files.size() - 1), c->second});
+    // Lines of one computer come in runs: its name is looked up when it changes.
+    std::string_view computer = field[kComputer];
+    if (lastComputer == nullptr || lastComputer->first != computer) {
+      auto c = computers.find(computer);
+      if (c == computers.end()) c = computers.emplace(std::string(computer), uint32_t(computers.size())).first;
+      lastComputer = &*c;
+    }
+    places.push_back({TimeKey(field[kTimeStamp]), line.offset, uint32_t(files.size() - 1), lastComputer->second});
   });
   // Lines of one time in the order the database lists them: by computer, log name and
   // sequence (a log's files and lines are in the order of their numbers).
@@ -144,8 +164,9 @@ int ShowLog(const std::vector<std::string>& dirs, const Report& report, std::ost
   LineWriter writer(SourceOf(dirs), report, out);
   // Mostly one file after another; a few readers stay open for logs that interleave.
   std::map<uint32_t, std::unique_ptr<CsvRecordReader>> readers;
-  std::string record;
-  std::vector<std::string> fields;
+  std::string_view record;
+  std::vector<std::string_view> fields;
+  std::string scratch;
   for (const Place& p : places) {
     auto it = readers.find(p.file);
     if (it == readers.end()) {
@@ -160,31 +181,112 @@ int ShowLog(const std::vector<std::string>& dirs, const Report& report, std::ost
     if (!it->second->Next(record, offset, complete)) {
       throw InputError(files[p.file].path + ": changed while it was read (byte " + std::to_string(p.offset) + ")");
     }
-    SplitCsvInto(record, fields);
+    SplitCsvViews(record, fields, scratch);
     writer.Line(files[p.file].log, fields, *files[p.file].header);
   }
   writer.End(left);
   return kExitOk;
 }
 
+namespace {
+
+// A grouping counted by interned keys: the values a line's key is made of are packed
+// into one reused string, looked up once a line; the report's own key (case folded,
+// times grouped) is made once per distinct value, at the end.
+struct InternedGrouping {
+  std::vector<std::string> names;  // the columns LineKey reads for this grouping
+  std::vector<size_t> slots;       // their places in the LineFields
+  // Whether the column is read only as a time to group by: its day is all that counts.
+  std::vector<bool> dayOnly;
+  std::unordered_map<std::string, LogTally> rows;
+};
+
+InternedGrouping KeyColumns(const Report& report, const Grouping& g) {
+  InternedGrouping ig;
+  bool timeGrouped = false, timeRaw = false;
+  auto use = [&](const std::string& name, bool time) {
+    (time ? timeGrouped : timeRaw) |= name == "time_stamp";
+    if (std::find(ig.names.begin(), ig.names.end(), name) == ig.names.end()) ig.names.push_back(name);
+  };
+  for (const GroupKey& k : g.leading) {
+    if (k.kind == GroupKey::kUser) use("user", false);
+    else if (k.kind == GroupKey::kColumn) use(k.column->csv, false);
+    else use("time_stamp", true);
+  }
+  use("computer", false);
+  use("printer", false);
+  if (report.cost && report.settings.matchColumn != nullptr) use(report.settings.matchColumn->csv, false);
+  for (const std::string& name : ig.names) ig.dayOnly.push_back(name == "time_stamp" && timeGrouped && !timeRaw);
+  return ig;
+}
+
+void Pack(std::string& packed, std::string_view value) {
+  uint32_t size = uint32_t(value.size());
+  packed.append(reinterpret_cast<const char*>(&size), sizeof size);
+  packed.append(value.data(), value.size());
+}
+
+// Hands the interned rows over as the grouping's rows, keyed as LineKey keys a line.
+void Unpack(const Report& report, InternedGrouping& ig, Grouping& g) {
+  std::vector<std::string> values(ig.names.size()), key;
+  auto field = [&](const std::string& name) {
+    return values[size_t(std::find(ig.names.begin(), ig.names.end(), name) - ig.names.begin())];
+  };
+  for (auto& [packed, tally] : ig.rows) {
+    size_t at = 0;
+    for (size_t i = 0; i < values.size(); ++i) {
+      uint32_t size = 0;
+      std::memcpy(&size, packed.data() + at, sizeof size);
+      values[i].assign(packed, at + sizeof size, size);
+      at += sizeof size + size;
+      // Any time of the day groups as the day does.
+      if (ig.dayOnly[i] && !values[i].empty()) values[i] += "T00:00:00.000";
+    }
+    LineKey(report, g, field, key);
+    g.rows[key].Add(tally, report.measures);
+  }
+  ig.rows.clear();
+}
+
+}  // namespace
+
 void TallyLog(const std::vector<std::string>& dirs, const Report& report, Tallies& tallies) {
-  LineFields field;
+  std::vector<std::string> names = FilterColumns();
+  size_t firstMeasure = names.size();
+  for (const LineColumn* m : report.measures) names.push_back(m->csv);
+  std::vector<InternedGrouping> interned;
+  for (const Grouping& g : tallies.groupings) {
+    interned.push_back(KeyColumns(report, g));
+    for (const std::string& name : interned.back().names) names.push_back(name);
+  }
+  LineFields field(names);
+  for (InternedGrouping& ig : interned) {
+    for (const std::string& name : ig.names) ig.slots.push_back(field.Slot(name));
+  }
   LogTally one{1, {}};
-  std::vector<std::string> key;
+  std::string packed;
   tallies.source = SourceOf(dirs);
   ForEachLine(dirs, report.filter.includeDamaged, tallies.left, [&](const LogSet&, const LogLine& line) {
     field.Use(line);
     if (!Passes(report.filter, field, tallies.left)) return;
     one.sums.assign(report.measures.size(), 0);
     for (size_t i = 0; i < report.measures.size(); ++i) {
-      const std::string& v = field(report.measures[i]->csv);
+      std::string_view v = field[firstMeasure + i];
       if (!v.empty() && !ParseColumnNumber(v, &one.sums[i])) ++tallies.notNumbers;
     }
-    for (Grouping& g : tallies.groupings) {
-      LineKey(report, g, field, key);
-      g.rows[key].Add(one, report.measures);
+    for (InternedGrouping& ig : interned) {
+      packed.clear();
+      for (size_t i = 0; i < ig.slots.size(); ++i) {
+        std::string_view v = field[ig.slots[i]];
+        if (ig.dayOnly[i]) v = IsLogTime(v) ? v.substr(0, 10) : std::string_view();
+        Pack(packed, v);
+      }
+      auto it = ig.rows.find(packed);
+      if (it == ig.rows.end()) it = ig.rows.emplace(packed, LogTally{}).first;
+      it->second.Add(one, report.measures);
     }
   });
+  for (size_t i = 0; i < interned.size(); ++i) Unpack(report, interned[i], tallies.groupings[i]);
 }
 
 int VerifyLog(const std::string& dir, bool json, std::ostream& out) {
@@ -216,7 +318,7 @@ int VerifyLog(const std::string& dir, bool json, std::ostream& out) {
     ForEachLogEntry(log, [&](const LogLine& line) {
       ++lines;
       if (line.headerMissing) problem(line.file + ":1 (byte 0)", "no header line");
-      const std::string& raw = line.raw;
+      std::string_view raw = line.raw;
       size_t n = raw.size();
       if (!line.complete) {
         problem(at(line), "torn line: the file ends inside it, without a line end");
@@ -226,7 +328,7 @@ int VerifyLog(const std::string& dir, bool json, std::ostream& out) {
         } else {
           char text[96];
           std::snprintf(text, sizeof text, "altered line: checksum %08X stored, %08X computed",
-                        uint32_t(std::stoul(raw.substr(n - 8), nullptr, 16)), Crc32(raw.substr(0, n - 9)));
+                        uint32_t(std::stoul(std::string(raw.substr(n - 8)), nullptr, 16)), Crc32(raw.substr(0, n - 9)));
           problem(at(line), text);
         }
       }

@@ -276,17 +276,31 @@ std::string TerminalText(const std::string& bytes) {
 }
 
 std::string CsvCell(const std::string& bytes, bool number) {
-  std::string text = ValidUtf8(bytes);
-  if (!number && !text.empty() && std::string("=+-@\t\r").find(text[0]) != std::string::npos) {
-    text.insert(0, "'");
+  std::string out;
+  AppendCsvCell(out, bytes, number);
+  return out;
+}
+
+void AppendCsvCell(std::string& out, std::string_view bytes, bool number) {
+  // Text that is ASCII is UTF-8 already: only other text is made so, in a copy.
+  std::string valid;
+  if (std::any_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+    valid = ValidUtf8(std::string(bytes));
+    bytes = valid;
   }
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string out = "\"";
-  for (char c : text) {
+  bool formula = !number && !bytes.empty() && std::string_view("=+-@\t\r").find(bytes[0]) != std::string_view::npos;
+  if (bytes.find_first_of(",\"\r\n") == std::string_view::npos) {
+    if (formula) out += '\'';
+    out.append(bytes.data(), bytes.size());
+    return;
+  }
+  out += '"';
+  if (formula) out += '\'';
+  for (char c : bytes) {
     if (c == '"') out += '"';
     out += c;
   }
-  return out + "\"";
+  out += '"';
 }
 
 nlohmann::ordered_json LeftOutJson(const LeftOut& left) {
@@ -494,107 +508,6 @@ void PrintSummary(const Report& report, const Tallies& tallies, std::ostream& ou
     out << Plural(total.unpriced, "job", "jobs") << " matched no price and cost nothing (add a [[price]] without printer as the default)\n";
   }
   out << LeftOutNote(left);
-}
-
-// ---------------------------------------------------------------------------------------
-// Listing
-
-LineWriter::LineWriter(const LogSource& source, const Report& report, std::ostream& out)
-    : report_(report), out_(out) {
-  if (report.format == ReportFormat::kJson) {
-    out_ << "{\n  " << JsonDump(source.member, -1) << ": " << JsonDump(source.name, -1) << ",\n  \"jobs\": [";
-  } else if (report.format == ReportFormat::kCsv) {
-    std::vector<std::string> head = {"log"};
-    for (const LineColumn& c : LineColumns()) {
-      if (c.csv == nullptr) continue;
-      columns_.push_back(&c);
-      head.push_back(ColumnHeading(report.settings, &c));
-    }
-    if (report.cost) head.push_back("cost");
-    CsvRow(head, head.size(), out_);
-  } else {
-    out_ << std::left << std::setw(8) << "log" << " " << std::setw(8) << "sequence" << " " << std::setw(23)
-         << "time_stamp" << " " << std::setw(15) << "computer" << " " << std::setw(12) << "user" << " "
-         << std::setw(16) << "printer" << " document";
-    for (const auto& s : report.sumHeadings) out_ << "  " << s;
-    if (report.cost) out_ << "  cost";
-    out_ << "\n";
-  }
-}
-
-void LineWriter::Line(const std::string& log, const std::vector<std::string>& fields,
-                      const std::vector<std::string>& header) {
-  ++count_;
-  auto field = [&](const char* name) {
-    auto it = std::find(header.begin(), header.end(), name);
-    size_t i = size_t(it - header.begin());
-    return i < fields.size() ? fields[i] : std::string();
-  };
-  std::string cost;
-  if (report_.cost) {
-    const Price* p = FindPrice(report_.settings, field("computer"), field("printer"),
-                               report_.settings.matchColumn != nullptr ? field(report_.settings.matchColumn->csv) : "");
-    uint64_t units = 0;
-    if (p != nullptr) {
-      AddCost(units, 1, p->job);
-      for (const Price::Unit& u : p->per) {
-        uint64_t n = 0;
-        ParseColumnNumber(field(u.column->csv), &n);
-        AddCost(units, n, u.price);
-      }
-    }
-    cost = Money(report_, units);
-  }
-  if (report_.format == ReportFormat::kJson) {
-    // The object of the previous line of the same columns takes this line's values in
-    // place: no member is looked up or inserted again.
-    if (jsonHeader_ != &header || jsonLine_.size() != fields.size()) {
-      jsonLine_ = LogLineJson(header, fields);
-      jsonHeader_ = &header;
-    } else {
-      size_t i = 0;
-      for (auto& item : jsonLine_.items()) item.value() = LogFieldJson(item.key(), fields[i++]);
-    }
-    out_ << (count_ == 1 ? "\n    " : ",\n    ") << "{\"log\":" << JsonDump(log, -1)
-         << ",\"fields\":" << JsonDump(jsonLine_, -1);
-    if (report_.cost) out_ << ",\"cost\":" << JsonDump(cost, -1);
-    out_ << "}";
-    return;
-  }
-  if (report_.format == ReportFormat::kCsv) {
-    if (header_ != &header) {
-      header_ = &header;
-      index_.clear();
-      for (const LineColumn* c : columns_) {
-        index_.push_back(size_t(std::find(header.begin(), header.end(), c->csv) - header.begin()));
-      }
-    }
-    std::string line = CsvCell(log);
-    for (size_t i = 0; i < columns_.size(); ++i) {
-      line += ',';
-      if (index_[i] < fields.size()) line += CsvCell(fields[index_[i]], columns_[i]->kind == ColumnKind::kInteger);
-    }
-    if (report_.cost) line += "," + cost;
-    out_ << line << "\r\n";
-    return;
-  }
-  out_ << std::left << std::setw(8) << TerminalText(log) << " " << std::setw(8) << TerminalText(field("sequence"))
-       << " " << std::setw(23) << TerminalText(field("time_stamp")) << " " << std::setw(15)
-       << TerminalText(field("computer")) << " " << std::setw(12) << TerminalText(field("user")) << " "
-       << std::setw(16) << TerminalText(field("printer")) << " " << TerminalText(field("document"));
-  for (const LineColumn* s : report_.sums) out_ << "  " << TerminalText(field(s->csv));
-  if (report_.cost) out_ << "  " << cost;
-  out_ << "\n";
-}
-
-void LineWriter::End(const LeftOut& left) {
-  if (report_.format == ReportFormat::kJson) {
-    out_ << (count_ == 0 ? "],\n" : "\n  ],\n") << "  \"count\": " << count_ << ",\n  \"leftOut\": "
-         << JsonDump(LeftOutJson(left), -1) << "\n}\n";
-  } else if (report_.format == ReportFormat::kText) {
-    out_ << Plural(count_, "job", "jobs") << "\n" << LeftOutNote(left);
-  }
-  out_.flush();
 }
 
 }  // namespace spoolgate

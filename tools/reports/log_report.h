@@ -14,6 +14,7 @@
 #include <map>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace spoolgate {
@@ -113,31 +114,14 @@ struct ReportRow {
 std::vector<ReportRow> FoldRows(const Report& report, const Grouping& g, const std::vector<GroupKey>& keys,
                                 bool top);
 
-// The listing of `log show`, written as the lines arrive (memory stays flat).
-class LineWriter {
- public:
-  LineWriter(const LogSource& source, const Report& report, std::ostream& out);
-  // header: the column names of the line's file.
-  void Line(const std::string& log, const std::vector<std::string>& fields, const std::vector<std::string>& header);
-  void End(const LeftOut& left);
-
- private:
-  const Report& report_;
-  std::ostream& out_;
-  uint64_t count_ = 0;
-  std::vector<const LineColumn*> columns_;  // of --csv
-  std::vector<size_t> index_;               // columns_ in the current header
-  const std::vector<std::string>* header_ = nullptr;
-  nlohmann::ordered_json jsonLine_;  // of --json, the previous line's object
-  const std::vector<std::string>* jsonHeader_ = nullptr;
-};
-
 // Text for a terminal: control characters (C0, DEL, C1) as \xHH or \u00HH, bytes that
 // are not UTF-8 read as Latin-1, so a name cannot move the cursor or break a row.
 std::string TerminalText(const std::string& text);
 // One CSV cell (RFC 4180): quoted when needed; a text that a spreadsheet would take for
 // a formula (starting with = + - @ or a tab or CR) is led by an apostrophe.
 std::string CsvCell(const std::string& text, bool number = false);
+// The same appended to out.
+void AppendCsvCell(std::string& out, std::string_view text, bool number);
 // The "left out ..." lines of the text reports, empty when nothing was left out.
 std::string LeftOutNote(const LeftOut& left);
 nlohmann::ordered_json LeftOutJson(const LeftOut& left);
