@@ -2,6 +2,7 @@
 // UTF-8/UTF-16 conversion, hex dumps and sandbox path mapping for the command's reports.
 #include "tools/common/text.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -176,6 +177,17 @@ std::string JsonDump(const nlohmann::ordered_json& value, int indent) {
 }
 
 void AppendJsonString(std::string& out, std::string_view bytes) {
+  // Printable ASCII is written as it is; anything else is looked at byte by byte.
+  auto plain = [](char c) {
+    unsigned char u = static_cast<unsigned char>(c);
+    return u >= 0x20 && u < 0x80 && c != '"' && c != '\\';
+  };
+  if (std::all_of(bytes.begin(), bytes.end(), plain)) {
+    out += '"';
+    out.append(bytes.data(), bytes.size());
+    out += '"';
+    return;
+  }
   std::string valid;
   for (size_t i = 0; i < bytes.size();) {
     size_t len = Utf8SequenceAt(bytes, i);

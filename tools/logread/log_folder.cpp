@@ -112,6 +112,24 @@ void CsvRecordReader::SkipTo(uint64_t offset) {
   fill_ = 4096;
 }
 
+bool CsvRecordReader::ReadAt(uint64_t offset, size_t length, std::string_view& bytes) {
+  if (file_ == nullptr) return false;
+  uint64_t bufferStart = offset_ - begin_;
+  if (offset < bufferStart || offset + length > bufferStart + end_) {
+    // Read from offset on; the file is not sought when it is there already.
+    if (offset != bufferStart + end_ && fseeko(file_, off_t(offset), SEEK_SET) != 0) return false;
+    if (buffer_.size() < length) buffer_.resize(length);
+    begin_ = 0;
+    end_ = std::fread(buffer_.data(), 1, length, file_);
+    offset_ = bufferStart = offset;
+    if (end_ < length) return false;
+  }
+  begin_ = size_t(offset - bufferStart);
+  offset_ = offset;
+  bytes = std::string_view(buffer_.data() + begin_, length);
+  return true;
+}
+
 namespace {
 
 // Appends one field that holds quotes, as far as its closing comma, to out without them;
@@ -155,6 +173,15 @@ void SplitCsvViews(std::string_view record, std::vector<std::string_view>& field
   scratch.reserve(record.size());
   const char* p = record.data();
   const char* end = p + record.size();
+  if (std::memchr(p, '"', record.size()) == nullptr) {
+    // No quotes, as in most lines: the commas alone cut the fields.
+    for (;;) {
+      const char* q = static_cast<const char*>(std::memchr(p, ',', size_t(end - p)));
+      fields.emplace_back(p, size_t((q != nullptr ? q : end) - p));
+      if (q == nullptr) return;
+      p = q + 1;
+    }
+  }
   for (;;) {
     const char* q = p;
     while (q < end && *q != ',' && *q != '"') ++q;

@@ -34,6 +34,8 @@ class CsvRecordReader {
   // Goes on reading at offset, which must be where a record starts (a line appended,
   // a line listed again in another order).
   void SkipTo(uint64_t offset);
+  // The length bytes at offset, as a view like Next's; false when the file is shorter.
+  bool ReadAt(uint64_t offset, size_t length, std::string_view& bytes);
 
  private:
   // Reads more behind the bytes not yet taken; false at the end of the file.

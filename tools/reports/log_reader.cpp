@@ -116,10 +116,13 @@ int ShowLog(const std::vector<std::string>& dirs, const Report& report, std::ost
   // where each one is, a second reads them again in that order.
   struct Place {
     int64_t time;
-    uint64_t offset;
+    uint64_t offset : 44;  // 16 TiB
+    uint64_t length : 20;  // of the line; kLongLine: at least that, read by its line end
     uint32_t file;
     uint32_t computer;
   };
+  static_assert(sizeof(Place) == 24, "memory holds 24 bytes a line");
+  constexpr uint64_t kLongLine = (uint64_t(1) << 20) - 1;
   struct File {
     std::string path, log;
     std::shared_ptr<const std::vector<std::string>> header;
@@ -147,7 +150,9 @@ int ShowLog(const std::vector<std::string>& dirs, const Report& report, std::ost
       if (c == computers.end()) c = computers.emplace(std::string(computer), uint32_t(computers.size())).first;
       lastComputer = &*c;
     }
-    places.push_back({TimeKey(field[kTimeStamp]), line.offset, uint32_t(files.size() - 1), lastComputer->second});
+    if (line.offset >> 44 != 0) throw InputError(line.file + ": larger than 16 TiB");
+    places.push_back({TimeKey(field[kTimeStamp]), line.offset, std::min<uint64_t>(line.raw.size(), kLongLine),
+                      uint32_t(files.size() - 1), lastComputer->second});
   });
   // Lines of one time in the order the database lists them: by computer, log name and
   // sequence (a log's files and lines are in the order of their numbers).
@@ -162,27 +167,76 @@ int ShowLog(const std::vector<std::string>& dirs, const Report& report, std::ost
     return a.offset < b.offset;
   });
   LineWriter writer(SourceOf(dirs), report, out);
-  // Mostly one file after another; a few readers stay open for logs that interleave.
-  std::map<uint32_t, std::unique_ptr<CsvRecordReader>> readers;
-  std::string_view record;
+  // The lines are read again a window at a time: its places in the order of their files
+  // and offsets, so that each file is read forwards once a window, lines close to each
+  // other in one read, whatever the order of the times; then written in time order from
+  // the window's copy of them.
+  constexpr size_t kWindow = size_t(1) << 16, kWindowBytes = size_t(16) << 20, kSpan = size_t(256) << 10;
+  std::vector<uint32_t> order;
+  std::vector<std::pair<size_t, size_t>> copied;  // of each place of the window in text
+  std::string text;
   std::vector<std::string_view> fields;
   std::string scratch;
-  for (const Place& p : places) {
-    auto it = readers.find(p.file);
-    if (it == readers.end()) {
-      if (readers.size() == 16) readers.erase(readers.begin());
-      auto reader = std::make_unique<CsvRecordReader>(files[p.file].path);
-      if (!reader->Ok()) throw InputError(files[p.file].path + ": cannot be read");
-      it = readers.emplace(p.file, std::move(reader)).first;
+  for (size_t first = 0, count = 0; first < places.size(); first += count) {
+    size_t bytes = 0;
+    for (count = 0; first + count < places.size() && count < kWindow && bytes < kWindowBytes; ++count) {
+      bytes += places[first + count].length;
     }
-    uint64_t offset = 0;
-    bool complete = false;
-    it->second->SkipTo(p.offset);
-    if (!it->second->Next(record, offset, complete)) {
-      throw InputError(files[p.file].path + ": changed while it was read (byte " + std::to_string(p.offset) + ")");
+    order.resize(count);
+    for (uint32_t i = 0; i < count; ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+      const Place& pa = places[first + a];
+      const Place& pb = places[first + b];
+      return pa.file != pb.file ? pa.file < pb.file : pa.offset < pb.offset;
+    });
+    text.clear();
+    copied.resize(count);
+    std::unique_ptr<CsvRecordReader> reader;
+    uint32_t open = UINT32_MAX;
+    for (size_t k = 0; k < count;) {
+      const Place& p = places[first + order[k]];
+      const std::string& path = files[p.file].path;
+      if (p.file != open) {
+        reader = std::make_unique<CsvRecordReader>(path);
+        if (!reader->Ok()) throw InputError(path + ": cannot be read");
+        open = p.file;
+      }
+      auto changed = [&] { return InputError(path + ": changed while it was read (byte " + std::to_string(p.offset) + ")"); };
+      std::string_view record;
+      if (p.length == kLongLine) {
+        uint64_t offset = 0;
+        bool complete = false;
+        reader->SkipTo(p.offset);
+        if (!reader->Next(record, offset, complete)) throw changed();
+        copied[order[k++]] = {text.size(), record.size()};
+        text.append(record.data(), record.size());
+        continue;
+      }
+      // The lines of this file that lie close behind this one come in the same read.
+      size_t last = k;
+      while (last + 1 < count) {
+        const Place& q = places[first + order[last + 1]];
+        const Place& prev = places[first + order[last]];
+        if (q.file != p.file || q.length == kLongLine || q.offset + q.length - p.offset > kSpan ||
+            q.offset - (prev.offset + prev.length) > kSpan / 16) {
+          break;
+        }
+        ++last;
+      }
+      const Place& end = places[first + order[last]];
+      std::string_view span;
+      if (!reader->ReadAt(p.offset, size_t(end.offset + end.length - p.offset), span)) throw changed();
+      for (; k <= last; ++k) {
+        const Place& q = places[first + order[k]];
+        copied[order[k]] = {text.size(), q.length};
+        text.append(span.substr(size_t(q.offset - p.offset), q.length));
+      }
     }
-    SplitCsvViews(record, fields, scratch);
-    writer.Line(files[p.file].log, fields, *files[p.file].header);
+    for (size_t i = 0; i < count; ++i) {
+      const File& f = files[places[first + i].file];
+      SplitCsvViews(std::string_view(text).substr(copied[i].first, copied[i].second), fields, scratch);
+      writer.Line(f.log, fields, *f.header);
+    }
   }
   writer.End(left);
   return kExitOk;
