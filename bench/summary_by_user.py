@@ -7,11 +7,15 @@ counts = collections.Counter()
 for folder in sys.argv[1:]:
     for path in sorted(glob.glob(os.path.join(folder, "*.csv"))):
         with open(path, "rb") as f:
-            header = f.readline().lstrip(b"\xef\xbb\xbf").rstrip(b"\r\n").split(b",")
-            user = header.index(b"user")
+            user = f.readline().lstrip(b"\xef\xbb\xbf").rstrip(b"\r\n").split(b",").index(b"user")
+            record = b""
             for line in f:
-                line = line.rstrip(b"\r\n")
-                if int(line[-8:], 16) == zlib.crc32(line[:-9]):
+                record += line
+                if record.count(b'"') % 2:  # a line break inside quotes: the record goes on
+                    continue
+                record, line = b"", record.rstrip(b"\r\n")
+                stored = line[-8:]
+                if len(line) > 9 and stored.isalnum() and int(stored, 16) == zlib.crc32(line[:-9]):
                     counts[line.split(b",")[user]] += 1
 for user, jobs in sorted(counts.items()):
     print(user.decode("utf-8", "replace"), jobs)

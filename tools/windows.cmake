@@ -23,6 +23,7 @@ add_executable(spoolgate_exe
   ${here}/logread/log_folder.cpp
   ${here}/logread/win_crc.cpp
   ${here}/reports/log_html.cpp
+  ${here}/reports/log_listing.cpp
   ${here}/reports/log_reader.cpp
   ${here}/reports/log_report.cpp
   ${here}/reports/log_settings.cpp
