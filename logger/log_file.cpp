@@ -4,8 +4,6 @@
 #include "logger/logger_internal.h"
 #include "core/bounded_text.h"
 
-// The sequence file holds the last number written, as this many digits and CRLF.
-#define LOG_SEQUENCE_DIGITS 20
 // Generation names tried for one rotation: "-YYYYMMDD-HHMMSSZ", then "-2" ... added.
 #define LOG_GENERATION_TRIES 999u
 // The lock is tried this often, this many milliseconds apart, before the line goes to
@@ -13,7 +11,8 @@
 // the spooler's thread for ever. About five seconds in all.
 #define LOG_LOCK_TRIES 250u
 #define LOG_LOCK_RETRY_MS 20u
-// Longest header line checked against ours; the header is about 700 bytes.
+// Longest first line read to judge a file's header; ours is 406 bytes with its byte
+// order mark and CRLF.
 #define LOG_HEADER_CHECK_BYTES 2048u
 // Times a lock is taken again when the file locked was deleted while it was waited for.
 #define LOG_LOCK_REOPENS 8u
@@ -28,22 +27,21 @@ struct LogPaths {
   WCHAR pending[LOG_PATH_CHARS];
 };
 
-// Appends value in decimal, at least minDigits digits, to a terminated path.
-static BOOL AppendDecimal(WCHAR* path, size_t pathChars, unsigned value, unsigned minDigits) {
-  char digits[24];
-  size_t n = FormatDecimal(value, minDigits, digits, sizeof(digits));
-  WCHAR text[24];
-  for (size_t i = 0; i < n; ++i) text[i] = (WCHAR)digits[i];
+// Appends an ASCII text (a suffix or stamp of the log's file names) to a terminated path.
+static BOOL AppendAscii(WCHAR* path, size_t pathChars, const char* ascii, size_t n) {
+  WCHAR text[LOG_GENERATION_STAMP_MAX + 16];
+  if (n > sizeof(text) / sizeof(text[0])) return FALSE;
+  for (size_t i = 0; i < n; ++i) text[i] = (WCHAR)ascii[i];
   return AppendTextChars(path, pathChars, text, n);
 }
 
 // <directory>\<name><suffix> into path; FALSE when it does not fit.
-static BOOL ComposePath(WCHAR* path, const LogPaths* paths, const WCHAR* suffix) {
+static BOOL ComposePath(WCHAR* path, const LogPaths* paths, const char* suffix) {
   path[0] = 0;
   return AppendBoundedText(path, LOG_PATH_CHARS, paths->directory) &&
          AppendBoundedText(path, LOG_PATH_CHARS, WTEXT("\\")) &&
          AppendBoundedText(path, LOG_PATH_CHARS, paths->name) &&
-         AppendBoundedText(path, LOG_PATH_CHARS, suffix);
+         AppendAscii(path, LOG_PATH_CHARS, suffix, strlen(suffix));
 }
 
 static BOOL ComposeLogPaths(LogPaths* paths, const WCHAR* directory, const WCHAR* name) {
@@ -53,9 +51,9 @@ static BOOL ComposeLogPaths(LogPaths* paths, const WCHAR* directory, const WCHAR
   size_t n = BoundedTextLength(paths->directory, LOG_PATH_CHARS);
   while (n > 0 && IsLogPathSeparator(paths->directory[n - 1])) paths->directory[--n] = 0;
   CopyBoundedText(paths->name, LOG_NAME_MAX_CHARS + 2, name, LOG_NAME_MAX_CHARS + 2);
-  return ComposePath(paths->log, paths, WTEXT(".csv")) &&
-         ComposePath(paths->sequence, paths, WTEXT(".seq")) &&
-         ComposePath(paths->pending, paths, WTEXT(".pending"));
+  return ComposePath(paths->log, paths, LOG_CURRENT_SUFFIX) &&
+         ComposePath(paths->sequence, paths, LOG_SEQUENCE_SUFFIX) &&
+         ComposePath(paths->pending, paths, LOG_PENDING_SUFFIX);
 }
 
 BOOL SeekTo(HANDLE file, uint64_t offset) {
@@ -87,7 +85,7 @@ BOOL GetSize(HANDLE file, uint64_t* size) {
 }
 
 size_t ComposeLineLead(uint64_t size, const LogTail* tail, char* out, size_t outBytes) {
-  if (size == 0) return FormatFileStart(out, outBytes);
+  if (size == 0) return LogFormatFileStart(out, outBytes);
   memcpy(out, tail->closing, tail->closingBytes);
   return tail->closingBytes;
 }
@@ -150,10 +148,12 @@ HANDLE OpenLocked(const WCHAR* path, DWORD disposition, OVERLAPPED* range) {
 
 // The number in the sequence file, 0 when it is new, empty or unreadable.
 static uint64_t ReadSequenceFile(HANDLE sequence) {
-  char text[LOG_SEQUENCE_DIGITS + 2];
+  char text[LOG_SEQUENCE_FILE_BYTES];
   DWORD read = 0;
+  uint64_t value = 0;
   if (!SeekTo(sequence, 0) || !ReadFile(sequence, text, sizeof(text), &read, NULL)) return 0;
-  return ParseLeadingNumber(text, read, NULL);
+  if (LogParseSequenceFile(text, read, &value) == LOG_SEQUENCE_FILE_PAST_LIMIT) return LOG_SEQUENCE_MAX;
+  return value;
 }
 
 // The log's own last line also tells the number, so after an ordinary append the file
@@ -161,10 +161,8 @@ static uint64_t ReadSequenceFile(HANDLE sequence) {
 // is used without a line in the log: before a rotation, and for a line that did not
 // reach the log.
 static void WriteSequenceFile(HANDLE sequence, uint64_t value, BOOL durable) {
-  char text[LOG_SEQUENCE_DIGITS + 2];
-  FormatDecimal(value, LOG_SEQUENCE_DIGITS, text, LOG_SEQUENCE_DIGITS);
-  text[LOG_SEQUENCE_DIGITS] = '\r';
-  text[LOG_SEQUENCE_DIGITS + 1] = '\n';
+  char text[LOG_SEQUENCE_FILE_BYTES];
+  LogFormatSequenceFile(value, text);
   if (SeekTo(sequence, 0) && WriteAll(sequence, text, sizeof(text))) {
     SetEndOfFile(sequence);
     if (durable) FlushFileBuffers(sequence);
@@ -178,21 +176,14 @@ static BOOL RotateLog(const LogPaths* paths) {
   SYSTEMTIME now;
   GetSystemTime(&now);
   for (unsigned attempt = 1; attempt <= LOG_GENERATION_TRIES; ++attempt) {
+    char stamp[LOG_GENERATION_STAMP_MAX];
+    size_t n = LogFormatGenerationStamp(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+                                        now.wSecond, attempt, stamp, sizeof(stamp));
     WCHAR target[LOG_PATH_CHARS];
-    if (!ComposePath(target, paths, WTEXT("-")) ||
-        !AppendDecimal(target, LOG_PATH_CHARS, now.wYear, 4) ||
-        !AppendDecimal(target, LOG_PATH_CHARS, now.wMonth, 2) ||
-        !AppendDecimal(target, LOG_PATH_CHARS, now.wDay, 2) ||
-        !AppendBoundedText(target, LOG_PATH_CHARS, WTEXT("-")) ||
-        !AppendDecimal(target, LOG_PATH_CHARS, now.wHour, 2) ||
-        !AppendDecimal(target, LOG_PATH_CHARS, now.wMinute, 2) ||
-        !AppendDecimal(target, LOG_PATH_CHARS, now.wSecond, 2) ||
-        !AppendBoundedText(target, LOG_PATH_CHARS, WTEXT("Z")))
+    if (n > sizeof(stamp) || !ComposePath(target, paths, "") ||
+        !AppendAscii(target, LOG_PATH_CHARS, stamp, n) ||
+        !AppendAscii(target, LOG_PATH_CHARS, LOG_CURRENT_SUFFIX, strlen(LOG_CURRENT_SUFFIX)))
       return FALSE;
-    if (attempt > 1 && (!AppendBoundedText(target, LOG_PATH_CHARS, WTEXT("-")) ||
-                        !AppendDecimal(target, LOG_PATH_CHARS, attempt, 1)))
-      return FALSE;
-    if (!AppendBoundedText(target, LOG_PATH_CHARS, WTEXT(".csv"))) return FALSE;
     if (MoveFileExW(paths->log, target, MOVEFILE_WRITE_THROUGH)) return TRUE;
     DWORD error = GetLastError();
     if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return FALSE;
@@ -223,7 +214,7 @@ struct LogWriter {
 static BOOL CheckHeader(LogWriter* w) {
   char expected[LOG_HEADER_CHECK_BYTES];
   char found[LOG_HEADER_CHECK_BYTES];
-  size_t headerBytes = FormatFileStart(expected, sizeof(expected));
+  size_t headerBytes = LogFormatFileStart(expected, sizeof(expected));
   if (headerBytes > sizeof(expected)) return FALSE;
   w->headerMatches = TRUE;
   if (w->size == 0) return TRUE;
@@ -232,9 +223,8 @@ static BOOL CheckHeader(LogWriter* w) {
   if (want >= headerBytes && memcmp(found, expected, headerBytes) == 0) return TRUE;
   w->headerMatches = FALSE;
   const char* end = (const char*)memchr(found, '\n', want);
-  static const char kOurs[] = "\xEF\xBB\xBFsequence,";
-  BOOL ours = want >= sizeof(kOurs) - 1 && memcmp(found, kOurs, sizeof(kOurs) - 1) == 0;
-  if (ours && end != NULL && (uint64_t)(end + 1 - found) == w->size && w->tail.closingBytes == 0 &&
+  BOOL ours = end != NULL && LogRecogniseHeader(found, (size_t)(end - found)) != LOG_HEADER_NONE;
+  if (ours && (uint64_t)(end + 1 - found) == w->size && w->tail.closingBytes == 0 &&
       SeekTo(w->log, 0) && SetEndOfFile(w->log)) {
     w->size = 0;
     w->headerMatches = TRUE;
@@ -273,7 +263,7 @@ static BOOL LockStillHeld(LogWriter* w) {
 // past the limit, or when it has another header; a file that cannot be renamed takes
 // the lines anyway. FALSE when no current file could be opened after it.
 static BOOL RotateIfDue(LogWriter* w, uint64_t bytes) {
-  size_t headerBytes = FormatFileStart(NULL, 0);
+  size_t headerBytes = LogFormatFileStart(NULL, 0);
   BOOL full = w->size > headerBytes && w->size + w->tail.closingBytes + bytes > w->limit;
   if (w->size == 0 || (!full && w->headerMatches)) return TRUE;
   if (!LockStillHeld(w)) return FALSE;
@@ -289,7 +279,7 @@ static BOOL RotateIfDue(LogWriter* w, uint64_t bytes) {
 // Appends one line to the current file with one write: the header first into an empty
 // file, or the bytes that close a record a crash left unfinished.
 static BOOL AppendLine(LogWriter* w, const char* line, size_t lineBytes) {
-  size_t lead = FormatFileStart(NULL, 0);
+  size_t lead = LogFormatFileStart(NULL, 0);
   if (lead + lineBytes > w->workBytes) {
     char* larger = (char*)realloc(w->work, lead + lineBytes);
     if (larger == NULL) return FALSE;
@@ -400,7 +390,7 @@ BOOL AppendLogRecord(const WCHAR* directory, const WCHAR* name, DWORD maxKib,
   SYSTEMTIME now;
   GetSystemTime(&now);
   size_t lineMax = LOG_RECORD_MAX_BYTES + LOG_LINE_OVERHEAD;
-  size_t workBytes = FormatFileStart(NULL, 0) + lineMax;
+  size_t workBytes = LogFormatFileStart(NULL, 0) + lineMax;
   char* fields = (char*)malloc(lineMax);
   char* line = (char*)malloc(lineMax);
   char* work = (char*)malloc(workBytes);

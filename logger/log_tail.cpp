@@ -11,36 +11,6 @@
 // damaged tail; beyond them the damage is not one a crash leaves.
 #define LOG_TAIL_CANDIDATES 64u
 
-static int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-uint64_t ParseLeadingNumber(const char* text, size_t count, size_t* digits) {
-  // A number past the limit was never ours to give, but whatever wrote it used it: it
-  // counts as the limit, so that nothing is numbered after it.
-  uint64_t value = ParseSequenceNumber(text, count, digits);
-  return value > LOG_SEQUENCE_MAX ? LOG_SEQUENCE_MAX : value;
-}
-
-BOOL LineChecksumMatches(const char* line, size_t count) {
-  if (count < 10 || line[count - 9] != ',') return FALSE;
-  uint32_t stored = 0;
-  for (size_t i = count - 8; i < count; ++i) {
-    int digit = HexValue(line[i]);
-    if (digit < 0) return FALSE;
-    stored = (stored << 4) | (uint32_t)digit;
-  }
-  return Crc32Update(0, line, count - 9) == stored;
-}
-
-uint64_t RecordNumber(const char* record, size_t count) {
-  size_t digits = 0;
-  uint64_t value = ParseLeadingNumber(record, count, &digits);
-  return digits > 0 && digits < count && record[digits] == ',' ? value : 0;
-}
-
 // Start of the line that ends just before end (its CRLF excluded), found by quote
 // parity: a line has balanced quotes, so it starts after the nearest LF with an even
 // number of quotes after it; an LF inside a quoted text has an odd number after it
@@ -64,9 +34,9 @@ static BOOL GoodLineEndingAt(const char* window, size_t end, BOOL fromFileStart,
     if (!fromFileStart) return FALSE;
     start = 0;
   }
-  *number = RecordNumber(window + start, end - start);
+  *number = LogRecordNumber(window + start, end - start);
   return (*number != 0 || window[start] == ',') &&
-         LineChecksumMatches(window + start, end - start);
+         LogLineChecksumOk(window + start, end - start);
 }
 
 // Reads the tail in a window of count bytes; FALSE when the window holds no place
@@ -114,21 +84,15 @@ static BOOL AnalyseWindow(const char* window, size_t count, BOOL fromFileStart, 
 
   // Read on as CSV from there: every record after the anchor is damaged, and its
   // number (if it still starts with one) counts as used.
-  BOOL quoted = FALSE;
+  int quoted = 0;
   size_t recordStart = anchor;
   uint64_t last = lastGood;
-  for (size_t i = anchor; i < count; ++i) {
-    char c = window[i];
-    if (c == '"') quoted = !quoted;
-    if (c == '\n' && !quoted) {
-      uint64_t number = RecordNumber(window + recordStart, i + 1 - recordStart);
-      if (number > last) last = number;
-      recordStart = i + 1;
-    }
-  }
-  if (recordStart < count) {
-    uint64_t number = RecordNumber(window + recordStart, count - recordStart);
+  while (recordStart < count) {
+    size_t end = recordStart + LogFindRecordEnd(window + recordStart, count - recordStart, &quoted);
+    uint64_t number = LogRecordNumber(window + recordStart, end - recordStart);
     if (number > last) last = number;
+    if (end == count) break;
+    recordStart = end + 1;
   }
   tail->lastNumber = last;
   tail->lastGood = lastGood;

@@ -6,7 +6,7 @@
 
 #include "core/log_entry.h"
 #include "logger/crc32.h"
-#include "logger/sequence_number.h"
+#include "logger/log_format.h"
 #include "platform/win32.h"
 
 // Longest formatted record the library writes or accepts, terminator included. The
@@ -64,13 +64,6 @@ void MakeSafeLogName(const char* oemName, WCHAR* name, size_t nameChars);
 // between the sequence number and the checksum, then CRLF. Returns the bytes the body
 // needs (no terminator); writes them into out only when they all fit outBytes.
 size_t FormatLogBody(int level, int format, const void* entry, char* out, size_t outBytes);
-// FormatLogHeader() - The header line that starts every log file (column names, CRLF,
-// without the byte order mark). Returns its length; writes it only when it fits.
-size_t FormatLogHeader(char* out, size_t outBytes);
-// FormatFileStart() - What every log and pending file starts with: the UTF-8 byte order
-// mark, so that spreadsheets pick the encoding, and the header line. Returns its length;
-// writes it only when it fits.
-size_t FormatFileStart(char* out, size_t outBytes);
 // FormatUtcTime() - A UTC time as the append-time column writes it,
 // 2026-12-07T22:15:37.250Z. Returns its length (24); writes the bytes that fit outBytes.
 size_t FormatUtcTime(const SYSTEMTIME* utc, char* out, size_t outBytes);
@@ -124,16 +117,6 @@ struct LogTail {
 // ReadLogTail() - Reads the end of a file of size bytes as CSV. FALSE when it cannot be
 // read.
 BOOL ReadLogTail(HANDLE file, uint64_t size, LogTail* tail);
-// ParseLeadingNumber() - Parses leading decimal digits; 0 when there are none, and
-// LOG_SEQUENCE_MAX for a number beyond it. digits, when not null, receives how many
-// there were.
-uint64_t ParseLeadingNumber(const char* text, size_t count, size_t* digits);
-// RecordNumber() - The number of a record that starts with digits and a comma (a line
-// of ours, maybe torn or altered), else 0.
-uint64_t RecordNumber(const char* record, size_t count);
-// LineChecksumMatches() - TRUE when a line (without CRLF) ends with the checksum of
-// everything before its last comma.
-BOOL LineChecksumMatches(const char* line, size_t count);
 
 // --- log_file.cpp -----------------------------------------------------------------
 
@@ -146,7 +129,7 @@ BOOL AppendLogRecord(const WCHAR* directory, const WCHAR* name, DWORD maxKib,
                      const char* body, size_t bodyBytes);
 // ComposeLineLead() - What goes before a line appended to a file of size bytes whose end
 // is tail: the file start into an empty file, else the bytes that close a record a crash
-// left unfinished. out must hold FormatFileStart(NULL, 0) bytes. Returns the bytes
+// left unfinished. out must hold LogFormatFileStart(NULL, 0) bytes. Returns the bytes
 // written.
 size_t ComposeLineLead(uint64_t size, const LogTail* tail, char* out, size_t outBytes);
 // WriteAtEnd() - Writes bytes at the end (size) of an open file with one write and flushes

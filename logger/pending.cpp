@@ -24,7 +24,7 @@ BOOL AppendPendingLine(const WCHAR* pendingPath, const char* line, size_t lineBy
   uint64_t size = 0;
   LogTail tail;
   if (GetSize(file, &size) && size < LOG_PENDING_MAX_BYTES && ReadLogTail(file, size, &tail)) {
-    size_t lead = FormatFileStart(NULL, 0);
+    size_t lead = LogFormatFileStart(NULL, 0);
     char* work = (char*)malloc(lead + lineBytes);
     if (work != NULL) {
       size_t n = ComposeLineLead(size, &tail, work, lead);
@@ -38,35 +38,21 @@ BOOL AppendPendingLine(const WCHAR* pendingPath, const char* line, size_t lineBy
   return ok;
 }
 
-// A file's first record is its header when it starts as ours does; a file that lost
-// its header starts with a line, which is moved like any other.
-static BOOL IsHeaderRecord(const char* record, size_t length) {
-  static const char kMark[] = "\xEF\xBB\xBF";
-  static const char kFirstColumn[] = "sequence,";
-  if (length >= 3 && memcmp(record, kMark, 3) == 0) {
-    record += 3;
-    length -= 3;
-  }
-  return length >= sizeof(kFirstColumn) - 1 && memcmp(record, kFirstColumn, sizeof(kFirstColumn) - 1) == 0;
-}
-
 // Cuts bytes into CSV records (a record ends at an LF outside quotes); with records
 // null, only counts them. Returns the number of data records.
 static size_t CutRecords(const char* bytes, size_t size, PendingRecord* records, size_t* headerEnd) {
   size_t count = 0;
   *headerEnd = 0;
   for (size_t at = 0; at < size;) {
-    BOOL quoted = FALSE;
-    size_t end = at;
-    while (end < size && (bytes[end] != '\n' || quoted)) {
-      if (bytes[end] == '"') quoted = !quoted;
-      ++end;
-    }
+    // A file's first record is its header when it starts as ours does; a file that lost
+    // its header starts with a line, which is moved like any other.
+    int quoted = 0;
+    size_t end = at + LogFindRecordEnd(bytes + at, size - at, &quoted);
     BOOL complete = end < size;
     size_t length = end - at;
     if (complete && length > 0 && bytes[end - 1] == '\r') --length;
     if (complete) ++end;
-    if (at == 0 && IsHeaderRecord(bytes, length)) {
+    if (at == 0 && LogRecogniseHeader(bytes, length) != LOG_HEADER_NONE) {
       *headerEnd = end;
     } else {
       if (records != NULL) {
@@ -76,9 +62,9 @@ static size_t CutRecords(const char* bytes, size_t size, PendingRecord* records,
         r->length = length;
         r->complete = complete;
         r->openQuote = quoted;
-        r->number = RecordNumber(bytes + at, length);
+        r->number = LogRecordNumber(bytes + at, length);
         r->good = complete && (r->number != 0 || (length > 0 && bytes[at] == ',')) &&
-                  LineChecksumMatches(bytes + at, length);
+                  LogLineChecksumOk(bytes + at, length);
       }
       ++count;
     }
@@ -177,7 +163,7 @@ static size_t NumberedRecord(const PendingFile* p, const PendingRecord* r, uint6
   while (skip < length && record[skip] >= '0' && record[skip] <= '9') ++skip;
   if (skip < length && record[skip] == ',') ++skip;
   else skip = 0;
-  if (r->good) return ComposeLogLine(number, record + skip, length - skip - 9, out);
+  if (r->good) return ComposeLogLine(number, record + skip, length - skip - LOG_CHECKSUM_FIELD_BYTES, out);
   size_t n = FormatDecimal(number, 1, out, 24);
   out[n++] = ',';
   PendingRecord rest = *r;
@@ -218,13 +204,13 @@ BOOL NumberPendingLines(PendingFile* p, uint64_t* lastNumber) {
     return TRUE;
   }
   if (p->lastNumber > *lastNumber) *lastNumber = p->lastNumber;
-  size_t room = p->size + FormatFileStart(NULL, 0) + p->count * LOG_PENDING_GROWTH;
+  size_t room = p->size + LogFormatFileStart(NULL, 0) + p->count * LOG_PENDING_GROWTH;
   char* out = (char*)malloc(room);
   BOOL ok = out != NULL;
   if (ok) {
     size_t n = p->headerEnd;
     if (n > 0) memcpy(out, p->bytes, n);
-    else n = FormatFileStart(out, room);
+    else n = LogFormatFileStart(out, room);
     for (size_t i = 0; i < p->count; ++i) {
       const PendingRecord* r = &p->records[i];
       if (IsBlank(r)) {

@@ -47,29 +47,18 @@ static BOOL IsReservedDeviceName(const WCHAR* name) {
 }
 
 // Digits that end at end, counted backwards; 0 when the character before end is none.
-static size_t DigitsBefore(const WCHAR* name, size_t end) {
-  size_t n = 0;
-  while (n < end && name[end - 1 - n] >= '0' && name[end - 1 - n] <= '9') ++n;
-  return n;
-}
-
-// TRUE when the first n characters end like the stamp of a generation file:
-// "-YYYYMMDD-HHMMSS", optionally "Z", optionally "-2", "-3" ...
+// TRUE when the first n characters end like the stamp of a generation file (the
+// format's own rule, asked of the name's last characters; any other character is no
+// digit or separator of a stamp).
 static BOOL EndsLikeGeneration(const WCHAR* name, size_t n) {
-  for (int withCounter = 0; withCounter < 2; ++withCounter) {
-    size_t end = n;
-    if (withCounter) {
-      size_t counter = DigitsBefore(name, end);
-      if (counter == 0 || counter >= end || name[end - counter - 1] != '-') continue;
-      end -= counter + 1;
-    }
-    if (end > 0 && name[end - 1] == 'Z') --end;
-    if (DigitsBefore(name, end) != 6 || end < 7 || name[end - 7] != '-') continue;
-    end -= 7;
-    if (DigitsBefore(name, end) != 8 || end < 9 || name[end - 9] != '-') continue;
-    return TRUE;
+  char tail[LOG_NAME_MAX_CHARS + 28];
+  size_t count = n < sizeof(tail) ? n : sizeof(tail);
+  for (size_t i = 0; i < count; ++i) {
+    WCHAR c = name[n - count + i];
+    tail[i] = c < 0x80 ? (char)c : '?';
   }
-  return FALSE;
+  size_t base = 0;
+  return LogIsGenerationStem(tail, count, &base);
 }
 
 void MakeSafeLogName(const char* oemName, WCHAR* name, size_t nameChars) {

@@ -40,6 +40,7 @@ add_executable(spoolgate_exe
   # The library's CRC-32, its judgement of a log directory and its OEM conversion, and
   # the plug-in's reading of the settings: one implementation each.
   ${CMAKE_SOURCE_DIR}/logger/crc32.cpp
+  ${CMAKE_SOURCE_DIR}/logger/log_format.cpp
   ${CMAKE_SOURCE_DIR}/logger/log_directory.cpp
   ${CMAKE_SOURCE_DIR}/logger/text_convert.cpp
   ${CMAKE_SOURCE_DIR}/accounting/log_settings.cpp

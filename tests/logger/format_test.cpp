@@ -2,7 +2,10 @@
 // QenDrvLogInitializeInfo and QenDrvLogFormatRecord: the columns of both entry formats
 // at every level, CSV quoting, OEM texts as UTF-8, the size query and slot bounds.
 #include "tests/logger/log_support.h"
+#include "logger/log_format.h"
 #include "tests/support/sandbox.h"
+#include "tools/logread/log_fields.h"
+#include "tools/logread/log_folder.h"
 
 #include <cstring>
 
@@ -101,6 +104,34 @@ TEST_F(LogFormatTest, StandardEntryFillsEveryColumnAndLeavesExtendedOnesEmpty) {
   for (const char* column : {"value_496", "value_500", "block_504", "value_632", "text_640"})
     EXPECT_EQ(Field(line, column), "") << column;
   EXPECT_TRUE(ChecksumMatches(line));
+}
+
+// The readers take their columns from the one table the writer writes by: every column
+// of the header the writer wrote is typed by the readers and has a place in the
+// database, in the file's order, so a column added to the log reaches them all.
+TEST_F(LogFormatTest, ReadersKnowEveryColumnOfTheHeaderTheWriterWrites) {
+  auto entry = MakeEntry(LOG_FORMAT_EXTENDED);
+  LogLine line = WriteAndReadBack(LOG_LEVEL_EXTENDED, LOG_FORMAT_EXTENDED, *entry);
+  std::string bytes = sgtest::ReadHostFile(HostRoot() + "/C/PrintLog/Jobs.csv");
+  std::string first = bytes.substr(0, bytes.find("\r\n"));
+  EXPECT_EQ(first.size() + 2, 406u) << "the byte order mark, the header and CRLF";
+  EXPECT_EQ(LogRecogniseHeader(first.data(), first.size()), LOG_HEADER_CURRENT);
+  ASSERT_EQ(spoolgate::HeaderColumns(first), log_.header);
+
+  std::vector<std::string> stored;
+  for (const spoolgate::LineColumn& c : spoolgate::LineColumns())
+    if (c.csv != nullptr && std::strcmp(c.csv, "computer") != 0) stored.push_back(c.csv);
+  std::vector<std::string> written;
+  for (const std::string& name : log_.header) {
+    ASSERT_NE(spoolgate::FindLineColumn(name), nullptr) << name;
+    if (name != "computer") written.push_back(name);
+  }
+  EXPECT_EQ(stored, written);
+  nlohmann::ordered_json json = spoolgate::LogLineJson(log_.header, line.fields);
+  EXPECT_EQ(json["value_248"], 248);
+  EXPECT_EQ(json["value_496"], 4);
+  EXPECT_EQ(json["document"], "Drawing.plt");
+  EXPECT_EQ(json["crc32"], line.fields.back());
 }
 
 TEST_F(LogFormatTest, ExtendedEntryAtEveryLevelShowsTheGroupsItsContentFlagsName) {

@@ -3,7 +3,7 @@
 // batches, and `log summary` / `log show` computed by the database with GROUP BY.
 #include "tools/database/log_db.h"
 
-#include "logger/sequence_number.h"
+#include "logger/log_format.h"
 #include "tools/database/db_url.h"
 #include "tools/database/log_db_backend.h"
 #include "tools/logread/log_folder.h"

@@ -3,7 +3,7 @@
 // ordered by their first sequence number, and each line checked against its CRC-32.
 #include "tools/logread/log_folder.h"
 
-#include "logger/sequence_number.h"
+#include "logger/log_format.h"
 #include "tools/common/errors.h"
 #include "tools/common/portable.h"
 
@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <set>
 
 namespace fs = std::filesystem;
@@ -52,34 +51,24 @@ bool CsvRecordReader::Next(std::string_view& record, uint64_t& offset, bool& com
   offset = offset_;
   complete = false;
   if (file_ == nullptr) return false;
-  // The record ends at the first LF with an even number of quotes before it in the
-  // record; an LF inside quotes belongs to a text. scanned counts the bytes of the
-  // record looked at so far, which stay valid when Fill moves them.
+  // The record ends at the first LF outside quotes, by the format's own rule. scanned
+  // counts the bytes of the record looked at so far, which stay valid when Fill moves
+  // them.
   size_t scanned = 0;
-  bool quoted = false;
+  int quoted = 0;
   for (;;) {
     const char* start = buffer_.data() + begin_;
-    const char* stop = buffer_.data() + end_;
-    for (const char* p = start + scanned; p < stop;) {
-      const char* lf = static_cast<const char*>(std::memchr(p, '\n', size_t(stop - p)));
-      const char* to = lf != nullptr ? lf : stop;
-      for (const char* q = p; (q = static_cast<const char*>(std::memchr(q, '"', size_t(to - q)))) != nullptr; ++q) {
-        quoted = !quoted;
-      }
-      if (lf == nullptr) break;
-      p = lf + 1;
-      if (!quoted) {
-        size_t length = size_t(lf - start);
-        if (length != 0 && lf[-1] == '\r') --length;
-        record = std::string_view(start, length);
-        size_t taken = size_t(p - start);
-        begin_ += taken;
-        offset_ += taken;
-        complete = true;
-        return true;
-      }
+    size_t available = end_ - begin_;
+    size_t lf = scanned + LogFindRecordEnd(start + scanned, available - scanned, &quoted);
+    if (lf < available) {
+      size_t length = lf != 0 && start[lf - 1] == '\r' ? lf - 1 : lf;
+      record = std::string_view(start, length);
+      begin_ += lf + 1;
+      offset_ += lf + 1;
+      complete = true;
+      return true;
     }
-    scanned = end_ - begin_;
+    scanned = available;
     if (!Fill()) break;
   }
   if (begin_ == end_) return false;
@@ -204,38 +193,24 @@ std::vector<std::string> SplitCsv(const std::string& record) {
   return std::vector<std::string>(views.begin(), views.end());
 }
 
+std::vector<std::string> HeaderColumns(const std::string& record) {
+  if (LogRecogniseHeader(record.data(), record.size()) == LOG_HEADER_NONE) return {};
+  size_t mark = record.compare(0, LOG_BYTE_ORDER_MARK_BYTES, LOG_BYTE_ORDER_MARK) == 0 ? LOG_BYTE_ORDER_MARK_BYTES : 0;
+  return SplitCsv(record.substr(mark));
+}
+
 bool HasChecksumField(std::string_view raw) {
-  size_t n = raw.size();
-  return n >= 10 && raw[n - 9] == ',' &&
-         std::all_of(raw.end() - 8, raw.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+  uint32_t stored = 0;
+  return LogReadChecksumField(raw.data(), raw.size(), &stored) != 0;
 }
 
 namespace {
 
-constexpr char kBom[] = "\xEF\xBB\xBF";
-
-// The line's leading number, 0 when it has none (or one past the limit the writer and
-// the importer keep to).
-uint64_t LeadingNumber(std::string_view raw) {
-  size_t digits = 0;
-  uint64_t value = ParseSequenceNumber(raw.data(), raw.size(), &digits);
-  if (digits == 0 || value > LOG_SEQUENCE_MAX || (digits < raw.size() && raw[digits] != ',')) return 0;
-  return value;
-}
-
-// A line is good when it ends in ",XXXXXXXX", the CRC-32 of the bytes before the comma
-// in upper-case hex.
+// The format's checksum rule, with the tools' own CRC-32.
 bool ChecksumOk(std::string_view raw) {
-  size_t n = raw.size();
-  if (n < 10 || raw[n - 9] != ',') return false;
   uint32_t stored = 0;
-  for (size_t i = n - 8; i < n; ++i) {
-    char c = raw[i];
-    uint32_t digit = c >= '0' && c <= '9' ? uint32_t(c - '0') : c >= 'A' && c <= 'F' ? uint32_t(c - 'A' + 10) : 16;
-    if (digit == 16) return false;
-    stored = stored << 4 | digit;
-  }
-  return stored == Crc32(raw.substr(0, n - 9));
+  return LogReadChecksumField(raw.data(), raw.size(), &stored) &&
+         Crc32(raw.substr(0, raw.size() - LOG_CHECKSUM_FIELD_BYTES)) == stored;
 }
 
 // The first number of a good line in the file, UINT64_MAX when it has none.
@@ -253,29 +228,26 @@ uint64_t FirstSequence(const std::string& file) {
 LogFolder FindLogFolder(const std::string& dir, bool requireLog) {
   std::error_code ec;
   if (!fs::is_directory(PathOf(dir), ec)) throw InputError(dir + ": no such directory");
-  // Generation names: "-YYYYMMDD-HHMMSS" in local time from earlier versions, with "Z"
-  // in UTC now; "-2", "-3" ... when a name was taken.
-  static const std::regex generation(R"((.*)-\d{8}-\d{6}Z?(?:-\d+)?)");
   std::vector<fs::path> csv, pending;
   std::set<std::string> sequenceNames;
   for (const auto& item : fs::directory_iterator(PathOf(dir), ec)) {
     if (!item.is_regular_file(ec)) continue;
     std::string ext = Utf8Of(item.path().extension());
     std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
-    if (ext == ".seq") sequenceNames.insert(Utf8Of(item.path().stem()));
-    if (ext == ".csv") csv.push_back(item.path());
-    if (ext == ".pending") pending.push_back(item.path());
+    if (ext == LOG_SEQUENCE_SUFFIX) sequenceNames.insert(Utf8Of(item.path().stem()));
+    if (ext == LOG_CURRENT_SUFFIX) csv.push_back(item.path());
+    if (ext == LOG_PENDING_SUFFIX) pending.push_back(item.path());
   }
   std::map<std::string, LogSet> logs;
   for (const std::string& name : sequenceNames) {
     LogSet& log = logs[name];
     log.name = name;
-    std::ifstream in(PathOf(dir) / PathOf(name + ".seq"), std::ios::binary);
-    std::string text;
-    std::getline(in, text);
-    size_t digits = 0;
-    uint64_t value = ParseSequenceNumber(text.data(), text.size(), &digits);
-    if (digits > 0 && value <= LOG_SEQUENCE_MAX) log.sequenceValue = value;
+    std::ifstream in(PathOf(dir) / PathOf(name + LOG_SEQUENCE_SUFFIX), std::ios::binary);
+    char text[LOG_SEQUENCE_FILE_BYTES];
+    in.read(text, sizeof text);
+    uint64_t value = 0;
+    if (LogParseSequenceFile(text, size_t(in.gcount()), &value) == LOG_SEQUENCE_FILE_SOUND)
+      log.sequenceValue = value;
   }
   LogFolder folder;
   struct Ordered {
@@ -286,12 +258,12 @@ LogFolder FindLogFolder(const std::string& dir, bool requireLog) {
   std::map<std::string, std::vector<Ordered>> files;
   for (const fs::path& item : csv) {
     std::string stem = Utf8Of(item.stem()), path = Utf8Of(item);
-    std::smatch m;
+    size_t base = 0;
     if (sequenceNames.count(stem)) {
       logs[stem].hasCurrent = true;
       files[stem].push_back({FirstSequence(path), true, path});
-    } else if (std::regex_match(stem, m, generation) && sequenceNames.count(m[1])) {
-      files[m[1]].push_back({FirstSequence(path), false, path});
+    } else if (LogIsGenerationStem(stem.data(), stem.size(), &base) && sequenceNames.count(stem.substr(0, base))) {
+      files[stem.substr(0, base)].push_back({FirstSequence(path), false, path});
     } else {
       folder.strayFiles.push_back(path);
     }
@@ -327,9 +299,9 @@ bool LogLineReader::Next(LogEntry& e) {
     if (!reader_.Next(e.raw, e.offset, e.complete)) return false;
     e.headerMissing = false;
     if (++recordNo_ == 1) {
-      if (e.raw.compare(0, 3, kBom) == 0) e.raw.remove_prefix(3);
-      if (e.raw.compare(0, 9, "sequence,") == 0) {
-        header_ = std::make_shared<const std::vector<std::string>>(SplitCsv(std::string(e.raw)));
+      std::vector<std::string> columns = HeaderColumns(std::string(e.raw));
+      if (!columns.empty()) {
+        header_ = std::make_shared<const std::vector<std::string>>(std::move(columns));
         continue;
       }
       e.headerMissing = true;
@@ -339,7 +311,7 @@ bool LogLineReader::Next(LogEntry& e) {
     e.recordNo = recordNo_;
     e.pending = pending_;
     e.checksumOk = e.complete && ChecksumOk(e.raw);
-    e.sequence = LeadingNumber(e.raw);
+    e.sequence = LogRecordNumber(e.raw.data(), e.raw.size());
     SplitCsvViews(e.raw, e.fields, scratch_);
     return true;
   }

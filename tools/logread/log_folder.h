@@ -54,10 +54,13 @@ std::vector<std::string> SplitCsv(const std::string& record);
 // taken out: no allocation once fields and scratch have grown. The views live as long
 // as record and scratch are left alone.
 void SplitCsvViews(std::string_view record, std::vector<std::string_view>& fields, std::string& scratch);
+// The column names of a file's first record when it is a header of ours (a byte order
+// mark before it is allowed); empty when it is a line.
+std::vector<std::string> HeaderColumns(const std::string& record);
 // CRC-32 of the log lines (the reflected 0xEDB88320 polynomial the logging library uses).
 uint32_t Crc32(std::string_view bytes);
-// Whether a line (without its line end) ends in a checksum field, ",XXXXXXXX" in hex
-// digits of either case: a line with one but the wrong value was altered, a line
+// Whether a line (without its line end) ends in a checksum field, ",XXXXXXXX" in
+// upper-case hex digits: a line with one but the wrong value was altered, a line
 // without one was torn or altered.
 bool HasChecksumField(std::string_view raw);
 

@@ -213,10 +213,7 @@ void JobCalls::OnClose(OpenFile& f) {
   uint64_t offset = 0;
   bool complete = false;
   if (!reader.Next(record, offset, complete)) return;
-  static const char kBom[] = "\xEF\xBB\xBF";
-  if (record.compare(0, 3, kBom) == 0) record.erase(0, 3);
-  const std::vector<std::string> header =
-      record.compare(0, 9, "sequence,") == 0 ? SplitCsv(record) : std::vector<std::string>();
+  const std::vector<std::string> header = HeaderColumns(record);
   reader.SkipTo(*f.appendedFrom);
   const std::string file = Windows(f.hostPath);
   while (reader.Next(record, offset, complete)) {
