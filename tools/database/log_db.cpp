@@ -303,8 +303,10 @@ void TallyDatabase(const std::string& url, const Report& report, Tallies& tallie
   std::string where = Where(*db, report.filter, params);
   for (Grouping& g : tallies.groupings) {
     std::vector<GroupKey> keys = g.leading;
-    keys.push_back({GroupKey::kComputer, "computer"});
-    keys.push_back({GroupKey::kPrinter, "printer"});
+    if (g.byPlace) {
+      keys.push_back({GroupKey::kComputer, "computer"});
+      keys.push_back({GroupKey::kPrinter, "printer"});
+    }
     if (report.cost && report.settings.matchColumn != nullptr) {
       keys.push_back({GroupKey::kColumn, "", report.settings.matchColumn});
     }
@@ -315,7 +317,8 @@ void TallyDatabase(const std::string& url, const Report& report, Tallies& tallie
     }
     select += ", count(*)";
     for (const LineColumn* m : report.measures) select += std::string(", COALESCE(sum(") + m->db + "), 0)";
-    std::vector<std::string> key(keys.size());
+    // Without them, computer and printer are the empty values LineKey gives.
+    std::vector<std::string> key(keys.size() + (g.byPlace ? 0 : 2));
     LogTally tally;
     db->Query("SELECT " + select + " FROM log_lines" + where + " GROUP BY " + group, params, [&](const DbRow& r) {
       for (size_t i = 0; i < keys.size(); ++i) key[i] = r[i].value_or("");

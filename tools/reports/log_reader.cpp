@@ -267,8 +267,10 @@ InternedGrouping KeyColumns(const Report& report, const Grouping& g) {
     else if (k.kind == GroupKey::kColumn) use(k.column->csv, false);
     else use("time_stamp", true);
   }
-  use("computer", false);
-  use("printer", false);
+  if (g.byPlace) {
+    use("computer", false);
+    use("printer", false);
+  }
   if (report.cost && report.settings.matchColumn != nullptr) use(report.settings.matchColumn->csv, false);
   for (const std::string& name : ig.names) ig.dayOnly.push_back(name == "time_stamp" && timeGrouped && !timeRaw);
   return ig;

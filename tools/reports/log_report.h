@@ -78,6 +78,9 @@ struct LogTally {
 struct Grouping {
   std::vector<GroupKey> leading;
   std::map<std::vector<std::string>, LogTally> rows;
+  // Whether the rows are told apart by computer and printer; when not (no report of them
+  // needs it), both are empty in every key and a source need not group by them.
+  bool byPlace = true;
 };
 // The groupings a summary needs (one), and those of the chart page.
 std::vector<Grouping> SummaryGroupings(const Report& report);
@@ -140,8 +143,12 @@ void LineKey(const Report& report, const Grouping& g, Field field, std::vector<s
     }
     if (fold) key.back() = AsciiLower(key.back());
   }
-  key.push_back(fold ? AsciiLower(field("computer")) : field("computer"));
-  key.push_back(fold ? AsciiLower(field("printer")) : field("printer"));
+  if (!g.byPlace) {
+    key.resize(key.size() + 2);
+  } else {
+    key.push_back(fold ? AsciiLower(field("computer")) : field("computer"));
+    key.push_back(fold ? AsciiLower(field("printer")) : field("printer"));
+  }
   if (report.cost && report.settings.matchColumn != nullptr) key.push_back(field(report.settings.matchColumn->csv));
 }
 
