@@ -141,8 +141,9 @@ print(f"{sys.argv[1]}: {a / b:.3f} ({a / 1e6:.2f} s against {b / 1e6:.2f} s {sys
   pair summary_by_user_over_read_floor 3 cpu -- "$sg" log summary --by user "${fleet_dirs[@]}" -- "${floor[@]}"
   pair show_csv_over_read_floor 6 cpu -- "$sg" log show --csv "${fleet_dirs[@]}" -- "${floor[@]}"
   pair show_json_over_read_floor 6 cpu -- "$sg" log show --json "${fleet_dirs[@]}" -- "${floor[@]}"
-  pair verify_over_read_floor 2 cpu -- "$sg" log verify "${fleet_dirs[0]}" -- \
-    "$build/bench/spoolgate_read_floor" "${fleet_dirs[0]}"/*.csv
+  # verify takes one folder: the three one after another.
+  pair verify_over_read_floor 2 cpu -- bash -c 'for d in "${@:2}"; do "$1" log verify "$d" || exit; done' _ \
+    "$sg" "${fleet_dirs[@]}" -- "${floor[@]}"
   # The import against the databases' own loaders of the same lines: sqlite3's .import
   # and psql's \copy of every file, into a table of the files' columns (text), each run
   # into an empty database.

@@ -154,8 +154,10 @@ const char* UnquoteField(const char* p, const char* end, std::string& out) {
 
 }  // namespace
 
-void SplitCsvViews(std::string_view record, std::vector<std::string_view>& fields, std::string& scratch) {
+void SplitCsvViews(std::string_view record, std::vector<std::string_view>& fields, std::string& scratch,
+                   size_t limit) {
   fields.clear();
+  if (limit == 0) return;
   // Unquoted fields never take more room than the record: the views into scratch stay
   // where they are.
   scratch.clear();
@@ -167,7 +169,7 @@ void SplitCsvViews(std::string_view record, std::vector<std::string_view>& field
     for (;;) {
       const char* q = static_cast<const char*>(std::memchr(p, ',', size_t(end - p)));
       fields.emplace_back(p, size_t((q != nullptr ? q : end) - p));
-      if (q == nullptr) return;
+      if (q == nullptr || fields.size() == limit) return;
       p = q + 1;
     }
   }
@@ -181,7 +183,7 @@ void SplitCsvViews(std::string_view record, std::vector<std::string_view>& field
     } else {
       fields.emplace_back(p, size_t(q - p));
     }
-    if (q >= end) return;
+    if (q >= end || fields.size() == limit) return;
     p = q + 1;
   }
 }
@@ -289,8 +291,12 @@ LogFolder FindLogFolder(const std::string& dir, bool requireLog) {
   return folder;
 }
 
-LogLineReader::LogLineReader(const std::string& file, bool pending)
-    : reader_(file), file_(file), pending_(pending), header_(std::make_shared<const std::vector<std::string>>()) {
+LogLineReader::LogLineReader(const std::string& file, bool pending, const std::vector<std::string>* wanted)
+    : reader_(file),
+      file_(file),
+      pending_(pending),
+      header_(std::make_shared<const std::vector<std::string>>()),
+      wanted_(wanted) {
   if (!reader_.Ok()) throw InputError(file + ": cannot be read");
 }
 
@@ -302,6 +308,13 @@ bool LogLineReader::Next(LogEntry& e) {
       std::vector<std::string> columns = HeaderColumns(std::string(e.raw));
       if (!columns.empty()) {
         header_ = std::make_shared<const std::vector<std::string>>(std::move(columns));
+        if (wanted_ != nullptr) {
+          limit_ = 0;
+          for (const std::string& name : *wanted_) {
+            auto at = std::find(header_->begin(), header_->end(), name);
+            if (at != header_->end()) limit_ = std::max(limit_, size_t(at - header_->begin()) + 1);
+          }
+        }
         continue;
       }
       e.headerMissing = true;
@@ -312,7 +325,7 @@ bool LogLineReader::Next(LogEntry& e) {
     e.pending = pending_;
     e.checksumOk = e.complete && ChecksumOk(e.raw);
     e.sequence = LogRecordNumber(e.raw.data(), e.raw.size());
-    SplitCsvViews(e.raw, e.fields, scratch_);
+    SplitCsvViews(e.raw, e.fields, scratch_, limit_);
     return true;
   }
 }

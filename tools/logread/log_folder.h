@@ -52,8 +52,9 @@ class CsvRecordReader {
 std::vector<std::string> SplitCsv(const std::string& record);
 // The same as views into record, or into scratch for a field whose quotes had to be
 // taken out: no allocation once fields and scratch have grown. The views live as long
-// as record and scratch are left alone.
-void SplitCsvViews(std::string_view record, std::vector<std::string_view>& fields, std::string& scratch);
+// as record and scratch are left alone. At most limit fields are cut.
+void SplitCsvViews(std::string_view record, std::vector<std::string_view>& fields, std::string& scratch,
+                   size_t limit = SIZE_MAX);
 // The column names of a file's first record when it is a header of ours (a byte order
 // mark before it is allowed); empty when it is a line.
 std::vector<std::string> HeaderColumns(const std::string& record);
@@ -104,8 +105,9 @@ struct LogEntry {
 // The data lines of one log file or pending file, one after another into the same entry.
 class LogLineReader {
  public:
-  // Throws InputError for a file that cannot be read.
-  LogLineReader(const std::string& file, bool pending);
+  // Throws InputError for a file that cannot be read. wanted: the columns whose fields
+  // the caller reads (the line is cut only as far as the last of them); null for all.
+  LogLineReader(const std::string& file, bool pending, const std::vector<std::string>* wanted = nullptr);
   bool Next(LogEntry& e);
 
  private:
@@ -115,17 +117,20 @@ class LogLineReader {
   uint64_t recordNo_ = 0;
   std::shared_ptr<const std::vector<std::string>> header_;
   std::string scratch_;
+  const std::vector<std::string>* wanted_;
+  size_t limit_ = SIZE_MAX;  // fields to cut
 };
 
 // Calls visit for every data line of the log's files in order, then for its pending
-// lines. Throws InputError for a file that cannot be read.
+// lines, cut into fields as far as wanted asks (LogLineReader). Throws InputError for a
+// file that cannot be read.
 template <typename Visit>
-void ForEachLogEntry(const LogSet& log, Visit&& visit) {
+void ForEachLogEntry(const LogSet& log, Visit&& visit, const std::vector<std::string>* wanted = nullptr) {
   LogEntry e;
   for (size_t i = 0; i <= log.files.size(); ++i) {
     bool pending = i == log.files.size();
     if (pending && log.pendingFile.empty()) break;
-    LogLineReader reader(pending ? log.pendingFile : log.files[i], pending);
+    LogLineReader reader(pending ? log.pendingFile : log.files[i], pending, wanted);
     while (reader.Next(e)) visit(static_cast<const LogEntry&>(e));
   }
 }

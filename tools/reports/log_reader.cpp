@@ -33,9 +33,10 @@ using LogLine = LogEntry;
 
 // Calls visit(line) for every line of every log of the folders with a right checksum
 // (all lines with includeDamaged), in order; pending lines and stray files are left out
-// and counted in left.
+// and counted in left. The lines are cut as far as the columns wanted.
 template <typename Visit>
-void ForEachLine(const std::vector<std::string>& dirs, bool includeDamaged, LeftOut& left, Visit visit) {
+void ForEachLine(const std::vector<std::string>& dirs, bool includeDamaged, LeftOut& left,
+                 const std::vector<std::string>& wanted, Visit visit) {
   std::vector<LogFolder> folders;
   for (const std::string& dir : dirs) folders.push_back(FindLogFolder(dir, true));
   for (const LogFolder& folder : folders) {
@@ -47,7 +48,7 @@ void ForEachLine(const std::vector<std::string>& dirs, bool includeDamaged, Left
           return;
         }
         visit(log, line);
-      });
+      }, &wanted);
     }
   }
 }
@@ -57,6 +58,7 @@ void ForEachLine(const std::vector<std::string>& dirs, bool includeDamaged, Left
 class LineFields {
  public:
   explicit LineFields(std::vector<std::string> names) : names_(std::move(names)) {}
+  const std::vector<std::string>& Names() const { return names_; }
   // The index of a name among the names given.
   size_t Slot(const std::string& name) const {
     return size_t(std::find(names_.begin(), names_.end(), name) - names_.begin());
@@ -134,7 +136,7 @@ int ShowLog(const std::vector<std::string>& dirs, const Report& report, std::ost
   std::pair<const std::string, uint32_t>* lastComputer = nullptr;
   LeftOut left;
   LineFields field(FilterColumns());
-  ForEachLine(dirs, report.filter.includeDamaged, left, [&](const LogSet& log, const LogLine& line) {
+  ForEachLine(dirs, report.filter.includeDamaged, left, field.Names(), [&](const LogSet& log, const LogLine& line) {
     field.Use(line);
     if (!Passes(report.filter, field, left)) return;
     if (files.empty() || files.back().path != line.file) {
@@ -175,6 +177,8 @@ int ShowLog(const std::vector<std::string>& dirs, const Report& report, std::ost
   std::vector<uint32_t> order;
   std::vector<std::pair<size_t, size_t>> copied;  // of each place of the window in text
   std::string text;
+  // Room for a window whose last line passes the bound, so that the copy never doubles.
+  text.reserve(kWindowBytes + kLongLine);
   std::vector<std::string_view> fields;
   std::string scratch;
   for (size_t first = 0, count = 0; first < places.size(); first += count) {
@@ -322,7 +326,7 @@ void TallyLog(const std::vector<std::string>& dirs, const Report& report, Tallie
   LogTally one{1, {}};
   std::string packed;
   tallies.source = SourceOf(dirs);
-  ForEachLine(dirs, report.filter.includeDamaged, tallies.left, [&](const LogSet&, const LogLine& line) {
+  ForEachLine(dirs, report.filter.includeDamaged, tallies.left, field.Names(), [&](const LogSet&, const LogLine& line) {
     field.Use(line);
     if (!Passes(report.filter, field, tallies.left)) return;
     one.sums.assign(report.measures.size(), 0);
@@ -346,6 +350,8 @@ void TallyLog(const std::vector<std::string>& dirs, const Report& report, Tallie
 }
 
 int VerifyLog(const std::string& dir, bool json, std::ostream& out) {
+  // Verifying reads no field: the lines are not cut.
+  static const std::vector<std::string> kNoColumns;
   LogFolder folder = FindLogFolder(dir);
   std::ostringstream problems;
   uint64_t lines = 0, files = 0, problemCount = 0;
@@ -411,7 +417,7 @@ int VerifyLog(const std::string& dir, bool json, std::ostream& out) {
                               " (repeated or out of order)");
       }
       prev = std::max(prev, seq);
-    });
+    }, &kNoColumns);
     // Lines cut from the end, a deleted current file or every file deleted leave the
     // sequence file ahead of the last line found.
     if (log.sequenceValue && *log.sequenceValue > prev) {
