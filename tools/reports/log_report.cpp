@@ -285,15 +285,20 @@ std::string CsvCell(const std::string& bytes, bool number) {
 }
 
 void AppendCsvCell(std::string& out, std::string_view bytes, bool number) {
-  // Text that is ASCII is UTF-8 already: only other text is made so, in a copy.
+  // One look at each byte: whether the cell needs quotes, and whether it is ASCII, which
+  // is UTF-8 already (other text is made so, in a copy, and looked at again).
+  auto special = [](char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; };
+  bool quote = false;
+  size_t ascii = 0;
+  for (; ascii < bytes.size() && static_cast<unsigned char>(bytes[ascii]) < 0x80; ++ascii) quote |= special(bytes[ascii]);
   std::string valid;
-  if (std::any_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+  if (ascii < bytes.size()) {
     valid = ValidUtf8(std::string(bytes));
     bytes = valid;
+    quote = std::any_of(bytes.begin(), bytes.end(), special);
   }
   bool formula = !number && !bytes.empty() && std::string_view("=+-@\t\r").find(bytes[0]) != std::string_view::npos;
-  // A plain loop: find_first_of looks each byte up in the set with a call of its own.
-  if (std::none_of(bytes.begin(), bytes.end(), [](char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; })) {
+  if (!quote) {
     if (formula) out += '\'';
     out.append(bytes.data(), bytes.size());
     return;
