@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The log directory: created with a descriptor that lets only SYSTEM and the
 // Administrators write, and refused when a reparse point or another account has it.
-#include "logger/logger_internal.h"
+#include "logger/log_directory.h"
 
 // Room for a TOKEN_USER and its SID (at most 15 sub-authorities: 68 bytes), and for a
 // descriptor that holds only an owner.

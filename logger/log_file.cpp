@@ -1,8 +1,35 @@
 // SPDX-License-Identifier: Apache-2.0
 // The log file: the lock every writer honours, sequence numbers that
 // continue across generations, rotation, and an append that leaves no partial line.
+//
+// The writer's invariants, each checked by LOG_ASSERT where it can break:
+//
+//  1. A writer opens, reads or changes the log, rotates it or numbers a line only while
+//     it holds the lock of <name>.seq, and that file still has a name.
+//  2. The next number is above every number in the current file and in the pending
+//     file. <name>.seq alone proves nothing: it is written without a flush after an
+//     ordinary append, so it can be behind the log, or gone, or spoiled.
+//  3. A line reaches the log with one write, flushed before success is reported; a
+//     write that fails is cut back, so the file ends where it ended before.
+//  4. Before any line moves, every waiting line has its own number, durably, above
+//     every number the log holds unless the log holds that very line (its bytes).
+//  5. A pending line is cut only once the log holds it: the pending file is emptied
+//     only when every numbered line in it is at or below the log's highest number.
+//  6. The current file is never rotated while the pending file holds a line it took,
+//     so a line moved before a crash is found in the current file.
+//  7. <name>.seq never receives a number past LOG_SEQUENCE_MAX.
 #include "logger/logger_internal.h"
 #include "core/bounded_text.h"
+
+#ifdef LOG_CHECK_INVARIANTS
+#include <stdio.h>
+#include <stdlib.h>
+
+void LogInvariantBroken(const char* condition, const char* file, int line) {
+  fprintf(stderr, "%s:%d: writer invariant broken: %s\n", file, line, condition);
+  abort();
+}
+#endif
 
 // Generation names tried for one rotation: "-YYYYMMDD-HHMMSSZ", then "-2" ... added.
 #define LOG_GENERATION_TRIES 999u
@@ -146,13 +173,15 @@ HANDLE OpenLocked(const WCHAR* path, DWORD disposition, OVERLAPPED* range) {
   return INVALID_HANDLE_VALUE;
 }
 
-// The number in the sequence file, 0 when it is new, empty or unreadable.
+// The number in the sequence file, 0 when it is new, empty, unreadable or unsound.
 static uint64_t ReadSequenceFile(HANDLE sequence) {
   char text[LOG_SEQUENCE_FILE_BYTES];
   DWORD read = 0;
   uint64_t value = 0;
   if (!SeekTo(sequence, 0) || !ReadFile(sequence, text, sizeof(text), &read, NULL)) return 0;
-  if (LogParseSequenceFile(text, read, &value) == LOG_SEQUENCE_FILE_PAST_LIMIT) return LOG_SEQUENCE_MAX;
+  // A number file missing, spoiled or past the limit says nothing: the log and the
+  // pending file tell the number, and the next number written mends the file.
+  LogParseSequenceFile(text, read, &value);
   return value;
 }
 
@@ -161,6 +190,7 @@ static uint64_t ReadSequenceFile(HANDLE sequence) {
 // is used without a line in the log: before a rotation, and for a line that did not
 // reach the log.
 static void WriteSequenceFile(HANDLE sequence, uint64_t value, BOOL durable) {
+  LOG_ASSERT(value <= LOG_SEQUENCE_MAX);
   char text[LOG_SEQUENCE_FILE_BYTES];
   LogFormatSequenceFile(value, text);
   if (SeekTo(sequence, 0) && WriteAll(sequence, text, sizeof(text))) {
@@ -202,8 +232,8 @@ struct LogWriter {
   BOOL headerMatches;       // the file starts with our byte order mark and header
   uint64_t lastNumber;      // the highest number used, in the log or elsewhere
   uint64_t lastInLog;       // the highest number in the current file, damaged lines too
-  uint64_t lastGoodInLog;   // the highest number of a good line in the current file
   BOOL lockLost;            // the sequence file was deleted under the lock
+  BOOL holdsMoved;          // the current file holds lines the pending file still has
   char* line;               // a composed line
   char* work;               // header, closing bytes and line for one write
   size_t workBytes;
@@ -237,7 +267,6 @@ static BOOL OpenCurrentLog(LogWriter* w) {
   if (w->log == INVALID_HANDLE_VALUE) return FALSE;
   if (GetSize(w->log, &w->size) && ReadLogTail(w->log, w->size, &w->tail) && CheckHeader(w)) {
     if (w->tail.lastNumber > w->lastInLog) w->lastInLog = w->tail.lastNumber;
-    if (w->tail.lastGood > w->lastGoodInLog) w->lastGoodInLog = w->tail.lastGood;
     return TRUE;
   }
   CloseHandle(w->log);
@@ -267,6 +296,7 @@ static BOOL RotateIfDue(LogWriter* w, uint64_t bytes) {
   BOOL full = w->size > headerBytes && w->size + w->tail.closingBytes + bytes > w->limit;
   if (w->size == 0 || (!full && w->headerMatches)) return TRUE;
   if (!LockStillHeld(w)) return FALSE;
+  LOG_ASSERT(!w->holdsMoved);
   // The damaged record stays one record in the generation it belongs to.
   if (w->tail.closingBytes != 0) WriteAtEnd(w->log, w->size, w->tail.closing, w->tail.closingBytes);
   CloseCurrentLog(w);
@@ -274,6 +304,12 @@ static BOOL RotateIfDue(LogWriter* w, uint64_t bytes) {
   WriteSequenceFile(w->sequence, w->lastNumber, TRUE);
   RotateLog(w->paths);
   return OpenCurrentLog(w);
+}
+
+// TRUE when the open file is size bytes long (or its size cannot be had).
+static BOOL SizeIs(HANDLE file, uint64_t size) {
+  uint64_t now = 0;
+  return !GetSize(file, &now) || now == size;
 }
 
 // Appends one line to the current file with one write: the header first into an empty
@@ -289,54 +325,82 @@ static BOOL AppendLine(LogWriter* w, const char* line, size_t lineBytes) {
   size_t n = ComposeLineLead(w->size, &w->tail, w->work, w->workBytes);
   memcpy(w->work + n, line, lineBytes);
   n += lineBytes;
-  if (!LockStillHeld(w) || !WriteAtEnd(w->log, w->size, w->work, n)) return FALSE;
+  if (!LockStillHeld(w) || !WriteAtEnd(w->log, w->size, w->work, n)) {
+    LOG_ASSERT(w->lockLost || SizeIs(w->log, w->size));
+    return FALSE;
+  }
   w->size += n;
+  LOG_ASSERT(SizeIs(w->log, w->size));
   w->tail.closingBytes = 0;
   w->headerMatches = TRUE;
   return TRUE;
 }
 
-// TRUE when the current file already holds r: a crash came between its move and the
-// emptying of the pending file. A good line is looked for among good lines only, so
-// that a torn copy does not stand in for it.
-static BOOL AlreadyMoved(const LogWriter* w, const PendingRecord* r) {
-  return r->number <= (r->good ? w->lastGoodInLog : w->lastInLog);
-}
-
 // Moves the pending lines into the log by their numbers, so that a crash at any point
-// and the moves after it store each line once: every line gets its number, durably,
-// before any moves; a line the current file already holds is not moved again; the
-// file is emptied in one step once all are in. The current file is never rotated while
-// the pending file still holds a line it took, so a moved line is always found there;
-// the lines of one move therefore go into one file, even past the limit.
+// and the moves after it store each line once: a line the current file already holds,
+// byte for byte, is not moved again; a line whose number the log holds for another
+// line gets a fresh number, as a line without one does, durably before any line
+// moves; the file is emptied in one step once all are in. The current file is never
+// rotated while the pending file still holds a line it took, so a moved line is always
+// found there; the lines of one move therefore go into one file, even past the limit.
 static BOOL MovePending(LogWriter* w) {
   PendingFile p;
   BOOL ok = OpenPendingFile(w->paths->pending, &p);
   uint64_t before = w->lastNumber;
   if (ok && p.lastNumber > w->lastNumber) w->lastNumber = p.lastNumber;
-  ok = ok && NumberPendingLines(&p, &w->lastNumber);
-  if (w->lastNumber > before) WriteSequenceFile(w->sequence, w->lastNumber, FALSE);
-  uint64_t bytes = 0;
+  // found: the lines the log holds, byte for byte; stale: the others whose number it
+  // has reached.
+  unsigned char* found = ok && p.count > 0 ? (unsigned char*)calloc(2 * p.count, 1) : NULL;
+  unsigned char* stale = found != NULL ? found + p.count : NULL;
   BOOL replay = FALSE;
+  ok = ok && (p.count == 0 || (found != NULL && FindLinesInLog(w->log, w->size, &p, w->lastInLog, found, &replay)));
+  for (size_t i = 0; ok && i < p.count; ++i) {
+    // Numbered from a number file that was gone or behind: a fresh number.
+    uint64_t number = p.records[i].number;
+    stale[i] = (unsigned char)(!found[i] && number != 0 && number <= w->lastInLog);
+  }
+  ok = ok && NumberPendingLines(&p, &w->lastNumber, stale);
+  w->holdsMoved = replay;
   for (size_t i = 0; ok && i < p.ordered; ++i) {
-    if (AlreadyMoved(w, p.order[i])) replay = TRUE;
-    else bytes += PendingLineBytes(p.order[i]);
+    const PendingRecord* r = p.order[i];
+    LOG_ASSERT(i == 0 || r->number > p.order[i - 1]->number);
+    LOG_ASSERT(r->number <= w->lastNumber && (r->number > w->lastInLog || found[r - p.records]));
+  }
+  free(found);
+  if (w->lastNumber > before) WriteSequenceFile(w->sequence, w->lastNumber, FALSE);
+  // Every line numbered up to here is now in the log: the others were given fresh
+  // numbers above it.
+  const uint64_t inLogUpTo = w->lastInLog;
+  uint64_t bytes = 0;
+  for (size_t i = 0; ok && i < p.ordered; ++i) {
+    if (p.order[i]->number > inLogUpTo) bytes += PendingLineBytes(p.order[i]);
   }
   if (ok && !replay && bytes > 0) ok = RotateIfDue(w, bytes);
   for (size_t i = 0; ok && i < p.ordered; ++i) {
     const PendingRecord* r = p.order[i];
-    if (AlreadyMoved(w, r)) continue;
+    if (r->number <= inLogUpTo) continue;
     size_t lineBytes = PendingLineBytes(r);
     char* line = lineBytes <= LOG_RECORD_MAX_BYTES + LOG_LINE_OVERHEAD ? w->line : (char*)malloc(lineBytes);
     ok = line != NULL && AppendLine(w, line, CopyPendingLine(&p, r, line));
+    w->holdsMoved = w->holdsMoved || ok;
     if (line != w->line) free(line);
-    if (ok && r->good && r->number > w->lastGoodInLog) w->lastGoodInLog = r->number;
     if (ok && r->number > w->lastInLog) w->lastInLog = r->number;
   }
   // Lines left without a number (the log reached its limit) keep waiting.
+  for (size_t i = 0; ok && i < p.ordered; ++i) LOG_ASSERT(p.order[i]->number <= w->lastInLog);
   ok = ok && (p.waiting == 0 || (p.ordered == p.waiting && EmptyPendingFile(&p)));
+  if (ok) w->holdsMoved = FALSE;
   ClosePendingFile(&p);
   return ok;
+}
+
+// The highest number the pending file's lines hold; 0 when it has none or cannot be
+// read.
+static uint64_t HighestPendingNumber(const WCHAR* pendingPath) {
+  PendingFile p;
+  uint64_t highest = OpenPendingFile(pendingPath, &p) ? p.lastNumber : 0;
+  ClosePendingFile(&p);
+  return highest;
 }
 
 // Everything done while the log's lock is held: the pending lines first, then the new
@@ -351,10 +415,12 @@ static BOOL AppendLocked(LogWriter* w, const char* fields, size_t fieldsBytes, s
   BOOL inLog = FALSE;
   BOOL numbered = FALSE;
   if (logOpen && MovePending(w) && w->lastNumber < LOG_SEQUENCE_MAX) {
-    // The sequence file takes the number before the line is written, so that it is
-    // never behind a line in the log: a writer that cannot open the log numbers from it.
+    // The sequence file takes the number before the line is written, without a flush:
+    // a power loss can leave it behind the log (or spoiled), so every writer also
+    // reads the log's end and the pending file before it numbers a line.
     numbered = TRUE;
     uint64_t number = ++w->lastNumber;
+    LOG_ASSERT(number > w->lastInLog && !w->lockLost);
     WriteSequenceFile(w->sequence, number, FALSE);
     *lineBytes = ComposeLogLine(number, fields, fieldsBytes, w->line);
     inLog = RotateIfDue(w, *lineBytes) && AppendLine(w, w->line, *lineBytes);
@@ -362,15 +428,21 @@ static BOOL AppendLocked(LogWriter* w, const char* fields, size_t fieldsBytes, s
   CloseCurrentLog(w);
   *stored = inLog;
   if (inLog) return TRUE;
+  if (w->lockLost) {
+    *lineBytes = ComposeLogLine(0, fields, fieldsBytes, w->line);
+    *stored = AppendPendingLine(w->paths->pending, w->line, *lineBytes);
+    return FALSE;
+  }
+  if (!logOpen) {
+    // Without the log, the number file may be gone or behind: the pending file's lines
+    // are seen too. A number the log already holds is replaced when the line moves.
+    uint64_t waiting = HighestPendingNumber(w->paths->pending);
+    if (waiting > w->lastNumber) w->lastNumber = waiting;
+  }
   if (!numbered && w->lastNumber >= LOG_SEQUENCE_MAX) {
     // Every number is used: the line is stored nowhere rather than under a number the
     // log already holds.
     *lineBytes = ComposeLogLine(0, fields, fieldsBytes, w->line);
-    return FALSE;
-  }
-  if (w->lockLost) {
-    *lineBytes = ComposeLogLine(0, fields, fieldsBytes, w->line);
-    *stored = AppendPendingLine(w->paths->pending, w->line, *lineBytes);
     return FALSE;
   }
   if (!numbered) ++w->lastNumber;

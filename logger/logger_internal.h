@@ -6,8 +6,20 @@
 
 #include "core/log_entry.h"
 #include "logger/crc32.h"
+#include "logger/event_source.h"
+#include "logger/log_directory.h"
 #include "logger/log_format.h"
 #include "platform/win32.h"
+
+// LOG_ASSERT() - Checks one of the writer's invariants (listed at the top of
+// log_file.cpp) where it can break. The test builds define LOG_CHECK_INVARIANTS and end
+// the process on a broken one; the shipped library compiles the checks out.
+#ifdef LOG_CHECK_INVARIANTS
+void LogInvariantBroken(const char* condition, const char* file, int line);
+#define LOG_ASSERT(condition) ((condition) ? (void)0 : LogInvariantBroken(#condition, __FILE__, __LINE__))
+#else
+#define LOG_ASSERT(condition) ((void)sizeof((condition) ? 1 : 0))
+#endif
 
 // Longest formatted record the library writes or accepts, terminator included. The
 // longest entry gives about 16 KiB (every text at its slot's size, three UTF-8 bytes a
@@ -46,10 +58,7 @@ void FormatHex(uint64_t value, unsigned digits, char* out);
 size_t OemSlotToUtf8(const char* slot, size_t slotBytes, char* out, size_t outBytes);
 // WideSlotToUtf8() - The same for a UTF-16 text in a slot of slotChars characters.
 size_t WideSlotToUtf8(const WCHAR* slot, size_t slotChars, char* out, size_t outBytes);
-// OemTextToWide() - Converts an OEM text read only within textBytes bytes to UTF-16 and
-// terminates it. Returns the characters written before the terminator (0 when nothing
-// converted).
-size_t OemTextToWide(const char* text, size_t textBytes, WCHAR* out, size_t outChars);
+// OemTextToWide(): logger/log_directory.h.
 
 // --- safe_name.cpp ----------------------------------------------------------------
 
@@ -78,27 +87,7 @@ size_t ComposeLogLine(uint64_t number, const char* fields, size_t fieldsBytes, c
 
 // --- log_directory.cpp ------------------------------------------------------------
 
-// IsLogPathSeparator() - TRUE for both of the separators Windows accepts in a path.
-static inline BOOL IsLogPathSeparator(WCHAR c) { return c == '\\' || c == '/'; }
-// Full control for SYSTEM and the Administrators, read for Users, inherited by the log
-// files. Protected: nothing comes from a parent such as %WINDIR%\Temp, where every user
-// may create entries.
-#define LOG_DIRECTORY_SDDL WTEXT("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)")
-// What the library makes of a log directory.
-typedef enum LogDirectoryVerdict {
-  LOG_DIRECTORY_USABLE = 0,
-  LOG_DIRECTORY_MISSING,        // not there (only asked without creating it)
-  LOG_DIRECTORY_UNAVAILABLE,    // cannot be created, or is not a directory
-  LOG_DIRECTORY_REPARSE_POINT,  // it, or a directory above it, is a junction or link
-  LOG_DIRECTORY_OWNER_UNKNOWN,  // its owner cannot be read
-  LOG_DIRECTORY_FOREIGN_OWNER   // another account than SYSTEM, the Administrators or runAs
-} LogDirectoryVerdict;
-// JudgeLogDirectory() - Whether the library writes into directory. With create, its missing
-// parts are made, each with LOG_DIRECTORY_SDDL; without, nothing is changed. runAs is the
-// account the library runs as (NULL: this process's). where, when not null, receives the
-// length of the part of the path the verdict is about. Temporarily cuts directory at each
-// separator, so it must be writable.
-LogDirectoryVerdict JudgeLogDirectory(WCHAR* directory, BOOL create, PSID runAs, size_t* where);
+// LOG_DIRECTORY_SDDL, LogDirectoryVerdict, JudgeLogDirectory(): logger/log_directory.h.
 // EnsureLogDirectory() - Creates the directory and its missing parents (JudgeLogDirectory
 // with create, as this process); TRUE when the library may write into it.
 BOOL EnsureLogDirectory(WCHAR* directory);
@@ -193,11 +182,19 @@ struct PendingFile {
 // its records. TRUE without records when there is no pending file; FALSE when it cannot
 // be locked or read. Close with ClosePendingFile in any case.
 BOOL OpenPendingFile(const WCHAR* pendingPath, PendingFile* p);
-// NumberPendingLines() - Gives each record without a number, and the later of two that
-// hold the same one, the next number after *lastNumber (in file order, none beyond
-// LOG_SEQUENCE_MAX), and makes them durable in the file before any line moves. FALSE
-// when the file could not be rewritten (the old bytes stay).
-BOOL NumberPendingLines(PendingFile* p, uint64_t* lastNumber);
+// NumberPendingLines() - Gives each record without a number, each that stale marks (by
+// its index in p->records; stale may be NULL), and the later of two that hold the same
+// one, the next number after *lastNumber (in file order, none beyond LOG_SEQUENCE_MAX),
+// and makes them durable in the file before any line moves. FALSE when the file could
+// not be rewritten (the old bytes stay).
+BOOL NumberPendingLines(PendingFile* p, uint64_t* lastNumber, const unsigned char* stale);
+// FindLinesInLog() - Marks in inLog (by index in p->records) each numbered record whose
+// line, byte for byte, the end of the open log of size bytes already holds: a crash
+// came between its move and the emptying of the pending file. Only records numbered up
+// to lastInLog are looked for. *any tells whether one was found. FALSE when the log
+// could not be read.
+BOOL FindLinesInLog(HANDLE log, uint64_t size, const PendingFile* p, uint64_t lastInLog,
+                    unsigned char* inLog, BOOL* any);
 // PendingLineBytes() - The most bytes CopyPendingLine writes for r.
 size_t PendingLineBytes(const PendingRecord* r);
 // CopyPendingLine() - Writes r as the line the log takes: its bytes, closed as one
@@ -210,14 +207,7 @@ void ClosePendingFile(PendingFile* p);
 
 // --- event_report.cpp -------------------------------------------------------------
 
-// The event source the library reports under. Registered under LOG_EVENT_SOURCE_KEY
-// with this DLL as its message file, the event viewer shows the text of the message
-// table (event_messages.mc); the event is written either way.
-#define LOG_EVENT_SOURCE WTEXT("ruzoravu64")
-#define LOG_EVENT_SOURCE_KEY \
-  WTEXT("SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\ruzoravu64")
-// Event identifier of a lost accounting line; the message table gives its text.
-#define LOG_EVENT_LINE_LOST 1000u
+// LOG_EVENT_SOURCE, LOG_EVENT_SOURCE_KEY, LOG_EVENT_LINE_LOST: logger/event_source.h.
 
 // ReportLostLine() - Reports a line that could be stored nowhere to the Windows event log,
 // under our own event source, with the log's path and the line's text.

@@ -184,16 +184,17 @@ static BOOL Rewrite(PendingFile* p, const char* bytes, size_t count) {
   return FALSE;
 }
 
-BOOL NumberPendingLines(PendingFile* p, uint64_t* lastNumber) {
+BOOL NumberPendingLines(PendingFile* p, uint64_t* lastNumber, const unsigned char* stale) {
   if (p->count == 0) return TRUE;
-  // Which records need a number: those with none, and a later one of two that hold the
-  // same (a line that went to the pending file under a number a crash left unrecorded).
+  // Which records need a number: those with none, those whose number the log holds for
+  // another line, and a later one of two that hold the same (a line that went to the
+  // pending file under a number a crash left unrecorded).
   unsigned char* wants = (unsigned char*)calloc(p->count, 1);
   if (wants == NULL) return FALSE;
   size_t wanting = 0;
   for (size_t i = 0; i < p->count; ++i) {
     const PendingRecord* r = &p->records[i];
-    if (r->number == 0 && !IsBlank(r)) wants[i] = 1;
+    if ((r->number == 0 && !IsBlank(r)) || (stale != NULL && stale[i])) wants[i] = 1;
   }
   for (size_t i = 1; i < p->ordered; ++i) {
     if (p->order[i]->number == p->order[i - 1]->number) wants[p->order[i] - p->records] = 1;
@@ -242,4 +243,81 @@ BOOL EmptyPendingFile(PendingFile* p) {
   // One cut, so that a crash leaves all the lines or none; the empty file stays, as
   // deleting it could race a writer that has just opened it without the log's lock.
   return SeekTo(p->file, 0) && SetEndOfFile(p->file) && FlushFileBuffers(p->file);
+}
+
+// One record of the log's end: its number and where it starts in the window.
+struct LogEndRecord {
+  uint64_t number;
+  size_t start;
+};
+
+static int CompareEndRecords(const void* a, const void* b) {
+  const LogEndRecord* x = (const LogEndRecord*)a;
+  const LogEndRecord* y = (const LogEndRecord*)b;
+  if (x->number != y->number) return x->number < y->number ? -1 : 1;
+  return x->start < y->start ? -1 : (x->start > y->start ? 1 : 0);
+}
+
+// TRUE when window holds, right after a line end, exactly the line the move would write
+// for r.
+static BOOL WindowHoldsLine(const char* window, size_t count, const LogEndRecord* index,
+                            size_t indexed, const PendingFile* p, const PendingRecord* r,
+                            char* line) {
+  size_t lineBytes = CopyPendingLine(p, r, line);
+  size_t low = 0, high = indexed;
+  while (low < high) {
+    size_t mid = low + (high - low) / 2;
+    if (index[mid].number < r->number) low = mid + 1;
+    else high = mid;
+  }
+  for (size_t i = low; i < indexed && index[i].number == r->number; ++i) {
+    size_t at = index[i].start;
+    if (count - at >= lineBytes && memcmp(window + at, line, lineBytes) == 0) return TRUE;
+  }
+  return FALSE;
+}
+
+BOOL FindLinesInLog(HANDLE log, uint64_t size, const PendingFile* p, uint64_t lastInLog,
+                    unsigned char* inLog, BOOL* any) {
+  *any = FALSE;
+  // Only a line whose number the log has reached can be in it. Moved lines are the
+  // last records of the current file, after at most a torn copy and its closing each
+  // time a move was cut short: the window holds them all.
+  uint64_t want = 2u * (LOG_RECORD_MAX_BYTES + LOG_LINE_OVERHEAD);
+  size_t candidates = 0;
+  for (size_t i = 0; i < p->ordered; ++i) {
+    if (p->order[i]->number > lastInLog) continue;
+    want += 2u * (PendingLineBytes(p->order[i]) + 2u);
+    ++candidates;
+  }
+  if (candidates == 0 || size == 0) return TRUE;
+  if (want > size) want = size;
+  char* window = (char*)malloc((size_t)want);
+  LogEndRecord* index = (LogEndRecord*)malloc(((size_t)want / 2 + 1) * sizeof(LogEndRecord));
+  BOOL ok = window != NULL && index != NULL && ReadExactly(log, size - want, window, (DWORD)want);
+  size_t indexed = 0;
+  for (size_t i = 0; ok && i < (size_t)want; ++i) {
+    // Every record starts after an LF; an LF inside a quoted text may pose as one, but
+    // only the whole bytes of a line count as a match.
+    if (window[i] != '\n' || i + 1 == (size_t)want) continue;
+    uint64_t number = LogRecordNumber(window + i + 1, (size_t)want - i - 1);
+    if (number != 0 && number <= lastInLog) index[indexed++] = {number, i + 1};
+  }
+  if (ok) qsort(index, indexed, sizeof(LogEndRecord), CompareEndRecords);
+  char* line = NULL;
+  for (size_t i = 0; ok && i < p->ordered; ++i) {
+    const PendingRecord* r = p->order[i];
+    if (r->number > lastInLog) continue;
+    free(line);
+    line = (char*)malloc(PendingLineBytes(r));
+    ok = line != NULL;
+    if (ok && WindowHoldsLine(window, (size_t)want, index, indexed, p, r, line)) {
+      inLog[r - p->records] = 1;
+      *any = TRUE;
+    }
+  }
+  free(line);
+  free(index);
+  free(window);
+  return ok;
 }

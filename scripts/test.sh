@@ -21,6 +21,9 @@ ctest_summary() {
   (cd "$dir" && ctest --output-on-failure -j"$jobs" "$@") >"$log" 2>&1
   local status=$?
   tail -n 25 "$log"
+  # The crash-point sweep's counts (killed and power lost), from the full test output.
+  grep -hE '^(kill|power loss): crash points' "$dir"/Testing/Temporary/LastTest*.log 2>/dev/null |
+    sed "s/^/$label sweep, /"
   local line
   line=$(grep -E "tests passed, [0-9]+ tests failed out of [0-9]+" "$log" | tail -1)
   if [[ -n "$line" ]]; then

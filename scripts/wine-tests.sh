@@ -45,13 +45,15 @@ wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ /d user32.Mess
   >/dev/null 2>&1 || fail "cannot set RelayInclude"
 wineserver -w
 
-# The program and the spooler double in C:\spoolgate-bin, the plug-in and the logging
-# library together in a driver directory of their own (as a driver package installs
-# them, away from the program that loads them), the recording stand-in for the logging
-# library and the example registry settings where the tests pick them up.
+# The program with the documents its help names and the spooler double in
+# C:\spoolgate-bin, the plug-in and the logging library together in a driver directory
+# of their own (as a driver package installs them, away from the program that loads
+# them), the recording stand-in for the logging library and the example registry
+# settings where the tests pick them up.
 bin=$WINEPREFIX/drive_c/spoolgate-bin
 mkdir -p "$bin/driver" "$bin/recorder"
-cp "$suite/wine_tests.exe" "$suite/spoolss.dll" "$build/tools/spoolgate.exe" examples/*.reg "$bin/"
+cp "$suite/wine_tests.exe" "$suite/spoolss.dll" "$build/tools/spoolgate.exe" "$build/tools/"*.md \
+   examples/*.reg "$bin/"
 cp "$build/plugin/spoolgate.dll" "$build/logger/ruzoravu64.dll" "$bin/driver/"
 cp "$suite/recorder/ruzoravu64.dll" "$bin/recorder/"
 
@@ -61,6 +63,13 @@ drive=$WINEPREFIX/drive_c
 mkdir -p "$drive/spoolgate-foreign" "$work/elsewhere"
 chown 65534:65534 "$drive/spoolgate-foreign" 2>/dev/null || rmdir "$drive/spoolgate-foreign"
 ln -s "$work/elsewhere" "$drive/spoolgate-link"
+# Outputs of the command: a file of its owner alone (a DACL of the owner to Wine) that
+# keeps its permissions when replaced, and a symbolic link to a file, written through.
+mkdir -p "$drive/spoolgate-outputs"
+echo old >"$drive/spoolgate-outputs/kept.prn"
+chmod 600 "$drive/spoolgate-outputs/kept.prn"
+echo old >"$drive/spoolgate-outputs/target.prn"
+ln -s target.prn "$drive/spoolgate-outputs/link.prn"
 
 trace=$work/relay.log
 : >"$trace"

@@ -18,7 +18,13 @@ set(here ${CMAKE_CURRENT_SOURCE_DIR})
 add_executable(spoolgate_exe
   ${here}/cli/win_main.cpp
   ${here}/cli/commands.cpp
+  ${here}/cli/subcommands.cpp
+  ${here}/common/hex.cpp
+  ${here}/common/numbers.cpp
+  ${here}/common/win_text.cpp
+  ${here}/logread/csv_lines.cpp
   ${here}/logread/log_fields.cpp
+  ${here}/logread/verify.cpp
   ${here}/reports/log_filter.cpp
   ${here}/logread/log_folder.cpp
   ${here}/logread/win_crc.cpp
@@ -27,14 +33,15 @@ add_executable(spoolgate_exe
   ${here}/reports/log_reader.cpp
   ${here}/reports/log_report.cpp
   ${here}/reports/log_settings.cpp
-  ${here}/common/output_buffer.cpp
+  ${here}/common/output_file.cpp
   ${here}/common/portable.cpp
   ${here}/stored/stored_files.cpp
   ${here}/common/text.cpp
   ${here}/winkit/win_check.cpp
   ${here}/winkit/win_console.cpp
+  ${here}/winkit/win_printers.cpp
   ${here}/database/win_log_db.cpp
-  ${here}/common/win_output_file.cpp
+  ${here}/common/win_file_system.cpp
   ${here}/winkit/win_setup.cpp
   ${here}/winkit/win_system.cpp
   # The library's CRC-32, its judgement of a log directory and its OEM conversion, and
@@ -54,3 +61,9 @@ target_compile_definitions(spoolgate_exe PRIVATE SPOOLGATE_VERSION="${PROJECT_VE
 target_link_options(spoolgate_exe PRIVATE -municode)
 target_link_libraries(spoolgate_exe PRIVATE advapi32 winspool version)
 spoolgate_version_resource(spoolgate_exe "spoolgate print server kit")
+# The documents the help names, beside the program, so that they travel with it.
+foreach(doc deployment.md accounting-database.md)
+  add_custom_command(TARGET spoolgate_exe POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${CMAKE_SOURCE_DIR}/docs/${doc}
+            $<TARGET_FILE_DIR:spoolgate_exe>/${doc})
+endforeach()

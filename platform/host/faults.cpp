@@ -18,6 +18,8 @@ struct ArmedFault {
   bool persistent;
   DWORD shortBytes;    // what a short write writes
   bool crash;          // the process ends instead
+  bool powerLoss;      // and the writes no flush followed are lost first
+  bool torn;           // or torn at a sector
 };
 
 constexpr size_t kOps = static_cast<size_t>(HostOp::Count);
@@ -38,6 +40,7 @@ DWORD CountWrite(HostOp op, DWORD* bytes) {
   std::lock_guard<std::mutex> lock(g_faultMutex);
   for (const ArmedFault& f : g_faults) {
     if (f.op != op || (n != f.triggerAt && !(f.persistent && n > f.triggerAt))) continue;
+    if (f.powerLoss) LosePower(f.torn);
     if (f.crash) _exit(HOST_CRASH_EXIT_STATUS);
     if (f.error != 0) return f.error;
     if (bytes != nullptr && *bytes > f.shortBytes) *bytes = f.shortBytes;
@@ -50,6 +53,7 @@ DWORD CountCall(HostOp op) { return CountWrite(op, nullptr); }
 void SetError(DWORD error) { t_lastError = error; }
 
 void ResetFaults() {
+  ResetPowerLoss();
   std::lock_guard<std::mutex> lock(g_faultMutex);
   g_faults.clear();
   g_anyFault.store(false, std::memory_order_release);
@@ -67,21 +71,29 @@ extern "C" void WINAPI SetLastError(DWORD error) { t_lastError = error; }
 void HostFailNth(HostOp op, uint64_t nth, DWORD error, bool persistent) {
   std::lock_guard<std::mutex> lock(g_faultMutex);
   uint64_t now = g_calls[static_cast<size_t>(op)].load();
-  g_faults.push_back({op, now + (nth == 0 ? 1 : nth), error, persistent, 0, false});
+  g_faults.push_back({op, now + (nth == 0 ? 1 : nth), error, persistent, 0, false, false, false});
   g_anyFault.store(true, std::memory_order_release);
 }
 
 void HostShortWriteNth(HostOp op, uint64_t nth, DWORD bytes, bool persistent) {
   std::lock_guard<std::mutex> lock(g_faultMutex);
   uint64_t now = g_calls[static_cast<size_t>(op)].load();
-  g_faults.push_back({op, now + (nth == 0 ? 1 : nth), 0, persistent, bytes, false});
+  g_faults.push_back({op, now + (nth == 0 ? 1 : nth), 0, persistent, bytes, false, false, false});
   g_anyFault.store(true, std::memory_order_release);
 }
 
 void HostCrashNth(HostOp op, uint64_t nth) {
   std::lock_guard<std::mutex> lock(g_faultMutex);
   uint64_t now = g_calls[static_cast<size_t>(op)].load();
-  g_faults.push_back({op, now + (nth == 0 ? 1 : nth), 0, false, 0, true});
+  g_faults.push_back({op, now + (nth == 0 ? 1 : nth), 0, false, 0, true, false, false});
+  g_anyFault.store(true, std::memory_order_release);
+}
+
+void HostPowerLossNth(HostOp op, uint64_t nth, bool torn) {
+  hostimpl::StartPowerLossTracking();
+  std::lock_guard<std::mutex> lock(g_faultMutex);
+  uint64_t now = g_calls[static_cast<size_t>(op)].load();
+  g_faults.push_back({op, now + (nth == 0 ? 1 : nth), 0, false, 0, true, true, torn});
   g_anyFault.store(true, std::memory_order_release);
 }
 

@@ -387,6 +387,7 @@ BOOL hostimpl::plain::WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDW
   if (!f) return Fail(ERROR_INVALID_HANDLE);
   if (overlapped || (!buffer && toWrite)) return Fail(ERROR_INVALID_PARAMETER);
   if (!f->canWrite) return Fail(ERROR_ACCESS_DENIED);
+  hostimpl::NoteUnflushedChange(f->fd, f->dev, f->ino);
   const auto* p = static_cast<const char*>(buffer);
   DWORD done = 0;
   while (done < toWrite) {
@@ -490,6 +491,7 @@ BOOL hostimpl::plain::SetEndOfFile(HANDLE file) {
   HostFile* f = AsFile(file);
   if (!f) return Fail(ERROR_INVALID_HANDLE);
   if (!f->canWrite) return Fail(ERROR_ACCESS_DENIED);
+  hostimpl::NoteUnflushedChange(f->fd, f->dev, f->ino);
   off_t position = lseek(f->fd, 0, SEEK_CUR);
   if (position < 0 || ftruncate(f->fd, position) != 0) return Fail(hostimpl::ErrnoToError(errno));
   return TRUE;
@@ -505,6 +507,7 @@ BOOL hostimpl::plain::FlushFileBuffers(HANDLE file) {
   while (fsync(f->fd) != 0) {
     if (errno != EINTR) return Fail(hostimpl::ErrnoToError(errno));
   }
+  hostimpl::NoteFlush(f->dev, f->ino);
   return TRUE;
 }
 

@@ -136,6 +136,12 @@ HOST_CONTROL_API void HostShortWriteNth(HostOp op, uint64_t nth, DWORD bytes,
 // and the process's file locks go with it. For a child process of a test.
 #define HOST_CRASH_EXIT_STATUS 86
 HOST_CONTROL_API void HostCrashNth(HostOp op, uint64_t nth);
+// The power fails in place of the nth call of op from now: every write to a file that
+// no flush of that file followed since this call is dropped (with torn, the first
+// sector boundary past its first changed byte keeps the new bytes before it, the old
+// ones after), and then the process ends as HostCrashNth ends it. Renames made with
+// MOVEFILE_WRITE_THROUGH stay, as their directory was flushed. For a child process.
+HOST_CONTROL_API void HostPowerLossNth(HostOp op, uint64_t nth, bool torn);
 HOST_CONTROL_API void HostClearFaults();
 // Calls of op since the last HostReset or HostResetCounters.
 HOST_CONTROL_API uint64_t HostCallCount(HostOp op);

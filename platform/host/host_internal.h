@@ -6,6 +6,8 @@
 #include "platform/host/host_control.h"
 #include "platform/host/win32_api.h"
 
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
 
@@ -55,6 +57,15 @@ void* AllocLocal(size_t bytes);
 // Settings of system.cpp that other modules read.
 UINT OemCodePage();
 std::u16string ComputerName();
+
+// The power-loss mode (power_loss.cpp). Once tracking started, a file's contents are
+// kept before its first change since its last flush (files.cpp tells both); LosePower
+// puts back, in every file changed since, what the disk would hold after a power cut.
+void StartPowerLossTracking();
+void NoteUnflushedChange(int fd, dev_t dev, ino_t ino);
+void NoteFlush(dev_t dev, ino_t ino);
+void LosePower(bool torn);
+void ResetPowerLoss();
 
 // Open handles of files and keys, for HostOpenHandleCount.
 void AddOpenHandle(int delta);

@@ -4,6 +4,7 @@
 #include "tests/logger/log_support.h"
 #include "logger/log_format.h"
 #include "tests/support/sandbox.h"
+#include "tools/logread/csv_lines.h"
 #include "tools/logread/log_fields.h"
 #include "tools/logread/log_folder.h"
 

@@ -6,6 +6,7 @@
 #include "platform/host/host_tools.h"
 #include "tests/platform/host_test.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -440,6 +441,37 @@ TEST_F(FilesTest, InjectedFaultsFailTheChosenCalls) {
   EXPECT_FALSE(CreateDirectoryW(u"C:\\Dir", nullptr));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_TRUE(CreateDirectoryW(u"C:\\Dir", nullptr));
+}
+
+// A power cut keeps what a flush made durable: the writes after it are dropped, or torn
+// at the first sector boundary past the first changed byte; a file created but never
+// flushed stays, empty when its writes are dropped.
+TEST_F(FilesTest, APowerLossKeepsOnlyWhatWasFlushedOrTearsItAtASector) {
+  for (bool torn : {false, true}) {
+    SCOPED_TRACE(torn ? "torn" : "dropped");
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      HostPowerLossNth(HostOp::CreateFile, 3, torn);
+      HANDLE h = Open(u"C:\\p.bin", GENERIC_WRITE, 0, CREATE_ALWAYS);
+      HANDLE fresh = Open(u"C:\\q.bin", GENERIC_WRITE, 0, CREATE_ALWAYS);
+      bool ok = Write(h, std::string(600, 'a')) && FlushFileBuffers(h) &&
+                SetFilePointer(h, 100, nullptr, FILE_BEGIN) == 100 && Write(h, std::string(1000, 'b')) &&
+                Write(fresh, "never flushed");
+      Open(u"C:\\r.bin", GENERIC_WRITE, 0, CREATE_ALWAYS);
+      _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), HOST_CRASH_EXIT_STATUS);
+    std::string kept = torn ? std::string(100, 'a') + std::string(412, 'b') + std::string(88, 'a')
+                            : std::string(600, 'a');
+    EXPECT_EQ(Contents("C/p.bin"), kept);
+    // Its whole unflushed write lies in the first sector: torn, that sector landed.
+    EXPECT_EQ(Contents("C/q.bin"), torn ? "never flushed" : "");
+    EXPECT_FALSE(fs::exists(root_ + "/C/r.bin"));
+  }
 }
 
 // --- byte-range locks ----------------------------------------------------------------------

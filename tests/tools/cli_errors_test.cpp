@@ -181,6 +181,12 @@ TEST(CliErrors, OutputsNeverHarmTheUsersFiles) {
   EXPECT_EQ(sgtest::Slurp(dir / "out.cap"), capture);
   EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.cap"));
   EXPECT_EQ(sgtest::Slurp(dir / "target.cap"), capture);
+  // The file replaced through the link keeps its permissions, unlike a new file's.
+  ASSERT_EQ(chmod((dir / "target.cap").c_str(), 0604), 0);
+  ASSERT_EQ(RunCli({"capture", "mine.job", "-o", "link.cap"}, dir.path).status, 0);
+  struct stat replaced;
+  ASSERT_EQ(stat((dir / "target.cap").c_str(), &replaced), 0);
+  EXPECT_EQ(replaced.st_mode & 07777, 0604u);
   ASSERT_EQ(RunCli({"rud", "extract", "b.RUD", "-o", "/dev/null"}, dir.path).status, 0);
   EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
 

@@ -3,6 +3,7 @@
 // their descriptions send: files, bytes, insertions, message boxes and log lines.
 #include "tests/tools/cli_runner.h"
 #include "core/records.h"
+#include "tools/logread/csv_lines.h"
 #include "tools/reports/log_reader.h"
 
 #include <gtest/gtest.h>

@@ -3,6 +3,7 @@
 // continue past an LF inside quotes, wherever the reader's buffer ends; and what the
 // reports make of names a print client chose, of the site's settings, of a wrong folder.
 #include "tests/tools/cli_runner.h"
+#include "tools/logread/csv_lines.h"
 #include "tools/logread/log_folder.h"
 
 #include <gtest/gtest.h>

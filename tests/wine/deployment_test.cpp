@@ -5,7 +5,7 @@
 // plug-in reads.
 #include "tests/wine/wine_platform.h"
 
-#include "logger/logger_internal.h"
+#include "logger/event_source.h"
 
 #include <string>
 #include <vector>

@@ -10,6 +10,7 @@
 
 #include <aclapi.h>
 #include <sddl.h>
+#include <winspool.h>
 
 #include <string>
 
@@ -118,6 +119,10 @@ TEST_F(Kit, SetupThenAJobThenCheckFindsNothingWrongAndRemoveKeepsTheLog) {
   EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(ownerText)), OwnSid());
   LocalFree(ownerText);
   LocalFree(sd);
+  // Right after setup the directory is ready, before any job.
+  Result fresh = RunKit(u"check --json" + Server());
+  EXPECT_EQ(fresh.status, 0) << fresh.out;
+  EXPECT_NE(fresh.out.find("\"code\": \"log-no-job-yet\""), std::string::npos) << fresh.out;
 
   AccountingJob();
   EXPECT_NE(Text(ReadWindowsFile(dir_ + u"\\Plotter.csv")).find("\r\n1,"), std::string::npos);
@@ -125,8 +130,8 @@ TEST_F(Kit, SetupThenAJobThenCheckFindsNothingWrongAndRemoveKeepsTheLog) {
   EXPECT_EQ(check.status, 0) << check.out << check.err;
   EXPECT_NE(check.out.find("ok     " + Utf8(dir_) + ": owned by"), std::string::npos) << check.out;
   EXPECT_NE(check.out.find("log verify: OK, 1 lines in 1 files"), std::string::npos) << check.out;
-  // Text mode: a redirected report has the CRLF line ends of a Windows text file.
-  EXPECT_EQ(check.out.substr(check.out.size() - 4), "OK\r\n");
+  // A redirected report has the Linux command's bytes: LF alone.
+  EXPECT_EQ(check.out.substr(check.out.size() - 4), "\nOK\n");
   // Without a directory, the log subcommands read the one the settings name.
   Result verify = RunKit(u"log verify --json");
   EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
@@ -137,6 +142,11 @@ TEST_F(Kit, SetupThenAJobThenCheckFindsNothingWrongAndRemoveKeepsTheLog) {
 
   Result remove = RunKit(u"setup --remove");
   EXPECT_EQ(remove.status, 0) << remove.out << remove.err;
+  EXPECT_NE(remove.out.find("removed; the logs in " + Utf8(dir_) + " stay; from the next accounting job on the "
+                            "plug-in writes to its default C:\\windows\\temp\\PrintLog, which deployment.md "
+                            "advises against"),
+            std::string::npos)
+      << remove.out;
   EXPECT_FALSE(ReadRegistryValue(kSettingsKey, u"LogFileDirectory"));
   EXPECT_FALSE(ReadRegistryValue(kEventSourceKey, u"EventMessageFile"));
   EXPECT_TRUE(ReadWindowsFile(dir_ + u"\\Plotter.csv")) << "the log went with the settings";
@@ -152,10 +162,11 @@ TEST_F(Kit, CheckNamesEachPlantedFault) {
   size_t firstLine = log.find("\r\n") + 2;
   WriteWindowsFile(dir_ + u"\\Plotter.csv", Data(log + "2,2,2,1,2026-12-07T10:00"));
   WriteWindowsFile(dir_ + u"\\Plotter.pending", Data(log.substr(0, firstLine) + "," + log.substr(firstLine + 2)));
-  Result check = RunKit(u"check" + Server());
+  Result check = RunKit(u"check --printer \"No Such Printer\"" + Server());
   EXPECT_EQ(check.status, 1) << check.out;
   for (const std::string& fault :
        {"WRONG  " + Utf8(SystemLibrary()) + ": another ruzoravu64.dll",
+        std::string("WRONG  printer 'No Such Printer': cannot be opened: "),
         "WRONG  " + Utf8(dir_) + "\\Plotter.csv:3 (byte ",  // the torn line
         std::string("torn line"), std::string("pending: a line not yet numbered waits here")}) {
     EXPECT_NE(check.out.find(fault), std::string::npos) << fault << "\n" << check.out;
@@ -169,6 +180,23 @@ TEST_F(Kit, CheckNamesEachPlantedFault) {
                            "the default \"C:\\windows\\temp\\PrintLog\""),
             std::string::npos)
       << check.out;
+
+  // Settings the library takes otherwise than they read: a directory relative to the
+  // spooler's current directory (check's own holds a log), a size of 0, a size stored as
+  // text. Each is wrong, under a code of its own.
+  SetCurrentDirectoryW(W(dir_ + u"\\.."));
+  SetDirectory(u"PrintLog");
+  WriteRegistryValue(kSettingsKey, u"MaxLogFileSize", REG_DWORD, Dword(0).data);
+  check = RunKit(u"check --json" + Server());
+  EXPECT_EQ(check.status, 1);
+  for (const char* code : {"\"directory-not-full-path\"", "\"size-zero\""}) {
+    EXPECT_NE(check.out.find(code), std::string::npos) << code << "\n" << check.out;
+  }
+  EXPECT_EQ(check.out.find("\"log-"), std::string::npos) << "a relative directory was judged\n" << check.out;
+  WriteRegistryValue(kSettingsKey, u"MaxLogFileSize", REG_SZ, Sz(u"1024").data);
+  check = RunKit(u"check" + Server());
+  EXPECT_NE(check.out.find("WRONG  MaxLogFileSize is REG_SZ, not REG_DWORD"), std::string::npos) << check.out;
+  SetCurrentDirectoryW(W(ProgramDirectory()));
 }
 
 // scripts/wine-tests.sh makes C:\spoolgate-foreign owned by another Unix user (Wine shows
@@ -192,7 +220,7 @@ TEST_F(Kit, RefusesADirectoryOfAnotherAccountOrThroughALink) {
 
   Result setup = RunKit(u"setup " + foreign + Server());
   EXPECT_EQ(setup.status, 2);
-  EXPECT_NE(setup.err.find("exists and is not the Administrators' or SYSTEM's"), std::string::npos) << setup.err;
+  EXPECT_NE(setup.err.find("exists and belongs to NT AUTHORITY\\ANONYMOUS LOGON"), std::string::npos) << setup.err;
   setup = RunKit(u"setup " + link + u"\\PrintLog" + Server());
   EXPECT_EQ(setup.status, 2);
   EXPECT_NE(setup.err.find("C:\\spoolgate-link is a junction or symbolic link"), std::string::npos) << setup.err;
@@ -222,6 +250,12 @@ TEST_F(Kit, SetupRefusesUnsafeOrUnusableSettingsAndNamesTheStepThatFailed) {
       {u"C:\\Logs\\..\\Windows", "empty, . or .. parts are not taken"},
       {u"C:\\Logs --max-size 0", "--max-size 0: from 1 to 4294967295"},
       {u"C:\\Logs --max-size 4294967296", "--max-size 4294967296: from 1 to 4294967295"},
+      {u"C:\\Logs --max-size -5", "--max-size -5: negative"},
+      // The shell keeps the quote after a last \\ and the rest of the line with it.
+      {u"\"C:\\Logs\\\" --dry-run", "leave out the last \\"},
+      // An unknown printer stops setup before it changes anything, a dry run too.
+      {u"C:\\Logs --printer \"No Such Printer\" --dry-run", "--printer 'No Such Printer': "},
+      {u"C:\\Logs --printer \"No Such Printer\"", "nothing was changed"},
   };
   for (const Refused& r : refused) {
     Result setup = RunKit(u"setup " + r.arguments + Server());
@@ -230,17 +264,129 @@ TEST_F(Kit, SetupRefusesUnsafeOrUnusableSettingsAndNamesTheStepThatFailed) {
   }
   EXPECT_FALSE(ReadRegistryValue(kSettingsKey, u"LogFileDirectory")) << "a refused setup wrote";
 
-  // A printer the spooler does not know: the steps before it stay, and say so.
-  Result setup = RunKit(u"setup \"" + dir_ + u"\" --printer \"No Such Printer\"" + Server());
+  EXPECT_FALSE(WindowsDirectoryExists(u"C:\\Logs")) << "a refused setup made the directory";
+
+  // A directory the library would refuse once made (Wine keeps the Unix owner, this
+  // account, and SYSTEM runs the plug-in): the failure names the owner there and then,
+  // since check, with no settings written, would judge another directory.
+  Result setup = RunKit(u"setup \"" + dir_ + u"\" --driver-dir \"" + ProgramDirectory() + u"\\driver\"");
   EXPECT_EQ(setup.status, 1);
-  EXPECT_NE(setup.out.find("done   register the event source"), std::string::npos) << setup.out;
-  EXPECT_NE(setup.out.find("FAILED set SPLUserModePrinterDriver = spoolgate.dll for the printer "
-                           "'No Such Printer': "),
-            std::string::npos)
-      << setup.out;
-  EXPECT_NE(setup.out.find("setup stopped; the steps marked done stay done; not done: nothing else"),
-            std::string::npos)
-      << setup.out;
+  EXPECT_NE(setup.out.find("the library would still refuse it: its owner is "), std::string::npos) << setup.out;
+  EXPECT_EQ(setup.out.find("check"), std::string::npos) << setup.out;
+  // check judges who may change the log directory whoever runs it, the owner included.
+  SetDirectory(dir_);
+  Result check = RunKit(u"check --driver-dir \"" + ProgramDirectory() + u"\\driver\"");
+  EXPECT_NE(check.out.find("WRONG  " + Utf8(dir_) + " belongs to "), std::string::npos) << check.out;
+  EXPECT_EQ(check.out.find("ok     " + Utf8(dir_) + ": only"), std::string::npos) << check.out;
+}
+
+// A printer of Wine's own spooler (not the double's) whose driver ships the plug-in:
+// setup opens it before any step and sets its value, and check judges it by name or
+// finds it among the printers.
+TEST_F(Kit, SetsUpAPrinterWhoseDriverShipsThePluginAndCheckJudgesIt) {
+  const std::u16string driver = ProgramDirectory() + u"\\driver\\";
+  std::u16string library = driver + u"ruzoravu64.dll", files = driver + u"spoolgate.dll" + u'\0';
+  DRIVER_INFO_3W info = {};
+  info.cVersion = 3;
+  info.pName = const_cast<WCHAR*>(L"Wide Format Kit Driver");
+  info.pEnvironment = const_cast<WCHAR*>(L"Windows x64");
+  info.pDriverPath = info.pDataFile = info.pConfigFile = const_cast<WCHAR*>(W(library));
+  info.pDependentFiles = const_cast<WCHAR*>(W(files));
+  ASSERT_TRUE(AddPrinterDriverExW(nullptr, 3, reinterpret_cast<BYTE*>(&info), APD_COPY_NEW_FILES))
+      << GetLastError();
+  PRINTER_INFO_2W printer = {};
+  printer.pPrinterName = const_cast<WCHAR*>(L"Plotter Room 2");
+  printer.pPortName = const_cast<WCHAR*>(L"FILE:");
+  printer.pDriverName = info.pName;
+  printer.pPrintProcessor = const_cast<WCHAR*>(L"WinPrint");
+  printer.pDatatype = const_cast<WCHAR*>(L"RAW");
+  HANDLE added = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&printer));
+  ASSERT_NE(added, nullptr) << GetLastError();
+
+  Result check = RunKit(u"check" + Server());
+  EXPECT_NE(check.out.find("WRONG  printer 'Plotter Room 2': no SPLUserModePrinterDriver"), std::string::npos)
+      << check.out;
+  Result setup = RunKit(u"setup \"" + dir_ + u"\" --printer \"Plotter Room 2\"" + Server());
+  EXPECT_EQ(setup.status, 0) << setup.out << setup.err;
+  EXPECT_NE(setup.out.find("done   set SPLUserModePrinterDriver = spoolgate.dll for the printer 'Plotter Room 2'"),
+            std::string::npos) << setup.out;
+  check = RunKit(u"check --json --printer \"Plotter Room 2\"" + Server());
+  EXPECT_EQ(check.status, 0) << check.out;
+  EXPECT_NE(check.out.find("\"code\": \"printer-ok\""), std::string::npos) << check.out;
+  DeletePrinter(added);
+  ClosePrinter(added);
+  DeletePrinterDriverW(nullptr, info.pEnvironment, info.pName);
+}
+
+// The DACL of a file as text, "" when it cannot be read.
+std::u16string DaclText(const std::u16string& path) {
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (GetNamedSecurityInfoW(W(path), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                            nullptr, nullptr, &sd) != ERROR_SUCCESS) {
+    return u"";
+  }
+  WCHAR* text = nullptr;
+  ConvertSecurityDescriptorToStringSecurityDescriptorW(sd, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                       &text, nullptr);
+  std::u16string dacl = text != nullptr ? reinterpret_cast<const char16_t*>(text) : u"";
+  LocalFree(text);
+  LocalFree(sd);
+  return dacl;
+}
+
+// One DACL for a file, PROTECTED: true when the file then has it.
+bool SetDacl(const std::u16string& path, const std::u16string& sddl) {
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(W(sddl), SDDL_REVISION_1, &sd, nullptr)) return false;
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted);
+  DWORD error = SetNamedSecurityInfoW(const_cast<WCHAR*>(W(path)), SE_FILE_OBJECT,
+                                      DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                      nullptr, nullptr, dacl, nullptr);
+  LocalFree(sd);
+  return error == ERROR_SUCCESS && DaclText(path).find(u"D:P") == 0;
+}
+
+// Outputs keep their promises as on Linux. scripts/wine-tests.sh prepares
+// C:\spoolgate-outputs: link.prn, a Unix link to target.prn beside it, and kept.prn of
+// its owner alone (Wine shows a file's Unix mode as its DACL).
+class Output : public Kit {
+ protected:
+  void SetUp() override {
+    Kit::SetUp();
+    if (!ReadWindowsFile(kOutputs + u"\\link.prn")) GTEST_SKIP() << "scripts/wine-tests.sh prepares " << Utf8(kOutputs);
+    Bytes archive(380, 0);
+    Bytes data = Data("print data");
+    archive.insert(archive.end(), data.begin(), data.end());
+    WriteWindowsFile(rud_, archive);
+  }
+  const std::u16string kOutputs = u"C:\\spoolgate-outputs";
+  const std::u16string rud_ = Path(u"plan.RUD");
+};
+
+// Wine shows the link as the file it leads to: the target's content tells that it was
+// written through rather than replaced.
+TEST_F(Output, ALinkIsWrittenThroughToItsTarget) {
+  Result extract = RunKit(u"rud extract \"" + rud_ + u"\" -o " + kOutputs + u"\\link.prn");
+  EXPECT_EQ(extract.status, 0) << extract.err;
+  EXPECT_EQ(Text(ReadWindowsFile(kOutputs + u"\\target.prn")), "print data");
+}
+
+TEST_F(Output, AReplacedFileKeepsItsPermissions) {
+  const std::u16string kept = kOutputs + u"\\kept.prn", probe = Path(u"probe.prn");
+  const std::u16string before = DaclText(kept);
+  WriteWindowsFile(probe, Data("new"));
+  ASSERT_NE(before, DaclText(probe)) << "a new file would have these permissions anyway";
+  // The replacement takes the DACL with Windows' own calls, which a Wine that keeps no
+  // DACL set on a file cannot show.
+  if (!SetDacl(probe, u"D:P(A;;FA;;;" + OwnSid() + u")")) {
+    GTEST_SKIP() << "this Wine does not keep a DACL set on a file";
+  }
+  Result extract = RunKit(u"rud extract \"" + rud_ + u"\" -o " + kept);
+  EXPECT_EQ(extract.status, 0) << extract.err;
+  EXPECT_EQ(Text(ReadWindowsFile(kept)), "print data");
+  EXPECT_EQ(Utf8(DaclText(kept)), Utf8(before));
 }
 
 // The reports of a log folder (with a torn and a pending line) and of an archive file,
@@ -264,14 +410,22 @@ TEST_F(Kit, ReportsForTheComparisonWithLinux) {
     int status;
   } reports[] = {
       {u"verify.json", u"log verify --json \"" + dir + u"\"", 1},
+      {u"verify.txt", u"log verify \"" + dir + u"\"", 1},
       {u"show.json", u"log show --json --include-damaged \"" + dir + u"\"", 0},
+      {u"show.txt", u"log show --include-damaged \"" + dir + u"\"", 0},
+      {u"show.csv", u"log show --csv --include-damaged \"" + dir + u"\"", 0},
       {u"summary.json", u"log summary --json --sum value_252 \"" + dir + u"\"", 0},
+      {u"summary.txt", u"log summary --sum value_252 \"" + dir + u"\"", 0},
+      {u"summary.csv", u"log summary --csv --sum value_252 \"" + dir + u"\"", 0},
       {u"rud.json", u"rud info --json " + kCompareRoot + u"\\site-plan.RUD", 0},
+      {u"rud.txt", u"rud info " + kCompareRoot + u"\\site-plan.RUD", 0},
   };
   for (const Report& r : reports) {
     Result result = RunKit(r.arguments);
     EXPECT_EQ(result.status, r.status) << Utf8(r.arguments) << result.err;
     WriteWindowsFile(kCompareRoot + u"\\" + r.file, Data(result.out));
+    // A spreadsheet reads CR CR LF as a line and an empty one.
+    EXPECT_EQ(result.out.find("\r\r"), std::string::npos) << Utf8(r.arguments);
   }
   Result extract = RunKit(u"rud extract " + kCompareRoot + u"\\site-plan.RUD -o " + kCompareRoot + u"\\site-plan.prn");
   EXPECT_EQ(extract.status, 0) << extract.err;
@@ -283,7 +437,24 @@ TEST_F(Kit, ReportsForTheComparisonWithLinux) {
             std::string::npos) << import.err;
   EXPECT_NE(RunKit(u"log import --help").out.find("Linux build only"), std::string::npos);
   Result version = RunKit(u"--version");
-  EXPECT_EQ(version.out, std::string("spoolgate ") + SPOOLGATE_VERSION + "\r\n");
+  EXPECT_EQ(version.out, std::string("spoolgate ") + SPOOLGATE_VERSION + "\n");
+}
+
+// Windows' own ways to ask for help, and a help that names only what the server has:
+// the documents travel beside the program, and the suite's own option stays out of it.
+TEST_F(Kit, HelpAnswersWindowsConventionsAndNamesOnlyWhatShipsWithTheProgram) {
+  for (const char16_t* ask : {u"/?", u"-?", u"setup /?", u"check -?", u"log summary /?"}) {
+    Result help = RunKit(ask);
+    EXPECT_EQ(help.status, 0) << Utf8(ask) << help.err;
+    EXPECT_NE(help.out.find("Usage: "), std::string::npos) << Utf8(ask) << help.out << help.err;
+    EXPECT_EQ(help.out.find("docs/"), std::string::npos) << Utf8(ask) << help.out;
+    EXPECT_EQ(help.out.find("--spooler-account"), std::string::npos) << Utf8(ask) << help.out;
+  }
+  EXPECT_NE(RunKit(u"setup /?").out.find("--max-size"), std::string::npos);
+  EXPECT_NE(RunKit(u"log summary /?").out.find("accounting-database.md beside spoolgate.exe"), std::string::npos);
+  for (const char16_t* doc : {u"accounting-database.md", u"deployment.md"}) {
+    EXPECT_TRUE(ReadWindowsFile(ProgramDirectory() + u"\\" + doc)) << Utf8(doc) << " does not ship beside the program";
+  }
 }
 
 }  // namespace

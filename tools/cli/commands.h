@@ -18,6 +18,8 @@ using Action = std::function<int()>;
 struct LogCommandsSetup {
   std::string defaultDir;    // the directory read when DIR is not given
   std::string databaseNote;  // appended to the help of --db and import
+  // Where the help sends the reader for the settings file and the database.
+  std::string databaseDoc = "docs/accounting-database.md";
 };
 
 // Each subcommand registers itself: its options live in an object its callbacks share,

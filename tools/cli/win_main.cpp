@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-// spoolgate.exe, the print server's kit: the file-reading subcommands of the Linux
-// command (rud, overlay, log) and setup and check of the server, parsed with CLI11.
-#include "tools/cli/commands.h"
+// spoolgate.exe, the print server's kit: the registration of its own subcommands (the
+// log of this server, setup and check) and its main, parsed with CLI11.
+#include "tools/cli/subcommands.h"
 #include "tools/common/errors.h"
 #include "tools/winkit/win_console.h"
 #include "tools/winkit/win_kit.h"
@@ -10,64 +10,81 @@
 #include <CLI/CLI.hpp>
 
 #include <iostream>
+#include <memory>
+
+namespace spoolgate {
+
+// The log the plug-in writes on this server, as its settings say.
+void AddLogOfThisServer(CLI::App& app, Action& action) {
+  AddLog(app, action,
+         {Utf8(ReadEffectiveSettings().directory),
+          " (Linux build only: copy the log directory to a Linux computer)",
+          "accounting-database.md beside spoolgate.exe"});
+}
+
+void AddSetup(CLI::App& app, Action& action) {
+  auto setup = std::make_shared<SetupOptions>();
+  CLI::App* setupCmd = app.add_subcommand(
+      "setup", "as an administrator: create the log directory (owned by the Administrators, "
+               "written by SYSTEM and the Administrators only), write the accounting settings, "
+               "register the event source; --remove undoes the registry entries");
+  setupCmd->add_option("DIR", setup->directory, "the log directory, e.g. D:\\Accounting\\PrintLog");
+  setupCmd->add_option("--max-size", setup->maxKib, "MaxLogFileSize in KiB (1 to 4294967295)")
+      ->capture_default_str();
+  setupCmd->add_option("--printer", setup->printer,
+                       "also set this printer's SPLUserModePrinterDriver to spoolgate.dll");
+  setupCmd->add_option("--driver-dir", setup->driverDir,
+                       "the directory of the driver's DLLs (default: the x64 driver directory)");
+  // Only the Wine suite, whose jobs run in its own account, names another account than
+  // SYSTEM: the option is left out of the help.
+  setupCmd->add_option("--spooler-account", setup->spoolerAccount)->group("");
+  setupCmd->add_flag("--dry-run", setup->dryRun, "only say what would be done");
+  setupCmd->add_flag("--remove", setup->remove,
+                     "remove the settings, the event source and (with --printer) the printer's "
+                     "value; the log directory and its logs stay, and the plug-in goes back to its "
+                     "default directory, which users may change");
+  setupCmd->callback([&action, setup] { action = [setup] { return RunSetup(*setup, std::cout); }; });
+}
+
+void AddCheck(CLI::App& app, Action& action) {
+  auto check = std::make_shared<CheckOptions>();
+  CLI::App* checkCmd = app.add_subcommand(
+      "check", "say what is wrong with this server's accounting: the DLLs, the settings, the "
+               "log directory, pending lines, the log itself and the printers");
+  checkCmd->add_option("--driver-dir", check->driverDir,
+                       "the directory of the driver's DLLs (default: the x64 driver directory)");
+  checkCmd->add_option("--printer", check->printer,
+                       "judge this printer; without it, every printer whose driver or value uses the plug-in");
+  checkCmd->add_option("--spooler-account", check->spoolerAccount)->group("");
+  checkCmd->add_flag("--json", check->json, "print the findings as JSON");
+  checkCmd->callback([&action, check] { action = [check] { return CheckServer(*check, std::cout); }; });
+}
+
+}  // namespace spoolgate
 
 using namespace spoolgate;
 
 int wmain(int argc, wchar_t** argv) {
   UseConsoleForText();
   std::vector<std::string> args = Utf8Arguments(argc, argv);
+  // Windows programs take /? and -? for help, wherever --help is taken.
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "/?" || args[i] == "-?") args[i] = "--help";
+  }
   std::vector<char*> pointers;
   for (std::string& arg : args) pointers.push_back(arg.data());
 
   CLI::App app{
       "spoolgate.exe: install and check the accounting of a print server, read its\n"
       "accounting log, inspect archive and overlay files. Exit status: 0 ok, 1 a step\n"
-      "failed or a check found a fault, 2 unusable arguments or input."};
+      "failed or a check found a fault, 2 unusable arguments or input. /? or --help after a\n"
+      "subcommand tells more; deployment.md beside spoolgate.exe tells the whole story."};
   // "/x" is a path on the command line, never an option.
   app.allow_windows_style_options(false);
   app.name("spoolgate.exe");
   app.require_subcommand(1);
   app.set_version_flag("--version", "spoolgate " SPOOLGATE_VERSION);
   Action action;
-
-  AddRud(app, action);
-  AddOverlay(app, action);
-  // The log the plug-in writes on this server, as its settings say.
-  AddLog(app, action,
-         {Utf8(ReadEffectiveSettings().directory),
-          " (Linux build only: copy the log directory to a Linux computer)"});
-
-  SetupOptions setup;
-  CLI::App* setupCmd = app.add_subcommand(
-      "setup", "as an administrator: create the log directory (owned by the Administrators, "
-               "written by SYSTEM and the Administrators only), write the accounting settings, "
-               "register the event source; --remove undoes the registry entries");
-  setupCmd->add_option("DIR", setup.directory, "the log directory, e.g. D:\\Accounting\\PrintLog");
-  setupCmd->add_option("--max-size", setup.maxKib, "MaxLogFileSize in KiB (1 to 4294967295)")
-      ->capture_default_str();
-  setupCmd->add_option("--printer", setup.printer,
-                       "also set this printer's SPLUserModePrinterDriver to spoolgate.dll");
-  setupCmd->add_option("--driver-dir", setup.driverDir,
-                       "the directory of the driver's DLLs (default: the x64 driver directory)");
-  const char* spoolerHelp =
-      "the account the spooler runs the plug-in as, a name or a SID (SYSTEM on every Windows "
-      "server)";
-  setupCmd->add_option("--spooler-account", setup.spoolerAccount, spoolerHelp)->capture_default_str();
-  setupCmd->add_flag("--dry-run", setup.dryRun, "only say what would be done");
-  setupCmd->add_flag("--remove", setup.remove,
-                     "remove the settings, the event source and (with --printer) the printer's "
-                     "value; the log directory and its logs stay");
-  setupCmd->callback([&] { action = [&] { return RunSetup(setup, std::cout); }; });
-
-  CheckOptions check;
-  CLI::App* checkCmd = app.add_subcommand(
-      "check", "say what is wrong with this server's accounting: the DLLs, the settings, the "
-               "log directory, pending lines and the log itself");
-  checkCmd->add_option("--driver-dir", check.driverDir,
-                       "the directory of the driver's DLLs (default: the x64 driver directory)");
-  checkCmd->add_option("--spooler-account", check.spoolerAccount, spoolerHelp)->capture_default_str();
-  checkCmd->add_flag("--json", check.json, "print the findings as JSON");
-  checkCmd->callback([&] { action = [&] { return CheckServer(check, std::cout); }; });
-
+  AddSubcommands(app, action);
   return ParseAndRun(app, int(pointers.size()), pointers.data(), action);
 }

@@ -5,7 +5,7 @@
 // the output, and an interrupted command leaves no temporary file behind.
 #pragma once
 
-#include <sys/types.h>
+#include "tools/common/file_system.h"
 
 #include <cstddef>
 #include <string>
@@ -46,10 +46,7 @@ class OutputFile {
   std::string temp_;    // the unique temporary file beside the target, if any
   int fd_ = -1;
   bool exists_ = false;  // the target was there when the output was opened
-  bool identity_ = false;
-  dev_t device_ = 0;
-  ino_t inode_ = 0;
-  mode_t mode_ = 0;
+  FileFacts identity_;   // of the target or the descriptor written through
   std::vector<char> buffer_;
 };
 

@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
-// UTF-8/UTF-16 conversion, hex dumps and sandbox path mapping for the command's reports.
+// UTF-8/UTF-16 conversion and grouped numbers for the command's reports.
 #include "tools/common/text.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <filesystem>
 
 namespace spoolgate {
 
@@ -75,35 +74,6 @@ std::string FieldToUtf8(const char16_t* field, size_t chars) {
   size_t n = 0;
   while (n < chars && field[n] != 0) ++n;
   return Utf16ToUtf8(std::u16string(field, n));
-}
-
-std::string HexBytes(const uint8_t* data, size_t size, size_t limit) {
-  std::string out;
-  char buf[4];
-  for (size_t i = 0; i < size && i < limit; ++i) {
-    std::snprintf(buf, sizeof buf, i == 0 ? "%02X" : " %02X", data[i]);
-    out += buf;
-  }
-  if (size > limit) out += " ...";
-  return out;
-}
-
-std::string WindowsPathOf(const std::string& root, const std::string& hostPath) {
-  std::filesystem::path rel = std::filesystem::path(hostPath).lexically_relative(root);
-  auto it = rel.begin();
-  if (it == rel.end()) return {};
-  std::string first = it->string();
-  std::string out;
-  if (first.size() == 1 && std::isalpha(static_cast<unsigned char>(first[0]))) {
-    out = first + ":";
-  } else if (first == "UNC") {
-    out = "\\";
-  } else {
-    return {};
-  }
-  for (++it; it != rel.end(); ++it) out += "\\" + it->string();
-  if (out.size() == 2) out += "\\";
-  return out;
 }
 
 std::string Grouped(uint64_t value) {

@@ -6,9 +6,11 @@
 #include "logger/log_format.h"
 #include "tools/database/db_url.h"
 #include "tools/database/log_db_backend.h"
+#include "tools/logread/csv_lines.h"
 #include "tools/logread/log_folder.h"
 #include "tools/reports/log_listing.h"
 #include "tools/common/progress.h"
+#include "tools/common/numbers.h"
 #include "tools/common/text.h"
 
 #include <algorithm>

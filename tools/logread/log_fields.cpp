@@ -4,7 +4,7 @@
 #include "tools/logread/log_fields.h"
 
 #include "logger/log_format.h"
-#include "tools/reports/log_filter.h"
+#include "tools/common/numbers.h"
 
 #include <cstring>
 

@@ -2,6 +2,7 @@
 // Naming the arguments and results of recorded Win32 calls for `spoolgate run --trace`.
 #include "tools/replay/call_text.h"
 
+#include "tools/common/hex.h"
 #include "tools/common/text.h"
 
 #include <cstring>
@@ -10,12 +11,6 @@ namespace spoolgate {
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-std::string Hex(uint64_t v) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
-  return buf;
-}
 
 std::string Text(const char16_t* text) {
   if (text == nullptr) return {};
@@ -33,7 +28,7 @@ std::string AccessNames(uint64_t access) {
   if (access & GENERIC_READ) out = "GENERIC_READ";
   if (access & GENERIC_WRITE) out += std::string(out.empty() ? "" : "|") + "GENERIC_WRITE";
   uint64_t rest = access & ~uint64_t(GENERIC_READ | GENERIC_WRITE);
-  if (rest != 0 || out.empty()) out += (out.empty() ? "" : "|") + Hex(rest);
+  if (rest != 0 || out.empty()) out += (out.empty() ? "" : "|") + HexNumber(rest);
   return out;
 }
 

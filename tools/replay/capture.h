@@ -3,6 +3,7 @@
 // sizes, page calls, the end), read and written one event at a time. See docs/capture-format.md.
 #pragma once
 
+#include "tools/common/file_magic.h"
 #include "tools/common/output_file.h"
 
 #include <cstdint>
@@ -12,8 +13,6 @@
 
 namespace spoolgate {
 
-// 89 'S' 'G' 'C' 'A' 'P' CR LF: a high byte and a line ending catch text-mode copies.
-inline constexpr uint8_t kCaptureMagic[8] = {0x89, 'S', 'G', 'C', 'A', 'P', '\r', '\n'};
 inline constexpr uint32_t kCaptureVersion = 1;
 inline constexpr uint64_t kCaptureHeaderSize = 12;
 // A block is handed to the plug-in in one call, so it has to be held whole; the bound

@@ -5,10 +5,13 @@
 #include "tools/replay/job_calls.h"
 
 #include "core/log_entry.h"
+#include "tools/common/hex.h"
 #include "tools/common/errors.h"
 #include "tools/logread/log_fields.h"
+#include "tools/logread/csv_lines.h"
 #include "tools/logread/log_folder.h"
 #include "tools/common/text.h"
+#include "tools/replay/sandbox_paths.h"
 
 #include <strings.h>
 #include <sys/stat.h>
@@ -57,12 +60,6 @@ bool IsLogLibrary(const char16_t* name) {
   size_t slash = path.find_last_of(u"\\/");
   std::string last = Utf16ToUtf8(slash == std::u16string::npos ? path : path.substr(slash + 1));
   return strcasecmp(last.c_str(), Utf16ToUtf8(LOG_LIBRARY_NAME).c_str()) == 0;
-}
-
-std::string Hex32(uint64_t v) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
-  return buf;
 }
 
 }  // namespace
@@ -325,7 +322,7 @@ void JobCalls::OnCall(const HostCall& call) {
     Json b;
     b["text"] = call.name != nullptr ? FieldToUtf8(call.name, SIZE_MAX) : "";
     b["caption"] = call.name2 != nullptr ? Json(FieldToUtf8(call.name2, SIZE_MAX)) : Json(nullptr);
-    b["style"] = Hex32(call.args[0]);
+    b["style"] = HexNumber(call.args[0]);
     b["owner"] = call.handle == nullptr ? "none" : "a window";
     boxes_.push_back(b);
   } else if (Is(call, "ReportEventW") && logLibrary_ != nullptr && !call.failed) {

@@ -8,7 +8,7 @@
 #include "plugin/job_context.h"
 #include "tools/replay/call_text.h"
 #include "tools/replay/capture.h"
-#include "tools/replay/job_run.h"
+#include "tools/replay/job_setup.h"
 
 #include <nlohmann/json.hpp>
 

@@ -3,6 +3,7 @@
 // its struct member, so a change of a layout in core/records.h reaches the command too.
 #include "tools/replay/record_decoder.h"
 
+#include "tools/common/hex.h"
 #include "tools/common/text.h"
 
 #include <cstdio>
@@ -12,12 +13,6 @@ namespace spoolgate {
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-std::string Hex32(uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%X", v);
-  return buf;
-}
 
 template <typename Record>
 Record Load(const void* bytes) {
@@ -56,7 +51,7 @@ Json JobFlagNames(uint32_t flags) {
   if (flags & JOB_FLAG_ARCHIVE) names.push_back("JOB_FLAG_ARCHIVE");
   if (flags & JOB_FLAG_ACCOUNTING) names.push_back("JOB_FLAG_ACCOUNTING");
   const uint32_t known = JOB_FLAG_OVERLAY | JOB_FLAG_ARCHIVE | JOB_FLAG_ACCOUNTING;
-  if (flags & ~known) names.push_back("bits above 2: " + Hex32(flags & ~known));
+  if (flags & ~known) names.push_back("bits above 2: " + HexNumber(flags & ~known));
   return names;
 }
 

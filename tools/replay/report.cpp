@@ -3,6 +3,7 @@
 // Windows paths beside the sandbox paths they map to.
 #include "tools/replay/report.h"
 
+#include "tools/common/hex.h"
 #include "tools/common/text.h"
 
 #include <string>
@@ -12,12 +13,6 @@ namespace spoolgate {
 using Json = nlohmann::ordered_json;
 
 namespace {
-
-std::string Hex(uint64_t v) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
-  return buf;
-}
 
 std::string Names(const Json& names) {
   std::string out;
@@ -31,26 +26,12 @@ std::string FieldText(const std::string& key, const Json& value) {
   if (value.is_number_unsigned()) {
     uint64_t v = value.get<uint64_t>();
     bool flags = key.find("Flags") != std::string::npos || key == "mode";
-    return key + " " + (flags ? Hex(v) : std::to_string(v));
+    return key + " " + (flags ? HexNumber(v) : std::to_string(v));
   }
   return key + " " + JsonDump(value, -1);
 }
 
-}  // namespace
-
-void WriteJobReport(const Json& job, std::ostream& out) {
-  out << "job " << job["jobId"].get<uint64_t>() << ": " << job["capture"].get<std::string>()
-      << "\n";
-  out << "  printer '" << job["printer"].get<std::string>() << "', document '"
-      << job["document"].get<std::string>() << "', user '" << job["user"].get<std::string>()
-      << "'\n";
-  if (job.contains("jobFlags")) {
-    out << "  job flags: " << Hex(job["jobFlags"].get<uint64_t>()) << " ("
-        << Names(job["jobFlagNames"]) << ")";
-    if (job.contains("overlayMode")) out << ", overlay mode: " << job["overlayMode"].get<std::string>();
-    out << "\n";
-  }
-
+void WriteRecords(const Json& job, std::ostream& out) {
   out << "  control records:\n";
   if (job["records"].empty()) out << "    none\n";
   for (const auto& r : job["records"]) {
@@ -67,7 +48,10 @@ void WriteJobReport(const Json& job, std::ostream& out) {
     if (r.contains("note")) line += "; " + r["note"].get<std::string>();
     out << line << "\n";
   }
+}
 
+// The bytes by destination, the overlay insertions and the calls of the exports.
+void WriteData(const Json& job, std::ostream& out) {
   out << "  data:\n";
   for (const char* where : {"printer", "archive", "overlay", "discarded"}) {
     const Json& d = job["data"][where];
@@ -92,7 +76,9 @@ void WriteJobReport(const Json& job, std::ostream& out) {
       << calls["end"].get<std::string>();
   if (job.contains("pageCount")) out << "; page count " << job["pageCount"].get<uint64_t>();
   out << "\n";
+}
 
+void WriteFiles(const Json& job, std::ostream& out) {
   out << "  files:\n";
   if (job["files"].empty()) out << "    none\n";
   for (const auto& f : job["files"]) {
@@ -103,7 +89,7 @@ void WriteJobReport(const Json& job, std::ostream& out) {
     out << "\n      at " << f["hostPath"].get<std::string>() << "\n";
     if (f.contains("archive")) {
       const Json& a = f["archive"];
-      out << "      header: headerFlags " << Hex(a["headerFlags"].get<uint64_t>()) << ", tailBit0 "
+      out << "      header: headerFlags " << HexNumber(a["headerFlags"].get<uint64_t>()) << ", tailBit0 "
           << a["tailBit0"].get<uint64_t>() << ", totalPages " << a["totalPages"].get<uint64_t>()
           << "; print data " << Grouped(a["dataBytes"].get<uint64_t>()) << " bytes\n";
     }
@@ -112,7 +98,10 @@ void WriteJobReport(const Json& job, std::ostream& out) {
           << " bytes behind the 444-byte header\n";
     }
   }
+}
 
+// The message boxes, the accounting lines and the failed calls.
+void WriteOutcome(const Json& job, std::ostream& out) {
   out << "  message boxes:";
   if (job["messageBoxes"].empty()) out << " none";
   out << "\n";
@@ -146,6 +135,27 @@ void WriteJobReport(const Json& job, std::ostream& out) {
   if (failures > job["failedCalls"].size()) {
     out << "    ... " << Grouped(failures - job["failedCalls"].size()) << " more\n";
   }
+}
+
+}  // namespace
+
+void WriteJobReport(const Json& job, std::ostream& out) {
+  out << "job " << job["jobId"].get<uint64_t>() << ": " << job["capture"].get<std::string>()
+      << "\n";
+  out << "  printer '" << job["printer"].get<std::string>() << "', document '"
+      << job["document"].get<std::string>() << "', user '" << job["user"].get<std::string>()
+      << "'\n";
+  if (job.contains("jobFlags")) {
+    out << "  job flags: " << HexNumber(job["jobFlags"].get<uint64_t>()) << " ("
+        << Names(job["jobFlagNames"]) << ")";
+    if (job.contains("overlayMode")) out << ", overlay mode: " << job["overlayMode"].get<std::string>();
+    out << "\n";
+  }
+
+  WriteRecords(job, out);
+  WriteData(job, out);
+  WriteFiles(job, out);
+  WriteOutcome(job, out);
   out << "  result: " << job["result"].get<std::string>() << "\n\n";
 }
 

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// ISO 8601 times for the log filter, compared as times; user and printer matching; sums
-// that refuse to wrap.
+// ISO 8601 times for the log filter, compared as times; user and printer matching.
 #include "tools/reports/log_filter.h"
 
 #include "tools/common/errors.h"
@@ -159,26 +158,6 @@ bool IsLogTime(std::string_view t) {
   if (year < 1 || month < 1 || month > 12 || day < 1) return false;
   if (unsigned(day) > DaysIn(unsigned(year), unsigned(month))) return false;
   return num(11, 2) < 24 && num(14, 2) < 60 && num(17, 2) < 60;
-}
-
-bool ParseColumnNumber(std::string_view text, uint64_t* value) {
-  if (text.empty()) return false;
-  uint64_t v = 0;
-  for (char c : text) {
-    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-    unsigned d = unsigned(c - '0');
-    if (v > (UINT64_MAX - d) / 10) return false;
-    v = v * 10 + d;
-  }
-  *value = v;
-  return true;
-}
-
-void AddToSum(uint64_t& sum, uint64_t value, const std::string& column) {
-  if (value > UINT64_MAX - sum) {
-    throw InputError("--sum " + column + ": the sum passes 18446744073709551615");
-  }
-  sum += value;
 }
 
 }  // namespace spoolgate

@@ -44,10 +44,4 @@ bool LogLineMatches(const LogFilter& filter, std::string_view user, std::string_
 // in no time range, on the logs and in the database alike.
 bool IsLogTime(std::string_view text);
 
-// An unsigned decimal column value; false for anything else (empty, signs, letters, or a
-// number above 2^64-1).
-bool ParseColumnNumber(std::string_view text, uint64_t* value);
-// sum += value; InputError naming the column when the sum would pass 2^64-1.
-void AddToSum(uint64_t& sum, uint64_t value, const std::string& column);
-
 }  // namespace spoolgate

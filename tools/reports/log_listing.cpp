@@ -3,6 +3,7 @@
 // text, byte for byte what the JSON library and CsvCell would write for it.
 #include "tools/reports/log_listing.h"
 
+#include "tools/common/numbers.h"
 #include "tools/common/text.h"
 #include "tools/logread/log_fields.h"
 

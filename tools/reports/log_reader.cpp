@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
-// `spoolgate log show`, `summary` and `verify` over the lines log_folder reads: listing
-// and counting the good lines of one or more servers' folders, and naming every loss.
+// `spoolgate log show` and `summary` over the lines log_folder reads: listing and
+// counting the good lines of one or more servers' folders.
 #include "tools/reports/log_reader.h"
 
 #include "tools/common/errors.h"
+#include "tools/common/numbers.h"
+#include "tools/logread/csv_lines.h"
 #include "tools/logread/log_fields.h"
 #include "tools/reports/log_listing.h"
 #include "tools/common/portable.h"
@@ -347,109 +349,6 @@ void TallyLog(const std::vector<std::string>& dirs, const Report& report, Tallie
     }
   });
   for (size_t i = 0; i < interned.size(); ++i) Unpack(report, interned[i], tallies.groupings[i]);
-}
-
-int VerifyLog(const std::string& dir, bool json, std::ostream& out) {
-  // Verifying reads no field: the lines are not cut.
-  static const std::vector<std::string> kNoColumns;
-  LogFolder folder = FindLogFolder(dir);
-  std::ostringstream problems;
-  uint64_t lines = 0, files = 0, problemCount = 0;
-  Json found = Json::array();
-  auto problem = [&](const std::string& where, const std::string& what) {
-    ++problemCount;
-    problems << where << ": " << what << "\n";
-    found.push_back({{"where", where}, {"what", what}});
-  };
-  auto at = [](const LogLine& line) {
-    return line.file + ":" + std::to_string(line.recordNo) + " (byte " + std::to_string(line.offset) + ")";
-  };
-  for (const std::string& file : folder.strayFiles) {
-    problem(file, "belongs to no log (no " + Utf8Of(PathOf(file).stem()) +
-                      ".seq beside it); nothing in it is counted");
-  }
-  if (folder.logs.empty()) problem(dir, "no accounting log here (no <name>.seq)");
-  for (const LogSet& log : folder.logs) {
-    files += log.files.size();
-    std::string base = Utf8Of(PathOf(dir) / PathOf(log.name));
-    if (!log.hasCurrent) {
-      problem(base + ".csv", log.files.empty() ? "missing, and so is every generation of log '" + log.name + "'"
-                                               : "missing: the current file of log '" + log.name + "' is gone");
-    }
-    uint64_t prev = 0;
-    ForEachLogEntry(log, [&](const LogLine& line) {
-      ++lines;
-      if (line.headerMissing) problem(line.file + ":1 (byte 0)", "no header line");
-      std::string_view raw = line.raw;
-      size_t n = raw.size();
-      if (!line.complete) {
-        problem(at(line), "torn line: the file ends inside it, without a line end");
-      } else if (!line.checksumOk) {
-        if (!HasChecksumField(raw)) {
-          problem(at(line), "no checksum at the end of the line (torn or altered)");
-        } else {
-          char text[96];
-          std::snprintf(text, sizeof text, "altered line: checksum %08X stored, %08X computed",
-                        uint32_t(std::stoul(std::string(raw.substr(n - 8)), nullptr, 16)), Crc32(raw.substr(0, n - 9)));
-          problem(at(line), text);
-        }
-      }
-      if (line.pending) {
-        problem(at(line), line.sequence != 0
-                              ? "pending: line " + std::to_string(line.sequence) + " waits here, not yet in the log"
-                              : "pending: a line not yet numbered waits here, not yet in the log");
-        if (line.sequence == 0) return;
-      }
-      if (line.sequence == 0) {
-        problem(at(line), "no sequence number at the start of the line");
-        return;
-      }
-      uint64_t seq = line.sequence;
-      if (seq > prev + 1) {
-        std::string missing = seq - prev == 2 ? std::to_string(prev + 1)
-                                              : std::to_string(prev + 1) + " to " + std::to_string(seq - 1);
-        problem(at(line), "gap: sequence " + std::to_string(seq) +
-                              (prev == 0 ? " is the first of log '" + log.name + "'"
-                                         : " follows " + std::to_string(prev)) +
-                              "; missing " + missing);
-      } else if (seq <= prev) {
-        problem(at(line), "sequence " + std::to_string(seq) + " after " + std::to_string(prev) +
-                              " (repeated or out of order)");
-      }
-      prev = std::max(prev, seq);
-    }, &kNoColumns);
-    // Lines cut from the end, a deleted current file or every file deleted leave the
-    // sequence file ahead of the last line found.
-    if (log.sequenceValue && *log.sequenceValue > prev) {
-      uint64_t last = *log.sequenceValue;
-      problem(base + ".seq", "says " + std::to_string(last) + " was written, but the last line found is " +
-                                 std::to_string(prev) + "; missing from the end: " +
-                                 (last - prev == 1 ? std::to_string(last)
-                                                   : std::to_string(prev + 1) + " to " + std::to_string(last)));
-    }
-  }
-  if (json) {
-    Json j;
-    j["directory"] = dir;
-    j["lines"] = lines;
-    j["files"] = files;
-    j["logs"] = folder.logs.size();
-    j["problems"] = std::move(found);
-    j["problemCount"] = problemCount;
-    j["result"] = problemCount == 0 ? "ok" : "failed";
-    out << JsonDump(j) << "\n";
-    return problemCount == 0 ? kExitOk : kExitStepFailed;
-  }
-  out << problems.str();
-  out << "verified " << lines << (lines == 1 ? " line" : " lines") << " in " << files
-      << (files == 1 ? " file" : " files") << " of " << folder.logs.size()
-      << (folder.logs.size() == 1 ? " log" : " logs") << ": ";
-  if (problemCount == 0) {
-    out << "OK\n";
-    return kExitOk;
-  }
-  out << problemCount << (problemCount == 1 ? " problem\n" : " problems\n");
-  return kExitStepFailed;
 }
 
 }  // namespace spoolgate

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // `spoolgate log`: listing and summing the lines of the accounting CSV logs of a
-// directory (every generation), and checking checksums, numbers and files.
+// directory (every generation).
 #pragma once
 
 #include "tools/logread/log_folder.h"
@@ -19,9 +19,5 @@ namespace spoolgate {
 int ShowLog(const std::vector<std::string>& dirs, const Report& report, std::ostream& out);
 // Counts and sums the lines of the folders' logs by each of tallies.groupings.
 void TallyLog(const std::vector<std::string>& dirs, const Report& report, Tallies& tallies);
-// Returns 0 when every line checks out, 1 when a line, a sequence number, the sequence
-// file, a missing file, a stray file or a pending line tells of a loss. json: one object
-// with the counts, the problems and "result" ("ok" or "failed").
-int VerifyLog(const std::string& dir, bool json, std::ostream& out);
 
 }  // namespace spoolgate

@@ -5,6 +5,7 @@
 #include "tools/reports/log_report.h"
 
 #include "tools/common/errors.h"
+#include "tools/common/numbers.h"
 #include "tools/logread/log_fields.h"
 #include "tools/common/text.h"
 

@@ -3,7 +3,8 @@
 #include "tools/stored/stored_files.h"
 
 #include "core/records.h"
-#include "tools/replay/capture.h"
+#include "tools/common/file_magic.h"
+#include "tools/common/hex.h"
 #include "tools/common/errors.h"
 #include "tools/common/output_file.h"
 #include "tools/common/portable.h"
@@ -122,8 +123,7 @@ int ShowStoredFile(StoredKind kind, const std::string& path, bool json, bool for
   }
   out << path << ": " << KindName(kind) << " file, " << Grouped(f.size) << " bytes\n";
   if (kind == StoredKind::Archive) {
-    out << "  header (380 bytes): headerFlags " << "0x" << std::hex << j["headerFlags"].get<uint32_t>()
-        << std::dec << ", tailBit0 " << j["tailBit0"].get<uint32_t>() << ", totalPages "
+    out << "  header (380 bytes): headerFlags " << HexNumber(j["headerFlags"].get<uint32_t>()) << ", tailBit0 " << j["tailBit0"].get<uint32_t>() << ", totalPages "
         << j["totalPages"].get<uint32_t>() << "\n";
     out << "    the rendering side's bytes:\n";
     HexRows(out, f.header.data(), 0, 292);

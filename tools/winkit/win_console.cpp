@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: Apache-2.0
 // Console text for spoolgate.exe: a stream buffer that hands whole UTF-8 characters to
-// WriteConsoleW, since writing UTF-8 bytes to a console shows them in its code page.
+// WriteConsoleW, since writing UTF-8 bytes to a console shows them in its code page, and
+// binary mode for a redirected stream, so that its bytes are the Linux command's.
 #include "tools/winkit/win_console.h"
 
 #include "tools/winkit/win_system.h"
 
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <iostream>
 #include <streambuf>
 
@@ -60,7 +64,12 @@ class ConsoleBuffer : public std::streambuf {
 void Attach(std::ostream& stream, DWORD which) {
   HANDLE handle = GetStdHandle(which);
   DWORD mode = 0;
-  if (handle == INVALID_HANDLE_VALUE || handle == nullptr || !GetConsoleMode(handle, &mode)) return;
+  if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return;
+  if (!GetConsoleMode(handle, &mode)) {
+    // Text mode would make every LF a CRLF, and a CSV line's CRLF a CR CR LF.
+    _setmode(_fileno(which == STD_OUTPUT_HANDLE ? stdout : stderr), _O_BINARY);
+    return;
+  }
   static ConsoleBuffer* buffers[2] = {};
   ConsoleBuffer*& buffer = buffers[which == STD_OUTPUT_HANDLE ? 0 : 1];
   buffer = new ConsoleBuffer(handle);  // lives as long as the stream

@@ -12,7 +12,7 @@ namespace spoolgate {
 std::vector<std::string> Utf8Arguments(int argc, wchar_t** argv);
 // Standard output and error that are a console get their text through WriteConsoleW, so
 // every character shows whatever the console's code page; redirected, they carry the
-// UTF-8 bytes as they are (--json is always UTF-8).
+// UTF-8 bytes as they are, in binary mode: the same bytes as the Linux command's.
 void UseConsoleForText();
 
 }  // namespace spoolgate

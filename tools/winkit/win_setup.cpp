@@ -6,10 +6,12 @@
 // rest and says what stays done.
 #include "tools/common/errors.h"
 #include "tools/winkit/win_kit.h"
+#include "tools/winkit/win_printers.h"
 #include "tools/winkit/win_system.h"
 
 #include "accounting/log_settings.h"
-#include "logger/logger_internal.h"
+#include "logger/event_source.h"
+#include "logger/log_directory.h"
 
 #include <aclapi.h>
 #include <windows.h>
@@ -20,9 +22,6 @@
 
 namespace spoolgate {
 namespace {
-
-const wchar_t kPrinterValue[] = L"SPLUserModePrinterDriver";
-const wchar_t kPluginName[] = L"spoolgate.dll";
 
 // One thing setup changes: what it is, and how it is done (a Win32 error code, or 0).
 struct Step {
@@ -44,6 +43,11 @@ std::vector<std::wstring> PathParts(const std::wstring& path) {
 
 // The log directory as it goes into the registry, or an error (exit status 2).
 std::wstring ValidDirectory(const std::string& given) {
+  // cmd.exe and PowerShell pass "C:\Logs\" on as C:\Logs" and the rest of the line.
+  if (given.find('"') != std::string::npos) {
+    throw InputError(given + ": a \\ just before a closing quote keeps the quote in the directory "
+                             "and the rest of the line with it: leave out the last \\ (\"C:\\Logs\")");
+  }
   std::wstring dir = Wide(given);
   for (wchar_t& c : dir) {
     if (c == L'/') c = L'\\';
@@ -109,15 +113,6 @@ DWORD DeleteKey(const wchar_t* path) {
   return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
 }
 
-DWORD WithPrinter(const std::wstring& name, const std::function<DWORD(HANDLE)>& use) {
-  PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
-  HANDLE printer = nullptr;
-  if (!OpenPrinterW(const_cast<wchar_t*>(name.c_str()), &printer, &defaults)) return GetLastError();
-  DWORD error = use(printer);
-  ClosePrinter(printer);
-  return error;
-}
-
 // The directory and its missing parents, made with the library's descriptor, then the
 // log directory given the Administrators as owner and that descriptor again (for one
 // that was there already), and judged as the library will judge it in the spooler.
@@ -161,7 +156,8 @@ DWORD MakeLogDirectory(const std::wstring& dir, PSID spooler, std::string& why) 
   LocalFree(descriptor);
   if (error != ERROR_SUCCESS) return failed(error, "setting its owner and permissions");
   if (JudgeLogDirectory(path.data(), FALSE, spooler, nullptr) != LOG_DIRECTORY_USABLE) {
-    return failed(ERROR_ACCESS_DENIED, "the library would still refuse it (spoolgate check says why)");
+    return failed(ERROR_ACCESS_DENIED, "the library would still refuse it: its owner is " + OwnerName(dir) +
+                                           ", not SYSTEM, the Administrators or the spooler's account");
   }
   // A file system that keeps no owners of its own (Wine keeps the Unix owner) may leave
   // another owner in place, one the library accepts.
@@ -199,8 +195,9 @@ void CheckPlace(const std::wstring& dir, PSID spooler) {
       throw InputError(name + ": is a file, not a directory");
     case LOG_DIRECTORY_FOREIGN_OWNER:
     case LOG_DIRECTORY_OWNER_UNKNOWN:
-      throw InputError(name + ": exists and is not the Administrators' or SYSTEM's; a user may "
-                       "have made it: choose another or remove it first");
+      throw InputError(name + ": exists and belongs to " + OwnerName(dir) +
+                       ", not the Administrators or SYSTEM; a user may have made it: choose another "
+                       "or remove it first");
     case LOG_DIRECTORY_USABLE:
     case LOG_DIRECTORY_MISSING:
       break;
@@ -211,7 +208,7 @@ void CheckPlace(const std::wstring& dir, PSID spooler) {
   // remove one the Administrators made there: it is not looked at.
   for (const std::wstring& part : parts) {
     if (GetFileAttributesW(part.c_str()) == INVALID_FILE_ATTRIBUTES) break;
-    std::string why = UserWritable(part, spooler);
+    std::string why = WhoMayChange(part, spooler, true).why;
     if (!why.empty()) {
       throw InputError(name + ": " + Utf8(part) + " above it " + why +
                        "; put the log directory where only the administrators can change "
@@ -220,109 +217,171 @@ void CheckPlace(const std::wstring& dir, PSID spooler) {
   }
 }
 
-}  // namespace
+// A printer opened before any step, closed when setup ends.
+struct OpenedPrinter {
+  HANDLE handle = nullptr;
+  ~OpenedPrinter() {
+    if (handle != nullptr) ClosePrinter(handle);
+  }
+};
 
-int RunSetup(const SetupOptions& options, std::ostream& out) {
+std::wstring DefaultDirectory() {
+  WCHAR work[DIRECTORY_WORK_CHARS] = {};
+  return ComposeDefaultDirectory(work) ? std::wstring(work) : std::wstring(L"%WINDIR%\\temp\\PrintLog");
+}
+
+std::vector<Step> RemoveSteps(const std::string& printerName, OpenedPrinter& printer) {
   std::vector<Step> steps;
-  std::wstring driverDir = options.driverDir.empty() ? DriverDirectory() : Wide(options.driverDir);
-  std::wstring library = driverDir + L"\\ruzoravu64.dll";
-  std::wstring printer = Wide(options.printer);
-  // What a step says besides done or failed, and what a failed step left written.
-  std::string why, partial;
-  Sid spooler = AccountSid(options.spoolerAccount);
-  if (options.remove) {
-    if (!options.directory.empty()) throw InputError("setup --remove takes no directory; the logs stay");
-    steps.push_back({"remove the settings HKLM\\" + Utf8(LOG_SETTINGS_KEY),
-                     [] { return DeleteKey(LOG_SETTINGS_KEY); }});
-    steps.push_back({"remove the event source HKLM\\" + Utf8(LOG_EVENT_SOURCE_KEY),
-                     [] { return DeleteKey(LOG_EVENT_SOURCE_KEY); }});
-    if (!printer.empty()) {
-      steps.push_back({"remove SPLUserModePrinterDriver of the printer '" + options.printer + "'",
-                       [&] {
-                         return WithPrinter(printer, [](HANDLE h) {
-                           DWORD error = DeletePrinterDataW(h, const_cast<wchar_t*>(kPrinterValue));
-                           return error == ERROR_FILE_NOT_FOUND ? DWORD(ERROR_SUCCESS) : error;
-                         });
-                       }});
-    }
-  } else {
-    if (options.directory.empty()) throw InputError("setup: name the log directory (DIR)");
-    if (options.maxKib < 1 || options.maxKib > 0xFFFFFFFFull) {
-      throw InputError("--max-size " + std::to_string(options.maxKib) +
-                       ": from 1 to 4294967295 (KiB)");
-    }
-    std::wstring dir = ValidDirectory(options.directory);
-    CheckPlace(dir, spooler.get());
-    DWORD maxKib = DWORD(options.maxKib);
-    steps.push_back({"make the log directory " + Utf8(dir) +
-                         ", owned by the Administrators, written by SYSTEM and the Administrators only",
-                     [dir, &spooler, &why] { return MakeLogDirectory(dir, spooler.get(), why); }});
-    steps.push_back({"set LogFileDirectory = " + Utf8(dir) + " and MaxLogFileSize = " +
-                         std::to_string(maxKib) + " (KiB) under HKLM\\" + Utf8(LOG_SETTINGS_KEY),
-                     [dir, maxKib, &partial] {
-                       return WithKey(LOG_SETTINGS_KEY, [&](HKEY key) {
-                         DWORD error = SetString(key, LOG_DIRECTORY_VALUE, REG_SZ, dir);
-                         if (error != ERROR_SUCCESS) return error;
-                         partial = "LogFileDirectory was written";
-                         return SetNumber(key, LOG_MAX_SIZE_VALUE, maxKib);
-                       });
+  steps.push_back({"remove the settings HKLM\\" + Utf8(LOG_SETTINGS_KEY), [] { return DeleteKey(LOG_SETTINGS_KEY); }});
+  steps.push_back({"remove the event source HKLM\\" + Utf8(LOG_EVENT_SOURCE_KEY),
+                   [] { return DeleteKey(LOG_EVENT_SOURCE_KEY); }});
+  if (!printerName.empty()) {
+    steps.push_back({"remove SPLUserModePrinterDriver of the printer '" + printerName + "'", [&printer] {
+                       DWORD error = DeletePrinterDataW(printer.handle, const_cast<wchar_t*>(kPrinterValue));
+                       return error == ERROR_FILE_NOT_FOUND ? DWORD(ERROR_SUCCESS) : error;
                      }});
-    steps.push_back({"register the event source " + Utf8(LOG_EVENT_SOURCE) + " with " + Utf8(library) +
-                         " as its message file",
-                     [library, &partial] {
-                       return WithKey(LOG_EVENT_SOURCE_KEY, [&](HKEY key) {
-                         DWORD error = SetString(key, L"EventMessageFile", REG_EXPAND_SZ, library);
-                         if (error != ERROR_SUCCESS) return error;
-                         partial = "EventMessageFile was written";
-                         return SetNumber(key, L"TypesSupported",
-                                          EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE |
-                                              EVENTLOG_INFORMATION_TYPE);
-                       });
+  }
+  return steps;
+}
+
+// The steps of an installation into dir (checked), with what a step says besides done
+// or failed in why and what a failed step left written in partial.
+std::vector<Step> InstallSteps(const std::wstring& dir, DWORD maxKib, const std::wstring& library,
+                               Sid& spooler, const std::string& printerName, OpenedPrinter& printer,
+                               std::string& why, std::string& partial) {
+  std::vector<Step> steps;
+  steps.push_back({"make the log directory " + Utf8(dir) +
+                       ", owned by the Administrators, written by SYSTEM and the Administrators only",
+                   [dir, &spooler, &why] { return MakeLogDirectory(dir, spooler.get(), why); }});
+  steps.push_back({"set LogFileDirectory = " + Utf8(dir) + " and MaxLogFileSize = " + std::to_string(maxKib) +
+                       " (KiB) under HKLM\\" + Utf8(LOG_SETTINGS_KEY),
+                   [dir, maxKib, &partial] {
+                     return WithKey(LOG_SETTINGS_KEY, [&](HKEY key) {
+                       DWORD error = SetString(key, LOG_DIRECTORY_VALUE, REG_SZ, dir);
+                       if (error != ERROR_SUCCESS) return error;
+                       partial = "LogFileDirectory was written";
+                       return SetNumber(key, LOG_MAX_SIZE_VALUE, maxKib);
+                     });
+                   }});
+  steps.push_back({"register the event source " + Utf8(LOG_EVENT_SOURCE) + " with " + Utf8(library) +
+                       " as its message file",
+                   [library, &partial] {
+                     return WithKey(LOG_EVENT_SOURCE_KEY, [&](HKEY key) {
+                       DWORD error = SetString(key, L"EventMessageFile", REG_EXPAND_SZ, library);
+                       if (error != ERROR_SUCCESS) return error;
+                       partial = "EventMessageFile was written";
+                       return SetNumber(key, L"TypesSupported",
+                                        EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE);
+                     });
+                   }});
+  if (!printerName.empty()) {
+    steps.push_back({"set SPLUserModePrinterDriver = spoolgate.dll for the printer '" + printerName + "'",
+                     [&printer] {
+                       return SetPrinterDataW(printer.handle, const_cast<wchar_t*>(kPrinterValue), REG_SZ,
+                                              reinterpret_cast<BYTE*>(const_cast<wchar_t*>(kPluginName)),
+                                              DWORD(sizeof(wchar_t) * (wcslen(kPluginName) + 1)));
                      }});
-    if (!printer.empty()) {
-      steps.push_back({"set SPLUserModePrinterDriver = spoolgate.dll for the printer '" + options.printer + "'",
-                       [&] {
-                         return WithPrinter(printer, [](HANDLE h) {
-                           return SetPrinterDataW(h, const_cast<wchar_t*>(kPrinterValue), REG_SZ,
-                                                  reinterpret_cast<BYTE*>(const_cast<wchar_t*>(kPluginName)),
-                                                  sizeof kPluginName);
-                         });
-                       }});
-    }
   }
-  if (options.dryRun) {
-    for (const Step& step : steps) out << "would  " << step.what << "\n";
-    if (!IsAdministrator()) out << "note   setup itself must run as an administrator (an elevated prompt)\n";
-    return kExitOk;
+  return steps;
+}
+
+// Opens the printer as its step will use it (a dry run only to see that it is there);
+// an unknown name is an unusable option. False, said on out, for any other failure.
+bool OpenPrinterFirst(const std::string& name, bool dryRun, OpenedPrinter& printer, std::ostream& out) {
+  if (name.empty()) return true;
+  std::wstring wide = Wide(name);
+  PRINTER_DEFAULTSW defaults = {nullptr, nullptr, dryRun ? DWORD(PRINTER_ACCESS_USE) : DWORD(PRINTER_ALL_ACCESS)};
+  if (OpenPrinterW(const_cast<wchar_t*>(wide.c_str()), &printer.handle, &defaults)) return true;
+  DWORD error = GetLastError();
+  printer.handle = nullptr;
+  if (error == ERROR_INVALID_PRINTER_NAME) {
+    throw InputError("--printer '" + name + "': " + ErrorText(error) +
+                     ": no printer of that name on this server; nothing was changed");
   }
-  if (!IsAdministrator()) {
-    out << "FAILED setup must run as an administrator (an elevated prompt); nothing was changed\n";
-    return kExitStepFailed;
-  }
+  out << "FAILED open the printer '" << name << "': " << ErrorText(error) << "\n"
+      << "setup stopped; nothing was changed\n";
+  return false;
+}
+
+// Runs the steps in order; the first that fails stops the rest and says what stays done.
+bool RunSteps(const std::vector<Step>& steps, std::string& why, std::string& partial, std::ostream& out) {
   for (size_t i = 0; i < steps.size(); ++i) {
     DWORD error = steps[i].run();
     if (error != ERROR_SUCCESS) {
       if (!partial.empty()) why += (why.empty() ? "" : "; ") + partial;
-      out << "FAILED " << steps[i].what << ": " << ErrorText(error) << (why.empty() ? "" : "; " + why)
-          << "\n";
-      out << "setup stopped; " << (i == 0 ? "no step was done" : "the steps marked done stay done")
-          << "; not done:";
+      out << "FAILED " << steps[i].what << ": " << ErrorText(error) << (why.empty() ? "" : "; " + why) << "\n";
+      out << "setup stopped; " << (i == 0 ? "no step was done" : "the steps marked done stay done") << "; not done:";
       for (size_t j = i + 1; j < steps.size(); ++j) out << (j == i + 1 ? " " : "; ") << steps[j].what;
       out << (i + 1 == steps.size() ? " nothing else" : "") << "\n";
-      return kExitStepFailed;
+      return false;
     }
     out << "done   " << steps[i].what << "\n";
     if (!why.empty()) out << "note   " << why << "\n";
     why.clear();
     partial.clear();
   }
-  if (!options.remove && GetFileAttributesW(library.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    out << "note   " << Utf8(library)
-        << " is not there yet: the event viewer shows the events' text once the driver package "
-           "is installed\n";
+  return true;
+}
+
+// Where the plug-in writes once the settings are gone, and why that is no place for a log.
+void SayWhereRemovalLeavesTheLog(const std::wstring& logDir, bool dryRun, std::ostream& out) {
+  std::string logs = logDir.empty() ? "" : "the logs in " + Utf8(logDir) + " stay; ";
+  out << (dryRun ? "note   then " : "removed; ") << logs << "from the next accounting job on "
+      << "the plug-in writes to its default " << Utf8(DefaultDirectory())
+      << ", which deployment.md advises against: every user may change the folder above it, and "
+         "setup refuses it as a log directory; run spoolgate setup DIR again to keep accounting\n";
+}
+
+}  // namespace
+
+int RunSetup(const SetupOptions& options, std::ostream& out) {
+  std::wstring driverDir = options.driverDir.empty() ? DriverDirectory() : Wide(options.driverDir);
+  std::wstring library = driverDir + L"\\ruzoravu64.dll";
+  // What a step says besides done or failed, and what a failed step left written.
+  std::string why, partial;
+  Sid spooler = AccountSid(options.spoolerAccount);
+  OpenedPrinter printer;
+  std::vector<Step> steps;
+  std::wstring logDir;
+  if (options.remove) {
+    if (!options.directory.empty()) throw InputError("setup --remove takes no directory; the logs stay");
+    EffectiveSettings settings = ReadEffectiveSettings();
+    if (settings.directorySet) logDir = settings.storedDirectory;
+    steps = RemoveSteps(options.printer, printer);
+  } else {
+    if (options.directory.empty()) throw InputError("setup: name the log directory (DIR)");
+    if (options.maxKib < 0) {
+      throw InputError("--max-size " + std::to_string(options.maxKib) + ": negative; from 1 to 4294967295 (KiB)");
+    }
+    if (options.maxKib < 1 || options.maxKib > 0xFFFFFFFFll) {
+      throw InputError("--max-size " + std::to_string(options.maxKib) + ": from 1 to 4294967295 (KiB)");
+    }
+    std::wstring dir = ValidDirectory(options.directory);
+    CheckPlace(dir, spooler.get());
+    steps = InstallSteps(dir, DWORD(options.maxKib), library, spooler, options.printer, printer, why, partial);
   }
-  out << (options.remove ? "removed; the log directory and its logs stay\n"
-                         : "installed; run spoolgate check\n");
+  bool admin = IsAdministrator();
+  if (!options.dryRun && !admin) {
+    out << "FAILED setup must run as an administrator (an elevated prompt); nothing was changed\n";
+    return kExitStepFailed;
+  }
+  if (!OpenPrinterFirst(options.printer, options.dryRun, printer, out)) return kExitStepFailed;
+  if (options.dryRun) {
+    for (const Step& step : steps) out << "would  " << step.what << "\n";
+    if (options.remove) SayWhereRemovalLeavesTheLog(logDir, true, out);
+    if (!admin) out << "note   setup itself must run as an administrator (an elevated prompt)\n";
+    return kExitOk;
+  }
+  if (!RunSteps(steps, why, partial, out)) return kExitStepFailed;
+  if (options.remove) {
+    SayWhereRemovalLeavesTheLog(logDir, false, out);
+    return kExitOk;
+  }
+  if (GetFileAttributesW(library.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    out << "note   " << Utf8(library)
+        << " is not there yet: the event viewer shows the events' text once the driver package is installed\n";
+  }
+  out << "installed; run spoolgate check\n";
   return kExitOk;
 }
 

@@ -1,53 +1,20 @@
 // SPDX-License-Identifier: Apache-2.0
-// Windows helpers of spoolgate.exe: text conversion, error texts, accounts, and the
-// settings read with the plug-in's own registry code.
+// Windows helpers of spoolgate.exe: accounts, and the settings read with the plug-in's
+// own registry code.
 #include "tools/winkit/win_system.h"
 
 #include "accounting/log_settings.h"
-#include "logger/logger_internal.h"
+#include "logger/log_directory.h"
 #include "tools/common/errors.h"
 
 #include <aclapi.h>
 #include <sddl.h>
 #include <winspool.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace spoolgate {
-
-std::wstring Wide(const std::string& utf8) {
-  if (utf8.empty()) return std::wstring();
-  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
-  std::wstring out(size_t(n > 0 ? n : 0), L'\0');
-  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), out.data(), n);
-  return out;
-}
-
-std::string Utf8(const std::wstring& wide) {
-  if (wide.empty()) return std::string();
-  int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr,
-                              nullptr);
-  std::string out(size_t(n > 0 ? n : 0), '\0');
-  if (n > 0) {
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), out.data(), n, nullptr, nullptr);
-  }
-  return out;
-}
-
-std::string ErrorText(DWORD error) {
-  wchar_t* text = nullptr;
-  DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                               FORMAT_MESSAGE_IGNORE_INSERTS,
-                           nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::wstring message = n > 0 && text != nullptr ? std::wstring(text, n) : L"";
-  if (text != nullptr) LocalFree(text);
-  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
-                              message.back() == L' ' || message.back() == L'.')) {
-    message.pop_back();
-  }
-  if (message.empty()) message = L"error";
-  return Utf8(message) + " (" + std::to_string(error) + ")";
-}
 
 std::string AccountName(PSID sid) {
   std::string text;
@@ -83,48 +50,91 @@ bool IsCurrentUser(PSID sid) {
 }
 
 // SYSTEM, the Administrators, a service (TrustedInstaller owns the system's folders),
-// the administrator running the command, or the account the spooler runs as.
-bool IsTrusted(PSID sid, PSID spooler) {
+// the account the spooler runs as, and the administrator running setup, who is making
+// the place: check judges the folder alike whoever runs it.
+bool IsTrusted(PSID sid, PSID spooler, bool trustRunner) {
   SID_IDENTIFIER_AUTHORITY* authority = GetSidIdentifierAuthority(sid);
   static const BYTE nt[6] = {0, 0, 0, 0, 0, 5};
   bool service = memcmp(authority->Value, nt, 6) == 0 && *GetSidSubAuthorityCount(sid) >= 1 &&
                  *GetSidSubAuthority(sid, 0) == SECURITY_SERVICE_ID_BASE_RID;
   return IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
-         IsWellKnownSid(sid, WinCreatorOwnerSid) || service || IsCurrentUser(sid) ||
+         IsWellKnownSid(sid, WinCreatorOwnerSid) || service || (trustRunner && IsCurrentUser(sid)) ||
          (spooler != nullptr && EqualSid(sid, spooler));
+}
+
+void AddOnce(std::vector<std::string>& list, const std::string& item) {
+  if (std::find(list.begin(), list.end(), item) == list.end()) list.push_back(item);
 }
 
 }  // namespace
 
-std::string UserWritable(const std::wstring& dir, PSID spooler) {
+ChangeRights WhoMayChange(const std::wstring& dir, PSID spooler, bool trustRunner) {
   PSID owner = nullptr;
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR sd = nullptr;
+  ChangeRights rights;
   DWORD error = GetNamedSecurityInfoW(dir.c_str(), SE_FILE_OBJECT,
                                       OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                       &owner, nullptr, &dacl, nullptr, &sd);
-  if (error != ERROR_SUCCESS) return "has permissions that cannot be read: " + ErrorText(error);
-  std::string why;
-  if (owner != nullptr && !IsTrusted(owner, spooler)) {
-    why = "belongs to " + AccountName(owner);
-  } else if (dacl == nullptr) {
-    why = "has no access list: everyone may change it";
-  } else {
-    for (DWORD i = 0; why.empty() && i < dacl->AceCount; ++i) {
-      ACE_HEADER* ace = nullptr;
-      if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace)) ||
-          ace->AceType != ACCESS_ALLOWED_ACE_TYPE || (ace->AceFlags & INHERIT_ONLY_ACE) != 0) {
-        continue;
-      }
-      auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace);
-      PSID sid = &allowed->SidStart;
-      if ((allowed->Mask & kChangingAccess) != 0 && !IsTrusted(sid, spooler)) {
-        why = "lets " + AccountName(sid) + " create or remove entries";
-      }
+  if (error != ERROR_SUCCESS) {
+    rights.why = "has permissions that cannot be read: " + ErrorText(error);
+    return rights;
+  }
+  // The owner may always give itself any right.
+  if (owner != nullptr) {
+    AddOnce(rights.accounts, AccountName(owner));
+    if (!IsTrusted(owner, spooler, trustRunner)) rights.why = "belongs to " + AccountName(owner);
+  }
+  if (dacl == nullptr) {
+    rights.accounts.push_back("everyone");
+    if (rights.why.empty()) rights.why = "has no access list: everyone may change it";
+  }
+  for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+    ACE_HEADER* ace = nullptr;
+    if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace)) || ace->AceType != ACCESS_ALLOWED_ACE_TYPE ||
+        (ace->AceFlags & INHERIT_ONLY_ACE) != 0) {
+      continue;
+    }
+    auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace);
+    PSID sid = &allowed->SidStart;
+    if ((allowed->Mask & kChangingAccess) == 0) continue;
+    AddOnce(rights.accounts, AccountName(sid));
+    if (rights.why.empty() && !IsTrusted(sid, spooler, trustRunner)) {
+      rights.why = "lets " + AccountName(sid) + " create or remove entries";
     }
   }
   LocalFree(sd);
-  return why;
+  return rights;
+}
+
+std::string OwnerName(const std::wstring& path) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  DWORD error = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                                      &owner, nullptr, nullptr, nullptr, &sd);
+  if (error != ERROR_SUCCESS) return "an owner that cannot be read (" + ErrorText(error) + ")";
+  std::string name = AccountName(owner);
+  LocalFree(sd);
+  return name;
+}
+
+bool IsFullPath(const std::wstring& path) {
+  std::wstring p = path;
+  std::replace(p.begin(), p.end(), L'/', L'\\');
+  bool drive = p.size() >= 3 && iswalpha(p[0]) && p[1] == L':' && p[2] == L'\\';
+  size_t server = p.rfind(L"\\\\", 0) == 0 ? p.find(L'\\', 2) : std::wstring::npos;
+  bool unc = server != std::wstring::npos && server > 2 && server + 1 < p.size() &&
+             p[server + 1] != L'\\';
+  return drive || unc;
+}
+
+std::string RegistryTypeName(DWORD type) {
+  static const char* const names[] = {"REG_NONE", "REG_SZ", "REG_EXPAND_SZ", "REG_BINARY",
+                                      "REG_DWORD", "REG_DWORD_BIG_ENDIAN", "REG_LINK",
+                                      "REG_MULTI_SZ", "REG_RESOURCE_LIST",
+                                      "REG_FULL_RESOURCE_DESCRIPTOR",
+                                      "REG_RESOURCE_REQUIREMENTS_LIST", "REG_QWORD"};
+  return type < sizeof names / sizeof names[0] ? names[type] : "type " + std::to_string(type);
 }
 
 Sid AccountSid(const std::string& account) {
@@ -185,7 +195,6 @@ EffectiveSettings ReadEffectiveSettings() {
   s.directory = back;
   s.directoryOemExact = s.directory == std::wstring(work);
   if (!s.sizeRead) s.maxKib = LOG_DEFAULT_MAX_SIZE;
-  if (s.maxKib == 0) s.maxKib = LOG_DEFAULT_MAX_KIB;
   return s;
 }
 

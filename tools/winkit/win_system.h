@@ -3,6 +3,8 @@
 // texts, account names, and the accounting settings as the plug-in will take them.
 #pragma once
 
+#include "tools/common/win_text.h"
+
 #include <windows.h>
 
 #include <string>
@@ -10,10 +12,6 @@
 
 namespace spoolgate {
 
-std::wstring Wide(const std::string& utf8);
-std::string Utf8(const std::wstring& wide);
-// The system's text for a Win32 error code, with the code: "Access is denied. (5)".
-std::string ErrorText(DWORD error);
 // "BUILTIN\Administrators (S-1-5-32-544)", or the SID alone when it names no account.
 std::string AccountName(PSID sid);
 
@@ -25,10 +23,22 @@ struct Sid {
 // The SID of an account name ("SYSTEM", "BUILTIN\Administrators") or of a SID string
 // ("S-1-5-18"); throws InputError for neither.
 Sid AccountSid(const std::string& account);
-// Why accounts other than SYSTEM, the Administrators, services, the one running this
-// command and spooler may add, remove or rename entries of a directory, or give
-// themselves that right; empty when none may.
-std::string UserWritable(const std::wstring& dir, PSID spooler);
+// Who may add, remove or rename entries of a directory, or give themselves that right:
+// its owner and every account its access list lets. why names the first of them that is
+// not SYSTEM, the Administrators, a service, spooler or (with trustRunner) the account
+// running this command; empty when there is none.
+struct ChangeRights {
+  std::string why;
+  std::vector<std::string> accounts;  // every one that may, by AccountName
+};
+ChangeRights WhoMayChange(const std::wstring& dir, PSID spooler, bool trustRunner);
+// The owner of a file or directory by AccountName, or why it cannot be read.
+std::string OwnerName(const std::wstring& path);
+// A path from a drive's root ("D:\...") or a share ("\\server\share\..."), with either
+// separator: one that does not depend on the current directory of whoever opens it.
+bool IsFullPath(const std::wstring& path);
+// "REG_SZ", "REG_DWORD", ...; "type N" for a type without a name.
+std::string RegistryTypeName(DWORD type);
 
 // HKLM\SOFTWARE\TALVOK\PrintLog as the plug-in reads it at the end of a job, read
 // without writing anything back.
@@ -44,7 +54,7 @@ struct EffectiveSettings {
   bool sizeSet = false;
   DWORD sizeType = 0;
   bool sizeRead = false;         // the plug-in takes it (else 64 replaces it)
-  DWORD maxKib = 0;              // the limit the library will use (0 read as 64)
+  DWORD maxKib = 0;              // what the library receives (0: it uses 64)
 };
 EffectiveSettings ReadEffectiveSettings();
 

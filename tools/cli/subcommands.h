@@ -1,0 +1,27 @@
+// SPDX-License-Identifier: Apache-2.0
+// The one table of subcommands, for the Linux command and spoolgate.exe alike: a new
+// subcommand is a registration function, declared here and listed in subcommands.cpp.
+#pragma once
+
+#include "tools/cli/commands.h"
+
+#include <CLI/CLI.hpp>
+
+namespace spoolgate {
+
+// Registers every subcommand of this platform's command, in the order the help lists them.
+void AddSubcommands(CLI::App& app, Action& action);
+
+#ifdef _WIN32
+// spoolgate.exe's own (win_main.cpp): the log of this server, setup and check.
+void AddLogOfThisServer(CLI::App& app, Action& action);
+void AddSetup(CLI::App& app, Action& action);
+void AddCheck(CLI::App& app, Action& action);
+#else
+// The Linux command's own (replay_commands.cpp): capture, run, and the sandbox's log.
+void AddCapture(CLI::App& app, Action& action);
+void AddRun(CLI::App& app, Action& action);
+void AddLogOfTheSandbox(CLI::App& app, Action& action);
+#endif
+
+}  // namespace spoolgate
