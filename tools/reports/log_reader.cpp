@@ -113,24 +113,77 @@ int64_t TimeKey(std::string_view stamp) {
   return key;
 }
 
+// A line of `log show` as the first pass keeps it: 24 bytes.
+struct Place {
+  int64_t time;
+  uint64_t offset : 44;  // 16 TiB
+  uint64_t length : 20;  // of the line; kLongLine: at least that, read by its line end
+  uint32_t file;
+  uint32_t computer;
+};
+static_assert(sizeof(Place) == 24, "memory holds 24 bytes a line");
+constexpr uint64_t kLongLine = (uint64_t(1) << 20) - 1;
+struct File {
+  std::string path, log;
+  std::shared_ptr<const std::vector<std::string>> header;
+};
+
+// Copies the lines of a window (the places from first on, order: their indexes in the
+// order of files and offsets) into text; copied[i] is where the window's line i is.
+void CopyWindow(const std::deque<Place>& places, size_t first, const std::vector<uint32_t>& order,
+                const std::vector<File>& files, std::vector<std::pair<size_t, size_t>>& copied, std::string& text) {
+  constexpr size_t kSpan = size_t(256) << 10;
+  size_t count = order.size();
+  text.clear();
+  copied.resize(count);
+  std::unique_ptr<CsvRecordReader> reader;
+  uint32_t open = UINT32_MAX;
+  for (size_t k = 0; k < count;) {
+    const Place& p = places[first + order[k]];
+    const std::string& path = files[p.file].path;
+    if (p.file != open) {
+      reader = std::make_unique<CsvRecordReader>(path);
+      if (!reader->Ok()) throw InputError(path + ": cannot be read");
+      open = p.file;
+    }
+    auto changed = [&] { return InputError(path + ": changed while it was read (byte " + std::to_string(p.offset) + ")"); };
+    std::string_view record;
+    if (p.length == kLongLine) {
+      uint64_t offset = 0;
+      bool complete = false;
+      reader->SkipTo(p.offset);
+      if (!reader->Next(record, offset, complete)) throw changed();
+      copied[order[k++]] = {text.size(), record.size()};
+      text.append(record.data(), record.size());
+      continue;
+    }
+    // The lines of this file that lie close behind this one come in the same read.
+    size_t last = k;
+    while (last + 1 < count) {
+      const Place& q = places[first + order[last + 1]];
+      const Place& prev = places[first + order[last]];
+      if (q.file != p.file || q.length == kLongLine || q.offset + q.length - p.offset > kSpan ||
+          q.offset - (prev.offset + prev.length) > kSpan / 16) {
+        break;
+      }
+      ++last;
+    }
+    const Place& end = places[first + order[last]];
+    std::string_view span;
+    if (!reader->ReadAt(p.offset, size_t(end.offset + end.length - p.offset), span)) throw changed();
+    for (; k <= last; ++k) {
+      const Place& q = places[first + order[k]];
+      copied[order[k]] = {text.size(), q.length};
+      text.append(span.substr(size_t(q.offset - p.offset), q.length));
+    }
+  }
+}
+
 }  // namespace
 
 int ShowLog(const std::vector<std::string>& dirs, const Report& report, std::ostream& out) {
   // The matching lines of several logs are merged in time order: a first pass keeps
   // where each one is, a second reads them again in that order.
-  struct Place {
-    int64_t time;
-    uint64_t offset : 44;  // 16 TiB
-    uint64_t length : 20;  // of the line; kLongLine: at least that, read by its line end
-    uint32_t file;
-    uint32_t computer;
-  };
-  static_assert(sizeof(Place) == 24, "memory holds 24 bytes a line");
-  constexpr uint64_t kLongLine = (uint64_t(1) << 20) - 1;
-  struct File {
-    std::string path, log;
-    std::shared_ptr<const std::vector<std::string>> header;
-  };
   std::deque<Place> places;
   std::vector<File> files;
   std::vector<std::shared_ptr<const std::vector<std::string>>> headers;  // each a different one
@@ -175,7 +228,7 @@ int ShowLog(const std::vector<std::string>& dirs, const Report& report, std::ost
   // and offsets, so that each file is read forwards once a window, lines close to each
   // other in one read, whatever the order of the times; then written in time order from
   // the window's copy of them.
-  constexpr size_t kWindow = size_t(1) << 16, kWindowBytes = size_t(16) << 20, kSpan = size_t(256) << 10;
+  constexpr size_t kWindow = size_t(1) << 16, kWindowBytes = size_t(16) << 20;
   std::vector<uint32_t> order;
   std::vector<std::pair<size_t, size_t>> copied;  // of each place of the window in text
   std::string text;
@@ -195,49 +248,7 @@ int ShowLog(const std::vector<std::string>& dirs, const Report& report, std::ost
       const Place& pb = places[first + b];
       return pa.file != pb.file ? pa.file < pb.file : pa.offset < pb.offset;
     });
-    text.clear();
-    copied.resize(count);
-    std::unique_ptr<CsvRecordReader> reader;
-    uint32_t open = UINT32_MAX;
-    for (size_t k = 0; k < count;) {
-      const Place& p = places[first + order[k]];
-      const std::string& path = files[p.file].path;
-      if (p.file != open) {
-        reader = std::make_unique<CsvRecordReader>(path);
-        if (!reader->Ok()) throw InputError(path + ": cannot be read");
-        open = p.file;
-      }
-      auto changed = [&] { return InputError(path + ": changed while it was read (byte " + std::to_string(p.offset) + ")"); };
-      std::string_view record;
-      if (p.length == kLongLine) {
-        uint64_t offset = 0;
-        bool complete = false;
-        reader->SkipTo(p.offset);
-        if (!reader->Next(record, offset, complete)) throw changed();
-        copied[order[k++]] = {text.size(), record.size()};
-        text.append(record.data(), record.size());
-        continue;
-      }
-      // The lines of this file that lie close behind this one come in the same read.
-      size_t last = k;
-      while (last + 1 < count) {
-        const Place& q = places[first + order[last + 1]];
-        const Place& prev = places[first + order[last]];
-        if (q.file != p.file || q.length == kLongLine || q.offset + q.length - p.offset > kSpan ||
-            q.offset - (prev.offset + prev.length) > kSpan / 16) {
-          break;
-        }
-        ++last;
-      }
-      const Place& end = places[first + order[last]];
-      std::string_view span;
-      if (!reader->ReadAt(p.offset, size_t(end.offset + end.length - p.offset), span)) throw changed();
-      for (; k <= last; ++k) {
-        const Place& q = places[first + order[k]];
-        copied[order[k]] = {text.size(), q.length};
-        text.append(span.substr(size_t(q.offset - p.offset), q.length));
-      }
-    }
+    CopyWindow(places, first, order, files, copied, text);
     for (size_t i = 0; i < count; ++i) {
       const File& f = files[places[first + i].file];
       SplitCsvViews(std::string_view(text).substr(copied[i].first, copied[i].second), fields, scratch);
