@@ -6,6 +6,7 @@
 # repetitions, which run in random order); see docs/performance.md.
 #
 #   scripts/bench.sh [--quick] [--no-build] [--no-run-tool] [--no-import] [--import-only]
+#                    [--reports-only]
 #
 # --quick       fewer repetitions (a smoke run; the ratios are noisier)
 # --no-build    use the binaries already in build/host-release
@@ -14,6 +15,8 @@
 # --no-import   skip `spoolgate log import` of 1,000,000 lines into SQLite and PostgreSQL
 #               and the reports of those lines (peak RSS and time)
 # --import-only only that
+# --reports-only only the log reports of a 300,000-line fleet against the read floor
+#               (zlib's CRC-32 over the same bytes) and a Python script (bench/summary_by_user.py)
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -23,21 +26,24 @@ do_build=1
 do_run_tool=1
 do_import=1
 do_plugin=1
+do_reports=1
 for arg in "$@"; do
   case "$arg" in
     --quick) reps=5 ;;
     --no-build) do_build=0 ;;
     --no-run-tool) do_run_tool=0 ;;
     --no-import) do_import=0 ;;
-    --import-only) do_plugin=0 do_run_tool=0 ;;
-    *) echo "usage: $0 [--quick] [--no-build] [--no-run-tool] [--no-import] [--import-only]" >&2; exit 2 ;;
+    --import-only) do_plugin=0 do_run_tool=0 do_reports=0 ;;
+    --reports-only) do_plugin=0 do_run_tool=0 do_import=0 ;;
+    *) echo "usage: $0 [--quick] [--no-build] [--no-run-tool] [--no-import] [--import-only] [--reports-only]" >&2
+       exit 2 ;;
   esac
 done
 
 if [ "$do_build" = 1 ]; then
   cmake --preset host-release >/dev/null
   cmake --build --preset host-release -j2 --target spoolgate_bench spoolgate_bench_counts \
-    spoolgate_job_memory spoolgate_log_fleet spoolgate_cli ruzoravu64 >/dev/null
+    spoolgate_job_memory spoolgate_log_fleet spoolgate_read_floor spoolgate_cli ruzoravu64 >/dev/null
 fi
 
 work="$build/bench/work"
@@ -45,9 +51,10 @@ rm -rf "$work"
 mkdir -p "$work"
 source "$here/scripts/pg-server.sh"
 logs=""
+fleet=""
 cleanup() {
   pg_server_stop
-  rm -rf "$work" ${logs:+"$logs"}
+  rm -rf "$work" ${logs:+"$logs"} ${fleet:+"$fleet"}
 }
 trap cleanup EXIT
 export SPOOLGATE_BENCH_ROOT="$work/root"
@@ -91,6 +98,82 @@ fi
 runfigures=""
 if [ "$do_run_tool" = 1 ]; then
   runfigures=$("$here/bench/run_tool.sh" "$build" "$work/run" 3)
+fi
+
+# --- log reports of 300,000 lines against the read floor and a Python script ----------
+# Pairs in one run: the two sides of a pair alternate and the ratio of their medians is
+# printed (5 rounds, 3 with --quick). The reading pairs count the processes' CPU time
+# (user + system), which other load on the machine disturbs far less than wall time; the
+# database pairs count wall time, the server's work being part of it.
+if [ "$do_reports" = 1 ]; then
+  mem=$([ -d /dev/shm ] && echo /dev/shm || echo "$work")
+  fleet=$(mktemp -d "$mem/spoolgate-bench-fleet.XXXXXX")
+  "$build/bench/spoolgate_log_fleet" "$fleet" 3 100000 1024 >/dev/null
+  fleet_dirs=("$fleet"/C/Logs/*)
+  rounds=$([ "$reps" = 5 ] && echo 3 || echo 5)
+  seconds() {  # seconds wall|cpu CMD... -> microseconds of one run, its output thrown away
+    local clock=$1
+    shift
+    /usr/bin/time -f "%e %U %S" -o "$work/time.pair" "$@" >/dev/null
+    awk -v clock="$clock" '{ printf "%d", (clock == "cpu" ? $2 + $3 : $1) * 1e6 }' "$work/time.pair"
+  }
+  pair() {  # pair LABEL TARGET wall|cpu -- A... -- B...
+    local label=$1 target=$2 clock=$3 a=() b=() ta=() tb=()
+    shift 4
+    while [ "$1" != -- ]; do a+=("$1"); shift; done
+    shift
+    b=("$@")
+    for ((r = 0; r < rounds; r++)); do
+      ta+=("$(seconds "$clock" "${a[@]}")")
+      tb+=("$(seconds "$clock" "${b[@]}")")
+    done
+    python3 -c 'import statistics, sys
+a = statistics.median(int(x) for x in sys.argv[3].split())
+b = statistics.median(int(x) for x in sys.argv[4].split())
+verdict = "ok" if a / b <= float(sys.argv[2]) else "MISSED"
+print(f"{sys.argv[1]}: {a / b:.3f} ({a / 1e6:.2f} s against {b / 1e6:.2f} s {sys.argv[5]}; target <= {sys.argv[2]}) {verdict}")' \
+      "$label" "$target" "${ta[*]}" "${tb[*]}" "$clock"
+  }
+  sg="$build/tools/spoolgate"
+  floor=("$build/bench/spoolgate_read_floor" "$fleet"/C/Logs/*/*.csv)
+  pair summary_by_user_over_python 0.35 cpu -- "$sg" log summary --by user "${fleet_dirs[@]}" -- \
+    python3 "$here/bench/summary_by_user.py" "${fleet_dirs[@]}"
+  pair summary_by_user_over_read_floor 3 cpu -- "$sg" log summary --by user "${fleet_dirs[@]}" -- "${floor[@]}"
+  pair show_csv_over_read_floor 6 cpu -- "$sg" log show --csv "${fleet_dirs[@]}" -- "${floor[@]}"
+  pair show_json_over_read_floor 6 cpu -- "$sg" log show --json "${fleet_dirs[@]}" -- "${floor[@]}"
+  # verify takes one folder: the three one after another.
+  pair verify_over_read_floor 2 cpu -- bash -c 'for d in "${@:2}"; do "$1" log verify "$d" || exit; done' _ \
+    "$sg" "${fleet_dirs[@]}" -- "${floor[@]}"
+  # The import against the databases' own loaders of the same lines: sqlite3's .import
+  # and psql's \copy of every file, into a table of the files' columns (text), each run
+  # into an empty database.
+  db="$fleet/import.db"
+  columns=$(head -n 1 "${fleet_dirs[0]}"/Jobs.csv | sed 's/^\xEF\xBB\xBF//; s/\r$//')
+  {
+    echo "CREATE TABLE lines (${columns//,/ TEXT, } TEXT);"
+    echo ".mode csv"
+    for f in "$fleet"/C/Logs/*/*.csv; do echo ".import --skip 1 '$f' lines"; done
+  } >"$fleet/import.sqlite3"
+  pair import_sqlite_over_sqlite3_import 1.0 wall -- \
+    bash -c 'rm -f "$1"*; "$2" log import "${@:3}" --db "sqlite:$1" --no-progress' _ "$db" "$sg" "${fleet_dirs[@]}" -- \
+    bash -c 'rm -f "$1"*; sqlite3 "$1" <"$2"' _ "$db.raw" "$fleet/import.sqlite3"
+  pair summary_db_over_group_by 1.3 wall -- "$sg" log summary --db "sqlite:$db" --by user -- \
+    sqlite3 "$db" "SELECT user_name, count(*) FROM log_lines GROUP BY user_name"
+  if PG_SERVER_BASE=$mem pg_server_start >/dev/null; then
+    url=$SPOOLGATE_TEST_PG_URL
+    {
+      echo "SET client_min_messages = warning;"
+      echo "DROP TABLE IF EXISTS lines; CREATE TABLE lines (\"${columns//,/\" TEXT, \"}\" TEXT);"
+      for f in "$fleet"/C/Logs/*/*.csv; do echo "\\copy lines FROM '$f' WITH (FORMAT csv, HEADER true)"; done
+    } >"$fleet/import.psql"
+    pair import_postgresql_over_psql_copy 2.0 wall -- \
+      bash -c 'psql -q -v ON_ERROR_STOP=1 "$1" -c "SET client_min_messages = warning; DROP TABLE IF EXISTS log_lines, schema_version" &&
+               "$2" log import "${@:3}" --db "$1" --no-progress' _ "$url" "$sg" "${fleet_dirs[@]}" -- \
+      psql -q -v ON_ERROR_STOP=1 "$url" -f "$fleet/import.psql"
+    pg_server_stop
+  else
+    echo "postgresql: no server could be started; the psql pair is missing" >&2
+  fi
 fi
 
 # --- log import: 1,000,000 lines of ten servers' logs into SQLite and PostgreSQL --------

@@ -27,10 +27,11 @@ add_executable(spoolgate_exe
   ${here}/logread/verify.cpp
   ${here}/reports/log_filter.cpp
   ${here}/logread/log_folder.cpp
+  ${here}/logread/win_crc.cpp
   ${here}/reports/log_html.cpp
+  ${here}/reports/log_listing.cpp
   ${here}/reports/log_reader.cpp
   ${here}/reports/log_report.cpp
-  ${here}/reports/log_listing.cpp
   ${here}/reports/log_summary.cpp
   ${here}/reports/report_text.cpp
   ${here}/reports/log_settings.cpp

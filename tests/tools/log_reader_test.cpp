@@ -21,7 +21,9 @@ TEST(CsvRecordReaderTest, AQuotedLineBreakAcrossTheReadBufferStaysInItsRecord) {
   // break inside it comes after: the reader must carry the open quote into the next fill.
   const std::string first = std::string(65530, 'x') + ",\"ab" + "cd\r\nef\",z";
   const std::string second = "2,\"\"\"quoted\"\" text\"";
-  dir.Write("log.csv", first + "\r\n" + second + "\r\n" + "3,torn");
+  // A record longer than the whole read buffer (256 KiB) makes it grow.
+  const std::string longer = "3," + std::string(300000, 'y');
+  dir.Write("log.csv", first + "\r\n" + second + "\r\n" + longer + "\r\n" + "3,torn");
 
   spoolgate::CsvRecordReader reader(dir / "log.csv");
   ASSERT_TRUE(reader.Ok());
@@ -36,6 +38,8 @@ TEST(CsvRecordReaderTest, AQuotedLineBreakAcrossTheReadBufferStaysInItsRecord) {
   EXPECT_EQ(record, second);
   EXPECT_EQ(offset, first.size() + 2);
   EXPECT_EQ(spoolgate::SplitCsv(record), (std::vector<std::string>{"2", "\"quoted\" text"}));
+  ASSERT_TRUE(reader.Next(record, offset, complete));
+  EXPECT_EQ(record, longer);
   ASSERT_TRUE(reader.Next(record, offset, complete));
   EXPECT_EQ(record, "3,torn");
   EXPECT_FALSE(complete);
@@ -93,6 +97,13 @@ TEST(LogReportTest, NamesAClientChoseCannotDriveTheTerminalOrTheSpreadsheet) {
   sgtest::CliResult json = sgtest::RunCli({"log", "show", dir.path, "--json"}, dir.path);
   ASSERT_EQ(json.status, 0) << json.err;
   EXPECT_EQ(nlohmann::json::parse(json.out)["jobs"][0]["fields"]["document"], "plan\x1B[2J\r\nv2\xC2\x9B\xE2\x80\xAEgpj.plt");
+  // A byte that is not UTF-8 is read as Latin-1 in every listing.
+  WriteLog(dir, "ren\xE9", "plan.plt");
+  for (const char* format : {"--json", "--csv"}) {
+    sgtest::CliResult shown = sgtest::RunCli({"log", "show", dir.path, format}, dir.path);
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    EXPECT_NE(shown.out.find("ren\xC3\xA9"), std::string::npos) << shown.out;
+  }
 
   // A name the server's code page could not spell (山田 as ??) is counted and named, from
   // the log and from the database.

@@ -9,7 +9,7 @@
 
 namespace spoolgate {
 
-bool ParseColumnNumber(const std::string& text, uint64_t* value) {
+bool ParseColumnNumber(std::string_view text, uint64_t* value) {
   if (text.empty()) return false;
   uint64_t v = 0;
   for (char c : text) {

@@ -5,12 +5,13 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace spoolgate {
 
 // An unsigned decimal column value; false for anything else (empty, signs, letters, or a
 // number above 2^64-1).
-bool ParseColumnNumber(const std::string& text, uint64_t* value);
+bool ParseColumnNumber(std::string_view text, uint64_t* value);
 // sum += value; InputError naming the column when the sum would pass 2^64-1.
 void AddToSum(uint64_t& sum, uint64_t value, const std::string& column);
 

@@ -2,6 +2,7 @@
 // UTF-8/UTF-16 conversion and grouped numbers for the command's reports.
 #include "tools/common/text.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -87,7 +88,7 @@ std::string Grouped(uint64_t value) {
 
 // The length of the well-formed UTF-8 sequence at text[i], or 0 when there is none
 // (overlong forms, surrogates and code points above U+10FFFF are not well-formed).
-static size_t Utf8SequenceAt(const std::string& text, size_t i) {
+static size_t Utf8SequenceAt(std::string_view text, size_t i) {
   auto byte = [&](size_t k) { return i + k < text.size() ? uint8_t(text[i + k]) : 0; };
   auto cont = [&](size_t k) { return (byte(k) & 0xC0) == 0x80; };
   uint8_t c = byte(0);
@@ -143,6 +144,51 @@ std::string JsonDump(const nlohmann::ordered_json& value, int indent) {
     // Only a string that is not UTF-8 makes dump() throw; the copy is made only then.
     return WithValidUtf8(value).dump(indent);
   }
+}
+
+void AppendJsonString(std::string& out, std::string_view bytes) {
+  // Printable ASCII is written as it is; anything else is looked at byte by byte.
+  auto plain = [](char c) {
+    unsigned char u = static_cast<unsigned char>(c);
+    return u >= 0x20 && u < 0x80 && c != '"' && c != '\\';
+  };
+  if (std::all_of(bytes.begin(), bytes.end(), plain)) {
+    out += '"';
+    out.append(bytes.data(), bytes.size());
+    out += '"';
+    return;
+  }
+  std::string valid;
+  for (size_t i = 0; i < bytes.size();) {
+    size_t len = Utf8SequenceAt(bytes, i);
+    if (len == 0) {
+      valid = ValidUtf8(std::string(bytes));
+      bytes = valid;
+      break;
+    }
+    i += len;
+  }
+  out += '"';
+  for (char c : bytes) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\f': out += "\\f"; break;
+      case '\r': out += "\\r"; break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          char code[8];
+          std::snprintf(code, sizeof code, "\\u%04x", unsigned(static_cast<unsigned char>(c)));
+          out += code;
+        } else {
+          out += c;
+        }
+    }
+  }
+  out += '"';
 }
 
 }  // namespace spoolgate

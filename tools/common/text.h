@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -24,5 +25,7 @@ std::string ValidUtf8(const std::string& bytes);
 // JSON text of a report; a string or key that is not UTF-8 is first made ValidUtf8, so
 // the report is always finished.
 std::string JsonDump(const nlohmann::ordered_json& value, int indent = 2);
+// Appends bytes as the JSON string JsonDump writes for them, without building a value.
+void AppendJsonString(std::string& out, std::string_view bytes);
 
 }  // namespace spoolgate

@@ -9,6 +9,7 @@
 #include "tools/logread/csv_lines.h"
 #include "tools/logread/log_folder.h"
 #include "tools/common/case_fold.h"
+#include "tools/reports/log_listing.h"
 #include "tools/common/progress.h"
 #include "tools/common/numbers.h"
 #include "tools/common/text.h"
@@ -95,8 +96,8 @@ std::string ReadableTime(const LogEntry& line, bool utc) {
   basis.utc = utc;
   const auto& header = *line.header;
   size_t at = size_t(std::find(header.begin(), header.end(), TimeColumn(basis)) - header.begin());
-  std::string t = at < line.fields.size() ? BasisTime(basis, line.fields[at]) : std::string();
-  return IsLogTime(t) ? t : std::string();
+  std::string_view t = at < line.fields.size() ? BasisTime(basis, line.fields[at]) : std::string_view();
+  return IsLogTime(t) ? std::string(t) : std::string();
 }
 
 // Stores the lines gathered once a batch is full, or with all at the end, so that a
@@ -120,14 +121,14 @@ void RecordRefused(Database& db, std::vector<RefusedLine>& lines, bool all) {
 // The bound of a signed 64-bit column, which is also the limit of sequence numbers:
 // a line the readers count is a line the database stores.
 static_assert(LOG_SEQUENCE_MAX == 9223372036854775807ull, "one limit for the log and the database");
-bool IsInteger(const std::string& v) {
+bool IsInteger(std::string_view v) {
   if (v.empty() || v.size() > 19) return false;
   if (!std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; })) return false;
   return v.size() < 19 || v <= "9223372036854775807";
 }
 
 // Well-formed UTF-8 without NUL, as the logging library writes every text.
-bool IsText(const std::string& v) {
+bool IsText(std::string_view v) {
   const auto* p = reinterpret_cast<const unsigned char*>(v.data());
   const auto* end = p + v.size();
   while (p < end) {
@@ -177,7 +178,7 @@ class LineChecker {
       why = mapError_;
       return Verdict::kForeign;
     }
-    const std::vector<std::string>& fields = line.fields;
+    const std::vector<std::string_view>& fields = line.fields;
     if (fields.size() != header.size()) {
       why = std::to_string(fields.size()) + " fields where the header has " +
             std::to_string(header.size());
@@ -188,12 +189,12 @@ class LineChecker {
     for (size_t i = 0; i < columns.size(); ++i) {
       // log_name is the caller's to fill.
       if (columns[i].csv == nullptr || index_[i] == SIZE_MAX) continue;
-      const std::string& v = fields[index_[i]];
+      std::string_view v = fields[index_[i]];
       switch (columns[i].kind) {
         case ColumnKind::kInteger:
           if (v.empty() && i >= kKeyColumns) continue;
           if (!IsInteger(v)) {
-            why = std::string(columns[i].csv) + " '" + v.substr(0, 24) + "' is not a number";
+            why = std::string(columns[i].csv) + " '" + std::string(v.substr(0, 24)) + "' is not a number";
             return Verdict::kForeign;
           }
           break;
@@ -206,8 +207,8 @@ class LineChecker {
           break;
         case ColumnKind::kUtcTime:
           if (v.empty()) continue;
-          if (v.size() != 24 || v[23] != 'Z' || !IsLogTime(std::string_view(v).substr(0, 23))) {
-            why = std::string(columns[i].csv) + " '" + v.substr(0, 24) + "' is not a UTC time";
+          if (v.size() != 24 || v[23] != 'Z' || !IsLogTime(v.substr(0, 23))) {
+            why = std::string(columns[i].csv) + " '" + std::string(v.substr(0, 24)) + "' is not a UTC time";
             return Verdict::kForeign;
           }
           break;
@@ -218,7 +219,7 @@ class LineChecker {
           }
           break;
       }
-      row[i] = v;
+      row[i].emplace(v);
     }
     if (row[2] == "0") {
       why = "sequence number 0";
@@ -392,8 +393,8 @@ void TallyDatabase(const std::string& url, const Report& report, Tallies& tallie
   std::string where = Where(*db, report.filter, params);
   for (Grouping& g : tallies.groupings) {
     std::vector<GroupKey> keys = g.leading;
-    keys.push_back({GroupKey::kComputer, "computer"});
-    keys.push_back({GroupKey::kPrinter, "printer"});
+    // Without them, computer and printer are the empty values LineKey gives.
+    if (g.byPlace) keys.insert(keys.end(), {{GroupKey::kComputer, "computer"}, {GroupKey::kPrinter, "printer"}});
     if (report.cost && report.settings.matchColumn != nullptr) {
       keys.push_back({GroupKey::kColumn, "", report.settings.matchColumn});
     }
@@ -404,7 +405,7 @@ void TallyDatabase(const std::string& url, const Report& report, Tallies& tallie
     }
     select += ", count(*)";
     for (const LineColumn* m : report.measures) select += ", COALESCE(sum(" + ColumnSql(*db, report.settings, m) + "), 0)";
-    std::vector<std::string> key(keys.size());
+    std::vector<std::string> key(keys.size() + (g.byPlace ? 0 : 2));
     LogTally tally;
     db->Query("SELECT " + select + " FROM log_lines" + where + " GROUP BY " + group, params, [&](const DbRow& r) {
       for (size_t i = 0; i < keys.size(); ++i) key[i] = r[i].value_or("");
@@ -446,11 +447,11 @@ int ShowDatabase(const std::string& url, const Report& report, std::ostream& out
   sql += " FROM log_lines" + where + " ORDER BY " + time + " IS NULL, " + time + ", " + db->ByteOrder("computer") +
          ", " + db->ByteOrder("log_name") + ", sequence";
   LineWriter writer({"database", DatabaseName(url)}, report, out);
-  std::vector<std::string> fields;
+  std::vector<std::string_view> fields;
   db->Query(sql, params, [&](const DbRow& r) {
     fields.resize(r.size() - 1);
-    for (size_t i = 1; i < r.size(); ++i) fields[i - 1] = r[i].value_or("");
-    writer.Line(r[0].value_or(""), fields, header);
+    for (size_t i = 1; i < r.size(); ++i) fields[i - 1] = r[i] ? std::string_view(*r[i]) : std::string_view();
+    writer.Line(r[0] ? std::string_view(*r[0]) : std::string_view(), fields, header);
   });
   writer.End(left);
   return kExitOk;

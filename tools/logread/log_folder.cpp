@@ -3,7 +3,6 @@
 // ordered by their first sequence number, and each line checked against its CRC-32.
 #include "tools/logread/log_folder.h"
 
-#include "logger/crc32.h"
 #include "logger/log_format.h"
 #include "tools/common/case_fold.h"
 #include "tools/common/errors.h"
@@ -24,42 +23,21 @@ namespace spoolgate {
 
 namespace {
 
-// Calls visit for every data line of one file; stop by returning false.
-void ForEachFileEntry(const std::string& file, bool pending,
-                      const std::function<bool(const LogEntry&)>& visit) {
-  CsvRecordReader reader(file);
-  if (!reader.Ok()) throw InputError(file + ": cannot be read");
-  LogEntry e;
-  e.file = file;
-  e.pending = pending;
-  e.header = std::make_shared<const std::vector<std::string>>();
-  while (reader.Next(e.raw, e.offset, e.complete)) {
-    ++e.recordNo;
-    e.headerMissing = false;
-    if (e.recordNo == 1) {
-      std::vector<std::string> columns = HeaderColumns(e.raw);
-      if (!columns.empty()) {
-        e.header = std::make_shared<const std::vector<std::string>>(std::move(columns));
-        continue;
-      }
-      e.headerMissing = true;
-    }
-    e.checksumOk = e.complete && LogLineChecksumOk(e.raw.data(), e.raw.size());
-    e.sequence = LogRecordNumber(e.raw.data(), e.raw.size());
-    SplitCsvInto(e.raw, e.fields);
-    if (!visit(e)) return;
-  }
+// The format's checksum rule, with the tools' own CRC-32.
+bool ChecksumOk(std::string_view raw) {
+  uint32_t stored = 0;
+  return LogReadChecksumField(raw.data(), raw.size(), &stored) &&
+         Crc32(raw.substr(0, raw.size() - LOG_CHECKSUM_FIELD_BYTES)) == stored;
 }
 
 // The first number of a good line in the file, UINT64_MAX when it has none.
 uint64_t FirstSequence(const std::string& file) {
-  uint64_t first = UINT64_MAX;
-  ForEachFileEntry(file, false, [&](const LogEntry& e) {
-    if (!e.checksumOk || e.sequence == 0) return true;
-    first = e.sequence;
-    return false;
-  });
-  return first;
+  LogLineReader reader(file, false);
+  LogEntry e;
+  while (reader.Next(e)) {
+    if (e.checksumOk && e.sequence != 0) return e.sequence;
+  }
+  return UINT64_MAX;
 }
 
 // The folders in dir that hold a log (a <name>.seq file), for the message about a folder
@@ -149,13 +127,43 @@ LogFolder FindLogFolder(const std::string& dir, bool requireLog) {
   return folder;
 }
 
-void ForEachLogEntry(const LogSet& log, const std::function<void(const LogEntry&)>& visit) {
-  auto all = [&](const LogEntry& e) {
-    visit(e);
+LogLineReader::LogLineReader(const std::string& file, bool pending, const std::vector<std::string>* wanted)
+    : reader_(file),
+      file_(file),
+      pending_(pending),
+      header_(std::make_shared<const std::vector<std::string>>()),
+      wanted_(wanted) {
+  if (!reader_.Ok()) throw InputError(file + ": cannot be read");
+}
+
+bool LogLineReader::Next(LogEntry& e) {
+  for (;;) {
+    if (!reader_.Next(e.raw, e.offset, e.complete)) return false;
+    e.headerMissing = false;
+    if (++recordNo_ == 1) {
+      std::vector<std::string> columns = HeaderColumns(std::string(e.raw));
+      if (!columns.empty()) {
+        header_ = std::make_shared<const std::vector<std::string>>(std::move(columns));
+        if (wanted_ != nullptr) {
+          limit_ = 0;
+          for (const std::string& name : *wanted_) {
+            auto at = std::find(header_->begin(), header_->end(), name);
+            if (at != header_->end()) limit_ = std::max(limit_, size_t(at - header_->begin()) + 1);
+          }
+        }
+        continue;
+      }
+      e.headerMissing = true;
+    }
+    if (e.file != file_) e.file = file_;
+    if (e.header != header_) e.header = header_;
+    e.recordNo = recordNo_;
+    e.pending = pending_;
+    e.checksumOk = e.complete && ChecksumOk(e.raw);
+    e.sequence = LogRecordNumber(e.raw.data(), e.raw.size());
+    SplitCsvViews(e.raw, e.fields, scratch_, limit_);
     return true;
-  };
-  for (const std::string& file : log.files) ForEachFileEntry(file, false, all);
-  if (!log.pendingFile.empty()) ForEachFileEntry(log.pendingFile, true, all);
+  }
 }
 
 }  // namespace spoolgate

@@ -5,13 +5,14 @@
 #pragma once
 
 #include "logger/log_format.h"
+#include "tools/logread/csv_lines.h"
 
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace spoolgate {
@@ -39,7 +40,8 @@ struct LogFolder {
 // requireLog when it holds no log: a report of such a folder would be a silent zero.
 LogFolder FindLogFolder(const std::string& dir, bool requireLog = false);
 
-// One data line of a log file or a pending file.
+// One data line of a log file or a pending file. raw and fields are views that live
+// until the reader moves on to the next line.
 struct LogEntry {
   std::string file;
   uint64_t recordNo = 0;  // in its file, the header being record 1
@@ -48,14 +50,43 @@ struct LogEntry {
   bool checksumOk = false;
   bool pending = false;   // waits in the pending file
   uint64_t sequence = 0;  // 0 when the line starts with no number
-  std::string raw;        // without its line end
-  std::vector<std::string> fields;
+  std::string_view raw;   // without its line end
+  std::vector<std::string_view> fields;
   std::shared_ptr<const std::vector<std::string>> header;  // the file's column names
   bool headerMissing = false;  // the file does not start with a header line
 };
 
+// The data lines of one log file or pending file, one after another into the same entry.
+class LogLineReader {
+ public:
+  // Throws InputError for a file that cannot be read. wanted: the columns whose fields
+  // the caller reads (the line is cut only as far as the last of them); null for all.
+  LogLineReader(const std::string& file, bool pending, const std::vector<std::string>* wanted = nullptr);
+  bool Next(LogEntry& e);
+
+ private:
+  CsvRecordReader reader_;
+  std::string file_;
+  bool pending_;
+  uint64_t recordNo_ = 0;
+  std::shared_ptr<const std::vector<std::string>> header_;
+  std::string scratch_;
+  const std::vector<std::string>* wanted_;
+  size_t limit_ = SIZE_MAX;  // fields to cut
+};
+
 // Calls visit for every data line of the log's files in order, then for its pending
-// lines. Throws InputError for a file that cannot be read.
-void ForEachLogEntry(const LogSet& log, const std::function<void(const LogEntry&)>& visit);
+// lines, cut into fields as far as wanted asks (LogLineReader). Throws InputError for a
+// file that cannot be read.
+template <typename Visit>
+void ForEachLogEntry(const LogSet& log, Visit&& visit, const std::vector<std::string>* wanted = nullptr) {
+  LogEntry e;
+  for (size_t i = 0; i <= log.files.size(); ++i) {
+    bool pending = i == log.files.size();
+    if (pending && log.pendingFile.empty()) break;
+    LogLineReader reader(pending ? log.pendingFile : log.files[i], pending, wanted);
+    while (reader.Next(e)) visit(static_cast<const LogEntry&>(e));
+  }
+}
 
 }  // namespace spoolgate

@@ -21,6 +21,9 @@ using Json = nlohmann::ordered_json;
 namespace spoolgate {
 namespace {
 
+// Verifying reads no field: the lines are not cut.
+const std::vector<std::string> kNoColumns;
+
 // The problems found, in the text and the JSON form at once.
 struct Problems {
   std::ostringstream text;
@@ -42,8 +45,8 @@ std::map<uint64_t, std::string> WaitingLines(const LogSet& log) {
   LogSet pendingOnly;
   pendingOnly.pendingFile = log.pendingFile;
   ForEachLogEntry(pendingOnly, [&](const LogEntry& line) {
-    if (line.sequence != 0) waiting.emplace(line.sequence, line.raw);
-  });
+    if (line.sequence != 0) waiting.emplace(line.sequence, std::string(line.raw));
+  }, &kNoColumns);
   return waiting;
 }
 
@@ -102,7 +105,7 @@ int VerifyLog(const std::string& dir, bool json, std::ostream& out) {
       auto held = waiting.find(line.sequence);
       if (!line.pending && held != waiting.end() && held->second != line.raw) clashes.emplace(line.sequence, at(line));
       if (line.headerMissing) problem(line.file + ":1 (byte 0)", "no header line");
-      const std::string& raw = line.raw;
+      std::string_view raw = line.raw;
       size_t n = raw.size();
       if (!line.complete) {
         problem(at(line), "torn line: the file ends inside it, without a line end");
@@ -112,7 +115,7 @@ int VerifyLog(const std::string& dir, bool json, std::ostream& out) {
         } else {
           char text[96];
           std::snprintf(text, sizeof text, "altered line: checksum %08X stored, %08X computed",
-                        uint32_t(std::stoul(raw.substr(n - 8), nullptr, 16)), Crc32(raw.substr(0, n - 9)));
+                        uint32_t(std::stoul(std::string(raw.substr(n - 8)), nullptr, 16)), Crc32(raw.substr(0, n - 9)));
           problem(at(line), text);
         }
       }
@@ -144,7 +147,7 @@ int VerifyLog(const std::string& dir, bool json, std::ostream& out) {
                               " (repeated or out of order)");
       }
       prev = std::max(prev, seq);
-    });
+    }, &kNoColumns);
     CheckNumberFile(log, base, prev, problem);
   }
   if (json) {

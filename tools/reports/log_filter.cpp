@@ -5,6 +5,7 @@
 #include "tools/common/case_fold.h"
 #include "tools/common/errors.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <tuple>
@@ -41,8 +42,19 @@ bool Take(const std::string& text, size_t& at, char c) {
   return false;
 }
 
-bool Same(const std::string& a, const std::string& b, bool ignoreCase) {
-  return ignoreCase ? FoldCase(a) == FoldCase(b) : a == b;
+bool Same(std::string_view a, std::string_view b, bool ignoreCase) {
+  if (!ignoreCase) return a == b;
+  // ASCII on both sides folds byte by byte; anything else by the full table (the
+  // Kelvin sign folds to k, so the lengths may differ).
+  auto ascii = [](std::string_view s) {
+    return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  };
+  if (!ascii(a) || !ascii(b)) return FoldCase(std::string(a)) == FoldCase(std::string(b));
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -123,8 +135,8 @@ void PrepareLogFilter(LogFilter& filter) {
   }
 }
 
-bool LogLineMatches(const LogFilter& f, const std::string& user, const std::string& printer,
-                    const std::string& computer, const std::string& timeStamp, bool* untimed) {
+bool LogLineMatches(const LogFilter& f, std::string_view user, std::string_view printer,
+                    std::string_view computer, std::string_view timeStamp, bool* untimed) {
   *untimed = false;
   if (!f.user.empty() && !Same(user, f.user, f.ignoreCase)) return false;
   if (!f.printer.empty() && !Same(printer, f.printer, f.ignoreCase)) return false;
@@ -141,7 +153,7 @@ bool LogLineMatches(const LogFilter& f, const std::string& user, const std::stri
 
 const char* TimeColumn(const LogFilter& filter) { return filter.utc ? "written_utc" : "time_stamp"; }
 
-std::string BasisTime(const LogFilter& filter, const std::string& value) {
+std::string_view BasisTime(const LogFilter& filter, std::string_view value) {
   if (filter.utc && value.size() == 24 && value[23] == 'Z') return value.substr(0, 23);
   return value;
 }

@@ -29,8 +29,9 @@ struct LogFilter {
 // The column whose times a filter goes by: "time_stamp", or "written_utc" with utc.
 const char* TimeColumn(const LogFilter& filter);
 // A value of that column in the form of a log time (YYYY-MM-DDThh:mm:ss.sss: written_utc
-// without its Z), for IsLogTime, ranges and groups; anything else as it is.
-std::string BasisTime(const LogFilter& filter, const std::string& value);
+// without its Z), for IsLogTime, ranges and groups; anything else as it is. A view into
+// value.
+std::string_view BasisTime(const LogFilter& filter, std::string_view value);
 
 // Checks --from and --to and fills fromTime and toTime; InputError for a text that is not
 // an ISO 8601 date or date-time, or names no such date or time (2026-02-31, 24:30).
@@ -45,8 +46,8 @@ std::string CanonicalTime(const std::string& text, bool last, std::string* why =
 // Whether a log line with these fields passes the filter (PrepareLogFilter called);
 // timeStamp is the line's time_stamp column. untimed is set for a line that passes
 // everything but a time range, having no time: such lines are counted as left out.
-bool LogLineMatches(const LogFilter& filter, const std::string& user, const std::string& printer,
-                    const std::string& computer, const std::string& timeStamp, bool* untimed);
+bool LogLineMatches(const LogFilter& filter, std::string_view user, std::string_view printer,
+                    std::string_view computer, std::string_view timeStamp, bool* untimed);
 
 // Whether a time stamp is a time as the logging library writes one,
 // YYYY-MM-DDThh:mm:ss.sss with a real date and time of day. Lines whose stamp is not are

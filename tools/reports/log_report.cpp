@@ -204,8 +204,11 @@ std::vector<const LineColumn*> SpelledColumns(const Report& report) {
 std::vector<Grouping> SummaryGroupings(const Report& report) {
   Grouping g;
   if (report.by.empty()) g.leading.push_back({GroupKey::kUser, "user"});
+  // The default summary lists printers; prices depend on computer and printer.
+  g.byPlace = report.by.empty() || report.cost;
   for (const GroupKey& k : report.by) {
     if (k.kind != GroupKey::kPrinter && k.kind != GroupKey::kComputer) g.leading.push_back(k);
+    else g.byPlace = true;
   }
   return {g};
 }

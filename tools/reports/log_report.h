@@ -17,6 +17,7 @@
 #include <ostream>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace spoolgate {
@@ -98,6 +99,9 @@ struct LogTally {
 struct Grouping {
   std::vector<GroupKey> leading;
   std::map<std::vector<std::string>, LogTally> rows;
+  // Whether the rows are told apart by computer and printer; when not (no report of them
+  // needs it), both are empty in every key and a source need not group by them.
+  bool byPlace = true;
 };
 // The groupings a summary needs (one), and those of the chart page.
 std::vector<Grouping> SummaryGroupings(const Report& report);
@@ -151,11 +155,11 @@ template <typename Value>
 void NoteUnspelled(const std::vector<const LineColumn*>& columns, Value value, uint64_t jobs, Tallies& tallies) {
   bool any = false;
   for (const LineColumn* c : columns) {
-    const std::string& v = value(c);
-    if (v.find('?') == std::string::npos) continue;
+    const auto& v = value(c);  // a string or a view into the line
+    if (v.find('?') == v.npos) continue;
     any = true;
     // The same names whatever the order the lines or groups arrive in.
-    if (tallies.unspelledNames.insert(v).second && tallies.unspelledNames.size() > kUnspelledNames) {
+    if (tallies.unspelledNames.insert(std::string(v)).second && tallies.unspelledNames.size() > kUnspelledNames) {
       tallies.unspelledNames.erase(std::prev(tallies.unspelledNames.end()));
       tallies.moreUnspelled = true;
     }
@@ -185,25 +189,6 @@ struct ReportRow {
 std::vector<ReportRow> FoldRows(const Report& report, const Grouping& g, const std::vector<GroupKey>& keys,
                                 bool ranked);
 
-// The listing of `log show`, written as the lines arrive (memory stays flat).
-class LineWriter {
- public:
-  LineWriter(const LogSource& source, const Report& report, std::ostream& out);
-  // header: the column names of the line's file.
-  void Line(const std::string& log, const std::vector<std::string>& fields, const std::vector<std::string>& header);
-  void End(const LeftOut& left);
-
- private:
-  const Report& report_;
-  std::ostream& out_;
-  uint64_t count_ = 0;
-  std::vector<const LineColumn*> columns_;  // of --csv
-  std::vector<size_t> index_;               // columns_ in the current header
-  const std::vector<std::string>* header_ = nullptr;
-  nlohmann::ordered_json jsonLine_;  // of --json, the previous line's object
-  const std::vector<std::string>* jsonHeader_ = nullptr;
-};
-
 // Text as every form shows it: bytes that are not UTF-8 read as Latin-1, and the
 // characters that reverse what follows them or break a line unseen (bidi controls,
 // U+2028, U+2029) written as \u202E, so that a name cannot disguise a row.
@@ -215,6 +200,8 @@ std::string TerminalText(const std::string& text);
 // would take for a formula (starting with = + - @ or a tab or CR) is led by an
 // apostrophe, in a numeric column too unless it is a plain number.
 std::string CsvCell(const std::string& text, bool number = false);
+// The same appended to out.
+void AppendCsvCell(std::string& out, std::string_view text, bool number);
 // A CSV row: the cells from textCells on are numeric columns.
 void CsvRow(const std::vector<std::string>& cells, size_t textCells, std::ostream& out);
 // "1 job", "2 jobs".
@@ -234,11 +221,15 @@ void LineKey(const Report& report, const Grouping& g, Field field, std::vector<s
     switch (k.kind) {
       case GroupKey::kUser: key.push_back(field("user")); break;
       case GroupKey::kColumn: key.push_back(ColumnValue(report.settings, k.column, field)); break;
-      default: key.push_back(TimeGroup(k.kind, BasisTime(report.filter, field(TimeColumn(report.filter))))); break;
+      default: key.push_back(TimeGroup(k.kind, std::string(BasisTime(report.filter, field(TimeColumn(report.filter)))))); break;
     }
   }
-  key.push_back(field("computer"));
-  key.push_back(field("printer"));
+  if (!g.byPlace) {
+    key.resize(key.size() + 2);
+  } else {
+    key.push_back(field("computer"));
+    key.push_back(field("printer"));
+  }
   if (report.cost && report.settings.matchColumn != nullptr) key.push_back(field(report.settings.matchColumn->csv));
   if (report.filter.ignoreCase) FoldKeyCase(g, key);
 }

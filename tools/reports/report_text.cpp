@@ -5,6 +5,7 @@
 
 #include "tools/common/text.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
@@ -79,7 +80,7 @@ namespace {
 
 // A plain decimal as the reports write numbers and money: digits, at most one point
 // between digits. Nothing a spreadsheet could run.
-bool PlainNumber(const std::string& text) {
+bool PlainNumber(std::string_view text) {
   bool point = false, digit = false;
   for (size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
@@ -97,19 +98,41 @@ bool PlainNumber(const std::string& text) {
 }  // namespace
 
 std::string CsvCell(const std::string& bytes, bool number) {
-  std::string text = ShownText(bytes);
+  std::string out;
+  AppendCsvCell(out, bytes, number);
+  return out;
+}
+
+void AppendCsvCell(std::string& out, std::string_view bytes, bool number) {
+  // One look at each byte: whether the cell needs quotes, and whether it is ASCII, which
+  // is UTF-8 already and holds no character ShownText escapes (other text is made so,
+  // in a copy, and looked at again).
+  auto special = [](char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; };
+  bool quote = false;
+  size_t ascii = 0;
+  for (; ascii < bytes.size() && static_cast<unsigned char>(bytes[ascii]) < 0x80; ++ascii) quote |= special(bytes[ascii]);
+  std::string shown;
+  if (ascii < bytes.size()) {
+    shown = ShownText(std::string(bytes));
+    bytes = shown;
+    quote = std::any_of(bytes.begin(), bytes.end(), special);
+  }
   // A numeric column's cell is left bare only when it is a plain number: a line with a
   // right checksum may still carry "=1+2" where the driver writes a count.
-  if (!(number && PlainNumber(text)) && !text.empty() && std::string("=+-@\t\r").find(text[0]) != std::string::npos) {
-    text.insert(0, "'");
+  bool formula = !bytes.empty() && std::string_view("=+-@\t\r").find(bytes[0]) != std::string_view::npos &&
+                 !(number && PlainNumber(bytes));
+  if (!quote) {
+    if (formula) out += '\'';
+    out.append(bytes.data(), bytes.size());
+    return;
   }
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string out = "\"";
-  for (char c : text) {
+  out += '"';
+  if (formula) out += '\'';
+  for (char c : bytes) {
     if (c == '"') out += '"';
     out += c;
   }
-  return out + "\"";
+  out += '"';
 }
 
 void CsvRow(const std::vector<std::string>& cells, size_t textCells, std::ostream& out) {

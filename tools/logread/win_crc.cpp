@@ -1,0 +1,12 @@
+// SPDX-License-Identifier: Apache-2.0
+// The checksum of the log lines in spoolgate.exe: the logging library's own CRC-32, so
+// that the Windows command needs no library beyond the system's.
+#include "tools/logread/log_folder.h"
+
+#include "logger/crc32.h"
+
+namespace spoolgate {
+
+uint32_t Crc32(std::string_view bytes) { return Crc32Update(0, bytes.data(), bytes.size()); }
+
+}  // namespace spoolgate
