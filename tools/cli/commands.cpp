@@ -67,9 +67,14 @@ void CheckSubcommands(CLI::App& app, int argc, char** argv) {
     if (arg == "--") return;
     if (arg.size() < 2 || arg[0] != '-') continue;
     std::string name = arg[1] == '-' ? arg.substr(0, arg.find('=')) : arg.substr(0, 2);
-    if (at->get_option_no_throw(name) == nullptr) {
+    const CLI::Option* option = at->get_option_no_throw(name);
+    if (option == nullptr) {
       throw InputError("unknown option " + name + (at == &app ? "" : " of " + at->get_name()));
     }
+    // The value of an option that takes one is never an option itself: "--max-size -5"
+    // is a negative size, for the option to refuse.
+    bool valueAttached = arg[1] == '-' ? arg.find('=') != std::string::npos : arg.size() > 2;
+    if (option->get_type_size() > 0 && !valueAttached) ++i;
   }
 }
 
