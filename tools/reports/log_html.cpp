@@ -17,14 +17,10 @@ namespace {
 std::string Html(const std::string& bytes) {
   std::string out;
   for (char c : ShownText(bytes)) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += (static_cast<unsigned char>(c) < 0x20 ? ' ' : c);
-    }
+    const char* entity = c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '"' ? "&quot;"
+                       : c == '\'' ? "&#39;" : nullptr;
+    if (entity != nullptr) out += entity;
+    else out += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
   }
   return out;
 }
