@@ -89,6 +89,11 @@ TEST(LogReportTest, NamesAClientChoseCannotDriveTheTerminalOrTheSpreadsheet) {
   sgtest::CliResult csv = sgtest::RunCli({"log", "summary", dir.path, "--csv"}, dir.path);
   ASSERT_EQ(csv.status, 0) << csv.err;
   EXPECT_EQ(csv.out, "group,name,jobs\r\nuser,\"'=HYPERLINK(\"\"x\"\")\",1\r\nprinter,Wide Format,1\r\ntotal,,1\r\n");
+  // On the page the quotes are entities, so a name cannot close an attribute.
+  sgtest::CliResult page = sgtest::RunCli({"log", "report", dir.path, "--html", "-"}, dir.path);
+  ASSERT_EQ(page.status, 0) << page.err;
+  EXPECT_NE(page.out.find("=HYPERLINK(&quot;x&quot;)"), std::string::npos) << page.out;
+  EXPECT_EQ(page.out.find("HYPERLINK(\""), std::string::npos) << page.out;
   sgtest::CliResult listed = sgtest::RunCli({"log", "show", dir.path, "--csv", "--bom"}, dir.path);
   ASSERT_EQ(listed.status, 0) << listed.err;
   EXPECT_EQ(listed.out.rfind("\xEF\xBB\xBFlog,computer,sequence,", 0), 0u) << listed.out;
