@@ -106,16 +106,16 @@ int VerifyLog(const std::string& dir, bool json, std::ostream& out) {
       if (!line.pending && held != waiting.end() && held->second != line.raw) clashes.emplace(line.sequence, at(line));
       if (line.headerMissing) problem(line.file + ":1 (byte 0)", "no header line");
       std::string_view raw = line.raw;
-      size_t n = raw.size();
+      uint32_t stored = 0;
       if (!line.complete) {
         problem(at(line), "torn line: the file ends inside it, without a line end");
       } else if (!line.checksumOk) {
-        if (!HasChecksumField(raw)) {
+        if (!LogReadChecksumField(raw.data(), raw.size(), &stored)) {
           problem(at(line), "no checksum at the end of the line (torn or altered)");
         } else {
           char text[96];
-          std::snprintf(text, sizeof text, "altered line: checksum %08X stored, %08X computed",
-                        uint32_t(std::stoul(std::string(raw.substr(n - 8)), nullptr, 16)), Crc32(raw.substr(0, n - 9)));
+          std::snprintf(text, sizeof text, "altered line: checksum %08X stored, %08X computed", stored,
+                        Crc32(raw.substr(0, raw.size() - LOG_CHECKSUM_FIELD_BYTES)));
           problem(at(line), text);
         }
       }
