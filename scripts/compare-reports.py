@@ -20,6 +20,7 @@ reports = {
     "summary.json": ["log", "summary", "--json", "--sum", "value_252", f"{folder}/{logs}"],
     "summary.txt": ["log", "summary", "--sum", "value_252", f"{folder}/{logs}"],
     "summary.csv": ["log", "summary", "--csv", "--sum", "value_252", f"{folder}/{logs}"],
+    "fleet.csv": ["log", "show", "--csv", f"{folder}/Fleet"],
     "rud.json": ["rud", "info", "--json", f"{folder}/site-plan.RUD"],
     "rud.txt": ["rud", "info", f"{folder}/site-plan.RUD"],
 }

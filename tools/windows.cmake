@@ -30,6 +30,7 @@ add_executable(spoolgate_exe
   ${here}/logread/win_crc.cpp
   ${here}/reports/log_html.cpp
   ${here}/reports/log_listing.cpp
+  ${here}/reports/ordered_lines.cpp
   ${here}/reports/log_reader.cpp
   ${here}/reports/log_report.cpp
   ${here}/reports/log_summary.cpp

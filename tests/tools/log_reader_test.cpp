@@ -1,17 +1,22 @@
 // SPDX-License-Identifier: Apache-2.0
 // The log file reader that show, summary, verify and import stand on: records that
-// continue past an LF inside quotes, wherever the reader's buffer ends; and what the
-// reports make of names a print client chose, of the site's settings, of a wrong folder.
+// continue past an LF inside quotes, wherever the reader's buffer ends; the time order of
+// a listing larger than memory; and what the reports make of names a print client chose,
+// of the site's settings, of a wrong folder.
 #include "tests/tools/cli_runner.h"
 #include "tools/common/case_fold.h"
 #include "tools/logread/csv_lines.h"
 #include "tools/logread/log_folder.h"
+#include "tools/reports/ordered_lines.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <stdexcept>
 
 namespace {
 
@@ -44,6 +49,57 @@ TEST(CsvRecordReaderTest, AQuotedLineBreakAcrossTheReadBufferStaysInItsRecord) {
   EXPECT_EQ(record, "3,torn");
   EXPECT_FALSE(complete);
   EXPECT_FALSE(reader.Next(record, offset, complete));
+}
+
+TEST(OrderedLinesTest, LinesPastTheMemoryBoundComeBackInOrderThroughTheScratchFile) {
+  using spoolgate::LineOrder;
+  // A bound of a few bytes makes every line a run of the scratch file: more runs than are
+  // merged at once, so that they are first merged into longer ones. One line is longer
+  // than a run's read buffer.
+  spoolgate::OrderedLines ordered(16);
+  const uint32_t hostB = ordered.Name("HOST-B"), hostA = ordered.Name("HOST-A"), log = ordered.Name("Jobs");
+  std::vector<std::pair<LineOrder, std::string>> lines;
+  const size_t count = spoolgate::OrderedLines::kFanIn * 3 + 5;
+  for (size_t i = 0; i < count; ++i) {
+    // Times repeat and come out of order; the last line has none.
+    int64_t time = i + 1 == count ? INT64_MAX : int64_t(i * 37 % 50);
+    lines.push_back({{time, i % 2 ? hostA : hostB, log, i}, "line " + std::to_string(i) + std::string(i % 7, '.')});
+  }
+  lines[100].second.append(size_t(3) << 19, 'x');
+  for (size_t i = 0; i < count; ++i) ordered.Add(lines[i].first, uint32_t(i), lines[i].second);
+  // By time, then computer name (HOST-A first), then as they came.
+  std::vector<uint32_t> expected(count);
+  for (uint32_t i = 0; i < count; ++i) expected[i] = i;
+  std::sort(expected.begin(), expected.end(), [&](uint32_t a, uint32_t b) {
+    const LineOrder& x = lines[a].first;
+    const LineOrder& y = lines[b].first;
+    if (x.time != y.time) return x.time < y.time;
+    if (x.computer != y.computer) return x.computer == hostA;
+    return a < b;
+  });
+  std::vector<uint32_t> got;
+  ordered.Drain([&](const LineOrder& key, uint32_t tag, std::string_view text) {
+    ASSERT_LT(tag, count);
+    EXPECT_EQ(key.arrival, tag);
+    EXPECT_EQ(text, lines[tag].second);
+    got.push_back(tag);
+  });
+  EXPECT_EQ(got, expected);
+
+  // Without a temporary folder to write to, the listing stops with the reason.
+  const char* tmp = std::getenv("TMPDIR");
+  std::string saved = tmp != nullptr ? tmp : "";
+  setenv("TMPDIR", "/nonexistent/spoolgate", 1);
+  spoolgate::OrderedLines stuck(16);
+  try {
+    stuck.Add({1, hostA, log, 0}, 0, "a line longer than the bound");
+    ADD_FAILURE() << "no scratch file, yet no error";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()), "the listing's scratch file in the temporary folder cannot be made: "
+                                     "No such file or directory");
+  }
+  if (tmp != nullptr) setenv("TMPDIR", saved.c_str(), 1);
+  else unsetenv("TMPDIR");
 }
 
 TEST(CaseFoldTest, NamesFoldAlikeInEveryScriptAndOtherBytesStay) {
@@ -109,6 +165,13 @@ TEST(LogReportTest, NamesAClientChoseCannotDriveTheTerminalOrTheSpreadsheet) {
     ASSERT_EQ(shown.status, 0) << shown.err;
     EXPECT_NE(shown.out.find("ren\xC3\xA9"), std::string::npos) << shown.out;
   }
+
+  // A line of plain ASCII is copied as it stands but for the cells that start like a
+  // formula: here a document right behind a 16-byte step of the scan, and a count.
+  WriteLog(dir, "abcde", "=plan.plt", "-5");
+  sgtest::CliResult plain = sgtest::RunCli({"log", "show", dir.path, "--csv"}, dir.path);
+  EXPECT_NE(plain.out.find("\r\nJobs,SPOOLHOST,1,2,2,1,2026-12-07T09:41:05.250,abcde,'=plan.plt,Wide Format,LPT1:,"
+                           "Admin,bond,A0,1,'-5,1189,,"), std::string::npos) << plain.out;
 
   // A name the server's code page could not spell (山田 as ??) is counted and named, from
   // the log and from the database.

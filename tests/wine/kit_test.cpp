@@ -7,6 +7,7 @@
 // so setup and check are told that the spooler's account is this process's, in which the
 // jobs run.
 #include "tests/wine/wine_platform.h"
+#include "logger/crc32.h"
 
 #include <aclapi.h>
 #include <sddl.h>
@@ -404,6 +405,31 @@ TEST_F(Kit, ReportsForTheComparisonWithLinux) {
   Bytes data = Data("print data");
   archive.insert(archive.end(), data.begin(), data.end());
   WriteWindowsFile(kCompareRoot + u"\\site-plan.RUD", archive);
+  // A log of 12,000 long lines out of time order, more than a listing keeps in memory:
+  // spoolgate.exe puts them in order through its scratch file.
+  const std::string written = Text(ReadWindowsFile(dir + u"\\Plotter.csv"));
+  size_t body = written.find("\r\n") + 2;
+  std::vector<std::string> fields;
+  for (size_t at = body, comma = 0; comma != std::string::npos; at = comma + 1) {
+    comma = written.find_first_of(",\r", at);
+    fields.push_back(written.substr(at, comma - at));
+    if (written[comma] == '\r') break;
+  }
+  std::string fleet = written.substr(0, body);
+  for (int i = 1; i <= 12000; ++i) {
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "2026-12-%02dT%02d:%02d:00.000", 1 + i * 7 % 28, i * 5 % 24, i % 60);
+    fields[0] = std::to_string(i);
+    fields[4] = stamp;
+    fields[7] = "job " + std::to_string(i) + std::string(500, 'x');
+    std::string line;
+    for (size_t f = 0; f + 1 < fields.size(); ++f) line += fields[f] + ",";
+    char crc[9];
+    std::snprintf(crc, sizeof crc, "%08X", Crc32Update(0, line.data(), line.size() - 1));
+    fleet += line + crc + "\r\n";
+  }
+  WriteWindowsFile(kCompareRoot + u"\\Fleet\\Plotter.csv", Data(fleet));
+  WriteWindowsFile(kCompareRoot + u"\\Fleet\\Plotter.seq", Data("12000\r\n"));
   struct Report {
     const char16_t* file;
     std::u16string arguments;
@@ -417,6 +443,7 @@ TEST_F(Kit, ReportsForTheComparisonWithLinux) {
       {u"summary.json", u"log summary --json --sum value_252 \"" + dir + u"\"", 0},
       {u"summary.txt", u"log summary --sum value_252 \"" + dir + u"\"", 0},
       {u"summary.csv", u"log summary --csv --sum value_252 \"" + dir + u"\"", 0},
+      {u"fleet.csv", u"log show --csv " + kCompareRoot + u"\\Fleet", 0},
       {u"rud.json", u"rud info --json " + kCompareRoot + u"\\site-plan.RUD", 0},
       {u"rud.txt", u"rud info " + kCompareRoot + u"\\site-plan.RUD", 0},
   };

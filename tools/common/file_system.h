@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace spoolgate {
@@ -61,5 +62,10 @@ enum class MoveResult { kDone, kTargetAppeared, kFailed };
 MoveResult MoveTemp(const std::string& temp, const std::string& target, bool replacing);
 void RemoveTemp(const std::string& temp);
 void ForgetTemp(const std::string& temp);
+
+// A file without a name in the temporary folder, for bytes that do not fit in memory: it
+// is gone when closed or when the process ends, however it ends. nullptr on failure
+// (LastErrorText says why).
+std::FILE* OpenScratchFile();
 
 }  // namespace spoolgate

@@ -13,4 +13,12 @@ std::FILE* OpenToRead(const std::string& utf8) {
 #endif
 }
 
+bool SeekTo(std::FILE* file, uint64_t offset) {
+#ifdef _WIN32
+  return _fseeki64(file, int64_t(offset), SEEK_SET) == 0;
+#else
+  return fseeko(file, off_t(offset), SEEK_SET) == 0;
+#endif
+}
+
 }  // namespace spoolgate

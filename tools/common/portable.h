@@ -3,6 +3,7 @@
 // every path the command handles is UTF-8 text, whatever the system's own code page.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -21,5 +22,7 @@ inline std::string Utf8Of(const std::filesystem::path& path) {
 }
 // fopen(path, "rb") for a UTF-8 path.
 std::FILE* OpenToRead(const std::string& utf8);
+// fseek to a 64-bit offset (a long is 32 bits on Windows); false on failure.
+bool SeekTo(std::FILE* file, uint64_t offset);
 
 }  // namespace spoolgate

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The output files' system calls on Linux: descriptors by name, links followed by hand
-// (also to a file not made yet), mkstemps, rename without replacing, and a SIGINT,
-// SIGTERM and SIGHUP handler that removes the temporary files being written.
+// (also to a file not made yet), mkstemps, rename without replacing, a SIGINT, SIGTERM
+// and SIGHUP handler that removes the temporary files being written, and scratch files.
 #include "tools/common/file_system.h"
 
 #include <fcntl.h>
@@ -212,6 +212,26 @@ void ForgetTemp(const std::string& temp) {
   for (auto& slot : g_temps) {
     if (temp == slot) slot[0] = '\0';
   }
+}
+
+std::FILE* OpenScratchFile() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string dir = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+  int fd = -1;
+#ifdef O_TMPFILE
+  fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+#endif
+  if (fd < 0) {
+    // A file system without unnamed files: the name is gone as soon as it is made.
+    std::string pattern = dir + "/spoolgate-XXXXXX";
+    SignalsHeld held;
+    fd = mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd >= 0) unlink(pattern.c_str());
+  }
+  if (fd < 0) return nullptr;
+  std::FILE* file = fdopen(fd, "w+b");
+  if (file == nullptr) close(fd);
+  return file;
 }
 
 }  // namespace spoolgate

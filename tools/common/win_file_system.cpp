@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The output files' system calls on Windows: UTF-16 names, links followed to their final
 // path, the replaced file's DACL given to its successor, and a console handler that
-// removes the temporary files being written on Ctrl-C or close.
+// removes the temporary files being written on Ctrl-C or close, and scratch files.
 #include "tools/common/file_system.h"
 
 #include "tools/common/win_text.h"
@@ -243,4 +243,28 @@ void ForgetTemp(const std::string& temp) {
   g_temps.erase(Wide(temp));
 }
 
+std::FILE* OpenScratchFile() {
+  wchar_t dir[MAX_PATH + 1], name[MAX_PATH];
+  DWORD length = GetTempPathW(MAX_PATH + 1, dir);
+  if (length == 0 || length > MAX_PATH || GetTempFileNameW(dir, L"sg", 0, name) == 0) return nullptr;
+  // Deleted by the system when its last handle closes, also when the process is ended.
+  HANDLE h = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    DeleteFileW(name);
+    SetLastError(error);
+    return nullptr;
+  }
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDWR | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(h);
+    return nullptr;
+  }
+  std::FILE* file = _fdopen(fd, "w+b");
+  if (file == nullptr) _close(fd);
+  return file;
+}
+
 }  // namespace spoolgate
+

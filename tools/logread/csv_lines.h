@@ -52,6 +52,15 @@ std::vector<std::string> SplitCsv(const std::string& record);
 // as record and scratch are left alone. At most limit fields are cut.
 void SplitCsvViews(std::string_view record, std::vector<std::string_view>& fields, std::string& scratch,
                    size_t limit = SIZE_MAX);
+// What a look at a record's bytes tells a writer that copies its fields as they stand.
+struct RecordLook {
+  size_t fields = 0;
+  bool printable = false;      // printable ASCII and no quote: each field is its own text
+  bool backslash = false;
+  bool formulaStart = false;   // a field starts with = + - or @
+};
+// SplitCsvViews of the whole record, with that look taken in the same pass.
+RecordLook SplitAndLook(std::string_view record, std::vector<std::string_view>& fields, std::string& scratch);
 // The column names of a file's first record when it is a header of ours (a byte order
 // mark before it is allowed); empty when it is a line.
 std::vector<std::string> HeaderColumns(const std::string& record);

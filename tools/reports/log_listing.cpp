@@ -5,9 +5,12 @@
 
 #include "tools/common/numbers.h"
 #include "tools/common/text.h"
+#include "tools/logread/csv_lines.h"
 #include "tools/logread/log_fields.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstring>
 #include <iomanip>
 #include <iostream>
 #include <set>
@@ -26,6 +29,53 @@ std::string_view FieldOf(const std::vector<std::string_view>& fields, const std:
 
 bool IsAscii(const std::string& text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// Whether a field of a record that is not plain as a whole may be written as it stands:
+// it lies in the record (it was not unquoted) and holds only printable ASCII.
+bool PlainField(std::string_view raw, std::string_view field) {
+  auto at = reinterpret_cast<uintptr_t>(field.data()), from = reinterpret_cast<uintptr_t>(raw.data());
+  if (at < from || at + field.size() > from + raw.size()) return false;
+  return std::all_of(field.begin(), field.end(), [](char c) { return c >= 0x20 && c <= 0x7E && c != '"'; });
+}
+
+// Whether a number column's field is written as it stands: digits as JSON writes the
+// number, without leading zeros and short of the 20 digits that may pass the limit.
+bool BareNumber(std::string_view field) {
+  if (field.empty() || field.size() > 19 || (field[0] == '0' && field.size() > 1)) return false;
+  return std::all_of(field.begin(), field.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// memcpy for the short pieces a JSON line is made of, without a call for each: two
+// copies of a fixed size that overlap in the middle cover any size between it and twice it.
+inline void CopyShort(char* to, const char* from, size_t size) {
+  auto twice = [&](auto word) {
+    decltype(word) head, tail;
+    std::memcpy(&head, from, sizeof head);
+    std::memcpy(&tail, from + size - sizeof tail, sizeof tail);
+    std::memcpy(to, &head, sizeof head);
+    std::memcpy(to + size - sizeof tail, &tail, sizeof tail);
+  };
+  struct Sixteen {
+    uint64_t a, b;
+  };
+  if (size > 32) std::memcpy(to, from, size);
+  else if (size >= 16) twice(Sixteen{});
+  else if (size >= 8) twice(uint64_t{});
+  else if (size >= 4) twice(uint32_t{});
+  else if (size >= 2) twice(uint16_t{});
+  else if (size == 1) *to = *from;
+}
+
+// Whether a text needs no escape in a JSON string: printable ASCII, no quote, no backslash.
+bool PlainJsonText(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c <= 0x7E && c != '"' && c != '\\'; });
+}
+
+// Text padded with spaces to width bytes, as std::setw pads it.
+void AppendPadded(std::string& out, const std::string& text, size_t width) {
+  out += text;
+  if (text.size() < width) out.append(width - text.size(), ' ');
 }
 
 }  // namespace
@@ -78,88 +128,200 @@ std::string LineWriter::Cost(const std::vector<std::string_view>& fields,
 
 void LineWriter::Line(std::string_view log, const std::vector<std::string_view>& fields,
                       const std::vector<std::string>& header) {
-  ++count_;
-  if (report_.format == ReportFormat::kJson) JsonLine(log, fields, header);
-  else if (report_.format == ReportFormat::kCsv) CsvLine(log, fields, header);
+  Next();
+  if (report_.format == ReportFormat::kJson) JsonLine(log, fields, header, {});
+  else if (report_.format == ReportFormat::kCsv) CsvLine(log, fields, header, {}, {});
   else TextLine(log, fields, header);
   Spill(false);
 }
 
-void LineWriter::CsvLine(std::string_view log, const std::vector<std::string_view>& fields,
-                         const std::vector<std::string>& header) {
-  if (header_ != &header) {
-    header_ = &header;
-    index_.clear();
-    for (const LineColumn* c : columns_) {
-      index_.push_back(size_t(std::find(header.begin(), header.end(), c->csv) - header.begin()));
+void LineWriter::Next() {
+  ++count_;
+  if (report_.format == ReportFormat::kJson) buffer_ += count_ == 1 ? "\n    " : ",\n    ";
+}
+
+void LineWriter::Line(std::string_view log, std::string_view record, const std::vector<std::string>& header) {
+  Next();
+  RecordLook look = SplitAndLook(record, fields_, scratch_);
+  if (report_.format == ReportFormat::kCsv) {
+    MapCsvColumns(header);
+    // As most lines are: every cell is the field as it stands, so the row is the record's
+    // own bytes, a few pieces of it in the order of the listing's columns.
+    if (look.printable && !look.formulaStart && look.fields == header.size() && !report_.cost) {
+      CsvRecord(log);
+    } else {
+      CsvLine(log, fields_, header, record, look);
+    }
+  } else if (report_.format == ReportFormat::kJson) {
+    JsonLine(log, fields_, header, look);
+  } else {
+    TextLine(log, fields_, header);
+  }
+  Spill(false);
+}
+
+void LineWriter::MapCsvColumns(const std::vector<std::string>& header) {
+  if (header_ == &header) return;
+  header_ = &header;
+  index_.clear();
+  csvRuns_.clear();
+  for (const LineColumn* c : columns_) {
+    size_t at = size_t(std::find(header.begin(), header.end(), c->csv) - header.begin());
+    index_.push_back(at);
+    if (at < header.size() && !csvRuns_.empty() && csvRuns_.back().first < header.size() &&
+        csvRuns_.back().last + 1 == at) {
+      csvRuns_.back().last = at;
+    } else {
+      csvRuns_.push_back({at, at});
     }
   }
-  AppendCsvCell(buffer_, log, false);
-  for (size_t i = 0; i < columns_.size(); ++i) {
-    buffer_ += ',';
-    if (index_[i] < fields.size()) AppendCsvCell(buffer_, fields[index_[i]], columns_[i]->kind == ColumnKind::kInteger);
+}
+
+void LineWriter::CsvRecord(std::string_view log) {
+  std::string& out = buffer_;
+  AppendCsvCell(out, log, false);
+  for (const CsvRun& r : csvRuns_) {
+    out += ',';
+    if (r.first >= fields_.size()) continue;
+    const char* from = fields_[r.first].data();
+    out.append(from, size_t(fields_[r.last].data() + fields_[r.last].size() - from));
   }
-  if (report_.cost) buffer_ += "," + Cost(fields, header);
-  buffer_ += "\r\n";
+  out += "\r\n";
+}
+
+void LineWriter::CsvLine(std::string_view log, const std::vector<std::string_view>& fields,
+                         const std::vector<std::string>& header, std::string_view raw, const RecordLook& look) {
+  std::string& out = buffer_;
+  MapCsvColumns(header);
+  AppendCsvCell(out, log, false);
+  // Plain fields are written as they stand, fields next to each other in the record
+  // with the comma between them in one piece; a field that needs quotes or escapes, or
+  // that a formula guard may concern, goes through AppendCsvCell.
+  bool plain = look.printable;
+  bool some = !plain && !raw.empty();
+  const char* run = nullptr;
+  const char* runEnd = nullptr;
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    size_t at = index_[i];
+    std::string_view f = at < fields.size() ? fields[at] : std::string_view();
+    bool asIs = at < fields.size() && (plain || (some && PlainField(raw, f))) &&
+                (f.empty() || std::string_view("=+-@").find(f[0]) == std::string_view::npos);
+    if (asIs && run != nullptr && f.data() == runEnd + 1) {
+      runEnd = f.data() + f.size();
+      continue;
+    }
+    if (run != nullptr) out.append(run, size_t(runEnd - run));
+    run = nullptr;
+    out += ',';
+    if (asIs) {
+      run = f.data();
+      runEnd = f.data() + f.size();
+    } else if (at < fields.size()) {
+      AppendCsvCell(out, f, columns_[i]->kind == ColumnKind::kInteger);
+    }
+  }
+  if (run != nullptr) out.append(run, size_t(runEnd - run));
+  if (report_.cost) out += "," + Cost(fields, header);
+  out += "\r\n";
 }
 
 void LineWriter::JsonLine(std::string_view log, const std::vector<std::string_view>& fields,
-                          const std::vector<std::string>& header) {
+                          const std::vector<std::string>& header, const RecordLook& look) {
+  std::string& out = buffer_;
   if (jsonHeader_ != &header || jsonCount_ != fields.size()) {
-    // The members a line of these columns has, named as LogLineJson names them.
+    // The members a line of these columns has, named as LogLineJson names them: the
+    // text between one value and the next, the closing quote of a string, the next
+    // member's name and its opening quote, in one piece (none when a name repeats or is
+    // not ASCII, which the general JSON form then writes).
     jsonHeader_ = &header;
     jsonCount_ = fields.size();
-    jsonKeys_.clear();
     jsonNumber_.clear();
+    jsonBetween_.assign(1, "{");
     std::set<std::string> seen;
     for (size_t i = 0; i < fields.size(); ++i) {
       std::string name = i < header.size() ? header[i] : "column_" + std::to_string(i + 1);
       if (!IsAscii(name) || !seen.insert(name).second) {
-        jsonKeys_.clear();
+        jsonBetween_.clear();
         break;
       }
-      jsonKeys_.push_back(i == 0 ? "{" : ",");
-      AppendJsonString(jsonKeys_.back(), name);
-      jsonKeys_.back() += ':';
       jsonNumber_.push_back(LogFieldJson(name, "").is_null());
+      AppendJsonString(jsonBetween_.back(), name);
+      jsonBetween_.back() += jsonNumber_.back() ? ":" : ":\"";
+      jsonBetween_.push_back(jsonNumber_.back() ? "," : "\",");
     }
+    if (!jsonBetween_.empty()) jsonBetween_.back().back() = '}';
+    jsonBetweenBytes_ = 0;
+    for (const std::string& piece : jsonBetween_) jsonBetweenBytes_ += piece.size();
   }
-  buffer_ += count_ == 1 ? "\n    " : ",\n    ";
-  buffer_ += "{\"log\":";
-  AppendJsonString(buffer_, log);
-  buffer_ += ",\"fields\":";
+  out += "{\"log\":";
+  AppendJsonString(out, log);
+  out += ",\"fields\":";
   if (fields.empty()) {
-    buffer_ += "{}";
-  } else if (jsonKeys_.empty()) {
+    out += "{}";
+  } else if (jsonBetween_.empty()) {
     // Repeated names: the later value takes the earlier one's place, as in the object.
-    buffer_ += JsonDump(LogLineJson(header, std::vector<std::string>(fields.begin(), fields.end())), -1);
+    out += JsonDump(LogLineJson(header, std::vector<std::string>(fields.begin(), fields.end())), -1);
   } else {
+    // Written through a pointer into room made for the line, grown when a value needs
+    // more: a line has dozens of short pieces.
+    size_t at = out.size(), room = jsonBetweenBytes_ + 4 * fields.size();
+    for (std::string_view f : fields) room += f.size();
+    out.resize(at + room);
+    auto put = [&](const char* bytes, size_t size) {
+      if (at + size > out.size()) out.resize(at + size + 256);
+      CopyShort(&out[at], bytes, size);
+      at += size;
+    };
+    bool plain = look.printable && !look.backslash;
     for (size_t i = 0; i < fields.size(); ++i) {
-      buffer_ += jsonKeys_[i];
+      std::string_view f = fields[i];
+      put(jsonBetween_[i].data(), jsonBetween_[i].size());
       uint64_t number = 0;
-      if (!jsonNumber_[i]) AppendJsonString(buffer_, fields[i]);
-      else if (ParseColumnNumber(fields[i], &number)) buffer_ += std::to_string(number);
-      else buffer_ += "null";
+      if (jsonNumber_[i] ? BareNumber(f) : plain || PlainJsonText(f)) {
+        put(f.data(), f.size());
+      } else if (!jsonNumber_[i]) {
+        // Escapes: the string as the JSON writer has it, without its quotes.
+        quoted_.clear();
+        AppendJsonString(quoted_, f);
+        put(quoted_.data() + 1, quoted_.size() - 2);
+      } else if (ParseColumnNumber(f, &number)) {
+        char digits[24];
+        put(digits, size_t(std::to_chars(digits, digits + sizeof digits, number).ptr - digits));
+      } else {
+        put("null", 4);
+      }
     }
-    buffer_ += '}';
+    put(jsonBetween_.back().data(), jsonBetween_.back().size());
+    out.resize(at);
   }
   if (report_.cost) {
-    buffer_ += ",\"cost\":";
-    AppendJsonString(buffer_, Cost(fields, header));
+    out += ",\"cost\":";
+    AppendJsonString(out, Cost(fields, header));
   }
-  buffer_ += '}';
+  out += '}';
 }
 
 void LineWriter::TextLine(std::string_view log, const std::vector<std::string_view>& fields,
                           const std::vector<std::string>& header) {
+  std::string& out = buffer_;
   auto raw = [&](const char* name) { return std::string(FieldOf(fields, header, name)); };
   auto field = [&](const char* name) { return TerminalText(raw(name)); };
-  out_ << std::left << std::setw(8) << TerminalText(std::string(log)) << " " << std::setw(8) << field("sequence")
-       << " " << std::setw(23) << field("time_stamp") << " " << std::setw(15) << field("computer") << " "
-       << std::setw(12) << field("user") << " " << std::setw(16) << field("printer") << " " << field("document");
-  for (const LineColumn* s : report_.sums) out_ << "  " << TerminalText(ColumnValue(report_.settings, s, raw));
-  if (report_.cost) out_ << "  " << Cost(fields, header);
-  out_ << "\n";
+  AppendPadded(out, TerminalText(std::string(log)), 8);
+  out += ' ';
+  AppendPadded(out, field("sequence"), 8);
+  out += ' ';
+  AppendPadded(out, field("time_stamp"), 23);
+  out += ' ';
+  AppendPadded(out, field("computer"), 15);
+  out += ' ';
+  AppendPadded(out, field("user"), 12);
+  out += ' ';
+  AppendPadded(out, field("printer"), 16);
+  out += ' ';
+  out += field("document");
+  for (const LineColumn* s : report_.sums) out += "  " + TerminalText(ColumnValue(report_.settings, s, raw));
+  if (report_.cost) out += "  " + Cost(fields, header);
+  out += '\n';
 }
 
 void LineWriter::Spill(bool all) {

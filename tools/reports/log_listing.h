@@ -3,6 +3,7 @@
 // line by line straight into one output buffer, whatever the number of lines.
 #pragma once
 
+#include "tools/logread/csv_lines.h"
 #include "tools/reports/log_report.h"
 
 #include <cstdint>
@@ -19,16 +20,26 @@ class LineWriter {
   LineWriter(const LogSource& source, const Report& report, std::ostream& out);
   // header: the column names of the line's file; fields: the line's CSV fields.
   void Line(std::string_view log, const std::vector<std::string_view>& fields, const std::vector<std::string>& header);
+  // The same from the log record itself.
+  void Line(std::string_view log, std::string_view record, const std::vector<std::string>& header);
   void End(const LeftOut& left);
 
  private:
   std::string Cost(const std::vector<std::string_view>& fields, const std::vector<std::string>& header) const;
+  // Each appends a line to buffer_. raw and look: the record the fields are views into,
+  // when there is one.
   void CsvLine(std::string_view log, const std::vector<std::string_view>& fields,
-               const std::vector<std::string>& header);
+               const std::vector<std::string>& header, std::string_view raw, const RecordLook& look);
   void JsonLine(std::string_view log, const std::vector<std::string_view>& fields,
-                const std::vector<std::string>& header);
+                const std::vector<std::string>& header, const RecordLook& look);
   void TextLine(std::string_view log, const std::vector<std::string_view>& fields,
                 const std::vector<std::string>& header);
+  // The CSV row of a record whose fields (fields_) all stand as they are, in pieces of
+  // its bytes.
+  void CsvRecord(std::string_view log);
+  void MapCsvColumns(const std::vector<std::string>& header);
+  // Starts the next line in buffer_: JSON's separator.
+  void Next();
   // Hands the buffer to the stream once it holds a good share of a write.
   void Spill(bool all);
 
@@ -39,13 +50,22 @@ class LineWriter {
   std::vector<const LineColumn*> columns_;  // of --csv
   std::vector<size_t> index_;               // columns_ in the current header
   const std::vector<std::string>* header_ = nullptr;
-  // Of --json, for the header and field count of the previous line: each member's
-  // `"name":` text and whether it is a number; empty when the names are not plain
-  // (repeated or not ASCII), which the general JSON form then writes.
+  // Columns of --csv that follow each other in the header as well, by their places there
+  // (first past the header's end: a column the header does not have).
+  struct CsvRun {
+    size_t first, last;
+  };
+  std::vector<CsvRun> csvRuns_;
+  std::vector<std::string_view> fields_;  // of the record being formatted
+  std::string scratch_;
+  // Of --json, for the header and field count of the previous line: whether each member
+  // is a number, and the text between the values (see JsonLine).
   const std::vector<std::string>* jsonHeader_ = nullptr;
   size_t jsonCount_ = 0;
-  std::vector<std::string> jsonKeys_;
   std::vector<bool> jsonNumber_;
+  std::vector<std::string> jsonBetween_;  // one more than the members
+  size_t jsonBetweenBytes_ = 0;
+  std::string quoted_;
 };
 
 }  // namespace spoolgate

@@ -8,6 +8,7 @@
 #include "tools/logread/csv_lines.h"
 #include "tools/logread/log_fields.h"
 #include "tools/reports/log_listing.h"
+#include "tools/reports/ordered_lines.h"
 #include "tools/common/portable.h"
 #include "tools/common/text.h"
 
@@ -15,7 +16,6 @@
 #include <cstring>
 #include <filesystem>
 #include <iomanip>
-#include <deque>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -53,10 +53,10 @@ void CountLeftOut(const LogFilter& filter, const LogEntry& line, uint64_t& count
 
 // Calls visit(line) for every line of every log of the folders with a right checksum
 // (all lines with includeDamaged), in order; pending lines and stray files are left out
-// and counted in left. The lines are cut as far as the columns wanted.
+// and counted in left. The lines are cut as far as the columns wanted (all: null).
 template <typename Visit>
 void ForEachLine(const std::vector<std::string>& dirs, const LogFilter& filter, LeftOut& left,
-                 const std::vector<std::string>& wanted, Visit visit) {
+                 const std::vector<std::string>* wanted, Visit visit) {
   std::vector<LogFolder> folders;
   for (const std::string& dir : dirs) folders.push_back(FindLogFolder(dir, true));
   for (const LogFolder& folder : folders) {
@@ -68,7 +68,7 @@ void ForEachLine(const std::vector<std::string>& dirs, const LogFilter& filter, 
           return;
         }
         visit(log, line);
-      }, &wanted);
+      }, wanted);
     }
   }
 }
@@ -135,149 +135,38 @@ int64_t TimeKey(std::string_view stamp) {
   return key;
 }
 
-// A line of `log show` as the first pass keeps it: 24 bytes.
-struct Place {
-  int64_t time;
-  uint64_t offset : 44;  // 16 TiB
-  uint64_t length : 20;  // of the line; kLongLine: at least that, read by its line end
-  uint32_t file;
-  uint32_t computer;
-};
-static_assert(sizeof(Place) == 24, "memory holds 24 bytes a line");
-constexpr uint64_t kLongLine = (uint64_t(1) << 20) - 1;
-struct File {
-  std::string path, log;
-  std::shared_ptr<const std::vector<std::string>> header;
-};
-
-// Copies the lines of a window (the places from first on, order: their indexes in the
-// order of files and offsets) into text; copied[i] is where the window's line i is.
-void CopyWindow(const std::deque<Place>& places, size_t first, const std::vector<uint32_t>& order,
-                const std::vector<File>& files, std::vector<std::pair<size_t, size_t>>& copied, std::string& text) {
-  constexpr size_t kSpan = size_t(256) << 10;
-  size_t count = order.size();
-  text.clear();
-  copied.resize(count);
-  std::unique_ptr<CsvRecordReader> reader;
-  uint32_t open = UINT32_MAX;
-  for (size_t k = 0; k < count;) {
-    const Place& p = places[first + order[k]];
-    const std::string& path = files[p.file].path;
-    if (p.file != open) {
-      reader = std::make_unique<CsvRecordReader>(path);
-      if (!reader->Ok()) throw InputError(path + ": cannot be read");
-      open = p.file;
-    }
-    auto changed = [&] { return InputError(path + ": changed while it was read (byte " + std::to_string(p.offset) + ")"); };
-    std::string_view record;
-    if (p.length == kLongLine) {
-      uint64_t offset = 0;
-      bool complete = false;
-      reader->SkipTo(p.offset);
-      if (!reader->Next(record, offset, complete)) throw changed();
-      copied[order[k++]] = {text.size(), record.size()};
-      text.append(record.data(), record.size());
-      continue;
-    }
-    // The lines of this file that lie close behind this one come in the same read.
-    size_t last = k;
-    while (last + 1 < count) {
-      const Place& q = places[first + order[last + 1]];
-      const Place& prev = places[first + order[last]];
-      if (q.file != p.file || q.length == kLongLine || q.offset + q.length - p.offset > kSpan ||
-          q.offset - (prev.offset + prev.length) > kSpan / 16) {
-        break;
-      }
-      ++last;
-    }
-    const Place& end = places[first + order[last]];
-    std::string_view span;
-    if (!reader->ReadAt(p.offset, size_t(end.offset + end.length - p.offset), span)) throw changed();
-    for (; k <= last; ++k) {
-      const Place& q = places[first + order[k]];
-      copied[order[k]] = {text.size(), q.length};
-      text.append(span.substr(size_t(q.offset - p.offset), q.length));
-    }
-  }
-}
-
 }  // namespace
 
 int ShowLog(const std::vector<std::string>& dirs, const Report& report, std::ostream& out) {
-  // The matching lines of several logs are merged in time order: a first pass keeps
-  // where each one is, a second reads them again in that order.
-  std::deque<Place> places;
-  std::vector<File> files;
+  // The matching lines of several logs are merged in time order: each record is kept as
+  // it is read, in memory or a scratch file, and sorted there, so that every log is
+  // read once, forwards, whatever the order of its times.
+  OrderedLines ordered;
+  // Files of one header share it, so that the writer maps its columns once; a record is
+  // tagged with its header's place here.
   std::vector<std::shared_ptr<const std::vector<std::string>>> headers;  // each a different one
-  std::map<std::string, uint32_t, std::less<>> computers;
-  std::pair<const std::string, uint32_t>* lastComputer = nullptr;
+  std::shared_ptr<const std::vector<std::string>> lastHeader;
+  uint32_t tag = 0;
+  uint64_t arrival = 0;
   LeftOut left;
   LineFields field(FilterColumns(report.filter));
-  ForEachLine(dirs, report.filter, left, field.Names(), [&](const LogSet& log, const LogLine& line) {
+  ForEachLine(dirs, report.filter, left, &field.Names(), [&](const LogSet& log, const LogLine& line) {
     field.Use(line);
     if (!Passes(report.filter, field, left)) return;
-    if (files.empty() || files.back().path != line.file) {
-      // Files of one header share it, so that the writer maps its columns once.
+    if (line.header != lastHeader) {
       auto same = std::find_if(headers.begin(), headers.end(), [&](const auto& h) { return *h == *line.header; });
       if (same == headers.end()) same = headers.insert(headers.end(), line.header);
-      files.push_back({line.file, log.name, *same});
+      lastHeader = line.header;
+      tag = uint32_t(same - headers.begin());
     }
-    // Lines of one computer come in runs: its name is looked up when it changes.
-    std::string_view computer = field[kComputer];
-    if (lastComputer == nullptr || lastComputer->first != computer) {
-      auto c = computers.find(computer);
-      if (c == computers.end()) c = computers.emplace(std::string(computer), uint32_t(computers.size())).first;
-      lastComputer = &*c;
-    }
-    if (line.offset >> 44 != 0) throw InputError(line.file + ": larger than 16 TiB");
-    places.push_back({TimeKey(BasisTime(report.filter, field[kTimeStamp])), line.offset,
-                      std::min<uint64_t>(line.raw.size(), kLongLine), uint32_t(files.size() - 1),
-                      lastComputer->second});
-  });
-  // Lines of one time in the order the database lists them: by computer, log name and
-  // sequence (a log's files and lines are in the order of their numbers).
-  std::vector<uint32_t> computerRank(computers.size());
-  uint32_t rank = 0;
-  for (const auto& entry : computers) computerRank[entry.second] = rank++;
-  std::sort(places.begin(), places.end(), [&](const Place& a, const Place& b) {
-    if (a.time != b.time) return a.time < b.time;
-    if (a.computer != b.computer) return computerRank[a.computer] < computerRank[b.computer];
-    if (a.file != b.file && files[a.file].log != files[b.file].log) return files[a.file].log < files[b.file].log;
-    if (a.file != b.file) return a.file < b.file;
-    return a.offset < b.offset;
+    ordered.Add({TimeKey(BasisTime(report.filter, field[kTimeStamp])), ordered.Name(field[kComputer]),
+                 ordered.Name(log.name), arrival++},
+                tag, line.raw);
   });
   LineWriter writer(SourceOf(dirs), report, out);
-  // The lines are read again a window at a time: its places in the order of their files
-  // and offsets, so that each file is read forwards once a window, lines close to each
-  // other in one read, whatever the order of the times; then written in time order from
-  // the window's copy of them.
-  constexpr size_t kWindow = size_t(1) << 16, kWindowBytes = size_t(16) << 20;
-  std::vector<uint32_t> order;
-  std::vector<std::pair<size_t, size_t>> copied;  // of each place of the window in text
-  std::string text;
-  // Room for a window whose last line passes the bound, so that the copy never doubles.
-  text.reserve(kWindowBytes + kLongLine);
-  std::vector<std::string_view> fields;
-  std::string scratch;
-  for (size_t first = 0, count = 0; first < places.size(); first += count) {
-    size_t bytes = 0;
-    for (count = 0; first + count < places.size() && count < kWindow && bytes < kWindowBytes; ++count) {
-      bytes += places[first + count].length;
-    }
-    order.resize(count);
-    for (uint32_t i = 0; i < count; ++i) order[i] = i;
-    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-      const Place& pa = places[first + a];
-      const Place& pb = places[first + b];
-      return pa.file != pb.file ? pa.file < pb.file : pa.offset < pb.offset;
-    });
-    CopyWindow(places, first, order, files, copied, text);
-    for (size_t i = 0; i < count; ++i) {
-      const File& f = files[places[first + i].file];
-      SplitCsvViews(std::string_view(text).substr(copied[i].first, copied[i].second), fields, scratch);
-      writer.Line(f.log, fields, *f.header);
-    }
-  }
+  ordered.Drain([&](const LineOrder& key, uint32_t header, std::string_view record) {
+    writer.Line(ordered.NameOf(key.log), record, *headers[header]);
+  });
   writer.End(left);
   return kExitOk;
 }
@@ -381,7 +270,7 @@ void TallyLog(const std::vector<std::string>& dirs, const Report& report, Tallie
   LogTally one{1, {}};
   std::string packed, product;
   tallies.source = SourceOf(dirs);
-  ForEachLine(dirs, report.filter, tallies.left, field.Names(), [&](const LogSet&, const LogLine& line) {
+  ForEachLine(dirs, report.filter, tallies.left, &field.Names(), [&](const LogSet&, const LogLine& line) {
     field.Use(line);
     if (!Passes(report.filter, field, tallies.left)) return;
     NoteUnspelled(spelled, [&](const LineColumn* c) {

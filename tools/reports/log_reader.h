@@ -14,8 +14,9 @@
 namespace spoolgate {
 
 // The lines of the folders' logs that pass the report's filter, in time order (lines
-// of one time by computer, log and sequence, lines without a time last), written as
-// they are read again: memory holds 24 bytes a line, never the lines.
+// of one time by computer, log and sequence, lines without a time last). Each log is
+// read once; memory holds a bounded share of the listing, the rest waits in a scratch
+// file of the temporary folder.
 int ShowLog(const std::vector<std::string>& dirs, const Report& report, std::ostream& out);
 // Counts and sums the lines of the folders' logs by each of tallies.groupings.
 void TallyLog(const std::vector<std::string>& dirs, const Report& report, Tallies& tallies);
