@@ -244,7 +244,7 @@ void LineWriter::JsonLine(std::string_view log, const std::vector<std::string_vi
         jsonBetween_.clear();
         break;
       }
-      jsonNumber_.push_back(LogFieldJson(name, "").is_null());
+      jsonNumber_.push_back(LogFieldJson(name, "").is_null() ? 1 : 0);
       AppendJsonString(jsonBetween_.back(), name);
       jsonBetween_.back() += jsonNumber_.back() ? ":" : ":\"";
       jsonBetween_.push_back(jsonNumber_.back() ? "," : "\",");
@@ -262,13 +262,13 @@ void LineWriter::JsonLine(std::string_view log, const std::vector<std::string_vi
     // Repeated names: the later value takes the earlier one's place, as in the object.
     out += JsonDump(LogLineJson(header, std::vector<std::string>(fields.begin(), fields.end())), -1);
   } else {
-    // Written through a pointer into room made for the line, grown when a value needs
-    // more: a line has dozens of short pieces.
+    // Written through a pointer into room made for the line: a line has dozens of short
+    // pieces. The room holds every piece, each value as long as its field or "null",
+    // but for escapes, which make more.
     size_t at = out.size(), room = jsonBetweenBytes_ + 4 * fields.size();
     for (std::string_view f : fields) room += f.size();
     out.resize(at + room);
     auto put = [&](const char* bytes, size_t size) {
-      if (at + size > out.size()) out.resize(at + size + 256);
       CopyShort(&out[at], bytes, size);
       at += size;
     };
@@ -283,6 +283,7 @@ void LineWriter::JsonLine(std::string_view log, const std::vector<std::string_vi
         // Escapes: the string as the JSON writer has it, without its quotes.
         quoted_.clear();
         AppendJsonString(quoted_, f);
+        out.resize(out.size() + quoted_.size());
         put(quoted_.data() + 1, quoted_.size() - 2);
       } else if (ParseColumnNumber(f, &number)) {
         char digits[24];

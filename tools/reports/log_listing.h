@@ -62,7 +62,7 @@ class LineWriter {
   // is a number, and the text between the values (see JsonLine).
   const std::vector<std::string>* jsonHeader_ = nullptr;
   size_t jsonCount_ = 0;
-  std::vector<bool> jsonNumber_;
+  std::vector<uint8_t> jsonNumber_;
   std::vector<std::string> jsonBetween_;  // one more than the members
   size_t jsonBetweenBytes_ = 0;
   std::string quoted_;
