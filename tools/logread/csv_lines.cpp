@@ -93,26 +93,8 @@ void CsvRecordReader::SkipTo(uint64_t offset) {
   if (!SeekTo(file_, offset)) return;
   offset_ = offset;
   begin_ = end_ = 0;
-  // Records read out of order want a few KiB each, not a whole buffer.
+  // A record read at an offset wants a few KiB, not a whole buffer.
   fill_ = 4096;
-}
-
-bool CsvRecordReader::ReadAt(uint64_t offset, size_t length, std::string_view& bytes) {
-  if (file_ == nullptr) return false;
-  uint64_t bufferStart = offset_ - begin_;
-  if (offset < bufferStart || offset + length > bufferStart + end_) {
-    // Read from offset on; the file is not sought when it is there already.
-    if (offset != bufferStart + end_ && !SeekTo(file_, offset)) return false;
-    if (buffer_.size() < length) buffer_.resize(length);
-    begin_ = 0;
-    end_ = std::fread(buffer_.data(), 1, length, file_);
-    offset_ = bufferStart = offset;
-    if (end_ < length) return false;
-  }
-  begin_ = size_t(offset - bufferStart);
-  offset_ = offset;
-  bytes = std::string_view(buffer_.data() + begin_, length);
-  return true;
 }
 
 namespace {

@@ -28,11 +28,8 @@ class CsvRecordReader {
   bool Next(std::string_view& record, uint64_t& offset, bool& complete);
   // The same, copied, for a caller that keeps the record.
   bool Next(std::string& record, uint64_t& offset, bool& complete);
-  // Goes on reading at offset, which must be where a record starts (a line appended,
-  // a line listed again in another order).
+  // Goes on reading at offset, which must be where a record starts (a line appended).
   void SkipTo(uint64_t offset);
-  // The length bytes at offset, as a view like Next's; false when the file is shorter.
-  bool ReadAt(uint64_t offset, size_t length, std::string_view& bytes);
 
  private:
   // Reads more behind the bytes not yet taken; false at the end of the file.
