@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -138,7 +139,9 @@ const char* UnquoteField(const char* p, const char* end, std::string& out) {
 bool SplitAtCommas(const char* p, const char* end, std::vector<std::string_view>& fields, size_t limit,
                    RecordLook* look) {
   constexpr size_t kBlock = 64;
-  std::string_view cut[kBlock];
+  // Left uninitialised: a view's constructor would clear the whole block every call.
+  alignas(std::string_view) unsigned char room[kBlock * sizeof(std::string_view)];
+  auto* cut = reinterpret_cast<std::string_view*>(room);
   size_t n = 0;
   const char* start = p;
   auto hand = [&] {
@@ -147,7 +150,7 @@ bool SplitAtCommas(const char* p, const char* end, std::vector<std::string_view>
   };
   // Takes the field ending at comma; true when the limit is reached.
   auto field = [&](const char* comma) {
-    cut[n++] = std::string_view(start, size_t(comma - start));
+    new (&cut[n++]) std::string_view(start, size_t(comma - start));
     start = comma + 1;
     if (n == kBlock) hand();
     return fields.size() + n >= limit;
@@ -190,7 +193,7 @@ bool SplitAtCommas(const char* p, const char* end, std::vector<std::string_view>
       return true;
     }
   }
-  cut[n++] = std::string_view(start, size_t(end - start));
+  new (&cut[n++]) std::string_view(start, size_t(end - start));
   hand();
   if (look != nullptr) *look = {fields.size(), odd == 0, backslash != 0, formula != 0};
   return true;

@@ -268,8 +268,9 @@ void LineWriter::JsonLine(std::string_view log, const std::vector<std::string_vi
     size_t at = out.size(), room = jsonBetweenBytes_ + 4 * fields.size();
     for (std::string_view f : fields) room += f.size();
     out.resize(at + room);
+    char* line = &out[0];  // again after each resize
     auto put = [&](const char* bytes, size_t size) {
-      CopyShort(&out[at], bytes, size);
+      CopyShort(line + at, bytes, size);
       at += size;
     };
     bool plain = look.printable && !look.backslash;
@@ -284,6 +285,7 @@ void LineWriter::JsonLine(std::string_view log, const std::vector<std::string_vi
         quoted_.clear();
         AppendJsonString(quoted_, f);
         out.resize(out.size() + quoted_.size());
+        line = &out[0];
         put(quoted_.data() + 1, quoted_.size() - 2);
       } else if (ParseColumnNumber(f, &number)) {
         char digits[24];

@@ -109,17 +109,25 @@ uint32_t OrderedLines::Name(std::string_view name) {
   return uint32_t(names_.size() - 1);
 }
 
+void OrderedLines::RankNames() {
+  // Names compare by their bytes; their ranks are what the sort compares.
+  std::vector<uint32_t> order(names_.size());
+  for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return names_[a] < names_[b]; });
+  rank_.resize(names_.size());
+  for (uint32_t r = 0; r < order.size(); ++r) rank_[order[r]] = r;
+}
+
 bool OrderedLines::Less(const LineOrder& a, const LineOrder& b) const {
   if (a.time != b.time) return a.time < b.time;
-  if (a.computer != b.computer) {
-    int c = names_[a.computer].compare(names_[b.computer]);
-    if (c != 0) return c < 0;
-  }
-  if (a.log != b.log) {
-    int c = names_[a.log].compare(names_[b.log]);
-    if (c != 0) return c < 0;
-  }
+  if (a.computer != b.computer) return rank_[a.computer] < rank_[b.computer];
+  if (a.log != b.log) return rank_[a.log] < rank_[b.log];
   return a.arrival < b.arrival;
+}
+
+void OrderedLines::SortHeld() {
+  RankNames();
+  std::sort(entries_.begin(), entries_.end(), [&](const Entry& a, const Entry& b) { return Less(a.key, b.key); });
 }
 
 void OrderedLines::Add(const LineOrder& key, uint32_t tag, std::string_view text) {
@@ -134,7 +142,7 @@ void OrderedLines::Spill() {
     scratch_ = OpenScratchFile();
     if (scratch_ == nullptr) ScratchFailed("made", LastErrorText());
   }
-  std::sort(entries_.begin(), entries_.end(), [&](const Entry& a, const Entry& b) { return Less(a.key, b.key); });
+  SortHeld();
   RunWriter writer{scratch_, scratchEnd_, {}};
   writer.staging.reserve(kMostBuffer);
   for (const Entry& e : entries_) writer.Put(e.key, e.tag, std::string_view(text_).substr(e.start, e.length));
@@ -181,7 +189,7 @@ void OrderedLines::Merge(size_t first, size_t last, bool held, const Take& take)
 }
 
 void OrderedLines::Drain(const Take& take) {
-  std::sort(entries_.begin(), entries_.end(), [&](const Entry& a, const Entry& b) { return Less(a.key, b.key); });
+  SortHeld();
   // Too many runs to read at once: the first ones are merged into one behind the others,
   // until few enough are left for one last merge.
   while (runs_.size() > kFanIn) {

@@ -54,7 +54,10 @@ class OrderedLines {
   struct Run {
     uint64_t begin, end;  // in the scratch file
   };
+  // Ranks the names known so far (a subset of names keeps its order as more come).
+  void RankNames();
   bool Less(const LineOrder& a, const LineOrder& b) const;
+  void SortHeld();
   // Merges the runs [first, last) of the scratch file, and the lines held when held.
   void Merge(size_t first, size_t last, bool held, const Take& take);
   // Writes the lines held as one sorted run to the scratch file.
@@ -64,6 +67,7 @@ class OrderedLines {
   std::string text_;
   std::vector<Entry> entries_;
   std::vector<std::string> names_;
+  std::vector<uint32_t> rank_;  // of each name
   std::vector<Run> runs_;
   std::FILE* scratch_ = nullptr;
   uint64_t scratchEnd_ = 0;
