@@ -17,7 +17,6 @@
 #include <filesystem>
 #include <iomanip>
 #include <iostream>
-#include <map>
 #include <memory>
 #include <unordered_map>
 
@@ -53,10 +52,10 @@ void CountLeftOut(const LogFilter& filter, const LogEntry& line, uint64_t& count
 
 // Calls visit(line) for every line of every log of the folders with a right checksum
 // (all lines with includeDamaged), in order; pending lines and stray files are left out
-// and counted in left. The lines are cut as far as the columns wanted (all: null).
+// and counted in left. The lines are cut as far as the columns wanted.
 template <typename Visit>
 void ForEachLine(const std::vector<std::string>& dirs, const LogFilter& filter, LeftOut& left,
-                 const std::vector<std::string>* wanted, Visit visit) {
+                 const std::vector<std::string>& wanted, Visit visit) {
   std::vector<LogFolder> folders;
   for (const std::string& dir : dirs) folders.push_back(FindLogFolder(dir, true));
   for (const LogFolder& folder : folders) {
@@ -68,7 +67,7 @@ void ForEachLine(const std::vector<std::string>& dirs, const LogFilter& filter, 
           return;
         }
         visit(log, line);
-      }, wanted);
+      }, &wanted);
     }
   }
 }
@@ -150,7 +149,7 @@ int ShowLog(const std::vector<std::string>& dirs, const Report& report, std::ost
   uint64_t arrival = 0;
   LeftOut left;
   LineFields field(FilterColumns(report.filter));
-  ForEachLine(dirs, report.filter, left, &field.Names(), [&](const LogSet& log, const LogLine& line) {
+  ForEachLine(dirs, report.filter, left, field.Names(), [&](const LogSet& log, const LogLine& line) {
     field.Use(line);
     if (!Passes(report.filter, field, left)) return;
     if (line.header != lastHeader) {
@@ -270,7 +269,7 @@ void TallyLog(const std::vector<std::string>& dirs, const Report& report, Tallie
   LogTally one{1, {}};
   std::string packed, product;
   tallies.source = SourceOf(dirs);
-  ForEachLine(dirs, report.filter, tallies.left, &field.Names(), [&](const LogSet&, const LogLine& line) {
+  ForEachLine(dirs, report.filter, tallies.left, field.Names(), [&](const LogSet&, const LogLine& line) {
     field.Use(line);
     if (!Passes(report.filter, field, tallies.left)) return;
     NoteUnspelled(spelled, [&](const LineColumn* c) {
