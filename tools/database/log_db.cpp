@@ -391,6 +391,10 @@ void TallyDatabase(const std::string& url, const Report& report, Tallies& tallie
   std::unique_ptr<Database> db = OpenChecked(url, false);
   std::vector<std::string> params;
   std::string where = Where(*db, report.filter, params);
+  // The first grouping's rows tell whether a name holds a '?' (its keys, and a count of
+  // the other names), so that CountUnspelled reads the table again only when one does.
+  std::vector<const LineColumn*> spelled = SpelledColumns(report);
+  bool unspelled = tallies.groupings.empty();
   for (Grouping& g : tallies.groupings) {
     std::vector<GroupKey> keys = g.leading;
     // Without them, computer and printer are the empty values LineKey gives.
@@ -405,9 +409,21 @@ void TallyDatabase(const std::string& url, const Report& report, Tallies& tallie
     }
     select += ", count(*)";
     for (const LineColumn* m : report.measures) select += ", COALESCE(sum(" + ColumnSql(*db, report.settings, m) + "), 0)";
+    std::vector<size_t> spelledKeys;
+    std::string others;
+    for (const LineColumn* c : spelled) {
+      size_t i = 0;
+      while (i < keys.size() && KeyExpression(*db, report, keys[i]) != c->db) ++i;
+      if (i < keys.size()) spelledKeys.push_back(i);
+      else others += (others.empty() ? "" : " OR ") + std::string(c->db) + " LIKE '%?%'";
+    }
+    spelled.clear();
+    if (!others.empty()) select += ", count(CASE WHEN " + others + " THEN 1 END)";
     std::vector<std::string> key(keys.size() + (g.byPlace ? 0 : 2));
     LogTally tally;
     db->Query("SELECT " + select + " FROM log_lines" + where + " GROUP BY " + group, params, [&](const DbRow& r) {
+      for (size_t i : spelledKeys) unspelled = unspelled || (r[i] && r[i]->find('?') != std::string::npos);
+      if (!others.empty()) unspelled = unspelled || Count(r.back(), "count") != 0;
       for (size_t i = 0; i < keys.size(); ++i) key[i] = r[i].value_or("");
       if (report.filter.ignoreCase) FoldKeyCase(g, key);
       tally.jobs = Count(r[keys.size()], "count");
@@ -418,7 +434,7 @@ void TallyDatabase(const std::string& url, const Report& report, Tallies& tallie
     });
   }
   tallies.left = DatabaseLeftOut(*db, report.filter);
-  CountUnspelled(*db, report, tallies);
+  if (unspelled) CountUnspelled(*db, report, tallies);
   tallies.source = {"database", DatabaseName(url)};
 }
 
