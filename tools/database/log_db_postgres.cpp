@@ -31,14 +31,17 @@ void AppendCopyValue(std::string& out, const DbValue& v) {
     out += "\\N";
     return;
   }
-  for (char c : *v) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      default: out += c;
-    }
+  // Appended in runs between the bytes to escape, which most values do not hold.
+  const char* p = v->data();
+  const char* end = p + v->size();
+  for (;;) {
+    const char* q = p;
+    while (q < end && *q != '\\' && *q != '\t' && *q != '\n' && *q != '\r') ++q;
+    out.append(p, q);
+    if (q == end) return;
+    out += '\\';
+    out += *q == '\\' ? '\\' : *q == '\t' ? 't' : *q == '\n' ? 'n' : 'r';
+    p = q + 1;
   }
 }
 
