@@ -27,7 +27,7 @@ add_executable(spoolgate_exe
   ${here}/logread/verify.cpp
   ${here}/reports/log_filter.cpp
   ${here}/logread/log_folder.cpp
-  ${here}/logread/win_crc.cpp
+  ${here}/logread/crc.cpp
   ${here}/reports/log_html.cpp
   ${here}/reports/log_listing.cpp
   ${here}/reports/log_reader.cpp
