@@ -182,20 +182,19 @@ void LogFormatSequenceFile(uint64_t value, char* out) {
   out[LOG_SEQUENCE_FILE_DIGITS + 1] = '\n';
 }
 
-static int UpperHexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 int LogReadChecksumField(const char* line, size_t count, uint32_t* stored) {
   if (count < LOG_CHECKSUM_FIELD_BYTES + 1 || line[count - LOG_CHECKSUM_FIELD_BYTES] != ',') return 0;
+  // The digits are random: computed without a branch on each, which would be mispredicted
+  // half the time on every line a reader checks.
   uint32_t value = 0;
+  unsigned valid = 1;
   for (size_t i = count - 8; i < count; ++i) {
-    int digit = UpperHexValue(line[i]);
-    if (digit < 0) return 0;
-    value = (value << 4) | (uint32_t)digit;
+    unsigned decimal = (unsigned)(unsigned char)line[i] - '0', letter = (unsigned)(unsigned char)line[i] - 'A';
+    unsigned isDecimal = decimal < 10, isLetter = letter < 6;
+    valid &= isDecimal | isLetter;
+    value = (value << 4) | (isDecimal * decimal + isLetter * (letter + 10));
   }
+  if (!valid) return 0;
   *stored = value;
   return 1;
 }

@@ -317,3 +317,24 @@ TEST_F(LogFormatTest, DoubleByteTextCutByItsSlotKeepsItsWholeCharacters) {
 }
 
 }  // namespace
+
+// The checksum field's eight digits are upper-case hex only: every byte beside the two
+// ranges, lower case and bytes past ASCII make the line one without a checksum.
+TEST(LogChecksumFieldTest, OnlyUpperCaseHexDigitsAreAChecksum) {
+  uint32_t stored = 0;
+  ASSERT_TRUE(LogReadChecksumField("1,x,0123ABCF", 12, &stored));
+  EXPECT_EQ(stored, 0x0123ABCFu);
+  ASSERT_TRUE(LogReadChecksumField("1,x,FEDC9876", 12, &stored));
+  EXPECT_EQ(stored, 0xFEDC9876u);
+  for (char bad : {'/', ':', '@', 'G', 'a', 'f', ' ', '\0', '\x80', '\xC1'}) {
+    for (size_t at = 4; at < 12; ++at) {
+      std::string line = "1,x,0123ABCF";
+      line[at] = bad;
+      stored = 7;
+      EXPECT_FALSE(LogReadChecksumField(line.data(), line.size(), &stored)) << line << " at " << at;
+      EXPECT_EQ(stored, 7u);
+    }
+  }
+  EXPECT_FALSE(LogReadChecksumField("1,x;0123ABCF", 12, &stored));
+  EXPECT_FALSE(LogReadChecksumField(",0123ABCF", 9, &stored));
+}

@@ -185,6 +185,26 @@ TEST_P(LogDatabaseTest, ImportedTwiceAndAtOnceEveryLineIsStoredExactlyOnce) {
     EXPECT_EQ(Sql(std::string("SELECT count(DISTINCT sequence) FROM log_lines WHERE computer = '") + server + "'"),
               "10000");
   }
+  // A batch is stored while the next lines are read: a clash at its end (line 5000,
+  // edited) is still reported before the torn line that follows it.
+  sgtest::TempDir clashing;
+  fs::copy(fleet.snapshot[0], clashing.path, fs::copy_options::recursive);
+  for (const auto& file : fs::directory_iterator(clashing.path)) {
+    std::string bytes = sgtest::Slurp(file.path().string());
+    for (const lgtest::LogLine& line : lgtest::ParseLog(bytes).lines) {
+      if (line.fields[0] != "5000") continue;
+      std::string text = std::regex_replace(line.raw.substr(0, line.raw.size() - 9), std::regex("job 5000"), "job 5000b");
+      char crc[16];
+      std::snprintf(crc, sizeof crc, ",%08X", lgtest::ReferenceCrc32(text));
+      std::ofstream(file.path(), std::ios::binary) << bytes.replace(bytes.find(line.raw), line.raw.size(), text + crc);
+    }
+  }
+  r = Import({clashing.path}, dir_);
+  EXPECT_LT(r.out.find("sequence 5000 of log 'Jobs' from 'PRINT-NORTH' is stored with another checksum"),
+            r.out.find("torn"))
+      << r.out;
+  EXPECT_NE(r.out.find("(1 torn, 0 altered, 0 foreign, 1 clashing)"), std::string::npos) << r.out;
+
   // Typed columns: job 4 of a server is Émile's, its value a number, its stamp a time.
   auto db = spoolgate::OpenDatabase(url_, false);
   std::vector<std::string> row;

@@ -182,12 +182,17 @@ TEST(LogReportTest, NamesAClientChoseCannotDriveTheTerminalOrTheSpreadsheet) {
                            "spell, so different names may be counted as one: ??\n"), std::string::npos) << noted.out;
   ASSERT_EQ(sgtest::RunCli({"log", "import", merged.path, "--db", "sqlite:" + merged / "a.db", "--no-progress"},
                            merged.path).status, 0);
+  // Grouped by the name or by another column, which the database counts apart.
   for (const std::vector<std::string>& source : {std::vector<std::string>{merged.path},
                                                  std::vector<std::string>{"--db", "sqlite:" + merged / "a.db"}}) {
-    std::vector<std::string> args = {"log", "summary", "--json"};
-    args.insert(args.end(), source.begin(), source.end());
-    sgtest::CliResult r = sgtest::RunCli(args, merged.path);
-    EXPECT_EQ(nlohmann::json::parse(r.out)["unspelled"], nlohmann::json::parse(R"({"jobs": 1, "names": ["??"]})")) << r.out;
+    for (const char* by : {"", "user", "printer"}) {
+      std::vector<std::string> args = {"log", "summary", "--json"};
+      if (*by != '\0') args.insert(args.end(), {"--by", by});
+      args.insert(args.end(), source.begin(), source.end());
+      sgtest::CliResult r = sgtest::RunCli(args, merged.path);
+      EXPECT_EQ(nlohmann::json::parse(r.out)["unspelled"], nlohmann::json::parse(R"({"jobs": 1, "names": ["??"]})"))
+          << by << r.out;
+    }
   }
 }
 

@@ -3,7 +3,7 @@
 // string, as a URI or as keyword/value pairs, so that what the command prints leaves them out.
 #include "tools/database/db_url.h"
 
-#include <libpq-fe.h>
+#include "tools/database/pq_library.h"
 
 #include <algorithm>
 #include <cctype>
@@ -101,7 +101,7 @@ std::vector<Span> Passwords(const std::string& url) {
 
 std::string DatabaseName(const std::string& url) {
   if (url.compare(0, 7, "sqlite:") == 0) return url;
-  PQconninfoOption* options = PQconninfoParse(url.c_str(), nullptr);
+  PQconninfoOption* options = Pq().PQconninfoParse(url.c_str(), nullptr);
   if (options == nullptr) return "the --db URL";
   std::string host, name;
   for (PQconninfoOption* o = options; o->keyword != nullptr; ++o) {
@@ -109,7 +109,7 @@ std::string DatabaseName(const std::string& url) {
     if (std::string(o->keyword) == "host") host = o->val;
     if (std::string(o->keyword) == "dbname") name = o->val;
   }
-  PQconninfoFree(options);
+  Pq().PQconninfoFree(options);
   // An unencoded '@' or '/' in the password leaves part of it in what libpq takes for
   // the host or the name; neither holds an '@' of its own.
   if (host.find('@') != std::string::npos) host = host.substr(host.rfind('@') + 1);
@@ -122,9 +122,9 @@ std::string ConnectionMessage(const std::string& message, const std::string& url
   std::string text = WithoutPasswords(message, url);
   // A quoted option name ("port") stays: it is libpq's word, not the user's.
   std::vector<std::string> keywords;
-  if (PQconninfoOption* defaults = PQconndefaults()) {
+  if (PQconninfoOption* defaults = Pq().PQconndefaults()) {
     for (PQconninfoOption* o = defaults; o->keyword != nullptr; ++o) keywords.push_back(o->keyword);
-    PQconninfoFree(defaults);
+    Pq().PQconninfoFree(defaults);
   }
   for (size_t at = 0; at < text.size();) {
     size_t open = text.find('"', at), close = open == std::string::npos ? open : text.find('"', open + 1);

@@ -4,7 +4,9 @@
 #include "tools/database/log_db.h"
 
 #include "logger/log_format.h"
+#include "tools/database/batch_store.h"
 #include "tools/database/db_url.h"
+#include "tools/database/line_check.h"
 #include "tools/database/log_db_backend.h"
 #include "tools/logread/csv_lines.h"
 #include "tools/logread/log_folder.h"
@@ -113,149 +115,6 @@ void RecordRefused(Database& db, std::vector<RefusedLine>& lines, bool all) {
   db.Commit();
   lines.clear();
 }
-
-// ---------------------------------------------------------------------------------------
-// Checking a line
-
-// A decimal that fits the databases' 64-bit signed integers.
-// The bound of a signed 64-bit column, which is also the limit of sequence numbers:
-// a line the readers count is a line the database stores.
-static_assert(LOG_SEQUENCE_MAX == 9223372036854775807ull, "one limit for the log and the database");
-bool IsInteger(std::string_view v) {
-  if (v.empty() || v.size() > 19) return false;
-  if (!std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; })) return false;
-  return v.size() < 19 || v <= "9223372036854775807";
-}
-
-// Well-formed UTF-8 without NUL, as the logging library writes every text.
-bool IsText(std::string_view v) {
-  const auto* p = reinterpret_cast<const unsigned char*>(v.data());
-  const auto* end = p + v.size();
-  while (p < end) {
-    unsigned c = *p++;
-    if (c == 0) return false;
-    if (c < 0x80) continue;
-    int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC2 ? 1 : -1;
-    if (more < 0 || c > 0xF4 || end - p < more) return false;
-    unsigned cp = c & (0x3Fu >> more);
-    for (int i = 0; i < more; ++i, ++p) {
-      if ((*p & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (*p & 0x3Fu);
-    }
-    if ((more == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-        (more == 3 && (cp < 0x10000 || cp > 0x10FFFF))) {
-      return false;
-    }
-  }
-  return true;
-}
-
-enum class Verdict { kStored, kTorn, kAltered, kForeign, kWaiting };
-
-// Turns the records of one file after another into rows, mapping each file's header
-// to the table's columns once.
-class LineChecker {
- public:
-  // Fills row (values only, but for log_name) for a line to store; else says why not.
-  Verdict Check(const LogEntry& line, DbRow& row, std::string& why) {
-    if (!line.complete) {
-      why = "torn line: the file ends inside it";
-      return Verdict::kTorn;
-    }
-    if (!line.checksumOk) {
-      bool hasCrc = HasChecksumField(line.raw);
-      why = hasCrc ? "altered line: its checksum does not match"
-                   : "no checksum at the end of the line (torn or altered)";
-      return hasCrc ? Verdict::kAltered : Verdict::kTorn;
-    }
-    if (line.pending && line.sequence == 0) {
-      why = "waits in the pending file without its number yet";
-      return Verdict::kWaiting;
-    }
-    const std::vector<std::string>& header = *line.header;
-    if (line.file != file_) Map(line.file, line.headerMissing ? std::vector<std::string>() : header);
-    if (!mapError_.empty()) {
-      why = mapError_;
-      return Verdict::kForeign;
-    }
-    const std::vector<std::string_view>& fields = line.fields;
-    if (fields.size() != header.size()) {
-      why = std::to_string(fields.size()) + " fields where the header has " +
-            std::to_string(header.size());
-      return Verdict::kForeign;
-    }
-    const auto& columns = LineColumns();
-    row.assign(columns.size(), std::nullopt);
-    for (size_t i = 0; i < columns.size(); ++i) {
-      // log_name is the caller's to fill.
-      if (columns[i].csv == nullptr || index_[i] == SIZE_MAX) continue;
-      std::string_view v = fields[index_[i]];
-      switch (columns[i].kind) {
-        case ColumnKind::kInteger:
-          if (v.empty() && i >= kKeyColumns) continue;
-          if (!IsInteger(v)) {
-            why = std::string(columns[i].csv) + " '" + std::string(v.substr(0, 24)) + "' is not a number";
-            return Verdict::kForeign;
-          }
-          break;
-        case ColumnKind::kTime:
-          // A time the driver never set (an all-zero record) is kept as NULL.
-          if (!IsLogTime(v)) {
-            ++badTimes;
-            continue;
-          }
-          break;
-        case ColumnKind::kUtcTime:
-          if (v.empty()) continue;
-          if (v.size() != 24 || v[23] != 'Z' || !IsLogTime(v.substr(0, 23))) {
-            why = std::string(columns[i].csv) + " '" + std::string(v.substr(0, 24)) + "' is not a UTC time";
-            return Verdict::kForeign;
-          }
-          break;
-        case ColumnKind::kText:
-          if (!IsText(v)) {
-            why = std::string(columns[i].csv) + " is not UTF-8 text";
-            return Verdict::kForeign;
-          }
-          break;
-      }
-      row[i].emplace(v);
-    }
-    if (row[2] == "0") {
-      why = "sequence number 0";
-      return Verdict::kForeign;
-    }
-    return Verdict::kStored;
-  }
-
-  uint64_t badTimes = 0;
-
- private:
-  void Map(const std::string& file, const std::vector<std::string>& header) {
-    file_ = file;
-    mapError_.clear();
-    const auto& columns = LineColumns();
-    index_.assign(columns.size(), SIZE_MAX);
-    if (header.empty()) {
-      mapError_ = "its file has no header line";
-      return;
-    }
-    for (size_t i = 0; i < columns.size(); ++i) {
-      if (columns[i].csv == nullptr) continue;
-      auto it = std::find(header.begin(), header.end(), columns[i].csv);
-      if (it != header.end()) index_[i] = size_t(it - header.begin());
-    }
-    for (const char* required : {"computer", "sequence", "crc32"}) {
-      if (std::find(header.begin(), header.end(), required) == header.end()) {
-        mapError_ = std::string("its file's header has no ") + required + " column";
-      }
-    }
-  }
-
-  std::string file_;
-  std::string mapError_;
-  std::vector<size_t> index_;
-};
 
 uint64_t LogBytes(const std::vector<std::string>& dirs) {
   uint64_t total = 0;
@@ -391,6 +250,10 @@ void TallyDatabase(const std::string& url, const Report& report, Tallies& tallie
   std::unique_ptr<Database> db = OpenChecked(url, false);
   std::vector<std::string> params;
   std::string where = Where(*db, report.filter, params);
+  // The first grouping's rows tell whether a name holds a '?' (its keys, and a count of
+  // the other names), so that CountUnspelled reads the table again only when one does.
+  std::vector<const LineColumn*> spelled = SpelledColumns(report);
+  bool unspelled = tallies.groupings.empty();
   for (Grouping& g : tallies.groupings) {
     std::vector<GroupKey> keys = g.leading;
     // Without them, computer and printer are the empty values LineKey gives.
@@ -405,9 +268,21 @@ void TallyDatabase(const std::string& url, const Report& report, Tallies& tallie
     }
     select += ", count(*)";
     for (const LineColumn* m : report.measures) select += ", COALESCE(sum(" + ColumnSql(*db, report.settings, m) + "), 0)";
+    std::vector<size_t> spelledKeys;
+    std::string others;
+    for (const LineColumn* c : spelled) {
+      size_t i = 0;
+      while (i < keys.size() && KeyExpression(*db, report, keys[i]) != c->db) ++i;
+      if (i < keys.size()) spelledKeys.push_back(i);
+      else others += (others.empty() ? "" : " OR ") + std::string(c->db) + " LIKE '%?%'";
+    }
+    spelled.clear();
+    if (!others.empty()) select += ", count(CASE WHEN " + others + " THEN 1 END)";
     std::vector<std::string> key(keys.size() + (g.byPlace ? 0 : 2));
     LogTally tally;
     db->Query("SELECT " + select + " FROM log_lines" + where + " GROUP BY " + group, params, [&](const DbRow& r) {
+      for (size_t i : spelledKeys) unspelled = unspelled || (r[i] && r[i]->find('?') != std::string::npos);
+      if (!others.empty()) unspelled = unspelled || Count(r.back(), "count") != 0;
       for (size_t i = 0; i < keys.size(); ++i) key[i] = r[i].value_or("");
       if (report.filter.ignoreCase) FoldKeyCase(g, key);
       tally.jobs = Count(r[keys.size()], "count");
@@ -418,7 +293,7 @@ void TallyDatabase(const std::string& url, const Report& report, Tallies& tallie
     });
   }
   tallies.left = DatabaseLeftOut(*db, report.filter);
-  CountUnspelled(*db, report, tallies);
+  if (unspelled) CountUnspelled(*db, report, tallies);
   tallies.source = {"database", DatabaseName(url)};
 }
 
@@ -526,21 +401,20 @@ int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, boo
   const size_t utcColumn = size_t(FindLineColumn("written_utc") - LineColumns().data());
   std::vector<LineRow> batch;
   batch.reserve(kBatchLines);
-  auto flush = [&] {
-    if (batch.empty()) return;
-    StoreResult r = db->Store(batch);
+  // Each batch is stored while the next is read; what it found is reported before any
+  // line read after it, in the order of the lines.
+  BatchStore store(*db, [&](const std::vector<LineRow>& stored, const StoreResult& r) {
     c.added += r.added;
     for (size_t i : r.clashes) {
       ++c.clashes;
-      const LineRow& row = batch[i];
-      problem(*row.file, row.recordNo, row.offset, "sequence " + *batch[i].values[2] + " of log '" + *batch[i].values[1] +
-                                   "' from '" + *batch[i].values[0] +
+      const LineRow& row = stored[i];
+      problem(*row.file, row.recordNo, row.offset, "sequence " + *row.values[2] + " of log '" + *row.values[1] +
+                                   "' from '" + *row.values[0] +
                                    "' is stored with another checksum", row.values[timeColumn].value_or(""),
               row.values[utcColumn].value_or("").substr(0, 23));
     }
-    batch.clear();
-    batchFiles.erase(batchFiles.begin(), batchFiles.end() - 1);
-  };
+    while (batchFiles.size() > 1 && (batch.empty() || batch.front().file != &batchFiles.front())) batchFiles.pop_front();
+  });
 
   LineChecker checker;
   std::string why;
@@ -569,13 +443,14 @@ int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, boo
           row.file = &batchFiles.back();
           row.recordNo = line.recordNo;
           row.offset = line.offset;
-          if (batch.size() == kBatchLines) flush();
+          if (batch.size() == kBatchLines) store.Send(batch);
         } else {
           batch.pop_back();
           if (v == Verdict::kWaiting) {
             ++c.waiting;
           } else {
             (v == Verdict::kTorn ? c.torn : v == Verdict::kAltered ? c.altered : c.foreign)++;
+            store.Settle();
             problem(line.file, line.recordNo, line.offset, why, ReadableTime(line, false), ReadableTime(line, true));
           }
         }
@@ -583,7 +458,8 @@ int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, boo
       });
     }
   }
-  flush();
+  store.Send(batch);
+  store.Settle();
   RecordRefused(*db, refusedLines, true);
 
   uint64_t refused = c.torn + c.altered + c.foreign + c.clashes + c.waiting;

@@ -4,7 +4,7 @@
 #include "tools/database/db_url.h"
 #include "tools/database/log_db_backend.h"
 
-#include <libpq-fe.h>
+#include "tools/database/pq_library.h"
 
 namespace spoolgate {
 
@@ -31,73 +31,76 @@ void AppendCopyValue(std::string& out, const DbValue& v) {
     out += "\\N";
     return;
   }
-  for (char c : *v) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      default: out += c;
-    }
+  // Appended in runs between the bytes to escape, which most values do not hold.
+  const char* p = v->data();
+  const char* end = p + v->size();
+  for (;;) {
+    const char* q = p;
+    while (q < end && *q != '\\' && *q != '\t' && *q != '\n' && *q != '\r') ++q;
+    out.append(p, q);
+    if (q == end) return;
+    out += '\\';
+    out += *q == '\\' ? '\\' : *q == '\t' ? 't' : *q == '\n' ? 'n' : 'r';
+    p = q + 1;
   }
 }
 
 class Postgres final : public Database {
  public:
   Postgres(const std::string& url, const std::string& shown) : shown_(shown) {
-    conn_ = PQconnectdb(url.c_str());
-    if (conn_ == nullptr || PQstatus(conn_) != CONNECTION_OK) {
+    conn_ = Pq().PQconnectdb(url.c_str());
+    if (conn_ == nullptr || Pq().PQstatus(conn_) != CONNECTION_OK) {
       // libpq quotes what it could not use, which may be a piece of a mistyped password.
-      std::string why = ConnectionMessage(FirstLine(conn_ != nullptr ? PQerrorMessage(conn_) : "out of memory"), url);
-      PQfinish(conn_);
+      std::string why = ConnectionMessage(FirstLine(conn_ != nullptr ? Pq().PQerrorMessage(conn_) : "out of memory"), url);
+      Pq().PQfinish(conn_);
       throw DbError(shown_ + ": " + why);
     }
     // Notices ("already exists, skipping") are not the user's business.
-    PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
-    if (PQsetClientEncoding(conn_, "UTF8") != 0) {
-      std::string why = FirstLine(PQerrorMessage(conn_));
-      PQfinish(conn_);
+    Pq().PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
+    if (Pq().PQsetClientEncoding(conn_, "UTF8") != 0) {
+      std::string why = FirstLine(Pq().PQerrorMessage(conn_));
+      Pq().PQfinish(conn_);
       throw DbError(shown_ + ": " + why);
     }
   }
-  ~Postgres() override { PQfinish(conn_); }
+  ~Postgres() override { Pq().PQfinish(conn_); }
 
-  void Exec(const std::string& sql) override { Check(PQexec(conn_, sql.c_str()), PGRES_COMMAND_OK); }
+  void Exec(const std::string& sql) override { Check(Pq().PQexec(conn_, sql.c_str()), PGRES_COMMAND_OK); }
 
   void Query(const std::string& sql, const std::vector<std::string>& params,
              const std::function<void(const DbRow&)>& row) override {
     std::vector<const char*> values;
     for (const auto& p : params) values.push_back(p.c_str());
-    if (!PQsendQueryParams(conn_, sql.c_str(), int(values.size()), nullptr, values.data(), nullptr,
+    if (!Pq().PQsendQueryParams(conn_, sql.c_str(), int(values.size()), nullptr, values.data(), nullptr,
                            nullptr, 0)) {
-      throw PgError(shown_ + ": " + FirstLine(PQerrorMessage(conn_)), "");
+      throw PgError(shown_ + ": " + FirstLine(Pq().PQerrorMessage(conn_)), "");
     }
     // One row at a time, so that a long listing is never held whole in memory.
-    PQsetSingleRowMode(conn_);
+    Pq().PQsetSingleRowMode(conn_);
     std::string failure, state;
     DbRow v;
-    while (PGresult* r = PQgetResult(conn_)) {
-      ExecStatusType status = PQresultStatus(r);
+    while (PGresult* r = Pq().PQgetResult(conn_)) {
+      ExecStatusType status = Pq().PQresultStatus(r);
       if (status == PGRES_SINGLE_TUPLE && failure.empty()) {
-        int n = PQnfields(r);
+        int n = Pq().PQnfields(r);
         v.assign(size_t(n), std::nullopt);
         for (int c = 0; c < n; ++c) {
-          if (!PQgetisnull(r, 0, c)) v[size_t(c)] = std::string(PQgetvalue(r, 0, c), size_t(PQgetlength(r, 0, c)));
+          if (!Pq().PQgetisnull(r, 0, c)) v[size_t(c)] = std::string(Pq().PQgetvalue(r, 0, c), size_t(Pq().PQgetlength(r, 0, c)));
         }
         try {
           row(v);
         } catch (...) {
-          PQclear(r);
-          while (PGresult* rest = PQgetResult(conn_)) PQclear(rest);
+          Pq().PQclear(r);
+          while (PGresult* rest = Pq().PQgetResult(conn_)) Pq().PQclear(rest);
           throw;
         }
       } else if (status != PGRES_SINGLE_TUPLE && status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK &&
                  failure.empty()) {
-        failure = FirstLine(PQresultErrorMessage(r));
-        const char* s = PQresultErrorField(r, PG_DIAG_SQLSTATE);
+        failure = FirstLine(Pq().PQresultErrorMessage(r));
+        const char* s = Pq().PQresultErrorField(r, PG_DIAG_SQLSTATE);
         state = s != nullptr ? s : "";
       }
-      PQclear(r);
+      Pq().PQclear(r);
     }
     if (!failure.empty()) throw PgError(shown_ + ": " + failure, state);
   }
@@ -147,7 +150,7 @@ class Postgres final : public Database {
       try {
         return StoreOnce(batch);
       } catch (const PgError& e) {
-        PQclear(PQexec(conn_, "ROLLBACK"));
+        Pq().PQclear(Pq().PQexec(conn_, "ROLLBACK"));
         bool retry = e.state == "40P01" || e.state == "40001";
         if (!retry || attempt == 5) throw;
       }
@@ -186,12 +189,12 @@ class Postgres final : public Database {
 
     StoreResult result;
     PGresult* inserted = Check(
-        PQexec(conn_, ("INSERT INTO log_lines (" + names + ") SELECT " + names +
+        Pq().PQexec(conn_, ("INSERT INTO log_lines (" + names + ") SELECT " + names +
                        " FROM spoolgate_staging ON CONFLICT (computer, log_name, sequence) DO NOTHING")
                           .c_str()),
         PGRES_COMMAND_OK, false);
-    result.added = std::stoull(PQcmdTuples(inserted));
-    PQclear(inserted);
+    result.added = std::stoull(Pq().PQcmdTuples(inserted));
+    Pq().PQclear(inserted);
     Query("SELECT s.batch_row FROM spoolgate_staging s JOIN log_lines l ON l.computer = s.computer"
           " AND l.log_name = s.log_name AND l.sequence = s.sequence"
           " WHERE l.crc32 IS DISTINCT FROM s.crc32 ORDER BY s.batch_row",
@@ -204,7 +207,7 @@ class Postgres final : public Database {
   // COPY of a batch into table (with its column list), each row led by its position in
   // the batch when numbered.
   void Copy(const std::string& table, const std::vector<LineRow>& batch, bool numbered) {
-    Check(PQexec(conn_, ("COPY " + table + " FROM STDIN").c_str()), PGRES_COPY_IN);
+    Check(Pq().PQexec(conn_, ("COPY " + table + " FROM STDIN").c_str()), PGRES_COPY_IN);
     std::string buffer;
     bool sent = true;
     for (size_t r = 0; r < batch.size() && sent; ++r) {
@@ -215,32 +218,32 @@ class Postgres final : public Database {
       }
       buffer += '\n';
       if (buffer.size() >= (1u << 20) || r + 1 == batch.size()) {
-        sent = PQputCopyData(conn_, buffer.data(), int(buffer.size())) == 1;
+        sent = Pq().PQputCopyData(conn_, buffer.data(), int(buffer.size())) == 1;
         buffer.clear();
       }
     }
-    if (PQputCopyEnd(conn_, nullptr) != 1) throw PgError(shown_ + ": " + FirstLine(PQerrorMessage(conn_)), "");
+    if (Pq().PQputCopyEnd(conn_, nullptr) != 1) throw PgError(shown_ + ": " + FirstLine(Pq().PQerrorMessage(conn_)), "");
     // The server's answer names the failure (a stored key, for one); every result is
     // read before the next statement can be sent.
     PGresult* failed = nullptr;
-    while (PGresult* r = PQgetResult(conn_)) {
-      if (failed == nullptr && PQresultStatus(r) != PGRES_COMMAND_OK) failed = r;
-      else PQclear(r);
+    while (PGresult* r = Pq().PQgetResult(conn_)) {
+      if (failed == nullptr && Pq().PQresultStatus(r) != PGRES_COMMAND_OK) failed = r;
+      else Pq().PQclear(r);
     }
     if (failed != nullptr) Check(failed, PGRES_COMMAND_OK);
   }
 
   // Throws for a result other than expected; returns it when free is false, else frees it.
   PGresult* Check(PGresult* r, ExecStatusType expected, bool free = true) {
-    if (r == nullptr || PQresultStatus(r) != expected) {
-      std::string why = FirstLine(r != nullptr ? PQresultErrorMessage(r) : PQerrorMessage(conn_));
-      const char* s = r != nullptr ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+    if (r == nullptr || Pq().PQresultStatus(r) != expected) {
+      std::string why = FirstLine(r != nullptr ? Pq().PQresultErrorMessage(r) : Pq().PQerrorMessage(conn_));
+      const char* s = r != nullptr ? Pq().PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
       std::string state = s != nullptr ? s : "";
-      PQclear(r);
+      Pq().PQclear(r);
       throw PgError(shown_ + ": " + why, state);
     }
     if (free) {
-      PQclear(r);
+      Pq().PQclear(r);
       return nullptr;
     }
     return r;

@@ -19,10 +19,13 @@ namespace spoolgate {
 namespace {
 
 constexpr size_t kReadBuffer = size_t(1) << 18;
+constexpr size_t kFirstRead = 4096;
 
 }  // namespace
 
-CsvRecordReader::CsvRecordReader(const std::string& path) : buffer_(kReadBuffer), fill_(kReadBuffer) {
+// The first read asks for a few KiB, which is all a reader of a file's first lines (the
+// generations' first numbers) needs; the reads double from there.
+CsvRecordReader::CsvRecordReader(const std::string& path) : buffer_(kReadBuffer), fill_(kFirstRead) {
   file_ = OpenToRead(path);
 }
 
@@ -95,7 +98,7 @@ void CsvRecordReader::SkipTo(uint64_t offset) {
   offset_ = offset;
   begin_ = end_ = 0;
   // A record read at an offset wants a few KiB, not a whole buffer.
-  fill_ = 4096;
+  fill_ = kFirstRead;
 }
 
 namespace {
