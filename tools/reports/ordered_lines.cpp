@@ -47,7 +47,7 @@ struct RunReader {
     if (buffer.size() < need) buffer.resize(need);
     size_t want = size_t(std::min<uint64_t>(buffer.size() - fill, end - at));
     if (!SeekTo(file, at) || std::fread(buffer.data() + fill, 1, want, file) != want) {
-      ScratchFailed("read", std::strerror(errno));
+      ScratchFailed("read", std::ferror(file) ? std::strerror(errno) : "it ends before what was written");
     }
     at += want;
     fill += want;
