@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// The accounting database on a PostgreSQL server through libpq: batches copied into a
-// session table with COPY and moved into log_lines with one INSERT ... ON CONFLICT.
+// The accounting database on a PostgreSQL server through libpq: new lines copied into
+// log_lines with COPY, a batch with stored keys through a session table and ON CONFLICT.
 #include "tools/database/db_url.h"
 #include "tools/database/log_db_backend.h"
 
