@@ -167,11 +167,20 @@ TEST(LogReportTest, NamesAClientChoseCannotDriveTheTerminalOrTheSpreadsheet) {
   }
 
   // A line of plain ASCII is copied as it stands but for the cells that start like a
-  // formula: here a document right behind a 16-byte step of the scan, and a count.
-  WriteLog(dir, "abcde", "=plan.plt", "-5");
-  sgtest::CliResult plain = sgtest::RunCli({"log", "show", dir.path, "--csv"}, dir.path);
-  EXPECT_NE(plain.out.find("\r\nJobs,SPOOLHOST,1,2,2,1,2026-12-07T09:41:05.250,abcde,'=plan.plt,Wide Format,LPT1:,"
-                           "Admin,bond,A0,1,'-5,1189,,"), std::string::npos) << plain.out;
+  // formula, each alone in its line: a document right behind a 16-byte step of the scan,
+  // and a count.
+  struct Plain {
+    const char* document;
+    const char* pages;
+    const char* row;
+  };
+  for (const Plain& p : {Plain{"=plan.plt", "841", "abcde,'=plan.plt,Wide Format,LPT1:,Admin,bond,A0,1,841,1189,,"},
+                         Plain{"plan.plt", "-5", "abcde,plan.plt,Wide Format,LPT1:,Admin,bond,A0,1,'-5,1189,,"}}) {
+    WriteLog(dir, "abcde", p.document, p.pages);
+    sgtest::CliResult plain = sgtest::RunCli({"log", "show", dir.path, "--csv"}, dir.path);
+    EXPECT_NE(plain.out.find(std::string("\r\nJobs,SPOOLHOST,1,2,2,1,2026-12-07T09:41:05.250,") + p.row),
+              std::string::npos) << plain.out;
+  }
 
   // A name the server's code page could not spell (山田 as ??) is counted and named, from
   // the log and from the database.

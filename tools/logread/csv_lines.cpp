@@ -138,7 +138,7 @@ const char* UnquoteField(const char* p, const char* end, std::string& out) {
 // once: the fields are short, a call of memchr for each costs more. The views are
 // gathered on the stack and handed over in blocks. False when the record holds a quote
 // (before the limit), which this cutting does not know. With look, the same look at the
-// bytes tells what RecordLook holds but the count of fields.
+// bytes fills it.
 bool SplitAtCommas(const char* p, const char* end, std::vector<std::string_view>& fields, size_t limit,
                    RecordLook* look) {
   constexpr size_t kBlock = 64;
@@ -198,7 +198,7 @@ bool SplitAtCommas(const char* p, const char* end, std::vector<std::string_view>
   }
   new (&cut[n++]) std::string_view(start, size_t(end - start));
   hand();
-  if (look != nullptr) *look = {fields.size(), odd == 0, backslash != 0, formula != 0};
+  if (look != nullptr) *look = {odd == 0, backslash != 0, formula != 0};
   return true;
 }
 
@@ -230,7 +230,7 @@ void Split(std::string_view record, std::vector<std::string_view>& fields, std::
     if (q >= end || fields.size() == limit) break;
     p = q + 1;
   }
-  if (look != nullptr) *look = {fields.size(), false, false, false};
+  if (look != nullptr) *look = {};
 }
 
 }  // namespace

@@ -51,7 +51,6 @@ void SplitCsvViews(std::string_view record, std::vector<std::string_view>& field
                    size_t limit = SIZE_MAX);
 // What a look at a record's bytes tells a writer that copies its fields as they stand.
 struct RecordLook {
-  size_t fields = 0;
   bool printable = false;      // printable ASCII and no quote: each field is its own text
   bool backslash = false;
   bool formulaStart = false;   // a field starts with = + - or @

@@ -147,7 +147,7 @@ void LineWriter::Line(std::string_view log, std::string_view record, const std::
     MapCsvColumns(header);
     // As most lines are: every cell is the field as it stands, so the row is the record's
     // own bytes, a few pieces of it in the order of the listing's columns.
-    if (look.printable && !look.formulaStart && look.fields == header.size() && !report_.cost) {
+    if (look.printable && !look.formulaStart && fields_.size() == header.size() && !report_.cost) {
       CsvRecord(log);
     } else {
       CsvLine(log, fields_, header, record, look);
