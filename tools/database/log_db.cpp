@@ -12,6 +12,7 @@
 #include "tools/logread/log_folder.h"
 #include "tools/common/case_fold.h"
 #include "tools/reports/log_listing.h"
+#include "tools/reports/pricing.h"
 #include "tools/common/progress.h"
 #include "tools/common/numbers.h"
 #include "tools/common/text.h"
@@ -254,20 +255,33 @@ void TallyDatabase(const std::string& url, const Report& report, Tallies& tallie
   // the other names), so that CountUnspelled reads the table again only when one does.
   std::vector<const LineColumn*> spelled = SpelledColumns(report);
   bool unspelled = tallies.groupings.empty();
+  JobPricer pricer(report);
+  std::vector<std::string_view> inputs(pricer.Inputs().size());
   for (Grouping& g : tallies.groupings) {
     std::vector<GroupKey> keys = g.leading;
     // Without them, computer and printer are the empty values LineKey gives.
     if (g.byPlace) keys.insert(keys.end(), {{GroupKey::kComputer, "computer"}, {GroupKey::kPrinter, "printer"}});
-    if (report.cost && report.settings.matchColumn != nullptr) {
-      keys.push_back({GroupKey::kColumn, "", report.settings.matchColumn});
+    if (report.cost) {
+      for (const LineColumn* c : report.settings.matchColumns) keys.push_back({GroupKey::kColumn, "", c});
     }
     std::string select, group;
     for (size_t i = 0; i < keys.size(); ++i) {
       select += (i ? ", " : "") + KeyExpression(*db, report, keys[i]);
       group += (i ? ", " : "") + std::to_string(i + 1);
     }
+    // Computed units and job-by-job costs are computed here, as from the logs, for each
+    // set of the raw values they read: the database groups by those too.
+    const std::vector<const LineColumn*>& inputColumns = pricer.Inputs();
+    for (size_t i = 0; i < inputColumns.size(); ++i) {
+      select += std::string(", ") + inputColumns[i]->db;
+      group += ", " + std::to_string(keys.size() + i + 1);
+    }
+    const size_t counted = keys.size() + inputColumns.size();
     select += ", count(*)";
-    for (const LineColumn* m : report.measures) select += ", COALESCE(sum(" + ColumnSql(*db, report.settings, m) + "), 0)";
+    for (const LineColumn* m : report.measures) {
+      select += ComputedOf(report.settings, m) != nullptr ? std::string(", 0")
+                                                          : ", COALESCE(sum(" + ColumnSql(*db, report.settings, m) + "), 0)";
+    }
     std::vector<size_t> spelledKeys;
     std::string others;
     for (const LineColumn* c : spelled) {
@@ -285,9 +299,26 @@ void TallyDatabase(const std::string& url, const Report& report, Tallies& tallie
       if (!others.empty()) unspelled = unspelled || Count(r.back(), "count") != 0;
       for (size_t i = 0; i < keys.size(); ++i) key[i] = r[i].value_or("");
       if (report.filter.ignoreCase) FoldKeyCase(g, key);
-      tally.jobs = Count(r[keys.size()], "count");
+      tally.jobs = Count(r[counted], "count");
       tally.sums.resize(report.measures.size());
-      for (size_t i = 0; i < report.measures.size(); ++i) tally.sums[i] = Count(r[keys.size() + 1 + i], report.measures[i]->csv);
+      for (size_t i = 0; i < report.measures.size(); ++i) tally.sums[i] = Count(r[counted + 1 + i], report.measures[i]->csv);
+      tally.cost = 0;
+      if (pricer.Active()) {
+        for (size_t i = 0; i < inputColumns.size(); ++i) {
+          inputs[i] = r[keys.size() + i] ? std::string_view(*r[keys.size() + i]) : std::string_view();
+        }
+        const JobValues& job = pricer.Of(inputs);
+        for (size_t i = 0; i < report.measures.size(); ++i) {
+          if (ComputedOf(report.settings, report.measures[i]) != nullptr) {
+            if (tally.jobs != 0 && job.measures[i] > UINT64_MAX / tally.jobs) {
+              throw InputError("--sum " + std::string(report.measures[i]->csv) + ": the sum passes 18446744073709551615");
+            }
+            tally.sums[i] = tally.jobs * job.measures[i];
+          }
+        }
+        AddCost(tally.cost, tally.jobs, job.cost);
+        if (job.noValue && &g == &tallies.groupings.front()) tallies.noValue += tally.jobs;
+      }
       // Text keys that differ in the database fold to one here, as on the logs.
       g.rows[key].Add(tally, report.measures);
     });

@@ -4,6 +4,8 @@
 // style sheet or font from elsewhere: the page opens the same offline.
 #include "tools/reports/log_html.h"
 
+#include "tools/reports/pricing.h"
+
 #include "tools/common/text.h"
 
 #include <algorithm>
@@ -44,6 +46,7 @@ std::string CostText(const Report& report, uint64_t units) {
 }
 
 std::string ValueText(const Report& report, const Metric&, uint64_t v) {
+  if (report.rank.kind == Rank::kMeasure) return SumText(report, report.measures[report.rank.measure], v, true);
   return report.rank.kind == Rank::kCost ? CostText(report, v) : Grouped(v);
 }
 
@@ -124,14 +127,25 @@ void Table(std::ostream& out, const std::string& id, const Report& report, const
   for (const auto& h : headings) out << "<th>" << Html(h) << "</th>";
   out << "<th>jobs</th>";
   for (const auto& h : report.sumHeadings) out << "<th>" << Html(h) << "</th>";
-  if (report.cost) out << "<th>cost " << Html(report.settings.currency) << "</th>";
+  if (report.cost && !report.settings.hasVat) out << "<th>cost " << Html(report.settings.currency) << "</th>";
+  if (report.cost && report.settings.hasVat) {
+    for (const std::string& h : CostHeadings(report)) out << "<th>" << Html(h) << "</th>";
+  }
   out << "</tr>\n";
   for (const ReportRow& r : rows) {
     out << "<tr>";
     for (const auto& k : r.keys) out << "<td>" << Html(k.empty() ? "(none)" : k) << "</td>";
     out << "<td class=\"n\">" << Grouped(r.tally.jobs) << "</td>";
-    for (uint64_t s : r.tally.sums) out << "<td class=\"n\">" << Grouped(s) << "</td>";
+    for (size_t i = 0; i < r.tally.sums.size(); ++i) {
+      out << "<td class=\"n\">" << SumText(report, report.sums[i], r.tally.sums[i], true) << "</td>";
+    }
     if (report.cost) out << "<td class=\"n\">" << CostText(report, r.cost) << "</td>";
+    if (report.cost && report.settings.hasVat) {
+      uint64_t gross = r.cost;
+      AddCost(gross, 1, r.tax);
+      out << "<td class=\"n\">" << CostText(report, r.tax) << "</td><td class=\"n\">" << CostText(report, gross)
+          << "</td>";
+    }
     out << "</tr>\n";
   }
   out << "</table>\n";
@@ -247,9 +261,14 @@ std::string ReportPage(const Report& report, const Tallies& tallies) {
   ReportRow total = all.empty() ? ReportRow{} : all[0];
   out << "<p id=\"total\">Total: " << Grouped(total.tally.jobs) << " jobs";
   for (size_t i = 0; i < report.sums.size() && i < total.tally.sums.size(); ++i) {
-    out << ", " << Html(report.sumHeadings[i]) << " " << Grouped(total.tally.sums[i]);
+    out << ", " << Html(report.sumHeadings[i]) << " " << SumText(report, report.sums[i], total.tally.sums[i], true);
   }
   if (report.cost) out << ", cost " << Html(CostText(report, total.cost));
+  if (report.cost && report.settings.hasVat) {
+    uint64_t gross = total.cost;
+    AddCost(gross, 1, total.tax);
+    out << ", tax " << Html(CostText(report, total.tax)) << ", gross " << Html(CostText(report, gross));
+  }
   out << ".</p>\n";
   std::string note = ReportNotes(report, tallies, total.unpriced);
   if (tallies.notNumbers != 0) note += std::to_string(tallies.notNumbers) + " values were not numbers and count as 0\n";

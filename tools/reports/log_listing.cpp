@@ -3,6 +3,8 @@
 // text, byte for byte what the JSON library and CsvCell would write for it.
 #include "tools/reports/log_listing.h"
 
+#include "tools/reports/pricing.h"
+
 #include "tools/common/numbers.h"
 #include "tools/common/text.h"
 #include "tools/logread/csv_lines.h"
@@ -112,10 +114,24 @@ std::string LineWriter::Cost(const std::vector<std::string_view>& fields,
                              const std::vector<std::string>& header) const {
   auto field = [&](const char* name) { return std::string(FieldOf(fields, header, name)); };
   const Settings& s = report_.settings;
-  const Price* p = FindPrice(s, field("computer"), field("printer"),
-                             s.matchColumn != nullptr ? field(s.matchColumn->csv) : "");
+  std::vector<std::string> matches;
+  for (const LineColumn* c : s.matchColumns) matches.push_back(field(c->csv));
+  const Price* p = FindPrice(s, field("computer"), field("printer"), matches);
   uint64_t units = 0;
-  if (p != nullptr) {
+  if (p != nullptr && s.perJob) {
+    // Job by job, as the summaries price each job.
+    auto raw = [&](const LineColumn* c) { return FieldOf(fields, header, c->csv); };
+    std::vector<uint64_t> values;
+    std::vector<unsigned> places;
+    for (const Price::Unit& u : p->per) {
+      uint64_t n = 0;
+      UnitStatus status = ColumnUnits(s, u.column, raw, n);
+      if (status == UnitStatus::kOverflow) ComputedOverflow(s, u.column, raw);
+      values.push_back(status == UnitStatus::kValue ? n : 0);
+      places.push_back(ColumnPlaces(s, u.column));
+    }
+    units = JobCost(s, *p, values, places);
+  } else if (p != nullptr) {
     AddCost(units, 1, p->job);
     for (const Price::Unit& u : p->per) {
       uint64_t n = 0;

@@ -3,6 +3,8 @@
 // counting the good lines of one or more servers' folders.
 #include "tools/reports/log_reader.h"
 
+#include "tools/reports/pricing.h"
+
 #include "tools/common/errors.h"
 #include "tools/common/numbers.h"
 #include "tools/logread/csv_lines.h"
@@ -184,8 +186,10 @@ struct InternedGrouping {
 };
 
 // The columns of the log a column's value is read from: its own, or a product's factors.
+// (A computed unit's are read by the JobPricer.)
 std::vector<const char*> ReadColumns(const Settings& settings, const LineColumn* column) {
   const Settings::Product* p = ProductOf(settings, column);
+  if (ComputedOf(settings, column) != nullptr) return {};
   if (p == nullptr) return {column->csv};
   return {p->factors[0]->csv, p->factors[1]->csv};
 }
@@ -211,7 +215,9 @@ InternedGrouping KeyColumns(const Report& report, const Grouping& g) {
     use("computer", false);
     use("printer", false);
   }
-  if (report.cost && report.settings.matchColumn != nullptr) use(report.settings.matchColumn->csv, false);
+  if (report.cost) {
+    for (const LineColumn* c : report.settings.matchColumns) use(c->csv, false);
+  }
   for (const std::string& name : ig.names) ig.dayOnly.push_back(name == time && timeGrouped && !timeRaw);
   return ig;
 }
@@ -254,6 +260,13 @@ void TallyLog(const std::vector<std::string>& dirs, const Report& report, Tallie
     measureAt.push_back(names.size());
     for (const char* name : ReadColumns(report.settings, m)) names.push_back(name);
   }
+  // Computed units and job-by-job costs from the raw values their inputs hold.
+  JobPricer pricer(report);
+  size_t firstInput = names.size();
+  for (const LineColumn* c : pricer.Inputs()) names.push_back(c->csv);
+  std::vector<std::string_view> inputs(pricer.Inputs().size());
+  std::vector<bool> computed;
+  for (const LineColumn* m : report.measures) computed.push_back(ComputedOf(report.settings, m) != nullptr);
   std::vector<const LineColumn*> spelled = SpelledColumns(report);
   size_t firstSpelled = names.size();
   for (const LineColumn* c : spelled) names.push_back(c->csv);
@@ -276,7 +289,18 @@ void TallyLog(const std::vector<std::string>& dirs, const Report& report, Tallie
       return field[firstSpelled + size_t(std::find(spelled.begin(), spelled.end(), c) - spelled.begin())];
     }, 1, tallies);
     one.sums.assign(report.measures.size(), 0);
+    const JobValues* job = nullptr;
+    if (pricer.Active()) {
+      for (size_t i = 0; i < inputs.size(); ++i) inputs[i] = field[firstInput + i];
+      job = &pricer.Of(inputs);
+      one.cost = job->cost;
+      if (job->noValue) ++tallies.noValue;
+    }
     for (size_t i = 0; i < report.measures.size(); ++i) {
+      if (computed[i]) {
+        one.sums[i] = job->measures[i];
+        continue;
+      }
       std::string_view v = field[measureAt[i]];
       if (const Settings::Product* p = ProductOf(report.settings, report.measures[i])) {
         product = ProductValue(*p, std::string(v), std::string(field[measureAt[i] + 1]));

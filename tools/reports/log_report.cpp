@@ -4,6 +4,8 @@
 // a person or a spreadsheet reads it safely.
 #include "tools/reports/log_report.h"
 
+#include "tools/reports/pricing.h"
+
 #include "tools/common/errors.h"
 #include "tools/common/numbers.h"
 #include "tools/logread/log_fields.h"
@@ -102,6 +104,7 @@ std::string TimeGroup(GroupKey::Kind kind, const std::string& t) {
 
 void LogTally::Add(const LogTally& other, const std::vector<const LineColumn*>& measures) {
   jobs += other.jobs;
+  AddToSum(cost, other.cost, "cost");
   sums.resize(other.sums.size());
   for (size_t i = 0; i < other.sums.size(); ++i) AddToSum(sums[i], other.sums[i], measures[i]->csv);
 }
@@ -136,6 +139,9 @@ GroupKey ByKey(const Report& r, const std::string& name) {
   if (key.column->kind == ColumnKind::kTime || key.column->kind == ColumnKind::kUtcTime) {
     throw InputError("--by " + name + ": a time groups by day, week, month or year");
   }
+  if (ComputedOf(r.settings, key.column) != nullptr) {
+    throw InputError("--by " + name + ": a computed unit is summed (--sum) or priced, not a grouping");
+  }
   key.heading = ColumnHeading(r.settings, key.column);
   return key;
 }
@@ -167,6 +173,7 @@ Report PrepareReport(const LogFilter& filter, const ReportOptions& options) {
   r.total = options.total;
   r.bom = options.bom;
   if (!options.settingsFile.empty()) r.settings = LoadSettings(options.settingsFile);
+  for (const std::string& w : r.settings.warnings) std::cerr << "spoolgate: warning: " << w << "\n";
   if (r.cost && r.settings.prices.empty()) {
     throw InputError("--cost: no prices (--settings FILE with [[price]] tables; docs/accounting-database.md)");
   }
@@ -250,7 +257,7 @@ std::vector<ReportRow> FoldRows(const Report& report, const Grouping& g, const s
                 return k.kind == GroupKey::kComputer;
               });
   std::map<std::vector<std::string>, ReportRow> merged;
-  std::vector<std::string> shown;
+  std::vector<std::string> shown, matches;
   for (const auto& [key, tally] : g.rows) {
     shown.clear();
     for (const GroupKey& k : keys) {
@@ -271,17 +278,24 @@ std::vector<ReportRow> FoldRows(const Report& report, const Grouping& g, const s
       AddToSum(row.ranked, tally.sums[report.rank.measure], report.measures[report.rank.measure]->csv);
     }
     if (!report.cost) continue;
-    const Price* price = FindPrice(report.settings, key[at], key[at + 1],
-                                   report.settings.matchColumn != nullptr ? key[at + 2] : std::string());
+    matches.assign(key.begin() + long(at + 2), key.begin() + long(at + 2 + report.settings.matchColumns.size()));
+    const Price* price = FindPrice(report.settings, key[at], key[at + 1], matches);
     if (price == nullptr) {
       row.unpriced += tally.jobs;
       continue;
     }
-    AddCost(row.cost, tally.jobs, price->job);
-    for (const Price::Unit& u : price->per) {
-      size_t m = size_t(std::find(report.measures.begin(), report.measures.end(), u.column) - report.measures.begin());
-      AddCost(row.cost, tally.sums[m], u.price);
+    uint64_t net = 0;
+    if (report.settings.perJob) {
+      net = tally.cost;  // each job's cost rounded as the source priced it
+    } else {
+      AddCost(net, tally.jobs, price->job);
+      for (const Price::Unit& u : price->per) {
+        size_t m = size_t(std::find(report.measures.begin(), report.measures.end(), u.column) - report.measures.begin());
+        AddCost(net, tally.sums[m], u.price);
+      }
     }
+    AddCost(row.cost, 1, net);
+    row.taxMillionths += Uint128(net) * price->vat;
   }
   std::vector<ReportRow> rows;
   rows.reserve(merged.size());
@@ -290,6 +304,8 @@ std::vector<ReportRow> FoldRows(const Report& report, const Grouping& g, const s
     row.tally.sums.resize(report.sums.size());
     if (report.rank.kind == Rank::kJobs) row.ranked = row.tally.jobs;
     if (report.rank.kind == Rank::kCost) row.ranked = row.cost;
+    // Once for the row, on its net: the tax of a bill's row, not the sum of its jobs'.
+    row.tax = RoundTax(report.settings, row.taxMillionths);
     rows.push_back(std::move(row));
   }
   if (!ranked || keys.empty()) return rows;

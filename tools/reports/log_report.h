@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <ostream>
@@ -91,11 +92,12 @@ struct LogSource {
 struct LogTally {
   uint64_t jobs = 0;
   std::vector<uint64_t> sums;
+  uint64_t cost = 0;  // priced job by job (Settings::perJob): the sum of their costs
   // InputError naming the column whose sum would pass 2^64-1.
   void Add(const LogTally& other, const std::vector<const LineColumn*>& measures);
 };
 // A grouping a source computes: the values of `leading` (no printer or computer keys),
-// then the computer, the printer and, when prices depend on a column, its value.
+// then the computer, the printer and, when prices depend on columns, their values.
 struct Grouping {
   std::vector<GroupKey> leading;
   std::map<std::vector<std::string>, LogTally> rows;
@@ -115,10 +117,20 @@ void LineKey(const Report& report, const Grouping& g, Field field, std::vector<s
 // the database's NULL), the two joined by '*' when either is no number; InputError when
 // the product passes 2^64-1.
 std::string ProductValue(const Settings::Product& product, const std::string& a, const std::string& b);
+// A computed unit's value as text from the line's values ("" for none); pricing.h.
+std::string ComputedText(const Settings& settings, const LineColumn* column,
+                         const std::function<std::string_view(const LineColumn*)>& field);
 // A column's value for a line (field(name) gives a value of a column of the log),
-// computed for a product of the settings.
+// computed for a product or a computed unit of the settings.
 template <typename Field>
 std::string ColumnValue(const Settings& settings, const LineColumn* column, Field field) {
+  if (ComputedOf(settings, column) != nullptr) {
+    std::string held;
+    return ComputedText(settings, column, [&](const LineColumn* c) -> std::string_view {
+      held = std::string(field(c->csv));
+      return held;
+    });
+  }
   const Settings::Product* p = ProductOf(settings, column);
   return p == nullptr ? std::string(field(column->csv))
                       : ProductValue(*p, field(p->factors[0]->csv), field(p->factors[1]->csv));
@@ -140,6 +152,7 @@ struct Tallies {
   std::vector<Grouping> groupings;
   LeftOut left;
   uint64_t notNumbers = 0;  // values of summed columns that were no numbers, counted as 0
+  uint64_t noValue = 0;     // jobs whose computed unit (summed or priced) had no value
   // Jobs whose user, printer or --by text column holds a '?': a character the server's
   // code page could not spell (Windows names cannot hold a '?'), so that people of
   // different names may be one row. Counted, and their names kept, never silent.
@@ -170,6 +183,9 @@ void NoteUnspelled(const std::vector<const LineColumn*>& columns, Value value, u
 void PrintSummary(const Report& report, const Tallies& tallies, std::ostream& out);
 // The heading of the cost column: "cost EUR" with the currency of the settings, else "cost".
 std::string CostHeading(const Report& report);
+// A sum of a measure as shown: a computed unit's at its places ("12.500000"), else the
+// number, with thousands separators when grouped.
+std::string SumText(const Report& report, const LineColumn* measure, uint64_t sum, bool grouped);
 // The notes under a report, one a line: the jobs no price applies to, what was left out.
 std::string ReportNotes(const Report& report, const Tallies& tallies, uint64_t unpriced);
 // What --bom writes first: UTF-8's byte order mark, for spreadsheets that want one.
@@ -179,10 +195,16 @@ constexpr const char* kByteOrderMark = "\xEF\xBB\xBF";
 struct ReportRow {
   std::vector<std::string> keys;
   LogTally tally;  // sums of the --sum columns only
-  uint64_t cost = 0;
+  uint64_t cost = 0;       // the net: the sum of the jobs' costs
+  Uint128 taxMillionths = 0;  // the sum of each net times its tax rate
+  uint64_t tax = 0;       // that rounded once (RoundTax)
   uint64_t unpriced = 0;  // jobs no price applies to (they cost nothing)
   uint64_t ranked = 0;    // the value of report.rank
 };
+// The money columns of a report: the cost, or with a tax the net, the tax and the gross
+// ("net EUR", "tax EUR", "gross EUR"); and their values for a row.
+std::vector<std::string> CostHeadings(const Report& report);
+std::vector<std::string> CostCells(const Report& report, const ReportRow& row);
 // Folds a source's grouping into the rows of keys (printer and computer keys taken from
 // its computer and printer), in the order of their keys; when ranked, ordered by the
 // rank within the groups of the keys before the last, and cut there by --top.
@@ -230,7 +252,9 @@ void LineKey(const Report& report, const Grouping& g, Field field, std::vector<s
     key.push_back(field("computer"));
     key.push_back(field("printer"));
   }
-  if (report.cost && report.settings.matchColumn != nullptr) key.push_back(field(report.settings.matchColumn->csv));
+  if (report.cost) {
+    for (const LineColumn* c : report.settings.matchColumns) key.push_back(field(c->csv));
+  }
   if (report.filter.ignoreCase) FoldKeyCase(g, key);
 }
 

@@ -3,6 +3,8 @@
 // of the default lists (by user and by printer) or of --by, and the notes beside them.
 #include "tools/reports/log_report.h"
 
+#include "tools/reports/pricing.h"
+
 #include "tools/common/text.h"
 
 #include <algorithm>
@@ -19,10 +21,19 @@ Json TallyJson(const Report& report, const ReportRow& row) {
   Json j;
   j["jobs"] = row.tally.jobs;
   Json sums = Json::object();
-  for (size_t i = 0; i < report.sums.size(); ++i) sums[report.sumHeadings[i]] = row.tally.sums[i];
+  for (size_t i = 0; i < report.sums.size(); ++i) {
+    // A computed unit of places as its exact decimal text, as costs are.
+    if (ColumnPlaces(report.settings, report.sums[i]) != 0) {
+      sums[report.sumHeadings[i]] = SumText(report, report.sums[i], row.tally.sums[i], false);
+    } else {
+      sums[report.sumHeadings[i]] = row.tally.sums[i];
+    }
+  }
   j["sums"] = sums;
   if (report.cost) {
-    j["cost"] = MoneyText(row.cost, report.settings.decimals);
+    std::vector<std::string> money = CostCells(report, row);
+    j["cost"] = money[0];
+    if (report.settings.hasVat) j["tax"] = money[1], j["gross"] = money[2];
     j["unpriced"] = row.unpriced;
   }
   return j;
@@ -50,7 +61,9 @@ void WriteTable(const Report& report, const std::vector<std::string>& headings, 
   std::vector<std::string> head = headings;
   head.push_back("jobs");
   for (const auto& h : report.sumHeadings) head.push_back(h);
-  if (report.cost) head.push_back(CostHeading(report));
+  if (report.cost) {
+    for (const std::string& h : CostHeadings(report)) head.push_back(h);
+  }
   cells.push_back(head);
   auto add = [&](const ReportRow& r, bool isTotal) {
     std::vector<std::string> line;
@@ -58,8 +71,10 @@ void WriteTable(const Report& report, const std::vector<std::string>& headings, 
       line.push_back(isTotal ? (i == 0 ? "total" : "") : r.keys[i].empty() ? "(none)" : TerminalText(r.keys[i]));
     }
     line.push_back(Grouped(r.tally.jobs));
-    for (uint64_t s : r.tally.sums) line.push_back(Grouped(s));
-    if (report.cost) line.push_back(MoneyText(r.cost, report.settings.decimals));
+    for (size_t i = 0; i < r.tally.sums.size(); ++i) line.push_back(SumText(report, report.sums[i], r.tally.sums[i], true));
+    if (report.cost) {
+      for (const std::string& c : CostCells(report, r)) line.push_back(c);
+    }
     cells.push_back(line);
   };
   for (const ReportRow& r : rows) add(r, false);
@@ -81,15 +96,19 @@ void WriteTable(const Report& report, const std::vector<std::string>& headings, 
 
 std::vector<std::string> CsvNumbers(const Report& report, const ReportRow& r) {
   std::vector<std::string> cells = {std::to_string(r.tally.jobs)};
-  for (uint64_t s : r.tally.sums) cells.push_back(std::to_string(s));
-  if (report.cost) cells.push_back(MoneyText(r.cost, report.settings.decimals));
+  for (size_t i = 0; i < r.tally.sums.size(); ++i) cells.push_back(SumText(report, report.sums[i], r.tally.sums[i], false));
+  if (report.cost) {
+    for (const std::string& c : CostCells(report, r)) cells.push_back(c);
+  }
   return cells;
 }
 
 std::vector<std::string> CsvHead(const Report& report, std::vector<std::string> keys) {
   keys.push_back("jobs");
   for (const auto& h : report.sumHeadings) keys.push_back(h);
-  if (report.cost) keys.push_back(CostHeading(report));
+  if (report.cost) {
+    for (const std::string& h : CostHeadings(report)) keys.push_back(h);
+  }
   return keys;
 }
 
@@ -164,10 +183,14 @@ void DefaultListsText(const Report& report, const SummaryRows& s, std::ostream& 
     std::string shown = name.empty() ? "(none)" : TerminalText(name);
     out << "  " << shown << std::string(shown.size() < 24 ? 24 - Columns(shown) : 0, ' ') << std::right
         << std::setw(8) << r.tally.jobs << (r.tally.jobs == 1 ? " job " : " jobs");
-    for (size_t i = 0; i < report.sums.size(); ++i) out << "  " << report.sumHeadings[i] << " " << r.tally.sums[i];
+    for (size_t i = 0; i < report.sums.size(); ++i) {
+      out << "  " << report.sumHeadings[i] << " " << SumText(report, report.sums[i], r.tally.sums[i], false);
+    }
     if (report.cost) {
-      out << "  cost " << MoneyText(r.cost, report.settings.decimals)
-          << (report.settings.currency.empty() ? "" : " ") << report.settings.currency;
+      std::string currency = (report.settings.currency.empty() ? "" : " ") + report.settings.currency;
+      std::vector<std::string> money = CostCells(report, r);
+      out << "  cost " << money[0] << currency;
+      if (report.settings.hasVat) out << "  tax " << money[1] << currency << "  gross " << money[2] << currency;
     }
     out << "\n";
   };
@@ -185,8 +208,37 @@ std::string CostHeading(const Report& report) {
   return report.settings.currency.empty() ? "cost" : "cost " + report.settings.currency;
 }
 
+std::vector<std::string> CostHeadings(const Report& report) {
+  if (!report.settings.hasVat) return {CostHeading(report)};
+  std::string currency = report.settings.currency.empty() ? "" : " " + report.settings.currency;
+  return {"net" + currency, "tax" + currency, "gross" + currency};
+}
+
+std::vector<std::string> CostCells(const Report& report, const ReportRow& row) {
+  unsigned places = report.settings.decimals;
+  if (!report.settings.hasVat) return {MoneyText(row.cost, places)};
+  // A gross past 2^64-1 units is refused as a cost that large is.
+  uint64_t gross = row.cost;
+  AddCost(gross, 1, row.tax);
+  return {MoneyText(row.cost, places), MoneyText(row.tax, places), MoneyText(gross, places)};
+}
+
+std::string SumText(const Report& report, const LineColumn* measure, uint64_t sum, bool grouped) {
+  unsigned places = ColumnPlaces(report.settings, measure);
+  if (places == 0) return grouped ? Grouped(sum) : std::to_string(sum);
+  std::string text = MoneyText(sum, places);
+  if (!grouped) return text;
+  size_t point = text.find('.');
+  return Grouped(std::stoull(text.substr(0, point))) + text.substr(point);
+}
+
 std::string ReportNotes(const Report& report, const Tallies& tallies, uint64_t unpriced) {
   std::string notes = BasisNote(report.filter);
+  if (tallies.noValue != 0) {
+    notes += Plural(tallies.noValue, "job has", "jobs have") +
+             " no value for a computed unit (an empty or non-numeric operand, a division by zero or a value below "
+             "zero): it counts as nothing for them, as SQL counts a NULL\n";
+  }
   if (report.cost && unpriced != 0) {
     notes += Plural(unpriced, "job", "jobs") + " matched no price and cost nothing (add a [[price]] without printer as the default)\n";
   }
