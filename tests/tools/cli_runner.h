@@ -7,6 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "tools/logread/csv_lines.h"
+
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -80,5 +83,23 @@ struct TempDir {
     std::ofstream(path + "/" + name, std::ios::binary) << text;
   }
 };
+
+// The columns of a log written by WriteLogLines: a line gives them from time_stamp on.
+constexpr const char* kLogLineColumns = "sequence,level,format,content_flags,time_stamp,computer,user,document,printer,"
+                                        "port,text_200,text_216,text_240,value_248,value_252,value_256,crc32";
+// A log "Jobs" in dir of one line a job, numbered from 1, each with its checksum: a
+// job's fields are "time_stamp,computer,user,document,printer,port,text_200,text_216,
+// text_240,value_248,value_252,value_256".
+inline void WriteLogLines(const TempDir& dir, const std::vector<std::string>& jobs) {
+  std::string text = std::string(kLogLineColumns) + "\r\n";
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    std::string line = std::to_string(i + 1) + ",2,2,1," + jobs[i];
+    char crc[16];
+    std::snprintf(crc, sizeof crc, ",%08X", spoolgate::Crc32(line));
+    text += line + crc + "\r\n";
+  }
+  dir.Write("Jobs.seq", std::to_string(jobs.size()) + "\r\n");
+  dir.Write("Jobs.csv", text);
+}
 
 }  // namespace sgtest
