@@ -14,7 +14,9 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <map>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -442,6 +444,92 @@ TEST_P(LogDatabaseTest, EveryReportGivesTheSameNumbersFromTheLogsAndTheDatabase)
     else cents = 10 * jobs;
     EXPECT_EQ(g["cost"], spoolgate::MoneyText(cents, 2)) << g;
   }
+}
+
+// A wide-format shop's price list for the fleet: per m² of the copies printed, dearer on
+// glossy paper and dearer still for Survey's glossy, a minimum per job, and a tax.
+const char* const kWideFormatSettings = R"(currency = "EUR"
+minimum = "2.00"
+vat = "19"
+[columns]
+copies = "value_248"
+width_mm = "value_252"
+length_mm = "value_256"
+department = "text_200"
+paper = "text_216"
+area_m2 = "width_mm * length_mm * copies / 1000000"
+[[price]]
+per.area_m2 = "12.375"
+[[price]]
+paper = "glossy"
+per.area_m2 = "18.5"
+[[price]]
+paper = "glossy"
+department = "Survey"
+per.area_m2 = "21.125"
+minimum = "3.50"
+)";
+
+TEST_P(LogDatabaseTest, AWideFormatBillIsTheOneWorkedOutFromTheLinesByTheLogsAndTheDatabase) {
+  const Fleet& fleet = TheFleet();
+  sgtest::CliResult imported = Import(fleet.snapshot, dir_);
+  ASSERT_EQ(imported.status, 1) << imported.out << imported.err;
+  dir_.Write("shop.toml", kWideFormatSettings);
+  // The bill worked out here from every intact line of the folders: a job's area in
+  // millionths of a m² is width x length x copies exactly; its cost in billionths of a
+  // euro is that times the price in thousandths, rounded half up to the cent and raised
+  // to the minimum; a row's tax is 19 % of its net, rounded half up once.
+  struct Row {
+    uint64_t jobs = 0, net = 0;
+  };
+  std::map<std::pair<std::string, std::string>, Row> rows;
+  for (const std::string& folder : fleet.snapshot) {
+    for (const auto& [name, bytes] : lgtest::FilesIn(folder)) {
+      if (name.rfind("Jobs", 0) != 0 || name.size() < 4 || name.substr(name.size() - 4) != ".csv") continue;
+      lgtest::LogFile log = lgtest::ParseLog(bytes);
+      for (const lgtest::LogLine& line : log.lines) {
+        if (!lgtest::ChecksumMatches(line)) continue;
+        uint64_t area = std::stoull(log.Field(line, "value_252")) * std::stoull(log.Field(line, "value_256")) *
+                        std::stoull(log.Field(line, "value_248"));
+        std::string paper = log.Field(line, "text_216"), department = log.Field(line, "text_200");
+        uint64_t thousandths = 12375, minimum = 200;
+        if (paper == "glossy") thousandths = department == "Survey" ? 21125 : 18500;
+        if (paper == "glossy" && department == "Survey") minimum = 350;
+        uint64_t cents = std::max((area * thousandths + 5000000) / 10000000, minimum);
+        std::string time = log.Field(line, "time_stamp");
+        Row& row = rows[{department, time.rfind("0000", 0) == 0 ? "" : time.substr(0, 7)}];
+        ++row.jobs;
+        row.net += cents;
+      }
+    }
+  }
+  auto money = [](uint64_t cents) {
+    return std::to_string(cents / 100) + "." + (cents % 100 < 10 ? "0" : "") + std::to_string(cents % 100);
+  };
+  std::string expected = "department,month,jobs,net EUR,tax EUR,gross EUR\r\n";
+  Row total;
+  for (const auto& [key, row] : rows) {
+    uint64_t tax = (row.net * 19 + 50) / 100;
+    expected += key.first + "," + key.second + "," + std::to_string(row.jobs) + "," + money(row.net) + "," +
+                money(tax) + "," + money(row.net + tax) + "\r\n";
+    total.jobs += row.jobs;
+    total.net += row.net;
+  }
+  uint64_t tax = (total.net * 19 + 50) / 100;
+  expected += "total,," + std::to_string(total.jobs) + "," + money(total.net) + "," + money(tax) + "," +
+              money(total.net + tax) + "\r\n";
+  ASSERT_EQ(total.jobs, uint64_t(3 * kSnapshot));
+  std::vector<std::string> bill = {"log", "summary", "--settings", dir_ / "shop.toml", "--cost", "--by", "department",
+                                   "--by", "month", "--csv", "--total"};
+  std::vector<std::string> fromLogs = bill;
+  fromLogs.insert(fromLogs.begin() + 2, fleet.snapshot.begin(), fleet.snapshot.end());
+  sgtest::CliResult logs = RunCli(fromLogs, dir_.path);
+  EXPECT_EQ(logs.status, 0) << logs.err;
+  EXPECT_EQ(logs.out, expected);
+  bill.insert(bill.end(), {"--db", url_});
+  sgtest::CliResult db = RunCli(bill, dir_.path);
+  EXPECT_EQ(db.status, 0) << db.err;
+  EXPECT_EQ(db.out, expected);
 }
 
 TEST(LogReportPage, EveryChartIsDrawnAndEveryTableIsTheJsonReport) {
