@@ -447,7 +447,7 @@ TEST_P(LogDatabaseTest, EveryReportGivesTheSameNumbersFromTheLogsAndTheDatabase)
 }
 
 // A wide-format shop's price list for the fleet: per m² of the copies printed, dearer on
-// glossy paper and dearer still for Survey's glossy, a minimum per job, and a tax.
+// glossy paper and dearer still for Planning's glossy, a minimum per job, and a tax.
 const char* const kWideFormatSettings = R"(currency = "EUR"
 minimum = "2.00"
 vat = "19"
@@ -465,7 +465,7 @@ paper = "glossy"
 per.area_m2 = "18.5"
 [[price]]
 paper = "glossy"
-department = "Survey"
+department = "Planning"
 per.area_m2 = "21.125"
 minimum = "3.50"
 )";
@@ -493,8 +493,8 @@ TEST_P(LogDatabaseTest, AWideFormatBillIsTheOneWorkedOutFromTheLinesByTheLogsAnd
                         std::stoull(log.Field(line, "value_248"));
         std::string paper = log.Field(line, "text_216"), department = log.Field(line, "text_200");
         uint64_t thousandths = 12375, minimum = 200;
-        if (paper == "glossy") thousandths = department == "Survey" ? 21125 : 18500;
-        if (paper == "glossy" && department == "Survey") minimum = 350;
+        if (paper == "glossy") thousandths = department == "Planning" ? 21125 : 18500;
+        if (paper == "glossy" && department == "Planning") minimum = 350;
         uint64_t cents = std::max((area * thousandths + 5000000) / 10000000, minimum);
         std::string time = log.Field(line, "time_stamp");
         Row& row = rows[{department, time.rfind("0000", 0) == 0 ? "" : time.substr(0, 7)}];
