@@ -173,7 +173,10 @@ Report PrepareReport(const LogFilter& filter, const ReportOptions& options) {
   r.total = options.total;
   r.bom = options.bom;
   if (!options.settingsFile.empty()) r.settings = LoadSettings(options.settingsFile);
-  for (const std::string& w : r.settings.warnings) std::cerr << "spoolgate: warning: " << w << "\n";
+  // Ties of prices matter only to a bill.
+  if (r.cost) {
+    for (const std::string& w : r.settings.warnings) std::cerr << "spoolgate: warning: " << w << "\n";
+  }
   if (r.cost && r.settings.prices.empty()) {
     throw InputError("--cost: no prices (--settings FILE with [[price]] tables; docs/accounting-database.md)");
   }

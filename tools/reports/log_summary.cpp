@@ -143,6 +143,8 @@ void SummaryJson(const Report& report, const Tallies& tallies, const SummaryRows
   if (report.cost) j["currency"] = report.settings.currency;
   if (report.filter.utc) j["time"] = "utc";
   j["notNumbers"] = tallies.notNumbers;
+  // Only where units are computed, so that the reports of other settings keep their form.
+  if (!report.settings.computed->empty()) j["noValue"] = tallies.noValue;
   j["leftOut"] = LeftOutJson(tallies.left);
   if (tallies.unspelled != 0) j["unspelled"] = {{"jobs", tallies.unspelled}, {"names", tallies.unspelledNames}};
   out << JsonDump(j) << "\n";
