@@ -243,3 +243,31 @@ TEST(PricingTest, AUnitPastTwoToTheSixtyFourIsExactOrRefusedAndOneWithoutAValueI
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PricingTest, TheWideFormatExampleGivesTheBillItsDocumentShows) {
+  sgtest::TempDir dir;
+  // Seven jobs: department, colour mode, paper, copies, width and length.
+  sgtest::WriteLogLines(dir, {
+      "2026-11-03T09:12:44.120,PRINT-01,anna,site plan.plt,Wide Format,LPT1:,Planning,mono,bond,1,914,1189",
+      "2026-11-03T10:40:02.310,PRINT-01,anna,elevations.plt,Wide Format,LPT1:,Planning,mono,matt,2,841,1189",
+      "2026-11-05T14:03:19.007,PRINT-01,ben,poster.plt,Wide Format,LPT1:,Marketing,colour,photo,1,914,1500",
+      "2026-11-20T16:25:51.480,PRINT-01,ben,banner.plt,Wide Format,LPT1:,Marketing,colour,matt,3,610,2000",
+      "2026-12-01T08:01:33.900,PRINT-01,carla,detail.plt,Wide Format,LPT1:,Survey,mono,bond,1,297,420",
+      "2026-12-02T11:47:05.650,PRINT-01,carla,survey map.plt,Wide Format,LPT1:,Survey,colour,photo,1,594,841",
+      "2026-12-04T15:30:12.004,PRINT-01,anna,render.plt,Wide Format,LPT1:,Planning,colour,matt,1,841,1000",
+  });
+  sgtest::CliResult r = sgtest::RunCli({"log", "summary", dir.path, "--settings", SPOOLGATE_EXAMPLES
+                                        "/wide-format-prices.toml", "--cost", "--by", "department", "--csv", "--total"},
+                                       dir.path);
+  ASSERT_EQ(r.status, 0) << r.err;
+  // Planning: 1.086746 m² of bond at 4.50 (4.89), 1.999898 of matt in mono at 6.875
+  // (13.75), 0.841 of matt in colour at 12.375 (10.41). Marketing: its own photo price,
+  // 1.371 at 19.9 (27.28), and 3.66 of matt in colour (45.29). Survey: 0.12474 of bond
+  // raised to the minimum (2.00), 0.499554 of photo at 24.90 (12.44). Tax at 19 %.
+  EXPECT_EQ(r.out, "department,jobs,net EUR,tax EUR,gross EUR\r\nMarketing,2,72.57,13.79,86.36\r\n"
+                   "Planning,3,29.05,5.52,34.57\r\nSurvey,2,14.44,2.74,17.18\r\ntotal,7,116.06,22.05,138.11\r\n");
+}
+
+}  // namespace
