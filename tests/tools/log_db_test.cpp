@@ -480,7 +480,7 @@ TEST_P(LogDatabaseTest, AWideFormatBillIsTheOneWorkedOutFromTheLinesByTheLogsAnd
   // euro is that times the price in thousandths, rounded half up to the cent and raised
   // to the minimum; a row's tax is 19 % of its net, rounded half up once.
   struct Row {
-    uint64_t jobs = 0, net = 0;
+    uint64_t jobs = 0, area = 0, net = 0;
   };
   std::map<std::pair<std::string, std::string>, Row> rows;
   for (const std::string& folder : fleet.snapshot) {
@@ -499,6 +499,7 @@ TEST_P(LogDatabaseTest, AWideFormatBillIsTheOneWorkedOutFromTheLinesByTheLogsAnd
         std::string time = log.Field(line, "time_stamp");
         Row& row = rows[{department, time.rfind("0000", 0) == 0 ? "" : time.substr(0, 7)}];
         ++row.jobs;
+        row.area += area;
         row.net += cents;
       }
     }
@@ -506,21 +507,27 @@ TEST_P(LogDatabaseTest, AWideFormatBillIsTheOneWorkedOutFromTheLinesByTheLogsAnd
   auto money = [](uint64_t cents) {
     return std::to_string(cents / 100) + "." + (cents % 100 < 10 ? "0" : "") + std::to_string(cents % 100);
   };
-  std::string expected = "department,month,jobs,net EUR,tax EUR,gross EUR\r\n";
+  auto millionths = [](uint64_t area) {
+    std::string digits = std::to_string(area % 1000000);
+    return std::to_string(area / 1000000) + "." + std::string(6 - digits.size(), '0') + digits;
+  };
+  std::string expected = "department,month,jobs,area_m2,net EUR,tax EUR,gross EUR\r\n";
   Row total;
   for (const auto& [key, row] : rows) {
     uint64_t tax = (row.net * 19 + 50) / 100;
-    expected += key.first + "," + key.second + "," + std::to_string(row.jobs) + "," + money(row.net) + "," +
+    expected += key.first + "," + key.second + "," + std::to_string(row.jobs) + "," + millionths(row.area) + "," +
+                money(row.net) + "," +
                 money(tax) + "," + money(row.net + tax) + "\r\n";
     total.jobs += row.jobs;
+    total.area += row.area;
     total.net += row.net;
   }
   uint64_t tax = (total.net * 19 + 50) / 100;
-  expected += "total,," + std::to_string(total.jobs) + "," + money(total.net) + "," + money(tax) + "," +
+  expected += "total,," + std::to_string(total.jobs) + "," + millionths(total.area) + "," + money(total.net) + "," + money(tax) + "," +
               money(total.net + tax) + "\r\n";
   ASSERT_EQ(total.jobs, uint64_t(3 * kSnapshot));
   std::vector<std::string> bill = {"log", "summary", "--settings", dir_ / "shop.toml", "--cost", "--by", "department",
-                                   "--by", "month", "--csv", "--total"};
+                                   "--by", "month", "--sum", "area_m2", "--csv", "--total"};
   std::vector<std::string> fromLogs = bill;
   fromLogs.insert(fromLogs.begin() + 2, fleet.snapshot.begin(), fleet.snapshot.end());
   sgtest::CliResult logs = RunCli(fromLogs, dir_.path);

@@ -119,6 +119,13 @@ TEST(PricingTest, EachJobIsRoundedOnceAtTheHalfAndRowsAddUpToTheirTotal) {
   ASSERT_EQ(fine.status, 0) << fine.err;
   // alice 1.546875 -> 1.55; bob 4.640625 -> 4.64 and 1.794375 -> 1.79: 6.43; carol 12.38
   EXPECT_EQ(fine.out, "user,jobs,cost\r\nalice,1,1.55\r\nbob,2,6.43\r\ncarol,1,12.38\r\n");
+  // A plain column priced finer than the bill: 1.25 cents a mm of length is 1.5625,
+  // 1.5625, 1.8125 and 12.5 EUR, each job rounded: bob 1.56 + 1.81 = 3.37 (his 270 mm
+  // at once would be 3.375, 3.38).
+  sgtest::CliResult plain = Summary(dir, std::string(kColumns) + "[[price]]\nper.length_mm = \"0.0125\"\n",
+                                    {"--by", "user", "--cost", "--csv"});
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  EXPECT_EQ(plain.out, "user,jobs,cost\r\nalice,1,1.56\r\nbob,2,3.37\r\ncarol,1,12.50\r\n");
   // The listing prices each line as the summary does.
   dir.Write("s.toml", std::string(kColumns) + "[[price]]\nper.area_m2 = \"12.375\"\n");
   sgtest::CliResult listed = sgtest::RunCli({"log", "show", dir.path, "--settings", "s.toml", "--cost", "--json"},
