@@ -458,6 +458,7 @@ length_mm = "value_256"
 department = "text_200"
 paper = "text_216"
 area_m2 = "width_mm * length_mm * copies / 1000000"
+length_m = "length_mm * copies / 1000"
 [[price]]
 per.area_m2 = "12.375"
 [[price]]
@@ -483,6 +484,7 @@ TEST_P(LogDatabaseTest, AWideFormatBillIsTheOneWorkedOutFromTheLinesByTheLogsAnd
     uint64_t jobs = 0, area = 0, net = 0;
   };
   std::map<std::pair<std::string, std::string>, Row> rows;
+  std::map<std::string, uint64_t> lengths;  // per department, in mm of every copy
   for (const std::string& folder : fleet.snapshot) {
     for (const auto& [name, bytes] : lgtest::FilesIn(folder)) {
       if (name.rfind("Jobs", 0) != 0 || name.size() < 4 || name.substr(name.size() - 4) != ".csv") continue;
@@ -500,6 +502,7 @@ TEST_P(LogDatabaseTest, AWideFormatBillIsTheOneWorkedOutFromTheLinesByTheLogsAnd
         Row& row = rows[{department, time.rfind("0000", 0) == 0 ? "" : time.substr(0, 7)}];
         ++row.jobs;
         row.area += area;
+        lengths[department] += std::stoull(log.Field(line, "value_256")) * std::stoull(log.Field(line, "value_248"));
         row.net += cents;
       }
     }
@@ -537,6 +540,25 @@ TEST_P(LogDatabaseTest, AWideFormatBillIsTheOneWorkedOutFromTheLinesByTheLogsAnd
   sgtest::CliResult db = RunCli(bill, dir_.path);
   EXPECT_EQ(db.status, 0) << db.err;
   EXPECT_EQ(db.out, expected);
+  // A unit of few values (13 lengths a department): the database hands each over once
+  // with its count of jobs.
+  std::string measured = "department,jobs,length_m\r\n";
+  for (const auto& [department, mm] : lengths) {
+    uint64_t jobs = 0;
+    for (const auto& [key, row] : rows) jobs += key.first == department ? row.jobs : 0;
+    std::string digits = std::to_string(mm % 1000);
+    measured += department + "," + std::to_string(jobs) + "," + std::to_string(mm / 1000) + "." +
+                std::string(3 - digits.size(), '0') + digits + "000\r\n";
+  }
+  for (bool database : {false, true}) {
+    std::vector<std::string> args = {"log", "summary", "--settings", dir_ / "shop.toml", "--by", "department", "--sum",
+                                     "length_m", "--csv"};
+    if (database) args.insert(args.end(), {"--db", url_});
+    else args.insert(args.begin() + 2, fleet.snapshot.begin(), fleet.snapshot.end());
+    sgtest::CliResult r = RunCli(args, dir_.path);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, measured) << database;
+  }
 }
 
 TEST(LogReportPage, EveryChartIsDrawnAndEveryTableIsTheJsonReport) {
