@@ -121,16 +121,12 @@ std::string LineWriter::Cost(const std::vector<std::string_view>& fields,
   if (p != nullptr && s.perJob) {
     // Job by job, as the summaries price each job.
     auto raw = [&](const LineColumn* c) { return FieldOf(fields, header, c->csv); };
-    std::vector<uint64_t> values;
-    std::vector<unsigned> places;
-    for (const Price::Unit& u : p->per) {
-      uint64_t n = 0;
-      UnitStatus status = ColumnUnits(s, u.column, raw, n);
-      if (status == UnitStatus::kOverflow) ComputedOverflow(s, u.column, raw);
-      values.push_back(status == UnitStatus::kValue ? n : 0);
-      places.push_back(ColumnPlaces(s, u.column));
-    }
-    units = JobCost(s, *p, values, places);
+    units = JobCost(s, *p, [&](size_t i, uint64_t& value, unsigned& places) {
+      UnitStatus status = ColumnUnits(s, p->per[i].column, raw, value);
+      if (status == UnitStatus::kOverflow) ComputedOverflow(s, p->per[i].column, raw);
+      if (status != UnitStatus::kValue) value = 0;
+      places = ColumnPlaces(s, p->per[i].column);
+    });
   } else if (p != nullptr) {
     AddCost(units, 1, p->job);
     for (const Price::Unit& u : p->per) {

@@ -156,6 +156,8 @@ void ResolveComputed(const Reader& r, const toml::table& columns, const toml::ta
     path.push_back(&u);
     unsigned own = u.expression.divides ? kDividedPlaces : 0;
     u.operands.assign(u.expression.steps.size(), nullptr);
+    u.operandUnits.assign(u.expression.steps.size(), nullptr);
+    u.operandProducts.assign(u.expression.steps.size(), nullptr);
     for (size_t i = 0; i < u.expression.steps.size(); ++i) {
       const UnitExpression::Step& step = u.expression.steps[i];
       if (step.kind != UnitExpression::Step::kName) continue;
@@ -170,6 +172,8 @@ void ResolveComputed(const Reader& r, const toml::table& columns, const toml::ta
         own = std::max(own, other.places);
       }
       u.operands[i] = c;
+      u.operandUnits[i] = ComputedOf(s, c);
+      u.operandProducts[i] = ProductOf(s, c);
     }
     u.places = own;
     if (places != nullptr && places->contains(u.name)) {
@@ -214,7 +218,7 @@ void ReadColumns(const Reader& r, const toml::table& columns, const toml::table*
           s.names.push_back({name, &stored.column});
           continue;
         }
-        Settings::Computed u{{nullptr, nullptr, ColumnKind::kInteger}, name, {}, {}, 0, int(node.source().begin.line)};
+        Settings::Computed u{{nullptr, nullptr, ColumnKind::kInteger}, name, {}, {}, {}, {}, 0, int(node.source().begin.line)};
         std::string why;
         if (!ParseUnitExpression(target, u.expression, why)) r.Fail(node, name + " = \"" + target + "\": " + why);
         s.computed->push_back(std::move(u));

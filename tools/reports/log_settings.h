@@ -70,6 +70,9 @@ struct Settings {
     std::string name;
     UnitExpression expression;
     std::vector<const LineColumn*> operands;  // of each kName step, by step
+    // The same when it is a computed unit or a product of the settings, else nullptr.
+    std::vector<const Computed*> operandUnits;
+    std::vector<const Product*> operandProducts;
     unsigned places = 0;  // [places], else 6 when it divides, else 0
     int line = 0;
   };

@@ -32,10 +32,10 @@ std::string ComputedText(const Settings& settings, const LineColumn* column,
 
 // A job's cost under its price: the price per job and each unit's value times its price,
 // exact, rounded once to the bill's places by the settings' rule, then raised to the
-// price's minimum. units: each Price::Unit's value in units of 10^-places. InputError
-// past 2^64-1 smallest units.
-uint64_t JobCost(const Settings& settings, const Price& price, const std::vector<uint64_t>& units,
-                 const std::vector<unsigned>& places);
+// price's minimum. unit(i, value, places) gives the value of the price's i-th Price::Unit
+// in units of 10^-places. InputError past 2^64-1 smallest units.
+template <typename Unit>
+uint64_t JobCost(const Settings& settings, const Price& price, Unit unit);
 
 // The tax of a group: the sum of each net times its price's rate (Price::vat,
 // millionths), rounded once by the settings' rule.
@@ -48,7 +48,9 @@ struct JobValues {
   bool noValue = false;            // a computed unit measured or priced had no value
 };
 
-// The computing of JobValues from a line's raw values, each distinct set of them once.
+// The computing of JobValues from a line's raw values: a price is found once for each
+// distinct computer, printer and selected values; units and costs, a few multiplications,
+// are worked out line by line (a cache of them cost more than it saved).
 class JobPricer {
  public:
   explicit JobPricer(const Report& report);
@@ -56,16 +58,62 @@ class JobPricer {
   bool Active() const { return !inputs_.empty(); }
   // The columns of the log read, in the order Of takes their values.
   const std::vector<const LineColumn*>& Inputs() const { return inputs_; }
-  // The values of a job whose line holds values (by Inputs()).
+  // The values of a job whose line holds values (by Inputs()); valid until the next call.
   const JobValues& Of(const std::vector<std::string_view>& values);
 
  private:
+  // The values of the units measured or priced, for one set of numbers.
+  struct Units {
+    std::vector<uint64_t> values;  // by units_
+    bool noValue = false;
+  };
+  // A price found, with the place in units_ of each of its Price::Unit.
+  struct Found {
+    const Price* price = nullptr;
+    std::vector<size_t> slots;
+  };
   const Report& report_;
-  std::vector<const LineColumn*> inputs_;
-  std::vector<bool> computedMeasure_;
-  std::unordered_map<std::string, JobValues> cache_;
+  bool priced_ = false;                        // costs job by job
+  std::vector<const LineColumn*> inputs_;      // the place inputs first, then the numbers
+  size_t placeInputs_ = 0;                     // computer, printer, the match columns
+  std::vector<const LineColumn*> units_;       // measured or priced, each once
+  std::vector<unsigned> places_;               // of units_
+  std::vector<std::ptrdiff_t> measureSlot_;    // by Report::measures: its place in units_, or -1
+  Units current_;
+  std::unordered_map<std::string, Found> prices_;
   std::string packed_;
-  JobValues Compute(const std::vector<std::string_view>& values) const;
+  JobValues job_;
+  const Units& UnitsOf(const std::vector<std::string_view>& values);
+  const Found& PriceOf(const std::vector<std::string_view>& values);
 };
+
+// ---------------------------------------------------------------------------------------
+
+namespace pricing {
+// A job's exact cost is counted in units of 10^-kExactPlaces: a price of up to 9 places
+// times a unit of up to 9.
+constexpr unsigned kExactPlaces = 18;
+[[noreturn]] void CostOverflow();
+// a * b, CostOverflow past 128 bits.
+Uint128 Times(Uint128 a, Uint128 b);
+// The exact cost rounded to the bill and raised to the minimum.
+uint64_t Charged(const Settings& settings, const Price& price, Uint128 exact);
+}  // namespace pricing
+
+template <typename Unit>
+uint64_t JobCost(const Settings& settings, const Price& price, Unit unit) {
+  using pricing::Times;
+  Uint128 exact = Times(price.jobExact.digits, PowerOfTen(pricing::kExactPlaces - price.jobExact.places));
+  for (size_t i = 0; i < price.per.size(); ++i) {
+    const Decimal& d = price.per[i].exact;
+    uint64_t value = 0;
+    unsigned places = 0;
+    unit(i, value, places);
+    Uint128 term = Times(Times(value, d.digits), PowerOfTen(pricing::kExactPlaces - places - d.places));
+    if (term > ~Uint128(0) - exact) pricing::CostOverflow();
+    exact += term;
+  }
+  return pricing::Charged(settings, price, exact);
+}
 
 }  // namespace spoolgate

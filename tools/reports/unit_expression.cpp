@@ -4,6 +4,8 @@
 // a value is exact or refused, never wrapped.
 #include "tools/reports/unit_expression.h"
 
+#include <algorithm>
+#include <array>
 #include <cctype>
 
 namespace spoolgate {
@@ -114,9 +116,14 @@ struct Parser {
 }  // namespace
 
 Uint128 PowerOfTen(unsigned n) {
-  Uint128 p = 1;
-  for (unsigned i = 0; i < n; ++i) p *= 10;
-  return p;
+  // A table: costs take several powers a job.
+  static const auto table = [] {
+    std::array<Uint128, 39> t{};
+    t[0] = 1;
+    for (size_t i = 1; i < t.size(); ++i) t[i] = t[i - 1] * 10;
+    return t;
+  }();
+  return table[n];
 }
 
 Uint128 RoundQuotient(Uint128 num, Uint128 den, Rounding rule) {
@@ -134,15 +141,33 @@ bool ParseUnitExpression(const std::string& text, UnitExpression& out, std::stri
   p.Skip();
   if (p.at < text.size()) return p.Fail(text[p.at] == ')' ? "a ')' without its '('" : "an operator is missing before '" +
                                                                                          text.substr(p.at, 1) + "'");
+  size_t depth = 0, most = 0;
+  for (const UnitExpression::Step& s : out.steps) {
+    bool operand = s.kind == UnitExpression::Step::kName || s.kind == UnitExpression::Step::kConstant;
+    depth = operand ? depth + 1 : depth - 1;
+    most = std::max(most, depth);
+  }
+  if (most > kExpressionDepth) return p.Fail("nested too deep (more than " + std::to_string(kExpressionDepth) +
+                                             " values at once)");
   return true;
 }
 
-bool AddFractions(const Fraction& a, const Fraction& b, bool subtract, Fraction& out) {
+// Fractions are kept as they come (an integer's denominator stays 1, a constant's a
+// power of ten) and brought to lowest terms only when a step would not fit otherwise,
+// so that the common units cost a few multiplications a job.
+namespace {
+
+bool AddOnce(const Fraction& a, const Fraction& b, bool subtract, Fraction& out) {
   bool bNegative = b.negative != subtract && b.num != 0;
-  // a/x + b/y over the least common denominator.
-  Uint128 g = Gcd(a.den, b.den), left, right, den;
-  if (!Multiply(a.num, b.den / g, left) || !Multiply(b.num, a.den / g, right) || !Multiply(a.den / g, b.den, den)) {
-    return false;
+  Uint128 left, right, den;
+  if (a.den == b.den) {
+    left = a.num, right = b.num, den = a.den;
+  } else {
+    // a/x + b/y over the least common denominator.
+    Uint128 g = Gcd(a.den, b.den);
+    if (!Multiply(a.num, b.den / g, left) || !Multiply(b.num, a.den / g, right) || !Multiply(a.den / g, b.den, den)) {
+      return false;
+    }
   }
   Fraction f;
   f.den = den;
@@ -157,20 +182,38 @@ bool AddFractions(const Fraction& a, const Fraction& b, bool subtract, Fraction&
     f.num = right - left;
     f.negative = bNegative;
   }
-  Reduce(f);
+  if (f.num == 0) f.den = 1, f.negative = false;
   out = f;
   return true;
 }
 
+}  // namespace
+
+bool AddFractions(const Fraction& a, const Fraction& b, bool subtract, Fraction& out) {
+  if (AddOnce(a, b, subtract, out)) return true;
+  // Past 128 bits only if lowest terms do not help either.
+  Fraction ra = a, rb = b;
+  Reduce(ra), Reduce(rb);
+  return AddOnce(ra, rb, subtract, out);
+}
+
 bool MultiplyFractions(const Fraction& a, const Fraction& b, bool divide, Fraction& out) {
   Uint128 bNum = divide ? b.den : b.num, bDen = divide ? b.num : b.den;
-  // Crossed factors first, so that a product in lowest terms that fits is never refused.
+  Fraction f;
+  f.negative = a.negative != b.negative;
+  if (Multiply(a.num, bNum, f.num) && Multiply(a.den, bDen, f.den)) {
+    if (f.num == 0) f.den = 1, f.negative = false;
+    out = f;
+    return true;
+  }
+  // Crossed factors out first, so that a product in lowest terms that fits is never
+  // refused.
   Uint128 g1 = Gcd(a.num, bDen), g2 = Gcd(bNum, a.den);
   if (g1 == 0) g1 = 1;
   if (g2 == 0) g2 = 1;
-  Fraction f;
-  if (!Multiply(a.num / g1, bNum / g2, f.num) || !Multiply(a.den / g2, bDen / g1, f.den)) return false;
-  f.negative = a.negative != b.negative;
+  Fraction ra{a.num / g1, a.den / g2, false}, rb{bNum / g2, bDen / g1, false};
+  Reduce(ra), Reduce(rb);
+  if (!Multiply(ra.num, rb.num, f.num) || !Multiply(ra.den, rb.den, f.den)) return false;
   Reduce(f);
   out = f;
   return true;

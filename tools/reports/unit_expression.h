@@ -32,6 +32,9 @@ struct UnitExpression {
   std::vector<Step> steps;
   bool divides = false;  // a '/' or a constant with places: the value may be no whole number
 };
+// The most values an expression holds at once while it is evaluated (ParseUnitExpression
+// refuses more).
+constexpr size_t kExpressionDepth = 32;
 
 // Reads "a * (b + 2.5) / 1000"; false with why set for anything else (a sign before a
 // number, an unknown character, a missing operand or parenthesis, a constant past 2^64-1).
@@ -63,9 +66,9 @@ UnitStatus ScaleFraction(const Fraction& f, unsigned places, Rounding rule, uint
 
 template <typename Operand>
 UnitStatus EvaluateExpression(const UnitExpression& e, Operand operand, Fraction& result) {
-  // A small fixed stack: an expression of the settings holds few operands at once.
-  std::vector<Fraction> stack;
-  stack.reserve(8);
+  // A fixed stack, so that an evaluation allocates nothing.
+  Fraction stack[kExpressionDepth];
+  size_t depth = 0;
   UnitStatus status = UnitStatus::kValue;
   for (size_t i = 0; i < e.steps.size(); ++i) {
     const UnitExpression::Step& s = e.steps[i];
@@ -81,12 +84,11 @@ UnitStatus EvaluateExpression(const UnitExpression& e, Operand operand, Fraction
         if (got == UnitStatus::kOverflow) return got;
         if (got == UnitStatus::kEmpty) status = got;
       }
-      stack.push_back(f);
+      stack[depth++] = f;
       continue;
     }
-    Fraction b = stack.back();
-    stack.pop_back();
-    Fraction& a = stack.back();
+    Fraction b = stack[--depth];
+    Fraction& a = stack[depth - 1];
     if (status == UnitStatus::kEmpty) continue;  // only an overflow of an operand can follow
     bool ok = true;
     switch (s.kind) {
@@ -103,7 +105,7 @@ UnitStatus EvaluateExpression(const UnitExpression& e, Operand operand, Fraction
     }
     if (!ok) return UnitStatus::kOverflow;
   }
-  if (status == UnitStatus::kValue) result = stack.back();
+  if (status == UnitStatus::kValue) result = stack[0];
   return status;
 }
 
