@@ -164,6 +164,30 @@ else:
   pair summary_by_user_over_python 0.35 cpu -- "$sg" log summary --by user "${fleet_dirs[@]}" -- \
     python3 "$here/bench/summary_by_user.py" "${fleet_dirs[@]}"
   pair summary_by_user_over_read_floor 3 cpu -- "$sg" log summary --by user "${fleet_dirs[@]}" -- "${floor[@]}"
+  # A bill priced per m² of an area computed from three columns (each job's cost rounded
+  # once, a minimum, a tax) against the same bill priced per mm of a plain column.
+  cat >"$fleet/area.toml" <<'EOF'
+currency = "EUR"
+minimum = "0.50"
+vat = "19"
+[columns]
+copies = "value_248"
+width_mm = "value_252"
+length_mm = "value_256"
+department = "text_200"
+paper = "text_216"
+area_m2 = "width_mm * length_mm * copies / 1000000"
+[[price]]
+per.area_m2 = "12.375"
+[[price]]
+paper = "glossy"
+per.area_m2 = "18.50"
+EOF
+  sed 's/^minimum = .*$//; s/per.area_m2 = "12.375"/per.width_mm = "0.01"/; s/per.area_m2 = "18.50"/per.width_mm = "0.02"/' \
+    "$fleet/area.toml" >"$fleet/plain.toml"
+  pair summary_cost_computed_unit_over_plain_column 1.5 cpu -- "$sg" log summary --settings "$fleet/area.toml" --cost \
+    --by department --by month "${fleet_dirs[@]}" -- "$sg" log summary --settings "$fleet/plain.toml" --cost --by \
+    department --by month "${fleet_dirs[@]}"
   pair show_csv_over_read_floor 6 cpu -- "$sg" log show --csv "${fleet_dirs[@]}" -- "${floor[@]}"
   pair show_json_over_read_floor 6 cpu -- "$sg" log show --json "${fleet_dirs[@]}" -- "${floor[@]}"
   # The Linux command checks the lines with ISA-L's CRC-32, about eight times zlib's

@@ -27,8 +27,8 @@ Uint128 Times(Uint128 a, Uint128 b) {
   return a * b;
 }
 
-uint64_t Charged(const Settings& settings, const Price& price, Uint128 exact) {
-  Uint128 cost = RoundQuotient(exact, PowerOfTen(kExactPlaces - settings.decimals), settings.rounding);
+uint64_t Charged(const Settings& settings, const Price& price, Uint128 exact, unsigned exponent) {
+  Uint128 cost = RoundQuotient(exact, PowerOfTen(exponent - settings.decimals), settings.rounding);
   if (cost > UINT64_MAX) CostOverflow();
   return std::max(uint64_t(cost), price.minimum);
 }
@@ -55,7 +55,7 @@ UnitStatus ProductUnits(const Settings::Product& p, const std::function<std::str
 
 UnitStatus ComputedUnits(const Settings& settings, const Settings::Computed& u,
                          const std::function<std::string_view(const LineColumn*)>& field, uint64_t& units) {
-  Fraction value;
+  Fraction value{0, 1, false};
   UnitStatus status = EvaluateExpression(u.expression, [&](size_t step, Fraction& f) {
     uint64_t operand = 0;
     UnitStatus got;
@@ -179,10 +179,19 @@ const JobPricer::Units& JobPricer::UnitsOf(const std::vector<std::string_view>& 
 }
 
 const JobPricer::Found& JobPricer::PriceOf(const std::vector<std::string_view>& values) {
+  for (const Recent& r : recent_) {
+    if (r.found != nullptr && std::equal(r.values.begin(), r.values.end(), values.begin())) return *r.found;
+  }
+  Recent& slot = recent_[nextRecent_++ % std::size(recent_)];
+  slot.found = nullptr;
+  slot.values.assign(values.begin(), values.begin() + long(placeInputs_));
   Pack(packed_, values, 0, placeInputs_);
   auto it = prices_.find(packed_);
-  if (it != prices_.end()) return it->second;
-  if (prices_.size() >= kCachedJobs) prices_.clear();
+  if (it != prices_.end()) return *(slot.found = &it->second);
+  if (prices_.size() >= kCachedJobs) {
+    prices_.clear();
+    for (Recent& r : recent_) r.found = nullptr;
+  }
   const Settings& s = report_.settings;
   std::vector<std::string> matches;
   for (size_t i = 2; i < placeInputs_; ++i) matches.emplace_back(values[i]);
@@ -193,7 +202,7 @@ const JobPricer::Found& JobPricer::PriceOf(const std::vector<std::string_view>& 
       f.slots.push_back(size_t(std::find(units_.begin(), units_.end(), u.column) - units_.begin()));
     }
   }
-  return prices_.emplace(packed_, std::move(f)).first->second;
+  return *(slot.found = &prices_.emplace(packed_, std::move(f)).first->second);
 }
 
 const JobValues& JobPricer::Of(const std::vector<std::string_view>& values) {

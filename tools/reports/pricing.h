@@ -6,6 +6,7 @@
 
 #include "tools/reports/log_report.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -81,6 +82,14 @@ class JobPricer {
   std::vector<std::ptrdiff_t> measureSlot_;    // by Report::measures: its place in units_, or -1
   Units current_;
   std::unordered_map<std::string, Found> prices_;
+  // The last places looked up: a log's lines come from one computer and printer, and
+  // compared as they are they need no key packed and hashed.
+  struct Recent {
+    std::vector<std::string> values;
+    const Found* found = nullptr;
+  };
+  Recent recent_[4];
+  size_t nextRecent_ = 0;
   std::string packed_;
   JobValues job_;
   const Units& UnitsOf(const std::vector<std::string_view>& values);
@@ -96,24 +105,37 @@ constexpr unsigned kExactPlaces = 18;
 [[noreturn]] void CostOverflow();
 // a * b, CostOverflow past 128 bits.
 Uint128 Times(Uint128 a, Uint128 b);
-// The exact cost rounded to the bill and raised to the minimum.
-uint64_t Charged(const Settings& settings, const Price& price, Uint128 exact);
+// The exact cost (in units of 10^-exponent) rounded to the bill and raised to the minimum.
+uint64_t Charged(const Settings& settings, const Price& price, Uint128 exact, unsigned exponent);
 }  // namespace pricing
 
 template <typename Unit>
 uint64_t JobCost(const Settings& settings, const Price& price, Unit unit) {
   using pricing::Times;
-  Uint128 exact = Times(price.jobExact.digits, PowerOfTen(pricing::kExactPlaces - price.jobExact.places));
+  // Counted in units of 10^-exponent, the finest any term needs (at most kExactPlaces),
+  // so that the common costs fit the machine's word.
+  constexpr size_t kMost = 16;
+  uint64_t values[kMost];
+  unsigned places[kMost], exponent = std::max(price.jobExact.places, settings.decimals);
+  size_t n = std::min(price.per.size(), kMost);
+  bool fine = price.per.size() > kMost;
+  for (size_t i = 0; i < n; ++i) {
+    unit(i, values[i], places[i]);
+    exponent = std::max(exponent, places[i] + price.per[i].exact.places);
+  }
+  if (fine) exponent = pricing::kExactPlaces;
+  Uint128 exact = Times(price.jobExact.digits, PowerOfTen(exponent - price.jobExact.places));
   for (size_t i = 0; i < price.per.size(); ++i) {
     const Decimal& d = price.per[i].exact;
     uint64_t value = 0;
-    unsigned places = 0;
-    unit(i, value, places);
-    Uint128 term = Times(Times(value, d.digits), PowerOfTen(pricing::kExactPlaces - places - d.places));
+    unsigned at = 0;
+    if (i < n) value = values[i], at = places[i];
+    else unit(i, value, at);
+    Uint128 term = Times(Times(value, d.digits), PowerOfTen(exponent - at - d.places));
     if (term > ~Uint128(0) - exact) pricing::CostOverflow();
     exact += term;
   }
-  return pricing::Charged(settings, price, exact);
+  return pricing::Charged(settings, price, exact, exponent);
 }
 
 }  // namespace spoolgate

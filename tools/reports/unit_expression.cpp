@@ -127,7 +127,16 @@ Uint128 PowerOfTen(unsigned n) {
 }
 
 Uint128 RoundQuotient(Uint128 num, Uint128 den, Rounding rule) {
-  Uint128 q = num / den, r = num % den;
+  Uint128 q, r;
+  if ((num >> 64) == 0 && (den >> 64) == 0) {
+    // The common case in the machine's own width: a 128-bit division is several times
+    // slower.
+    uint64_t n = uint64_t(num), d = uint64_t(den);
+    q = n / d, r = n % d;
+  } else {
+    q = num / den;
+    r = num - q * den;
+  }
   // r compared with den - r: no doubling, so no overflow near 2^128.
   Uint128 rest = den - r;
   if (r > rest || (r == rest && (rule == Rounding::kHalfUp || q % 2 == 1))) ++q;
@@ -169,8 +178,7 @@ bool AddOnce(const Fraction& a, const Fraction& b, bool subtract, Fraction& out)
       return false;
     }
   }
-  Fraction f;
-  f.den = den;
+  Fraction f{0, den, false};
   if (a.negative == bNegative) {
     if (left > kMax - right) return false;
     f.num = left + right;
@@ -199,8 +207,7 @@ bool AddFractions(const Fraction& a, const Fraction& b, bool subtract, Fraction&
 
 bool MultiplyFractions(const Fraction& a, const Fraction& b, bool divide, Fraction& out) {
   Uint128 bNum = divide ? b.den : b.num, bDen = divide ? b.num : b.den;
-  Fraction f;
-  f.negative = a.negative != b.negative;
+  Fraction f{0, 1, a.negative != b.negative};
   if (Multiply(a.num, bNum, f.num) && Multiply(a.den, bDen, f.den)) {
     if (f.num == 0) f.den = 1, f.negative = false;
     out = f;

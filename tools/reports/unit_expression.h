@@ -40,10 +40,12 @@ constexpr size_t kExpressionDepth = 32;
 // number, an unknown character, a missing operand or parenthesis, a constant past 2^64-1).
 bool ParseUnitExpression(const std::string& text, UnitExpression& out, std::string& why);
 
-// A value while an expression is evaluated: sign * num / den, den > 0, or no value.
+// A value while an expression is evaluated: sign * num / den, den > 0. No initial
+// values, so that an evaluation's stack costs nothing to set up: every Fraction is
+// given all three.
 struct Fraction {
-  Uint128 num = 0, den = 1;
-  bool negative = false;
+  Uint128 num, den;
+  bool negative;
 };
 
 // What an evaluation gives: a value, none (an operand without a value, a division by
@@ -73,7 +75,7 @@ UnitStatus EvaluateExpression(const UnitExpression& e, Operand operand, Fraction
   for (size_t i = 0; i < e.steps.size(); ++i) {
     const UnitExpression::Step& s = e.steps[i];
     if (s.kind == UnitExpression::Step::kName || s.kind == UnitExpression::Step::kConstant) {
-      Fraction f;
+      Fraction f{0, 1, false};
       if (s.kind == UnitExpression::Step::kConstant) {
         f.num = s.digits;
         f.den = PowerOfTen(s.places);
