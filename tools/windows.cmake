@@ -36,6 +36,8 @@ add_executable(spoolgate_exe
   ${here}/reports/log_summary.cpp
   ${here}/reports/report_text.cpp
   ${here}/reports/log_settings.cpp
+  ${here}/reports/pricing.cpp
+  ${here}/reports/unit_expression.cpp
   ${here}/common/output_file.cpp
   ${here}/common/portable.cpp
   ${here}/stored/stored_files.cpp
