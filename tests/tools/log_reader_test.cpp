@@ -116,18 +116,25 @@ TEST(CaseFoldTest, NamesFoldAlikeInEveryScriptAndOtherBytesStay) {
   EXPECT_EQ(FoldCase("M\xC9LANIE\xC3"), "m\xC9lanie\xC3");
 }
 
-// A log of one job written by hand, its checksum right: user, document and value_252 as
-// CSV fields.
-void WriteLog(const sgtest::TempDir& dir, const std::string& user, const std::string& document,
-              const std::string& pages = "841") {
-  std::string line = "1,2,2,1,2026-12-07T09:41:05.250,SPOOLHOST," + user + "," + document +
-                     ",Wide Format,LPT1:,Admin,bond,A0,1," + pages + ",1189";
+// The header of the hand-written logs, and one job's line of them with its checksum
+// right: user, document and value_252 as CSV fields.
+const std::string kHeaderLine =
+    "sequence,level,format,content_flags,time_stamp,computer,user,document,printer,port,text_200,"
+    "text_216,text_240,value_248,value_252,value_256,crc32\r\n";
+std::string JobLine(int sequence, const std::string& user, const std::string& document,
+                    const std::string& pages = "841") {
+  std::string line = std::to_string(sequence) + ",2,2,1,2026-12-07T09:41:05.250,SPOOLHOST," + user + "," +
+                     document + ",Wide Format,LPT1:,Admin,bond,A0,1," + pages + ",1189";
   char crc[16];
   std::snprintf(crc, sizeof crc, ",%08X", spoolgate::Crc32(line));
+  return line + crc + "\r\n";
+}
+
+// A log of one job written by hand.
+void WriteLog(const sgtest::TempDir& dir, const std::string& user, const std::string& document,
+              const std::string& pages = "841") {
   dir.Write("Jobs.seq", "1\r\n");
-  dir.Write("Jobs.csv",
-            "sequence,level,format,content_flags,time_stamp,computer,user,document,printer,port,text_200,"
-            "text_216,text_240,value_248,value_252,value_256,crc32\r\n" + line + crc + "\r\n");
+  dir.Write("Jobs.csv", kHeaderLine + JobLine(1, user, document, pages));
 }
 
 TEST(LogReportTest, NamesAClientChoseCannotDriveTheTerminalOrTheSpreadsheet) {
@@ -284,6 +291,52 @@ TEST(LogReportTest, SettingsMistakesAndFoldersWithoutALogAreErrorsNamingWhere) {
       << unnamed.err;
   sgtest::CliResult unknown = sgtest::RunCli({"log", "summary", "--db", "sqlite:a.db", "--bogus", "x"}, dir.path);
   EXPECT_EQ(unknown.err, "spoolgate: unknown option --bogus of summary (--help for usage)\n");
+}
+
+TEST(LogReportTest, AFileThatLostItsHeaderLineIsLeftOutOfEveryReportAndNamed) {
+  sgtest::TempDir dir;
+  // A generation whose header line is gone holds jobs 1 and 2, their checksums right;
+  // the current file, job 3. No field of the first two can be told for a column.
+  dir.Write("Jobs.seq", "3\r\n");
+  dir.Write("Jobs-20261201-080000Z.csv", JobLine(1, "alice", "a.plt") + JobLine(2, "bob", "b.plt"));
+  dir.Write("Jobs.csv", kHeaderLine + JobLine(3, "carol", "c.plt"));
+  const std::string lost = dir / "Jobs-20261201-080000Z.csv";
+  const std::string note = "left out 2 lines of 1 file without a header line, whose columns cannot be told "
+                           "(log verify names them): " + lost + "\n";
+
+  sgtest::CliResult show = sgtest::RunCli({"log", "show", dir.path}, dir.path);
+  EXPECT_EQ(show.status, 0) << show.err;
+  EXPECT_EQ(show.out,
+            "log      sequence time_stamp              computer        user         printer          document\n"
+            "Jobs     3        2026-12-07T09:41:05.250 SPOOLHOST       carol        Wide Format      c.plt\n"
+            "1 job\n" + note);
+  sgtest::CliResult csv = sgtest::RunCli({"log", "show", dir.path, "--csv"}, dir.path);
+  EXPECT_EQ(std::count(csv.out.begin(), csv.out.end(), '\n'), 2) << csv.out;
+  EXPECT_NE(csv.out.find("\r\nJobs,SPOOLHOST,3,2,2,1,2026-12-07T09:41:05.250,carol,c.plt,"), std::string::npos)
+      << csv.out;
+  EXPECT_EQ(csv.err, note);
+  sgtest::CliResult summary = sgtest::RunCli({"log", "summary", dir.path, "--json"}, dir.path);
+  EXPECT_EQ(summary.status, 0) << summary.err;
+  nlohmann::json j = nlohmann::json::parse(summary.out);
+  EXPECT_EQ(j["byUser"], nlohmann::json::parse(R"({"carol": {"jobs": 1, "sums": {}}})"));
+  EXPECT_EQ(j["byPrinter"], nlohmann::json::parse(R"({"Wide Format": {"jobs": 1, "sums": {}}})"));
+  EXPECT_EQ(j["leftOut"], nlohmann::json({{"damaged", 0}, {"pending", 0}, {"untimed", 0},
+                                          {"strayFiles", nlohmann::json::array()},
+                                          {"headerless", {{"lines", 2}, {"files", {lost}}}}}));
+  sgtest::CliResult text = sgtest::RunCli({"log", "summary", dir.path, "--by", "user"}, dir.path);
+  EXPECT_EQ(text.out, "user   jobs\ncarol     1\ntotal     1\n" + note);
+
+  // The import refuses the same lines, and verify names the file: the database's reports
+  // count what the folder's count.
+  sgtest::CliResult import =
+      sgtest::RunCli({"log", "import", dir.path, "--db", "sqlite:" + dir / "a.db", "--no-progress"}, dir.path);
+  EXPECT_EQ(import.status, 1);
+  EXPECT_NE(import.out.find(lost + ":1 (byte 0): its file has no header line, not stored\n"), std::string::npos)
+      << import.out;
+  sgtest::CliResult stored = sgtest::RunCli({"log", "summary", "--db", "sqlite:" + dir / "a.db", "--json"}, dir.path);
+  EXPECT_EQ(nlohmann::json::parse(stored.out)["byUser"], j["byUser"]);
+  EXPECT_NE(sgtest::RunCli({"log", "verify", dir.path}, dir.path).out.find(lost + ":1 (byte 0): no header line"),
+            std::string::npos);
 }
 
 }  // namespace

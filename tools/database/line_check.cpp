@@ -80,7 +80,7 @@ Verdict LineChecker::Check(const LogEntry& line, DbRow& row, std::string& why) {
   row.assign(columns.size(), std::nullopt);
   for (size_t i = 0; i < columns.size(); ++i) {
     // log_name is the caller's to fill.
-    if (columns[i].csv == nullptr || index_[i] == SIZE_MAX) continue;
+    if (columns[i].csv == nullptr || index_[i] == kNoColumn) continue;
     std::string_view v = fields[index_[i]];
     switch (columns[i].kind) {
       case ColumnKind::kInteger:
@@ -124,18 +124,17 @@ void LineChecker::Map(const std::string& file, const std::vector<std::string>& h
   file_ = file;
   mapError_.clear();
   const auto& columns = LineColumns();
-  index_.assign(columns.size(), SIZE_MAX);
+  index_.assign(columns.size(), kNoColumn);
   if (header.empty()) {
     mapError_ = "its file has no header line";
     return;
   }
   for (size_t i = 0; i < columns.size(); ++i) {
     if (columns[i].csv == nullptr) continue;
-    auto it = std::find(header.begin(), header.end(), columns[i].csv);
-    if (it != header.end()) index_[i] = size_t(it - header.begin());
+    index_[i] = HeaderIndex(header, columns[i].csv).value_or(kNoColumn);
   }
   for (const char* required : {"computer", "sequence", "crc32"}) {
-    if (std::find(header.begin(), header.end(), required) == header.end()) {
+    if (!HeaderIndex(header, required)) {
       mapError_ = std::string("its file's header has no ") + required + " column";
     }
   }

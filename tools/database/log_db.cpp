@@ -96,9 +96,7 @@ struct RefusedLine {
 std::string ReadableTime(const LogEntry& line, bool utc) {
   LogFilter basis;
   basis.utc = utc;
-  const auto& header = *line.header;
-  size_t at = size_t(std::find(header.begin(), header.end(), TimeColumn(basis)) - header.begin());
-  std::string_view t = at < line.fields.size() ? BasisTime(basis, line.fields[at]) : std::string_view();
+  std::string_view t = BasisTime(basis, HeaderField(line.fields, *line.header, TimeColumn(basis)));
   return IsLogTime(t) ? std::string(t) : std::string();
 }
 

@@ -259,6 +259,18 @@ std::vector<std::string> HeaderColumns(const std::string& record) {
   return SplitCsv(record.substr(mark));
 }
 
+std::optional<size_t> HeaderIndex(const std::vector<std::string>& header, std::string_view name) {
+  auto at = std::find(header.begin(), header.end(), name);
+  if (at == header.end()) return std::nullopt;
+  return size_t(at - header.begin());
+}
+
+std::string_view HeaderField(const std::vector<std::string_view>& fields, const std::vector<std::string>& header,
+                             std::string_view name) {
+  std::optional<size_t> at = HeaderIndex(header, name);
+  return at && *at < fields.size() ? fields[*at] : std::string_view();
+}
+
 bool HasChecksumField(std::string_view raw) {
   uint32_t stored = 0;
   return LogReadChecksumField(raw.data(), raw.size(), &stored) != 0;

@@ -21,12 +21,6 @@ namespace {
 
 constexpr size_t kSpillBytes = size_t(1) << 16;
 
-std::string_view FieldOf(const std::vector<std::string_view>& fields, const std::vector<std::string>& header,
-                         const char* name) {
-  size_t i = size_t(std::find(header.begin(), header.end(), name) - header.begin());
-  return i < fields.size() ? fields[i] : std::string_view();
-}
-
 bool IsAscii(const std::string& text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
@@ -110,7 +104,7 @@ LineWriter::LineWriter(const LogSource& source, const Report& report, std::ostre
 
 std::string LineWriter::Cost(const std::vector<std::string_view>& fields,
                              const std::vector<std::string>& header) const {
-  auto field = [&](const char* name) { return std::string(FieldOf(fields, header, name)); };
+  auto field = [&](const char* name) { return std::string(HeaderField(fields, header, name)); };
   const Settings& s = report_.settings;
   const Price* p = FindPrice(s, field("computer"), field("printer"),
                              s.matchColumn != nullptr ? field(s.matchColumn->csv) : "");
@@ -166,10 +160,9 @@ void LineWriter::MapCsvColumns(const std::vector<std::string>& header) {
   index_.clear();
   csvRuns_.clear();
   for (const LineColumn* c : columns_) {
-    size_t at = size_t(std::find(header.begin(), header.end(), c->csv) - header.begin());
+    size_t at = HeaderIndex(header, c->csv).value_or(kNoColumn);
     index_.push_back(at);
-    if (at < header.size() && !csvRuns_.empty() && csvRuns_.back().first < header.size() &&
-        csvRuns_.back().last + 1 == at) {
+    if (at != kNoColumn && !csvRuns_.empty() && csvRuns_.back().first != kNoColumn && csvRuns_.back().last + 1 == at) {
       csvRuns_.back().last = at;
     } else {
       csvRuns_.push_back({at, at});
@@ -307,7 +300,7 @@ void LineWriter::JsonLine(std::string_view log, const std::vector<std::string_vi
 void LineWriter::TextLine(std::string_view log, const std::vector<std::string_view>& fields,
                           const std::vector<std::string>& header) {
   std::string& out = buffer_;
-  auto raw = [&](const char* name) { return std::string(FieldOf(fields, header, name)); };
+  auto raw = [&](const char* name) { return std::string(HeaderField(fields, header, name)); };
   auto field = [&](const char* name) { return TerminalText(raw(name)); };
   AppendPadded(out, TerminalText(std::string(log)), 8);
   out += ' ';

@@ -79,6 +79,11 @@ struct LeftOut {
   uint64_t timeUnknown = 0;  // damaged and pending lines counted without a readable time
   bool refused = false;      // damaged counts the lines an import refused
   std::vector<std::string> strayFiles;
+  // Files whose header line is gone, and their lines: no field of theirs can be told
+  // for a column, so none is counted (the import refuses them too; log verify names
+  // the files).
+  uint64_t headerless = 0;
+  std::vector<std::string> headerlessFiles;
 };
 
 // Where the lines come from: {"directory", DIR}, {"directories", [...]}, {"database", URL}.
