@@ -208,10 +208,11 @@ std::string KeyExpression(const Database& db, const Report& report, const GroupK
   std::string time = db.TimeColumn(report.filter.utc), stamp = db.TimeText(time);
   std::string e;
   switch (k.kind) {
-    case GroupKey::kDay: return "substr(" + stamp + ", 1, 10)";
-    case GroupKey::kMonth: return "substr(" + stamp + ", 1, 7)";
-    case GroupKey::kYear: return "substr(" + stamp + ", 1, 4)";
-    case GroupKey::kWeek: return db.IsoWeek(time);
+    // The day: its week, month or year is DayGroup's, as on the logs.
+    case GroupKey::kDay:
+    case GroupKey::kWeek:
+    case GroupKey::kMonth:
+    case GroupKey::kYear: return "substr(" + stamp + ", 1, 10)";
     case GroupKey::kUser: e = "user_name"; break;
     case GroupKey::kComputer: e = "computer"; break;
     case GroupKey::kPrinter: e = "printer"; break;
@@ -276,12 +277,23 @@ void TallyDatabase(const std::string& url, const Report& report, Tallies& tallie
     }
     spelled.clear();
     if (!others.empty()) select += ", count(CASE WHEN " + others + " THEN 1 END)";
-    std::vector<std::string> key(keys.size() + (g.byPlace ? 0 : 2));
+    RowKey key;
+    key.leading.resize(g.leading.size());
     LogTally tally;
     db->Query("SELECT " + select + " FROM log_lines" + where + " GROUP BY " + group, params, [&](const DbRow& r) {
       for (size_t i : spelledKeys) unspelled = unspelled || (r[i] && r[i]->find('?') != std::string::npos);
       if (!others.empty()) unspelled = unspelled || Count(r.back(), "count") != 0;
-      for (size_t i = 0; i < keys.size(); ++i) key[i] = r[i].value_or("");
+      size_t at = 0;
+      for (; at < g.leading.size(); ++at) {
+        const GroupKey& k = g.leading[at];
+        bool time = k.kind != GroupKey::kUser && k.kind != GroupKey::kColumn;
+        key.leading[at] = time ? DayGroup(k.kind, r[at].value_or("")) : r[at].value_or("");
+      }
+      if (g.byPlace) {
+        key.computer = r[at++].value_or("");
+        key.printer = r[at++].value_or("");
+      }
+      if (at < keys.size()) key.priceMatch = r[at].value_or("");
       if (report.filter.ignoreCase) FoldKeyCase(g, key);
       tally.jobs = Count(r[keys.size()], "count");
       tally.sums.resize(report.measures.size());

@@ -227,7 +227,8 @@ void Pack(std::string& packed, std::string_view value) {
 
 // Hands the interned rows over as the grouping's rows, keyed as LineKey keys a line.
 void Unpack(const Report& report, InternedGrouping& ig, Grouping& g) {
-  std::vector<std::string> values(ig.names.size()), key;
+  std::vector<std::string> values(ig.names.size());
+  RowKey key;
   auto field = [&](const std::string& name) {
     return values[size_t(std::find(ig.names.begin(), ig.names.end(), name) - ig.names.begin())];
   };
