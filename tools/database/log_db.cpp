@@ -128,6 +128,19 @@ uint64_t LogBytes(const std::vector<std::string>& dirs) {
 // ---------------------------------------------------------------------------------------
 // Reports
 
+// The time range of the filter (PrepareLogFilter called) as SQL terms on a time in the
+// form of a log time, its bounds as parameters: FitTimeRange's test, for the database,
+// whose stored times are all times (or NULL).
+std::vector<std::string> RangeSql(const LogFilter& f, const std::string& time, std::vector<std::string>& params) {
+  std::vector<std::string> terms;
+  for (auto [bound, op] : {std::pair{&f.fromTime, " >= $"}, std::pair{&f.toTime, " <= $"}}) {
+    if (bound->empty()) continue;
+    params.push_back(*bound);
+    terms.push_back(time + op + std::to_string(params.size()));
+  }
+  return terms;
+}
+
 // The WHERE clause of the filter (PrepareLogFilter called), with its values as parameters:
 // the same matches as on the CSV logs, times compared as times in their canonical text.
 // untimed: instead of the time range, the lines it leaves out for having no time.
@@ -155,8 +168,7 @@ std::string Where(Database& db, const LogFilter& f, std::vector<std::string>& pa
   if (untimed) {
     terms.push_back(time + " IS NULL");
   } else {
-    if (!f.fromTime.empty()) terms.push_back(stamp + " >= " + param(f.fromTime));
-    if (!f.toTime.empty()) terms.push_back(stamp + " <= " + param(f.toTime));
+    for (std::string& t : RangeSql(f, stamp, params)) terms.push_back(std::move(t));
   }
   std::string where;
   for (const auto& t : terms) where += (where.empty() ? " WHERE " : " AND ") + t;
@@ -181,9 +193,8 @@ LeftOut DatabaseLeftOut(Database& db, const LogFilter& filter) {
     left.refused = true;
     std::vector<std::string> params;
     std::string period, t = TimeColumn(filter);  // both stored in the form of a log time
-    if (!filter.fromTime.empty()) params.push_back(filter.fromTime), period += " AND " + t + " >= $1";
-    if (!filter.toTime.empty()) params.push_back(filter.toTime), period += " AND " + t + " <= $" + std::to_string(params.size());
-    std::string where = period.empty() ? "" : " WHERE " + t + " IS NULL OR (" + period.substr(5) + ")";
+    for (const std::string& term : RangeSql(filter, t, params)) period += (period.empty() ? "" : " AND ") + term;
+    std::string where = period.empty() ? "" : " WHERE " + t + " IS NULL OR (" + period + ")";
     db.Query("SELECT count(*), COALESCE(sum(CASE WHEN " + t + " IS NULL THEN 1 ELSE 0 END), 0) FROM refused_lines" +
                  where, params, [&](const DbRow& r) {
                left.damaged = Count(r[0], "count");

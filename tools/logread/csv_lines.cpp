@@ -5,6 +5,7 @@
 
 #include "logger/log_format.h"
 #include "tools/common/portable.h"
+#include "tools/common/text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -171,8 +172,9 @@ bool SplitAtCommas(const char* p, const char* end, std::vector<std::string_view>
       // Signed bytes: below 0x20 or from 0x80 on are less than 0x20.
       odd |= unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_cmplt_epi8(b, _mm_set1_epi8(0x20)), is(b, 0x7F))));
       backslash |= unsigned(_mm_movemask_epi8(is(b, '\\')));
-      auto guard = unsigned(_mm_movemask_epi8(
-          _mm_or_si128(_mm_or_si128(is(b, '='), is(b, '+')), _mm_or_si128(is(b, '-'), is(b, '@')))));
+      __m128i leads = _mm_setzero_si128();
+      for (char lead : kFormulaLeads) leads = _mm_or_si128(leads, is(b, lead));
+      auto guard = unsigned(_mm_movemask_epi8(leads));
       formula |= guard & ((commas << 1) | carry);
       carry = commas >> 15;
     }
@@ -189,7 +191,7 @@ bool SplitAtCommas(const char* p, const char* end, std::vector<std::string_view>
     if (c == '"') return false;
     odd |= unsigned(c < 0x20 || c >= 0x7F);
     backslash |= unsigned(c == '\\');
-    formula |= unsigned(carry != 0 && (c == '=' || c == '+' || c == '-' || c == '@'));
+    formula |= unsigned(carry != 0 && IsFormulaLead(char(c)));
     carry = unsigned(c == ',');
     if (carry != 0 && field(p)) {
       hand();

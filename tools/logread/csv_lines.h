@@ -54,7 +54,7 @@ void SplitCsvViews(std::string_view record, std::vector<std::string_view>& field
 struct RecordLook {
   bool printable = false;      // printable ASCII and no quote: each field is its own text
   bool backslash = false;
-  bool formulaStart = false;   // a field starts with = + - or @
+  bool formulaStart = false;   // a field starts with a formula lead (IsFormulaLead)
 };
 // SplitCsvViews of the whole record, with that look taken in the same pass.
 RecordLook SplitAndLook(std::string_view record, std::vector<std::string_view>& fields, std::string& scratch);

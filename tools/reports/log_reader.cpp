@@ -35,17 +35,9 @@ using LogLine = LogEntry;
 // Counts a line left out (damaged or pending) in count when it belongs to the period of
 // the filter: its time read from what is left of it, or no time to be read at all.
 void CountLeftOut(const LogFilter& filter, const LogEntry& line, uint64_t& count, LeftOut& left) {
-  if (filter.fromTime.empty() && filter.toTime.empty()) {
-    ++count;
-    return;
-  }
-  std::string_view stamp = BasisTime(filter, HeaderField(line.fields, *line.header, TimeColumn(filter)));
-  if (!IsLogTime(stamp)) {
-    ++count;
-    ++left.timeUnknown;
-  } else if ((filter.fromTime.empty() || stamp >= filter.fromTime) && (filter.toTime.empty() || stamp <= filter.toTime)) {
-    ++count;
-  }
+  RangeFit fit = FitTimeRange(filter, BasisTime(filter, HeaderField(line.fields, *line.header, TimeColumn(filter))));
+  if (fit != RangeFit::kOut) ++count;
+  if (fit == RangeFit::kNoTime) ++left.timeUnknown;
 }
 
 // Calls visit(line) for every line of every log of the folders with a right checksum

@@ -119,7 +119,7 @@ void AppendCsvCell(std::string& out, std::string_view bytes, bool number) {
   }
   // A numeric column's cell is left bare only when it is a plain number: a line with a
   // right checksum may still carry "=1+2" where the driver writes a count.
-  bool formula = !bytes.empty() && std::string_view("=+-@\t\r").find(bytes[0]) != std::string_view::npos &&
+  bool formula = !bytes.empty() && IsFormulaLead(bytes[0]) &&
                  !(number && PlainNumber(bytes));
   if (!quote) {
     if (formula) out += '\'';
