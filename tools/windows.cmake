@@ -59,8 +59,8 @@ add_executable(spoolgate_exe
 set_target_properties(spoolgate_exe PROPERTIES OUTPUT_NAME spoolgate)
 target_include_directories(spoolgate_exe PRIVATE ${CMAKE_SOURCE_DIR})
 target_include_directories(spoolgate_exe SYSTEM PRIVATE ${third_party})
-target_compile_definitions(spoolgate_exe PRIVATE SPOOLGATE_VERSION="${PROJECT_VERSION}"
-  UNICODE _UNICODE)
+target_compile_definitions(spoolgate_exe PRIVATE UNICODE _UNICODE)
+spoolgate_version_define(${here}/cli/win_main.cpp)
 # wmain: the arguments arrive as UTF-16, whatever the console's code page.
 target_link_options(spoolgate_exe PRIVATE -municode)
 target_link_libraries(spoolgate_exe PRIVATE advapi32 winspool version)
