@@ -74,7 +74,8 @@ trap 'rm -rf "$work"' EXIT
 # sign FILE: signs it in place (Authenticode, SHA-256), with the password from a file
 # descriptor, never from the command line.
 sign() {
-  local file=$1 args=(sign -h sha256 -n "spoolgate" -in "$file" -out "$file.signed")
+  local file=$1
+  local args=(sign -h sha256 -n "spoolgate" -in "$file" -out "$file.signed")
   if [[ -n $pkcs12 ]]; then
     args+=(-pkcs12 "$pkcs12")
   else

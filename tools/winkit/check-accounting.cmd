@@ -33,7 +33,9 @@ if defined REPORT goto run
 
 rem The log directory from the settings (64-bit view: the task may start a 32-bit cmd).
 set "LOGDIR="
-for /f "tokens=2,*" %%A in ('reg query "HKLM\SOFTWARE\TALVOK\PrintLog" /v LogFileDirectory /reg:64 2^>nul ^| findstr /c:"REG_"') do set "LOGDIR=%%B"
+for /f "tokens=2,*" %%A in ('reg query "HKLM\SOFTWARE\TALVOK\PrintLog" /v LogFileDirectory /reg:64 2^>nul') do (
+  if /i "%%A"=="REG_SZ" set "LOGDIR=%%B"
+)
 if not defined LOGDIR (
   set "STATUS=2"
   set "WHY=no LogFileDirectory under HKLM\SOFTWARE\TALVOK\PrintLog: run spoolgate.exe setup, or name the report file"
@@ -45,14 +47,16 @@ for %%P in ("%LOGDIR%\..") do set "REPORT=%%~fP\check.json"
 rem The report is written beside its place and renamed over it, so that monitoring never
 rem reads half a report.
 set "PARTIAL=%REPORT%.partial"
-type nul > "%PARTIAL%" 2>nul || (
+echo.> "%PARTIAL%" 2> nul
+if not exist "%PARTIAL%" (
   set "STATUS=3"
   set "WHY=cannot write %PARTIAL%"
   goto failed
 )
 "%SPOOLGATE%" check --json > "%PARTIAL%"
 set "STATUS=%ERRORLEVEL%"
-move /y "%PARTIAL%" "%REPORT%" > nul || (
+move /y "%PARTIAL%" "%REPORT%" > nul 2>&1
+if exist "%PARTIAL%" (
   set "STATUS=3"
   set "WHY=cannot replace %REPORT% with %PARTIAL%"
   goto failed
