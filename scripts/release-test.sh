@@ -90,6 +90,7 @@ mkdir -p "$scratch/kit" "$scratch/msi-files"
 unzip -q "$out/$kit.zip" -d "$scratch/kit" 2>/dev/null
 (cd "$scratch/msi-files" && msiextract "$msi" >/dev/null 2>&1)
 exe_in_msi=$(find "$scratch/msi-files" -name spoolgate.exe | head -1)
+msiinfo extract "$msi" Binary.SetupActionDll >"$scratch/action.dll" 2>/dev/null
 
 verified() {  # verified CA FILE: osslsigncode trusts FILE's signature with CA as the only anchor
   osslsigncode verify -CAfile "$1" -in "$2" 2>&1 | tee "$scratch/verify" | grep -q '^Succeeded' &&
@@ -97,7 +98,8 @@ verified() {  # verified CA FILE: osslsigncode trusts FILE's signature with CA a
 }
 signatures() {
   local f
-  for f in "$msi" "$exe_in_msi" "$scratch/kit/$kit/spoolgate.dll" "$scratch/kit/$kit/ruzoravu64.dll"; do
+  for f in "$msi" "$exe_in_msi" "$scratch/action.dll" "$scratch/kit/$kit/spoolgate.dll" \
+           "$scratch/kit/$kit/ruzoravu64.dll"; do
     [[ -f $f ]] || { echo "missing $f"; return 1; }
     verified "$pki/ca.pem" "$f" || { echo "not verified: $f"; cat "$scratch/verify"; return 1; }
     # An authority that did not issue the signer's certificate must not vouch for it.
@@ -109,7 +111,7 @@ signatures() {
     return 1
   fi
 }
-check "the MSI, the program in it and both DLLs of the kit carry signatures of the throwaway CA" signatures
+check "the MSI, the program and the custom action in it and both DLLs of the kit carry signatures of the throwaway CA" signatures
 
 # --- The driver kit.
 driver_kit() {
@@ -141,9 +143,14 @@ msi_tables() {
   property=$(msiinfo export "$msi" Property)
   grep -q $'^ProductVersion\t'"$version"$'\r' <<<"$property" || { echo "$property"; return 1; }
   grep -q $'^ALLUSERS\t1\r' <<<"$property" || { echo "not per machine"; return 1; }
-  # 18 (a program from the File table) + 0x400 (deferred) + 0x800 (not impersonated).
-  msiinfo export "$msi" CustomAction | grep -q $'^SetupAccounting\t3090\tspoolgate.exe\tsetup "\\[LOGDIR\\]"' ||
-    { msiinfo export "$msi" CustomAction; return 1; }
+  # 1 (a DLL from the Binary table) + 0x400 (deferred) + 0x800 (not impersonated),
+  # its command line from a property of its own name (type 51, which wixl writes with
+  # 0x800 set): the installed program and LOGDIR.
+  local actions
+  actions=$(msiinfo export "$msi" CustomAction | tr -d '\r')
+  grep -q $'^SetupAccounting\t3073\tSetupActionDll\tRunSetup' <<<"$actions" &&
+    grep -qE $'^SetupCommandLine\t(51|2099)\tSetupAccounting\t"\\[#spoolgate.exe\\]" setup "\\[LOGDIR\\]"' <<<"$actions" ||
+    { echo "$actions"; return 1; }
   # Earlier builds up to this one inclusive are removed; a later one is only detected.
   local upgrade
   upgrade=$(msiinfo export "$msi" Upgrade)
@@ -191,7 +198,19 @@ settings='HKLM\SOFTWARE\TALVOK\PrintLog'
 
 refused() {
   # A relative directory: setup refuses it, so the installation fails and leaves nothing.
-  if msiexec /i 'C:\kit.msi' /qn LOGDIR='Accounting\PrintLog'; then echo "installed"; return 1; fi
+  if msiexec /i 'C:\kit.msi' /qn /l*v 'C:\refused.log' LOGDIR='Accounting\PrintLog'; then
+    echo "installed"
+    return 1
+  fi
+  # Setup's own words are in the installation's log.
+  # (Windows writes the log in UTF-16 with a byte order mark, Wine in ANSI.)
+  if [[ $(head -c 2 "$drive/refused.log" | od -An -tx1 | tr -d ' ') == fffe ]]; then
+    iconv -f UTF-16 -t UTF-8 "$drive/refused.log" >"$scratch/refused.log"
+  else
+    cp "$drive/refused.log" "$scratch/refused.log"
+  fi
+  grep -q "Accounting.PrintLog: the log directory must be a full path" "$scratch/refused.log" ||
+    { echo "setup's refusal is not in the log"; grep -i spoolgate "$scratch/refused.log"; return 1; }
   [[ ! -e $kitdir/spoolgate.exe ]] || { echo "spoolgate.exe left behind"; return 1; }
   ! uninstall_key "$code" || { echo "the product is registered"; return 1; }
 }

@@ -60,7 +60,8 @@ if [[ -z $build ]]; then
   cmake --preset win64 >/dev/null
   cmake --build --preset win64 -j"${JOBS:-2}" >/dev/null || die "the win64 build failed"
 fi
-for f in version.txt tools/spoolgate.exe plugin/spoolgate.dll logger/ruzoravu64.dll; do
+for f in version.txt tools/spoolgate.exe tools/spoolgate-msi-action.dll plugin/spoolgate.dll \
+         logger/ruzoravu64.dll; do
   [[ -f $build/$f ]] || die "missing $build/$f: build the win64 preset first"
 done
 version=$(<"$build/version.txt")
@@ -95,10 +96,11 @@ sign() {
   mv "$file.signed" "$file"
 }
 
-# The three PE files, copied out of the build tree and signed there, so that a later
+# The PE files, copied out of the build tree and signed there, so that a later
 # build never mixes signed and unsigned copies.
 mkdir -p "$work/pe"
-cp "$build/tools/spoolgate.exe" "$build/plugin/spoolgate.dll" "$build/logger/ruzoravu64.dll" "$work/pe/"
+cp "$build/tools/spoolgate.exe" "$build/tools/spoolgate-msi-action.dll" "$build/plugin/spoolgate.dll" \
+   "$build/logger/ruzoravu64.dll" "$work/pe/"
 if ((signing)); then
   for f in "$work"/pe/*; do sign "$f"; done
 fi
@@ -109,7 +111,7 @@ crlf() { sed 's/\r$//; s/$/\r/' "$1" >"$2"; }
 # The MSI: wixl finds the files by name beside the .wxs.
 stage=$work/msi
 mkdir -p "$stage"
-cp packaging/spoolgate.wxs "$work/pe/spoolgate.exe" "$stage/"
+cp packaging/spoolgate.wxs "$work/pe/spoolgate.exe" "$work/pe/spoolgate-msi-action.dll" "$stage/"
 cp docs/deployment.md docs/accounting-log.md docs/accounting-database.md "$stage/"
 crlf tools/winkit/check-accounting.cmd "$stage/check-accounting.cmd"
 msi=$out/spoolgate-$msi_version-x64.msi

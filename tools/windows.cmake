@@ -71,3 +71,13 @@ foreach(doc deployment.md accounting-log.md accounting-database.md)
     COMMAND ${CMAKE_COMMAND} -E copy_if_different ${CMAKE_SOURCE_DIR}/docs/${doc}
             $<TARGET_FILE_DIR:spoolgate_exe>/${doc})
 endforeach()
+
+# The MSI's custom action (packaging/spoolgate.wxs): runs the installed spoolgate.exe
+# setup and puts its words into the installation's log and error. Only the release
+# ships it, inside the MSI.
+add_library(spoolgate_msi_action SHARED ${here}/winkit/win_msi_action.cpp
+            ${here}/winkit/win_msi_action.def)
+set_target_properties(spoolgate_msi_action PROPERTIES PREFIX "" OUTPUT_NAME spoolgate-msi-action)
+target_compile_definitions(spoolgate_msi_action PRIVATE UNICODE _UNICODE)
+target_link_libraries(spoolgate_msi_action PRIVATE msi)
+spoolgate_version_resource(spoolgate_msi_action "spoolgate installer action: runs setup")
