@@ -5,7 +5,8 @@
 # never carry the same version and a later commit always carries a higher one. Tags
 # play no part: a fresh clone without them numbers its builds the same way.
 #
-# Where there is no git history (a source tarball), the build number is 0 unless
+# Where the source tree has no git history of its own (a source tarball, even one
+# unpacked inside another checkout), the build number is 0 unless
 # SPOOLGATE_BUILD_NUMBER is given (-DSPOOLGATE_BUILD_NUMBER=N, or the environment
 # variable of that name). A shallow clone counts only the commits it has: build
 # releases from a full clone.
@@ -22,6 +23,18 @@ function(spoolgate_build_number out source commit)
   set(${out} "" PARENT_SCOPE)
   find_program(SPOOLGATE_GIT git)
   if(NOT SPOOLGATE_GIT)
+    return()
+  endif()
+  # Only the tree's own history: a tarball unpacked inside another checkout is no
+  # commit of that checkout.
+  execute_process(COMMAND ${SPOOLGATE_GIT} rev-parse --show-toplevel
+                  WORKING_DIRECTORY ${source} OUTPUT_VARIABLE top RESULT_VARIABLE status
+                  OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  get_filename_component(source_real ${source} REALPATH)
+  if(status EQUAL 0)
+    get_filename_component(top ${top} REALPATH)
+  endif()
+  if(NOT status EQUAL 0 OR NOT top STREQUAL source_real)
     return()
   endif()
   execute_process(COMMAND ${SPOOLGATE_GIT} rev-list --count ${commit} --
