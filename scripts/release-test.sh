@@ -56,6 +56,30 @@ versions_differ() {
 }
 check "two commits carry different versions (HEAD and HEAD~1), the build carries HEAD's" versions_differ
 
+# A source tree without git history of its own: build number 0, or the one named; one
+# above 65535 (a version resource's part) is refused. Configured only, nothing built.
+tarball() {
+  local tree=$scratch/tarball
+  mkdir -p "$tree/outer/src" || return 1
+  git archive HEAD | tar -x -C "$tree/outer/src" || return 1
+  # Unpacked inside another checkout, whose commits are not the tree's.
+  git -C "$tree/outer" init -q && git -C "$tree/outer" -c user.name=t -c user.email=t@t \
+    commit -q --allow-empty -m one || return 1
+  local flags=(-G Ninja -DSPOOLGATE_TESTS=OFF -DSPOOLGATE_TOOLS=OFF)
+  (unset SPOOLGATE_BUILD_NUMBER; cmake -S "$tree/outer/src" -B "$tree/a" "${flags[@]}") >"$tree/a.log" 2>&1 ||
+    { tail "$tree/a.log"; return 1; }
+  same "without git" "$(<"$tree/a/version.txt")" "$release.0" || return 1
+  SPOOLGATE_BUILD_NUMBER=77 cmake -S "$tree/outer/src" -B "$tree/b" "${flags[@]}" >"$tree/b.log" 2>&1 ||
+    { tail "$tree/b.log"; return 1; }
+  same "SPOOLGATE_BUILD_NUMBER=77" "$(<"$tree/b/version.txt")" "$release.77" || return 1
+  if cmake -S "$tree/outer/src" -B "$tree/c" "${flags[@]}" -DSPOOLGATE_BUILD_NUMBER=65536 >"$tree/c.log" 2>&1; then
+    echo "build number 65536 accepted"
+    return 1
+  fi
+  grep -q "not a whole number from 0 to 65535" "$tree/c.log"
+}
+check "a tree without git history: build number 0, or SPOOLGATE_BUILD_NUMBER; above 65535 refused" tarball
+
 # --- A throwaway certificate authority and a code signing certificate it issued.
 pki=$scratch/pki
 make_pki() (
