@@ -137,6 +137,23 @@ signatures() {
 }
 check "the MSI, the program and the custom action in it and both DLLs of the kit carry signatures of the throwaway CA" signatures
 
+# The other way in: a PEM chain and an encrypted PEM key, the password from the
+# environment (handed to osslsigncode on a file descriptor).
+pem_signing() {
+  openssl pkey -in "$pki/signer.key" -aes256 -passout file:"$pki/password" -out "$pki/signer-locked.key" &&
+    cat "$pki/signer.pem" "$pki/ca.pem" >"$pki/chain.pem" || return 1
+  SPOOLGATE_SIGN_PASSWORD=$(<"$pki/password") scripts/release.sh --build "$build" --out "$scratch/pem" \
+    --msi-only --cert "$pki/chain.pem" --key "$pki/signer-locked.key" >/dev/null || return 1
+  verified "$pki/ca.pem" "$scratch/pem/spoolgate-$version-x64.msi" || { cat "$scratch/verify"; return 1; }
+  # A wrong password signs nothing.
+  if SPOOLGATE_SIGN_PASSWORD=wrong scripts/release.sh --build "$build" --out "$scratch/pem-wrong" \
+       --msi-only --cert "$pki/chain.pem" --key "$pki/signer-locked.key" >/dev/null 2>&1; then
+    echo "signed with a wrong password"
+    return 1
+  fi
+}
+check "--cert and --key (an encrypted PEM key, its password from the environment) sign the MSI" pem_signing
+
 # --- The driver kit.
 driver_kit() {
   local listing want
