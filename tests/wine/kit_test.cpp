@@ -334,6 +334,11 @@ TEST_F(Kit, RefusesADirectoryOfAnotherAccountOrThroughALink) {
   SetDirectory(foreign);
   check = RunKit(u"check" + Server());
   EXPECT_NE(check.out.find(takeOver + "\n"), std::string::npos) << check.out;
+  // And no other command: a setup alone would be refused.
+  EXPECT_EQ(Hints(check.out),
+            (std::vector<std::string>{"icacls \"C:\\spoolgate-foreign\" /setowner *S-1-5-32-544 /T /C",
+                                      "spoolgate setup \"C:\\spoolgate-foreign\" --max-size 1024"}))
+      << check.out;
   Result setup = RunKit(u"setup " + foreign + Server());
   EXPECT_EQ(setup.status, 2);
   EXPECT_NE(setup.err.find("exists and belongs to NT AUTHORITY\\ANONYMOUS LOGON"), std::string::npos) << setup.err;
@@ -443,6 +448,16 @@ TEST_F(Kit, CheckJudgesTheFoldersAboveTheLogDirectoryAsSetupDoes) {
   EXPECT_NE(setup.err.find("C:\\spoolgate-tests\\Acc2 above it lets Everyone (S-1-1-0) create or remove entries"),
             std::string::npos)
       << setup.err;
+  // As an administrator runs it, SYSTEM the spooler's account: a folder of this account
+  // is named with its owner and with every account its access list lets in.
+  Result admin = RunKit(u"check --driver-dir \"" + ProgramDirectory() + u"\\driver\"");
+  std::string open = "WRONG  C:\\spoolgate-tests\\Acc2 above C:\\spoolgate-tests\\Acc2\\Site\\PrintLog belongs to ";
+  size_t line = admin.out.find(open);
+  ASSERT_NE(line, std::string::npos) << admin.out;
+  EXPECT_NE(admin.out.substr(line, admin.out.find('\n', line) - line)
+                .find(") and lets Everyone (S-1-1-0) create or remove entries: "),
+            std::string::npos)
+      << admin.out;
   // With the log directory missing too, check still names the folder, and advises no
   // setup of it.
   DeleteTree(log);
@@ -524,6 +539,12 @@ TEST_F(Kit, SetupRefusesAPrinterWhoseDriverLacksThePluginAndSetsUpSeveral) {
             "installed; run spoolgate check\n");
   EXPECT_EQ(PrinterValue(room4), u"spoolgate.dll");
   EXPECT_EQ(ReadRegistryValue(kSettingsKey, u"MaxLogFileSize")->data, Dword(77).data);
+  // Each --printer takes one name: a directory after it is the directory.
+  Result after = RunKit(u"setup --printer \"Plotter Room 3\" \"" + dir_ + u"\" --dry-run" + Server());
+  EXPECT_EQ(after.status, 0) << after.err;
+  EXPECT_NE(after.out.find("would  make the log directory " + Utf8(dir_)), std::string::npos) << after.out;
+  EXPECT_NE(after.out.find("would  set SPLUserModePrinterDriver = spoolgate.dll for the printer 'Plotter Room 3'"),
+            std::string::npos) << after.out;
   Result none = RunKit(u"setup" + Server());
   EXPECT_EQ(none.status, 2);
   EXPECT_NE(none.err.find("name the log directory (DIR), or the printers to set up (--printer NAME)"),

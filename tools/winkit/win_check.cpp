@@ -252,12 +252,13 @@ bool CheckDirectory(const std::wstring& dir, PSID spooler, DWORD maxKib, Finding
                         : ": owned by " + OwnerName(dir) +
                               ", not SYSTEM, the Administrators or the spooler's account") +
                 ": the library refuses it and every line goes to the event log" +
-                (setupTakesIt ? " (look at what it holds, then keep its history; run: " +
+                (setupTakesIt ? "; look at what it holds, then keep its history (run: " +
                                     TakeOverAdvice(dir, maxKib) + ")"
                               : ""));
       break;
   }
-  CheckPermissions(dir, spooler, setup, f);
+  // Setup refuses a directory of another owner until it is handed over (above).
+  CheckPermissions(dir, spooler, verdict == LOG_DIRECTORY_USABLE ? setup : std::string(), f);
   // The library also refuses a log, sequence or pending file that is a link.
   WIN32_FIND_DATAW item;
   HANDLE find = FindFirstFileW((dir + L"\\*").c_str(), &item);

@@ -78,6 +78,9 @@ ChangeRights WhoMayChange(const std::wstring& dir, PSID spooler) {
     rights.accounts.push_back("everyone");
     if (rights.why.empty()) rights.why = "has no access list: everyone may change it";
   }
+  // Every account the access list lets in is named, not only the first: the owner alone
+  // would hide a grant to Everyone that outlives a change of owner.
+  std::vector<std::string> granted;
   for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
     ACE_HEADER* ace = nullptr;
     if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace)) || ace->AceType != ACCESS_ALLOWED_ACE_TYPE ||
@@ -88,9 +91,13 @@ ChangeRights WhoMayChange(const std::wstring& dir, PSID spooler) {
     PSID sid = &allowed->SidStart;
     if ((allowed->Mask & kChangingAccess) == 0) continue;
     AddOnce(rights.accounts, AccountName(sid));
-    if (rights.why.empty() && !IsTrusted(sid, spooler)) {
-      rights.why = "lets " + AccountName(sid) + " create or remove entries";
-    }
+    // An owner named already is not named twice.
+    if (!IsTrusted(sid, spooler) && !(owner != nullptr && EqualSid(sid, owner))) AddOnce(granted, AccountName(sid));
+  }
+  if (!granted.empty()) {
+    std::string who;
+    for (size_t i = 0; i < granted.size(); ++i) who += (i == 0 ? "" : " and ") + granted[i];
+    rights.why += (rights.why.empty() ? "lets " : " and lets ") + who + " create or remove entries";
   }
   LocalFree(sd);
   return rights;
