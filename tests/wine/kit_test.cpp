@@ -613,6 +613,17 @@ TEST_F(Kit, EveryCommandTheKitAdvisesWorksAsWritten) {
   EXPECT_EQ(RunHint(hints[0]).status, 0);
   EXPECT_EQ(ReadRegistryValue(kSettingsKey, u"LogFileDirectory")->data, Sz(dir_).data);
   EXPECT_EQ(ReadRegistryValue(kSettingsKey, u"MaxLogFileSize")->data, Dword(2048).data);
+  // Without a directory to keep, the example of the guide.
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(kSettingsKey), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+    RegDeleteValueW(key, L"LogFileDirectory");
+    RegCloseKey(key);
+  }
+  remove = RunKit(u"setup --remove");
+  hints = Hints(remove.out);
+  ASSERT_EQ(hints, std::vector<std::string>{"spoolgate setup C:\\Accounting\\PrintLog"}) << remove.out;
+  EXPECT_EQ(RunHint(hints[0]).status, 0);
+  EXPECT_EQ(ReadRegistryValue(kSettingsKey, u"LogFileDirectory")->data, Sz(u"C:\\Accounting\\PrintLog").data);
   DeleteTree(accounting);
 }
 
