@@ -146,6 +146,17 @@ DWORD MakeLogDirectory(const std::wstring& dir, PSID spooler, std::string& why) 
       administrators, nullptr, dacl, nullptr);
   LocalFree(descriptor);
   if (error != ERROR_SUCCESS) return failed(error, "setting its owner and permissions");
+  // The folders made above it go to the Administrators too: a local policy may make the
+  // administrator's own account their owner, which check (and setup, run again) would
+  // rightly name as an account that may change them.
+  for (const std::wstring& part : made) {
+    if (part == dir) continue;
+    std::vector<WCHAR> madePath(part.begin(), part.end());
+    madePath.push_back(0);
+    error = SetNamedSecurityInfoW(madePath.data(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, administrators,
+                                  nullptr, nullptr, nullptr);
+    if (error != ERROR_SUCCESS) return failed(error, "setting the owner of " + Utf8(part));
+  }
   if (JudgeLogDirectory(path.data(), FALSE, spooler, nullptr) != LOG_DIRECTORY_USABLE) {
     return failed(ERROR_ACCESS_DENIED, "the library would still refuse it: its owner is " + OwnerName(dir) +
                                            ", not SYSTEM, the Administrators or the spooler's account");
