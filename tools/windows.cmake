@@ -65,7 +65,7 @@ spoolgate_version_define(${here}/cli/win_main.cpp)
 target_link_options(spoolgate_exe PRIVATE -municode)
 target_link_libraries(spoolgate_exe PRIVATE advapi32 winspool version)
 spoolgate_version_resource(spoolgate_exe "spoolgate print server kit")
-# The documents the help and deployment.md name, beside the program, as the MSI installs them.
+# The documents the help names, beside the program, as the MSI installs them.
 foreach(doc deployment.md accounting-log.md accounting-database.md)
   add_custom_command(TARGET spoolgate_exe POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E copy_if_different ${CMAKE_SOURCE_DIR}/docs/${doc}
