@@ -285,6 +285,19 @@ kit_program() {
 }
 check "the installed spoolgate.exe: --version carries the build's version; check finds nothing wrong" kit_program
 
+open_parent() {
+  # The folder above the log directory opened to every user (Wine reads a Linux mode of
+  # 0777 as Everyone's full control): check names it, and says so in its exit status.
+  chmod 0777 "$drive/Accounting" || return 1
+  (cd "$kitdir" && win spoolgate.exe check --json --spooler-account $sid) >"$scratch/open.json"
+  local s=$?
+  chmod 0755 "$drive/Accounting"
+  ((s == 1)) || { echo "check's exit status $s"; cat "$scratch/open.json"; return 1; }
+  grep -q '"code": "permissions-parent-open"' "$scratch/open.json" ||
+    { cat "$scratch/open.json"; return 1; }
+}
+check "after the MSI's setup, check names a folder above the log directory that Everyone may change" open_parent
+
 monitoring() {
   # The script with a report of its own: its exit status is check's, its report check's JSON.
   (cd "$drive" && win cmd /c 'C:\Program Files\spoolgate\check-accounting.cmd' 'C:\Accounting\check.json')
