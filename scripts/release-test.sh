@@ -117,8 +117,8 @@ exe_in_msi=$(find "$scratch/msi-files" -name spoolgate.exe | head -1)
 msiinfo extract "$msi" Binary.SetupActionDll >"$scratch/action.dll" 2>/dev/null
 
 verified() {  # verified CA FILE: osslsigncode trusts FILE's signature with CA as the only anchor
-  osslsigncode verify -CAfile "$1" -in "$2" 2>&1 | tee "$scratch/verify" | grep -q '^Succeeded' &&
-    ! grep -q '^Failed' "$scratch/verify"
+  osslsigncode verify -CAfile "$1" -in "$2" >"$scratch/verify" 2>&1
+  grep -q '^Succeeded' "$scratch/verify" && ! grep -q '^Failed' "$scratch/verify"
 }
 signatures() {
   local f
@@ -130,7 +130,7 @@ signatures() {
     if verified "$pki/other.pem" "$f"; then echo "verified by an unrelated CA: $f"; return 1; fi
   done
   # What the build tree holds stays unsigned: only the release's copies are signed.
-  if osslsigncode verify -CAfile "$pki/ca.pem" -in "$build/plugin/spoolgate.dll" 2>&1 | grep -q '^Succeeded'; then
+  if verified "$pki/ca.pem" "$build/plugin/spoolgate.dll"; then
     echo "the build tree's spoolgate.dll was signed in place"
     return 1
   fi
@@ -164,13 +164,14 @@ driver_kit() {
   # CRLF throughout, the printer class, the files' version in DriverVer, both DLLs copied
   # into the driver directory and found on the first disk.
   [[ $(grep -c $'\r$' "$inf") == $(wc -l <"$inf") ]] || { echo "not CRLF"; return 1; }
+  local section
+  section=$(sed -n '/^\[SPOOLGATE_FILES\]/,/^\r\{0,1\}$/p' "$inf" | tr -d '\r')
   grep -q '^Class *= *Printer'$'\r' "$inf" &&
     grep -qi '^ClassGuid *= *{4D36E979-E325-11CE-BFC1-08002BE10318}' "$inf" &&
     grep -qE "^DriverVer *= *[0-9]{2}/[0-9]{2}/[0-9]{4},$version"$'\r' "$inf" &&
     grep -q '^DefaultDestDir *= *66000' "$inf" &&
     grep -qE '^CopyFiles *=.*SPOOLGATE_FILES' "$inf" &&
-    sed -n '/^\[SPOOLGATE_FILES\]/,/^$/p' "$inf" | tr -d '\r' | grep -qx 'spoolgate.dll' &&
-    sed -n '/^\[SPOOLGATE_FILES\]/,/^$/p' "$inf" | tr -d '\r' | grep -qx 'ruzoravu64.dll' &&
+    grep -qx 'spoolgate.dll' <<<"$section" && grep -qx 'ruzoravu64.dll' <<<"$section" &&
     grep -qE '^spoolgate.dll *= *1' "$inf" && grep -qE '^ruzoravu64.dll *= *1' "$inf" ||
     { echo "the INF lacks a section or entry"; cat "$inf"; return 1; }
   # The kit's DLLs are the build's, signed: the same bytes up to the signature.
@@ -184,6 +185,10 @@ msi_tables() {
   property=$(msiinfo export "$msi" Property)
   grep -q $'^ProductVersion\t'"$version"$'\r' <<<"$property" || { echo "$property"; return 1; }
   grep -q $'^ALLUSERS\t1\r' <<<"$property" || { echo "not per machine"; return 1; }
+  # A 64-bit package: only such a one may install into the 64-bit Program Files.
+  local summary
+  summary=$(msiinfo suminfo "$msi")
+  grep -q '^Template: x64;' <<<"$summary" || { echo "$summary"; return 1; }
   # 1 (a DLL from the Binary table) + 0x400 (deferred) + 0x800 (not impersonated),
   # its command line from a property of its own name (type 51, which wixl writes with
   # 0x800 set): the installed program and LOGDIR.

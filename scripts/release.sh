@@ -128,7 +128,7 @@ table() {  # table NAME AWK-PROGRAM: rewrites one table of the MSI through awk
 }
 table Upgrade '$7 == "SPOOLGATE_OLDER" {$5 = 768}'
 table Property '$1 == "SecureCustomProperties" {$2 = $2 ";LOGDIR;MAXKIB;PRINTER"}'
-msiinfo export "$msi" Upgrade | grep -q $'\t768\t\tSPOOLGATE_OLDER' || die "the Upgrade table was not updated"
+[[ $(msiinfo export "$msi" Upgrade) == *$'\t768\t\tSPOOLGATE_OLDER'* ]] || die "the Upgrade table was not updated"
 ((signing)) && sign "$msi"
 echo "$msi"
 ((msi_only)) && exit 0
