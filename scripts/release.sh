@@ -65,6 +65,10 @@ for f in version.txt tools/spoolgate.exe tools/spoolgate-msi-action.dll plugin/s
   [[ -f $build/$f ]] || die "missing $build/$f: build the win64 preset first"
 done
 version=$(<"$build/version.txt")
+# The version names a commit: changes not committed would ship under its name.
+if [[ -n $(git -C "$source" status --porcelain --untracked-files=no 2>/dev/null) ]]; then
+  echo "release: warning: the tree has changes not committed; $version names the last commit" >&2
+fi
 [[ $version =~ ^[0-9]+\.[0-9]+\.[0-9]+\.[0-9]+$ ]] || die "unreadable version '$version' in $build/version.txt"
 msi_version=${msi_version:-$version}
 mkdir -p "$out"
