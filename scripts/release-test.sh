@@ -45,14 +45,20 @@ version=$(<"$build/version.txt")
 release=$(sed -nE 's/^project\(spoolgate VERSION ([0-9]+\.[0-9]+\.[0-9]+).*/\1/p' CMakeLists.txt)
 commits() { git rev-list "$1" | wc -l; }
 versions_differ() {
-  local head before
+  local head before tree=.
   head=$(cmake -DSPOOLGATE_COMMIT=HEAD -P cmake/Version.cmake) || return 1
-  before=$(cmake -DSPOOLGATE_COMMIT=HEAD~1 -P cmake/Version.cmake) || return 1
-  same "HEAD" "$head" "$release.$(commits HEAD)" &&
-    same "HEAD~1" "$before" "$release.$(commits HEAD~1)" &&
-    [[ $head != "$before" ]] &&
-    # The build is of HEAD (the test command builds it just before).
-    same "$build/version.txt" "$version" "$head"
+  same "HEAD" "$head" "$release.$(commits HEAD)" || return 1
+  # The build is of HEAD (the test command builds it just before).
+  same "$build/version.txt" "$version" "$head" || return 1
+  # A shallow clone holds no HEAD~1: a clone of it with one commit more has two.
+  if ! git rev-parse -q --verify 'HEAD~1^{commit}' >/dev/null; then
+    tree=$scratch/two-commits
+    git clone -q "file://$PWD" "$tree" &&
+      git -C "$tree" -c user.name=t -c user.email=t@t commit -q --allow-empty -m next || return 1
+    head=$(cd "$tree" && cmake -DSPOOLGATE_COMMIT=HEAD -P cmake/Version.cmake) || return 1
+  fi
+  before=$(cd "$tree" && cmake -DSPOOLGATE_COMMIT=HEAD~1 -P cmake/Version.cmake) || return 1
+  same "HEAD~1" "$before" "$release.$(cd "$tree" && commits HEAD~1)" && [[ $head != "$before" ]]
 }
 check "two commits carry different versions (HEAD and HEAD~1), the build carries HEAD's" versions_differ
 
