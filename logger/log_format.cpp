@@ -270,3 +270,15 @@ int LogIsGenerationStem(const char* stem, size_t count, size_t* baseLength) {
   }
   return 0;
 }
+
+uint64_t LogGenerationNumber(const char* stem, size_t count) {
+  size_t base = 0;
+  size_t digits = DigitsBefore(stem, count);
+  if (!LogIsGenerationStem(stem, count, &base) || digits == 0 || digits >= count || stem[count - digits - 1] != '-' ||
+      (digits < LOG_GENERATION_NUMBER_DIGITS && stem[count - digits] != '0'))
+    return 0;
+  // "-HHMMSS" without "Z" ends in six digits too: a number follows the "Z" only.
+  if (count - digits < 2 || stem[count - digits - 2] != 'Z') return 0;
+  uint64_t value = LogParseNumber(stem + count - digits, digits, NULL);
+  return value > LOG_SEQUENCE_MAX ? 0 : value;
+}

@@ -15,10 +15,15 @@ extern "C" {
 // A log <name> is <name>.csv (the current file), its generations
 // <name>-YYYYMMDD-HHMMSSZ.csv (a counter "-2", "-3" ... when a name was taken; earlier
 // versions wrote local time without the "Z"), <name>.seq (the last number used, and the
-// lock of every writer) and <name>.pending (lines waiting to be appended).
+// lock of every writer) and <name>.pending (lines waiting to be appended). Beside them
+// the writer keeps <name>.pending-lock (empty: the lock of every writer of the pending
+// file, never renamed) and, for a moment, <name>.pending-new (the pending file's next
+// contents, renamed over it once flushed). Readers read neither.
 #define LOG_CURRENT_SUFFIX ".csv"
 #define LOG_SEQUENCE_SUFFIX ".seq"
 #define LOG_PENDING_SUFFIX ".pending"
+#define LOG_PENDING_LOCK_SUFFIX ".pending-lock"
+#define LOG_PENDING_NEW_SUFFIX ".pending-new"
 
 // LogFormatGenerationStamp() - "-YYYYMMDD-HHMMSSZ" of a UTC time, then "-<attempt>" for
 // an attempt above 1, into out (no terminator). Returns its length (at most
@@ -27,6 +32,15 @@ extern "C" {
 size_t LogFormatGenerationStamp(unsigned year, unsigned month, unsigned day, unsigned hour,
                                 unsigned minute, unsigned second, unsigned attempt, char* out,
                                 size_t outBytes);
+// A generation this version rotates carries, in place of the counter, the last number
+// given when it was rotated, as at least LOG_GENERATION_NUMBER_DIGITS digits
+// ("-20261207-221537Z-0024"): no clock can reorder that. The counter of an earlier
+// version ("-2" ... "-999") never has a leading zero nor four digits; a name that is
+// taken falls back to such a counter.
+#define LOG_GENERATION_NUMBER_DIGITS 4u
+// LogGenerationNumber() - The number a generation's name (without its extension)
+// carries; 0 when it carries none.
+uint64_t LogGenerationNumber(const char* stem, size_t count);
 // LogIsGenerationStem() - 1 when a file name without its extension ends like a
 // generation's stamp; *baseLength then receives the length of the log name before it
 // ("Jobs" of "Jobs-20261207-221537Z-2").

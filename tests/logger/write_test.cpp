@@ -32,11 +32,24 @@ class LogWriteTest : public sgtest::SandboxTest {
     return LogDir() + "/" + name + ".csv";
   }
   // A standard record whose document names the job, so every line can be told apart.
+  // With quoted_ set, the document continues after a space, and the other texts are
+  // filled, with quotes, commas and line breaks spread over the whole line, so that a
+  // cut anywhere in it can split a quoted text.
   std::string Record(const std::string& document) {
     auto entry = MakeEntry(LOG_FORMAT_STANDARD);
-    SetBytes(entry->document, document);
+    SetBytes(entry->document, quoted_ ? document + " Plan \"A\", rev 2.pdf" : document);
+    if (quoted_) {
+      SetBytes(entry->user, "O\"Brien, \"Pat\"");
+      SetBytes(entry->printer, "\"Wide\",\r\n\"Format\" 36\"");
+      SetBytes(entry->port, "\"LPT1:\"");
+      SetBytes(entry->text200, "Roll \"A0\", 36\" x 50 m\r\nmatte " + std::string(150, '"'));
+      SetBytes(entry->text216, "\"profile\", \"plotter\",\r\n\"gloss\"");
+      SetBytes(entry->ansi240, "\"D\",42");
+      SetBytes(entry->ansi464, "\"p7\"\r\n");
+    }
     return FormatRecord(2, 2, *entry);
   }
+  bool quoted_ = false;
   int Write(const std::string& document, DWORD maxKib = 64, const std::string& name = "Jobs") {
     return WriteRecord("C:\\Logs", name, maxKib, 2, Record(document));
   }
@@ -699,6 +712,10 @@ struct LogContents {
   std::map<std::string, int> good;  // documents of lines whose checksum is right
   std::map<std::string, int> numbers;  // sequence fields of every record
   int damaged = 0;
+  // Damaged records that do not hold exactly one line's document (two merged, or a
+  // fragment of one), and the documents the damaged records hold.
+  int damagedNotOneLine = 0;
+  std::map<std::string, int> inDamaged;
   bool wellFormed = true;
   size_t files = 0;
   size_t pendingLines = 0;
@@ -713,8 +730,19 @@ LogContents ReadLogDirectory(const std::string& directory) {
     ++c.files;
     c.wellFormed = c.wellFormed && file.wellFormed;
     for (const LogLine& line : file.lines) {
-      if (ChecksumMatches(line)) ++c.good[file.Field(line, "document")];
-      else ++c.damaged;
+      // A document's name is the sweep's word for it, up to its first space.
+      std::string document = file.Field(line, "document");
+      if (ChecksumMatches(line)) {
+        ++c.good[document.substr(0, document.find(' '))];
+      } else {
+        ++c.damaged;
+        // A sweep's document opens its field: ,"<name> Plan ""A""
+        static const std::regex kDocument(",\"([a-z]+(-[0-9]+)?) Plan \"\"A\"\"");
+        int held = 0;
+        for (std::sregex_iterator it(line.raw.begin(), line.raw.end(), kDocument), end; it != end; ++it, ++held)
+          ++c.inDamaged[(*it)[1]];
+        c.damagedNotOneLine += held != 1;
+      }
       ++c.numbers[file.Field(line, "sequence")];
     }
   }
@@ -725,58 +753,69 @@ using DirectoryFiles = std::vector<std::pair<std::string, std::string>>;
 
 // The writer is stopped before its n-th call of each file operation, for every n, in
 // states where the pending file holds numbered and unnumbered lines (unnumbered first),
-// the move passes the size limit, and (second round) the pending file ends in a line
+// the move passes the size limit, and (second start) the pending file ends in a line
 // cut inside its quoted name. Where a stop left lines both moved and still pending, a
 // next writer under a lower limit is stopped at each of its writes and renames too. One
 // clean write follows. Each point is tried twice: the process killed, and the power
-// lost (every write no flush followed torn at a sector where the writer writes or
-// flushes, dropped at its other calls), the latter from starts whose number file is
-// deleted (first round) or behind (second). Every line whose append reported success must then be in the log
-// once, nothing twice, no number twice, nothing left pending; after a kill every line
-// that waited is in the log too and `log verify` names exactly the damage there is (the
-// cut line, the numbers of stopped lines never written); after a power loss a waiting
-// line may be damaged by the rewrite the power cut, and verify's verdict must be the
-// sweep's.
+// lost (every write no flush followed torn at each sector boundary in turn where the
+// writer writes or flushes, dropped at its other calls), the latter from starts whose
+// number file is deleted (first start) or behind (second). Every line carries quotes,
+// commas and line breaks in its texts, so that a cut anywhere can split a quoted text.
+// A third start has its clock set back across rotations: the newest generation by its
+// name holds the lowest numbers, the current file was renamed to a generation's name
+// and the number file is gone. Every line whose append reported success must then be in
+// the log once, nothing twice, no number twice, nothing left pending; after a kill every
+// line that waited is in the log too and `log verify` names exactly the damage there is
+// (the cut line, the numbers of stopped lines never written); after a power loss a
+// waiting line may be damaged by the rewrite the power cut, but then as a damaged
+// record of its own, and verify's verdict must be the sweep's.
 TEST_F(LogWriteTest, ACrashAtAnyCallOfAnAppendStoresEveryLineOnce) {
-  const DWORD kMaxKib = 3;
+  const DWORD kMaxKib = 5;
   const std::vector<HostOp> kOps = {HostOp::CreateFile, HostOp::ReadFile,     HostOp::WriteFile,
                                     HostOp::SetFilePointer, HostOp::FlushFile, HostOp::MoveFile,
                                     HostOp::SetEndOfFile, HostOp::LockFile};
+  quoted_ = true;
   const std::string crashing[2] = {Record("crashing-1"), Record("crashing-2")};
   // The second writer finds the limit lowered, so that it would rotate a file that
   // holds lines the first moved.
   const DWORD limits[2] = {kMaxKib, 1};
-  const std::vector<std::string> acknowledged = {"log-1", "log-2", "log-3"};
-  const std::vector<std::string> waited = {"unnumbered-1", "numbered-1", "unnumbered-2", "numbered-2"};
+  std::vector<std::string> acknowledged;
+  std::vector<std::string> waited;
   struct Tally {
-    int points = 0, twice = 0, lost = 0, waitedDamaged = 0, verdicts = 0, agreed = 0;
+    int points = 0, twice = 0, lost = 0, waitedDamaged = 0, merged = 0, numbersTwice = 0, verdicts = 0,
+        agreed = 0;
   } tally[2];
-  bool powerLoss = false, torn = false;
+  enum Start { kWholeLines, kTornTail, kClockSetBack };
+  bool powerLoss = false;
+  Start start = kWholeLines;
   auto restore = [&](const DirectoryFiles& files) {
     fs::remove_all(LogDir());
     fs::create_directories(LogDir());
     for (const auto& [name, bytes] : files) std::ofstream(LogDir() + "/" + name, std::ios::binary) << bytes;
   };
-  // Runs write `which` in a child stopped at the n-th call of op.
-  auto crash = [&](int which, HostOp op, uint64_t n) {
+  // Runs write `which` in a child stopped at the n-th call of op (its write torn at
+  // sector boundary tearAt). FALSE when that boundary lies past every write in flight.
+  auto crash = [&](int which, HostOp op, uint64_t n, unsigned tearAt = 1) {
     pid_t child = fork();
-    ASSERT_GE(child, 0);
+    EXPECT_GE(child, 0);
     if (child == 0) {
       // Writes in flight are torn where the writer writes or flushes, dropped elsewhere.
-      if (powerLoss) HostPowerLossNth(op, n, op == HostOp::WriteFile || op == HostOp::FlushFile);
+      if (powerLoss) HostPowerLossNth(op, n, op == HostOp::WriteFile || op == HostOp::FlushFile, tearAt);
       else HostCrashNth(op, n);
       WriteRecord("C:\\Logs", "Jobs", limits[which], 2, crashing[which]);
       _exit(0);
     }
     int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == HOST_TEAR_PAST_END_EXIT_STATUS) return false;
     // A rotation tries a second name only when the first is taken in the same second,
     // so a writer may make one rename fewer than the count: it then ends normally. A
     // start whose number file is missing or behind makes a few calls fewer too.
-    ASSERT_TRUE(WIFEXITED(status));
     EXPECT_TRUE(WEXITSTATUS(status) == HOST_CRASH_EXIT_STATUS ||
                 ((op == HostOp::MoveFile || powerLoss) && WEXITSTATUS(status) == 0));
     tally[powerLoss].points += WEXITSTATUS(status) == HOST_CRASH_EXIT_STATUS;
+    return true;
   };
   // The calls of each operation that write `which` makes from files.
   auto countCalls = [&](int which, const DirectoryFiles& files) {
@@ -789,6 +828,7 @@ TEST_F(LogWriteTest, ACrashAtAnyCallOfAnAppendStoresEveryLineOnce) {
   };
   auto checkAfterCleanWrite = [&]() {
     Tally& t = tally[powerLoss];
+    const bool torn = start == kTornTail;
     EXPECT_EQ(Write("after", kMaxKib), 1);
     LogContents c = ReadLogDirectory(LogDir());
     EXPECT_TRUE(c.wellFormed);
@@ -799,18 +839,26 @@ TEST_F(LogWriteTest, ACrashAtAnyCallOfAnAppendStoresEveryLineOnce) {
     }
     EXPECT_EQ(c.good["after"], 1);
     t.lost += c.good["after"] == 0;
-    int unwritten = 0, waitedBefore = t.waitedDamaged;
+    int unwritten = 0, damagedWaiting = 0;
     for (const std::string& document : waited) {
       EXPECT_LE(c.good[document], 1) << document;
       if (!powerLoss) {
         EXPECT_EQ(c.good[document], 1) << document;
       }
       t.twice += std::max(c.good[document] - 1, 0);
-      t.waitedDamaged += c.good[document] == 0;
+      damagedWaiting += c.good[document] == 0;
     }
-    // Only a power cut inside the pending file's rewrite damages a waiting line, and
-    // then it leaves a damaged record for it: a waiting line never vanishes.
-    EXPECT_LE(t.waitedDamaged - waitedBefore, c.damaged - (torn ? 1 : 0));
+    t.waitedDamaged += damagedWaiting;
+    // Only a power cut inside the pending file's move damages a waiting line, and then
+    // it leaves a damaged record of its own: a waiting line never vanishes, nor do two
+    // merge into one record.
+    if (powerLoss) {
+      EXPECT_EQ(c.damagedNotOneLine, 0) << "a damaged record holds two lines, or part of one";
+    }
+    t.merged += c.damagedNotOneLine;
+    for (const std::string& document : waited) {
+      EXPECT_TRUE(c.good[document] == 1 || c.inDamaged[document] == 1) << document << " vanished";
+    }
     for (const char* stopped : {"crashing-1", "crashing-2"}) {
       EXPECT_LE(c.good[stopped], 1) << stopped;
       t.twice += std::max(c.good[stopped] - 1, 0);
@@ -822,6 +870,7 @@ TEST_F(LogWriteTest, ACrashAtAnyCallOfAnAppendStoresEveryLineOnce) {
     int missing = 0, top = 0;
     for (const auto& [number, count] : c.numbers) {
       EXPECT_EQ(count, 1) << "number " << number;
+      if (!number.empty()) t.numbersTwice += count > 1;
       if (!powerLoss) {
         EXPECT_FALSE(number.empty()) << "every line in the log has its number";
       }
@@ -841,65 +890,112 @@ TEST_F(LogWriteTest, ACrashAtAnyCallOfAnAppendStoresEveryLineOnce) {
     ++t.verdicts;
     t.agreed += (problems == 0) == sound;
   };
+  // Stops write `which` at the n-th call of op; at a torn write, once for each sector
+  // boundary the writes in flight reach.
+  auto crashAt = [&](int which, HostOp op, uint64_t n, const DirectoryFiles& from, auto&& then) {
+    bool tearing = powerLoss && (op == HostOp::WriteFile || op == HostOp::FlushFile);
+    for (unsigned tearAt = 1;; ++tearAt) {
+      SCOPED_TRACE("sector boundary " + std::to_string(tearAt));
+      restore(from);
+      if (!crash(which, op, n, tearAt)) break;
+      then();
+      if (HasFailure() || !tearing) break;
+    }
+  };
 
   for (bool mode : {false, true}) {
     powerLoss = mode;
-    for (bool tornTail : {false, true}) {
-      torn = tornTail;
+    for (Start s : {kWholeLines, kTornTail, kClockSetBack}) {
+      start = s;
       SCOPED_TRACE(std::string(powerLoss ? "power loss, " : "kill, ") +
-                   (torn ? "torn pending tail" : "whole pending lines"));
+                   (s == kWholeLines ? "whole pending lines" : s == kTornTail ? "torn pending tail" : "clock set back"));
       fs::remove_all(LogDir());
-      for (int i = 1; i <= 3; ++i) ASSERT_EQ(Write("log-" + std::to_string(i), kMaxKib), 1);
-      for (int i = 1; i <= 2; ++i) {
-        ASSERT_EQ(WriteUnnumbered("unnumbered-" + std::to_string(i), kMaxKib), 0);
-        ASSERT_EQ(WriteWhileHeld("numbered-" + std::to_string(i), kMaxKib), 0);
+      acknowledged.clear();
+      if (s == kClockSetBack) {
+        // Five generations at the later time, then three after the clock went back.
+        HostSetSystemTime(SYSTEMTIME{2027, 1, 0, 10, 12, 0, 0, 0});
+        for (int i = 1; i <= 8; ++i) {
+          if (i == 6) HostSetSystemTime(SYSTEMTIME{2026, 12, 2, 1, 8, 0, 0, 0});
+          acknowledged.push_back("log-" + std::to_string(i));
+          ASSERT_EQ(Write(acknowledged.back(), 1), 1);
+        }
+      } else {
+        for (int i = 1; i <= 3; ++i) {
+          acknowledged.push_back("log-" + std::to_string(i));
+          ASSERT_EQ(Write(acknowledged.back(), kMaxKib), 1);
+        }
       }
-      if (torn) {
-        ASSERT_EQ(WriteUnnumbered("Plan \"A\", rev 2", kMaxKib), 0);
+      // Lines that wait without a number and with one; after the clock went back only
+      // the former, so that no waiting line holds the highest number.
+      waited.clear();
+      for (int i = 1; i <= 2; ++i) {
+        waited.push_back("unnumbered-" + std::to_string(i));
+        ASSERT_EQ(WriteUnnumbered(waited.back(), kMaxKib), 0);
+        if (s == kClockSetBack) continue;
+        waited.push_back("numbered-" + std::to_string(i));
+        ASSERT_EQ(WriteWhileHeld(waited.back(), kMaxKib), 0);
+      }
+      if (s == kTornTail) {
+        ASSERT_EQ(WriteUnnumbered("cut", kMaxKib), 0);
         std::string pending = LogDir() + "/Jobs.pending";
         fs::resize_file(pending, sgtest::ReadHostFile(pending).rfind(", rev"));
       }
       // A power loss leaves the number file behind (it is written without a flush), or
       // a user deleted it.
-      if (powerLoss && !torn) fs::remove(LogDir() + "/Jobs.seq");
-      if (powerLoss && torn) std::ofstream(LogDir() + "/Jobs.seq", std::ios::trunc) << "00000000000000000002\r\n";
-      ASSERT_EQ(ReadLogDirectory(LogDir()).files, 1u);
-      const DirectoryFiles start = FilesIn(LogDir());
-      std::map<HostOp, uint64_t> calls = countCalls(0, start);
-      ASSERT_GE(ReadLogDirectory(LogDir()).files, 2u) << "the move passes the limit";
+      if (powerLoss && s == kWholeLines) fs::remove(LogDir() + "/Jobs.seq");
+      if (powerLoss && s == kTornTail) std::ofstream(LogDir() + "/Jobs.seq", std::ios::trunc) << "00000000000000000002\r\n";
+      if (s == kClockSetBack) {
+        // A rotation cut between its rename and the new file (the name it would give
+        // at the clock set back), and a number file deleted.
+        std::string renamed;
+        for (int attempt = 9; renamed.empty() || fs::exists(renamed); ++attempt)
+          renamed = LogDir() + "/Jobs-20261201-080000Z-" + std::to_string(attempt) + ".csv";
+        fs::rename(LogPath(), renamed);
+        fs::remove(LogDir() + "/Jobs.seq");
+        ASSERT_GE(ReadLogDirectory(LogDir()).files, 8u);
+      } else {
+        ASSERT_EQ(ReadLogDirectory(LogDir()).files, 1u);
+      }
+      const DirectoryFiles begin = FilesIn(LogDir());
+      size_t filesBefore = ReadLogDirectory(LogDir()).files;
+      std::map<HostOp, uint64_t> calls = countCalls(0, begin);
+      ASSERT_GT(ReadLogDirectory(LogDir()).files, s == kClockSetBack ? filesBefore : 1u) << "the move passes the limit";
 
       for (HostOp op : kOps) {
         for (uint64_t n = 1; n <= calls[op]; ++n) {
           SCOPED_TRACE("op " + std::to_string(static_cast<unsigned>(op)) + " call " + std::to_string(n));
-          restore(start);
-          crash(0, op, n);
-          const DirectoryFiles stopped = FilesIn(LogDir());
-          LogContents c = ReadLogDirectory(LogDir());
-          bool replay = c.pendingLines > 0 && c.good["numbered-1"] + c.good["unnumbered-1"] > 0;
-          if (replay) {
-            std::map<HostOp, uint64_t> again = countCalls(1, stopped);
-            for (HostOp op2 : {HostOp::WriteFile, HostOp::MoveFile}) {
-              for (uint64_t n2 = 1; n2 <= again[op2]; ++n2) {
-                SCOPED_TRACE("then op " + std::to_string(static_cast<unsigned>(op2)) + " call " + std::to_string(n2));
-                restore(stopped);
-                crash(1, op2, n2);
-                checkAfterCleanWrite();
-                if (HasFailure()) return;
+          crashAt(0, op, n, begin, [&] {
+            const DirectoryFiles stopped = FilesIn(LogDir());
+            LogContents c = ReadLogDirectory(LogDir());
+            bool replay = c.pendingLines > 0 && c.good["numbered-1"] + c.good["unnumbered-1"] > 0;
+            if (replay) {
+              std::map<HostOp, uint64_t> again = countCalls(1, stopped);
+              for (HostOp op2 : {HostOp::WriteFile, HostOp::MoveFile}) {
+                for (uint64_t n2 = 1; n2 <= again[op2]; ++n2) {
+                  SCOPED_TRACE("then op " + std::to_string(static_cast<unsigned>(op2)) + " call " + std::to_string(n2));
+                  crashAt(1, op2, n2, stopped, checkAfterCleanWrite);
+                  if (HasFailure()) return;
+                }
               }
+              restore(stopped);
             }
-            restore(stopped);
-          }
-          checkAfterCleanWrite();
-          if (HasFailure()) return;
+            checkAfterCleanWrite();
+          });
+          if (HasFailure()) break;
         }
+        if (HasFailure()) break;
       }
+      HostSetSystemTime(std::nullopt);
+      if (HasFailure()) break;
     }
+    if (HasFailure()) break;
   }
   for (bool mode : {false, true}) {
     const Tally& t = tally[mode];
     std::printf("%s: crash points %d, acknowledged lines lost %d, lines twice %d, waiting lines damaged %d, "
-                "log verify agreed %d of %d\n",
-                mode ? "power loss" : "kill", t.points, t.lost, t.twice, t.waitedDamaged, t.agreed, t.verdicts);
+                "damaged records not of one line %d, numbers given twice %d, log verify agreed %d of %d\n",
+                mode ? "power loss" : "kill", t.points, t.lost, t.twice, t.waitedDamaged, t.merged,
+                t.numbersTwice, t.agreed, t.verdicts);
   }
 }
 
