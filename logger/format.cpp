@@ -135,7 +135,10 @@ static void PutBody(LineWriter* w, int level, int format, const uint8_t* entry) 
     // A standard entry is only 496 bytes: its extended columns are never read.
     if (column->extendedOnly && format != LOG_FORMAT_EXTENDED) continue;
     if (column->contentBit != 0 && (contentFlags & column->contentBit) == 0) continue;
+    [[maybe_unused]] size_t before = w->length;
     PutColumn(w, column, level, format, entry);
+    // Readers judge a record longer than LogLineMaxBytes to hold several lines.
+    LOG_ASSERT(w->length - before <= LogColumnMaxBytes(column));
   }
   PUT_LITERAL(w, "\r\n");
 }

@@ -80,6 +80,35 @@ const LogColumn* LogFindColumn(const char* name, size_t length) {
   return NULL;
 }
 
+// Digits of the largest value of a type, and the sign of a negative one.
+#define LOG_INT_MAX_CHARS 11u      // "-2147483648"
+#define LOG_UINT32_MAX_DIGITS 10u  // "4294967295"
+#define LOG_SEQUENCE_MAX_DIGITS 19u
+// "YYYY-MM-DDThh:mm:ss.sss" with each of the seven 16-bit members at five digits.
+#define LOG_TIME_MAX_CHARS (7u * 5u + 6u)
+
+size_t LogColumnMaxBytes(const LogColumn* column) {
+  switch (column->source) {
+    case LOG_SOURCE_SEQUENCE: return LOG_SEQUENCE_MAX_DIGITS;
+    case LOG_SOURCE_LEVEL:
+    case LOG_SOURCE_FORMAT: return LOG_INT_MAX_CHARS;
+    case LOG_SOURCE_VALUE: return LOG_UINT32_MAX_DIGITS;
+    case LOG_SOURCE_TIME_STAMP: return LOG_TIME_MAX_CHARS;
+    case LOG_SOURCE_OEM_TEXT: return 3u * column->size + 2u;
+    case LOG_SOURCE_WIDE_TEXT: return 3u * (column->size / 2u) + 2u;
+    case LOG_SOURCE_BLOCK: return 2u * column->size;
+    case LOG_SOURCE_APPEND_TIME: return LOG_TIME_MAX_CHARS + 1u;  // and the "Z"
+    case LOG_SOURCE_CHECKSUM: return LOG_CHECKSUM_FIELD_BYTES - 1u;
+  }
+  return 0;
+}
+
+size_t LogLineMaxBytes(void) {
+  size_t n = kLogColumnCount - 1;  // the commas
+  for (size_t i = 0; i < kLogColumnCount; ++i) n += LogColumnMaxBytes(&kLogColumns[i]);
+  return n;
+}
+
 size_t LogFormatHeader(char* out, size_t outBytes) {
   size_t n = 0;
   for (int pass = 0; pass < 2; ++pass) {

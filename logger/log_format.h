@@ -163,6 +163,15 @@ extern const LogColumn kLogColumns[];
 extern const size_t kLogColumnCount;
 // LogFindColumn() - The column of that name; NULL for none.
 const LogColumn* LogFindColumn(const char* name, size_t length);
+// LogColumnMaxBytes() - The most bytes the writer puts in a column's field: a number's
+// most digits (a level or a format as a signed int, a value as an unsigned 32-bit one,
+// a sequence number up to LOG_SEQUENCE_MAX), a time with every SYSTEMTIME member at its
+// most digits, three UTF-8 bytes for each character of a text's slot and the two quotes
+// around it (a doubled quote takes two), two hex digits a block byte.
+size_t LogColumnMaxBytes(const LogColumn* column);
+// LogLineMaxBytes() - The longest line the writer can write, without its line end:
+// every column at its most, and the commas. A record longer than that is not one line.
+size_t LogLineMaxBytes(void);
 
 #ifdef __cplusplus
 }

@@ -472,6 +472,57 @@ TEST_F(LogWriteTest, LineTornByACrashStaysOneBadLineAndItsNumberIsNotRepeated) {
   }
 }
 
+// The longest line the library can write, worked out by hand from the columns: the
+// number (19 digits), level and format (11 each), content flags (10), the time stamp
+// (seven 16-bit members of 5 digits and 6 separators: 41), the computer name (32 bytes,
+// 3 UTF-8 bytes each and 2 quotes: 98), six long texts (6 x 1,538), six short ones
+// (6 x 770), the wide text_440 (128 characters: 386), the other 20 values (200), two
+// blocks (2 x 256), written_utc (a time and its "Z": 42), the checksum (8) and 42
+// commas: 15,228 bytes. A damaged record longer than that is named as the remains of
+// several lines, and is not counted as a line.
+TEST_F(LogWriteTest, VerifyNamesADamagedRecordLongerThanAnyLineAsSeveral) {
+  const size_t kLongestLine = 19 + 11 + 11 + 10 + 41 + 98 + 6 * 1538 + 6 * 770 + 386 + 200 + 2 * 256 + 42 + 8 + 42;
+  ASSERT_EQ(kLongestLine, 15228u);
+  ASSERT_EQ(Write("first"), 1);
+  const std::string start = sgtest::ReadHostFile(LogPath());
+  struct Case {
+    size_t bytes;
+    const char* says;
+  } cases[] = {
+      {kLongestLine, "no checksum at the end of the line"},
+      {kLongestLine + 1, "a damaged record of 15,229 bytes that may hold several lines"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.bytes);
+    std::string record = "2," + std::string(c.bytes - 2, 'x');
+    std::ofstream(LogPath(), std::ios::binary | std::ios::trunc) << start << record << "\r\n";
+    std::ofstream(LogDir() + "/Jobs.seq", std::ios::trunc) << "00000000000000000002\r\n";
+    std::vector<std::string> problems = VerifyProblems();
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].find(c.says), std::string::npos) << problems[0];
+  }
+
+  // Lines the library wrote, run together by a quote lost near the start of the second:
+  // from there to the end of the file is one record, which the summary does not count
+  // as one line.
+  fs::remove_all(LogDir());
+  const std::string longText(500, 'w');
+  for (int i = 1; i <= 20; ++i) ASSERT_EQ(Write("job-" + std::to_string(i) + " \"" + longText + "\""), 1);
+  std::string bytes = sgtest::ReadHostFile(LogPath());
+  size_t second = bytes.find("\r\n2,") + 2;
+  size_t quote = bytes.find('"', second);
+  bytes.erase(quote, 1);
+  std::ofstream(LogPath(), std::ios::binary | std::ios::trunc) << bytes;
+  const size_t merged = bytes.size() - second;
+  ASSERT_GT(merged, kLongestLine);
+  std::ostringstream out;
+  spoolgate::VerifyLog(LogDir(), false, out);
+  std::string said = out.str();
+  std::string size = std::to_string(merged / 1000) + "," + std::to_string(merged % 1000 + 1000).substr(1);
+  EXPECT_NE(said.find("a damaged record of " + size + " bytes that may hold several lines"), std::string::npos) << said;
+  EXPECT_NE(said.find("verified 1 line and 1 damaged record of several in 1 file"), std::string::npos) << said;
+}
+
 TEST_F(LogWriteTest, LineThatCannotBeAppendedWaitsInThePendingFileWithItsNumber) {
   ASSERT_EQ(Write("one"), 1);
   std::string before = sgtest::ReadHostFile(LogPath());
