@@ -215,8 +215,11 @@ static size_t NumberedRecord(const PendingFile* p, const PendingRecord* r, uint6
 // every line after it into parts of one record. Windows renames over a file only when
 // nobody has it open: this writer lets its own handle go first, while the pending lock
 // keeps every other writer out; a reader holding the file makes the move fail, and the
-// old file stays for the next append. On success p->file is the new file, locked.
-static BOOL ReplacePendingFile(PendingFile* p, const char* bytes, size_t count) {
+// old file stays for the next append. On success p->file is the new file, locked;
+// *replaced tells whether the new file took the old one's place, even when it could
+// not be opened after.
+static BOOL ReplacePendingFile(PendingFile* p, const char* bytes, size_t count, BOOL* replaced) {
+  *replaced = FALSE;
   LOG_ASSERT(p->lock != INVALID_HANDLE_VALUE);
   const WCHAR* fresh = p->paths->fresh;
   // What a crash left under the new name is only a copy that never took the old one's
@@ -237,6 +240,7 @@ static BOOL ReplacePendingFile(PendingFile* p, const char* bytes, size_t count) 
     if (moved && p->file == INVALID_HANDLE_VALUE) error = GetLastError();
   }
   if (!moved) DeleteFileW(fresh);
+  *replaced = moved;
   SetLastError(error);
   return moved && p->file != INVALID_HANDLE_VALUE;
 }
@@ -262,6 +266,10 @@ BOOL NumberPendingLines(PendingFile* p, uint64_t* lastNumber, const unsigned cha
     return TRUE;
   }
   if (p->lastNumber > *lastNumber) *lastNumber = p->lastNumber;
+  // Numbers given here are used only once the new file is in place: a move that fails
+  // before gives them again, so that it leaves no gap and the lines keep their order.
+  const uint64_t unused = *lastNumber;
+  BOOL replaced = FALSE;
   size_t room = p->size + LogFormatFileStart(NULL, 0) + p->count * LOG_PENDING_GROWTH;
   char* out = (char*)malloc(room);
   BOOL ok = out != NULL;
@@ -282,7 +290,8 @@ BOOL NumberPendingLines(PendingFile* p, uint64_t* lastNumber, const unsigned cha
         n += CopyPendingLine(p, r, out + n);
       }
     }
-    ok = ReplacePendingFile(p, out, n);
+    ok = ReplacePendingFile(p, out, n, &replaced);
+    if (!replaced) *lastNumber = unused;
     if (ok) {
       free(p->bytes);
       p->bytes = out;

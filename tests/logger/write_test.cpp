@@ -556,6 +556,123 @@ TEST_F(LogWriteTest, LineThatCannotBeAppendedWaitsInThePendingFileWithItsNumber)
   EXPECT_EQ(HostLiveAllocations(), 0u);
 }
 
+// Six lines wait without a number, each named with quotes and a comma; the append that
+// numbers them loses the power at the pending file's flush, the write torn at each
+// sector boundary in turn. Whatever the name's length (so wherever the quotes fall
+// against the boundaries), one more append finds every line whole: sixteen before and
+// six that waited, each once under its own number.
+TEST_F(LogWriteTest, APowerCutWhileWaitingLinesAreNumberedLosesNoneOfThem) {
+  for (size_t length : {1u, 7u, 18u, 25u, 31u}) {
+    SCOPED_TRACE("name of " + std::to_string(length + 26) + " bytes");
+    const std::string name = std::string(length, 'x') + "Plan \"A\", rev 2.pdf";
+    fs::remove_all(LogDir());
+    for (int i = 1; i <= 10; ++i) ASSERT_EQ(Write("log-" + std::to_string(i) + " " + name), 1);
+    for (int i = 1; i <= 6; ++i) ASSERT_EQ(WriteUnnumbered("waited-" + std::to_string(i) + " " + name), 0);
+    const auto start = FilesIn(LogDir());
+    for (unsigned tearAt = 1;; ++tearAt) {
+      SCOPED_TRACE("sector boundary " + std::to_string(tearAt));
+      fs::remove_all(LogDir());
+      fs::create_directories(LogDir());
+      for (const auto& [file, bytes] : start) std::ofstream(LogDir() + "/" + file, std::ios::binary) << bytes;
+      pid_t child = fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        HostPowerLossNth(HostOp::FlushFile, 1, true, tearAt);
+        Write("cut " + name);
+        _exit(0);
+      }
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      ASSERT_TRUE(WIFEXITED(status));
+      if (WEXITSTATUS(status) == HOST_TEAR_PAST_END_EXIT_STATUS) break;
+      ASSERT_EQ(WEXITSTATUS(status), HOST_CRASH_EXIT_STATUS);
+      ASSERT_EQ(Write("after " + name), 1);
+      LogFile log = ParseLog(sgtest::ReadHostFile(LogPath()));
+      std::map<std::string, int> good;
+      std::set<std::string> numbers;
+      for (const LogLine& line : log.lines) {
+        EXPECT_TRUE(ChecksumMatches(line)) << line.raw.substr(0, 80);
+        std::string document = log.Field(line, "document");
+        ++good[document.substr(0, document.find(' '))];
+        EXPECT_TRUE(numbers.insert(log.Field(line, "sequence")).second) << "number twice";
+      }
+      for (int i = 1; i <= 10; ++i) EXPECT_EQ(good["log-" + std::to_string(i)], 1) << i;
+      for (int i = 1; i <= 6; ++i) EXPECT_EQ(good["waited-" + std::to_string(i)], 1) << i;
+      EXPECT_EQ(good["after"], 1);
+      if (HasFailure()) return;
+    }
+  }
+}
+
+// A reader that holds the pending file open (a spreadsheet, a copy in progress) keeps
+// Windows from replacing it: the move waits for a later append, and no line is lost or
+// moved twice. The numbers the failed move meant to give stay free: the line written
+// meanwhile waits under the next one and moves first, the waiting lines follow without
+// a gap.
+TEST_F(LogWriteTest, APendingFileAReaderHoldsOpenWaitsForTheNextAppend) {
+  ASSERT_EQ(Write("before"), 1);
+  ASSERT_EQ(WriteUnnumbered("waited-1"), 0);
+  ASSERT_EQ(WriteUnnumbered("waited-2"), 0);
+  HANDLE reader = CreateFileW(u"C:\\Logs\\Jobs.pending", GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Write("while read"), 0) << "the line waits behind the ones before it";
+  CloseHandle(reader);
+  EXPECT_FALSE(sgtest::HostFileExists(LogDir() + "/Jobs.pending-new"));
+  ASSERT_EQ(Write("after"), 1);
+  ExpectLogHolds({"before", "while read", "waited-1", "waited-2", "after"});
+  EXPECT_EQ(VerifyProblems(), std::vector<std::string>());
+}
+
+// The clock went back across rotations: fifteen appends at 2027-01-10 12:00 under a
+// 2 KiB limit, nine at 2026-12-01 08:00; then the current file was renamed to a
+// generation's name (a rotation cut before its new file) and the number file deleted.
+// The next appends continue after 24, the highest number the log holds. And however
+// many generations the folder holds, that recovery opens as many files.
+TEST_F(LogWriteTest, NumbersNeverRepeatAfterTheClockWentBackAcrossRotations) {
+  auto history = [&](int later, int earlier) {
+    fs::remove_all(LogDir());
+    HostSetSystemTime(SYSTEMTIME{2027, 1, 0, 10, 12, 0, 0, 0});
+    for (int i = 1; i <= later + earlier; ++i) {
+      if (i == later + 1) HostSetSystemTime(SYSTEMTIME{2026, 12, 2, 1, 8, 0, 0, 0});
+      ASSERT_EQ(Write("job-" + std::to_string(i), 2), 1);
+    }
+    fs::rename(LogPath(), LogDir() + "/Jobs-20261201-080000Z.csv");
+    fs::remove(LogDir() + "/Jobs.seq");
+  };
+  history(15, 9);
+  ASSERT_GE(FilesIn(LogDir()).size(), 6u);
+  for (int i = 25; i <= 27; ++i) ASSERT_EQ(Write("next-" + std::to_string(i), 2), 1);
+  std::map<std::string, int> numbers;
+  for (const auto& [name, bytes] : FilesIn(LogDir())) {
+    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".csv") != 0) continue;
+    LogFile file = ParseLog(bytes);
+    for (const LogLine& line : file.lines) {
+      EXPECT_TRUE(ChecksumMatches(line));
+      std::string document = file.Field(line, "document");
+      if (document.rfind("next-", 0) == 0) {
+        EXPECT_EQ(file.Field(line, "sequence"), document.substr(5));
+      }
+      EXPECT_EQ(++numbers[file.Field(line, "sequence")], 1) << "number " << file.Field(line, "sequence") << " twice";
+    }
+  }
+  EXPECT_EQ(numbers.size(), 27u);
+  EXPECT_EQ(VerifyProblems(), std::vector<std::string>());
+
+  // The bound: the recovering append opens the same files after 6 generations as after
+  // 60 (lines of about 600 bytes, three to a file of 2 KiB).
+  std::vector<uint64_t> opens;
+  for (int lines : {18, 180}) {
+    history(lines / 2, lines / 2);
+    HostResetCounters();
+    ASSERT_EQ(Write("recovered", 2), 1);
+    opens.push_back(HostCallCount(HostOp::CreateFile));
+  }
+  EXPECT_EQ(opens[0], opens[1]);
+  HostSetSystemTime(std::nullopt);
+}
+
 TEST_F(LogWriteTest, LineStoredNowhereUsesItsNumberAndGoesToTheEventLog) {
   ASSERT_EQ(Write("one"), 1);
   // Neither the log nor the pending file takes the line; the number file still does.
