@@ -483,7 +483,7 @@ BOOL AppendLogRecord(const WCHAR* directory, const WCHAR* name, DWORD maxKib,
   LogPaths paths;
   if (!ComposeLogPaths(&paths, directory, name)) return FALSE;
 
-  // The entry's columns, then the moment of the append.
+  // The record body, then the append time: the columns' layout (log_format.h).
   SYSTEMTIME now;
   GetSystemTime(&now);
   size_t lineMax = LOG_RECORD_MAX_BYTES + LOG_LINE_OVERHEAD;

@@ -18,7 +18,7 @@
 // gives no meaning are named after their entry offset; docs/accounting-log.md lists
 // where each comes from. A column added here reaches the header, the writer, every
 // reader and the database.
-const LogColumn kLogColumns[] = {
+constexpr LogColumn kLogColumns[] = {
     {"sequence", N, LOG_SOURCE_SEQUENCE, 0, 0, 0, 0},
     {"level", N, LOG_SOURCE_LEVEL, 0, 0, 0, 0},
     {"format", N, LOG_SOURCE_FORMAT, 0, 0, 0, 0},
@@ -68,6 +68,31 @@ const LogColumn kLogColumns[] = {
     {"crc32", LOG_VALUE_CHECKSUM, LOG_SOURCE_CHECKSUM, 0, 0, 0, 0},
 };
 const size_t kLogColumnCount = sizeof(kLogColumns) / sizeof(kLogColumns[0]);
+
+int LogColumnFromEntry(const LogColumn* column) {
+  return column->source != LOG_SOURCE_SEQUENCE && column->source != LOG_SOURCE_APPEND_TIME &&
+         column->source != LOG_SOURCE_CHECKSUM;
+}
+
+// The positions log_format.h fixes, and only those: the number first, the append time
+// and the checksum last, and no column of the writer's own anywhere else, so that the
+// format call's body is one run of columns.
+namespace {
+constexpr size_t kColumns = sizeof(kLogColumns) / sizeof(kLogColumns[0]);
+constexpr bool WritersColumnsOnlyAtTheEnds() {
+  for (size_t i = 1; i + 2 < kColumns; ++i) {
+    LogColumnSource s = kLogColumns[i].source;
+    if (s == LOG_SOURCE_SEQUENCE || s == LOG_SOURCE_APPEND_TIME || s == LOG_SOURCE_CHECKSUM) return false;
+  }
+  return true;
+}
+}  // namespace
+static_assert(kLogColumns[0].source == LOG_SOURCE_SEQUENCE, "the sequence number is the first field");
+static_assert(kLogColumns[kColumns - 2].source == LOG_SOURCE_APPEND_TIME, "the append time precedes the checksum");
+static_assert(kLogColumns[kColumns - 1].source == LOG_SOURCE_CHECKSUM, "the checksum is the last field");
+static_assert(kLogColumns[kColumns - 1].type == LOG_VALUE_CHECKSUM && kLogColumns[kColumns - 2].type == LOG_VALUE_UTC_TIME,
+              "the writer's columns are typed as readers expect");
+static_assert(WritersColumnsOnlyAtTheEnds(), "every column between comes from the format call");
 
 #undef N
 #undef T

@@ -113,8 +113,9 @@ void LogFormatSequenceFile(uint64_t value, char* out);
 
 // --- checksums -----------------------------------------------------------------------
 //
-// A line ends with ",XXXXXXXX": the CRC-32 (crc32.h) of every byte before that comma,
-// as 8 upper-case hex digits. The one rule for hex case: only upper case is a checksum.
+// The checksum field (the last column, see the columns below) is ",XXXXXXXX": the
+// CRC-32 (crc32.h) of every byte before that comma, as 8 upper-case hex digits. The one
+// rule for hex case: only upper case is a checksum.
 #define LOG_CHECKSUM_FIELD_BYTES 9u
 
 // LogReadChecksumField() - TRUE (1) when a line (without its line end) ends with a
@@ -129,6 +130,14 @@ void LogFormatChecksum(uint32_t crc, char* out);
 //
 // The columns of every line, in file order. The writer fills each from its source; a
 // reader types each value by the column, never by the value.
+//
+// What is positional, stated here once and pinned by static_assert beside the table:
+// the writer's own columns stand first and last. The sequence number is the first field
+// (empty on a line that waits without one), and a line ends with the append time and
+// then the checksum, which covers every byte before its comma, so that nothing can
+// follow it. Every column between comes from the format call (the entry, its level or
+// its format), in table order: the format call writes them as the record body, and the
+// write call puts the number before the body and the append time and checksum after.
 typedef enum LogValueType {
   LOG_VALUE_NUMBER,      // unsigned decimal, empty when the entry does not carry it
   LOG_VALUE_TEXT,        // a text
@@ -161,6 +170,9 @@ typedef struct LogColumn {
 } LogColumn;
 extern const LogColumn kLogColumns[];
 extern const size_t kLogColumnCount;
+// LogColumnFromEntry() - 1 for a column the format call fills (from the entry, its
+// level or its format), 0 for one the write call adds (number, append time, checksum).
+int LogColumnFromEntry(const LogColumn* column);
 // LogFindColumn() - The column of that name; NULL for none.
 const LogColumn* LogFindColumn(const char* name, size_t length);
 // LogColumnMaxBytes() - The most bytes the writer puts in a column's field: a number's

@@ -79,10 +79,11 @@ size_t FormatUtcTime(const SYSTEMTIME* utc, char* out, size_t outBytes);
 // IsSingleCsvRecord() - TRUE when bytes form exactly one CSV record ending in CRLF: quotes
 // balanced, and no CR or LF outside quotes except that last CRLF.
 BOOL IsSingleCsvRecord(const char* bytes, size_t count);
-// ComposeLogLine() - "<number>,<fields>,<checksum>\r\n" into out, which must hold
-// fieldsBytes + LOG_LINE_OVERHEAD bytes; number 0 leaves the sequence field empty (a line
-// that waits without a number). fields is everything between the sequence number and
-// the checksum. Returns the bytes written.
+// ComposeLogLine() - The line of fields: the sequence field before them and the
+// checksum after them (the columns' layout, log_format.h), then CRLF, into out, which
+// must hold fieldsBytes + LOG_LINE_OVERHEAD bytes; number 0 leaves the sequence field
+// empty (a line that waits without a number). fields is the record body and the append
+// time. Returns the bytes written.
 size_t ComposeLogLine(uint64_t number, const char* fields, size_t fieldsBytes, char* out);
 
 // --- log_directory.cpp ------------------------------------------------------------
