@@ -6,6 +6,7 @@
 
 #include "tools/common/case_fold.h"
 #include "tools/common/errors.h"
+#include "tools/reports/group_key.h"
 
 #include <toml++/toml.h>
 
@@ -19,7 +20,6 @@
 namespace spoolgate {
 namespace {
 
-const char* const kGroupings[] = {"user", "printer", "computer", "day", "week", "month", "year"};
 // A price may be finer than the bill up to this many places.
 constexpr unsigned kPricePlaces = 9;
 // The places of a computed unit that divides, unless [places] says otherwise: mm² of a
@@ -205,8 +205,8 @@ void ReadColumns(const Reader& r, const toml::table& columns, const toml::table*
       std::string name(key.str());
       std::string target = r.Text(node, name);
       if (IsColumnName(target) == (pass == 1)) continue;
-      for (const char* g : kGroupings) {
-        if (name == g) r.Fail(node, "'" + name + "' is a report grouping of its own; choose another name");
+      if (FindGrouping(name) != nullptr) {
+        r.Fail(node, "'" + name + "' is a report grouping of its own; choose another name");
       }
       if (pass == 1) {
         if (FindLineColumn(name) != nullptr) r.Fail(node, "'" + name + "' is a column of the log; choose another name");
