@@ -215,7 +215,7 @@ uint64_t LogBytes(const std::vector<std::string>& dirs) {
 // Reports
 
 // The WHERE clause of the filter (PrepareLogFilter called), with its values as parameters:
-// the same matches as on the CSV logs, times compared as times in their canonical text.
+// the same matches as on the CSV logs, times compared as times (TimeColumn, TimeValue).
 // untimed: instead of the time range, the lines it leaves out for having no time.
 // With -i a name matches every stored spelling that folds as it does (FoldCase): the
 // spellings are looked up and folded here, so that both databases match exactly as the
@@ -226,25 +226,37 @@ std::string Where(Database& db, const LogFilter& f, std::vector<std::string>& pa
     params.push_back(value);
     return "$" + std::to_string(params.size());
   };
+  // The time terms, the column itself on the left so that the time index serves the
+  // range, their values numbered in the list given.
+  std::string time = db.TimeColumn(f.utc);
+  auto timeTerms = [&](std::vector<std::string>& values) {
+    auto value = [&](const std::string& v) {
+      values.push_back(v);
+      return db.TimeValue("$" + std::to_string(values.size()));
+    };
+    std::string t;
+    if (untimed) t = time + " IS NULL";
+    if (!untimed && !f.fromTime.empty()) t = time + " >= " + value(f.fromTime);
+    if (!untimed && !f.toTime.empty()) t += (t.empty() ? "" : " AND ") + time + " <= " + value(f.toTime);
+    return t;
+  };
   auto same = [&](const char* column, const std::string& value) {
     if (!f.ignoreCase) return column + std::string(" = ") + param(value);
-    std::string folded = FoldCase(value), spellings;
-    db.Query(std::string("SELECT DISTINCT ") + column + " FROM log_lines", {}, [&](const DbRow& r) {
-      if (r[0] && FoldCase(*r[0]) == folded) spellings += (spellings.empty() ? "" : ", ") + param(*r[0]);
-    });
+    // The spellings of the rows of the range only: a month's bill does not read the
+    // names of the whole history.
+    std::vector<std::string> values;
+    std::string range = timeTerms(values), folded = FoldCase(value), spellings;
+    db.Query(std::string("SELECT DISTINCT ") + column + " FROM log_lines" + (range.empty() ? "" : " WHERE " + range),
+             values, [&](const DbRow& r) {
+               if (r[0] && FoldCase(*r[0]) == folded) spellings += (spellings.empty() ? "" : ", ") + param(*r[0]);
+             });
     return spellings.empty() ? std::string("1 = 0") : column + std::string(" IN (") + spellings + ")";
   };
   if (!f.user.empty()) terms.push_back(same("user_name", f.user));
   if (!f.printer.empty()) terms.push_back(same("printer", f.printer));
   if (!f.computer.empty()) terms.push_back(same("computer", f.computer));
-  // The column itself on the left, so that the time index serves the range.
-  std::string time = db.TimeColumn(f.utc);
-  if (untimed) {
-    terms.push_back(time + " IS NULL");
-  } else {
-    if (!f.fromTime.empty()) terms.push_back(time + " >= " + db.TimeValue(param(f.fromTime)));
-    if (!f.toTime.empty()) terms.push_back(time + " <= " + db.TimeValue(param(f.toTime)));
-  }
+  std::string range = timeTerms(params);
+  if (!range.empty()) terms.push_back(range);
   std::string where;
   for (const auto& t : terms) where += (where.empty() ? " WHERE " : " AND ") + t;
   return where;
