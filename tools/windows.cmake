@@ -66,7 +66,7 @@ target_link_options(spoolgate_exe PRIVATE -municode)
 target_link_libraries(spoolgate_exe PRIVATE advapi32 winspool version)
 spoolgate_version_resource(spoolgate_exe "spoolgate print server kit")
 # The documents the help names, beside the program, so that they travel with it.
-foreach(doc deployment.md accounting-database.md)
+foreach(doc deployment.md accounting-log.md accounting-database.md)
   add_custom_command(TARGET spoolgate_exe POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E copy_if_different ${CMAKE_SOURCE_DIR}/docs/${doc}
             $<TARGET_FILE_DIR:spoolgate_exe>/${doc})
