@@ -142,9 +142,6 @@ class Postgres final : public Database {
   // Compared as timestamps: to_char() of the column, which the reports compared before,
   // is no immutable function, so no index could serve it.
   std::string TimeValue(const std::string& param) const override { return "CAST(" + param + " AS timestamp(3))"; }
-  std::string IsoWeek(const std::string& column) const override {
-    return "to_char(" + column + ", 'IYYY-\"W\"IW')";
-  }
 
   StoreResult Store(const std::vector<LineRow>& batch) override {
     // Two importers that reach the same keys in a different order can deadlock; the
