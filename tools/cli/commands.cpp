@@ -6,7 +6,9 @@
 
 #include "tools/common/case_fold.h"
 #include "tools/common/errors.h"
+#include "tools/database/directory_db.h"
 #include "tools/database/log_db.h"
+#include "tools/reports/directory_fold.h"
 #include "tools/reports/log_html.h"
 #include "tools/logread/verify.h"
 #include "tools/reports/log_reader.h"
@@ -221,10 +223,22 @@ Report PrepareFromOptions(LogArgs& a) {
 
 // Counts the report's groupings, from the folders or the database.
 Tallies Tally(const LogArgs& a, const Report& report, std::vector<Grouping> groupings) {
+  DirectoryHistory history;
   Tallies tallies;
-  tallies.groupings = std::move(groupings);
+  const DirectorySettings& directory = report.settings.directory;
+  if (!directory.on) {
+    tallies.groupings = std::move(groupings);
+  } else {
+    // The snapshots of the source's own: the database's tables, or the file of the folders.
+    if (a.database.empty() && directory.snapshots.empty()) {
+      throw InputError(report.settings.file + ": [directory] names no snapshots file for reports from log folders");
+    }
+    history = a.database.empty() ? ReadSnapshotFile(directory.snapshots) : LoadDirectorySnapshots(a.database);
+    tallies.groupings = DirectoryGroupings(report, std::move(groupings));
+  }
   if (a.database.empty()) TallyLog(a.logDirs, report, tallies);
   else TallyDatabase(a.database, report, tallies);
+  if (directory.on) FoldDirectory(report, history, tallies);
   return tallies;
 }
 

@@ -128,6 +128,9 @@ GroupKey ByKey(const Report& r, const std::string& name) {
       return key;
     }
   }
+  // A kept attribute of the directory: the source counts by user, the directory names
+  // the group (reports/directory_fold).
+  if (IsDirectoryAttribute(r.settings.directory, name)) return {GroupKey::kUser, name, nullptr};
   key.column = ResolveColumn(r.settings, name);
   if (key.column == nullptr || key.column->csv == nullptr) {
     throw InputError("--by " + name + ": not a grouping (user, printer, computer, day, week, month, year) nor a column" +

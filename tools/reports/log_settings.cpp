@@ -4,6 +4,8 @@
 // a binary fraction.
 #include "tools/reports/log_settings.h"
 
+#include "tools/reports/directory_settings_toml.h"
+
 #include "tools/common/case_fold.h"
 #include "tools/common/errors.h"
 
@@ -156,14 +158,16 @@ Settings LoadSettings(const std::string& path) {
         r.Fail(node, "decimals must be a whole number from 0 to 6");
       }
       s.decimals = unsigned(node.as_integer()->get());
+    } else if (k == "directory") {
+      ReadDirectorySettings(path, node, s.directory);
     } else if (k != "columns" && k != "price") {
-      r.Fail(node, "unknown setting '" + k + "' (currency, decimals, [columns], [[price]])");
+      r.Fail(node, "unknown setting '" + k + "' (currency, decimals, [columns], [[price]], [directory])");
     }
   }
   const toml::table* columns = root["columns"].as_table();
   if (root.contains("columns") && columns == nullptr) r.Fail(*root.get("columns"), "columns must be a table, [columns]");
   if (columns != nullptr) ReadColumns(r, *columns, s);
-  if (s.names.empty()) {
+  if (s.names.empty() && !s.directory.on) {
     throw InputError(path + ":1: names no column: a [columns] table such as pages = \"value_252\" "
                             "says what the driver's columns carry");
   }

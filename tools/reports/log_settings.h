@@ -5,6 +5,7 @@
 #pragma once
 
 #include "tools/logread/log_fields.h"
+#include "tools/reports/directory_settings.h"
 
 #include <cstdint>
 #include <deque>
@@ -47,6 +48,7 @@ struct Settings {
   unsigned decimals = 2;       // places of every price and cost
   const LineColumn* matchColumn = nullptr;  // the column a price may name besides the printer
   std::vector<Price> prices;   // in file order
+  DirectorySettings directory;  // [directory]
 };
 
 // Reads a settings file (TOML; docs/accounting-database.md). InputError "FILE:LINE: why"
