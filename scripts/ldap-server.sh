@@ -36,7 +36,8 @@ include /etc/ldap/schema/msuser.schema
 modulepath /usr/lib/ldap
 moduleload back_mdb
 pidfile $ldap_server_dir/slapd.pid
-# Pages of five at most, any number of them: a reader that does not page gets five.
+# For any account but the root: pages of five at most (a larger page is refused), any
+# number of them; a reader that does not page gets five.
 sizelimit size.soft=5 size.hard=5 size.pr=5 size.prtotal=unlimited
 database mdb
 maxsize 67108864
@@ -66,13 +67,16 @@ CONF
   {
     printf 'dn: %s\nobjectClass: dcObject\nobjectClass: organization\no: example\ndc: example\n\n' "$base"
     printf 'dn: ou=people,%s\nobjectClass: organizationalUnit\nou: people\n\n' "$base"
+    # The account the tests read as, under the limits (the root is under none).
+    printf 'dn: cn=reader,%s\nobjectClass: simpleSecurityObject\nobjectClass: organizationalRole\ncn: reader\nuserPassword: %s\n\n' \
+      "$base" "$password"
     if [[ -n "$ldif" ]]; then cat "$ldif"; fi
   } | ldapadd -x -H "$url" -D "$admin" -w "$password" >"$ldap_server_dir/ldapadd.log" 2>&1 || {
     cat "$ldap_server_dir/ldapadd.log" >&2
     ldap_server_stop
     return 1
   }
-  export SPOOLGATE_TEST_LDAP_URL=$url SPOOLGATE_TEST_LDAP_BASE=$base SPOOLGATE_TEST_LDAP_BIND_DN=$admin
+  export SPOOLGATE_TEST_LDAP_URL=$url SPOOLGATE_TEST_LDAP_BASE=$base SPOOLGATE_TEST_LDAP_BIND_DN=cn=reader,$base
   export SPOOLGATE_TEST_LDAP_PASSWORD=$password
   echo "ldap-server: slapd $(/usr/sbin/slapd -VV 2>&1 | awk 'NR==1 {print $4}') on $url"
 }

@@ -196,9 +196,10 @@ class DirectoryLdapTest : public ::testing::Test {
 
 TEST_F(DirectoryLdapTest, TheUsersComeInPagesAndBillTheFleetAsTheExportDoes) {
   dir_.Write("password", password_ + "\n");
-  // Twelve people in pages of five (the server hands over no more to a reader that
-  // does not page).
-  sgtest::CliResult r = Import("people", "password", {"--date", "2026-11-16", "--file", "snapshots.json"});
+  // Twelve people in pages of four (the server hands over five to a reader that does
+  // not page, and refuses a page of more).
+  sgtest::CliResult r =
+      Import("people", "password", {"--date", "2026-11-16", "--file", "snapshots.json", "--page-size", "4"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "directory snapshot of 2026-11-16: 12 users from " + url_ + "\n");
   dir_.Write("nov1.csv", sgtest::kDirectoryExportNovember1);
@@ -225,13 +226,13 @@ TEST_F(DirectoryLdapTest, ARefusedBindAndAnAccountOfTwoEntriesStoreNothing) {
   EXPECT_EQ(refused.err.find(password_), std::string::npos) << "the password is shown";
   EXPECT_EQ(refused.out.find(password_), std::string::npos) << "the password is shown";
   dir_.Write("password", password_ + "\n");
-  sgtest::CliResult twice = Import("duplicates", "password", {"--file", "s.json"});
+  sgtest::CliResult twice = Import("duplicates", "password", {"--file", "s.json", "--page-size", "5"});
   EXPECT_EQ(twice.status, 1) << twice.err;
   EXPECT_NE(twice.err.find("1 account has two entries that disagree, so no snapshot is stored"), std::string::npos)
       << twice.err;
   EXPECT_FALSE(std::filesystem::exists(dir_ / "s.json"));
   // Bounded: more entries than allowed is an error, not a cut list.
-  sgtest::CliResult many = Import("people", "password", {"--file", "s.json", "--max-entries", "11"});
+  sgtest::CliResult many = Import("people", "password", {"--file", "s.json", "--max-entries", "11", "--page-size", "5"});
   EXPECT_EQ(many.status, 2);
   EXPECT_NE(many.err.find("more than 11 entries match"), std::string::npos) << many.err;
 }

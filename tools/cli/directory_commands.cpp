@@ -171,6 +171,9 @@ void AddDirectory(CLI::App& app, Action& action) {
       ->capture_default_str()->check(CLI::Range(1, 3600));
   import->add_option("--max-entries", a->ldap.maxEntries, "refuse a directory of more entries than this")
       ->capture_default_str()->check(CLI::Range(1, 10000000));
+  import->add_option("--page-size", a->ldap.pageSize, "entries a page of the search asks for (at most the server's "
+                                                     "own limit: 1000 on a Windows domain)")
+      ->capture_default_str()->check(CLI::Range(1, 100000));
   auto importStore = AddStore(import, *a);
   import->callback([&action, a, ldap, csv, importStore] {
     importStore();
