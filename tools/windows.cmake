@@ -37,6 +37,7 @@ add_executable(spoolgate_exe
   ${here}/reports/report_text.cpp
   ${here}/reports/log_settings.cpp
   ${here}/reports/directory_settings.cpp
+  ${here}/reports/directory_settings_toml.cpp
   ${here}/reports/directory_fold.cpp
   ${here}/directory/directory_snapshot.cpp
   ${here}/database/win_directory_db.cpp
