@@ -150,6 +150,12 @@ TEST(DirectoryReportTest, JobsAreBilledByTheDirectoryOfTheirDayFromTheSnapshotFi
     EXPECT_EQ(nlohmann::json::parse(r.out)["unknownUsers"],
               nlohmann::json::parse(R"({"jobs": 3, "names": ["carol", "mallory"]})")) << c.by;
   }
+  // The page charts the directory's departments, not the driver's texts.
+  sgtest::CliResult page =
+      sgtest::RunCli({"log", "report", dir.path, "--settings", "site.toml", "--by", "department", "--html", "-"}, dir.path);
+  ASSERT_EQ(page.status, 0) << page.err;
+  EXPECT_NE(page.out.find("Per department"), std::string::npos);
+  EXPECT_NE(page.out.find("Entwicklung S\xC3\xBC\x64"), std::string::npos);
   // The text report names them too; without [directory] nothing changes.
   sgtest::CliResult text = sgtest::RunCli({"log", "summary", dir.path, "--settings", "site.toml"}, dir.path);
   EXPECT_NE(text.out.find("\n3 jobs have users the directory did not know at the job's time: carol mallory\n"),

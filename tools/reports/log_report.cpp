@@ -221,7 +221,10 @@ std::vector<Grouping> PageGroupings(const Report& report) {
   out[0].leading = {{GroupKey::kMonth, "month"}};
   out[1].leading = {{GroupKey::kUser, "user"}};
   for (const GroupKey& k : report.by) {
-    if (k.kind == GroupKey::kColumn) out.push_back(Grouping{{k}, {}});
+    // A column, or a kept attribute of the directory (a user key of its own heading).
+    if (k.kind == GroupKey::kColumn || (k.kind == GroupKey::kUser && k.heading != "user")) {
+      out.push_back(Grouping{{k}, {}});
+    }
   }
   // Nested --by keys, department by month: one grouping as the summary's, last.
   if (report.by.size() >= 2) out.push_back(SummaryGroupings(report)[0]);
