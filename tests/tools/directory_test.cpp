@@ -232,6 +232,15 @@ TEST_F(DirectoryLdapTest, ARefusedBindAndAnAccountOfTwoEntriesStoreNothing) {
   EXPECT_EQ(refused.err.find(password_), std::string::npos) << "the password is shown";
   EXPECT_EQ(refused.out.find(password_), std::string::npos) << "the password is shown";
   dir_.Write("password", password_ + "\n");
+  // StartTLS that the server does not offer is an error before the bind, not a bind in
+  // the clear; on ldaps:// it is refused as a mistake.
+  sgtest::CliResult clear = Import("people", "password", {"--file", "s.json", "--starttls"});
+  EXPECT_EQ(clear.status, 2);
+  EXPECT_NE(clear.err.find(url_ + ": StartTLS: "), std::string::npos) << clear.err;
+  sgtest::CliResult both = sgtest::RunCli({"directory", "import", "--ldap", "ldaps://127.0.0.1:1", "--starttls",
+                                           "--file", "s.json"}, dir_.path);
+  EXPECT_EQ(both.status, 2);
+  EXPECT_NE(both.err.find("--starttls is for ldap://"), std::string::npos) << both.err;
   sgtest::CliResult twice = Import("duplicates", "password", {"--file", "s.json", "--page-size", "5"});
   EXPECT_EQ(twice.status, 1) << twice.err;
   EXPECT_NE(twice.err.find("1 account has two entries that disagree, so no snapshot is stored"), std::string::npos)
