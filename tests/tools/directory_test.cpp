@@ -150,6 +150,13 @@ TEST(DirectoryReportTest, JobsAreBilledByTheDirectoryOfTheirDayFromTheSnapshotFi
     EXPECT_EQ(nlohmann::json::parse(r.out)["unknownUsers"],
               nlohmann::json::parse(R"({"jobs": 3, "names": ["carol", "mallory"]})")) << c.by;
   }
+  // An attribute the snapshots never kept is named, not billed to nobody.
+  sgtest::CliResult unkept =
+      sgtest::RunCli({"log", "summary", dir.path, "--settings", "site.toml", "--by", "display_name"}, dir.path);
+  EXPECT_EQ(unkept.status, 2);
+  EXPECT_NE(unkept.err.find("--by display_name: the directory snapshot of 2026-11-"), std::string::npos) << unkept.err;
+  EXPECT_NE(unkept.err.find("keeps no such attribute (it keeps: department, cost_centre)"), std::string::npos)
+      << unkept.err;
   // The page charts the directory's departments, not the driver's texts.
   sgtest::CliResult page =
       sgtest::RunCli({"log", "report", dir.path, "--settings", "site.toml", "--by", "department", "--html", "-"}, dir.path);

@@ -2,6 +2,9 @@
 // Folding what a source counted by user and day into the groups the directory names.
 #include "tools/reports/directory_fold.h"
 
+#include "tools/common/errors.h"
+
+#include <algorithm>
 #include <iterator>
 
 namespace spoolgate {
@@ -78,6 +81,15 @@ void FoldDirectory(const Report& report, const DirectoryHistory& history, Tallie
           key.push_back(entry != nullptr ? entry->name : account);
         } else {
           std::string value;
+          // A name the snapshot never kept (a typing slip in the settings) would bill
+          // every job to nobody without a word.
+          if (snapshot != nullptr && std::find(snapshot->attributes.begin(), snapshot->attributes.end(), k.heading) ==
+                                         snapshot->attributes.end()) {
+            std::string kept;
+            for (const std::string& a : snapshot->attributes) kept += (kept.empty() ? "" : ", ") + a;
+            throw InputError("--by " + k.heading + ": the directory snapshot of " + snapshot->date +
+                             " keeps no such attribute (it keeps: " + kept + ")");
+          }
           if (entry != nullptr) {
             auto v = entry->values.find(k.heading);
             if (v != entry->values.end()) value = v->second;
