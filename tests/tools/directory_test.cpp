@@ -238,6 +238,12 @@ TEST_F(DirectoryLdapTest, ARefusedBindAndAnAccountOfTwoEntriesStoreNothing) {
       << refused.err;
   EXPECT_EQ(refused.err.find(password_), std::string::npos) << "the password is shown";
   EXPECT_EQ(refused.out.find(password_), std::string::npos) << "the password is shown";
+  // A bind DN without a password would bind as nobody.
+  dir_.Write("empty", "\n");
+  sgtest::CliResult empty = Import("people", "empty", {"--file", "s.json"});
+  EXPECT_EQ(empty.status, 2);
+  EXPECT_NE(empty.err.find(": no password (--password-file FILE or --password-env NAME)"), std::string::npos)
+      << empty.err;
   dir_.Write("password", password_ + "\n");
   // StartTLS that the server does not offer is an error before the bind, not a bind in
   // the clear; on ldaps:// it is refused as a mistake.

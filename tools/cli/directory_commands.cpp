@@ -92,6 +92,11 @@ int Import(DirectoryArgs& a) {
     snapshot = ReadDirectoryCsv(a.csv, a.ldap.fields, conflicts);
   } else {
     a.ldap.password = Password(a);
+    // A simple bind with a DN and no password is an unauthenticated bind, which a server
+    // may answer as an anonymous one: a missing password would read as nobody.
+    if (!a.ldap.bindDn.empty() && a.ldap.password.empty()) {
+      throw InputError("--bind-dn " + a.ldap.bindDn + ": no password (--password-file FILE or --password-env NAME)");
+    }
     snapshot = ReadLdap(a.ldap, conflicts);
   }
   if (!conflicts.empty()) {

@@ -41,6 +41,7 @@ std::vector<Grouping> DirectoryGroupings(const Report& report, std::vector<Group
 
 void FoldDirectory(const Report& report, const DirectoryHistory& history, Tallies& tallies) {
   tallies.directory = true;
+  if (history.snapshots.empty()) throw InputError("the directory keeps no snapshot yet (spoolgate directory import)");
   bool counted = false;  // the jobs of unknown users are counted in one grouping
   for (Grouping& g : tallies.groupings) {
     if (!HasUser(g)) continue;
