@@ -52,14 +52,13 @@ void FoldDirectory(const Report& report, const DirectoryHistory& history, Tallie
     for (size_t i = 0, next = asked + 1; i < asked; ++i) {
       if (DriverColumn(report, g.leading[i]) != nullptr) driverAt[i] = next++;
     }
-    size_t hidden = g.leading.size() - asked;
     size_t user = 0;
     while (g.leading[user].kind != GroupKey::kUser) ++user;
-    std::map<std::vector<std::string>, LogTally> rows;
-    std::vector<std::string> key;
+    std::map<RowKey, LogTally> rows;
+    RowKey key;
     for (const auto& [source, tally] : g.rows) {
-      const std::string& name = source[user];
-      const DirectorySnapshot* snapshot = SnapshotAt(history, source[asked]);
+      const std::string& name = source.leading[user];
+      const DirectorySnapshot* snapshot = SnapshotAt(history, source.leading[asked]);
       std::string account = AccountKey(name);
       const DirectoryUser* entry = nullptr;
       if (snapshot != nullptr) {
@@ -73,13 +72,13 @@ void FoldDirectory(const Report& report, const DirectoryHistory& history, Tallie
           tallies.moreUnknown = true;
         }
       }
-      key.clear();
+      key.leading.clear();
       for (size_t i = 0; i < asked; ++i) {
         const GroupKey& k = g.leading[i];
         if (k.kind != GroupKey::kUser) {
-          key.push_back(source[i]);
+          key.leading.push_back(source.leading[i]);
         } else if (k.heading == "user") {
-          key.push_back(entry != nullptr ? entry->name : account);
+          key.leading.push_back(entry != nullptr ? entry->name : account);
         } else {
           std::string value;
           // A name the snapshot never kept (a typing slip in the settings) would bill
@@ -96,15 +95,17 @@ void FoldDirectory(const Report& report, const DirectoryHistory& history, Tallie
             if (v != entry->values.end()) value = v->second;
           }
           if (driverAt[i] != 0) {
-            const std::string& driver = source[driverAt[i]];
+            const std::string& driver = source.leading[driverAt[i]];
             // replace: the directory's value, the driver's text for a user it does not
             // know; fill: the driver's text unless it is empty.
             if (report.settings.directory.replace ? entry == nullptr : !driver.empty()) value = driver;
           }
-          key.push_back(value);
+          key.leading.push_back(value);
         }
       }
-      key.insert(key.end(), source.begin() + long(asked + hidden), source.end());
+      key.computer = source.computer;
+      key.printer = source.printer;
+      key.priceMatch = source.priceMatch;
       rows[key].Add(tally, report.measures);
     }
     g.leading.resize(asked);
