@@ -51,12 +51,19 @@ build_preset() {
 # A PostgreSQL server of our own for the accounting database tests (Unix socket in a
 # temporary folder, no TCP), stopped on every way out of this script.
 source scripts/pg-server.sh
-trap pg_server_stop EXIT
+# And an OpenLDAP server on the loopback, its users those of the directory tests.
+source scripts/ldap-server.sh
+trap 'pg_server_stop; ldap_server_stop' EXIT
 trap 'exit 130' INT TERM
 echo "== PostgreSQL for the database tests"
 if ! PG_SERVER_FSYNC=off pg_server_start; then
   echo "PostgreSQL server could not be started: its database tests are skipped"
   failed+=("postgresql")
+fi
+echo "== OpenLDAP for the directory tests"
+if ! ldap_server_start tests/tools/data/directory-users.ldif; then
+  echo "OpenLDAP server could not be started: its directory tests are skipped"
+  failed+=("openldap")
 fi
 
 # The host suites run in the coverage build (the host build with gcc's --coverage), so

@@ -44,6 +44,11 @@ add_executable(spoolgate_exe
   ${here}/reports/log_settings.cpp
   ${here}/reports/pricing.cpp
   ${here}/reports/unit_expression.cpp
+  ${here}/reports/directory_settings.cpp
+  ${here}/reports/directory_settings_toml.cpp
+  ${here}/reports/directory_fold.cpp
+  ${here}/directory/directory_snapshot.cpp
+  ${here}/database/win_directory_db.cpp
   ${here}/common/output_file.cpp
   ${here}/common/portable.cpp
   ${here}/stored/stored_files.cpp

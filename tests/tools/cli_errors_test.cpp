@@ -250,7 +250,7 @@ TEST(CliErrors, UnusableArgumentsExitWithTwo) {
   TempDir dir;
   EXPECT_EQ(RunCli({}, dir.path).status, 2);
   ExpectOneLineError(RunCli({"print"}, dir.path),
-                     "unknown subcommand 'print' (one of: capture, run, rud, overlay, log) "
+                     "unknown subcommand 'print' (one of: capture, run, rud, overlay, log, directory) "
                      "(--help for usage)");
   ExpectOneLineError(RunCli({"log", "shwo"}, dir.path),
                      "unknown subcommand 'shwo' of log (one of: show, summary, report, verify, import) "
@@ -307,7 +307,8 @@ TEST(CliErrors, EverySubcommandHasHelp) {
       {"rud", "--help"},  {"rud", "info", "--help"}, {"rud", "extract", "--help"},
       {"overlay", "--help"}, {"overlay", "info", "--help"}, {"overlay", "extract", "--help"},
       {"log", "--help"},  {"log", "show", "--help"}, {"log", "summary", "--help"},
-      {"log", "report", "--help"}, {"log", "verify", "--help"}, {"log", "import", "--help"}};
+      {"log", "report", "--help"}, {"log", "verify", "--help"}, {"log", "import", "--help"},
+      {"directory", "--help"}, {"directory", "import", "--help"}, {"directory", "list", "--help"}};
   sgtest::CliResult version = RunCli({"--version"}, dir.path);
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out.rfind("spoolgate ", 0), 0u) << version.out;

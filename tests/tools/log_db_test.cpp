@@ -5,6 +5,7 @@
 #include "platform/host/host_control.h"
 #include "tests/logger/log_support.h"
 #include "tests/tools/cli_runner.h"
+#include "tests/tools/directory_fleet.h"
 #include "tools/database/log_db.h"
 #include "tools/database/log_db_backend.h"
 #include "tools/reports/log_settings.h"
@@ -784,6 +785,55 @@ TEST_P(LogDatabaseTest, AReportsTimeRangeReadsItsRowsThroughTheIndexOfItsTimeBas
   r = Import({empty.path}, dir_);
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   expectIndexed("after an import into a table without them");
+}
+
+TEST_P(LogDatabaseTest, TheDirectoryOfEachJobsDayBillsAlikeFromTheDatabaseAndTheFolder) {
+  sgtest::TempDir logs;
+  sgtest::WriteJobs(logs, sgtest::DirectoryFleetJobs());
+  ASSERT_EQ(Import({logs.path}, dir_).status, 0);
+  dir_.Write("nov1.csv", sgtest::kDirectoryExportNovember1);
+  dir_.Write("nov16.csv", sgtest::kDirectoryExportNovember16);
+  // A report before any snapshot is kept is refused, not billed to nobody.
+  dir_.Write("site.toml", sgtest::DirectoryFleetSettings("replace"));
+  sgtest::CliResult none = RunCli({"log", "summary", "--db", url_, "--settings", "site.toml", "--by", "department"},
+                                  dir_.path);
+  EXPECT_EQ(none.status, 2);
+  EXPECT_NE(none.err.find("no directory snapshots"), std::string::npos) << none.err;
+  // The database keeps its own snapshots; the folder's report reads the snapshot file.
+  for (auto [file, date] : {std::pair{"nov1.csv", "2026-11-01"}, {"nov16.csv", "2026-11-16"}}) {
+    for (const std::string& store : {std::string("--db=") + url_, std::string("--file=snapshots.json")}) {
+      sgtest::CliResult r = RunCli({"directory", "import", "--csv", file, "--date", date, "--keep", "department=Department",
+                                    "--keep", "cost_centre=extensionAttribute1", store}, dir_.path);
+      ASSERT_EQ(r.status, 0) << r.err;
+    }
+  }
+  // A second reading of the first day replaces the first in the database as in the file.
+  ASSERT_EQ(RunCli({"directory", "import", "--csv", "nov1.csv", "--date", "2026-11-01", "--keep",
+                    "department=Department", "--keep", "cost_centre=extensionAttribute1", "--db", url_}, dir_.path).status, 0);
+  sgtest::CliResult listed = RunCli({"directory", "list", "--db", url_, "--json"}, dir_.path);
+  ASSERT_EQ(listed.status, 0) << listed.err;
+  Json list = Json::parse(listed.out);
+  ASSERT_EQ(list.size(), 2u) << listed.out;
+  EXPECT_EQ(list[0]["date"], "2026-11-01");
+  EXPECT_EQ(list[1]["users"], 3);
+  for (const sgtest::DirectoryFleetCase& c : sgtest::DirectoryFleetCases()) {
+    dir_.Write("site.toml", sgtest::DirectoryFleetSettings(c.driverText));
+    for (const std::vector<std::string>& source : {std::vector<std::string>{logs.path},
+                                                   std::vector<std::string>{"--db", url_}}) {
+      std::vector<std::string> args = {"log", "summary", "--settings", "site.toml", "--by", c.by, "--sum", "pages",
+                                       "--json"};
+      args.insert(args.end(), source.begin(), source.end());
+      sgtest::CliResult r = RunCli(args, dir_.path);
+      ASSERT_EQ(r.status, 0) << r.err;
+      sgtest::Figures figures;
+      Json j = Json::parse(r.out);
+      for (const auto& g : j["groups"]) {
+        figures[g["key"][c.by].get<std::string>()] = {g["jobs"].get<uint64_t>(), g["sums"]["pages"].get<uint64_t>()};
+      }
+      EXPECT_EQ(figures, c.figures) << c.by << " " << c.driverText << " " << source[0];
+      EXPECT_EQ(j["unknownUsers"]["jobs"], 3) << source[0];
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, LogDatabaseTest, ::testing::Values("sqlite", "postgresql"),

@@ -7,8 +7,10 @@
 #include "tools/common/errors.h"
 #include "tools/common/output_file.h"
 #include "tools/common/portable.h"
+#include "tools/database/directory_db.h"
 #include "tools/database/log_db.h"
 #include "tools/logread/log_folder.h"
+#include "tools/reports/directory_fold.h"
 #include "tools/reports/log_reader.h"
 
 #include <iostream>
@@ -152,9 +154,21 @@ Report PrepareLogReport(const LogReportArgs& a) {
 
 Tallies TallyLogs(const LogReportArgs& a, const Report& report, std::vector<Grouping> groupings) {
   Tallies tallies;
-  tallies.groupings = std::move(groupings);
+  DirectoryHistory history;
+  const DirectorySettings& directory = report.settings.directory;
+  if (!directory.on) {
+    tallies.groupings = std::move(groupings);
+  } else {
+    // The snapshots of the source's own: the database's tables, or the file of the folders.
+    if (a.database.empty() && directory.snapshots.empty()) {
+      throw InputError(report.settings.file + ": [directory] names no snapshots file for reports from log folders");
+    }
+    history = a.database.empty() ? ReadSnapshotFile(directory.snapshots) : LoadDirectorySnapshots(a.database);
+    tallies.groupings = DirectoryGroupings(report, std::move(groupings));
+  }
   if (a.database.empty()) TallyLog(LogDirs(a), report, tallies);
   else TallyDatabase(a.database, report, tallies);
+  if (directory.on) FoldDirectory(report, history, tallies);
   return tallies;
 }
 

@@ -15,7 +15,7 @@ constexpr void (*kSubcommands[])(CLI::App&, Action&) = {
 #ifdef _WIN32
     AddLogOfThisServer, AddSetup, AddCheck,
 #else
-    AddLogOfTheSandbox,
+    AddLogOfTheSandbox, AddDirectory,
 #endif
 };
 

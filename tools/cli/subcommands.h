@@ -32,6 +32,8 @@ void AddCheck(CLI::App& app, Action& action);
 void AddCapture(CLI::App& app, Action& action);
 void AddRun(CLI::App& app, Action& action);
 void AddLogOfTheSandbox(CLI::App& app, Action& action);
+// Directory snapshots (directory_commands.cpp): LDAP is read on Linux only.
+void AddDirectory(CLI::App& app, Action& action);
 #endif
 
 }  // namespace spoolgate

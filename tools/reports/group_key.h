@@ -13,7 +13,9 @@ namespace spoolgate {
 
 struct GroupKey {
   enum Kind { kUser, kPrinter, kComputer, kDay, kWeek, kMonth, kYear, kColumn } kind;
-  std::string heading;                 // as reports name it: "user", "month", "department"
+  // as reports name it: "user", "month", "department"; a kUser key under another heading
+  // than "user" is a kept attribute of the directory, counted by user (directory_fold)
+  std::string heading;
   const LineColumn* column = nullptr;  // kColumn
 };
 

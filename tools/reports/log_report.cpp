@@ -143,6 +143,9 @@ GroupKey ByKey(const Report& r, const std::string& name) {
     key.kind = g->kind;
     return key;
   }
+  // A kept attribute of the directory: the source counts by user, the directory names
+  // the group (reports/directory_fold).
+  if (IsDirectoryAttribute(r.settings.directory, name)) return {GroupKey::kUser, name, nullptr};
   key.column = ResolveColumn(r.settings, name);
   if (key.column == nullptr || key.column->csv == nullptr) {
     throw InputError("--by " + name + ": not a grouping (" + GroupingNames() + ") nor a column" +
@@ -240,7 +243,10 @@ std::vector<Grouping> PageGroupings(const Report& report) {
   out[0].leading = {{GroupKey::kMonth, "month"}};
   out[1].leading = {{GroupKey::kUser, "user"}};
   for (const GroupKey& k : report.by) {
-    if (k.kind == GroupKey::kColumn) out.push_back(Grouping{{k}, {}});
+    // A column, or a kept attribute of the directory (a user key of its own heading).
+    if (k.kind == GroupKey::kColumn || (k.kind == GroupKey::kUser && k.heading != "user")) {
+      out.push_back(Grouping{{k}, {}});
+    }
   }
   // Nested --by keys, department by month: one grouping as the summary's, last.
   if (report.by.size() >= 2) out.push_back(SummaryGroupings(report)[0]);

@@ -147,6 +147,8 @@ std::string DayGroup(GroupKey::Kind kind, std::string_view day);
 
 // The names of unspelled jobs a report keeps (and shows) at most.
 constexpr size_t kUnspelledNames = 20;
+// The names of users the directory does not know that a report keeps at most.
+constexpr size_t kUnknownUserNames = 20;
 
 // What a source hands over: its name, the groupings it was given, counted, and what it
 // left out.
@@ -162,6 +164,12 @@ struct Tallies {
   uint64_t unspelled = 0;
   std::set<std::string> unspelledNames;  // the first kUnspelledNames in byte order
   bool moreUnspelled = false;            // and there were more
+  // With a directory: the jobs whose user it did not know at the job's time, and the
+  // first kUnknownUserNames of those users' names in byte order.
+  bool directory = false;
+  uint64_t unknownUsers = 0;
+  std::set<std::string> unknownNames;
+  bool moreUnknown = false;
 };
 // The columns whose '?' marks a name the server could not spell: user, printer, and the
 // text columns of --by.

@@ -4,6 +4,8 @@
 // a binary fraction.
 #include "tools/reports/log_settings.h"
 
+#include "tools/reports/directory_settings_toml.h"
+
 #include "tools/common/case_fold.h"
 #include "tools/common/errors.h"
 #include "tools/reports/group_key.h"
@@ -366,9 +368,11 @@ Settings LoadSettings(const std::string& path) {
       std::string rule = r.Text(node, k);
       if (rule != "half-up" && rule != "half-even") r.Fail(node, "rounding = \"" + rule + "\": half-up or half-even");
       s.rounding = rule == "half-up" ? Rounding::kHalfUp : Rounding::kHalfEven;
+    } else if (k == "directory") {
+      ReadDirectorySettings(path, node, s.directory);
     } else if (k != "columns" && k != "price" && k != "places" && k != "minimum" && k != "vat") {
       r.Fail(node, "unknown setting '" + k + "' (currency, decimals, rounding, minimum, vat, [columns], [places], "
-                   "[[price]])");
+                   "[[price]], [directory])");
     }
   }
   // Read once decimals is known, whatever the order of the file.
@@ -382,7 +386,7 @@ Settings LoadSettings(const std::string& path) {
   if (root.contains("places") && places == nullptr) r.Fail(*root.get("places"), "places must be a table, [places]");
   if (places != nullptr && columns == nullptr) r.Fail(*root.get("places"), "[places] without [columns]");
   if (columns != nullptr) ReadColumns(r, *columns, places, s);
-  if (s.names.empty()) {
+  if (s.names.empty() && !s.directory.on) {
     throw InputError(path + ":1: names no column: a [columns] table such as pages = \"value_252\" "
                             "says what the driver's columns carry");
   }

@@ -7,6 +7,7 @@
 
 #include "tools/logread/log_fields.h"
 #include "tools/reports/unit_expression.h"
+#include "tools/reports/directory_settings.h"
 
 #include <cstdint>
 #include <deque>
@@ -89,6 +90,7 @@ struct Settings {
   // jobs and sums times the prices, exactly as each job's would add up.
   bool perJob = false;
   std::vector<std::string> warnings;  // "FILE:LINE: why", for the user, not refusals
+  DirectorySettings directory;  // [directory]
 };
 
 // Reads a settings file (TOML; docs/accounting-database.md). InputError "FILE:LINE: why"

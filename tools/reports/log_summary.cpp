@@ -146,6 +146,7 @@ void SummaryJson(const Report& report, const Tallies& tallies, const SummaryRows
   // Only where units are computed, so that the reports of other settings keep their form.
   if (!report.settings.computed->empty()) j["noValue"] = tallies.noValue;
   j["leftOut"] = LeftOutJson(tallies.left);
+  if (tallies.directory) j["unknownUsers"] = {{"jobs", tallies.unknownUsers}, {"names", tallies.unknownNames}};
   if (tallies.unspelled != 0) j["unspelled"] = {{"jobs", tallies.unspelled}, {"names", tallies.unspelledNames}};
   out << JsonDump(j) << "\n";
 }
@@ -250,6 +251,13 @@ std::string ReportNotes(const Report& report, const Tallies& tallies, uint64_t u
              "different names may be counted as one:";
     for (const std::string& name : tallies.unspelledNames) notes += " " + TerminalText(name);
     if (tallies.moreUnspelled) notes += " ...";
+    notes += "\n";
+  }
+  if (tallies.unknownUsers != 0) {
+    notes += Plural(tallies.unknownUsers, "job has a user", "jobs have users") +
+             " the directory did not know at the job's time:";
+    for (const std::string& name : tallies.unknownNames) notes += " " + TerminalText(name);
+    if (tallies.moreUnknown) notes += " ...";
     notes += "\n";
   }
   return notes + LeftOutNote(tallies.left);
