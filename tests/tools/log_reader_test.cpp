@@ -205,6 +205,47 @@ TEST(LogReportTest, NamesAClientChoseCannotDriveTheTerminalOrTheSpreadsheet) {
   }
 }
 
+TEST(LogReportTest, CsvForASpreadsheetWhoseDecimalMarkIsAComma) {
+  sgtest::TempDir dir;
+  // 0.50 a job and 0.01 a page: 841 pages cost 8.91. A user name holding the separator.
+  WriteLog(dir, "a;b", "plan.plt");
+  dir.Write("s.toml", "currency = \"EUR\"\n[columns]\npages = \"value_252\"\n[[price]]\njob = \"0.50\"\nper.pages = \"0.01\"\n");
+  std::vector<std::string> summary = {"log", "summary", dir.path, "--settings", "s.toml", "--by", "user", "--sum", "pages",
+                                      "--cost", "--csv", "--total", "--separator"};
+  struct Case {
+    const char* separator;
+    bool decimalComma;
+    const char* expected;
+  };
+  for (const Case& c : {Case{";", true, "user;jobs;pages;cost EUR\r\n\"a;b\";1;841;8,91\r\ntotal;1;841;8,91\r\n"},
+                        Case{",", true, "user,jobs,pages,cost EUR\r\na;b,1,841,\"8,91\"\r\ntotal,1,841,\"8,91\"\r\n"},
+                        Case{"tab", false, "user\tjobs\tpages\tcost EUR\r\na;b\t1\t841\t8.91\r\ntotal\t1\t841\t8.91\r\n"}}) {
+    std::vector<std::string> args = summary;
+    args.push_back(c.separator);
+    if (c.decimalComma) args.push_back("--decimal-comma");
+    sgtest::CliResult r = sgtest::RunCli(args, dir.path);
+    EXPECT_EQ(r.out, c.expected) << c.separator << r.err;
+  }
+  // The listing: every cell split by the separator, none by the record's own commas.
+  sgtest::CliResult listed = sgtest::RunCli({"log", "show", dir.path, "--settings", "s.toml", "--cost", "--csv",
+                                             "--separator", ";", "--decimal-comma"}, dir.path);
+  ASSERT_EQ(listed.status, 0) << listed.err;
+  EXPECT_EQ(listed.out.rfind("log;computer;sequence;level;format;content_flags;time_stamp;user;document;printer;", 0), 0u)
+      << listed.out;
+  EXPECT_NE(listed.out.find("\r\nJobs;SPOOLHOST;1;2;2;1;2026-12-07T09:41:05.250;\"a;b\";plan.plt;Wide Format;LPT1:;"
+                            "Admin;bond;A0;1;841;1189;"), std::string::npos) << listed.out;
+  EXPECT_EQ(listed.out.substr(listed.out.size() - 7), ";8,91\r\n") << listed.out;
+  // Without a cost the listing of plain lines takes another path; it splits the same.
+  sgtest::CliResult plain = sgtest::RunCli({"log", "show", dir.path, "--csv", "--separator", ";"}, dir.path);
+  EXPECT_NE(plain.out.find(";\"a;b\";plan.plt;Wide Format;LPT1:;Admin;bond;A0;1;841;1189;;"), std::string::npos) << plain.out;
+  EXPECT_EQ(plain.out.find(','), std::string::npos) << plain.out;
+  // A separator that would make cells ambiguous, and the options without --csv.
+  sgtest::CliResult bad = sgtest::RunCli({"log", "summary", dir.path, "--csv", "--separator", "."}, dir.path);
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_EQ(bad.err, "spoolgate: --separator .: one of , ; tab (a German or French spreadsheet takes ;) (--help for usage)\n");
+  EXPECT_EQ(sgtest::RunCli({"log", "summary", dir.path, "--decimal-comma"}, dir.path).status, 2);
+}
+
 TEST(LogReportTest, ADamagedLineCountsInItsOwnPeriodFromTheFolderAndTheDatabase) {
   sgtest::TempDir dir;
   WriteLog(dir, "alice", "plan.plt");

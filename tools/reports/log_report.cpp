@@ -166,6 +166,7 @@ Report PrepareReport(const LogFilter& filter, const ReportOptions& options) {
   r.cost = options.cost;
   r.total = options.total;
   r.bom = options.bom;
+  r.csv = options.csv;
   if (!options.settingsFile.empty()) r.settings = LoadSettings(options.settingsFile);
   if (r.cost && r.settings.prices.empty()) {
     throw InputError("--cost: no prices (--settings FILE with [[price]] tables; docs/accounting-database.md)");

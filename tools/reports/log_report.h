@@ -6,6 +6,7 @@
 #pragma once
 
 #include "tools/common/case_fold.h"
+#include "tools/reports/csv_locale.h"
 #include "tools/reports/log_filter.h"
 #include "tools/reports/log_settings.h"
 
@@ -34,6 +35,7 @@ struct ReportOptions {
   std::string rank;             // --rank: jobs, cost or a column; empty: the default
   bool total = false;           // --total: a total row in CSV
   bool bom = false;             // --bom: CSV led by a byte order mark
+  CsvStyle csv;                 // --separator, --decimal-comma
 };
 
 struct GroupKey {
@@ -61,6 +63,7 @@ struct Report {
   Rank rank;               // --rank, else the cost with --cost, else the first --sum, else jobs
   bool rankGiven = false;  // --rank was given: every grouped list follows it
   bool total = false, bom = false;
+  CsvStyle csv;
   Settings settings;
   // What a source sums per group: the --sum columns, then the priced columns not among
   // them, then a --rank column not among those.
@@ -198,12 +201,14 @@ std::string ShownText(const std::string& text);
 std::string TerminalText(const std::string& text);
 // One CSV cell (RFC 4180) of ShownText: quoted when needed; a text that a spreadsheet
 // would take for a formula (starting with = + - @ or a tab or CR) is led by an
-// apostrophe, in a numeric column too unless it is a plain number.
-std::string CsvCell(const std::string& text, bool number = false);
+// apostrophe, in a numeric column too unless it is a plain number. A cell holding the
+// separator is quoted.
+std::string CsvCell(const std::string& text, bool number = false, char separator = ',');
 // The same appended to out.
-void AppendCsvCell(std::string& out, std::string_view text, bool number);
-// A CSV row: the cells from textCells on are numeric columns.
-void CsvRow(const std::vector<std::string>& cells, size_t textCells, std::ostream& out);
+void AppendCsvCell(std::string& out, std::string_view text, bool number, char separator = ',');
+// A CSV row: the cells from textCells on are numeric columns, written in the style's
+// decimal mark.
+void CsvRow(const std::vector<std::string>& cells, size_t textCells, std::ostream& out, const CsvStyle& style = {});
 // "1 job", "2 jobs".
 std::string Plural(uint64_t n, const char* one, const char* many);
 // The note of --time utc ("times are UTC ..."); empty for the default, local times.

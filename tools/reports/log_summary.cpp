@@ -132,31 +132,31 @@ void SummaryJson(const Report& report, const Tallies& tallies, const SummaryRows
 void SummaryCsv(const Report& report, const SummaryRows& s, std::ostream& out) {
   if (report.bom) out << kByteOrderMark;
   if (report.by.empty()) {
-    CsvRow(CsvHead(report, {"group", "name"}), 2, out);
+    CsvRow(CsvHead(report, {"group", "name"}), 2, out, report.csv);
     for (auto [name, list] : {std::pair{"user", &s.byUser}, {"printer", &s.byPrinter}}) {
       for (const ReportRow& r : *list) {
         std::vector<std::string> cells = {name, r.keys[0]};
         for (auto& c : CsvNumbers(report, r)) cells.push_back(c);
-        CsvRow(cells, 2, out);
+        CsvRow(cells, 2, out, report.csv);
       }
     }
     std::vector<std::string> cells = {"total", ""};
     for (auto& c : CsvNumbers(report, s.total)) cells.push_back(c);
-    CsvRow(cells, 2, out);
+    CsvRow(cells, 2, out, report.csv);
     return;
   }
   size_t keys = s.headings.size();
-  CsvRow(CsvHead(report, s.headings), keys, out);
+  CsvRow(CsvHead(report, s.headings), keys, out, report.csv);
   for (const ReportRow& r : s.rows) {
     std::vector<std::string> cells = r.keys;
     for (auto& c : CsvNumbers(report, r)) cells.push_back(c);
-    CsvRow(cells, keys, out);
+    CsvRow(cells, keys, out, report.csv);
   }
   if (!report.total) return;
   std::vector<std::string> cells(keys);
   cells[0] = "total";
   for (auto& c : CsvNumbers(report, s.total)) cells.push_back(c);
-  CsvRow(cells, keys, out);
+  CsvRow(cells, keys, out, report.csv);
 }
 
 void DefaultListsText(const Report& report, const SummaryRows& s, std::ostream& out) {
