@@ -116,18 +116,33 @@ TEST(CaseFoldTest, NamesFoldAlikeInEveryScriptAndOtherBytesStay) {
   EXPECT_EQ(FoldCase("M\xC9LANIE\xC3"), "m\xC9lanie\xC3");
 }
 
-// A log of one job written by hand, its checksum right: user, document and value_252 as
-// CSV fields.
-void WriteLog(const sgtest::TempDir& dir, const std::string& user, const std::string& document,
-              const std::string& pages = "841") {
-  std::string line = "1,2,2,1,2026-12-07T09:41:05.250,SPOOLHOST," + user + "," + document +
-                     ",Wide Format,LPT1:,Admin,bond,A0,1," + pages + ",1189";
-  char crc[16];
-  std::snprintf(crc, sizeof crc, ",%08X", spoolgate::Crc32(line));
-  dir.Write("Jobs.seq", "1\r\n");
+// One job of a hand-written log: user, document and value_252 as CSV fields, its month
+// and its department (text_200).
+struct Job {
+  std::string user, document, pages = "841", month = "2026-12", department = "Admin";
+};
+
+// A log of jobs written by hand, their checksums right, numbered from 1.
+void WriteJobs(const sgtest::TempDir& dir, const std::vector<Job>& jobs) {
+  std::string lines;
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    const Job& j = jobs[i];
+    std::string line = std::to_string(i + 1) + ",2,2,1," + j.month + "-07T09:41:05.250,SPOOLHOST," + j.user + "," +
+                       j.document + ",Wide Format,LPT1:," + j.department + ",bond,A0,1," + j.pages + ",1189";
+    char crc[16];
+    std::snprintf(crc, sizeof crc, ",%08X", spoolgate::Crc32(line));
+    lines += line + crc + "\r\n";
+  }
+  dir.Write("Jobs.seq", std::to_string(jobs.size()) + "\r\n");
   dir.Write("Jobs.csv",
             "sequence,level,format,content_flags,time_stamp,computer,user,document,printer,port,text_200,"
-            "text_216,text_240,value_248,value_252,value_256,crc32\r\n" + line + crc + "\r\n");
+            "text_216,text_240,value_248,value_252,value_256,crc32\r\n" + lines);
+}
+
+// A log of one job.
+void WriteLog(const sgtest::TempDir& dir, const std::string& user, const std::string& document,
+              const std::string& pages = "841") {
+  WriteJobs(dir, {Job{user, document, pages}});
 }
 
 TEST(LogReportTest, NamesAClientChoseCannotDriveTheTerminalOrTheSpreadsheet) {

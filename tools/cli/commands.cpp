@@ -8,6 +8,7 @@
 #include "tools/common/errors.h"
 #include "tools/database/log_db.h"
 #include "tools/reports/log_html.h"
+#include "tools/reports/report_xlsx.h"
 #include "tools/logread/verify.h"
 #include "tools/reports/log_reader.h"
 #include "tools/common/output_file.h"
@@ -137,7 +138,7 @@ namespace {
 struct LogArgs {
   std::string logDir;                   // of verify
   std::vector<std::string> logDirs;     // of the reports
-  std::string database, htmlOut;
+  std::string database, htmlOut, xlsxOut;
   LogFilter filter;
   ReportOptions report;
   bool json = false, csv = false;
@@ -217,6 +218,14 @@ void AddGrouping(CLI::App* cmd, const LogArgsPtr& a) {
       ->type_name("jobs|cost|COLUMN");
 }
 
+// --xlsx FILE, beside and instead of the other forms (spoolgate.exe refuses it when run).
+void AddXlsx(CLI::App* cmd, const LogArgsPtr& a, const std::string& help) {
+  CLI::Option* xlsx = cmd->add_option("--xlsx", a->xlsxOut, help + " (- for standard output)")->type_name("FILE");
+  for (const char* other : {"--json", "--csv"}) {
+    if (CLI::Option* o = cmd->get_option_no_throw(other)) xlsx->excludes(o);
+  }
+}
+
 // The report as the options ask for it, or InputError.
 Report PrepareFromOptions(LogArgs& a) {
   if (!a.database.empty() && a.filter.includeDamaged) {
@@ -254,9 +263,14 @@ void AddReports(CLI::App* log, Action& action, const LogArgsPtr& a, const LogCom
   AddOutputs(summary, a);
   AddGrouping(summary, a);
   summary->add_flag("--total", a->report.total, "add a total row to the CSV of --by");
+  AddXlsx(summary, a, "write the summary as an XLSX workbook instead, a sheet per list and one of the notes");
   summary->callback([&action, a] {
     action = [a] {
       Report report = PrepareFromOptions(*a);
+      if (!a->xlsxOut.empty()) {
+        std::cerr << WriteSummaryXlsx(report, Tally(*a, report, SummaryGroupings(report)), a->xlsxOut);
+        return int(kExitOk);
+      }
       PrintSummary(report, Tally(*a, report, SummaryGroupings(report)), std::cout);
       return int(kExitOk);
     };
@@ -266,10 +280,22 @@ void AddReports(CLI::App* log, Action& action, const LogArgsPtr& a, const LogCom
                 "and per --by column");
   AddFilters(page, a, setup);
   AddGrouping(page, a);
-  page->add_option("--html", a->htmlOut, "the HTML file to write (- for standard output)")->required();
+  page->add_option("--html", a->htmlOut, "the HTML file to write (- for standard output)");
+  AddXlsx(page, a, "write the page's tables as an XLSX workbook, a sheet per section and one of the notes");
   page->callback([&action, a] {
     action = [a] {
+      if (a->htmlOut.empty() && a->xlsxOut.empty()) throw InputError("log report: --html FILE or --xlsx FILE is required");
       Report report = PrepareFromOptions(*a);
+      if (!a->xlsxOut.empty()) {
+        Tallies tallies = Tally(*a, report, PageGroupings(report));
+        std::cerr << WriteReportXlsx(report, tallies, a->xlsxOut);
+        if (a->htmlOut.empty()) return int(kExitOk);
+        std::string html = ReportPage(report, tallies);
+        OutputFile file(a->htmlOut, {});
+        file.Write(html.data(), html.size());
+        file.Commit();
+        return int(kExitOk);
+      }
       std::string html = ReportPage(report, Tally(*a, report, PageGroupings(report)));
       OutputFile file(a->htmlOut, {});
       file.Write(html.data(), html.size());

@@ -109,8 +109,8 @@ LineWriter::LineWriter(const LogSource& source, const Report& report, std::ostre
   }
 }
 
-std::string LineWriter::Cost(const std::vector<std::string_view>& fields,
-                             const std::vector<std::string>& header) const {
+std::string LineWriter::Cost(const std::vector<std::string_view>& fields, const std::vector<std::string>& header,
+                             bool grouped) const {
   auto field = [&](const char* name) { return std::string(FieldOf(fields, header, name)); };
   const Settings& s = report_.settings;
   const Price* p = FindPrice(s, field("computer"), field("printer"),
@@ -124,7 +124,7 @@ std::string LineWriter::Cost(const std::vector<std::string_view>& fields,
       AddCost(units, n, u.price);
     }
   }
-  return MoneyText(units, s.decimals);
+  return grouped ? GroupedMoney(units, s.decimals) : MoneyText(units, s.decimals);
 }
 
 void LineWriter::Line(std::string_view log, const std::vector<std::string_view>& fields,
@@ -330,7 +330,7 @@ void LineWriter::TextLine(std::string_view log, const std::vector<std::string_vi
   out += ' ';
   out += field("document");
   for (const LineColumn* s : report_.sums) out += "  " + TerminalText(ColumnValue(report_.settings, s, raw));
-  if (report_.cost) out += "  " + Cost(fields, header);
+  if (report_.cost) out += "  " + Cost(fields, header, true);
   out += '\n';
 }
 

@@ -171,6 +171,8 @@ void NoteUnspelled(const std::vector<const LineColumn*>& columns, Value value, u
 }
 
 void PrintSummary(const Report& report, const Tallies& tallies, std::ostream& out);
+// A cost for a person, its thousands grouped as counts are: "1,234.50".
+std::string GroupedMoney(uint64_t units, unsigned decimals);
 // The heading of the cost column: "cost EUR" with the currency of the settings, else "cost".
 std::string CostHeading(const Report& report);
 // The notes under a report, one a line: the jobs no price applies to, what was left out.

@@ -2,6 +2,7 @@
 // `spoolgate log summary` from tallies: the JSON object, the CSV rows and the text tables
 // of the default lists (by user and by printer) or of --by, and the notes beside them.
 #include "tools/reports/log_report.h"
+#include "tools/reports/report_others.h"
 
 #include "tools/common/text.h"
 
@@ -59,7 +60,7 @@ void WriteTable(const Report& report, const std::vector<std::string>& headings, 
     }
     line.push_back(Grouped(r.tally.jobs));
     for (uint64_t s : r.tally.sums) line.push_back(Grouped(s));
-    if (report.cost) line.push_back(MoneyText(r.cost, report.settings.decimals));
+    if (report.cost) line.push_back(GroupedMoney(r.cost, report.settings.decimals));
     cells.push_back(line);
   };
   for (const ReportRow& r : rows) add(r, false);
@@ -163,10 +164,10 @@ void DefaultListsText(const Report& report, const SummaryRows& s, std::ostream& 
   auto row = [&](const std::string& name, const ReportRow& r) {
     std::string shown = name.empty() ? "(none)" : TerminalText(name);
     out << "  " << shown << std::string(shown.size() < 24 ? 24 - Columns(shown) : 0, ' ') << std::right
-        << std::setw(8) << r.tally.jobs << (r.tally.jobs == 1 ? " job " : " jobs");
-    for (size_t i = 0; i < report.sums.size(); ++i) out << "  " << report.sumHeadings[i] << " " << r.tally.sums[i];
+        << std::setw(8) << Grouped(r.tally.jobs) << (r.tally.jobs == 1 ? " job " : " jobs");
+    for (size_t i = 0; i < report.sums.size(); ++i) out << "  " << report.sumHeadings[i] << " " << Grouped(r.tally.sums[i]);
     if (report.cost) {
-      out << "  cost " << MoneyText(r.cost, report.settings.decimals)
+      out << "  cost " << GroupedMoney(r.cost, report.settings.decimals)
           << (report.settings.currency.empty() ? "" : " ") << report.settings.currency;
     }
     out << "\n";
@@ -180,6 +181,13 @@ void DefaultListsText(const Report& report, const SummaryRows& s, std::ostream& 
 }
 
 }  // namespace
+
+std::string GroupedMoney(uint64_t units, unsigned decimals) {
+  uint64_t scale = 1;
+  for (unsigned i = 0; i < decimals; ++i) scale *= 10;
+  std::string text = MoneyText(units, decimals);
+  return Grouped(units / scale) + (decimals == 0 ? "" : text.substr(text.size() - decimals - 1));
+}
 
 std::string CostHeading(const Report& report) {
   return report.settings.currency.empty() ? "cost" : "cost " + report.settings.currency;
@@ -213,6 +221,12 @@ void PrintSummary(const Report& report, const Tallies& tallies, std::ostream& ou
   } else {
     s.rows = FoldRows(report, g, report.by, ranked);
     for (const GroupKey& k : report.by) s.headings.push_back(k.heading);
+  }
+  // What --top leaves out is one row, so that every list adds up to the total under it.
+  if (report.top != 0) {
+    for (std::vector<ReportRow>* list : {&s.byUser, &s.byPrinter, &s.rows}) {
+      if (!list->empty()) AddOthersRow(s.total, list->front().keys.size(), *list);
+    }
   }
   if (report.format == ReportFormat::kJson) {
     SummaryJson(report, tallies, s, out);
