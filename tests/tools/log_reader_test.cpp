@@ -9,6 +9,7 @@
 #include "tools/logread/log_folder.h"
 #include "tools/reports/ordered_lines.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -259,6 +260,100 @@ TEST(LogReportTest, CsvForASpreadsheetWhoseDecimalMarkIsAComma) {
   EXPECT_EQ(bad.status, 2);
   EXPECT_EQ(bad.err, "spoolgate: --separator .: one of , ; tab (a German or French spreadsheet takes ;) (--help for usage)\n");
   EXPECT_EQ(sgtest::RunCli({"log", "summary", dir.path, "--decimal-comma"}, dir.path).status, 2);
+}
+
+// Six jobs of three users in two departments and months, priced at 0.50 a job and 0.01
+// a page: ann 3 x 100 pages (4.50), bob 2 x 50 (2.00), -svc-plot 123,456 pages (1,235.06);
+// 6 jobs, 123,856 pages, 1,241.56 in all. One department is a number with a leading
+// zero, the other 256 digits, as a hex block of the driver may be.
+const std::string kLongDepartment(256, '9');
+void WriteBillingLog(const sgtest::TempDir& dir) {
+  WriteJobs(dir, {Job{"ann", "a.plt", "100", "2026-11", "0012345"}, Job{"ann", "b.plt", "100", "2026-11", "0012345"},
+                  Job{"ann", "c.plt", "100", "2026-12", "0012345"}, Job{"bob", "d.plt", "50", "2026-12", "0012345"},
+                  Job{"bob", "e.plt", "50", "2026-12", "0012345"},
+                  Job{"-svc-plot", "f.plt", "123456", "2026-12", kLongDepartment}});
+  dir.Write("s.toml", "currency = \"EUR\"\n[columns]\npages = \"value_252\"\ndepartment = \"text_200\"\n"
+                      "[[price]]\njob = \"0.50\"\nper.pages = \"0.01\"\n");
+}
+
+TEST(LogReportTest, TopSumsWhatItLeavesOutAndTheTextGroupsEveryAmount) {
+  sgtest::TempDir dir;
+  WriteBillingLog(dir);
+  std::vector<std::string> args = {"log", "summary", dir.path, "--settings", "s.toml", "--by", "user", "--sum", "pages",
+                                   "--cost", "--top", "1"};
+  sgtest::CliResult text = sgtest::RunCli(args, dir.path);
+  ASSERT_EQ(text.status, 0) << text.err;
+  EXPECT_EQ(text.out, "user       jobs    pages  cost EUR\n"
+                      "-svc-plot     1  123,456  1,235.06\n"
+                      "(others)      5      400      6.50\n"
+                      "total         6  123,856  1,241.56\n") << text.out;
+  args.insert(args.end(), {"--csv", "--total"});
+  sgtest::CliResult csv = sgtest::RunCli(args, dir.path);
+  EXPECT_EQ(csv.out, "user,jobs,pages,cost EUR\r\n'-svc-plot,1,123456,1235.06\r\n(others),5,400,6.50\r\n"
+                     "total,6,123856,1241.56\r\n") << csv.err;
+  // The default lists: the first user by cost, the one printer uncut; thousands grouped.
+  sgtest::CliResult lists = sgtest::RunCli({"log", "summary", dir.path, "--settings", "s.toml", "--sum", "pages", "--cost",
+                                            "--top", "1"}, dir.path);
+  EXPECT_NE(lists.out.find("  -svc-plot                      1 job   pages 123,456  cost 1,235.06 EUR\n"
+                           "  (others)                       5 jobs  pages 400  cost 6.50 EUR\nby printer:\n"
+                           "  Wide Format                    6 jobs  pages 123,856  cost 1,241.56 EUR\ntotal:\n"),
+            std::string::npos) << lists.out;
+  // The listing's cost of a line too.
+  sgtest::CliResult shown = sgtest::RunCli({"log", "show", dir.path, "--settings", "s.toml", "--cost"}, dir.path);
+  EXPECT_NE(shown.out.find(" f.plt  1,235.06\n"), std::string::npos) << shown.out;
+}
+
+// The workbook as openpyxl reads it (tests/tools/read_xlsx.py): [type, value, format] a cell.
+nlohmann::json ReadXlsx(const std::string& file) {
+  const char* python = std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+  std::string command = std::string(python) + " " SPOOLGATE_SOURCE "/tests/tools/read_xlsx.py " + file + " > " + file + ".json";
+  EXPECT_EQ(std::system(command.c_str()), 0) << command;
+  return nlohmann::json::parse(sgtest::Slurp(file + ".json"), nullptr, false);
+}
+
+TEST(LogReportTest, AWorkbookHoldsNumbersAsNumbersAndNamesAsTheyAre) {
+  sgtest::TempDir dir;
+  WriteBillingLog(dir);
+  sgtest::CliResult r = sgtest::RunCli({"log", "summary", dir.path, "--settings", "s.toml", "--by", "department", "--by",
+                                        "month", "--sum", "pages", "--cost", "--xlsx", "bill.xlsx"}, dir.path);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  nlohmann::json book = ReadXlsx(dir / "bill.xlsx");
+  const std::string money = "#,##0.00 \"EUR\"";
+  auto n = [](double v, const std::string& format) { return nlohmann::json::array({"n", v, format}); };
+  auto t = [](const std::string& v) { return nlohmann::json::array({"s", v}); };
+  // (A row of texts alone is written as an array, lest the braces make it an object.)
+  nlohmann::json expected = nlohmann::json::array();
+  expected.push_back({{"name", "by department and month"}, {"frozen", "A2"}, {"rows", {
+      nlohmann::json::array({t("department"), t("month"), t("jobs"), t("pages"), t("cost EUR")}),
+      {t("0012345"), t("2026-11"), n(2, "#,##0"), n(200, "#,##0"), n(3.00, money)},
+      {t("0012345"), t("2026-12"), n(3, "#,##0"), n(200, "#,##0"), n(3.50, money)},
+      {t(kLongDepartment), t("2026-12"), n(1, "#,##0"), n(123456, "#,##0"), n(1235.06, money)},
+      {t("total"), nullptr, n(6, "#,##0"), n(123856, "#,##0"), n(1241.56, money)}}}});
+  EXPECT_EQ(book, expected) << book.dump();
+
+  // The page's sections, a sheet each; the users cut by --top end with the others.
+  sgtest::CliResult page = sgtest::RunCli({"log", "report", dir.path, "--settings", "s.toml", "--by", "department",
+                                           "--sum", "pages", "--cost", "--top", "1", "--xlsx", "page.xlsx"}, dir.path);
+  ASSERT_EQ(page.status, 0) << page.err;
+  nlohmann::json sheets = ReadXlsx(dir / "page.xlsx");
+  std::vector<std::string> names;
+  for (const auto& s : sheets) names.push_back(s.value("name", ""));
+  EXPECT_EQ(names, (std::vector<std::string>{"per month", "top users", "top printers per computer", "per department"}));
+  ASSERT_EQ(sheets.size(), 4u);
+  EXPECT_EQ(sheets[0]["rows"], nlohmann::json::array({
+      nlohmann::json::array({t("month"), t("jobs"), t("pages"), t("cost EUR")}),
+      {t("2026-11"), n(2, "#,##0"), n(200, "#,##0"), n(3.00, money)},
+      {t("2026-12"), n(4, "#,##0"), n(123656, "#,##0"), n(1238.56, money)},
+      {t("total"), n(6, "#,##0"), n(123856, "#,##0"), n(1241.56, money)}})) << sheets[0].dump();
+  EXPECT_EQ(sheets[1]["rows"], nlohmann::json::array({
+      nlohmann::json::array({t("user"), t("jobs"), t("pages"), t("cost EUR")}),
+      {t("-svc-plot"), n(1, "#,##0"), n(123456, "#,##0"), n(1235.06, money)},
+      {t("(others)"), n(5, "#,##0"), n(400, "#,##0"), n(6.50, money)},
+      {t("total"), n(6, "#,##0"), n(123856, "#,##0"), n(1241.56, money)}})) << sheets[1].dump();
+  // Neither with another form at once.
+  EXPECT_EQ(sgtest::RunCli({"log", "summary", dir.path, "--csv", "--xlsx", "x.xlsx"}, dir.path).status, 2);
+  EXPECT_FALSE(std::filesystem::exists(dir / "x.xlsx"));
 }
 
 TEST(LogReportTest, ADamagedLineCountsInItsOwnPeriodFromTheFolderAndTheDatabase) {
