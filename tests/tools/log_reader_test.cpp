@@ -298,6 +298,19 @@ TEST(LogReportTest, TopSumsWhatItLeavesOutAndTheTextGroupsEveryAmount) {
                            "  (others)                       5 jobs  pages 400  cost 6.50 EUR\nby printer:\n"
                            "  Wide Format                    6 jobs  pages 123,856  cost 1,241.56 EUR\ntotal:\n"),
             std::string::npos) << lists.out;
+  // A value that starts with '-' is the value of the option before it, alone or attached,
+  // and of a short option too.
+  for (std::vector<std::string> user : {std::vector<std::string>{"--user", "-svc-plot"}, {"--user=-svc-plot"}}) {
+    user.insert(user.begin(), {"log", "summary", dir.path, "--json"});  // a flag before it
+    sgtest::CliResult one = sgtest::RunCli(user, dir.path);
+    ASSERT_EQ(one.status, 0) << one.err;
+    EXPECT_EQ(nlohmann::json::parse(one.out)["total"]["jobs"], 1) << one.out;
+  }
+  sgtest::CliResult extract = sgtest::RunCli({"rud", "extract", "-o", "-x.prn", "none.RUD"}, dir.path);
+  EXPECT_EQ(extract.err.find("unknown option"), std::string::npos) << extract.err;
+  // An unknown option after a flag is named, not taken for the flag's value.
+  EXPECT_EQ(sgtest::RunCli({"log", "summary", dir.path, "--json", "--bogus"}, dir.path).err,
+            "spoolgate: unknown option --bogus of summary (--help for usage)\n");
   // The listing's cost of a line too.
   sgtest::CliResult shown = sgtest::RunCli({"log", "show", dir.path, "--settings", "s.toml", "--cost"}, dir.path);
   EXPECT_NE(shown.out.find(" f.plt  1,235.06\n"), std::string::npos) << shown.out;
