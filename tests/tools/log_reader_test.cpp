@@ -369,6 +369,28 @@ TEST(LogReportTest, AWorkbookHoldsNumbersAsNumbersAndNamesAsTheyAre) {
   EXPECT_FALSE(std::filesystem::exists(dir / "x.xlsx"));
 }
 
+TEST(LogReportTest, ThePageListsItsNotesAndRanksTheNestedTableToo) {
+  sgtest::TempDir dir;
+  WriteBillingLog(dir);
+  // A line whose checksum is wrong: with UTC times, two notes.
+  std::ofstream(dir / "Jobs.csv", std::ios::app | std::ios::binary)
+      << "7,2,2,1,2026-12-08T08:00:00.000,SPOOLHOST,bob,x.plt,Wide Format,LPT1:,Admin,bond,A0,1,1,1,00000000\r\n";
+  sgtest::CliResult page = sgtest::RunCli({"log", "report", dir.path, "--settings", "s.toml", "--by", "department", "--by",
+                                           "month", "--sum", "pages", "--cost", "--time", "utc", "--html", "-"}, dir.path);
+  ASSERT_EQ(page.status, 0) << page.err;
+  EXPECT_NE(page.out.find("<ul class=\"note\">\n<li>times are UTC (written_utc), not the servers&#39; local time_stamp</li>\n"
+                          "<li>left out 1 line whose checksum is wrong (torn or altered); --include-damaged counts them</li>\n"
+                          "</ul>\n"), std::string::npos) << page.out;
+  // By cost the long department (1,235.06) comes before 0012345 (6.50), though after it
+  // in key order.
+  size_t nested = page.out.find("<table id=\"table-nested\">");
+  ASSERT_NE(nested, std::string::npos);
+  size_t dearest = page.out.find("<tr><td>" + kLongDepartment + "</td>", nested);
+  size_t cheaper = page.out.find("<tr><td>0012345</td>", nested);
+  ASSERT_NE(dearest, std::string::npos) << page.out.substr(nested);
+  EXPECT_LT(dearest, cheaper) << page.out.substr(nested);
+}
+
 TEST(LogReportTest, ADamagedLineCountsInItsOwnPeriodFromTheFolderAndTheDatabase) {
   sgtest::TempDir dir;
   WriteLog(dir, "alice", "plan.plt");
