@@ -96,9 +96,7 @@ struct RefusedLine {
 std::string ReadableTime(const LogEntry& line, bool utc) {
   LogFilter basis;
   basis.utc = utc;
-  const auto& header = *line.header;
-  size_t at = size_t(std::find(header.begin(), header.end(), TimeColumn(basis)) - header.begin());
-  std::string_view t = at < line.fields.size() ? BasisTime(basis, line.fields[at]) : std::string_view();
+  std::string_view t = BasisTime(basis, HeaderField(line.fields, *line.header, TimeColumn(basis)));
   return IsLogTime(t) ? std::string(t) : std::string();
 }
 
@@ -130,6 +128,19 @@ uint64_t LogBytes(const std::vector<std::string>& dirs) {
 // ---------------------------------------------------------------------------------------
 // Reports
 
+// The time range of the filter (PrepareLogFilter called) as SQL terms on a time in the
+// form of a log time, its bounds as parameters: FitTimeRange's test, for the database,
+// whose stored times are all times (or NULL).
+std::vector<std::string> RangeSql(const LogFilter& f, const std::string& time, std::vector<std::string>& params) {
+  std::vector<std::string> terms;
+  for (auto [bound, op] : {std::pair{&f.fromTime, " >= $"}, std::pair{&f.toTime, " <= $"}}) {
+    if (bound->empty()) continue;
+    params.push_back(*bound);
+    terms.push_back(time + op + std::to_string(params.size()));
+  }
+  return terms;
+}
+
 // The WHERE clause of the filter (PrepareLogFilter called), with its values as parameters:
 // the same matches as on the CSV logs, times compared as times in their canonical text.
 // untimed: instead of the time range, the lines it leaves out for having no time.
@@ -157,8 +168,7 @@ std::string Where(Database& db, const LogFilter& f, std::vector<std::string>& pa
   if (untimed) {
     terms.push_back(time + " IS NULL");
   } else {
-    if (!f.fromTime.empty()) terms.push_back(stamp + " >= " + param(f.fromTime));
-    if (!f.toTime.empty()) terms.push_back(stamp + " <= " + param(f.toTime));
+    for (std::string& t : RangeSql(f, stamp, params)) terms.push_back(std::move(t));
   }
   std::string where;
   for (const auto& t : terms) where += (where.empty() ? " WHERE " : " AND ") + t;
@@ -183,9 +193,8 @@ LeftOut DatabaseLeftOut(Database& db, const LogFilter& filter) {
     left.refused = true;
     std::vector<std::string> params;
     std::string period, t = TimeColumn(filter);  // both stored in the form of a log time
-    if (!filter.fromTime.empty()) params.push_back(filter.fromTime), period += " AND " + t + " >= $1";
-    if (!filter.toTime.empty()) params.push_back(filter.toTime), period += " AND " + t + " <= $" + std::to_string(params.size());
-    std::string where = period.empty() ? "" : " WHERE " + t + " IS NULL OR (" + period.substr(5) + ")";
+    for (const std::string& term : RangeSql(filter, t, params)) period += (period.empty() ? "" : " AND ") + term;
+    std::string where = period.empty() ? "" : " WHERE " + t + " IS NULL OR (" + period + ")";
     db.Query("SELECT count(*), COALESCE(sum(CASE WHEN " + t + " IS NULL THEN 1 ELSE 0 END), 0) FROM refused_lines" +
                  where, params, [&](const DbRow& r) {
                left.damaged = Count(r[0], "count");
@@ -210,10 +219,11 @@ std::string KeyExpression(const Database& db, const Report& report, const GroupK
   std::string time = db.TimeColumn(report.filter.utc), stamp = db.TimeText(time);
   std::string e;
   switch (k.kind) {
-    case GroupKey::kDay: return "substr(" + stamp + ", 1, 10)";
-    case GroupKey::kMonth: return "substr(" + stamp + ", 1, 7)";
-    case GroupKey::kYear: return "substr(" + stamp + ", 1, 4)";
-    case GroupKey::kWeek: return db.IsoWeek(time);
+    // The day: its week, month or year is DayGroup's, as on the logs.
+    case GroupKey::kDay:
+    case GroupKey::kWeek:
+    case GroupKey::kMonth:
+    case GroupKey::kYear: return "substr(" + stamp + ", 1, 10)";
     case GroupKey::kUser: e = "user_name"; break;
     case GroupKey::kComputer: e = "computer"; break;
     case GroupKey::kPrinter: e = "printer"; break;
@@ -278,12 +288,23 @@ void TallyDatabase(const std::string& url, const Report& report, Tallies& tallie
     }
     spelled.clear();
     if (!others.empty()) select += ", count(CASE WHEN " + others + " THEN 1 END)";
-    std::vector<std::string> key(keys.size() + (g.byPlace ? 0 : 2));
+    RowKey key;
+    key.leading.resize(g.leading.size());
     LogTally tally;
     db->Query("SELECT " + select + " FROM log_lines" + where + " GROUP BY " + group, params, [&](const DbRow& r) {
       for (size_t i : spelledKeys) unspelled = unspelled || (r[i] && r[i]->find('?') != std::string::npos);
       if (!others.empty()) unspelled = unspelled || Count(r.back(), "count") != 0;
-      for (size_t i = 0; i < keys.size(); ++i) key[i] = r[i].value_or("");
+      size_t at = 0;
+      for (; at < g.leading.size(); ++at) {
+        const GroupKey& k = g.leading[at];
+        bool time = k.kind != GroupKey::kUser && k.kind != GroupKey::kColumn;
+        key.leading[at] = time ? DayGroup(k.kind, r[at].value_or("")) : r[at].value_or("");
+      }
+      if (g.byPlace) {
+        key.computer = r[at++].value_or("");
+        key.printer = r[at++].value_or("");
+      }
+      if (at < keys.size()) key.priceMatch = r[at].value_or("");
       if (report.filter.ignoreCase) FoldKeyCase(g, key);
       tally.jobs = Count(r[keys.size()], "count");
       tally.sums.resize(report.measures.size());

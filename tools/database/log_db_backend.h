@@ -60,14 +60,12 @@ class Database {
   virtual std::string TimeText(const std::string& column, bool utc = false) const = 0;
   // An SQL expression ordering a text by its bytes, whatever the database's collation.
   virtual std::string ByteOrder(const std::string& expr) const = 0;
-  // The times a report goes by, as a time expression for TimeText and IsoWeek: the
+  // The times a report goes by, as a time expression for TimeText: the
   // local time_stamp, or (utc) written_utc as a UTC time without its zone.
   virtual std::string TimeColumn(bool utc) const = 0;
   // An SQL expression multiplying two integer columns, exact past 2^63 (a product too
   // large is refused as a sum too large is).
   virtual std::string Product(const std::string& a, const std::string& b) const = 0;
-  // The ISO 8601 week of a time column, "2026-W49"; NULL for NULL.
-  virtual std::string IsoWeek(const std::string& column) const = 0;
   // Stores a batch in one transaction; lines whose key is already stored are left alone.
   virtual StoreResult Store(const std::vector<LineRow>& batch) = 0;
 };

@@ -139,9 +139,6 @@ class Postgres final : public Database {
     return "(" + a + "::numeric * " + b + ")";
   }
   std::string TimeColumn(bool utc) const override { return utc ? "(written_utc AT TIME ZONE 'UTC')" : "time_stamp"; }
-  std::string IsoWeek(const std::string& column) const override {
-    return "to_char(" + column + ", 'IYYY-\"W\"IW')";
-  }
 
   StoreResult Store(const std::vector<LineRow>& batch) override {
     // Two importers that reach the same keys in a different order can deadlock; the
