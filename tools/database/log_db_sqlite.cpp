@@ -82,6 +82,8 @@ class Sqlite final : public Database {
   // integer and refused.
   std::string Product(const std::string& a, const std::string& b) const override { return "(" + a + " * " + b + ")"; }
   std::string TimeColumn(bool utc) const override { return utc ? "substr(written_utc, 1, 23)" : "time_stamp"; }
+  // Both sides texts of one fixed form: text order is time order.
+  std::string TimeValue(const std::string& param) const override { return param; }
   // SQLite compares texts by their bytes unless told otherwise.
   std::string ByteOrder(const std::string& expr) const override { return expr; }
 
