@@ -9,7 +9,7 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev
           binutils-mingw-w64-x86-64 wine wine64 python3 help2man libsqlite3-dev libpq-dev
           postgresql dpkg-dev gcovr libtomlplusplus-dev chromium zlib1g-dev libisal-dev
           wixl msitools osslsigncode openssl zip unzip git
-          slapd ldap-utils libldap-dev)
+          slapd ldap-utils libldap-dev libxlsxwriter-dev python3-openpyxl)
 
 missing=()
 for p in "${packages[@]}"; do

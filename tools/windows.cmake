@@ -41,6 +41,9 @@ add_executable(spoolgate_exe
   ${here}/reports/log_report.cpp
   ${here}/reports/log_summary.cpp
   ${here}/reports/report_text.cpp
+  ${here}/reports/csv_locale.cpp
+  ${here}/reports/win_report_xlsx.cpp
+  ${here}/reports/report_others.cpp
   ${here}/reports/log_settings.cpp
   ${here}/reports/pricing.cpp
   ${here}/reports/unit_expression.cpp

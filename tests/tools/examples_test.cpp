@@ -171,7 +171,7 @@ TEST_F(ExamplesTest, AccountingJobsAppendOneCheckedLineEach) {
   size_t alice = summary.out.find("  alice ");
   ASSERT_NE(alice, std::string::npos) << summary.out;
   std::string row = summary.out.substr(alice, summary.out.find('\n', alice) - alice);
-  EXPECT_NE(row.find(" 2 jobs  value_252 1435"), std::string::npos) << row;
+  EXPECT_NE(row.find(" 2 jobs  value_252 1,435"), std::string::npos) << row;
   // Times compare as times, whichever ISO 8601 spelling is given: the standard job ran
   // at 09:41:05.250, the extended one at 10:02:30.
   for (std::vector<std::string> range : {std::vector<std::string>{"--from", "2026-12-07T10"},

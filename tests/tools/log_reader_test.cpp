@@ -10,6 +10,7 @@
 #include "tools/logread/log_folder.h"
 #include "tools/reports/ordered_lines.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -159,9 +160,10 @@ const std::string kHeaderLine =
     "sequence,level,format,content_flags,time_stamp,computer,user,document,printer,port,text_200,"
     "text_216,text_240,value_248,value_252,value_256,crc32\r\n";
 std::string JobLine(int sequence, const std::string& user, const std::string& document,
-                    const std::string& pages = "841", const std::string& time = "2026-12-07T09:41:05.250") {
+                    const std::string& pages = "841", const std::string& time = "2026-12-07T09:41:05.250",
+                    const std::string& department = "Admin") {
   std::string line = std::to_string(sequence) + ",2,2,1," + time + ",SPOOLHOST," + user + "," +
-                     document + ",Wide Format,LPT1:,Admin,bond,A0,1," + pages + ",1189";
+                     document + ",Wide Format,LPT1:," + department + ",bond,A0,1," + pages + ",1189";
   char crc[16];
   std::snprintf(crc, sizeof crc, ",%08X", spoolgate::Crc32(line));
   return line + crc + "\r\n";
@@ -172,6 +174,23 @@ void WriteLog(const sgtest::TempDir& dir, const std::string& user, const std::st
               const std::string& pages = "841") {
   dir.Write("Jobs.seq", "1\r\n");
   dir.Write("Jobs.csv", kHeaderLine + JobLine(1, user, document, pages));
+}
+
+// One job of a hand-written log: its user, document, value_252, month and department
+// (text_200).
+struct Job {
+  std::string user, document, pages = "841", month = "2026-12", department = "Admin";
+};
+
+// A log of jobs written by hand, numbered from 1.
+void WriteJobs(const sgtest::TempDir& dir, const std::vector<Job>& jobs) {
+  std::string lines;
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    const Job& j = jobs[i];
+    lines += JobLine(int(i + 1), j.user, j.document, j.pages, j.month + "-07T09:41:05.250", j.department);
+  }
+  dir.Write("Jobs.seq", std::to_string(jobs.size()) + "\r\n");
+  dir.Write("Jobs.csv", kHeaderLine + lines);
 }
 
 TEST(LogReportTest, NamesAClientChoseCannotDriveTheTerminalOrTheSpreadsheet) {
@@ -247,6 +266,176 @@ TEST(LogReportTest, NamesAClientChoseCannotDriveTheTerminalOrTheSpreadsheet) {
           << by << r.out;
     }
   }
+}
+
+TEST(LogReportTest, CsvForASpreadsheetWhoseDecimalMarkIsAComma) {
+  sgtest::TempDir dir;
+  // 0.50 a job and 0.01 a page: 841 pages cost 8.91. A user name holding the separator.
+  WriteLog(dir, "a;b", "plan.plt");
+  dir.Write("s.toml", "currency = \"EUR\"\n[columns]\npages = \"value_252\"\n[[price]]\njob = \"0.50\"\nper.pages = \"0.01\"\n");
+  std::vector<std::string> summary = {"log", "summary", dir.path, "--settings", "s.toml", "--by", "user", "--sum", "pages",
+                                      "--cost", "--csv", "--total", "--separator"};
+  struct Case {
+    const char* separator;
+    bool decimalComma;
+    const char* expected;
+  };
+  for (const Case& c : {Case{";", true, "user;jobs;pages;cost EUR\r\n\"a;b\";1;841;8,91\r\ntotal;1;841;8,91\r\n"},
+                        Case{",", true, "user,jobs,pages,cost EUR\r\na;b,1,841,\"8,91\"\r\ntotal,1,841,\"8,91\"\r\n"},
+                        Case{"tab", false, "user\tjobs\tpages\tcost EUR\r\na;b\t1\t841\t8.91\r\ntotal\t1\t841\t8.91\r\n"}}) {
+    std::vector<std::string> args = summary;
+    args.push_back(c.separator);
+    if (c.decimalComma) args.push_back("--decimal-comma");
+    sgtest::CliResult r = sgtest::RunCli(args, dir.path);
+    EXPECT_EQ(r.out, c.expected) << c.separator << r.err;
+  }
+  // The listing: every cell split by the separator, none by the record's own commas.
+  sgtest::CliResult listed = sgtest::RunCli({"log", "show", dir.path, "--settings", "s.toml", "--cost", "--csv",
+                                             "--separator", ";", "--decimal-comma"}, dir.path);
+  ASSERT_EQ(listed.status, 0) << listed.err;
+  EXPECT_EQ(listed.out.rfind("log;computer;sequence;level;format;content_flags;time_stamp;user;document;printer;", 0), 0u)
+      << listed.out;
+  EXPECT_NE(listed.out.find("\r\nJobs;SPOOLHOST;1;2;2;1;2026-12-07T09:41:05.250;\"a;b\";plan.plt;Wide Format;LPT1:;"
+                            "Admin;bond;A0;1;841;1189;"), std::string::npos) << listed.out;
+  EXPECT_EQ(listed.out.substr(listed.out.size() - 7), ";8,91\r\n") << listed.out;
+  // Without a cost the listing of plain lines takes another path; it splits the same.
+  sgtest::CliResult plain = sgtest::RunCli({"log", "show", dir.path, "--csv", "--separator", ";"}, dir.path);
+  EXPECT_NE(plain.out.find(";\"a;b\";plan.plt;Wide Format;LPT1:;Admin;bond;A0;1;841;1189;;"), std::string::npos) << plain.out;
+  EXPECT_EQ(plain.out.find(','), std::string::npos) << plain.out;
+  // A separator that would make cells ambiguous, and the options without --csv.
+  sgtest::CliResult bad = sgtest::RunCli({"log", "summary", dir.path, "--csv", "--separator", "."}, dir.path);
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_EQ(bad.err, "spoolgate: --separator .: one of , ; tab (a German or French spreadsheet takes ;) (--help for usage)\n");
+  EXPECT_EQ(sgtest::RunCli({"log", "summary", dir.path, "--decimal-comma"}, dir.path).status, 2);
+}
+
+// Six jobs of three users in two departments and months, priced at 0.50 a job and 0.01
+// a page: ann 3 x 100 pages (4.50), bob 2 x 50 (2.00), -svc-plot 123,456 pages (1,235.06);
+// 6 jobs, 123,856 pages, 1,241.56 in all. One department is a number with a leading
+// zero, the other 256 digits, as a hex block of the driver may be.
+const std::string kLongDepartment(256, '9');
+void WriteBillingLog(const sgtest::TempDir& dir) {
+  WriteJobs(dir, {Job{"ann", "a.plt", "100", "2026-11", "0012345"}, Job{"ann", "b.plt", "100", "2026-11", "0012345"},
+                  Job{"ann", "c.plt", "100", "2026-12", "0012345"}, Job{"bob", "d.plt", "50", "2026-12", "0012345"},
+                  Job{"bob", "e.plt", "50", "2026-12", "0012345"},
+                  Job{"-svc-plot", "f.plt", "123456", "2026-12", kLongDepartment}});
+  dir.Write("s.toml", "currency = \"EUR\"\n[columns]\npages = \"value_252\"\ndepartment = \"text_200\"\n"
+                      "[[price]]\njob = \"0.50\"\nper.pages = \"0.01\"\n");
+}
+
+TEST(LogReportTest, TopSumsWhatItLeavesOutAndTheTextGroupsEveryAmount) {
+  sgtest::TempDir dir;
+  WriteBillingLog(dir);
+  std::vector<std::string> args = {"log", "summary", dir.path, "--settings", "s.toml", "--by", "user", "--sum", "pages",
+                                   "--cost", "--top", "1"};
+  sgtest::CliResult text = sgtest::RunCli(args, dir.path);
+  ASSERT_EQ(text.status, 0) << text.err;
+  EXPECT_EQ(text.out, "user       jobs    pages  cost EUR\n"
+                      "-svc-plot     1  123,456  1,235.06\n"
+                      "(others)      5      400      6.50\n"
+                      "total         6  123,856  1,241.56\n") << text.out;
+  args.insert(args.end(), {"--csv", "--total"});
+  sgtest::CliResult csv = sgtest::RunCli(args, dir.path);
+  EXPECT_EQ(csv.out, "user,jobs,pages,cost EUR\r\n'-svc-plot,1,123456,1235.06\r\n(others),5,400,6.50\r\n"
+                     "total,6,123856,1241.56\r\n") << csv.err;
+  // The default lists: the first user by cost, the one printer uncut; thousands grouped.
+  sgtest::CliResult lists = sgtest::RunCli({"log", "summary", dir.path, "--settings", "s.toml", "--sum", "pages", "--cost",
+                                            "--top", "1"}, dir.path);
+  EXPECT_NE(lists.out.find("  -svc-plot                      1 job   pages 123,456  cost 1,235.06 EUR\n"
+                           "  (others)                       5 jobs  pages 400  cost 6.50 EUR\nby printer:\n"
+                           "  Wide Format                    6 jobs  pages 123,856  cost 1,241.56 EUR\ntotal:\n"),
+            std::string::npos) << lists.out;
+  // A value that starts with '-' is the value of the option before it, alone or attached,
+  // and of a short option too.
+  for (std::vector<std::string> user : {std::vector<std::string>{"--user", "-svc-plot"}, {"--user=-svc-plot"}}) {
+    user.insert(user.begin(), {"log", "summary", dir.path, "--json"});  // a flag before it
+    sgtest::CliResult one = sgtest::RunCli(user, dir.path);
+    ASSERT_EQ(one.status, 0) << one.err;
+    EXPECT_EQ(nlohmann::json::parse(one.out)["total"]["jobs"], 1) << one.out;
+  }
+  sgtest::CliResult extract = sgtest::RunCli({"rud", "extract", "-o", "-x.prn", "none.RUD"}, dir.path);
+  EXPECT_EQ(extract.err.find("unknown option"), std::string::npos) << extract.err;
+  // An unknown option after a flag is named, not taken for the flag's value.
+  EXPECT_EQ(sgtest::RunCli({"log", "summary", dir.path, "--json", "--bogus"}, dir.path).err,
+            "spoolgate: unknown option --bogus of summary (--help for usage)\n");
+  // The listing's cost of a line too.
+  sgtest::CliResult shown = sgtest::RunCli({"log", "show", dir.path, "--settings", "s.toml", "--cost"}, dir.path);
+  EXPECT_NE(shown.out.find(" f.plt  1,235.06\n"), std::string::npos) << shown.out;
+}
+
+// The workbook as openpyxl reads it (tests/tools/read_xlsx.py): [type, value, format] a cell.
+nlohmann::json ReadXlsx(const std::string& file) {
+  const char* python = std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+  std::string command = std::string(python) + " " SPOOLGATE_SOURCE "/tests/tools/read_xlsx.py " + file + " > " + file + ".json";
+  EXPECT_EQ(std::system(command.c_str()), 0) << command;
+  return nlohmann::json::parse(sgtest::Slurp(file + ".json"), nullptr, false);
+}
+
+TEST(LogReportTest, AWorkbookHoldsNumbersAsNumbersAndNamesAsTheyAre) {
+  sgtest::TempDir dir;
+  WriteBillingLog(dir);
+  sgtest::CliResult r = sgtest::RunCli({"log", "summary", dir.path, "--settings", "s.toml", "--by", "department", "--by",
+                                        "month", "--sum", "pages", "--cost", "--xlsx", "bill.xlsx"}, dir.path);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  nlohmann::json book = ReadXlsx(dir / "bill.xlsx");
+  const std::string money = "#,##0.00 \"EUR\"";
+  auto n = [](double v, const std::string& format) { return nlohmann::json::array({"n", v, format}); };
+  auto t = [](const std::string& v) { return nlohmann::json::array({"s", v}); };
+  // (A row of texts alone is written as an array, lest the braces make it an object.)
+  nlohmann::json expected = nlohmann::json::array();
+  expected.push_back({{"name", "by department and month"}, {"frozen", "A2"}, {"rows", {
+      nlohmann::json::array({t("department"), t("month"), t("jobs"), t("pages"), t("cost EUR")}),
+      {t("0012345"), t("2026-11"), n(2, "#,##0"), n(200, "#,##0"), n(3.00, money)},
+      {t("0012345"), t("2026-12"), n(3, "#,##0"), n(200, "#,##0"), n(3.50, money)},
+      {t(kLongDepartment), t("2026-12"), n(1, "#,##0"), n(123456, "#,##0"), n(1235.06, money)},
+      {t("total"), nullptr, n(6, "#,##0"), n(123856, "#,##0"), n(1241.56, money)}}}});
+  EXPECT_EQ(book, expected) << book.dump();
+
+  // The page's sections, a sheet each; the users cut by --top end with the others.
+  sgtest::CliResult page = sgtest::RunCli({"log", "report", dir.path, "--settings", "s.toml", "--by", "department",
+                                           "--sum", "pages", "--cost", "--top", "1", "--xlsx", "page.xlsx"}, dir.path);
+  ASSERT_EQ(page.status, 0) << page.err;
+  nlohmann::json sheets = ReadXlsx(dir / "page.xlsx");
+  std::vector<std::string> names;
+  for (const auto& s : sheets) names.push_back(s.value("name", ""));
+  EXPECT_EQ(names, (std::vector<std::string>{"per month", "top users", "top printers per computer", "per department"}));
+  ASSERT_EQ(sheets.size(), 4u);
+  EXPECT_EQ(sheets[0]["rows"], nlohmann::json::array({
+      nlohmann::json::array({t("month"), t("jobs"), t("pages"), t("cost EUR")}),
+      {t("2026-11"), n(2, "#,##0"), n(200, "#,##0"), n(3.00, money)},
+      {t("2026-12"), n(4, "#,##0"), n(123656, "#,##0"), n(1238.56, money)},
+      {t("total"), n(6, "#,##0"), n(123856, "#,##0"), n(1241.56, money)}})) << sheets[0].dump();
+  EXPECT_EQ(sheets[1]["rows"], nlohmann::json::array({
+      nlohmann::json::array({t("user"), t("jobs"), t("pages"), t("cost EUR")}),
+      {t("-svc-plot"), n(1, "#,##0"), n(123456, "#,##0"), n(1235.06, money)},
+      {t("(others)"), n(5, "#,##0"), n(400, "#,##0"), n(6.50, money)},
+      {t("total"), n(6, "#,##0"), n(123856, "#,##0"), n(1241.56, money)}})) << sheets[1].dump();
+  // Neither with another form at once.
+  EXPECT_EQ(sgtest::RunCli({"log", "summary", dir.path, "--csv", "--xlsx", "x.xlsx"}, dir.path).status, 2);
+  EXPECT_FALSE(std::filesystem::exists(dir / "x.xlsx"));
+}
+
+TEST(LogReportTest, ThePageListsItsNotesAndRanksTheNestedTableToo) {
+  sgtest::TempDir dir;
+  WriteBillingLog(dir);
+  // A line whose checksum is wrong: with UTC times, two notes.
+  std::ofstream(dir / "Jobs.csv", std::ios::app | std::ios::binary)
+      << "7,2,2,1,2026-12-08T08:00:00.000,SPOOLHOST,bob,x.plt,Wide Format,LPT1:,Admin,bond,A0,1,1,1,00000000\r\n";
+  sgtest::CliResult page = sgtest::RunCli({"log", "report", dir.path, "--settings", "s.toml", "--by", "department", "--by",
+                                           "month", "--sum", "pages", "--cost", "--time", "utc", "--html", "-"}, dir.path);
+  ASSERT_EQ(page.status, 0) << page.err;
+  EXPECT_NE(page.out.find("<ul class=\"note\">\n<li>times are UTC (written_utc), not the servers&#39; local time_stamp</li>\n"
+                          "<li>left out 1 line whose checksum is wrong (torn or altered); --include-damaged counts them</li>\n"
+                          "</ul>\n"), std::string::npos) << page.out;
+  // By cost the long department (1,235.06) comes before 0012345 (6.50), though after it
+  // in key order.
+  size_t nested = page.out.find("<table id=\"table-nested\">");
+  ASSERT_NE(nested, std::string::npos);
+  size_t dearest = page.out.find("<tr><td>" + kLongDepartment + "</td>", nested);
+  size_t cheaper = page.out.find("<tr><td>0012345</td>", nested);
+  ASSERT_NE(dearest, std::string::npos) << page.out.substr(nested);
+  EXPECT_LT(dearest, cheaper) << page.out.substr(nested);
 }
 
 TEST(LogReportTest, ADamagedLineCountsInItsOwnPeriodFromTheFolderAndTheDatabase) {

@@ -36,8 +36,12 @@ void WarnAboutName(StoredKind kind, const std::string& path) {
 }
 
 // CLI11 reports a misspelt subcommand as a missing one and an unknown option before a
-// value as a misplaced positional argument; this names either.
-void CheckSubcommands(CLI::App& app, int argc, char** argv) {
+// value as a misplaced positional argument; this names either. Returns the arguments
+// with a value that starts with '-' (`--user -svc-plot`) joined to its option
+// (`--user=-svc-plot`), which CLI11 would otherwise take for an option of its own.
+std::vector<std::string> CheckSubcommands(CLI::App& app, int argc, char** argv) {
+  std::vector<std::string> args(argv, argv + argc);
+  std::vector<bool> joined(args.size(), false);  // a value now joined to its option
   CLI::App* at = &app;
   int i = 1;
   for (; i < argc; ++i) {
@@ -60,7 +64,7 @@ void CheckSubcommands(CLI::App& app, int argc, char** argv) {
   // value after it for a positional argument and complains about that instead.
   for (; i < argc; ++i) {
     std::string arg = argv[i];
-    if (arg == "--") return;
+    if (arg == "--") break;
     if (arg.size() < 2 || arg[0] != '-') continue;
     std::string name = arg[1] == '-' ? arg.substr(0, arg.find('=')) : arg.substr(0, 2);
     const CLI::Option* option = at->get_option_no_throw(name);
@@ -68,10 +72,21 @@ void CheckSubcommands(CLI::App& app, int argc, char** argv) {
       throw InputError("unknown option " + name + (at == &app ? "" : " of " + at->get_name()));
     }
     // The value of an option that takes one is never an option itself: "--max-size -5"
-    // is a negative size, for the option to refuse.
+    // is a negative size, for the option to refuse. A flag takes none (CLI11 gives flags
+    // a type size of 1 too: what counts is the values it expects).
     bool valueAttached = arg[1] == '-' ? arg.find('=') != std::string::npos : arg.size() > 2;
-    if (option->get_type_size() > 0 && !valueAttached) ++i;
+    if (option->get_items_expected_min() <= 0 || valueAttached || i + 1 >= argc) continue;
+    std::string value = argv[++i];
+    // "--" and "-" stand for themselves; "--x" is more likely a forgotten value.
+    if (value.size() < 2 || value[0] != '-' || value[1] == '-') continue;
+    args[size_t(i - 1)] = arg + (arg[1] == '-' ? "=" : "") + value;
+    joined[size_t(i)] = true;
   }
+  std::vector<std::string> out;
+  for (size_t k = 0; k < args.size(); ++k) {
+    if (!joined[k]) out.push_back(std::move(args[k]));
+  }
+  return out;
 }
 
 // `rud` and `overlay`: the same two subcommands for either kind of stored file.
@@ -120,8 +135,10 @@ void AddOverlay(CLI::App& app, Action& action) {
 
 int ParseAndRun(CLI::App& app, int argc, char** argv, Action& action) {
   try {
-    CheckSubcommands(app, argc, argv);
-    app.parse(argc, argv);
+    std::vector<std::string> args = CheckSubcommands(app, argc, argv);
+    std::vector<const char*> joined;
+    for (const std::string& a : args) joined.push_back(a.c_str());
+    app.parse(int(joined.size()), joined.data());
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {

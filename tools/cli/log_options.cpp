@@ -115,6 +115,21 @@ void AddLogForms(CLI::App* cmd, LogReportArgs& a) {
                                     "standard error")->excludes(json);
   cmd->add_flag("--bom", a.report.bom, "lead the CSV with a byte order mark, for spreadsheets that need one")
       ->needs(csv);
+  cmd->add_option_function<std::string>(
+         "--separator", [&a](const std::string& name) { a.report.csv.separator = ParseCsvSeparator(name); },
+         "the CSV's field separator: , (the default), ; (for a spreadsheet whose decimal mark is a comma) or tab")
+      ->type_name(",|;|tab")
+      ->needs(csv);
+  cmd->add_flag("--decimal-comma", a.report.csv.decimalComma,
+                "write the CSV's amounts with a decimal comma (12,50), as German or French spreadsheets read them")
+      ->needs(csv);
+}
+
+void AddLogXlsx(CLI::App* cmd, LogReportArgs& a, const std::string& help) {
+  CLI::Option* xlsx = cmd->add_option("--xlsx", a.xlsx, help + " (- for standard output)")->type_name("FILE");
+  for (const char* other : {"--json", "--csv", "--output"}) {
+    if (CLI::Option* o = cmd->get_option_no_throw(other)) xlsx->excludes(o);
+  }
 }
 
 void AddLogGrouping(CLI::App* cmd, LogReportArgs& a) {

@@ -25,12 +25,15 @@ struct LogReportArgs {
   ReportOptions report;
   bool json = false, csv = false;
   std::string output;  // -o: the file the result goes to; empty: standard output
+  std::string xlsx;    // --xlsx: the workbook to write instead
 };
 
 // DIR..., --db and the filter with its sums, settings and prices.
 void AddLogSource(CLI::App* cmd, LogReportArgs& a, const LogCommandsSetup& setup);
-// --json, --csv and --bom.
+// --json, --csv, --bom, --separator and --decimal-comma.
 void AddLogForms(CLI::App* cmd, LogReportArgs& a);
+// --xlsx FILE, instead of the other forms and of -o (spoolgate.exe refuses it when run).
+void AddLogXlsx(CLI::App* cmd, LogReportArgs& a, const std::string& help);
 // --by, --top and --rank.
 void AddLogGrouping(CLI::App* cmd, LogReportArgs& a);
 // -o FILE, for what would go to standard output.

@@ -4,6 +4,9 @@
 #include "tools/cli/subcommands.h"
 #include "tools/common/errors.h"
 #include "tools/reports/log_html.h"
+#include "tools/reports/report_xlsx.h"
+
+#include <iostream>
 
 #include <memory>
 
@@ -17,11 +20,16 @@ void AddLogReport(CLI::App& log, Action& action, const LogCommandsSetup& setup) 
                 "and per --by column");
   AddLogSource(cmd, *a, setup);
   AddLogGrouping(cmd, *a);
-  cmd->add_option("--html", *html, "the HTML file to write (- for standard output)")->required();
+  cmd->add_option("--html", *html, "the HTML file to write (- for standard output)");
+  AddLogXlsx(cmd, *a, "write the page's tables as an XLSX workbook, a sheet per section and one of the notes");
   cmd->callback([&action, a, html] {
     action = [a, html] {
+      if (html->empty() && a->xlsx.empty()) throw InputError("log report: --html FILE or --xlsx FILE is required");
       Report report = PrepareLogReport(*a);
-      std::string page = ReportPage(report, TallyLogs(*a, report, PageGroupings(report)));
+      Tallies tallies = TallyLogs(*a, report, PageGroupings(report));
+      if (!a->xlsx.empty()) std::cerr << WriteReportXlsx(report, tallies, a->xlsx);
+      if (html->empty()) return int(kExitOk);
+      std::string page = ReportPage(report, tallies);
       return WriteLogReport(*a, *html, [&](std::ostream& out) {
         out << page;
         return int(kExitOk);

@@ -3,6 +3,9 @@
 #include "tools/cli/log_options.h"
 #include "tools/cli/subcommands.h"
 #include "tools/common/errors.h"
+#include "tools/reports/report_xlsx.h"
+
+#include <iostream>
 
 #include <memory>
 
@@ -17,10 +20,15 @@ void AddLogSummary(CLI::App& log, Action& action, const LogCommandsSetup& setup)
   AddLogGrouping(cmd, *a);
   cmd->add_flag("--total", a->report.total, "add a total row to the CSV of --by");
   AddLogOutputFile(cmd, *a);
+  AddLogXlsx(cmd, *a, "write the summary as an XLSX workbook instead, a sheet of the rows and one of the notes");
   cmd->callback([&action, a] {
     action = [a] {
       Report report = PrepareLogReport(*a);
       Tallies tallies = TallyLogs(*a, report, SummaryGroupings(report));
+      if (!a->xlsx.empty()) {
+        std::cerr << WriteSummaryXlsx(report, tallies, a->xlsx);
+        return int(kExitOk);
+      }
       return WriteLogReport(*a, a->output, [&](std::ostream& out) {
         PrintSummary(report, tallies, out);
         return int(kExitOk);

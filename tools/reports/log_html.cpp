@@ -181,6 +181,9 @@ void NestedSection(std::ostream& out, const Report& report, const Grouping& g) {
     columnTotal[column] += m.of(report, r);
   }
   std::sort(columns.begin(), columns.end());
+  // The rows follow the rank as every other chart but the months does, ties in key order.
+  std::stable_sort(rowKeys.begin(), rowKeys.end(),
+                   [&](const std::string& a, const std::string& b) { return rowTotal[a] > rowTotal[b]; });
   std::string title;
   for (const GroupKey& k : report.by) title += (title.empty() ? "Per " : " and ") + k.heading;
   out << "<section>\n<h2>" << Html(title) << "</h2>\n";
@@ -235,7 +238,7 @@ std::string ReportPage(const Report& report, const Tallies& tallies) {
          "table{border-collapse:collapse;margin-top:.5em}\n"
          "th,td{border:1px solid #ccc;padding:.2em .6em;text-align:left}\ntd.n{text-align:right;white-space:nowrap}\n"
          "@media print{body{margin:0;font-size:10pt}section{break-inside:avoid}h2{break-after:avoid}"
-         "p.note{color:#000}}\n"
+         "ul.note{color:#000}}\n"
          "</style>\n</head>\n<body>\n<h1>Accounting report</h1>\n<p>";
   std::string from;
   if (source.name.is_string()) from = source.name.get<std::string>();
@@ -272,7 +275,13 @@ std::string ReportPage(const Report& report, const Tallies& tallies) {
   out << ".</p>\n";
   std::string note = ReportNotes(report, tallies, total.unpriced);
   if (tallies.notNumbers != 0) note += std::to_string(tallies.notNumbers) + " values were not numbers and count as 0\n";
-  if (!note.empty()) out << "<p class=\"note\">" << Html(note) << "</p>\n";
+  if (!note.empty()) {
+    // One item a note, so that what was left out and what was unpriced read apart.
+    out << "<ul class=\"note\">\n";
+    std::istringstream lines(note);
+    for (std::string line; std::getline(lines, line);) out << "<li>" << Html(line) << "</li>\n";
+    out << "</ul>\n";
+  }
 
   const GroupKey user{GroupKey::kUser, "user"}, computer{GroupKey::kComputer, "computer"},
       printer{GroupKey::kPrinter, "printer"};

@@ -91,16 +91,17 @@ LineWriter::LineWriter(const LogSource& source, const Report& report, std::ostre
     out_ << "{\n  " << JsonDump(source.member, -1) << ": " << JsonDump(source.name, -1) << ",\n  \"jobs\": [";
   } else if (report.format == ReportFormat::kCsv) {
     if (report.bom) buffer_ += kByteOrderMark;
-    AppendCsvCell(buffer_, "log", false);
+    char sep = report.csv.separator;
+    AppendCsvCell(buffer_, "log", false, sep);
     for (const LineColumn& c : LineColumns()) {
       if (c.csv == nullptr) continue;
       columns_.push_back(&c);
-      buffer_ += ',';
-      AppendCsvCell(buffer_, ColumnHeading(report.settings, &c), false);
+      buffer_ += sep;
+      AppendCsvCell(buffer_, ColumnHeading(report.settings, &c), false, sep);
     }
     if (report.cost) {
-      buffer_ += ',';
-      AppendCsvCell(buffer_, CostHeading(report), false);
+      buffer_ += sep;
+      AppendCsvCell(buffer_, CostHeading(report), false, sep);
     }
     buffer_ += "\r\n";
   } else {
@@ -117,8 +118,8 @@ LineWriter::LineWriter(const LogSource& source, const Report& report, std::ostre
   }
 }
 
-std::string LineWriter::Cost(const std::vector<std::string_view>& fields,
-                             const std::vector<std::string>& header) const {
+std::string LineWriter::Cost(const std::vector<std::string_view>& fields, const std::vector<std::string>& header,
+                             bool grouped) const {
   auto field = [&](const char* name) { return std::string(HeaderField(fields, header, name)); };
   const Settings& s = report_.settings;
   std::vector<std::string> matches;
@@ -144,7 +145,7 @@ std::string LineWriter::Cost(const std::vector<std::string_view>& fields,
       AddCost(units, n, u.price);
     }
   }
-  return MoneyText(units, s.decimals);
+  return grouped ? GroupedMoney(units, s.decimals) : MoneyText(units, s.decimals);
 }
 
 void LineWriter::Line(std::string_view log, const std::vector<std::string_view>& fields,
@@ -168,7 +169,8 @@ void LineWriter::Line(std::string_view log, std::string_view record, const std::
     MapCsvColumns(header);
     // As most lines are: every cell is the field as it stands, so the row is the record's
     // own bytes, a few pieces of it in the order of the listing's columns.
-    if (look.printable && !look.formulaStart && fields_.size() == header.size() && !report_.cost) {
+    if (look.printable && !look.formulaStart && fields_.size() == header.size() && !report_.cost &&
+        report_.csv.separator == ',') {
       CsvRecord(log);
     } else {
       CsvLine(log, fields_, header, record, look);
@@ -213,12 +215,14 @@ void LineWriter::CsvLine(std::string_view log, const std::vector<std::string_vie
                          const std::vector<std::string>& header, std::string_view raw, const RecordLook& look) {
   std::string& out = buffer_;
   MapCsvColumns(header);
-  AppendCsvCell(out, log, false);
+  char sep = report_.csv.separator;
+  AppendCsvCell(out, log, false, sep);
   // Plain fields are written as they stand, fields next to each other in the record
   // with the comma between them in one piece; a field that needs quotes or escapes, or
-  // that a formula guard may concern, goes through AppendCsvCell.
-  bool plain = look.printable;
-  bool some = !plain && !raw.empty();
+  // that a formula guard may concern, goes through AppendCsvCell. Under another
+  // separator every field does, the record's commas being no separators there.
+  bool plain = look.printable && sep == ',';
+  bool some = !plain && !raw.empty() && sep == ',';
   const char* run = nullptr;
   const char* runEnd = nullptr;
   for (size_t i = 0; i < columns_.size(); ++i) {
@@ -232,16 +236,19 @@ void LineWriter::CsvLine(std::string_view log, const std::vector<std::string_vie
     }
     if (run != nullptr) out.append(run, size_t(runEnd - run));
     run = nullptr;
-    out += ',';
+    out += sep;
     if (asIs) {
       run = f.data();
       runEnd = f.data() + f.size();
     } else if (at < fields.size()) {
-      AppendCsvCell(out, f, columns_[i]->kind == ColumnKind::kInteger);
+      AppendCsvCell(out, f, columns_[i]->kind == ColumnKind::kInteger, sep);
     }
   }
   if (run != nullptr) out.append(run, size_t(runEnd - run));
-  if (report_.cost) out += "," + Cost(fields, header);
+  if (report_.cost) {
+    out += sep;
+    AppendCsvCell(out, CsvNumberText(Cost(fields, header), report_.csv), true, sep);
+  }
   out += "\r\n";
 }
 
@@ -337,7 +344,7 @@ void LineWriter::TextLine(std::string_view log, const std::vector<std::string_vi
   out += ' ';
   out += field("document");
   for (const LineColumn* s : report_.sums) out += "  " + TerminalText(ColumnValue(report_.settings, s, raw));
-  if (report_.cost) out += "  " + Cost(fields, header);
+  if (report_.cost) out += "  " + Cost(fields, header, true);
   out += '\n';
 }
 

@@ -25,7 +25,9 @@ class LineWriter {
   void End(const LeftOut& left);
 
  private:
-  std::string Cost(const std::vector<std::string_view>& fields, const std::vector<std::string>& header) const;
+  // grouped: thousands grouped for the text form.
+  std::string Cost(const std::vector<std::string_view>& fields, const std::vector<std::string>& header,
+                   bool grouped = false) const;
   // Each appends a line to buffer_. raw and look: the record the fields are views into,
   // when there is one.
   void CsvLine(std::string_view log, const std::vector<std::string_view>& fields,

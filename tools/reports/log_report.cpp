@@ -187,6 +187,7 @@ Report PrepareReport(const LogFilter& filter, const ReportOptions& options) {
   r.cost = options.cost;
   r.total = options.total;
   r.bom = options.bom;
+  r.csv = options.csv;
   if (!options.settingsFile.empty()) r.settings = LoadSettings(options.settingsFile);
   // Ties of prices matter only to a bill.
   if (r.cost) {

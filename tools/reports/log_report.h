@@ -6,6 +6,7 @@
 #pragma once
 
 #include "tools/common/case_fold.h"
+#include "tools/reports/csv_locale.h"
 #include "tools/reports/group_key.h"
 #include "tools/reports/log_filter.h"
 #include "tools/reports/log_settings.h"
@@ -36,6 +37,7 @@ struct ReportOptions {
   std::string rank;             // --rank: jobs, cost or a column; empty: the default
   bool total = false;           // --total: a total row in CSV
   bool bom = false;             // --bom: CSV led by a byte order mark
+  CsvStyle csv;                 // --separator, --decimal-comma
 };
 
 // What grouped lists, --top and charts are ordered by (the largest first).
@@ -57,6 +59,7 @@ struct Report {
   Rank rank;               // --rank, else the cost with --cost, else the first --sum, else jobs
   bool rankGiven = false;  // --rank was given: every grouped list follows it
   bool total = false, bom = false;
+  CsvStyle csv;
   Settings settings;
   // What a source sums per group: the --sum columns, then the priced columns not among
   // them, then a --rank column not among those.
@@ -192,6 +195,8 @@ void NoteUnspelled(const std::vector<const LineColumn*>& columns, Value value, u
 }
 
 void PrintSummary(const Report& report, const Tallies& tallies, std::ostream& out);
+// A cost for a person, its thousands grouped as counts are: "1,234.50".
+std::string GroupedMoney(uint64_t units, unsigned decimals);
 // The heading of the cost column: "cost EUR" with the currency of the settings, else "cost".
 std::string CostHeading(const Report& report);
 // A sum of a measure as shown: a computed unit's at its places ("12.500000"), else the
@@ -213,9 +218,10 @@ struct ReportRow {
   uint64_t ranked = 0;    // the value of report.rank
 };
 // The money columns of a report: the cost, or with a tax the net, the tax and the gross
-// ("net EUR", "tax EUR", "gross EUR"); and their values for a row.
+// ("net EUR", "tax EUR", "gross EUR"); and their values for a row, with thousands separators
+// where grouped (the text form).
 std::vector<std::string> CostHeadings(const Report& report);
-std::vector<std::string> CostCells(const Report& report, const ReportRow& row);
+std::vector<std::string> CostCells(const Report& report, const ReportRow& row, bool grouped = false);
 // Folds a source's grouping into the rows of keys (printer and computer keys taken from
 // its computer and printer), in the order of their keys; when ranked, ordered by the
 // rank within the groups of the keys before the last, and cut there by --top.
@@ -231,12 +237,14 @@ std::string ShownText(const std::string& text);
 std::string TerminalText(const std::string& text);
 // One CSV cell (RFC 4180) of ShownText: quoted when needed; a text that a spreadsheet
 // would take for a formula (starting with = + - @ or a tab or CR) is led by an
-// apostrophe, in a numeric column too unless it is a plain number.
-std::string CsvCell(const std::string& text, bool number = false);
+// apostrophe, in a numeric column too unless it is a plain number. A cell holding the
+// separator is quoted.
+std::string CsvCell(const std::string& text, bool number = false, char separator = ',');
 // The same appended to out.
-void AppendCsvCell(std::string& out, std::string_view text, bool number);
-// A CSV row: the cells from textCells on are numeric columns.
-void CsvRow(const std::vector<std::string>& cells, size_t textCells, std::ostream& out);
+void AppendCsvCell(std::string& out, std::string_view text, bool number, char separator = ',');
+// A CSV row: the cells from textCells on are numeric columns, written in the style's
+// decimal mark.
+void CsvRow(const std::vector<std::string>& cells, size_t textCells, std::ostream& out, const CsvStyle& style = {});
 // "1 job", "2 jobs".
 std::string Plural(uint64_t n, const char* one, const char* many);
 // The note of --time utc ("times are UTC ..."); empty for the default, local times.

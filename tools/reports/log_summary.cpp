@@ -2,6 +2,7 @@
 // `spoolgate log summary` from tallies: the JSON object, the CSV rows and the text tables
 // of the default lists (by user and by printer) or of --by, and the notes beside them.
 #include "tools/reports/log_report.h"
+#include "tools/reports/report_others.h"
 
 #include "tools/reports/pricing.h"
 
@@ -73,7 +74,7 @@ void WriteTable(const Report& report, const std::vector<std::string>& headings, 
     line.push_back(Grouped(r.tally.jobs));
     for (size_t i = 0; i < r.tally.sums.size(); ++i) line.push_back(SumText(report, report.sums[i], r.tally.sums[i], true));
     if (report.cost) {
-      for (const std::string& c : CostCells(report, r)) line.push_back(c);
+      for (const std::string& c : CostCells(report, r, true)) line.push_back(c);
     }
     cells.push_back(line);
   };
@@ -154,44 +155,44 @@ void SummaryJson(const Report& report, const Tallies& tallies, const SummaryRows
 void SummaryCsv(const Report& report, const SummaryRows& s, std::ostream& out) {
   if (report.bom) out << kByteOrderMark;
   if (report.by.empty()) {
-    CsvRow(CsvHead(report, {"group", "name"}), 2, out);
+    CsvRow(CsvHead(report, {"group", "name"}), 2, out, report.csv);
     for (auto [name, list] : {std::pair{"user", &s.byUser}, {"printer", &s.byPrinter}}) {
       for (const ReportRow& r : *list) {
         std::vector<std::string> cells = {name, r.keys[0]};
         for (auto& c : CsvNumbers(report, r)) cells.push_back(c);
-        CsvRow(cells, 2, out);
+        CsvRow(cells, 2, out, report.csv);
       }
     }
     std::vector<std::string> cells = {"total", ""};
     for (auto& c : CsvNumbers(report, s.total)) cells.push_back(c);
-    CsvRow(cells, 2, out);
+    CsvRow(cells, 2, out, report.csv);
     return;
   }
   size_t keys = s.headings.size();
-  CsvRow(CsvHead(report, s.headings), keys, out);
+  CsvRow(CsvHead(report, s.headings), keys, out, report.csv);
   for (const ReportRow& r : s.rows) {
     std::vector<std::string> cells = r.keys;
     for (auto& c : CsvNumbers(report, r)) cells.push_back(c);
-    CsvRow(cells, keys, out);
+    CsvRow(cells, keys, out, report.csv);
   }
   if (!report.total) return;
   std::vector<std::string> cells(keys);
   cells[0] = "total";
   for (auto& c : CsvNumbers(report, s.total)) cells.push_back(c);
-  CsvRow(cells, keys, out);
+  CsvRow(cells, keys, out, report.csv);
 }
 
 void DefaultListsText(const Report& report, const SummaryRows& s, std::ostream& out) {
   auto row = [&](const std::string& name, const ReportRow& r) {
     std::string shown = name.empty() ? "(none)" : TerminalText(name);
     out << "  " << shown << std::string(shown.size() < 24 ? 24 - Columns(shown) : 0, ' ') << std::right
-        << std::setw(8) << r.tally.jobs << (r.tally.jobs == 1 ? " job " : " jobs");
+        << std::setw(8) << Grouped(r.tally.jobs) << (r.tally.jobs == 1 ? " job " : " jobs");
     for (size_t i = 0; i < report.sums.size(); ++i) {
-      out << "  " << report.sumHeadings[i] << " " << SumText(report, report.sums[i], r.tally.sums[i], false);
+      out << "  " << report.sumHeadings[i] << " " << SumText(report, report.sums[i], r.tally.sums[i], true);
     }
     if (report.cost) {
       std::string currency = (report.settings.currency.empty() ? "" : " ") + report.settings.currency;
-      std::vector<std::string> money = CostCells(report, r);
+      std::vector<std::string> money = CostCells(report, r, true);
       out << "  cost " << money[0] << currency;
       if (report.settings.hasVat) out << "  tax " << money[1] << currency << "  gross " << money[2] << currency;
     }
@@ -207,6 +208,13 @@ void DefaultListsText(const Report& report, const SummaryRows& s, std::ostream& 
 
 }  // namespace
 
+std::string GroupedMoney(uint64_t units, unsigned decimals) {
+  uint64_t scale = 1;
+  for (unsigned i = 0; i < decimals; ++i) scale *= 10;
+  std::string text = MoneyText(units, decimals);
+  return Grouped(units / scale) + (decimals == 0 ? "" : text.substr(text.size() - decimals - 1));
+}
+
 std::string CostHeading(const Report& report) {
   return report.settings.currency.empty() ? "cost" : "cost " + report.settings.currency;
 }
@@ -217,13 +225,14 @@ std::vector<std::string> CostHeadings(const Report& report) {
   return {"net" + currency, "tax" + currency, "gross" + currency};
 }
 
-std::vector<std::string> CostCells(const Report& report, const ReportRow& row) {
+std::vector<std::string> CostCells(const Report& report, const ReportRow& row, bool grouped) {
   unsigned places = report.settings.decimals;
-  if (!report.settings.hasVat) return {MoneyText(row.cost, places)};
+  auto money = [&](uint64_t units) { return grouped ? GroupedMoney(units, places) : MoneyText(units, places); };
+  if (!report.settings.hasVat) return {money(row.cost)};
   // A gross past 2^64-1 units is refused as a cost that large is.
   uint64_t gross = row.cost;
   AddCost(gross, 1, row.tax);
-  return {MoneyText(row.cost, places), MoneyText(row.tax, places), MoneyText(gross, places)};
+  return {money(row.cost), money(row.tax), money(gross)};
 }
 
 std::string SumText(const Report& report, const LineColumn* measure, uint64_t sum, bool grouped) {
@@ -275,6 +284,12 @@ void PrintSummary(const Report& report, const Tallies& tallies, std::ostream& ou
   } else {
     s.rows = FoldRows(report, g, report.by, ranked);
     for (const GroupKey& k : report.by) s.headings.push_back(k.heading);
+  }
+  // What --top leaves out is one row, so that every list adds up to the total under it.
+  if (report.top != 0) {
+    for (std::vector<ReportRow>* list : {&s.byUser, &s.byPrinter, &s.rows}) {
+      if (!list->empty()) AddOthersRow(report.settings, s.total, list->front().keys.size(), *list);
+    }
   }
   if (report.format == ReportFormat::kJson) {
     SummaryJson(report, tallies, s, out);

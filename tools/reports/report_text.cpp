@@ -97,17 +97,17 @@ bool PlainNumber(std::string_view text) {
 
 }  // namespace
 
-std::string CsvCell(const std::string& bytes, bool number) {
+std::string CsvCell(const std::string& bytes, bool number, char separator) {
   std::string out;
-  AppendCsvCell(out, bytes, number);
+  AppendCsvCell(out, bytes, number, separator);
   return out;
 }
 
-void AppendCsvCell(std::string& out, std::string_view bytes, bool number) {
+void AppendCsvCell(std::string& out, std::string_view bytes, bool number, char separator) {
   // One look at each byte: whether the cell needs quotes, and whether it is ASCII, which
   // is UTF-8 already and holds no character ShownText escapes (other text is made so,
   // in a copy, and looked at again).
-  auto special = [](char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; };
+  auto special = [separator](char c) { return c == separator || c == '"' || c == '\r' || c == '\n'; };
   bool quote = false;
   size_t ascii = 0;
   for (; ascii < bytes.size() && static_cast<unsigned char>(bytes[ascii]) < 0x80; ++ascii) quote |= special(bytes[ascii]);
@@ -135,8 +135,12 @@ void AppendCsvCell(std::string& out, std::string_view bytes, bool number) {
   out += '"';
 }
 
-void CsvRow(const std::vector<std::string>& cells, size_t textCells, std::ostream& out) {
-  for (size_t i = 0; i < cells.size(); ++i) out << (i ? "," : "") << CsvCell(cells[i], i >= textCells);
+void CsvRow(const std::vector<std::string>& cells, size_t textCells, std::ostream& out, const CsvStyle& style) {
+  for (size_t i = 0; i < cells.size(); ++i) {
+    if (i != 0) out << style.separator;
+    bool number = i >= textCells;
+    out << CsvCell(number ? CsvNumberText(cells[i], style) : cells[i], number, style.separator);
+  }
   out << "\r\n";
 }
 
