@@ -572,6 +572,35 @@ TEST_F(LogWriteTest, PendingFileThatLostItsHeaderLosesNoLine) {
   ExpectLogHolds({"one", "waited-1", "waited-2", "two"});
 }
 
+TEST_F(LogWriteTest, TwoPendingLinesHoldingOneNumberMoveUnderTwoInTheirOrder) {
+  // A crash after a line went to the pending file under number 2 but before the number
+  // file said so: the next writer takes 2 again, and its line waits too.
+  ASSERT_EQ(Write("one"), 1);
+  ASSERT_EQ(WriteWhileHeld("waited-1"), 0);
+  ASSERT_EQ(WriteWhileHeld("waited-2"), 0);
+  std::string pending = LogDir() + "/Jobs.pending";
+  LogFile waiting = ParseLog(sgtest::ReadHostFile(pending));
+  ASSERT_EQ(waiting.lines.size(), 2u);
+  ASSERT_EQ(waiting.Field(waiting.lines[1], "sequence"), "3");
+  // The second line renumbered 2 with its checksum made anew, as the writer would have.
+  std::string bytes = sgtest::ReadHostFile(pending);
+  const std::string& second = waiting.lines[1].raw;
+  std::string body = "2" + second.substr(1, second.rfind(',') - 1);
+  char crc[16];
+  std::snprintf(crc, sizeof crc, ",%08X", ReferenceCrc32(body));
+  bytes.replace(bytes.find(second), second.size(), body + crc);
+  std::ofstream(pending, std::ios::binary | std::ios::trunc) << bytes;
+  std::ofstream(LogDir() + "/Jobs.seq", std::ios::binary | std::ios::trunc) << "00000000000000000002\r\n";
+  ASSERT_EQ(ParseLog(sgtest::ReadHostFile(pending)).Field(ParseLog(sgtest::ReadHostFile(pending)).lines[1], "sequence"),
+            "2");
+
+  // The later of the two gets the next free number and both move in, in file order.
+  ASSERT_EQ(Write("two"), 1);
+  ExpectLogHolds({"one", "waited-1", "waited-2", "two"});
+  EXPECT_EQ(sgtest::ReadHostFile(pending), "");
+  EXPECT_TRUE(VerifyProblems().empty());
+}
+
 TEST_F(LogWriteTest, AtTheSequenceLimitALineIsStoredNowhereRatherThanUnderAUsedNumber) {
   fs::create_directories(LogDir());
   std::ofstream(LogDir() + "/Jobs.seq", std::ios::binary) << "09223372036854775806\r\n";

@@ -4,6 +4,7 @@
 // a listing larger than memory; and what the reports make of names a print client chose,
 // of the site's settings, of a wrong folder.
 #include "tests/tools/cli_runner.h"
+#include "tests/tools/hand_log.h"
 #include "tools/common/case_fold.h"
 #include "tools/logread/csv_lines.h"
 #include "tools/logread/log_folder.h"
@@ -120,14 +121,9 @@ TEST(CaseFoldTest, NamesFoldAlikeInEveryScriptAndOtherBytesStay) {
 // CSV fields.
 void WriteLog(const sgtest::TempDir& dir, const std::string& user, const std::string& document,
               const std::string& pages = "841") {
-  std::string line = "1,2,2,1,2026-12-07T09:41:05.250,SPOOLHOST," + user + "," + document +
-                     ",Wide Format,LPT1:,Admin,bond,A0,1," + pages + ",1189";
-  char crc[16];
-  std::snprintf(crc, sizeof crc, ",%08X", spoolgate::Crc32(line));
-  dir.Write("Jobs.seq", "1\r\n");
-  dir.Write("Jobs.csv",
-            "sequence,level,format,content_flags,time_stamp,computer,user,document,printer,port,text_200,"
-            "text_216,text_240,value_248,value_252,value_256,crc32\r\n" + line + crc + "\r\n");
+  sgtest::HandJob job;
+  job.user = user, job.document = document, job.pages = pages;
+  sgtest::WriteHandLog(dir, {job});
 }
 
 TEST(LogReportTest, NamesAClientChoseCannotDriveTheTerminalOrTheSpreadsheet) {
