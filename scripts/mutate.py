@@ -155,9 +155,10 @@ def main():
             sys.exit("no such mutant: " + ", ".join(sorted(unknown)))
         mutants = [m for m in mutants if m.id in wanted]
 
-    os.makedirs(args.build, exist_ok=True)
     planted = Planted(os.path.join(args.build, "mutant-in-place.json"))
     planted.restore_left_over()
+    if not args.check:
+        os.makedirs(args.build, exist_ok=True)
 
     def stop(signum, frame):
         raise KeyboardInterrupt

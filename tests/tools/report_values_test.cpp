@@ -90,6 +90,12 @@ TEST(ReportValues, CostsAreDecimalTextsWithEveryPlaceInEveryForm) {
     std::string text = run({"log", "show"});
     EXPECT_NE(text.find("plan.plt  " + cost + "\n1 job\n"), std::string::npos) << text;
   }
+  // Of two prices that name as much of a job, the first in the file applies.
+  sgtest::WriteHandLog(dir, {Job("alice", "Wide", "3")});
+  dir.Write("s.toml", "decimals = 2\n[columns]\npages = \"value_252\"\n[[price]]\ncomputer = \"SPOOLHOST\"\n"
+                      "job = \"0.30\"\n[[price]]\nprinter = \"wide\"\njob = \"0.70\"\n[[price]]\njob = \"0.10\"\n");
+  CliResult tie = RunCli({"log", "summary", dir.path, "--settings", "s.toml", "--cost", "--csv"}, dir.path);
+  EXPECT_EQ(tie.out, "group,name,jobs,cost\r\nuser,alice,1,0.30\r\nprinter,Wide,1,0.30\r\ntotal,,1,0.30\r\n");
   // One cent more than 2^64-1 cents is refused, not wrapped around.
   dir.Write("s.toml", "decimals = 2\n[columns]\npages = \"value_252\"\n[[price]]\njob = 184467440737095517\n");
   CliResult past = RunCli({"log", "summary", dir.path, "--settings", "s.toml", "--cost"}, dir.path);
@@ -151,6 +157,68 @@ TEST(ReportValues, TopAndRankKeepTheRowsOfAHandTableFromTheFolderAndTheDatabase)
   CliResult text = RunCli({"log", "summary", dir.path, "--by", "user", "--top", "1"}, dir.path);
   EXPECT_NE(text.out.find("bob"), std::string::npos) << text.out;
   EXPECT_EQ(text.out.find("alice"), std::string::npos) << text.out;
+}
+
+TEST(ReportValues, TimeKeysAndRangesFollowTheCalendar) {
+  TempDir dir;
+  // ISO weeks worked out by hand: a week is its Thursday's year's.
+  struct Day {
+    const char* time;
+    const char* week;
+  };
+  const Day days[] = {
+      {"2025-12-28T23:59:59.999", "2025-W52"},  // a Sunday
+      {"2025-12-29T00:00:00.000", "2026-W01"},  // Monday; its Thursday is 2026-01-01
+      {"2026-12-07T09:41:05.250", "2026-W50"},
+      {"2021-01-01T12:00:00.000", "2020-W53"},  // a Friday
+      {"2027-01-03T12:00:00.000", "2026-W53"},  // a Sunday
+  };
+  std::vector<HandJob> jobs;
+  for (const Day& d : days) {
+    HandJob j;
+    j.time = d.time;
+    jobs.push_back(j);
+  }
+  sgtest::WriteHandLog(dir, jobs);
+  CliResult weeks = RunCli({"log", "summary", dir.path, "--by", "week", "--csv"}, dir.path);
+  EXPECT_EQ(weeks.out, "week,jobs\r\n2020-W53,1\r\n2025-W52,1\r\n2026-W01,1\r\n2026-W50,1\r\n2026-W53,1\r\n");
+  // A range holds its first and its last millisecond.
+  struct Range {
+    const char* from;
+    const char* to;
+    const char* csv;
+  };
+  const Range ranges[] = {
+      {"2025-12-29", "2025-12-29", "day,jobs\r\n2025-12-29,1\r\n"},
+      {"2025-12-28", "2025-12-28", "day,jobs\r\n2025-12-28,1\r\n"},
+      {"2025-12", "2026-12", "day,jobs\r\n2025-12-28,1\r\n2025-12-29,1\r\n2026-12-07,1\r\n"},
+  };
+  for (const Range& r : ranges) {
+    CliResult got = RunCli({"log", "summary", dir.path, "--by", "day", "--csv", "--from", r.from, "--to", r.to}, dir.path);
+    EXPECT_EQ(got.out, r.csv) << r.from << " " << r.to << got.err;
+  }
+}
+
+TEST(ReportValues, SumsReachTheirBoundAndPrintersTheirComputers) {
+  TempDir dir;
+  // 2^64-2 and 1 make 2^64-1, the largest sum; one more is refused.
+  sgtest::WriteHandLog(dir, {Job("alice", "Wide", "18446744073709551614"), Job("alice", "Wide", "1")});
+  CliResult most = RunCli({"log", "summary", dir.path, "--by", "user", "--sum", "value_252", "--csv"}, dir.path);
+  EXPECT_EQ(most.out, "user,jobs,value_252\r\nalice,2,18446744073709551615\r\n") << most.err;
+  sgtest::WriteHandLog(dir, {Job("alice", "Wide", "18446744073709551615"), Job("alice", "Wide", "1")});
+  CliResult past = RunCli({"log", "summary", dir.path, "--by", "user", "--sum", "value_252", "--csv"}, dir.path);
+  EXPECT_EQ(past.status, 2);
+  EXPECT_EQ(past.err, "spoolgate: --sum value_252: the sum passes 18446744073709551615\n");
+
+  // A printer is named by its computer once the jobs come from more than one.
+  HandJob north = Job("alice", "Wide", "1"), south = Job("bob", "Wide", "1");
+  north.computer = "NORTH", south.computer = "SOUTH";
+  sgtest::WriteHandLog(dir, {north, south});
+  CliResult two = RunCli({"log", "summary", dir.path, "--by", "printer", "--csv"}, dir.path);
+  EXPECT_EQ(two.out, "printer,jobs\r\n\\\\NORTH\\Wide,1\r\n\\\\SOUTH\\Wide,1\r\n");
+  sgtest::WriteHandLog(dir, {north, north});
+  CliResult one = RunCli({"log", "summary", dir.path, "--by", "printer", "--csv"}, dir.path);
+  EXPECT_EQ(one.out, "printer,jobs\r\nWide,2\r\n");
 }
 
 // The guard, as spreadsheets need it: a cell starting with = + - @, a tab or a CR is led
@@ -267,6 +335,31 @@ TEST(ReportValues, TheImportSaysByItsStatusWhetherEveryLineWasStored) {
        {{"Jobs.seq", "1\r\n"}, {"Jobs.csv", header + good + "\r\n"}, {"Other.pending", header + waiting + "\r\n"}}, 1},
       {"no log at all", {{"Jobs.csv", header + good + "\r\n"}}, 2},
   };
+  // verify says the same by its status, in JSON too.
+  for (const char* form : {"--json", ""}) {
+    TempDir dir;
+    dir.Write("Jobs.seq", "2\r\n");
+    dir.Write("Jobs.csv", header + good + "\r\n" + altered + "\r\n");
+    std::vector<std::string> args = {"log", "verify", dir.path};
+    if (*form != '\0') args.push_back(form);
+    EXPECT_EQ(RunCli(args, dir.path).status, 1) << form;
+    dir.Write("Jobs.seq", "1\r\n");
+    dir.Write("Jobs.csv", header + good + "\r\n");
+    EXPECT_EQ(RunCli(args, dir.path).status, 0) << form;
+  }
+  // A line stored before under another checksum (a log numbered again from 1 after its
+  // files were deleted) clashes: kept out, and the status says so.
+  {
+    TempDir dir;
+    dir.Write("Jobs.seq", "1\r\n");
+    dir.Write("Jobs.csv", header + good + "\r\n");
+    const std::vector<std::string> import = {"log", "import", dir.path, "--db", "sqlite:" + dir / "a.db", "--no-progress"};
+    ASSERT_EQ(RunCli(import, dir.path).status, 0);
+    dir.Write("Jobs.csv", header + sgtest::HandLine(Job("zoe", "Wide", "9"), "1") + "\r\n");
+    CliResult clash = RunCli(import, dir.path);
+    EXPECT_EQ(clash.status, 1) << clash.out;
+    EXPECT_NE(clash.out.find("is stored with another checksum"), std::string::npos) << clash.out;
+  }
   for (const Case& c : cases) {
     TempDir dir;
     for (const auto& [name, bytes] : c.files) dir.Write(name, bytes);
