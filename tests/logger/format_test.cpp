@@ -179,8 +179,13 @@ TEST_F(LogFormatTest, TextsWithSeparatorsQuotesAndLineBreaksStayInTheirField) {
   SetBytes(entry->text200, " padded ");
   SetBytes(entry->text216, "\"");
   SetBytes(entry->ansi424, "cr\ronly");
+  SetBytes(entry->ansi240, "trailing ");
   std::string record = FormatRecord(LOG_LEVEL_STANDARD, LOG_FORMAT_STANDARD, *entry);
   EXPECT_NE(record.find(",\"plan, rev \"\"B\"\"\","), std::string::npos) << record;
+  // Importers trim a space at either end and split at a tab: such texts are quoted.
+  EXPECT_NE(record.find(",\"tab\there\","), std::string::npos) << record;
+  EXPECT_NE(record.find(",\" padded \","), std::string::npos) << record;
+  EXPECT_NE(record.find(",\"trailing \","), std::string::npos) << record;
   EXPECT_NE(record.find(",\"\"\"\","), std::string::npos) << "a lone quote is doubled and quoted";
   EXPECT_NE(record.find(",\"cr\ronly\","), std::string::npos) << "a lone CR is quoted";
 
@@ -192,6 +197,7 @@ TEST_F(LogFormatTest, TextsWithSeparatorsQuotesAndLineBreaksStayInTheirField) {
   EXPECT_EQ(Field(line, "text_200"), " padded ");
   EXPECT_EQ(Field(line, "text_216"), "\"");
   EXPECT_EQ(Field(line, "text_424"), "cr\ronly");
+  EXPECT_EQ(Field(line, "text_240"), "trailing ");
   EXPECT_EQ(Field(line, "computer"), "SPOOLHOST") << "fields after them keep their place";
   EXPECT_TRUE(ChecksumMatches(line));
 }
