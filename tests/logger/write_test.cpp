@@ -285,6 +285,38 @@ TEST_F(LogWriteTest, RotationAtTheLimitKeepsEveryLineAndDeletesNothing) {
   EXPECT_EQ(documents.size(), static_cast<size_t>(kRecords));
 }
 
+TEST_F(LogWriteTest, TheBytesThatCloseATornLineCountAgainstTheLimit) {
+  // A line torn inside its quoted document: the next append first closes it with a quote
+  // and CRLF, three bytes that the file must have room for too.
+  ASSERT_EQ(Write("Plan \"A\", rev 2", 1), 1);
+  std::string bytes = sgtest::ReadHostFile(LogPath());
+  size_t torn = bytes.find(", rev") + 1;
+  fs::resize_file(LogPath(), torn);
+  // A probe in a log of its own tells how long a line is for its document's length.
+  ASSERT_EQ(Write(std::string(100, 'p'), 64, "Probe"), 1);
+  std::string probe = sgtest::ReadHostFile(LogPath("Probe"));
+  size_t probeLine = probe.size() - (probe.find("\r\n") + 2);
+  // The next line alone would just fit behind the torn one (1023 of 1024 bytes); with
+  // the closing bytes it does not, so it starts a new generation.
+  size_t document = 1023 - torn - (probeLine - 100);
+  ASSERT_LT(document, 1024u);
+  ASSERT_EQ(Write(std::string(document, 'd'), 1), 1);
+  size_t files = 0;
+  for (const auto& [name, content] : FilesIn(LogDir())) {
+    if (name.rfind("Jobs", 0) != 0 || name == "Jobs.seq") continue;
+    ++files;
+    LogFile log = ParseLog(content);
+    EXPECT_TRUE(log.wellFormed) << name;
+    EXPECT_EQ(log.lines.size(), 1u) << name;
+    EXPECT_LE(content.size(), 1024u) << name;
+  }
+  EXPECT_EQ(files, 2u);
+  LogFile current = ParseLog(sgtest::ReadHostFile(LogPath()));
+  ASSERT_EQ(current.lines.size(), 1u);
+  EXPECT_EQ(current.Field(current.lines[0], "document"), std::string(document, 'd'));
+  EXPECT_EQ(current.Field(current.lines[0], "sequence"), "2");
+}
+
 TEST_F(LogWriteTest, OneRecordLargerThanTheLimitStillGoesIntoAFreshFile) {
   // Header and one line with a 600-byte document already pass 1 KiB.
   for (char c : {'a', 'b', 'c'}) ASSERT_EQ(Write(std::string(600, c), 1), 1);
