@@ -561,6 +561,50 @@ TEST_F(LogWriteTest, LineStoredNowhereUsesItsNumberAndGoesToTheEventLog) {
   }
 }
 
+TEST_F(LogWriteTest, ANumberUsedWithoutALineSurvivesAPowerLoss) {
+  ASSERT_EQ(Write("one"), 1);
+  // An ordinary append flushes the log alone: its last line tells the number, and a
+  // flush of the number file too would double the disk syncs of every job.
+  HostResetCounters();
+  ASSERT_EQ(Write("two"), 1);
+  EXPECT_EQ(HostCallCount(HostOp::FlushFile), 1u);
+  fs::remove_all(LogDir());
+  ASSERT_EQ(Write("one"), 1);
+  const auto withOne = FilesIn(LogDir());
+  // The opens of an append whose line is stored nowhere, counted in a run of its own.
+  HostResetCounters();
+  HostFailNth(HostOp::WriteFile, 2, ERROR_DISK_FULL);
+  HostFailNth(HostOp::WriteFile, 3, ERROR_DISK_FULL);
+  ASSERT_EQ(Write("stored nowhere"), 0);
+  const uint64_t opens = HostCallCount(HostOp::CreateFile);
+  HostClearFaults();
+  fs::remove_all(LogDir());
+  fs::create_directories(LogDir());
+  for (const auto& [name, bytes] : withOne) std::ofstream(LogDir() + "/" + name, std::ios::binary) << bytes;
+
+  // Again, and the power fails as the next append starts: only what was flushed stays.
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    HostPowerLossNth(HostOp::CreateFile, opens + 1, false);
+    HostFailNth(HostOp::WriteFile, 2, ERROR_DISK_FULL);
+    HostFailNth(HostOp::WriteFile, 3, ERROR_DISK_FULL);
+    Write("stored nowhere");
+    Write("never written");
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), HOST_CRASH_EXIT_STATUS);
+  // Number 2 went to the event log with the lost line: it is never used again.
+  ASSERT_EQ(Write("three"), 1);
+  LogFile log = ParseLog(sgtest::ReadHostFile(LogPath()));
+  ASSERT_EQ(log.lines.size(), 2u);
+  EXPECT_EQ(log.Field(log.lines[0], "document"), "one");
+  EXPECT_EQ(log.Field(log.lines[1], "sequence"), "3");
+}
+
 TEST_F(LogWriteTest, AStalledLockHolderDelaysAnAppendOnlyAFewSeconds) {
   ASSERT_EQ(Write("one"), 1);
   HANDLE holder = CreateFileW(u"C:\\Logs\\Jobs.seq", GENERIC_READ | GENERIC_WRITE,
