@@ -344,3 +344,33 @@ TEST(LogChecksumFieldTest, OnlyUpperCaseHexDigitsAreAChecksum) {
   EXPECT_FALSE(LogReadChecksumField("1,x;0123ABCF", 12, &stored));
   EXPECT_FALSE(LogReadChecksumField(",0123ABCF", 9, &stored));
 }
+
+TEST(LogGenerationNameTest, AStampNamesItsSecondAndEveryAttemptAfterTheFirst) {
+  struct Case {
+    unsigned year, month, day, hour, minute, second, attempt;
+    const char* stamp;
+  };
+  const Case cases[] = {
+      {2026, 12, 7, 9, 41, 5, 1, "-20261207-094105Z"},
+      {2026, 12, 7, 9, 41, 5, 2, "-20261207-094105Z-2"},
+      {2026, 1, 31, 23, 59, 59, 10, "-20260131-235959Z-10"},
+      {999, 1, 1, 0, 0, 0, 1, "-09990101-000000Z"},
+  };
+  for (const Case& c : cases) {
+    char out[LOG_GENERATION_STAMP_MAX];
+    size_t n = LogFormatGenerationStamp(c.year, c.month, c.day, c.hour, c.minute, c.second, c.attempt, out, sizeof out);
+    ASSERT_LE(n, sizeof out);
+    EXPECT_EQ(std::string(out, n), c.stamp);
+    // Read back from a file name, the stamp leaves the log's name.
+    std::string stem = std::string("Jobs") + c.stamp;
+    size_t base = 0;
+    EXPECT_EQ(LogIsGenerationStem(stem.data(), stem.size(), &base), 1) << stem;
+    EXPECT_EQ(base, 4u) << stem;
+  }
+  // The Z may be missing (a generation named before times were UTC); the digits may not.
+  for (const char* other : {"Jobs", "Jobs-20261207-0941Z", "Jobs-2026127-094105Z", "Jobs-20261207-094105Z-",
+                            "Jobs20261207-094105Z"}) {
+    size_t base = 0;
+    EXPECT_EQ(LogIsGenerationStem(other, strlen(other), &base), 0) << other;
+  }
+}
