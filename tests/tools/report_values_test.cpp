@@ -347,6 +347,22 @@ TEST(ReportValues, TheImportSaysByItsStatusWhetherEveryLineWasStored) {
     dir.Write("Jobs.csv", header + good + "\r\n");
     EXPECT_EQ(RunCli(args, dir.path).status, 0) << form;
   }
+  // The files of a log are read oldest first, also when no line of theirs can be trusted
+  // for its number: a generation before the current file.
+  {
+    TempDir dir;
+    dir.Write("Jobs.seq", "2\r\n");
+    dir.Write("Jobs-20261207-094105Z.csv", header + altered + "\r\n");
+    std::string later = sgtest::HandLine(Job("bob", "Wide", "4"), "3");
+    later.replace(later.size() - 8, 8, "00000000");
+    dir.Write("Jobs.csv", header + later + "\r\n");
+    CliResult verified = RunCli({"log", "verify", dir.path}, dir.path);
+    EXPECT_EQ(verified.status, 1);
+    size_t generation = verified.out.find("Jobs-20261207-094105Z.csv:2 "), current = verified.out.find("Jobs.csv:2 ");
+    ASSERT_NE(generation, std::string::npos) << verified.out;
+    ASSERT_NE(current, std::string::npos) << verified.out;
+    EXPECT_LT(generation, current) << verified.out;
+  }
   // A line stored before under another checksum (a log numbered again from 1 after its
   // files were deleted) clashes: kept out, and the status says so.
   {
