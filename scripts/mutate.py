@@ -162,7 +162,9 @@ def main():
 
     def stop(signum, frame):
         raise KeyboardInterrupt
-    signal.signal(signal.SIGTERM, stop)
+    # Also when started in the background, where Ctrl-C's signal would be ignored.
+    for signum in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        signal.signal(signum, stop)
 
     log = os.path.join(args.build, "mutate.log")
     if not args.check:
