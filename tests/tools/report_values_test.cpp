@@ -221,6 +221,32 @@ TEST(ReportValues, SumsReachTheirBoundAndPrintersTheirComputers) {
   EXPECT_EQ(one.out, "printer,jobs\r\nWide,2\r\n");
 }
 
+TEST(ReportValues, InputAtItsEdgesIsReadAsTheDocsSay) {
+  TempDir dir;
+  HandJob lineFeed = Job(sgtest::Quoted("a\nb"), "Wide", "18446744073709551616");  // 2^64: no number
+  HandJob hour24 = Job("c", "Wide", "5");
+  hour24.time = "2026-12-07T24:00:00.000";  // no time of day
+  HandJob later = Job("d", "Wide", "1");
+  later.time = "2026-12-08T10:00:00.000";
+  sgtest::WriteHandLog(dir, {lineFeed, hour24, later});
+  // A line feed in a name keeps the name in its quoted cell.
+  CliResult csv = RunCli({"log", "summary", dir.path, "--by", "user", "--sum", "value_252", "--csv"}, dir.path);
+  EXPECT_EQ(csv.out, "user,jobs,value_252\r\n\"a\nb\",1,0\r\nc,1,5\r\nd,1,1\r\n");
+  EXPECT_EQ(csv.err, "spoolgate: warning: 1 values were not numbers and count as 0\n");
+  // Within 2026-12-07 lies only the first job; the one at hour 24 has no time and is
+  // left out and counted.
+  CliResult day = RunCli({"log", "summary", dir.path, "--from", "2026-12-07", "--to", "2026-12-07", "--json"}, dir.path);
+  nlohmann::json j = nlohmann::json::parse(day.out);
+  EXPECT_EQ(j["total"]["jobs"], 1) << day.out;
+  EXPECT_EQ(j["leftOut"]["untimed"], 1) << day.out;
+  for (const char* month : {"2026-13", "2026-00"}) {
+    CliResult bad = RunCli({"log", "summary", dir.path, "--from", month}, dir.path);
+    EXPECT_EQ(bad.status, 2) << month;
+    EXPECT_EQ(bad.err, std::string("spoolgate: --from ") + month + ": no month " + std::to_string(std::stoi(month + 5)) +
+                           "\n");
+  }
+}
+
 // The guard, as spreadsheets need it: a cell starting with = + - @, a tab or a CR is led
 // by an apostrophe; then RFC 4180 quoting.
 std::string GuardedCell(const std::string& cell) {
