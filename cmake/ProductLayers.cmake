@@ -40,18 +40,28 @@ function(spoolgate_wrap_allocations target)
 endfunction()
 
 # A VERSIONINFO resource for a Windows binary: file and product version from the
-# project version, the description given, the file's own name.
+# release version and build number (cmake/Version.cmake), the description given, the
+# file's own name; a program gets its application manifest too.
 function(spoolgate_version_resource target description)
-  set(SG_TARGET ${target})
   set(SG_DESCRIPTION "${description}")
+  set(SG_MANIFEST "")
   get_target_property(type ${target} TYPE)
   get_target_property(name ${target} OUTPUT_NAME)
   if(NOT name)
     set(name ${target})
   endif()
+  set(SG_INTERNAL_NAME ${name})
   if(type STREQUAL "EXECUTABLE")
     set(SG_FILE_TYPE VFT_APP)
     set(SG_FILE_NAME ${name}.exe)
+    # The manifest's assembly version has four parts, as the file version.
+    set(SG_MANIFEST_VERSION ${SPOOLGATE_VERSION})
+    set(manifest ${CMAKE_CURRENT_BINARY_DIR}/${name}.exe.manifest)
+    configure_file(${CMAKE_SOURCE_DIR}/cmake/spoolgate.exe.manifest ${manifest} @ONLY)
+    # 1 is the manifest of a program (CREATEPROCESS_MANIFEST_RESOURCE_ID), 24 RT_MANIFEST.
+    set(SG_MANIFEST "1 24 \"${manifest}\"")
+    set_property(SOURCE ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc APPEND PROPERTY
+                 OBJECT_DEPENDS ${manifest})
   else()
     set(SG_FILE_TYPE VFT_DLL)
     set(SG_FILE_NAME ${name}.dll)

@@ -7,7 +7,8 @@ set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev
           libbenchmark-dev g++-mingw-w64-x86-64-posix libcli11-dev nlohmann-json3-dev
           binutils-mingw-w64-x86-64 wine wine64 python3 help2man libsqlite3-dev libpq-dev
-          postgresql dpkg-dev gcovr libtomlplusplus-dev chromium zlib1g-dev libisal-dev)
+          postgresql dpkg-dev gcovr libtomlplusplus-dev chromium zlib1g-dev libisal-dev
+          wixl msitools osslsigncode openssl zip unzip git)
 
 missing=()
 for p in "${packages[@]}"; do

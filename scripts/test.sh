@@ -110,6 +110,17 @@ if build_preset win64; then
   fi
   ((wine_status == 0)) || failed+=("wine")
   rm -f "$log"
+  echo "== release (MSI and driver kit signed with a throwaway CA; install, upgrade, removal under Wine)"
+  log=$(mktemp)
+  scripts/release-test.sh build/win64 >"$log" 2>&1
+  release_status=$?
+  cat "$log"
+  release_ok=$(grep -cE '^release: .*: ok$' "$log")
+  release_bad=$(grep -cE '^release: .*FAILED' "$log")
+  run_total=$((run_total + release_ok + release_bad))
+  passed_total=$((passed_total + release_ok))
+  ((release_status == 0)) || failed+=("release")
+  rm -f "$log"
 fi
 echo "== package (Release build, Debian package run from a scratch root)"
 log=$(mktemp)
@@ -127,4 +138,4 @@ if ((${#failed[@]})); then
   echo "SUMMARY: FAILED (${failed[*]}); $passed_total of $run_total tests passed"
   exit 1
 fi
-echo "SUMMARY: OK; $passed_total of $run_total tests passed (host with coverage, asan, tsan, fuzz, win64, wine, package)"
+echo "SUMMARY: OK; $passed_total of $run_total tests passed (host with coverage, asan, tsan, fuzz, win64, wine, release, package)"

@@ -59,15 +59,25 @@ add_executable(spoolgate_exe
 set_target_properties(spoolgate_exe PROPERTIES OUTPUT_NAME spoolgate)
 target_include_directories(spoolgate_exe PRIVATE ${CMAKE_SOURCE_DIR})
 target_include_directories(spoolgate_exe SYSTEM PRIVATE ${third_party})
-target_compile_definitions(spoolgate_exe PRIVATE SPOOLGATE_VERSION="${PROJECT_VERSION}"
-  UNICODE _UNICODE)
+target_compile_definitions(spoolgate_exe PRIVATE UNICODE _UNICODE)
+spoolgate_version_define(${here}/cli/win_main.cpp)
 # wmain: the arguments arrive as UTF-16, whatever the console's code page.
 target_link_options(spoolgate_exe PRIVATE -municode)
 target_link_libraries(spoolgate_exe PRIVATE advapi32 winspool version)
 spoolgate_version_resource(spoolgate_exe "spoolgate print server kit")
-# The documents the help names, beside the program, so that they travel with it.
-foreach(doc deployment.md accounting-database.md)
+# The documents the help names, beside the program, as the MSI installs them.
+foreach(doc deployment.md accounting-log.md accounting-database.md)
   add_custom_command(TARGET spoolgate_exe POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E copy_if_different ${CMAKE_SOURCE_DIR}/docs/${doc}
             $<TARGET_FILE_DIR:spoolgate_exe>/${doc})
 endforeach()
+
+# The MSI's custom action (packaging/spoolgate.wxs): runs the installed spoolgate.exe
+# setup and puts its words into the installation's log and error. Only the release
+# ships it, inside the MSI.
+add_library(spoolgate_msi_action SHARED ${here}/winkit/win_msi_action.cpp
+            ${here}/winkit/win_msi_action.def)
+set_target_properties(spoolgate_msi_action PROPERTIES PREFIX "" OUTPUT_NAME spoolgate-msi-action)
+target_compile_definitions(spoolgate_msi_action PRIVATE UNICODE _UNICODE)
+target_link_libraries(spoolgate_msi_action PRIVATE msi)
+spoolgate_version_resource(spoolgate_msi_action "spoolgate installer action: runs setup")

@@ -5,7 +5,8 @@
 # system DLLs (its runtime is linked in statically; the further system DLLs it may
 # import are named) and each spooler call from SPOOLSS.dll alone, never WINSPOOL.DRV;
 # keeps the PE hardening flags; carries a VERSIONINFO with this version and its own
-# file name, and the resources named (MESSAGETABLE).
+# file name, InternalName and CompanyName, and the resources named (MESSAGETABLE,
+# MANIFEST).
 set -euo pipefail
 objdump=$1 dll=$2 version=$3 expected=$4 spooler=${5:-} more=${6:-} resources=${7:-}
 allowed="KERNEL32.dll USER32.dll ADVAPI32.dll SPOOLSS.dll msvcrt.dll $more"
@@ -48,6 +49,20 @@ done
 [[ "$(value OriginalFilename)" == "$(basename "$dll")" ]] ||
   fail "OriginalFilename [$(value OriginalFilename)], want [$(basename "$dll")]"
 [[ "$(value ProductName)" == "spoolgate" ]] || fail "ProductName [$(value ProductName)]"
+[[ "$(value CompanyName)" == "the spoolgate authors" ]] || fail "CompanyName [$(value CompanyName)]"
+# The name it was built as: the file's name without its extension.
+name=$(basename "$dll")
+[[ "$(value InternalName)" == "${name%.*}" ]] ||
+  fail "InternalName [$(value InternalName)], want [${name%.*}]"
+# The numbers of the fixed part (FILEVERSION) are the string's.
+fixed=$(od -An -v -tx1 "$dll" | tr -d ' \n' | grep -o 'bd04effe00000100.\{16\}' | head -1)
+if [[ -n $fixed ]]; then
+  word() { echo $((16#${fixed:$(($1 + 2)):2}${fixed:$1:2})); }  # 16-bit little-endian
+  numbers="$(word 20).$(word 16).$(word 28).$(word 24)"
+  [[ "$numbers" == "$version" ]] || fail "FILEVERSION $numbers, want $version"
+else
+  fail "no VS_FIXEDFILEINFO"
+fi
 [[ -n "$(value FileDescription)" && -n "$(value LegalCopyright)" ]] ||
   fail "FileDescription or LegalCopyright missing"
 
@@ -56,6 +71,11 @@ done
 for type in $resources; do
   case $type in
     MESSAGETABLE) id=0x00000b ;;
+    MANIFEST)
+      id=0x000018
+      # A program's manifest runs it with its caller's rights.
+      [[ $("$strings" -n 8 "$dll") == *'requestedExecutionLevel level="asInvoker"'* ]] ||
+        fail "the manifest does not ask for asInvoker" ;;
     *) fail "unknown resource type $type"; continue ;;
   esac
   grep -qE "^[0-9a-f]+   Entry: ID: $id," <<<"$dump" || fail "no $type resource"

@@ -113,10 +113,12 @@ TEST_F(PlantedLibrary, CopiesOnThePathOrInTheCurrentDirectoryAreNeverLoaded) {
 
 class Deployment : public ConformanceTest {};
 
+// The program too: the three files of one build carry one version.
 TEST_F(Deployment, BothLibrariesCarryTheirVersionResource) {
-  for (const std::u16string name : {u"spoolgate.dll", u"ruzoravu64.dll"}) {
+  for (const std::u16string name : {u"spoolgate.dll", u"ruzoravu64.dll", u"spoolgate.exe"}) {
     SCOPED_TRACE(Utf8(name));
-    std::u16string path = ProgramDirectory() + u"\\driver\\" + name;
+    const bool program = name == u"spoolgate.exe";
+    std::u16string path = ProgramDirectory() + (program ? u"\\" : u"\\driver\\") + name;
     DWORD ignored = 0;
     DWORD size = GetFileVersionInfoSizeW(W(path), &ignored);
     ASSERT_GT(size, 0u);
@@ -128,10 +130,12 @@ TEST_F(Deployment, BothLibrariesCarryTheirVersionResource) {
     EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
     std::string version = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
                           std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
-                          std::to_string(HIWORD(fixed->dwFileVersionLS));
+                          std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." +
+                          std::to_string(LOWORD(fixed->dwFileVersionLS));
     EXPECT_EQ(version, SPOOLGATE_VERSION);
     EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
-    EXPECT_EQ(fixed->dwFileType, DWORD{VFT_DLL});
+    EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
+    EXPECT_EQ(fixed->dwFileType, program ? DWORD{VFT_APP} : DWORD{VFT_DLL});
 
     auto text = [&](const std::u16string& key) {
       std::u16string block = u"\\StringFileInfo\\040904B0\\" + key;
@@ -146,6 +150,9 @@ TEST_F(Deployment, BothLibrariesCarryTheirVersionResource) {
     EXPECT_EQ(text(u"ProductVersion"), Utf16(SPOOLGATE_VERSION));
     EXPECT_EQ(text(u"OriginalFilename"), name);
     EXPECT_EQ(text(u"ProductName"), u"spoolgate");
+    EXPECT_EQ(text(u"CompanyName"), u"the spoolgate authors");
+    // The name the file was built as, without its extension.
+    EXPECT_EQ(text(u"InternalName"), name.substr(0, name.size() - 4));
     EXPECT_NE(text(u"FileDescription"), u"<missing>");
     EXPECT_NE(text(u"LegalCopyright"), u"<missing>");
   }

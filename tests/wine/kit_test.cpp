@@ -13,7 +13,10 @@
 #include <sddl.h>
 #include <winspool.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
+#include <vector>
 
 using namespace sgconf;
 using namespace sgtest;
@@ -51,13 +54,72 @@ std::u16string OwnSid() {
   return sid;
 }
 
+std::u16string Wide(const std::string& utf8) {
+  std::u16string wide(utf8.size(), u'\0');
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), reinterpret_cast<WCHAR*>(wide.data()),
+                              int(wide.size()));
+  wide.resize(size_t(n));
+  return wide;
+}
+
+// A text as a JSON string holds it: backslashes and quotes escaped.
+std::string JsonText(const std::string& text) {
+  std::string json;
+  for (char c : text) {
+    if (c == '\\' || c == '"') json += '\\';
+    json += c;
+  }
+  return json;
+}
+
 std::string Text(const std::optional<Bytes>& bytes) {
   return bytes ? std::string(bytes->begin(), bytes->end()) : std::string();
+}
+
+// Lets Everyone do anything in a folder: Wine keeps the grant as the mode's "other" bits.
+void GrantEveryone(const std::u16string& dir) {
+  PSECURITY_DESCRIPTOR everyone = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;OICI;FA;;;WD)", SDDL_REVISION_1,
+                                                                   &everyone, nullptr));
+  PACL dacl = nullptr;
+  BOOL present = FALSE, defaulted = FALSE;
+  GetSecurityDescriptorDacl(everyone, &present, &dacl, &defaulted);
+  ASSERT_EQ(SetNamedSecurityInfoW(const_cast<WCHAR*>(W(dir)), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                  nullptr, nullptr, dacl, nullptr),
+            DWORD{ERROR_SUCCESS});
+  LocalFree(everyone);
+}
+
+// The commands a report tells its reader to run: each "(run: A; then B)" at a line's end.
+std::vector<std::string> Hints(const std::string& report) {
+  std::vector<std::string> commands;
+  size_t start = 0;
+  while (start < report.size()) {
+    size_t end = report.find('\n', start);
+    if (end == std::string::npos) end = report.size();
+    std::string line = report.substr(start, end - start);
+    start = end + 1;
+    size_t run = line.find("(run: ");
+    if (run == std::string::npos || line.back() != ')') continue;
+    std::string rest = line.substr(run + 6, line.size() - run - 7);
+    for (size_t then; (then = rest.find("; then ")) != std::string::npos; rest.erase(0, then + 7)) {
+      commands.push_back(rest.substr(0, then));
+    }
+    commands.push_back(rest);
+  }
+  return commands;
 }
 
 class Kit : public ConformanceTest {
  protected:
   void TearDown() override {
+    for (HANDLE printer : printers_) {
+      DeletePrinter(printer);
+      ClosePrinter(printer);
+    }
+    for (const std::u16string& driver : drivers_) {
+      DeletePrinterDriverW(nullptr, const_cast<WCHAR*>(L"Windows x64"), const_cast<WCHAR*>(W(driver)));
+    }
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, W(kEventSourceKey));
     DeleteFileW(W(SystemLibrary()));
   }
@@ -86,8 +148,54 @@ class Kit : public ConformanceTest {
   void SetDirectory(const std::u16string& dir) {
     WriteRegistryValue(kSettingsKey, u"LogFileDirectory", REG_SZ, Sz(dir).data);
   }
+  // A printer of Wine's own spooler (not the double's), of a driver whose files are the
+  // logging library and, when it ships the plug-in, spoolgate.dll; both go when the test
+  // ends.
+  HANDLE AddKitPrinter(const std::u16string& name, const std::u16string& driverName, bool shipsPlugin) {
+    const std::u16string driver = ProgramDirectory() + u"\\driver\\";
+    std::u16string library = driver + u"ruzoravu64.dll", files = driver + u"spoolgate.dll" + u'\0';
+    DRIVER_INFO_3W info = {};
+    info.cVersion = 3;
+    info.pName = const_cast<WCHAR*>(W(driverName));
+    info.pEnvironment = const_cast<WCHAR*>(L"Windows x64");
+    info.pDriverPath = info.pDataFile = info.pConfigFile = const_cast<WCHAR*>(W(library));
+    info.pDependentFiles = shipsPlugin ? const_cast<WCHAR*>(W(files)) : nullptr;
+    EXPECT_TRUE(AddPrinterDriverExW(nullptr, 3, reinterpret_cast<BYTE*>(&info), APD_COPY_NEW_FILES))
+        << GetLastError();
+    drivers_.push_back(driverName);
+    PRINTER_INFO_2W printer = {};
+    printer.pPrinterName = const_cast<WCHAR*>(W(name));
+    printer.pPortName = const_cast<WCHAR*>(L"FILE:");
+    printer.pDriverName = info.pName;
+    printer.pPrintProcessor = const_cast<WCHAR*>(L"WinPrint");
+    printer.pDatatype = const_cast<WCHAR*>(L"RAW");
+    HANDLE added = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&printer));
+    EXPECT_NE(added, nullptr) << GetLastError();
+    if (added != nullptr) printers_.push_back(added);
+    return added;
+  }
+  // The printer's SPLUserModePrinterDriver as stored; empty when it has none.
+  static std::u16string PrinterValue(HANDLE printer) {
+    WCHAR value[MAX_PATH] = {};
+    DWORD type = 0, needed = 0;
+    if (GetPrinterDataW(printer, const_cast<WCHAR*>(L"SPLUserModePrinterDriver"), &type,
+                        reinterpret_cast<BYTE*>(value), sizeof value - sizeof(WCHAR), &needed) != ERROR_SUCCESS) {
+      return u"";
+    }
+    return reinterpret_cast<const char16_t*>(value);
+  }
+  // Runs a command a report printed, as its reader would: spoolgate.exe's with the
+  // suite's own server options added.
+  Result RunHint(const std::string& command) {
+    if (command.rfind("spoolgate ", 0) == 0) return RunKit(Wide(command.substr(10)) + Server());
+    Result r;
+    r.status = RunProgram(Wide(command), &r.out, &r.err);
+    return r;
+  }
 
   const std::u16string dir_ = Path(u"B\u00fc ro\\PrintLog");
+  std::vector<HANDLE> printers_;
+  std::vector<std::u16string> drivers_;
 };
 
 TEST_F(Kit, SetupThenAJobThenCheckFindsNothingWrongAndRemoveKeepsTheLog) {
@@ -219,9 +327,23 @@ TEST_F(Kit, RefusesADirectoryOfAnotherAccountOrThroughALink) {
   EXPECT_NE(check.out.find("WRONG  C:\\spoolgate-link is a junction or symbolic link"), std::string::npos)
       << check.out;
 
+  // The history in it is handed over to the Administrators and kept: check and setup give
+  // the same two commands, never "remove it".
+  const std::string takeOver = "run: icacls \"C:\\spoolgate-foreign\" /setowner *S-1-5-32-544 /T /C; then "
+                               "spoolgate setup \"C:\\spoolgate-foreign\" --max-size 1024)";
+  SetDirectory(foreign);
+  check = RunKit(u"check" + Server());
+  EXPECT_NE(check.out.find(takeOver + "\n"), std::string::npos) << check.out;
+  // And no other command: a setup alone would be refused.
+  EXPECT_EQ(Hints(check.out),
+            (std::vector<std::string>{"icacls \"C:\\spoolgate-foreign\" /setowner *S-1-5-32-544 /T /C",
+                                      "spoolgate setup \"C:\\spoolgate-foreign\" --max-size 1024"}))
+      << check.out;
   Result setup = RunKit(u"setup " + foreign + Server());
   EXPECT_EQ(setup.status, 2);
   EXPECT_NE(setup.err.find("exists and belongs to NT AUTHORITY\\ANONYMOUS LOGON"), std::string::npos) << setup.err;
+  EXPECT_NE(setup.err.find(takeOver), std::string::npos) << setup.err;
+  EXPECT_EQ(setup.err.find("remove it"), std::string::npos) << setup.err;
   setup = RunKit(u"setup " + link + u"\\PrintLog" + Server());
   EXPECT_EQ(setup.status, 2);
   EXPECT_NE(setup.err.find("C:\\spoolgate-link is a junction or symbolic link"), std::string::npos) << setup.err;
@@ -231,16 +353,7 @@ TEST_F(Kit, SetupRefusesUnsafeOrUnusableSettingsAndNamesTheStepThatFailed) {
   // A parent that every user may change: Wine keeps the grant as the mode's "other" bits.
   const std::u16string open = Path(u"open");
   MakeWindowsDirectory(open);
-  PSECURITY_DESCRIPTOR everyone = nullptr;
-  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;OICI;FA;;;WD)", SDDL_REVISION_1,
-                                                                   &everyone, nullptr));
-  PACL dacl = nullptr;
-  BOOL present = FALSE, defaulted = FALSE;
-  GetSecurityDescriptorDacl(everyone, &present, &dacl, &defaulted);
-  ASSERT_EQ(SetNamedSecurityInfoW(const_cast<WCHAR*>(W(open)), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                  nullptr, nullptr, dacl, nullptr),
-            DWORD{ERROR_SUCCESS});
-  LocalFree(everyone);
+  GrantEveryone(open);
   struct Refused {
     std::u16string arguments;
     std::string says;
@@ -267,43 +380,35 @@ TEST_F(Kit, SetupRefusesUnsafeOrUnusableSettingsAndNamesTheStepThatFailed) {
 
   EXPECT_FALSE(WindowsDirectoryExists(u"C:\\Logs")) << "a refused setup made the directory";
 
+  // Without the suite's spooler account (SYSTEM runs the plug-in), the folder the suite's
+  // own account made above dir_ is one a program of that account could change: refused,
+  // although that account runs setup, since check names it whoever runs check.
+  const std::u16string driverOnly = u" --driver-dir \"" + ProgramDirectory() + u"\\driver\"";
+  Result setup = RunKit(u"setup \"" + dir_ + u"\"" + driverOnly);
+  EXPECT_EQ(setup.status, 2) << setup.out;
+  EXPECT_NE(setup.err.find(": C:\\spoolgate-tests above it belongs to "), std::string::npos) << setup.err;
   // A directory the library would refuse once made (Wine keeps the Unix owner, this
-  // account, and SYSTEM runs the plug-in): the failure names the owner there and then,
-  // since check, with no settings written, would judge another directory.
-  Result setup = RunKit(u"setup \"" + dir_ + u"\" --driver-dir \"" + ProgramDirectory() + u"\\driver\"");
+  // account): the failure names the owner there and then, since check, with no settings
+  // written, would judge another directory. Straight below C:\, no folder above it is
+  // judged.
+  const std::u16string made = u"C:\\spoolgate-made\\PrintLog";
+  setup = RunKit(u"setup \"" + made + u"\"" + driverOnly);
   EXPECT_EQ(setup.status, 1);
   EXPECT_NE(setup.out.find("the library would still refuse it: its owner is "), std::string::npos) << setup.out;
   EXPECT_EQ(setup.out.find("check"), std::string::npos) << setup.out;
   // check judges who may change the log directory whoever runs it, the owner included.
-  SetDirectory(dir_);
-  Result check = RunKit(u"check --driver-dir \"" + ProgramDirectory() + u"\\driver\"");
-  EXPECT_NE(check.out.find("WRONG  " + Utf8(dir_) + " belongs to "), std::string::npos) << check.out;
-  EXPECT_EQ(check.out.find("ok     " + Utf8(dir_) + ": only"), std::string::npos) << check.out;
+  SetDirectory(made);
+  Result check = RunKit(u"check" + driverOnly);
+  EXPECT_NE(check.out.find("WRONG  " + Utf8(made) + " belongs to "), std::string::npos) << check.out;
+  EXPECT_EQ(check.out.find("ok     " + Utf8(made) + ": only"), std::string::npos) << check.out;
+  DeleteTree(u"C:\\spoolgate-made");
 }
 
 // A printer of Wine's own spooler (not the double's) whose driver ships the plug-in:
 // setup opens it before any step and sets its value, and check judges it by name or
 // finds it among the printers.
 TEST_F(Kit, SetsUpAPrinterWhoseDriverShipsThePluginAndCheckJudgesIt) {
-  const std::u16string driver = ProgramDirectory() + u"\\driver\\";
-  std::u16string library = driver + u"ruzoravu64.dll", files = driver + u"spoolgate.dll" + u'\0';
-  DRIVER_INFO_3W info = {};
-  info.cVersion = 3;
-  info.pName = const_cast<WCHAR*>(L"Wide Format Kit Driver");
-  info.pEnvironment = const_cast<WCHAR*>(L"Windows x64");
-  info.pDriverPath = info.pDataFile = info.pConfigFile = const_cast<WCHAR*>(W(library));
-  info.pDependentFiles = const_cast<WCHAR*>(W(files));
-  ASSERT_TRUE(AddPrinterDriverExW(nullptr, 3, reinterpret_cast<BYTE*>(&info), APD_COPY_NEW_FILES))
-      << GetLastError();
-  PRINTER_INFO_2W printer = {};
-  printer.pPrinterName = const_cast<WCHAR*>(L"Plotter Room 2");
-  printer.pPortName = const_cast<WCHAR*>(L"FILE:");
-  printer.pDriverName = info.pName;
-  printer.pPrintProcessor = const_cast<WCHAR*>(L"WinPrint");
-  printer.pDatatype = const_cast<WCHAR*>(L"RAW");
-  HANDLE added = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&printer));
-  ASSERT_NE(added, nullptr) << GetLastError();
-
+  ASSERT_NE(AddKitPrinter(u"Plotter Room 2", u"Wide Format Kit Driver", true), nullptr);
   Result check = RunKit(u"check" + Server());
   EXPECT_NE(check.out.find("WRONG  printer 'Plotter Room 2': no SPLUserModePrinterDriver"), std::string::npos)
       << check.out;
@@ -314,9 +419,212 @@ TEST_F(Kit, SetsUpAPrinterWhoseDriverShipsThePluginAndCheckJudgesIt) {
   check = RunKit(u"check --json --printer \"Plotter Room 2\"" + Server());
   EXPECT_EQ(check.status, 0) << check.out;
   EXPECT_NE(check.out.find("\"code\": \"printer-ok\""), std::string::npos) << check.out;
-  DeletePrinter(added);
-  ClosePrinter(added);
-  DeletePrinterDriverW(nullptr, info.pEnvironment, info.pName);
+}
+
+// C:\Acc2 writable by Everyone above a log directory of the right owner and permissions:
+// the swap setup guards against. check names the folder (and each such folder) as setup
+// does, and advises no setup that setup would refuse.
+TEST_F(Kit, CheckJudgesTheFoldersAboveTheLogDirectoryAsSetupDoes) {
+  const std::u16string outer = Path(u"Acc2"), inner = Path(u"Acc2\\Site"), log = Path(u"Acc2\\Site\\PrintLog");
+  Install(log);
+  Result check = RunKit(u"check" + Server());
+  ASSERT_EQ(check.status, 0) << check.out;
+  GrantEveryone(outer);
+  GrantEveryone(inner);
+  check = RunKit(u"check" + Server());
+  EXPECT_EQ(check.status, 1) << check.out;
+  for (const char* folder : {"Acc2", "Acc2\\Site"}) {
+    std::string line = std::string("WRONG  C:\\spoolgate-tests\\") + folder +
+                       " above C:\\spoolgate-tests\\Acc2\\Site\\PrintLog lets Everyone (S-1-1-0) create or "
+                       "remove entries: ";
+    EXPECT_NE(check.out.find(line), std::string::npos) << line << "\n" << check.out;
+  }
+  EXPECT_NE(check.out.find("\n2 problems\n"), std::string::npos) << check.out;
+  EXPECT_TRUE(Hints(check.out).empty()) << check.out;
+  Result json = RunKit(u"check --json" + Server());
+  EXPECT_NE(json.out.find("\"code\": \"permissions-parent-open\""), std::string::npos) << json.out;
+  Result setup = RunKit(u"setup \"" + log + u"\" --dry-run" + Server());
+  EXPECT_EQ(setup.status, 2);
+  EXPECT_NE(setup.err.find("C:\\spoolgate-tests\\Acc2 above it lets Everyone (S-1-1-0) create or remove entries"),
+            std::string::npos)
+      << setup.err;
+  // As an administrator runs it, SYSTEM the spooler's account: a folder of this account
+  // is named with its owner and with every account its access list lets in.
+  Result admin = RunKit(u"check --driver-dir \"" + ProgramDirectory() + u"\\driver\"");
+  std::string open = "WRONG  C:\\spoolgate-tests\\Acc2 above C:\\spoolgate-tests\\Acc2\\Site\\PrintLog belongs to ";
+  size_t line = admin.out.find(open);
+  ASSERT_NE(line, std::string::npos) << admin.out;
+  EXPECT_NE(admin.out.substr(line, admin.out.find('\n', line) - line)
+                .find(") and lets Everyone (S-1-1-0) create or remove entries: "),
+            std::string::npos)
+      << admin.out;
+  // With the log directory missing too, check still names the folder, and advises no
+  // setup of it.
+  DeleteTree(log);
+  check = RunKit(u"check" + Server());
+  EXPECT_NE(check.out.find("WRONG  C:\\spoolgate-tests\\Acc2 above"), std::string::npos) << check.out;
+  EXPECT_NE(check.out.find("WRONG  " + Utf8(log) + ": does not exist"), std::string::npos) << check.out;
+  EXPECT_TRUE(Hints(check.out).empty()) << check.out;
+}
+
+// A part of the path that is a file, a drive this computer does not have, a share that
+// cannot be reached: each named, by the dry run and the run alike (exit 2, nothing
+// changed), and by check under a code of its own.
+TEST_F(Kit, APathThatCannotBeReachedIsNamedByTheDryRunTheRunAndCheck) {
+  WriteWindowsFile(Path(u"afile.txt"), Data("not a folder"));
+  struct Case {
+    std::u16string dir;
+    std::string says;
+  } cases[] = {
+      {Path(u"afile.txt\\PrintLog"), ": C:\\spoolgate-tests\\afile.txt is a file, not a folder"},
+      {u"Q:\\Accounting\\PrintLog", ": this computer has no drive Q:"},
+      {u"\\\\fileserver\\share\\PrintLog", ": the share \\\\fileserver\\share cannot be reached: "},
+  };
+  for (const Case& c : cases) {
+    for (const char16_t* mode : {u" --dry-run", u""}) {
+      Result setup = RunKit(u"setup \"" + c.dir + u"\"" + mode + Server());
+      EXPECT_EQ(setup.status, 2) << Utf8(c.dir) << Utf8(mode) << setup.out;
+      EXPECT_EQ(setup.err.find("spoolgate: " + Utf8(c.dir) + c.says), 0u) << setup.err;
+      EXPECT_EQ(setup.out.find("would"), std::string::npos) << setup.out;
+    }
+    EXPECT_FALSE(ReadRegistryValue(kSettingsKey, u"LogFileDirectory")) << "a refused setup wrote";
+    SetDirectory(c.dir);
+    Result check = RunKit(u"check --json" + Server());
+    EXPECT_EQ(check.status, 1);
+    EXPECT_NE(check.out.find("\"code\": \"directory-unreachable\""), std::string::npos) << check.out;
+    EXPECT_NE(check.out.find(JsonText(Utf8(c.dir) + c.says)), std::string::npos) << check.out;
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, W(kSettingsKey));
+  }
+  EXPECT_EQ(Text(ReadWindowsFile(Path(u"afile.txt"))), "not a folder");
+}
+
+// A printer whose driver does not ship the plug-in is refused before anything changes,
+// naming the files its driver has; several printers are set up in one run, with or
+// without a log directory.
+TEST_F(Kit, SetupRefusesAPrinterWhoseDriverLacksThePluginAndSetsUpSeveral) {
+  HANDLE room2 = AddKitPrinter(u"Plotter Room 2", u"Wide Format Kit Driver", true);
+  HANDLE room3 = AddKitPrinter(u"Plotter Room 3", u"Wide Format Kit Driver", true);
+  HANDLE plain = AddKitPrinter(u"Plain Plotter", u"Plain Plotter Driver", false);
+  ASSERT_TRUE(room2 != nullptr && room3 != nullptr && plain != nullptr);
+  for (const char16_t* mode : {u" --dry-run", u""}) {
+    Result setup = RunKit(u"setup \"" + dir_ + u"\" --printer \"Plotter Room 2\" --printer \"Plain Plotter\"" +
+                          mode + Server());
+    EXPECT_EQ(setup.status, 2) << setup.out;
+    EXPECT_EQ(setup.err,
+              "spoolgate: --printer 'Plain Plotter': its driver 'Plain Plotter Driver' does not list spoolgate.dll "
+              "among its files (it lists ruzoravu64.dll): the spooler would find no plug-in; install the driver "
+              "package that ships it, then run setup again; nothing was changed\n");
+  }
+  EXPECT_EQ(PrinterValue(room2), u"") << "a refused setup set the first printer";
+  EXPECT_FALSE(ReadRegistryValue(kSettingsKey, u"LogFileDirectory")) << "a refused setup wrote";
+  EXPECT_FALSE(WindowsDirectoryExists(dir_)) << "a refused setup made the directory";
+
+  Result setup = RunKit(u"setup \"" + dir_ + u"\" --printer \"Plotter Room 2\" --printer \"Plotter Room 3\"" + Server());
+  EXPECT_EQ(setup.status, 0) << setup.out << setup.err;
+  for (const char* room : {"2", "3"}) {
+    std::string done = std::string("done   set SPLUserModePrinterDriver = spoolgate.dll for the printer 'Plotter Room ") +
+                       room + "'\n";
+    EXPECT_NE(setup.out.find(done), std::string::npos) << setup.out;
+  }
+  EXPECT_EQ(PrinterValue(room2), u"spoolgate.dll");
+  EXPECT_EQ(PrinterValue(room3), u"spoolgate.dll");
+  EXPECT_EQ(PrinterValue(plain), u"");
+  // The printers alone: no directory step, no settings touched.
+  WriteRegistryValue(kSettingsKey, u"MaxLogFileSize", REG_DWORD, Dword(77).data);
+  HANDLE room4 = AddKitPrinter(u"Plotter Room 4", u"Wide Format Kit Driver", true);
+  setup = RunKit(u"setup --printer \"Plotter Room 4\"" + Server());
+  EXPECT_EQ(setup.status, 0) << setup.out << setup.err;
+  EXPECT_EQ(setup.out,
+            "done   set SPLUserModePrinterDriver = spoolgate.dll for the printer 'Plotter Room 4'\n"
+            "installed; run spoolgate check\n");
+  EXPECT_EQ(PrinterValue(room4), u"spoolgate.dll");
+  EXPECT_EQ(ReadRegistryValue(kSettingsKey, u"MaxLogFileSize")->data, Dword(77).data);
+  // Each --printer takes one name: a directory after it is the directory.
+  Result after = RunKit(u"setup --printer \"Plotter Room 3\" \"" + dir_ + u"\" --dry-run" + Server());
+  EXPECT_EQ(after.status, 0) << after.err;
+  EXPECT_NE(after.out.find("would  make the log directory " + Utf8(dir_)), std::string::npos) << after.out;
+  EXPECT_NE(after.out.find("would  set SPLUserModePrinterDriver = spoolgate.dll for the printer 'Plotter Room 3'"),
+            std::string::npos) << after.out;
+  Result none = RunKit(u"setup" + Server());
+  EXPECT_EQ(none.status, 2);
+  EXPECT_NE(none.err.find("name the log directory (DIR), or the printers to set up (--printer NAME)"),
+            std::string::npos) << none.err;
+}
+
+// Every command a finding or setup tells the administrator to run does what it says
+// when run as printed: the finding it answers is gone afterwards.
+TEST_F(Kit, EveryCommandTheKitAdvisesWorksAsWritten) {
+  const std::u16string accounting = u"C:\\Accounting";
+  DeleteTree(accounting);
+  struct Advice {
+    const char* code;              // the finding
+    std::function<void()> plant;   // what brings it about
+    std::string command;           // the command it names, as written by hand
+    std::function<void()> after;   // what the command must have done besides
+  };
+  HANDLE printer = nullptr;
+  auto size = [](DWORD kib) {
+    return [kib] { EXPECT_EQ(ReadRegistryValue(kSettingsKey, u"MaxLogFileSize")->data, Dword(kib).data); };
+  };
+  Advice advice[] = {
+      {"settings-missing", [] {}, "spoolgate setup C:\\Accounting\\PrintLog", size(1024)},
+      // Without MaxLogFileSize the plug-in uses 64 KiB: the command keeps it.
+      {"directory-not-full-path", [this] { SetDirectory(u"PrintLog"); },
+       "spoolgate setup \"C:\\Accounting\\PrintLog\" --max-size 64", size(64)},
+      {"directory-missing",
+       [this] {
+         SetDirectory(dir_);
+         WriteRegistryValue(kSettingsKey, u"MaxLogFileSize", REG_DWORD, Dword(4096).data);
+       },
+       "spoolgate setup \"" + Utf8(dir_) + "\" --max-size 4096", size(4096)},
+      {"permissions-open",
+       [this] {
+         Install(dir_);
+         GrantEveryone(dir_);
+       },
+       "spoolgate setup \"" + Utf8(dir_) + "\" --max-size 1024", size(1024)},
+      {"printer-value-missing",
+       [this, &printer] { printer = AddKitPrinter(u"Plotter Room 2", u"Wide Format Kit Driver", true); },
+       "spoolgate setup --printer \"Plotter Room 2\"",
+       [&printer] { EXPECT_EQ(PrinterValue(printer), u"spoolgate.dll"); }},
+  };
+  for (const Advice& a : advice) {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, W(kSettingsKey));
+    a.plant();
+    Result check = RunKit(u"check --json" + Server());
+    ASSERT_NE(check.out.find(std::string("\"code\": \"") + a.code + "\""), std::string::npos) << a.code << check.out;
+    std::string text = RunKit(u"check" + Server()).out;
+    std::vector<std::string> hints = Hints(text);
+    ASSERT_NE(std::find(hints.begin(), hints.end(), a.command), hints.end()) << a.code << "\n" << text;
+    Result run = RunHint(a.command);
+    EXPECT_EQ(run.status, 0) << a.command << "\n" << run.out << run.err;
+    a.after();
+    check = RunKit(u"check --json" + Server());
+    EXPECT_EQ(check.out.find(std::string("\"code\": \"") + a.code + "\""), std::string::npos) << a.code << check.out;
+  }
+
+  // setup --remove says how to keep accounting: the same directory and size again.
+  SetDirectory(dir_);
+  WriteRegistryValue(kSettingsKey, u"MaxLogFileSize", REG_DWORD, Dword(2048).data);
+  Result remove = RunKit(u"setup --remove");
+  ASSERT_EQ(remove.status, 0) << remove.out << remove.err;
+  std::vector<std::string> hints = Hints(remove.out);
+  ASSERT_EQ(hints, std::vector<std::string>{"spoolgate setup \"" + Utf8(dir_) + "\" --max-size 2048"}) << remove.out;
+  EXPECT_EQ(RunHint(hints[0]).status, 0);
+  EXPECT_EQ(ReadRegistryValue(kSettingsKey, u"LogFileDirectory")->data, Sz(dir_).data);
+  EXPECT_EQ(ReadRegistryValue(kSettingsKey, u"MaxLogFileSize")->data, Dword(2048).data);
+  // Without a directory to keep, the example of the guide.
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(kSettingsKey), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+    RegDeleteValueW(key, L"LogFileDirectory");
+    RegCloseKey(key);
+  }
+  remove = RunKit(u"setup --remove");
+  hints = Hints(remove.out);
+  ASSERT_EQ(hints, std::vector<std::string>{"spoolgate setup C:\\Accounting\\PrintLog"}) << remove.out;
+  EXPECT_EQ(RunHint(hints[0]).status, 0);
+  EXPECT_EQ(ReadRegistryValue(kSettingsKey, u"LogFileDirectory")->data, Sz(u"C:\\Accounting\\PrintLog").data);
+  DeleteTree(accounting);
 }
 
 // The DACL of a file as text, "" when it cannot be read.
@@ -479,7 +787,7 @@ TEST_F(Kit, HelpAnswersWindowsConventionsAndNamesOnlyWhatShipsWithTheProgram) {
   }
   EXPECT_NE(RunKit(u"setup /?").out.find("--max-size"), std::string::npos);
   EXPECT_NE(RunKit(u"log summary /?").out.find("accounting-database.md beside spoolgate.exe"), std::string::npos);
-  for (const char16_t* doc : {u"accounting-database.md", u"deployment.md"}) {
+  for (const char16_t* doc : {u"accounting-database.md", u"accounting-log.md", u"deployment.md"}) {
     EXPECT_TRUE(ReadWindowsFile(ProgramDirectory() + u"\\" + doc)) << Utf8(doc) << " does not ship beside the program";
   }
 }

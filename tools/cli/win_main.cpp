@@ -43,8 +43,12 @@ void AddSetup(CLI::App& app, Action& action) {
   setupCmd->add_option("DIR", setup->directory, "the log directory, e.g. D:\\Accounting\\PrintLog");
   setupCmd->add_option("--max-size", setup->maxKib, "MaxLogFileSize in KiB (1 to 4294967295)")
       ->capture_default_str();
-  setupCmd->add_option("--printer", setup->printer,
-                       "also set this printer's SPLUserModePrinterDriver to spoolgate.dll");
+  // One name per --printer, so that a name is never taken for DIR or DIR for a name.
+  setupCmd->add_option("--printer", setup->printers,
+                       "also set this printer's SPLUserModePrinterDriver to spoolgate.dll (its driver "
+                       "must ship spoolgate.dll); may be given several times; without DIR, only the "
+                       "printers are set up")
+      ->allow_extra_args(false);
   AddServerOptions(setupCmd, setup->driverDir, setup->spoolerAccount);
   setupCmd->add_flag("--dry-run", setup->dryRun, "only say what would be done");
   setupCmd->add_flag("--remove", setup->remove,

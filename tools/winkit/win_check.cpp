@@ -109,7 +109,8 @@ bool CheckDirectorySetting(const EffectiveSettings& s, Findings& f) {
   std::string fallback = "the plug-in uses the default " + Quoted(s.directory) + " and stores it";
   if (!s.keyFound) {
     f.Add("settings", "settings-missing", false,
-          kSettingsKey + " does not exist: the first accounting job stores the defaults (run spoolgate setup)");
+          kSettingsKey + " does not exist: the first accounting job stores the defaults; set up a log "
+                         "directory of your choice (run: spoolgate setup C:\\Accounting\\PrintLog)");
   } else if (!s.directorySet) {
     f.Add("settings", "directory-not-set", false, "LogFileDirectory is not set: " + fallback);
   } else if (!s.directoryRead) {
@@ -131,7 +132,8 @@ bool CheckDirectorySetting(const EffectiveSettings& s, Findings& f) {
       f.Add("settings", "directory-not-full-path", false,
             "LogFileDirectory " + Quoted(s.storedDirectory) +
                 " is not a full path: the library writes relative to the spooler's current directory, "
-                "not into the folder check would judge (run spoolgate setup with a full path)");
+                "not into the folder check would judge; set up a full path (run: " +
+                SetupCommand(L"C:\\Accounting\\PrintLog", s.maxKib == 0 ? LOG_DEFAULT_MAX_SIZE : s.maxKib) + ")");
       return false;
     }
     if (!s.directoryOemExact) {
@@ -167,7 +169,7 @@ DWORD CheckSizeSetting(const EffectiveSettings& s, Findings& f) {
 // Whether accounts other than SYSTEM, the Administrators and the spooler's account may
 // change the log, whoever runs check: the library gives a directory it makes
 // LOG_DIRECTORY_SDDL, which lets no one else.
-void CheckPermissions(const std::wstring& dir, PSID spooler, Findings& f) {
+void CheckPermissions(const std::wstring& dir, PSID spooler, const std::string& hint, Findings& f) {
   PSECURITY_DESCRIPTOR sd = nullptr;
   wchar_t* sddl = nullptr;
   if (GetNamedSecurityInfoW(dir.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
@@ -178,7 +180,7 @@ void CheckPermissions(const std::wstring& dir, PSID spooler, Findings& f) {
   }
   std::string permissions = sddl != nullptr ? Utf8(sddl) : "?";
   if (sddl != nullptr) LocalFree(sddl);
-  ChangeRights rights = WhoMayChange(dir, spooler, false);
+  ChangeRights rights = WhoMayChange(dir, spooler);
   if (rights.why.empty()) {
     std::string who;
     for (size_t i = 0; i < rights.accounts.size(); ++i) {
@@ -188,25 +190,48 @@ void CheckPermissions(const std::wstring& dir, PSID spooler, Findings& f) {
           Utf8(dir) + ": only " + who + " may change it (" + permissions + ")");
   } else {
     f.Add("permissions", "permissions-open", false,
-          Utf8(dir) + " " + rights.why + " (" + permissions + "): the log could be edited (run spoolgate setup)");
+          Utf8(dir) + " " + rights.why + " (" + permissions + "): the log could be edited" + hint);
   }
 }
 
-// True when the library would write into the directory.
-bool CheckDirectory(const std::wstring& dir, PSID spooler, Findings& f) {
+// The folders above the log directory, judged as setup judges them: one a user may
+// change lets that user swap the log directory for one of theirs. True when none is.
+bool CheckParents(const std::wstring& dir, PSID spooler, Findings& f) {
+  std::vector<OpenParent> open = OpenParents(dir, spooler);
+  for (const OpenParent& parent : open) {
+    f.Add("permissions", "permissions-parent-open", false,
+          Utf8(parent.folder) + " above " + Utf8(dir) + " " + parent.why +
+              ": a user could put a log directory of theirs in its place, and setup refuses it (put the "
+              "log directory where only the administrators can change anything above it)");
+  }
+  return open.empty();
+}
+
+// True when the library would write into the directory. Every hint is a command that
+// setup carries out as written, given only where setup would take the directory.
+bool CheckDirectory(const std::wstring& dir, PSID spooler, DWORD maxKib, Findings& f) {
+  bool setupTakesIt = CheckParents(dir, spooler, f);
   std::vector<WCHAR> path(dir.begin(), dir.end());
   path.push_back(0);
   size_t where = 0;
   LogDirectoryVerdict verdict = JudgeLogDirectory(path.data(), FALSE, spooler, &where);
   std::string name = Utf8(dir);
+  std::string setup = setupTakesIt ? " (run: " + SetupCommand(dir, maxKib) + ")" : "";
+  std::string obstacle;
   switch (verdict) {
     case LOG_DIRECTORY_USABLE:
       f.Add("directory", "directory-ok", true, name + ": owned by " + OwnerName(dir) + "; the library writes into it");
       break;
     case LOG_DIRECTORY_MISSING:
+      obstacle = PathObstacle(dir);
+      if (!obstacle.empty()) {
+        f.Add("directory", "directory-unreachable", false,
+              name + ": " + obstacle + ": the library can neither make nor write it, and every line goes "
+                                       "to the event log");
+        return false;
+      }
       f.Add("directory", "directory-missing", false,
-            name + ": does not exist; the first accounting line makes it "
-                   "(run spoolgate setup, so that no user can make it first)");
+            name + ": does not exist; the first accounting line makes it, unless a user makes it first" + setup);
       return false;
     case LOG_DIRECTORY_UNAVAILABLE:
       f.Add("directory", "directory-not-a-directory", false, name + ": not a directory; no line can be written there");
@@ -218,16 +243,22 @@ bool CheckDirectory(const std::wstring& dir, PSID spooler, Findings& f) {
                 "to the event log");
       return false;
     case LOG_DIRECTORY_OWNER_UNKNOWN:
-      f.Add("directory", "directory-owner-unknown", false, name + ": its owner cannot be read: the library refuses it");
-      break;
     case LOG_DIRECTORY_FOREIGN_OWNER:
-      f.Add("directory", "directory-foreign-owner", false,
-            name + ": owned by " + OwnerName(dir) +
-                ", not SYSTEM, the Administrators or the spooler's account: the library refuses it "
-                "and every line goes to the event log (run spoolgate setup)");
+      // Its logs are billing history: the advice hands the folder over and keeps them.
+      f.Add("directory", verdict == LOG_DIRECTORY_OWNER_UNKNOWN ? "directory-owner-unknown" : "directory-foreign-owner",
+            false,
+            name + (verdict == LOG_DIRECTORY_OWNER_UNKNOWN
+                        ? std::string(": its owner cannot be read")
+                        : ": owned by " + OwnerName(dir) +
+                              ", not SYSTEM, the Administrators or the spooler's account") +
+                ": the library refuses it and every line goes to the event log" +
+                (setupTakesIt ? "; look at what it holds, then keep its history (run: " +
+                                    TakeOverAdvice(dir, maxKib) + ")"
+                              : ""));
       break;
   }
-  CheckPermissions(dir, spooler, f);
+  // Setup refuses a directory of another owner until it is handed over (above).
+  CheckPermissions(dir, spooler, verdict == LOG_DIRECTORY_USABLE ? setup : std::string(), f);
   // The library also refuses a log, sequence or pending file that is a link.
   WIN32_FIND_DATAW item;
   HANDLE find = FindFirstFileW((dir + L"\\*").c_str(), &item);
@@ -321,7 +352,7 @@ int CheckServer(const CheckOptions& options, std::ostream& out) {
   DWORD maxKib = CheckSizeSetting(settings, f);
   f.Add("settings", "settings-effective", true,
         "the plug-in writes to " + Quoted(settings.directory) + ", a new generation after " + Grouped(maxKib) + " KiB");
-  if (judged && CheckDirectory(settings.directory, spooler.get(), f)) CheckLog(settings.directory, f);
+  if (judged && CheckDirectory(settings.directory, spooler.get(), maxKib, f)) CheckLog(settings.directory, f);
   CheckPrinters(options.printer, f);
   if (options.json) {
     nlohmann::ordered_json j = {{"driverDirectory", Utf8(driverDir)},

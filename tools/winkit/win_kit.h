@@ -6,21 +6,23 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace spoolgate {
 
 struct SetupOptions {
-  std::string directory;   // the log directory (UTF-8), absolute
+  std::string directory;   // the log directory (UTF-8), absolute; empty: the printers only
   int64_t maxKib = 1024;   // MaxLogFileSize; signed, so that a negative one is seen as such
-  std::string printer;     // the printer whose SPLUserModePrinterDriver is set
+  std::vector<std::string> printers;  // the printers whose SPLUserModePrinterDriver is set
   std::string driverDir;   // where ruzoravu64.dll is (default: the x64 driver directory)
   std::string spoolerAccount = "SYSTEM";  // the account the library runs as
   bool dryRun = false;
   bool remove = false;
 };
 // 0 when every step was done (or, with dryRun, would be), 1 when a step failed (named
-// with the system's reason), 2 for unusable options. A printer is opened before any
-// step, so that one that cannot be set up stops setup before it changes anything.
+// with the system's reason), 2 for unusable options. Every printer is opened, and its
+// driver judged, before any step, so that one that cannot be set up stops setup before
+// it changes anything.
 int RunSetup(const SetupOptions& options, std::ostream& out);
 
 struct CheckOptions {

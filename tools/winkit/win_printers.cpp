@@ -8,6 +8,8 @@
 #include <winspool.h>
 
 #include <algorithm>
+#include <string>
+#include <vector>
 #include <cwctype>
 
 namespace spoolgate {
@@ -37,12 +39,22 @@ void ReadDriver(HANDLE printer, PrinterState& p) {
   if (!GetPrinterDriverW(printer, nullptr, 3, buffer.data(), needed, &needed)) return;
   auto* info = reinterpret_cast<DRIVER_INFO_3W*>(buffer.data());
   if (info->pName != nullptr) p.driver = Utf8(info->pName);
+  auto look = [&p](const wchar_t* file) {
+    if (SameFileName(file, kPluginName)) p.driverHasPlugin = true;
+    std::wstring path = file;
+    std::string name = Utf8(path.substr(path.find_last_of(L"\\/") == std::wstring::npos
+                                            ? 0
+                                            : path.find_last_of(L"\\/") + 1));
+    if (std::find(p.driverFiles.begin(), p.driverFiles.end(), name) == p.driverFiles.end()) {
+      p.driverFiles.push_back(name);
+    }
+  };
   for (const wchar_t* file : {info->pDriverPath, info->pDataFile, info->pConfigFile}) {
-    if (file != nullptr && SameFileName(file, kPluginName)) p.driverHasPlugin = true;
+    if (file != nullptr && *file != 0) look(file);
   }
   for (const wchar_t* file = info->pDependentFiles; file != nullptr && *file != 0;
        file += wcslen(file) + 1) {
-    if (SameFileName(file, kPluginName)) p.driverHasPlugin = true;
+    look(file);
   }
 }
 
@@ -103,8 +115,8 @@ bool DescribePrinter(const PrinterState& p, std::string& text, std::string& code
   std::string driver = p.driver.empty() ? "a driver that cannot be read" : "the driver '" + p.driver + "'";
   if (!p.valueSet) {
     code = "printer-value-missing";
-    text += ": no SPLUserModePrinterDriver, the spooler does not call the plug-in (spoolgate setup "
-            "--printer sets it)";
+    text += ": no SPLUserModePrinterDriver, the spooler does not call the plug-in (run: spoolgate setup "
+            "--printer \"" + p.name + "\")";
   } else if (!p.valueIsPlugin) {
     code = "printer-value-other";
     text += ": SPLUserModePrinterDriver is \"" + p.value + "\", not spoolgate.dll";

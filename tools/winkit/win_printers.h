@@ -23,6 +23,7 @@ struct PrinterState {
   bool valueIsPlugin = false;       // it names spoolgate.dll
   std::string driver;               // the printer's driver, empty when it cannot be read
   bool driverHasPlugin = false;     // spoolgate.dll is among the driver's files
+  std::vector<std::string> driverFiles;  // the names of the driver's files, each once
 };
 PrinterState ReadPrinter(const std::string& name);
 // Every printer of this server; error receives why they cannot be listed.

@@ -18,6 +18,7 @@
 #include <winspool.h>
 
 #include <functional>
+#include <list>
 #include <vector>
 
 namespace spoolgate {
@@ -28,18 +29,6 @@ struct Step {
   std::string what;
   std::function<DWORD()> run;
 };
-
-// The directories of path from the first below the root ("C:\" or "\\server\share\").
-std::vector<std::wstring> PathParts(const std::wstring& path) {
-  std::vector<std::wstring> parts;
-  size_t start = path.rfind(L"\\\\", 0) == 0 ? path.find(L'\\', path.find(L'\\', 2) + 1) : 2;
-  for (size_t at = path.find(L'\\', start + 1); at != std::wstring::npos;
-       at = path.find(L'\\', at + 1)) {
-    parts.push_back(path.substr(0, at));
-  }
-  parts.push_back(path);
-  return parts;
-}
 
 // The log directory as it goes into the registry, or an error (exit status 2).
 std::wstring ValidDirectory(const std::string& given) {
@@ -136,7 +125,9 @@ DWORD MakeLogDirectory(const std::wstring& dir, PSID spooler, std::string& why) 
     return error != ERROR_SUCCESS ? error : DWORD(ERROR_PATH_NOT_FOUND);
   };
   if (JudgeLogDirectory(path.data(), TRUE, nullptr, nullptr) == LOG_DIRECTORY_UNAVAILABLE) {
-    return failed(GetLastError(), "");
+    // A drive or share gone since setup looked, or a part made a file meanwhile: named.
+    DWORD error = GetLastError();
+    return failed(error, PathObstacle(dir));
   }
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(LOG_DIRECTORY_SDDL, SDDL_REVISION_1,
@@ -155,6 +146,17 @@ DWORD MakeLogDirectory(const std::wstring& dir, PSID spooler, std::string& why) 
       administrators, nullptr, dacl, nullptr);
   LocalFree(descriptor);
   if (error != ERROR_SUCCESS) return failed(error, "setting its owner and permissions");
+  // The folders made above it go to the Administrators too: a local policy may make the
+  // administrator's own account their owner, which check (and setup, run again) would
+  // rightly name as an account that may change them.
+  for (const std::wstring& part : made) {
+    if (part == dir) continue;
+    std::vector<WCHAR> madePath(part.begin(), part.end());
+    madePath.push_back(0);
+    error = SetNamedSecurityInfoW(madePath.data(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, administrators,
+                                  nullptr, nullptr, nullptr);
+    if (error != ERROR_SUCCESS) return failed(error, "setting the owner of " + Utf8(part));
+  }
   if (JudgeLogDirectory(path.data(), FALSE, spooler, nullptr) != LOG_DIRECTORY_USABLE) {
     return failed(ERROR_ACCESS_DENIED, "the library would still refuse it: its owner is " + OwnerName(dir) +
                                            ", not SYSTEM, the Administrators or the spooler's account");
@@ -179,13 +181,17 @@ bool IsAdministrator() {
          CheckTokenMembership(nullptr, sid, &member) && member;
 }
 
-// Refuses a log directory the library could not keep to itself: one through a junction,
-// one another account made, one below a directory that users may change.
-void CheckPlace(const std::wstring& dir, PSID spooler) {
+// Refuses a log directory the library could not keep to itself or could not reach: one
+// through a junction, one another account made, one below a folder that users may
+// change (judged as check judges it), one on a drive or share that is not there or below
+// a file.
+void CheckPlace(const std::wstring& dir, PSID spooler, int64_t maxKib) {
   std::vector<WCHAR> path(dir.begin(), dir.end());
   path.push_back(0);
   size_t where = 0;
   std::string name = Utf8(dir);
+  std::string obstacle = PathObstacle(dir);
+  if (!obstacle.empty()) throw InputError(name + ": " + obstacle + "; nothing was changed");
   switch (JudgeLogDirectory(path.data(), FALSE, spooler, &where)) {
     case LOG_DIRECTORY_REPARSE_POINT:
       throw InputError(name + ": " + Utf8(dir.substr(0, where)) +
@@ -195,48 +201,51 @@ void CheckPlace(const std::wstring& dir, PSID spooler) {
       throw InputError(name + ": is a file, not a directory");
     case LOG_DIRECTORY_FOREIGN_OWNER:
     case LOG_DIRECTORY_OWNER_UNKNOWN:
+      // Its files may be billing history: it is handed over, never removed. Not by setup
+      // itself, though: whoever made it may have put files there, which an administrator
+      // should look at before the Administrators own them.
       throw InputError(name + ": exists and belongs to " + OwnerName(dir) +
-                       ", not the Administrators or SYSTEM; a user may have made it: choose another "
-                       "or remove it first");
+                       ", not the Administrators or SYSTEM, so the library refuses it; a user may have "
+                       "made it. Look at what it holds, then keep its history (run: " +
+                       TakeOverAdvice(dir, uint64_t(maxKib)) + ")");
     case LOG_DIRECTORY_USABLE:
     case LOG_DIRECTORY_MISSING:
       break;
   }
-  std::vector<std::wstring> parts = PathParts(dir);
-  parts.pop_back();
-  // A volume's or share's root lets users make folders of their own, but not rename or
-  // remove one the Administrators made there: it is not looked at.
-  for (const std::wstring& part : parts) {
-    if (GetFileAttributesW(part.c_str()) == INVALID_FILE_ATTRIBUTES) break;
-    std::string why = WhoMayChange(part, spooler, true).why;
-    if (!why.empty()) {
-      throw InputError(name + ": " + Utf8(part) + " above it " + why +
-                       "; put the log directory where only the administrators can change "
-                       "anything above it");
-    }
+  std::vector<OpenParent> open = OpenParents(dir, spooler);
+  if (!open.empty()) {
+    throw InputError(name + ": " + Utf8(open.front().folder) + " above it " + open.front().why +
+                     "; put the log directory where only the administrators can change anything "
+                     "above it");
   }
 }
 
 // A printer opened before any step, closed when setup ends.
 struct OpenedPrinter {
+  std::string name;
   HANDLE handle = nullptr;
+  OpenedPrinter() = default;
+  OpenedPrinter(const OpenedPrinter&) = delete;
+  OpenedPrinter& operator=(const OpenedPrinter&) = delete;
   ~OpenedPrinter() {
     if (handle != nullptr) ClosePrinter(handle);
   }
 };
+// Stays where it is while the steps hold it.
+using OpenedPrinters = std::list<OpenedPrinter>;
 
 std::wstring DefaultDirectory() {
   WCHAR work[DIRECTORY_WORK_CHARS] = {};
   return ComposeDefaultDirectory(work) ? std::wstring(work) : std::wstring(L"%WINDIR%\\temp\\PrintLog");
 }
 
-std::vector<Step> RemoveSteps(const std::string& printerName, OpenedPrinter& printer) {
+std::vector<Step> RemoveSteps(OpenedPrinters& printers) {
   std::vector<Step> steps;
   steps.push_back({"remove the settings HKLM\\" + Utf8(LOG_SETTINGS_KEY), [] { return DeleteKey(LOG_SETTINGS_KEY); }});
   steps.push_back({"remove the event source HKLM\\" + Utf8(LOG_EVENT_SOURCE_KEY),
                    [] { return DeleteKey(LOG_EVENT_SOURCE_KEY); }});
-  if (!printerName.empty()) {
-    steps.push_back({"remove SPLUserModePrinterDriver of the printer '" + printerName + "'", [&printer] {
+  for (OpenedPrinter& printer : printers) {
+    steps.push_back({"remove SPLUserModePrinterDriver of the printer '" + printer.name + "'", [&printer] {
                        DWORD error = DeletePrinterDataW(printer.handle, const_cast<wchar_t*>(kPrinterValue));
                        return error == ERROR_FILE_NOT_FOUND ? DWORD(ERROR_SUCCESS) : error;
                      }});
@@ -244,11 +253,22 @@ std::vector<Step> RemoveSteps(const std::string& printerName, OpenedPrinter& pri
   return steps;
 }
 
+// The steps that make the spooler call the plug-in for each printer.
+void AddPrinterSteps(OpenedPrinters& printers, std::vector<Step>& steps) {
+  for (OpenedPrinter& printer : printers) {
+    steps.push_back({"set SPLUserModePrinterDriver = spoolgate.dll for the printer '" + printer.name + "'",
+                     [&printer] {
+                       return SetPrinterDataW(printer.handle, const_cast<wchar_t*>(kPrinterValue), REG_SZ,
+                                              reinterpret_cast<BYTE*>(const_cast<wchar_t*>(kPluginName)),
+                                              DWORD(sizeof(wchar_t) * (wcslen(kPluginName) + 1)));
+                     }});
+  }
+}
+
 // The steps of an installation into dir (checked), with what a step says besides done
 // or failed in why and what a failed step left written in partial.
 std::vector<Step> InstallSteps(const std::wstring& dir, DWORD maxKib, const std::wstring& library,
-                               Sid& spooler, const std::string& printerName, OpenedPrinter& printer,
-                               std::string& why, std::string& partial) {
+                               Sid& spooler, std::string& why, std::string& partial) {
   std::vector<Step> steps;
   steps.push_back({"make the log directory " + Utf8(dir) +
                        ", owned by the Administrators, written by SYSTEM and the Administrators only",
@@ -274,33 +294,49 @@ std::vector<Step> InstallSteps(const std::wstring& dir, DWORD maxKib, const std:
                                         EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE);
                      });
                    }});
-  if (!printerName.empty()) {
-    steps.push_back({"set SPLUserModePrinterDriver = spoolgate.dll for the printer '" + printerName + "'",
-                     [&printer] {
-                       return SetPrinterDataW(printer.handle, const_cast<wchar_t*>(kPrinterValue), REG_SZ,
-                                              reinterpret_cast<BYTE*>(const_cast<wchar_t*>(kPluginName)),
-                                              DWORD(sizeof(wchar_t) * (wcslen(kPluginName) + 1)));
-                     }});
-  }
   return steps;
 }
 
-// Opens the printer as its step will use it (a dry run only to see that it is there);
-// an unknown name is an unusable option. False, said on out, for any other failure.
-bool OpenPrinterFirst(const std::string& name, bool dryRun, OpenedPrinter& printer, std::ostream& out) {
-  if (name.empty()) return true;
-  std::wstring wide = Wide(name);
-  PRINTER_DEFAULTSW defaults = {nullptr, nullptr, dryRun ? DWORD(PRINTER_ACCESS_USE) : DWORD(PRINTER_ALL_ACCESS)};
-  if (OpenPrinterW(const_cast<wchar_t*>(wide.c_str()), &printer.handle, &defaults)) return true;
-  DWORD error = GetLastError();
-  printer.handle = nullptr;
-  if (error == ERROR_INVALID_PRINTER_NAME) {
-    throw InputError("--printer '" + name + "': " + ErrorText(error) +
-                     ": no printer of that name on this server; nothing was changed");
+// Opens each printer as its step will use it (a dry run only to see that it is there);
+// an unknown name, or one whose driver does not ship the plug-in (which the spooler
+// would then look for in vain), is an unusable option. False, said on out, for any
+// other failure. Nothing is changed before every printer has been opened.
+bool OpenPrintersFirst(const std::vector<std::string>& names, bool dryRun, bool remove,
+                       OpenedPrinters& printers, std::ostream& out) {
+  for (const std::string& name : names) {
+    bool seen = false;
+    for (const OpenedPrinter& p : printers) seen = seen || p.name == name;
+    if (seen) continue;
+    OpenedPrinter& printer = printers.emplace_back();
+    printer.name = name;
+    std::wstring wide = Wide(name);
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, dryRun ? DWORD(PRINTER_ACCESS_USE) : DWORD(PRINTER_ALL_ACCESS)};
+    if (!OpenPrinterW(const_cast<wchar_t*>(wide.c_str()), &printer.handle, &defaults)) {
+      DWORD error = GetLastError();
+      printer.handle = nullptr;
+      if (error == ERROR_INVALID_PRINTER_NAME) {
+        throw InputError("--printer '" + name + "': " + ErrorText(error) +
+                         ": no printer of that name on this server; nothing was changed");
+      }
+      out << "FAILED open the printer '" << name << "': " << ErrorText(error) << "\n"
+          << "setup stopped; nothing was changed\n";
+      return false;
+    }
+    if (remove) continue;
+    // Removing the value needs no plug-in; setting it does.
+    PrinterState state = ReadPrinter(name);
+    if (state.driverHasPlugin) continue;
+    std::string found;
+    for (const std::string& file : state.driverFiles) found += (found.empty() ? "" : ", ") + file;
+    throw InputError("--printer '" + name + "': " +
+                     (state.driver.empty()
+                          ? std::string("its driver cannot be read, so setup cannot tell that it ships spoolgate.dll")
+                          : "its driver '" + state.driver + "' does not list spoolgate.dll among its files (" +
+                                (found.empty() ? std::string("it lists none") : "it lists " + found) + ")") +
+                     ": the spooler would find no plug-in; install the driver package that ships it, then "
+                     "run setup again; nothing was changed");
   }
-  out << "FAILED open the printer '" << name << "': " << ErrorText(error) << "\n"
-      << "setup stopped; nothing was changed\n";
-  return false;
+  return true;
 }
 
 // Runs the steps in order; the first that fails stops the rest and says what stays done.
@@ -324,12 +360,14 @@ bool RunSteps(const std::vector<Step>& steps, std::string& why, std::string& par
 }
 
 // Where the plug-in writes once the settings are gone, and why that is no place for a log.
-void SayWhereRemovalLeavesTheLog(const std::wstring& logDir, bool dryRun, std::ostream& out) {
+void SayWhereRemovalLeavesTheLog(const std::wstring& logDir, DWORD maxKib, bool dryRun, std::ostream& out) {
   std::string logs = logDir.empty() ? "" : "the logs in " + Utf8(logDir) + " stay; ";
   out << (dryRun ? "note   then " : "removed; ") << logs << "from the next accounting job on "
       << "the plug-in writes to its default " << Utf8(DefaultDirectory())
       << ", which deployment.md advises against: every user may change the folder above it, and "
-         "setup refuses it as a log directory; run spoolgate setup DIR again to keep accounting\n";
+         "setup refuses it as a log directory; to keep accounting, set it up again (run: "
+      << (logDir.empty() ? std::string("spoolgate setup C:\\Accounting\\PrintLog") : SetupCommand(logDir, maxKib))
+      << ")\n";
 }
 
 }  // namespace
@@ -340,16 +378,20 @@ int RunSetup(const SetupOptions& options, std::ostream& out) {
   // What a step says besides done or failed, and what a failed step left written.
   std::string why, partial;
   Sid spooler = AccountSid(options.spoolerAccount);
-  OpenedPrinter printer;
+  OpenedPrinters printers;
   std::vector<Step> steps;
   std::wstring logDir;
+  DWORD logMaxKib = 0;
   if (options.remove) {
     if (!options.directory.empty()) throw InputError("setup --remove takes no directory; the logs stay");
     EffectiveSettings settings = ReadEffectiveSettings();
     if (settings.directorySet) logDir = settings.storedDirectory;
-    steps = RemoveSteps(options.printer, printer);
+    logMaxKib = settings.maxKib == 0 ? LOG_DEFAULT_MAX_SIZE : settings.maxKib;
+  } else if (options.directory.empty()) {
+    if (options.printers.empty()) {
+      throw InputError("setup: name the log directory (DIR), or the printers to set up (--printer NAME)");
+    }
   } else {
-    if (options.directory.empty()) throw InputError("setup: name the log directory (DIR)");
     if (options.maxKib < 0) {
       throw InputError("--max-size " + std::to_string(options.maxKib) + ": negative; from 1 to 4294967295 (KiB)");
     }
@@ -357,27 +399,32 @@ int RunSetup(const SetupOptions& options, std::ostream& out) {
       throw InputError("--max-size " + std::to_string(options.maxKib) + ": from 1 to 4294967295 (KiB)");
     }
     std::wstring dir = ValidDirectory(options.directory);
-    CheckPlace(dir, spooler.get());
-    steps = InstallSteps(dir, DWORD(options.maxKib), library, spooler, options.printer, printer, why, partial);
+    CheckPlace(dir, spooler.get(), options.maxKib);
+    steps = InstallSteps(dir, DWORD(options.maxKib), library, spooler, why, partial);
   }
   bool admin = IsAdministrator();
   if (!options.dryRun && !admin) {
     out << "FAILED setup must run as an administrator (an elevated prompt); nothing was changed\n";
     return kExitStepFailed;
   }
-  if (!OpenPrinterFirst(options.printer, options.dryRun, printer, out)) return kExitStepFailed;
+  if (!OpenPrintersFirst(options.printers, options.dryRun, options.remove, printers, out)) return kExitStepFailed;
+  if (options.remove) {
+    steps = RemoveSteps(printers);
+  } else {
+    AddPrinterSteps(printers, steps);
+  }
   if (options.dryRun) {
     for (const Step& step : steps) out << "would  " << step.what << "\n";
-    if (options.remove) SayWhereRemovalLeavesTheLog(logDir, true, out);
+    if (options.remove) SayWhereRemovalLeavesTheLog(logDir, logMaxKib, true, out);
     if (!admin) out << "note   setup itself must run as an administrator (an elevated prompt)\n";
     return kExitOk;
   }
   if (!RunSteps(steps, why, partial, out)) return kExitStepFailed;
   if (options.remove) {
-    SayWhereRemovalLeavesTheLog(logDir, false, out);
+    SayWhereRemovalLeavesTheLog(logDir, logMaxKib, false, out);
     return kExitOk;
   }
-  if (GetFileAttributesW(library.c_str()) == INVALID_FILE_ATTRIBUTES) {
+  if (!options.directory.empty() && GetFileAttributesW(library.c_str()) == INVALID_FILE_ATTRIBUTES) {
     out << "note   " << Utf8(library)
         << " is not there yet: the event viewer shows the events' text once the driver package is installed\n";
   }

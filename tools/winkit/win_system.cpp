@@ -38,27 +38,16 @@ namespace {
 constexpr DWORD kChangingAccess = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD |
                                   DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
 
-bool IsCurrentUser(PSID sid) {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-  BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  DWORD needed = 0;
-  bool same = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &needed) &&
-              EqualSid(sid, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
-  CloseHandle(token);
-  return same;
-}
-
-// SYSTEM, the Administrators, a service (TrustedInstaller owns the system's folders),
-// the account the spooler runs as, and the administrator running setup, who is making
-// the place: check judges the folder alike whoever runs it.
-bool IsTrusted(PSID sid, PSID spooler, bool trustRunner) {
+// SYSTEM, the Administrators, a service (TrustedInstaller owns the system's folders) and
+// the account the spooler runs as. The administrator's own account is not among them: a
+// program that account runs unelevated could change the folder too.
+bool IsTrusted(PSID sid, PSID spooler) {
   SID_IDENTIFIER_AUTHORITY* authority = GetSidIdentifierAuthority(sid);
   static const BYTE nt[6] = {0, 0, 0, 0, 0, 5};
   bool service = memcmp(authority->Value, nt, 6) == 0 && *GetSidSubAuthorityCount(sid) >= 1 &&
                  *GetSidSubAuthority(sid, 0) == SECURITY_SERVICE_ID_BASE_RID;
   return IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
-         IsWellKnownSid(sid, WinCreatorOwnerSid) || service || (trustRunner && IsCurrentUser(sid)) ||
+         IsWellKnownSid(sid, WinCreatorOwnerSid) || service ||
          (spooler != nullptr && EqualSid(sid, spooler));
 }
 
@@ -68,7 +57,7 @@ void AddOnce(std::vector<std::string>& list, const std::string& item) {
 
 }  // namespace
 
-ChangeRights WhoMayChange(const std::wstring& dir, PSID spooler, bool trustRunner) {
+ChangeRights WhoMayChange(const std::wstring& dir, PSID spooler) {
   PSID owner = nullptr;
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR sd = nullptr;
@@ -83,12 +72,15 @@ ChangeRights WhoMayChange(const std::wstring& dir, PSID spooler, bool trustRunne
   // The owner may always give itself any right.
   if (owner != nullptr) {
     AddOnce(rights.accounts, AccountName(owner));
-    if (!IsTrusted(owner, spooler, trustRunner)) rights.why = "belongs to " + AccountName(owner);
+    if (!IsTrusted(owner, spooler)) rights.why = "belongs to " + AccountName(owner);
   }
   if (dacl == nullptr) {
     rights.accounts.push_back("everyone");
     if (rights.why.empty()) rights.why = "has no access list: everyone may change it";
   }
+  // Every account the access list lets in is named, not only the first: the owner alone
+  // would hide a grant to Everyone that outlives a change of owner.
+  std::vector<std::string> granted;
   for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
     ACE_HEADER* ace = nullptr;
     if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace)) || ace->AceType != ACCESS_ALLOWED_ACE_TYPE ||
@@ -99,12 +91,84 @@ ChangeRights WhoMayChange(const std::wstring& dir, PSID spooler, bool trustRunne
     PSID sid = &allowed->SidStart;
     if ((allowed->Mask & kChangingAccess) == 0) continue;
     AddOnce(rights.accounts, AccountName(sid));
-    if (rights.why.empty() && !IsTrusted(sid, spooler, trustRunner)) {
-      rights.why = "lets " + AccountName(sid) + " create or remove entries";
-    }
+    // An owner named already is not named twice.
+    if (!IsTrusted(sid, spooler) && !(owner != nullptr && EqualSid(sid, owner))) AddOnce(granted, AccountName(sid));
+  }
+  if (!granted.empty()) {
+    std::string who;
+    for (size_t i = 0; i < granted.size(); ++i) who += (i == 0 ? "" : " and ") + granted[i];
+    rights.why += (rights.why.empty() ? "lets " : " and lets ") + who + " create or remove entries";
   }
   LocalFree(sd);
   return rights;
+}
+
+std::vector<std::wstring> PathParts(std::wstring path) {
+  std::replace(path.begin(), path.end(), L'/', L'\\');
+  while (path.size() > 3 && path.back() == L'\\') path.pop_back();
+  std::vector<std::wstring> parts;
+  // The separator after the root: the one after "C:", or the one after the share's name.
+  size_t start = path.rfind(L"\\\\", 0) == 0 ? path.find(L'\\', path.find(L'\\', 2) + 1) : 2;
+  if (start == std::wstring::npos) return parts;
+  for (size_t at = path.find(L'\\', start + 1); at != std::wstring::npos; at = path.find(L'\\', at + 1)) {
+    parts.push_back(path.substr(0, at));
+  }
+  parts.push_back(path);
+  return parts;
+}
+
+std::vector<OpenParent> OpenParents(const std::wstring& dir, PSID spooler) {
+  std::vector<OpenParent> open;
+  std::vector<std::wstring> parts = PathParts(dir);
+  if (!parts.empty()) parts.pop_back();
+  for (const std::wstring& part : parts) {
+    // Setup makes the missing ones itself, with the library's descriptor.
+    if (GetFileAttributesW(part.c_str()) == INVALID_FILE_ATTRIBUTES) break;
+    std::string why = WhoMayChange(part, spooler).why;
+    if (!why.empty()) open.push_back({part, why});
+  }
+  return open;
+}
+
+std::string PathObstacle(const std::wstring& dir) {
+  std::vector<std::wstring> parts = PathParts(dir);
+  if (parts.empty()) return "";
+  std::wstring first = parts.front();
+  if (first.rfind(L"\\\\", 0) == 0) {
+    std::wstring share = first.substr(0, first.rfind(L'\\'));
+    if (GetFileAttributesW((share + L"\\").c_str()) == INVALID_FILE_ATTRIBUTES) {
+      return "the share " + Utf8(share) + " cannot be reached: " + ErrorText(GetLastError());
+    }
+  } else {
+    std::wstring root = first.substr(0, 3);
+    if (GetDriveTypeW(root.c_str()) == DRIVE_NO_ROOT_DIR) {
+      return "this computer has no drive " + Utf8(root.substr(0, 2));
+    }
+    if (GetFileAttributesW(root.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      return "the drive " + Utf8(root.substr(0, 2)) + " cannot be read: " + ErrorText(GetLastError());
+    }
+  }
+  for (const std::wstring& part : parts) {
+    DWORD attributes = GetFileAttributesW(part.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      DWORD error = GetLastError();
+      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return "";
+      return Utf8(part) + " cannot be looked at: " + ErrorText(error);
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return Utf8(part) + " is a file, not a folder";
+  }
+  return "";
+}
+
+std::string SetupCommand(const std::wstring& dir, unsigned long long maxKib) {
+  return "spoolgate setup \"" + Utf8(dir) + "\" --max-size " + std::to_string(maxKib);
+}
+
+std::string TakeOverAdvice(const std::wstring& dir, unsigned long long maxKib) {
+  // /T gives the files in it the same owner: whoever made the folder could otherwise
+  // still change the logs they own; setup then gives the folder and every file that
+  // inherits from it the library's permissions.
+  return "icacls \"" + Utf8(dir) + "\" /setowner *S-1-5-32-544 /T /C; then " + SetupCommand(dir, maxKib);
 }
 
 std::string OwnerName(const std::wstring& path) {

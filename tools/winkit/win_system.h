@@ -25,13 +25,40 @@ struct Sid {
 Sid AccountSid(const std::string& account);
 // Who may add, remove or rename entries of a directory, or give themselves that right:
 // its owner and every account its access list lets. why names the first of them that is
-// not SYSTEM, the Administrators, a service, spooler or (with trustRunner) the account
-// running this command; empty when there is none.
+// not SYSTEM, the Administrators, a service or spooler; empty when there is none. Whoever
+// runs the command counts like any other account, so that setup and check judge a
+// folder alike whoever runs them.
 struct ChangeRights {
   std::string why;
   std::vector<std::string> accounts;  // every one that may, by AccountName
 };
-ChangeRights WhoMayChange(const std::wstring& dir, PSID spooler, bool trustRunner);
+ChangeRights WhoMayChange(const std::wstring& dir, PSID spooler);
+
+// The folders of a full path from the first below the root ("C:\" or "\\server\share\")
+// down to the path itself, with either separator and without a trailing one.
+std::vector<std::wstring> PathParts(std::wstring path);
+// A folder above a log directory that others than SYSTEM, the Administrators, a service
+// or the spooler's account may change, and how ("lets Everyone (S-1-1-0) create or
+// remove entries"). Such an account could swap the log directory for one of its own
+// between the library's judgement and its write.
+struct OpenParent {
+  std::wstring folder;
+  std::string why;
+};
+// Every existing folder above dir (a full path) that is open so; setup refuses the first,
+// check names each. A volume's or share's root is not looked at: it lets users make
+// folders of their own, but not rename or remove one the Administrators made there.
+std::vector<OpenParent> OpenParents(const std::wstring& dir, PSID spooler);
+// Why no folder can be made or found at dir (a full path), naming the part at fault: a
+// drive this computer does not have, a share that cannot be reached, a part that is a
+// file; empty when every part is a folder or missing (and can then be made).
+std::string PathObstacle(const std::wstring& dir);
+// The commands that give a log directory someone else made to the Administrators,
+// keeping what it holds, and set it up again: "icacls \"DIR\" /setowner ... ; then
+// spoolgate setup \"DIR\" --max-size N".
+std::string TakeOverAdvice(const std::wstring& dir, unsigned long long maxKib);
+// "spoolgate setup \"DIR\" --max-size N": the setup of dir that keeps its size limit.
+std::string SetupCommand(const std::wstring& dir, unsigned long long maxKib);
 // The owner of a file or directory by AccountName, or why it cannot be read.
 std::string OwnerName(const std::wstring& path);
 // A path from a drive's root ("D:\...") or a share ("\\server\share\..."), with either
