@@ -23,6 +23,7 @@ struct HandJob {
   std::string time = "2026-12-07T09:41:05.250";
   std::string paper = "A0";  // text_240
   std::string computer = "SPOOLHOST";
+  std::string length = "1189";  // value_256, the last before the checksum
 };
 
 // A text as the library writes it into a field: in quotes, its quotes doubled, when it
@@ -37,7 +38,7 @@ inline std::string Quoted(const std::string& text) {
 // The line of a job numbered sequence, with its checksum, without CRLF.
 inline std::string HandLine(const HandJob& j, const std::string& sequence) {
   std::string line = sequence + ",2,2,1," + j.time + "," + j.computer + "," + j.user + "," + j.document + "," + j.printer +
-                     ",LPT1:,Admin,bond," + j.paper + ",1," + j.pages + ",1189";
+                     ",LPT1:,Admin,bond," + j.paper + ",1," + j.pages + "," + j.length;
   char crc[16];
   std::snprintf(crc, sizeof crc, ",%08X", spoolgate::Crc32(line));
   return line + crc;

@@ -314,22 +314,26 @@ TEST(ReportValues, EveryFormulaStartIsGuardedInTheCsvAndShownAsItIsElsewhere) {
   }
 
   // A printable line takes the listing's quick path, which looks at each field's first
-  // byte 16 bytes at a time and byte by byte in the rest: a formula cell at every offset
-  // from a step's start, as a text and in a numeric column.
+  // byte 16 bytes at a time and byte by byte in the rest: one formula cell a line, at
+  // every offset from a step's start, as a text early in the line and as the number
+  // right before the checksum (which the byte-wise rest reaches).
   for (const char* start : {"=", "+", "-", "@"}) {
     jobs.clear();
     for (size_t pad = 1; pad <= 16; ++pad) {
-      HandJob j = Job(std::string(pad, 'u'), "Wide", std::string(start) + "7");
-      j.document = std::string(start) + "plan";
-      jobs.push_back(j);
+      HandJob named = Job(std::string(pad, 'u'), "Wide", "7"), number = named;
+      named.document = std::string(start) + "plan";
+      number.length = std::string(start) + "1";
+      jobs.push_back(named);
+      jobs.push_back(number);
     }
     sgtest::WriteHandLog(dir, jobs);
     CliResult quick = RunCli({"log", "show", dir.path, "--csv"}, dir.path);
     ASSERT_EQ(quick.status, 0) << quick.err;
     for (size_t pad = 1; pad <= 16; ++pad) {
-      EXPECT_NE(quick.out.find("," + std::string(pad, 'u') + ",'" + start + "plan,Wide,LPT1:,Admin,bond,A0,1,'" +
-                               start + "7,1189,"),
-                std::string::npos)
+      const std::string user = "," + std::string(pad, 'u') + ",";
+      EXPECT_NE(quick.out.find(user + "'" + start + "plan,Wide,LPT1:,Admin,bond,A0,1,7,1189,"), std::string::npos)
+          << start << " after " << pad << "\n" << quick.out;
+      EXPECT_NE(quick.out.find(user + "plan.plt,Wide,LPT1:,Admin,bond,A0,1,7,'" + start + "1,"), std::string::npos)
           << start << " after " << pad << "\n" << quick.out;
     }
   }
