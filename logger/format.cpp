@@ -119,8 +119,10 @@ static void PutColumn(LineWriter* w, const LogColumn* column, int level, int for
     case LOG_SOURCE_BLOCK:
       PutBlock(w, entry + column->offset, column->size);
       return;
-    default:
-      // The writer's own columns (number, append time, checksum) are not the entry's.
+    case LOG_SOURCE_SEQUENCE:
+    case LOG_SOURCE_APPEND_TIME:
+    case LOG_SOURCE_CHECKSUM:
+      // The write call's own columns (ComposeLogLine).
       return;
   }
 }
@@ -128,14 +130,20 @@ static void PutColumn(LineWriter* w, const LogColumn* column, int level, int for
 static void PutBody(LineWriter* w, int level, int format, const uint8_t* entry) {
   uint32_t contentFlags;
   memcpy(&contentFlags, entry + offsetof(StandardLogEntry, contentFlags), sizeof(contentFlags));
-  // The body is every column between the number and the append time.
-  for (size_t i = 1; i + 2 < kLogColumnCount; ++i) {
+  // The body is every column the format call fills; the write call adds its own.
+  BOOL first = TRUE;
+  for (size_t i = 0; i < kLogColumnCount; ++i) {
     const LogColumn* column = &kLogColumns[i];
-    if (i > 1) PutChar(w, ',');
+    if (!LogColumnFromEntry(column)) continue;
+    if (!first) PutChar(w, ',');
+    first = FALSE;
     // A standard entry is only 496 bytes: its extended columns are never read.
     if (column->extendedOnly && format != LOG_FORMAT_EXTENDED) continue;
     if (column->contentBit != 0 && (contentFlags & column->contentBit) == 0) continue;
+    [[maybe_unused]] size_t before = w->length;
     PutColumn(w, column, level, format, entry);
+    // Readers judge a record longer than LogLineMaxBytes to hold several lines.
+    LOG_ASSERT(w->length - before <= LogColumnMaxBytes(column));
   }
   PUT_LITERAL(w, "\r\n");
 }
@@ -171,6 +179,9 @@ BOOL IsSingleCsvRecord(const char* bytes, size_t count) {
   return !quoted;
 }
 
+// The first and last columns are the writer's own, where log_format.h puts them: the
+// number, then the body and the append time as fields carries them, then the checksum
+// of every byte before it.
 size_t ComposeLogLine(uint64_t number, const char* fields, size_t fieldsBytes, char* out) {
   size_t n = number == 0 ? 0 : FormatDecimal(number, 1, out, 24);
   out[n++] = ',';

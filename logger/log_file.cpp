@@ -46,13 +46,13 @@ void LogInvariantBroken(const char* condition, const char* file, int line) {
 #define LOG_LOCK_REOPENS 8u
 
 // The paths of one log: <directory>\<name>.csv, its sequence file <name>.seq and its
-// pending file <name>.pending.
+// pending file <name>.pending with the two files beside it.
 struct LogPaths {
   WCHAR directory[LOG_PATH_CHARS];
   WCHAR name[LOG_NAME_MAX_CHARS + 2];
   WCHAR log[LOG_PATH_CHARS];
   WCHAR sequence[LOG_PATH_CHARS];
-  WCHAR pending[LOG_PATH_CHARS];
+  PendingPaths pending;
 };
 
 // Appends an ASCII text (a suffix or stamp of the log's file names) to a terminated path.
@@ -81,7 +81,9 @@ static BOOL ComposeLogPaths(LogPaths* paths, const WCHAR* directory, const WCHAR
   CopyBoundedText(paths->name, LOG_NAME_MAX_CHARS + 2, name, LOG_NAME_MAX_CHARS + 2);
   return ComposePath(paths->log, paths, LOG_CURRENT_SUFFIX) &&
          ComposePath(paths->sequence, paths, LOG_SEQUENCE_SUFFIX) &&
-         ComposePath(paths->pending, paths, LOG_PENDING_SUFFIX);
+         ComposePath(paths->pending.file, paths, LOG_PENDING_SUFFIX) &&
+         ComposePath(paths->pending.lock, paths, LOG_PENDING_LOCK_SUFFIX) &&
+         ComposePath(paths->pending.fresh, paths, LOG_PENDING_NEW_SUFFIX);
 }
 
 BOOL SeekTo(HANDLE file, uint64_t offset) {
@@ -202,24 +204,30 @@ static void WriteSequenceFile(HANDLE sequence, uint64_t value, BOOL durable) {
   }
 }
 
-// Renames the log to <name>-YYYYMMDD-HHMMSSZ.csv (UTC, so that a clock set back never
-// names a newer generation before an older one), adding "-2", "-3" ... when that name
-// is taken. Nothing is ever replaced or deleted.
-static BOOL RotateLog(const LogPaths* paths) {
+// Renames the log to <name>-YYYYMMDD-HHMMSSZ-<lastNumber>.csv (UTC, and the highest
+// number the file holds, so that the next writer finds it by the names even after the
+// clock went back), falling back to "-2", "-3" ... in place of the number when that name is taken.
+// Nothing is ever replaced or deleted.
+static BOOL RotateLog(const LogPaths* paths, uint64_t lastNumber) {
   SYSTEMTIME now;
   GetSystemTime(&now);
   for (unsigned attempt = 1; attempt <= LOG_GENERATION_TRIES; ++attempt) {
-    char stamp[LOG_GENERATION_STAMP_MAX];
+    char stamp[LOG_GENERATION_STAMP_MAX + 24];
     size_t n = LogFormatGenerationStamp(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
                                         now.wSecond, attempt, stamp, sizeof(stamp));
+    if (attempt == 1 && lastNumber != 0 && n < sizeof(stamp)) {
+      stamp[n++] = '-';
+      n += FormatDecimal(lastNumber, LOG_GENERATION_NUMBER_DIGITS, stamp + n, sizeof(stamp) - n);
+    }
     WCHAR target[LOG_PATH_CHARS];
     if (n > sizeof(stamp) || !ComposePath(target, paths, "") ||
         !AppendAscii(target, LOG_PATH_CHARS, stamp, n) ||
         !AppendAscii(target, LOG_PATH_CHARS, LOG_CURRENT_SUFFIX, strlen(LOG_CURRENT_SUFFIX)))
       return FALSE;
     if (MoveFileExW(paths->log, target, MOVEFILE_WRITE_THROUGH)) return TRUE;
+    // The longer numbered name may not fit a path where a counter does.
     DWORD error = GetLastError();
-    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return FALSE;
+    if (attempt > 1 && error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return FALSE;
   }
   return FALSE;
 }
@@ -307,7 +315,7 @@ static BOOL RotateIfDue(LogWriter* w, uint64_t bytes) {
   CloseCurrentLog(w);
   // The new file starts empty, so the last number must survive the rename.
   WriteSequenceFile(w->sequence, w->lastNumber, TRUE);
-  RotateLog(w->paths);
+  RotateLog(w->paths, w->lastInLog);
   return OpenCurrentLog(w);
 }
 
@@ -351,7 +359,7 @@ static BOOL AppendLine(LogWriter* w, const char* line, size_t lineBytes) {
 // found there; the lines of one move therefore go into one file, even past the limit.
 static BOOL MovePending(LogWriter* w) {
   PendingFile p;
-  BOOL ok = OpenPendingFile(w->paths->pending, &p);
+  BOOL ok = OpenPendingFile(&w->paths->pending, &p);
   uint64_t before = w->lastNumber;
   if (ok && p.lastNumber > w->lastNumber) w->lastNumber = p.lastNumber;
   // found: the lines the log holds, byte for byte; stale: the others whose number it
@@ -402,9 +410,9 @@ static BOOL MovePending(LogWriter* w) {
 
 // The highest number the pending file's lines hold; 0 when it has none or cannot be
 // read.
-static uint64_t HighestPendingNumber(const WCHAR* pendingPath) {
+static uint64_t HighestPendingNumber(const PendingPaths* pendingPaths) {
   PendingFile p;
-  uint64_t highest = OpenPendingFile(pendingPath, &p) ? p.lastNumber : 0;
+  uint64_t highest = OpenPendingFile(pendingPaths, &p) ? p.lastNumber : 0;
   ClosePendingFile(&p);
   return highest;
 }
@@ -444,14 +452,14 @@ static BOOL AppendLocked(LogWriter* w, const char* fields, size_t fieldsBytes, s
   if (inLog) return TRUE;
   if (w->lockLost) {
     *lineBytes = ComposeLogLine(0, fields, fieldsBytes, w->line);
-    *stored = AppendPendingLine(w->paths->pending, w->line, *lineBytes);
+    *stored = AppendPendingLine(&w->paths->pending, w->line, *lineBytes);
     w->lostError = GetLastError();
     return FALSE;
   }
   if (!logOpen) {
     // Without the log, the number file may be gone or behind: the pending file's lines
     // are seen too. A number the log already holds is replaced when the line moves.
-    uint64_t waiting = HighestPendingNumber(w->paths->pending);
+    uint64_t waiting = HighestPendingNumber(&w->paths->pending);
     if (waiting > w->lastNumber) w->lastNumber = waiting;
   }
   if (!numbered && w->lastNumber >= LOG_SEQUENCE_MAX) {
@@ -463,7 +471,7 @@ static BOOL AppendLocked(LogWriter* w, const char* fields, size_t fieldsBytes, s
   }
   if (!numbered) ++w->lastNumber;
   *lineBytes = ComposeLogLine(w->lastNumber, fields, fieldsBytes, w->line);
-  *stored = AppendPendingLine(w->paths->pending, w->line, *lineBytes);
+  *stored = AppendPendingLine(&w->paths->pending, w->line, *lineBytes);
   w->lostError = GetLastError();
   WriteSequenceFile(w->sequence, w->lastNumber, TRUE);
   return FALSE;
@@ -475,7 +483,7 @@ BOOL AppendLogRecord(const WCHAR* directory, const WCHAR* name, DWORD maxKib,
   LogPaths paths;
   if (!ComposeLogPaths(&paths, directory, name)) return FALSE;
 
-  // The entry's columns, then the moment of the append.
+  // The record body, then the append time: the columns' layout (log_format.h).
   SYSTEMTIME now;
   GetSystemTime(&now);
   size_t lineMax = LOG_RECORD_MAX_BYTES + LOG_LINE_OVERHEAD;
@@ -506,7 +514,7 @@ BOOL AppendLogRecord(const WCHAR* directory, const WCHAR* name, DWORD maxKib,
     // another account made.
     BOOL usable = EnsureLogDirectory(paths.directory);
     if (usable && (IsReparsePoint(paths.log) || IsReparsePoint(paths.sequence) ||
-                   IsReparsePoint(paths.pending))) {
+                   IsReparsePoint(paths.pending.file) || IsReparsePoint(paths.pending.lock))) {
       usable = FALSE;
       SetLastError(ERROR_ACCESS_DENIED);
     }
@@ -526,7 +534,7 @@ BOOL AppendLogRecord(const WCHAR* directory, const WCHAR* name, DWORD maxKib,
       // numbered before it is moved into the log.
       lineBytes = ComposeLogLine(0, fields, fieldsBytes, line);
       if (usable) {
-        stored = AppendPendingLine(paths.pending, line, lineBytes);
+        stored = AppendPendingLine(&paths.pending, line, lineBytes);
         lostError = GetLastError();
       }
     }

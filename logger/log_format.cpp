@@ -18,7 +18,7 @@
 // gives no meaning are named after their entry offset; docs/accounting-log.md lists
 // where each comes from. A column added here reaches the header, the writer, every
 // reader and the database.
-const LogColumn kLogColumns[] = {
+constexpr LogColumn kLogColumns[] = {
     {"sequence", N, LOG_SOURCE_SEQUENCE, 0, 0, 0, 0},
     {"level", N, LOG_SOURCE_LEVEL, 0, 0, 0, 0},
     {"format", N, LOG_SOURCE_FORMAT, 0, 0, 0, 0},
@@ -69,6 +69,31 @@ const LogColumn kLogColumns[] = {
 };
 const size_t kLogColumnCount = sizeof(kLogColumns) / sizeof(kLogColumns[0]);
 
+int LogColumnFromEntry(const LogColumn* column) {
+  return column->source != LOG_SOURCE_SEQUENCE && column->source != LOG_SOURCE_APPEND_TIME &&
+         column->source != LOG_SOURCE_CHECKSUM;
+}
+
+// The positions log_format.h fixes, and only those: the number first, the append time
+// and the checksum last, and no column of the writer's own anywhere else, so that the
+// format call's body is one run of columns.
+namespace {
+constexpr size_t kColumns = sizeof(kLogColumns) / sizeof(kLogColumns[0]);
+constexpr bool WritersColumnsOnlyAtTheEnds() {
+  for (size_t i = 1; i + 2 < kColumns; ++i) {
+    LogColumnSource s = kLogColumns[i].source;
+    if (s == LOG_SOURCE_SEQUENCE || s == LOG_SOURCE_APPEND_TIME || s == LOG_SOURCE_CHECKSUM) return false;
+  }
+  return true;
+}
+}  // namespace
+static_assert(kLogColumns[0].source == LOG_SOURCE_SEQUENCE, "the sequence number is the first field");
+static_assert(kLogColumns[kColumns - 2].source == LOG_SOURCE_APPEND_TIME, "the append time precedes the checksum");
+static_assert(kLogColumns[kColumns - 1].source == LOG_SOURCE_CHECKSUM, "the checksum is the last field");
+static_assert(kLogColumns[kColumns - 1].type == LOG_VALUE_CHECKSUM && kLogColumns[kColumns - 2].type == LOG_VALUE_UTC_TIME,
+              "the writer's columns are typed as readers expect");
+static_assert(WritersColumnsOnlyAtTheEnds(), "every column between comes from the format call");
+
 #undef N
 #undef T
 
@@ -78,6 +103,35 @@ const LogColumn* LogFindColumn(const char* name, size_t length) {
       return &kLogColumns[i];
   }
   return NULL;
+}
+
+// Digits of the largest value of a type, and the sign of a negative one.
+#define LOG_INT_MAX_CHARS 11u      // "-2147483648"
+#define LOG_UINT32_MAX_DIGITS 10u  // "4294967295"
+#define LOG_SEQUENCE_MAX_DIGITS 19u
+// "YYYY-MM-DDThh:mm:ss.sss" with each of the seven 16-bit members at five digits.
+#define LOG_TIME_MAX_CHARS (7u * 5u + 6u)
+
+size_t LogColumnMaxBytes(const LogColumn* column) {
+  switch (column->source) {
+    case LOG_SOURCE_SEQUENCE: return LOG_SEQUENCE_MAX_DIGITS;
+    case LOG_SOURCE_LEVEL:
+    case LOG_SOURCE_FORMAT: return LOG_INT_MAX_CHARS;
+    case LOG_SOURCE_VALUE: return LOG_UINT32_MAX_DIGITS;
+    case LOG_SOURCE_TIME_STAMP: return LOG_TIME_MAX_CHARS;
+    case LOG_SOURCE_OEM_TEXT: return 3u * column->size + 2u;
+    case LOG_SOURCE_WIDE_TEXT: return 3u * (column->size / 2u) + 2u;
+    case LOG_SOURCE_BLOCK: return 2u * column->size;
+    case LOG_SOURCE_APPEND_TIME: return LOG_TIME_MAX_CHARS + 1u;  // and the "Z"
+    case LOG_SOURCE_CHECKSUM: return LOG_CHECKSUM_FIELD_BYTES - 1u;
+  }
+  return 0;
+}
+
+size_t LogLineMaxBytes(void) {
+  size_t n = kLogColumnCount - 1;  // the commas
+  for (size_t i = 0; i < kLogColumnCount; ++i) n += LogColumnMaxBytes(&kLogColumns[i]);
+  return n;
 }
 
 size_t LogFormatHeader(char* out, size_t outBytes) {
@@ -269,4 +323,16 @@ int LogIsGenerationStem(const char* stem, size_t count, size_t* baseLength) {
     return 1;
   }
   return 0;
+}
+
+uint64_t LogGenerationNumber(const char* stem, size_t count) {
+  size_t base = 0;
+  size_t digits = DigitsBefore(stem, count);
+  if (!LogIsGenerationStem(stem, count, &base) || digits == 0 || digits >= count || stem[count - digits - 1] != '-' ||
+      (digits < LOG_GENERATION_NUMBER_DIGITS && stem[count - digits] != '0'))
+    return 0;
+  // "-HHMMSS" without "Z" ends in six digits too: a number follows the "Z" only.
+  if (count - digits < 2 || stem[count - digits - 2] != 'Z') return 0;
+  uint64_t value = LogParseNumber(stem + count - digits, digits, NULL);
+  return value > LOG_SEQUENCE_MAX ? 0 : value;
 }

@@ -15,10 +15,15 @@ extern "C" {
 // A log <name> is <name>.csv (the current file), its generations
 // <name>-YYYYMMDD-HHMMSSZ.csv (a counter "-2", "-3" ... when a name was taken; earlier
 // versions wrote local time without the "Z"), <name>.seq (the last number used, and the
-// lock of every writer) and <name>.pending (lines waiting to be appended).
+// lock of every writer) and <name>.pending (lines waiting to be appended). Beside them
+// the writer keeps <name>.pending-lock (empty: the lock of every writer of the pending
+// file, never renamed) and, for a moment, <name>.pending-new (the pending file's next
+// contents, renamed over it once flushed). Readers read neither.
 #define LOG_CURRENT_SUFFIX ".csv"
 #define LOG_SEQUENCE_SUFFIX ".seq"
 #define LOG_PENDING_SUFFIX ".pending"
+#define LOG_PENDING_LOCK_SUFFIX ".pending-lock"
+#define LOG_PENDING_NEW_SUFFIX ".pending-new"
 
 // LogFormatGenerationStamp() - "-YYYYMMDD-HHMMSSZ" of a UTC time, then "-<attempt>" for
 // an attempt above 1, into out (no terminator). Returns its length (at most
@@ -27,6 +32,15 @@ extern "C" {
 size_t LogFormatGenerationStamp(unsigned year, unsigned month, unsigned day, unsigned hour,
                                 unsigned minute, unsigned second, unsigned attempt, char* out,
                                 size_t outBytes);
+// A generation this version rotates carries, in place of the counter, the last number
+// given when it was rotated, as at least LOG_GENERATION_NUMBER_DIGITS digits
+// ("-20261207-221537Z-0024"): no clock can reorder that. The counter of an earlier
+// version ("-2" ... "-999") never has a leading zero nor four digits; a name that is
+// taken falls back to such a counter.
+#define LOG_GENERATION_NUMBER_DIGITS 4u
+// LogGenerationNumber() - The number a generation's name (without its extension)
+// carries; 0 when it carries none.
+uint64_t LogGenerationNumber(const char* stem, size_t count);
 // LogIsGenerationStem() - 1 when a file name without its extension ends like a
 // generation's stamp; *baseLength then receives the length of the log name before it
 // ("Jobs" of "Jobs-20261207-221537Z-2").
@@ -99,8 +113,9 @@ void LogFormatSequenceFile(uint64_t value, char* out);
 
 // --- checksums -----------------------------------------------------------------------
 //
-// A line ends with ",XXXXXXXX": the CRC-32 (crc32.h) of every byte before that comma,
-// as 8 upper-case hex digits. The one rule for hex case: only upper case is a checksum.
+// The checksum field (the last column, see the columns below) is ",XXXXXXXX": the
+// CRC-32 (crc32.h) of every byte before that comma, as 8 upper-case hex digits. The one
+// rule for hex case: only upper case is a checksum.
 #define LOG_CHECKSUM_FIELD_BYTES 9u
 
 // LogReadChecksumField() - TRUE (1) when a line (without its line end) ends with a
@@ -115,6 +130,14 @@ void LogFormatChecksum(uint32_t crc, char* out);
 //
 // The columns of every line, in file order. The writer fills each from its source; a
 // reader types each value by the column, never by the value.
+//
+// What is positional, stated here once and pinned by static_assert beside the table:
+// the writer's own columns stand first and last. The sequence number is the first field
+// (empty on a line that waits without one), and a line ends with the append time and
+// then the checksum, which covers every byte before its comma, so that nothing can
+// follow it. Every column between comes from the format call (the entry, its level or
+// its format), in table order: the format call writes them as the record body, and the
+// write call puts the number before the body and the append time and checksum after.
 typedef enum LogValueType {
   LOG_VALUE_NUMBER,      // unsigned decimal, empty when the entry does not carry it
   LOG_VALUE_TEXT,        // a text
@@ -147,8 +170,20 @@ typedef struct LogColumn {
 } LogColumn;
 extern const LogColumn kLogColumns[];
 extern const size_t kLogColumnCount;
+// LogColumnFromEntry() - 1 for a column the format call fills (from the entry, its
+// level or its format), 0 for one the write call adds (number, append time, checksum).
+int LogColumnFromEntry(const LogColumn* column);
 // LogFindColumn() - The column of that name; NULL for none.
 const LogColumn* LogFindColumn(const char* name, size_t length);
+// LogColumnMaxBytes() - The most bytes the writer puts in a column's field: a number's
+// most digits (a level or a format as a signed int, a value as an unsigned 32-bit one,
+// a sequence number up to LOG_SEQUENCE_MAX), a time with every SYSTEMTIME member at its
+// most digits, three UTF-8 bytes for each character of a text's slot and the two quotes
+// around it (a doubled quote takes two), two hex digits a block byte.
+size_t LogColumnMaxBytes(const LogColumn* column);
+// LogLineMaxBytes() - The longest line the writer can write, without its line end:
+// every column at its most, and the commas. A record longer than that is not one line.
+size_t LogLineMaxBytes(void);
 
 #ifdef __cplusplus
 }

@@ -79,10 +79,11 @@ size_t FormatUtcTime(const SYSTEMTIME* utc, char* out, size_t outBytes);
 // IsSingleCsvRecord() - TRUE when bytes form exactly one CSV record ending in CRLF: quotes
 // balanced, and no CR or LF outside quotes except that last CRLF.
 BOOL IsSingleCsvRecord(const char* bytes, size_t count);
-// ComposeLogLine() - "<number>,<fields>,<checksum>\r\n" into out, which must hold
-// fieldsBytes + LOG_LINE_OVERHEAD bytes; number 0 leaves the sequence field empty (a line
-// that waits without a number). fields is everything between the sequence number and
-// the checksum. Returns the bytes written.
+// ComposeLogLine() - The line of fields: the sequence field before them and the
+// checksum after them (the columns' layout, log_format.h), then CRLF, into out, which
+// must hold fieldsBytes + LOG_LINE_OVERHEAD bytes; number 0 leaves the sequence field
+// empty (a line that waits without a number). fields is the record body and the append
+// time. Returns the bytes written.
 size_t ComposeLogLine(uint64_t number, const char* fields, size_t fieldsBytes, char* out);
 
 // --- log_directory.cpp ------------------------------------------------------------
@@ -159,12 +160,19 @@ BOOL GetSize(HANDLE file, uint64_t* size);
 
 // Where lines wait that could not be appended to the log: <directory>\<name>.pending,
 // with the log's byte order mark and header. A line that got no number (the lock was
-// not had) has an empty sequence field until a move gives it one.
+// not had) has an empty sequence field until a move gives it one. Every writer of the
+// pending file takes the lock of <name>.pending-lock first (after the log's), as the
+// pending file itself is replaced by a rename when its lines are numbered.
+struct PendingPaths {
+  WCHAR file[LOG_PATH_CHARS];   // <name>.pending
+  WCHAR lock[LOG_PATH_CHARS];   // <name>.pending-lock
+  WCHAR fresh[LOG_PATH_CHARS];  // <name>.pending-new
+};
 
 // AppendPendingLine() - Appends one complete line (with CRLF) to the pending file; TRUE
 // when it is there, else FALSE with the failed call's last error (ERROR_FILE_TOO_LARGE
 // when the pending file is at its bound).
-BOOL AppendPendingLine(const WCHAR* pendingPath, const char* line, size_t lineBytes);
+BOOL AppendPendingLine(const PendingPaths* paths, const char* line, size_t lineBytes);
 
 // One record of a pending file.
 struct PendingRecord {
@@ -177,6 +185,9 @@ struct PendingRecord {
 };
 // A pending file open and locked for a move, its bytes and records.
 struct PendingFile {
+  const PendingPaths* paths;
+  HANDLE lock;  // the pending lock; INVALID_HANDLE_VALUE when not taken
+  OVERLAPPED lockRange;
   HANDLE file;  // INVALID_HANDLE_VALUE when there is no pending file
   OVERLAPPED range;
   char* bytes;
@@ -189,15 +200,18 @@ struct PendingFile {
   size_t ordered;
   uint64_t lastNumber;      // the highest number a record holds
 };
-// OpenPendingFile() - Opens and locks the pending file (after the log's lock) and reads
-// its records. TRUE without records when there is no pending file; FALSE when it cannot
-// be locked or read. Close with ClosePendingFile in any case.
-BOOL OpenPendingFile(const WCHAR* pendingPath, PendingFile* p);
+// OpenPendingFile() - Opens and locks the pending file (after the log's lock; the
+// pending lock too when it holds anything) and reads its records. TRUE without records
+// when there is no pending file or an empty one; FALSE when it cannot be locked or
+// read. Close with ClosePendingFile in any case.
+BOOL OpenPendingFile(const PendingPaths* paths, PendingFile* p);
 // NumberPendingLines() - Gives each record without a number, each that stale marks (by
 // its index in p->records; stale may be NULL), and the later of two that hold the same
 // one, the next number after *lastNumber (in file order, none beyond LOG_SEQUENCE_MAX),
-// and makes them durable in the file before any line moves. FALSE when the file could
-// not be rewritten (the old bytes stay).
+// and makes them durable before any line moves: a new pending file is written and
+// flushed beside the old one, then renamed over it, so that a power cut leaves the old
+// file or the new one, never a mix. FALSE when the file could not be replaced (the old
+// one stays; a reader holding it open is enough on Windows).
 BOOL NumberPendingLines(PendingFile* p, uint64_t* lastNumber, const unsigned char* stale);
 // FindLinesInLog() - Marks in inLog (by index in p->records) each numbered record whose
 // line, byte for byte, the end of the open log of size bytes already holds: a crash

@@ -14,33 +14,40 @@
 // CRLF.
 #define LOG_PENDING_GROWTH 32u
 
-BOOL AppendPendingLine(const WCHAR* pendingPath, const char* line, size_t lineBytes) {
+BOOL AppendPendingLine(const PendingPaths* paths, const char* line, size_t lineBytes) {
   // Writers that have the log's lock and writers that do not meet here: the pending
-  // file has a lock of its own, always taken after the log's.
-  OVERLAPPED range;
-  HANDLE file = OpenLocked(pendingPath, OPEN_ALWAYS, &range);
-  if (file == INVALID_HANDLE_VALUE) return FALSE;
+  // lock, always taken after the log's, then the pending file's own.
+  OVERLAPPED lockRange, range;
+  HANDLE lock = OpenLocked(paths->lock, OPEN_ALWAYS, &lockRange);
+  if (lock == INVALID_HANDLE_VALUE) return FALSE;
+  HANDLE file = OpenLocked(paths->file, OPEN_ALWAYS, &range);
   BOOL ok = FALSE;
-  uint64_t size = 0;
-  LogTail tail;
-  BOOL sized = GetSize(file, &size);
-  if (sized && size >= LOG_PENDING_MAX_BYTES) {
-    SetLastError(ERROR_FILE_TOO_LARGE);
-  } else if (sized && ReadLogTail(file, size, &tail)) {
-    size_t lead = LogFormatFileStart(NULL, 0);
-    char* work = (char*)malloc(lead + lineBytes);
-    if (work == NULL) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    if (work != NULL) {
-      size_t n = ComposeLineLead(size, &tail, work, lead);
-      memcpy(work + n, line, lineBytes);
-      ok = WriteAtEnd(file, size, work, n + lineBytes);
-      free(work);
+  if (file != INVALID_HANDLE_VALUE) {
+    uint64_t size = 0;
+    LogTail tail;
+    BOOL sized = GetSize(file, &size);
+    if (sized && size >= LOG_PENDING_MAX_BYTES) {
+      SetLastError(ERROR_FILE_TOO_LARGE);
+    } else if (sized && ReadLogTail(file, size, &tail)) {
+      size_t lead = LogFormatFileStart(NULL, 0);
+      char* work = (char*)malloc(lead + lineBytes);
+      if (work == NULL) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      if (work != NULL) {
+        size_t n = ComposeLineLead(size, &tail, work, lead);
+        memcpy(work + n, line, lineBytes);
+        ok = WriteAtEnd(file, size, work, n + lineBytes);
+        free(work);
+      }
     }
   }
   // The reason a line could not wait here outlives the unlock and the close.
   DWORD error = GetLastError();
-  UnlockWholeFile(file, &range);
-  CloseHandle(file);
+  if (file != INVALID_HANDLE_VALUE) {
+    UnlockWholeFile(file, &range);
+    CloseHandle(file);
+  }
+  UnlockWholeFile(lock, &lockRange);
+  CloseHandle(lock);
   SetLastError(error);
   return ok;
 }
@@ -117,11 +124,27 @@ static BOOL IndexRecords(PendingFile* p) {
   return TRUE;
 }
 
-BOOL OpenPendingFile(const WCHAR* pendingPath, PendingFile* p) {
+BOOL OpenPendingFile(const PendingPaths* paths, PendingFile* p) {
   memset(p, 0, sizeof(*p));
-  p->file = OpenLocked(pendingPath, OPEN_EXISTING, &p->range);
-  if (p->file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  p->paths = paths;
+  p->lock = INVALID_HANDLE_VALUE;
   uint64_t size = 0;
+  // The common append finds no pending file, or an empty one, and takes no other lock;
+  // one that holds lines is read under the pending lock, which a move needs for its
+  // rename, taken before the file's own.
+  p->file = OpenLocked(paths->file, OPEN_EXISTING, &p->range);
+  if (p->file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  if (!GetSize(p->file, &size)) return FALSE;
+  if (size == 0) return TRUE;
+  UnlockWholeFile(p->file, &p->range);
+  CloseHandle(p->file);
+  p->lock = OpenLocked(paths->lock, OPEN_ALWAYS, &p->lockRange);
+  if (p->lock == INVALID_HANDLE_VALUE) {
+    p->file = INVALID_HANDLE_VALUE;
+    return FALSE;
+  }
+  p->file = OpenLocked(paths->file, OPEN_EXISTING, &p->range);
+  if (p->file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
   if (!GetSize(p->file, &size) || size > LOG_PENDING_READ_BYTES) return FALSE;
   p->size = (size_t)size;
   p->bytes = (char*)malloc(p->size + 1);
@@ -134,11 +157,16 @@ void ClosePendingFile(PendingFile* p) {
     UnlockWholeFile(p->file, &p->range);
     CloseHandle(p->file);
   }
+  if (p->lock != INVALID_HANDLE_VALUE) {
+    UnlockWholeFile(p->lock, &p->lockRange);
+    CloseHandle(p->lock);
+  }
   free(p->bytes);
   free(p->records);
   free(p->order);
   memset(p, 0, sizeof(*p));
   p->file = INVALID_HANDLE_VALUE;
+  p->lock = INVALID_HANDLE_VALUE;
 }
 
 size_t PendingLineBytes(const PendingRecord* r) {
@@ -179,16 +207,42 @@ static size_t NumberedRecord(const PendingFile* p, const PendingRecord* r, uint6
   return n + CopyPendingLine(p, &rest, out + n);
 }
 
-// Overwrites the whole file with bytes (for lines the library wrote never shorter
-// than what it held, so a crash after the one write leaves no old bytes behind); a
-// failed write puts the old bytes back.
-static BOOL Rewrite(PendingFile* p, const char* bytes, size_t count) {
-  if (SeekTo(p->file, 0) && WriteAll(p->file, bytes, (DWORD)count) && FlushFileBuffers(p->file))
-    return TRUE;
-  if (SeekTo(p->file, 0) && WriteAll(p->file, p->bytes, (DWORD)p->size) && SeekTo(p->file, p->size))
-    SetEndOfFile(p->file);
-  FlushFileBuffers(p->file);
-  return FALSE;
+// Replaces the pending file with bytes: written and flushed under another name, then
+// renamed over it with the directory written through, so that a power cut at any byte
+// of any of these writes leaves either the old file, whole, or the new one. Shifting
+// the old bytes in place instead would let a write torn at a sector join the new bytes
+// before the cut to old ones after it, and one quote too many or too few there turns
+// every line after it into parts of one record. Windows renames over a file only when
+// nobody has it open: this writer lets its own handle go first, while the pending lock
+// keeps every other writer out; a reader holding the file makes the move fail, and the
+// old file stays for the next append. On success p->file is the new file, locked;
+// *replaced tells whether the new file took the old one's place, even when it could
+// not be opened after.
+static BOOL ReplacePendingFile(PendingFile* p, const char* bytes, size_t count, BOOL* replaced) {
+  *replaced = FALSE;
+  LOG_ASSERT(p->lock != INVALID_HANDLE_VALUE);
+  const WCHAR* fresh = p->paths->fresh;
+  // What a crash left under the new name is only a copy that never took the old one's
+  // place; a fresh file, never one that is there (which might be a link), takes it.
+  DeleteFileW(fresh);
+  HANDLE file = CreateFileW(fresh, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (file == INVALID_HANDLE_VALUE) return FALSE;
+  BOOL written = WriteAll(file, bytes, (DWORD)count) && FlushFileBuffers(file);
+  DWORD error = GetLastError();
+  CloseHandle(file);
+  BOOL moved = FALSE;
+  if (written) {
+    UnlockWholeFile(p->file, &p->range);
+    CloseHandle(p->file);
+    moved = MoveFileExW(fresh, p->paths->file, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    error = GetLastError();
+    p->file = OpenLocked(p->paths->file, OPEN_EXISTING, &p->range);
+    if (moved && p->file == INVALID_HANDLE_VALUE) error = GetLastError();
+  }
+  if (!moved) DeleteFileW(fresh);
+  *replaced = moved;
+  SetLastError(error);
+  return moved && p->file != INVALID_HANDLE_VALUE;
 }
 
 BOOL NumberPendingLines(PendingFile* p, uint64_t* lastNumber, const unsigned char* stale) {
@@ -212,6 +266,10 @@ BOOL NumberPendingLines(PendingFile* p, uint64_t* lastNumber, const unsigned cha
     return TRUE;
   }
   if (p->lastNumber > *lastNumber) *lastNumber = p->lastNumber;
+  // Numbers given here are used only once the new file is in place: a move that fails
+  // before gives them again, so that it leaves no gap and the lines keep their order.
+  const uint64_t unused = *lastNumber;
+  BOOL replaced = FALSE;
   size_t room = p->size + LogFormatFileStart(NULL, 0) + p->count * LOG_PENDING_GROWTH;
   char* out = (char*)malloc(room);
   BOOL ok = out != NULL;
@@ -222,7 +280,7 @@ BOOL NumberPendingLines(PendingFile* p, uint64_t* lastNumber, const unsigned cha
     for (size_t i = 0; i < p->count; ++i) {
       const PendingRecord* r = &p->records[i];
       if (IsBlank(r)) {
-        // Kept, so that the new bytes cover the old ones; the move skips it.
+        // Kept as it was; the move skips it.
         out[n++] = '\r';
         out[n++] = '\n';
       } else if (wants[i] && *lastNumber < LOG_SEQUENCE_MAX) {
@@ -232,7 +290,8 @@ BOOL NumberPendingLines(PendingFile* p, uint64_t* lastNumber, const unsigned cha
         n += CopyPendingLine(p, r, out + n);
       }
     }
-    ok = Rewrite(p, out, n);
+    ok = ReplacePendingFile(p, out, n, &replaced);
+    if (!replaced) *lastNumber = unused;
     if (ok) {
       free(p->bytes);
       p->bytes = out;

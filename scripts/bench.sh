@@ -6,7 +6,7 @@
 # repetitions, which run in random order); see docs/performance.md.
 #
 #   scripts/bench.sh [--quick] [--no-build] [--no-run-tool] [--no-import] [--import-only]
-#                    [--reports-only]
+#                    [--reports-only] [--history-only]
 #
 # --quick       fewer repetitions (a smoke run; the ratios are noisier)
 # --no-build    use the binaries already in build/host-release
@@ -18,6 +18,9 @@
 # --reports-only only the log reports of a 300,000-line fleet against the read floor
 #               (zlib's CRC-32 over the same bytes; also ISA-L's, without a target) and a
 #               Python script (bench/summary_by_user.py)
+# --history-only only a month's bill out of a long history: SQLite and PostgreSQL
+#               databases of 1, 3, 12 and 36 months (100,000 lines a month) and log folders
+#               of 12 months against the month alone
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -28,15 +31,18 @@ do_run_tool=1
 do_import=1
 do_plugin=1
 do_reports=1
+do_history=1
 for arg in "$@"; do
   case "$arg" in
     --quick) reps=5 ;;
     --no-build) do_build=0 ;;
     --no-run-tool) do_run_tool=0 ;;
     --no-import) do_import=0 ;;
-    --import-only) do_plugin=0 do_run_tool=0 do_reports=0 ;;
-    --reports-only) do_plugin=0 do_run_tool=0 do_import=0 ;;
-    *) echo "usage: $0 [--quick] [--no-build] [--no-run-tool] [--no-import] [--import-only] [--reports-only]" >&2
+    --import-only) do_plugin=0 do_run_tool=0 do_reports=0 do_history=0 ;;
+    --reports-only) do_plugin=0 do_run_tool=0 do_import=0 do_history=0 ;;
+    --history-only) do_plugin=0 do_run_tool=0 do_import=0 do_reports=0 ;;
+    *) echo "usage: $0 [--quick] [--no-build] [--no-run-tool] [--no-import] [--import-only] [--reports-only]" \
+         "[--history-only]" >&2
        exit 2 ;;
   esac
 done
@@ -53,9 +59,10 @@ mkdir -p "$work"
 source "$here/scripts/pg-server.sh"
 logs=""
 fleet=""
+hist=""
 cleanup() {
   pg_server_stop
-  rm -rf "$work" ${logs:+"$logs"} ${fleet:+"$fleet"}
+  rm -rf "$work" ${logs:+"$logs"} ${fleet:+"$fleet"} ${hist:+"$hist"}
 }
 trap cleanup EXIT
 export SPOOLGATE_BENCH_ROOT="$work/root"
@@ -101,21 +108,11 @@ if [ "$do_run_tool" = 1 ]; then
   runfigures=$("$here/bench/run_tool.sh" "$build" "$work/run" 3)
 fi
 
-# --- log reports of 300,000 lines against the read floor and a Python script ----------
-# Pairs in one run: the two sides of a pair alternate and the ratio of their medians is
-# printed (5 rounds, 3 with --quick). The reading pairs count the processes' CPU time
-# (user + system, to the microsecond), which other load on the machine disturbs far less
-# than wall time; the database pairs count wall time, the server's work being part of it.
-if [ "$do_reports" = 1 ]; then
-  mem=$([ -d /dev/shm ] && echo /dev/shm || echo "$work")
-  fleet=$(mktemp -d "$mem/spoolgate-bench-fleet.XXXXXX")
-  "$build/bench/spoolgate_log_fleet" "$fleet" 3 100000 1024 >/dev/null
-  fleet_dirs=("$fleet"/C/Logs/*)
-  rounds=$([ "$reps" = 5 ] && echo 3 || echo 5)
-  # The process's own rusage (wait4), to the microsecond: /usr/bin/time prints CPU
-  # times to 10 ms, a seventh of the read floor's 70 ms.
-  seconds() {  # seconds wall|cpu CMD... -> microseconds of one run, its output thrown away
-    python3 -c 'import os, sys, time
+# Timing of one command and pairs of two (the reports' and the history's sections).
+# The process's own rusage (wait4), to the microsecond: /usr/bin/time prints CPU
+# times to 10 ms, a seventh of the read floor's 70 ms.
+seconds() {  # seconds wall|cpu CMD... -> microseconds of one run, its output thrown away
+  python3 -c 'import os, sys, time
 clock, command = sys.argv[1], sys.argv[2:]
 start = time.perf_counter()
 pid = os.fork()
@@ -130,19 +127,19 @@ wall = time.perf_counter() - start
 if os.waitstatus_to_exitcode(status) != 0:
     sys.exit(f"{command[0]}: exit status {os.waitstatus_to_exitcode(status)}")
 print(int((usage.ru_utime + usage.ru_stime if clock == "cpu" else wall) * 1e6))' "$@"
-  }
-  pair() {  # pair LABEL TARGET|- wall|cpu -- A... -- B...   (-: no target, not counted)
-    local label=$1 target=$2 clock=$3 a=() b=() ta=() tb=()
-    shift 4
-    while [ "$1" != -- ]; do a+=("$1"); shift; done
-    shift
-    b=("$@")
-    for ((r = 0; r < rounds; r++)); do
-      ta+=("$(seconds "$clock" "${a[@]}")")
-      tb+=("$(seconds "$clock" "${b[@]}")")
-    done
-    local line
-    line=$(python3 -c 'import statistics, sys
+}
+pair() {  # pair LABEL TARGET|- wall|cpu -- A... -- B...   (-: no target, not counted)
+  local label=$1 target=$2 clock=$3 a=() b=() ta=() tb=()
+  shift 4
+  while [ "$1" != -- ]; do a+=("$1"); shift; done
+  shift
+  b=("$@")
+  for ((r = 0; r < rounds; r++)); do
+    ta+=("$(seconds "$clock" "${a[@]}")")
+    tb+=("$(seconds "$clock" "${b[@]}")")
+  done
+  local line
+  line=$(python3 -c 'import statistics, sys
 a = statistics.median(int(x) for x in sys.argv[3].split())
 b = statistics.median(int(x) for x in sys.argv[4].split())
 sides = f"{a / b:.3f} ({a / 1e6:.3f} s against {b / 1e6:.3f} s {sys.argv[5]}"
@@ -151,14 +148,26 @@ if sys.argv[2] == "-":
 else:
     verdict = "ok" if a / b <= float(sys.argv[2]) else "MISSED"
     print(f"{sys.argv[1]}: {sides}; target <= {sys.argv[2]}) {verdict}")' \
-      "$label" "$target" "${ta[*]}" "${tb[*]}" "$clock")
-    echo "$line"
-    [ "$target" = - ] && return 0
-    pairs_total=$((pairs_total + 1))
-    [[ $line == *" ok" ]] && pairs_met=$((pairs_met + 1))
-    return 0
-  }
-  pairs_met=0 pairs_total=0
+    "$label" "$target" "${ta[*]}" "${tb[*]}" "$clock")
+  echo "$line"
+  [ "$target" = - ] && return 0
+  pairs_total=$((pairs_total + 1))
+  [[ $line == *" ok" ]] && pairs_met=$((pairs_met + 1))
+  return 0
+}
+pairs_met=0 pairs_total=0
+rounds=$([ "$reps" = 5 ] && echo 3 || echo 5)
+
+# --- log reports of 300,000 lines against the read floor and a Python script ----------
+# Pairs in one run: the two sides of a pair alternate and the ratio of their medians is
+# printed (5 rounds, 3 with --quick). The reading pairs count the processes' CPU time
+# (user + system, to the microsecond), which other load on the machine disturbs far less
+# than wall time; the database pairs count wall time, the server's work being part of it.
+if [ "$do_reports" = 1 ]; then
+  mem=$([ -d /dev/shm ] && echo /dev/shm || echo "$work")
+  fleet=$(mktemp -d "$mem/spoolgate-bench-fleet.XXXXXX")
+  "$build/bench/spoolgate_log_fleet" "$fleet" 3 100000 1024 >/dev/null
+  fleet_dirs=("$fleet"/C/Logs/*)
   sg="$build/tools/spoolgate"
   floor=("$build/bench/spoolgate_read_floor" "$fleet"/C/Logs/*/*.csv)
   pair summary_by_user_over_python 0.35 cpu -- "$sg" log summary --by user "${fleet_dirs[@]}" -- \
@@ -204,8 +213,111 @@ else:
   else
     echo "postgresql: no server could be started; the psql pair is missing" >&2
   fi
-  echo "--- pairs: $pairs_met of $pairs_total targets met ---"
 fi
+
+# --- a month's bill out of a long history ------------------------------------------------
+# The same bill (--by text_200 --sum value_252 over December 2026) from databases holding
+# 1, 3, 12 and 36 months of 100,000 lines each, and from log folders holding 12 months
+# against folders holding that month alone. The month is imported from logs written by
+# the library; the earlier months are copies of its rows moved back by SQL (a new log
+# name each), which takes seconds where writing and importing them would take minutes.
+# The time indexes are dropped for the copy and built again by an import (which builds
+# those a table lacks); PostgreSQL's statistics are gathered (ANALYZE), as autovacuum
+# does after a large insert. SQLite's bill is timed in CPU time (the report is the
+# process), PostgreSQL's in wall time (the server's work is part of it).
+if [ "$do_history" = 1 ]; then
+  sg="$build/tools/spoolgate"
+  mem=$([ -d /dev/shm ] && echo /dev/shm || echo "$work")
+  hist=$(mktemp -d "$mem/spoolgate-bench-history.XXXXXX")
+  "$build/bench/spoolgate_log_fleet" "$hist/month" 4 25000 1024 >/dev/null
+  mkdir -p "$hist/empty"
+  printf '0\r\n' >"$hist/empty/Jobs.seq"
+  bill=(--by text_200 --sum value_252 --from 2026-12 --to 2026-12)
+  months=(1 3 12 36)
+  "$sg" log import "$hist"/month/C/Logs/* --db "sqlite:$hist/m1.db" --no-progress >/dev/null
+  for m in "${months[@]}"; do
+    [ "$m" = 1 ] && continue
+    cp "$hist/m1.db" "$hist/m$m.db"
+    columns=$(sqlite3 "$hist/m$m.db" "SELECT group_concat(name, ', ') FROM pragma_table_info('log_lines')")
+    # (replacements from variables: bash would take the quotes of a literal one away)
+    name="log_name || '-' || k.n,"
+    stamp="strftime('%Y-%m-%dT%H:%M:%f', time_stamp, '-' || k.n || ' months'),"
+    utc="strftime('%Y-%m-%dT%H:%M:%fZ', written_utc, '-' || k.n || ' months'),"
+    moved=${columns/log_name,/$name}
+    moved=${moved/time_stamp,/$stamp}
+    moved=${moved/written_utc,/$utc}
+    sqlite3 "$hist/m$m.db" "DROP INDEX log_lines_time; DROP INDEX log_lines_utc;
+      WITH RECURSIVE k(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM k WHERE n < $((m - 1)))
+      INSERT INTO log_lines ($columns) SELECT $moved FROM k, log_lines WHERE log_name = 'Jobs';"
+    "$sg" log import "$hist/empty" --db "sqlite:$hist/m$m.db" --no-progress >/dev/null
+  done
+  echo "history_sqlite_36_months_bytes: $(stat -c %s "$hist/m36.db")"
+  pair history_month_of_12_over_month_alone_sqlite 1.3 cpu -- "$sg" log summary --db "sqlite:$hist/m12.db" "${bill[@]}" -- \
+    "$sg" log summary --db "sqlite:$hist/m1.db" "${bill[@]}"
+  curve() {  # curve LABEL CLOCK URL-PREFIX URL-SUFFIX: the bill's median time at each history length
+    local label=$1 clock=$2 line="" m r t
+    for m in "${months[@]}"; do
+      t=()
+      for ((r = 0; r < rounds; r++)); do t+=("$(seconds "$clock" "$sg" log summary --db "$3$m$4" "${bill[@]}")"); done
+      line+="$(python3 -c 'import statistics, sys; print(f"{statistics.median(int(x) for x in sys.argv[1:]) / 1e6:.3f}")' "${t[@]}") s ($m), "
+    done
+    echo "$label: ${line%, } $clock"
+  }
+  curve history_bill_sqlite_by_months cpu "sqlite:$hist/m" ".db"
+  rm -f "$hist"/m*.db*
+  if PG_SERVER_BASE=$mem pg_server_start >/dev/null; then
+    base=$SPOOLGATE_TEST_PG_URL
+    for m in "${months[@]}"; do
+      url="$base&options=-csearch_path%3Dm$m"
+      psql -q -v ON_ERROR_STOP=1 "$base" -c "CREATE SCHEMA m$m"
+      "$sg" log import "$hist"/month/C/Logs/* --db "$url" --no-progress >/dev/null
+      if [ "$m" != 1 ]; then
+        columns=$(psql -qAt "$base" -c "SELECT string_agg(column_name, ', ' ORDER BY ordinal_position)
+          FROM information_schema.columns WHERE table_schema = 'm$m' AND table_name = 'log_lines'")
+        name="log_name || '-' || k,"
+        stamp="time_stamp - make_interval(months => k),"
+        utc="written_utc - make_interval(months => k),"
+        moved=${columns/log_name,/$name}
+        moved=${moved/time_stamp,/$stamp}
+        moved=${moved/written_utc,/$utc}
+        psql -q -v ON_ERROR_STOP=1 "$url" -c "DROP INDEX log_lines_time, log_lines_utc" \
+          -c "INSERT INTO log_lines ($columns) SELECT $moved FROM generate_series(1, $((m - 1))) k, log_lines
+              WHERE log_name = 'Jobs'"
+        "$sg" log import "$hist/empty" --db "$url" --no-progress >/dev/null
+      fi
+      psql -q -v ON_ERROR_STOP=1 "$url" -c "ANALYZE log_lines"
+    done
+    # As the benchmark's lines are written (job n on day 1 + n % 28) a month's rows lie in
+    # no time order, and PostgreSQL's index scan reads its pages in the order of the
+    # index: first that pair as it is, then with each table in time order (CLUSTER), as
+    # imports every few minutes lay a real log down.
+    pair history_month_of_12_over_month_alone_postgresql_unordered - wall -- \
+      "$sg" log summary --db "$base&options=-csearch_path%3Dm12" "${bill[@]}" -- \
+      "$sg" log summary --db "$base&options=-csearch_path%3Dm1" "${bill[@]}"
+    for m in "${months[@]}"; do
+      psql -q -v ON_ERROR_STOP=1 "$base&options=-csearch_path%3Dm$m" -c "CLUSTER log_lines USING log_lines_time" \
+        -c "ANALYZE log_lines"
+    done
+    echo "history_postgresql_36_months_bytes: $(psql -qAt "$base" -c "SELECT sum(pg_total_relation_size(c.oid))
+      FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace WHERE n.nspname = 'm36' AND c.relkind = 'r'")"
+    pair history_month_of_12_over_month_alone_postgresql 1.3 wall -- \
+      "$sg" log summary --db "$base&options=-csearch_path%3Dm12" "${bill[@]}" -- \
+      "$sg" log summary --db "$base&options=-csearch_path%3Dm1" "${bill[@]}"
+    curve history_bill_postgresql_by_months wall "$base&options=-csearch_path%3Dm" ""
+    pg_server_stop
+  else
+    echo "postgresql: no server could be started; its history figures are missing" >&2
+  fi
+  # Log folders: three servers' 40,000 lines over 12 months (rotated every MiB, about
+  # 60 generations) against three servers' 3,334 lines of the month alone. A folder
+  # report reads every generation (docs/performance.md: why none can be skipped).
+  "$build/bench/spoolgate_log_fleet" "$hist/year" 3 40000 1024 12 >/dev/null
+  "$build/bench/spoolgate_log_fleet" "$hist/alone" 3 3334 1024 >/dev/null
+  pair history_month_of_12_over_month_alone_folders - cpu -- "$sg" log summary "$hist"/year/C/Logs/* "${bill[@]}" -- \
+    "$sg" log summary "$hist"/alone/C/Logs/* "${bill[@]}"
+  rm -rf "$hist"
+fi
+[ "$pairs_total" = 0 ] || echo "--- pairs: $pairs_met of $pairs_total targets met ---"
 
 # --- log import: 1,000,000 lines of ten servers' logs into SQLite and PostgreSQL --------
 # The logs are written through the logging library into memory (/dev/shm), so that the

@@ -19,6 +19,12 @@ add_executable(spoolgate_exe
   ${here}/cli/win_main.cpp
   ${here}/cli/commands.cpp
   ${here}/cli/subcommands.cpp
+  ${here}/cli/log_options.cpp
+  ${here}/cli/log_show.cpp
+  ${here}/cli/log_summary.cpp
+  ${here}/cli/log_page.cpp
+  ${here}/cli/log_verify.cpp
+  ${here}/cli/log_import.cpp
   ${here}/common/hex.cpp
   ${here}/common/numbers.cpp
   ${here}/common/win_text.cpp

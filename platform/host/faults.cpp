@@ -20,6 +20,7 @@ struct ArmedFault {
   bool crash;          // the process ends instead
   bool powerLoss;      // and the writes no flush followed are lost first
   bool torn;           // or torn at a sector
+  unsigned tearAt;     // which sector boundary past the first change
 };
 
 constexpr size_t kOps = static_cast<size_t>(HostOp::Count);
@@ -40,7 +41,7 @@ DWORD CountWrite(HostOp op, DWORD* bytes) {
   std::lock_guard<std::mutex> lock(g_faultMutex);
   for (const ArmedFault& f : g_faults) {
     if (f.op != op || (n != f.triggerAt && !(f.persistent && n > f.triggerAt))) continue;
-    if (f.powerLoss) LosePower(f.torn);
+    if (f.powerLoss && !LosePower(f.torn, f.tearAt)) _exit(HOST_TEAR_PAST_END_EXIT_STATUS);
     if (f.crash) _exit(HOST_CRASH_EXIT_STATUS);
     if (f.error != 0) return f.error;
     if (bytes != nullptr && *bytes > f.shortBytes) *bytes = f.shortBytes;
@@ -71,29 +72,29 @@ extern "C" void WINAPI SetLastError(DWORD error) { t_lastError = error; }
 void HostFailNth(HostOp op, uint64_t nth, DWORD error, bool persistent) {
   std::lock_guard<std::mutex> lock(g_faultMutex);
   uint64_t now = g_calls[static_cast<size_t>(op)].load();
-  g_faults.push_back({op, now + (nth == 0 ? 1 : nth), error, persistent, 0, false, false, false});
+  g_faults.push_back({op, now + (nth == 0 ? 1 : nth), error, persistent, 0, false, false, false, 1});
   g_anyFault.store(true, std::memory_order_release);
 }
 
 void HostShortWriteNth(HostOp op, uint64_t nth, DWORD bytes, bool persistent) {
   std::lock_guard<std::mutex> lock(g_faultMutex);
   uint64_t now = g_calls[static_cast<size_t>(op)].load();
-  g_faults.push_back({op, now + (nth == 0 ? 1 : nth), 0, persistent, bytes, false, false, false});
+  g_faults.push_back({op, now + (nth == 0 ? 1 : nth), 0, persistent, bytes, false, false, false, 1});
   g_anyFault.store(true, std::memory_order_release);
 }
 
 void HostCrashNth(HostOp op, uint64_t nth) {
   std::lock_guard<std::mutex> lock(g_faultMutex);
   uint64_t now = g_calls[static_cast<size_t>(op)].load();
-  g_faults.push_back({op, now + (nth == 0 ? 1 : nth), 0, false, 0, true, false, false});
+  g_faults.push_back({op, now + (nth == 0 ? 1 : nth), 0, false, 0, true, false, false, 1});
   g_anyFault.store(true, std::memory_order_release);
 }
 
-void HostPowerLossNth(HostOp op, uint64_t nth, bool torn) {
+void HostPowerLossNth(HostOp op, uint64_t nth, bool torn, unsigned tearAt) {
   hostimpl::StartPowerLossTracking();
   std::lock_guard<std::mutex> lock(g_faultMutex);
   uint64_t now = g_calls[static_cast<size_t>(op)].load();
-  g_faults.push_back({op, now + (nth == 0 ? 1 : nth), 0, false, 0, true, true, torn});
+  g_faults.push_back({op, now + (nth == 0 ? 1 : nth), 0, false, 0, true, true, torn, tearAt});
   g_anyFault.store(true, std::memory_order_release);
 }
 

@@ -111,6 +111,14 @@ bool HeldWithoutDeleteSharing(const struct stat& st) {
   return false;
 }
 
+// TRUE when any handle holds the file open, whatever it shares.
+bool HeldOpen(const struct stat& st) {
+  for (const HostFile* f : g_open) {
+    if (f->dev == st.st_dev && f->ino == st.st_ino) return true;
+  }
+  return false;
+}
+
 // New position for a seek, or an error: ERROR_NEGATIVE_SEEK before the start,
 // ERROR_INVALID_PARAMETER for an unknown method or an overflow.
 DWORD SeekTarget(HostFile* f, int64_t distance, DWORD method, int64_t* target) {
@@ -662,7 +670,8 @@ DWORD hostimpl::plain::GetFileAttributesW(LPCWSTR path) {
 
 // MoveFileExW - renames a file or directory within one volume, atomically. An existing
 // target fails with ERROR_ALREADY_EXISTS unless MOVEFILE_REPLACE_EXISTING; a directory
-// target, or one held open without FILE_SHARE_DELETE, with ERROR_ACCESS_DENIED. A source
+// target, or one any handle holds open, with ERROR_ACCESS_DENIED: Windows replaces only
+// a file nobody has open, whatever the handles share. A source
 // held open without FILE_SHARE_DELETE fails with ERROR_SHARING_VIOLATION. Moving to
 // another drive or share fails with ERROR_NOT_SAME_DEVICE (no MOVEFILE_COPY_ALLOWED).
 // Renaming a file to another case of its own name changes the case.
@@ -691,8 +700,7 @@ BOOL hostimpl::plain::MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
       destination = dst.parent + "/" + dst.givenName;  // same entry: a change of case
     } else if (!(flags & MOVEFILE_REPLACE_EXISTING)) {
       return Fail(ERROR_ALREADY_EXISTS);
-    } else if (S_ISDIR(dstStat.st_mode) || S_ISDIR(srcStat.st_mode) ||
-               HeldWithoutDeleteSharing(dstStat)) {
+    } else if (S_ISDIR(dstStat.st_mode) || S_ISDIR(srcStat.st_mode) || HeldOpen(dstStat)) {
       return Fail(ERROR_ACCESS_DENIED);
     }
   } else if (errno != ENOENT) {

@@ -56,6 +56,10 @@ HOST_CONTROL_API void HostSetUserName(const std::u16string& name);
 HOST_CONTROL_API void HostSetOemCodePage(unsigned codePage);
 // The platform's major version, which VerifyVersionInfoW tests (default 10).
 HOST_CONTROL_API void HostSetPlatformVersion(DWORD major);
+// Stops the clock GetSystemTime reads at utc (a clock set back or ahead, as an
+// administrator or a bad time source does); nullopt goes back to the real clock, as
+// HostReset does.
+HOST_CONTROL_API void HostSetSystemTime(const std::optional<SYSTEMTIME>& utc);
 
 // --- spooler double ---------------------------------------------------------------
 
@@ -137,11 +141,15 @@ HOST_CONTROL_API void HostShortWriteNth(HostOp op, uint64_t nth, DWORD bytes,
 #define HOST_CRASH_EXIT_STATUS 86
 HOST_CONTROL_API void HostCrashNth(HostOp op, uint64_t nth);
 // The power fails in place of the nth call of op from now: every write to a file that
-// no flush of that file followed since this call is dropped (with torn, the first
+// no flush of that file followed since this call is dropped (with torn, the tearAt-th
 // sector boundary past its first changed byte keeps the new bytes before it, the old
 // ones after), and then the process ends as HostCrashNth ends it. Renames made with
 // MOVEFILE_WRITE_THROUGH stay, as their directory was flushed. For a child process.
-HOST_CONTROL_API void HostPowerLossNth(HostOp op, uint64_t nth, bool torn);
+// When tearAt lies past the new bytes of every file changed, the state is one a lower
+// tearAt gives: the process then ends with HOST_TEAR_PAST_END_EXIT_STATUS instead, so
+// that a sweep over the boundaries of a write knows where to stop.
+#define HOST_TEAR_PAST_END_EXIT_STATUS 87
+HOST_CONTROL_API void HostPowerLossNth(HostOp op, uint64_t nth, bool torn, unsigned tearAt = 1);
 HOST_CONTROL_API void HostClearFaults();
 // Calls of op since the last HostReset or HostResetCounters.
 HOST_CONTROL_API uint64_t HostCallCount(HostOp op);

@@ -64,7 +64,10 @@ std::u16string ComputerName();
 void StartPowerLossTracking();
 void NoteUnflushedChange(int fd, dev_t dev, ino_t ino);
 void NoteFlush(dev_t dev, ino_t ino);
-void LosePower(bool torn);
+// With torn, the tearAt-th sector boundary past the first changed byte of each file is
+// where its new bytes end; FALSE when that boundary lies past the new bytes of every
+// file (no file was torn there).
+bool LosePower(bool torn, unsigned tearAt);
 void ResetPowerLoss();
 
 // Open handles of files and keys, for HostOpenHandleCount.

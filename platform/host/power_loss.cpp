@@ -52,13 +52,17 @@ bool WriteAll(int fd, const std::string& bytes) {
 }
 
 // What the disk holds after the power went: the durable contents, or with torn the new
-// contents up to the first sector boundary past the first byte that changed, and the
-// durable ones after it.
-std::string AfterPowerLoss(const std::string& durable, const std::string& now, bool torn) {
+// contents up to the tearAt-th sector boundary past the first byte that changed, and the
+// durable ones after it. *inside tells whether that boundary fell inside the new bytes.
+std::string AfterPowerLoss(const std::string& durable, const std::string& now, bool torn,
+                           unsigned tearAt, bool* inside) {
+  *inside = false;
   if (!torn) return durable;
   size_t differ = 0;
   while (differ < durable.size() && differ < now.size() && durable[differ] == now[differ]) ++differ;
-  size_t cut = std::min(now.size(), (differ / kSectorBytes + 1) * kSectorBytes);
+  size_t boundary = (differ / kSectorBytes + std::max(tearAt, 1u)) * kSectorBytes;
+  *inside = boundary < now.size() || tearAt <= 1;
+  size_t cut = std::min(now.size(), boundary);
   std::string result = now.substr(0, cut);
   if (durable.size() > cut) result.append(durable, cut, std::string::npos);
   return result;
@@ -95,12 +99,16 @@ void NoteFlush(dev_t dev, ino_t ino) {
   g_files.erase(it);
 }
 
-void LosePower(bool torn) {
+bool LosePower(bool torn, unsigned tearAt) {
   std::lock_guard<std::mutex> lock(g_mutex);
+  bool any = false;
   for (auto& [key, u] : g_files) {
     std::string now;
-    if (ReadAll(u.fd, &now)) WriteAll(u.fd, AfterPowerLoss(u.durable, now, torn));
+    bool inside = false;
+    if (ReadAll(u.fd, &now)) WriteAll(u.fd, AfterPowerLoss(u.durable, now, torn, tearAt, &inside));
+    any = any || inside;
   }
+  return any || !torn || tearAt <= 1;
 }
 
 void ResetPowerLoss() {

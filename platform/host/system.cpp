@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <optional>
 
 namespace {
 
@@ -17,6 +18,7 @@ struct Settings {
   std::u16string computerName = u"SPOOLHOST";
   std::u16string userName = u"printadmin";
   DWORD major = 10;
+  std::optional<SYSTEMTIME> clock;  // a clock a test set and stopped; none: the real one
 };
 
 std::mutex g_mutex;
@@ -154,8 +156,15 @@ extern "C" void WINAPI Sleep(DWORD milliseconds) {
   }
 }
 
-// GetSystemTime - the real clock in UTC.
+// GetSystemTime - the real clock in UTC, or the time a test set (HostSetSystemTime).
 extern "C" void WINAPI GetSystemTime(LPSYSTEMTIME time) {
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (g_settings.clock) {
+      *time = *g_settings.clock;
+      return;
+    }
+  }
   struct timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
   struct tm t;
@@ -179,6 +188,11 @@ void HostSetUserName(const std::u16string& name) {
 }
 
 void HostSetOemCodePage(unsigned codePage) { g_oemCodePage.store(codePage); }
+
+void HostSetSystemTime(const std::optional<SYSTEMTIME>& utc) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_settings.clock = utc;
+}
 
 void HostSetPlatformVersion(DWORD major) {
   std::lock_guard<std::mutex> lock(g_mutex);

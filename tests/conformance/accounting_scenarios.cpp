@@ -310,7 +310,8 @@ TEST_F(Accounting, GenerationsAreNamedInUtcAndALookalikeLogNameGetsItsOwnFile) {
   ASSERT_EQ(names.size(), 3u);
   std::smatch stamp;
   std::string generation = Utf8(names[0]);
-  ASSERT_TRUE(std::regex_match(generation, stamp, std::regex(R"(PrintLog-(\d{8}-\d{6})Z\.csv)")))
+  // The time of the rotation in UTC, then the highest number the file holds: line 1.
+  ASSERT_TRUE(std::regex_match(generation, stamp, std::regex(R"(PrintLog-(\d{8}-\d{6})Z-0001\.csv)")))
       << generation;
   EXPECT_TRUE(stamp[1] >= before && stamp[1] <= after) << before << " .. " << after;
   EXPECT_EQ(names[1], u"PrintLog.csv");

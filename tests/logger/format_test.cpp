@@ -374,3 +374,29 @@ TEST(LogGenerationNameTest, AStampNamesItsSecondAndEveryAttemptAfterTheFirst) {
     EXPECT_EQ(LogIsGenerationStem(other, strlen(other), &base), 0) << other;
   }
 }
+
+// A generation's name carries a number only after its "Z" and in a form no counter of
+// an earlier version takes (four digits or more, or a leading zero).
+TEST(LogGenerationNameTest, ANumberIsReadOnlyWhereNoCounterCanStand) {
+  struct Case {
+    const char* stem;
+    uint64_t number;
+  } cases[] = {
+      {"Jobs-20261207-221537Z-0024", 24},
+      {"Jobs-20261207-221537Z-0001", 1},
+      {"Jobs-20261207-221537Z-123456", 123456},
+      {"Jobs-20261207-221537Z-9223372036854775807", 9223372036854775807ull},
+      {"Jobs-20261207-221537Z-9223372036854775808", 0},  // past the limit: no number
+      {"Jobs-20261207-221537Z-2", 0},                     // a counter
+      {"Jobs-20261207-221537Z-999", 0},
+      {"Jobs-20261207-221537Z-024", 24},
+      {"Jobs-20261207-221537Z", 0},
+      {"Jobs-20261207-221537", 0},                        // local time, no counter
+      {"Jobs-20261207-221537-0024", 0},                   // no "Z": the counter of an old name
+      {"Jobs-0024", 0},
+      {"Jobs", 0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(LogGenerationNumber(c.stem, std::strlen(c.stem)), c.number) << c.stem;
+  }
+}

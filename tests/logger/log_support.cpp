@@ -94,7 +94,7 @@ int WriteRecord(const std::string& directory, const std::string& name, DWORD max
 }
 
 int WriteJobs(const std::string& windowsDirectory, const std::string& computer,
-              const std::string& printer, int first, int count, DWORD maxKib) {
+              const std::string& printer, int first, int count, DWORD maxKib, int months) {
   // "\x90mile" is Émile in the default OEM code page 437.
   static const char* const users[] = {"alice", "bob", "carol", "dave", "\x90mile"};
   auto entry = MakeEntry(LOG_FORMAT_STANDARD);
@@ -113,8 +113,12 @@ int WriteJobs(const std::string& windowsDirectory, const std::string& computer,
     SetBytes(entry->document, "job " + std::to_string(n) + (n % 10 == 0 ? " \"final\",\r\nv2.plt" : ".plt"));
     e.value252 = static_cast<uint32_t>(n % 997);
     e.value256 = static_cast<uint32_t>(n % 13);
-    e.timeStamp = SYSTEMTIME{2026, 12, 0, static_cast<WORD>(1 + n % 28), static_cast<WORD>(n % 24),
-                             static_cast<WORD>(n % 60), static_cast<WORD>(n / 60 % 60), static_cast<WORD>(n % 1000)};
+    // Months before December 2026: the first share of the jobs the most.
+    int back = months - 1 - static_cast<int>(int64_t(n - first) * months / count);
+    int month = 2026 * 12 + 11 - back;
+    e.timeStamp = SYSTEMTIME{static_cast<WORD>(month / 12), static_cast<WORD>(month % 12 + 1), 0,
+                             static_cast<WORD>(1 + n % 28), static_cast<WORD>(n % 24), static_cast<WORD>(n % 60),
+                             static_cast<WORD>(n / 60 % 60), static_cast<WORD>(n % 1000)};
     // A driver that never set the time leaves it all zero, which is no time.
     if (n % 1000 == 500) e.timeStamp = SYSTEMTIME{};
     written += WriteRecord(windowsDirectory, "Jobs", maxKib, 2, FormatRecord(2, 2, *entry));

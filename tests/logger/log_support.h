@@ -59,10 +59,11 @@ int WriteRecord(const std::string& directory, const std::string& name, DWORD max
 // one of five users (every fiftieth as "ALICE"), names document n, carries value_252 =
 // n % 997 and value_256 = n % 13, one of six departments in text_200 and the paper
 // ("glossy" every third job, else "bond") in text_216, and is stamped in December 2026
-// (job 500 of every thousand with an all-zero time, which is no time). Returns the
-// lines the library wrote.
+// (job 500 of every thousand with an all-zero time, which is no time). With months > 1
+// the jobs span that many months ending with December 2026, in order, an equal share
+// each (the day and time of day as in December). Returns the lines the library wrote.
 int WriteJobs(const std::string& windowsDirectory, const std::string& computer,
-              const std::string& printer, int first, int count, DWORD maxKib);
+              const std::string& printer, int first, int count, DWORD maxKib, int months = 1);
 
 // One line of the log: its bytes without CRLF and its fields, unquoted.
 struct LogLine {

@@ -32,11 +32,24 @@ class LogWriteTest : public sgtest::SandboxTest {
     return LogDir() + "/" + name + ".csv";
   }
   // A standard record whose document names the job, so every line can be told apart.
+  // With quoted_ set, the document continues after a space, and the other texts are
+  // filled, with quotes, commas and line breaks spread over the whole line, so that a
+  // cut anywhere in it can split a quoted text.
   std::string Record(const std::string& document) {
     auto entry = MakeEntry(LOG_FORMAT_STANDARD);
-    SetBytes(entry->document, document);
+    SetBytes(entry->document, quoted_ ? document + " Plan \"A\", rev 2.pdf" : document);
+    if (quoted_) {
+      SetBytes(entry->user, "O\"Brien, \"Pat\"");
+      SetBytes(entry->printer, "\"Wide\",\r\n\"Format\" 36\"");
+      SetBytes(entry->port, "\"LPT1:\"");
+      SetBytes(entry->text200, "Roll \"A0\", 36\" x 50 m\r\nmatte " + std::string(150, '"'));
+      SetBytes(entry->text216, "\"profile\", \"plotter\",\r\n\"gloss\"");
+      SetBytes(entry->ansi240, "\"D\",42");
+      SetBytes(entry->ansi464, "\"p7\"\r\n");
+    }
     return FormatRecord(2, 2, *entry);
   }
+  bool quoted_ = false;
   int Write(const std::string& document, DWORD maxKib = 64, const std::string& name = "Jobs") {
     return WriteRecord("C:\\Logs", name, maxKib, 2, Record(document));
   }
@@ -491,6 +504,57 @@ TEST_F(LogWriteTest, LineTornByACrashStaysOneBadLineAndItsNumberIsNotRepeated) {
   }
 }
 
+// The longest line the library can write, worked out by hand from the columns: the
+// number (19 digits), level and format (11 each), content flags (10), the time stamp
+// (seven 16-bit members of 5 digits and 6 separators: 41), the computer name (32 bytes,
+// 3 UTF-8 bytes each and 2 quotes: 98), six long texts (6 x 1,538), six short ones
+// (6 x 770), the wide text_440 (128 characters: 386), the other 20 values (200), two
+// blocks (2 x 256), written_utc (a time and its "Z": 42), the checksum (8) and 42
+// commas: 15,228 bytes. A damaged record longer than that is named as the remains of
+// several lines, and is not counted as a line.
+TEST_F(LogWriteTest, VerifyNamesADamagedRecordLongerThanAnyLineAsSeveral) {
+  const size_t kLongestLine = 19 + 11 + 11 + 10 + 41 + 98 + 6 * 1538 + 6 * 770 + 386 + 200 + 2 * 256 + 42 + 8 + 42;
+  ASSERT_EQ(kLongestLine, 15228u);
+  ASSERT_EQ(Write("first"), 1);
+  const std::string start = sgtest::ReadHostFile(LogPath());
+  struct Case {
+    size_t bytes;
+    const char* says;
+  } cases[] = {
+      {kLongestLine, "no checksum at the end of the line"},
+      {kLongestLine + 1, "a damaged record of 15,229 bytes that may hold several lines"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.bytes);
+    std::string record = "2," + std::string(c.bytes - 2, 'x');
+    std::ofstream(LogPath(), std::ios::binary | std::ios::trunc) << start << record << "\r\n";
+    std::ofstream(LogDir() + "/Jobs.seq", std::ios::trunc) << "00000000000000000002\r\n";
+    std::vector<std::string> problems = VerifyProblems();
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].find(c.says), std::string::npos) << problems[0];
+  }
+
+  // Lines the library wrote, run together by a quote lost near the start of the second:
+  // from there to the end of the file is one record, which the summary does not count
+  // as one line.
+  fs::remove_all(LogDir());
+  const std::string longText(500, 'w');
+  for (int i = 1; i <= 20; ++i) ASSERT_EQ(Write("job-" + std::to_string(i) + " \"" + longText + "\""), 1);
+  std::string bytes = sgtest::ReadHostFile(LogPath());
+  size_t second = bytes.find("\r\n2,") + 2;
+  size_t quote = bytes.find('"', second);
+  bytes.erase(quote, 1);
+  std::ofstream(LogPath(), std::ios::binary | std::ios::trunc) << bytes;
+  const size_t merged = bytes.size() - second;
+  ASSERT_GT(merged, kLongestLine);
+  std::ostringstream out;
+  spoolgate::VerifyLog(LogDir(), false, out);
+  std::string said = out.str();
+  std::string size = std::to_string(merged / 1000) + "," + std::to_string(merged % 1000 + 1000).substr(1);
+  EXPECT_NE(said.find("a damaged record of " + size + " bytes that may hold several lines"), std::string::npos) << said;
+  EXPECT_NE(said.find("verified 1 line and 1 damaged record of several in 1 file"), std::string::npos) << said;
+}
+
 TEST_F(LogWriteTest, LineThatCannotBeAppendedWaitsInThePendingFileWithItsNumber) {
   ASSERT_EQ(Write("one"), 1);
   std::string before = sgtest::ReadHostFile(LogPath());
@@ -522,6 +586,123 @@ TEST_F(LogWriteTest, LineThatCannotBeAppendedWaitsInThePendingFileWithItsNumber)
   EXPECT_TRUE(HostEventLog().empty());
   EXPECT_EQ(HostOpenHandleCount(), 0u);
   EXPECT_EQ(HostLiveAllocations(), 0u);
+}
+
+// Six lines wait without a number, each named with quotes and a comma; the append that
+// numbers them loses the power at the pending file's flush, the write torn at each
+// sector boundary in turn. Whatever the name's length (so wherever the quotes fall
+// against the boundaries), one more append finds every line whole: sixteen before and
+// six that waited, each once under its own number.
+TEST_F(LogWriteTest, APowerCutWhileWaitingLinesAreNumberedLosesNoneOfThem) {
+  for (size_t length : {1u, 7u, 18u, 25u, 31u}) {
+    SCOPED_TRACE("name of " + std::to_string(length + 26) + " bytes");
+    const std::string name = std::string(length, 'x') + "Plan \"A\", rev 2.pdf";
+    fs::remove_all(LogDir());
+    for (int i = 1; i <= 10; ++i) ASSERT_EQ(Write("log-" + std::to_string(i) + " " + name), 1);
+    for (int i = 1; i <= 6; ++i) ASSERT_EQ(WriteUnnumbered("waited-" + std::to_string(i) + " " + name), 0);
+    const auto start = FilesIn(LogDir());
+    for (unsigned tearAt = 1;; ++tearAt) {
+      SCOPED_TRACE("sector boundary " + std::to_string(tearAt));
+      fs::remove_all(LogDir());
+      fs::create_directories(LogDir());
+      for (const auto& [file, bytes] : start) std::ofstream(LogDir() + "/" + file, std::ios::binary) << bytes;
+      pid_t child = fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        HostPowerLossNth(HostOp::FlushFile, 1, true, tearAt);
+        Write("cut " + name);
+        _exit(0);
+      }
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      ASSERT_TRUE(WIFEXITED(status));
+      if (WEXITSTATUS(status) == HOST_TEAR_PAST_END_EXIT_STATUS) break;
+      ASSERT_EQ(WEXITSTATUS(status), HOST_CRASH_EXIT_STATUS);
+      ASSERT_EQ(Write("after " + name), 1);
+      LogFile log = ParseLog(sgtest::ReadHostFile(LogPath()));
+      std::map<std::string, int> good;
+      std::set<std::string> numbers;
+      for (const LogLine& line : log.lines) {
+        EXPECT_TRUE(ChecksumMatches(line)) << line.raw.substr(0, 80);
+        std::string document = log.Field(line, "document");
+        ++good[document.substr(0, document.find(' '))];
+        EXPECT_TRUE(numbers.insert(log.Field(line, "sequence")).second) << "number twice";
+      }
+      for (int i = 1; i <= 10; ++i) EXPECT_EQ(good["log-" + std::to_string(i)], 1) << i;
+      for (int i = 1; i <= 6; ++i) EXPECT_EQ(good["waited-" + std::to_string(i)], 1) << i;
+      EXPECT_EQ(good["after"], 1);
+      if (HasFailure()) return;
+    }
+  }
+}
+
+// A reader that holds the pending file open (a spreadsheet, a copy in progress) keeps
+// Windows from replacing it: the move waits for a later append, and no line is lost or
+// moved twice. The numbers the failed move meant to give stay free: the line written
+// meanwhile waits under the next one and moves first, the waiting lines follow without
+// a gap.
+TEST_F(LogWriteTest, APendingFileAReaderHoldsOpenWaitsForTheNextAppend) {
+  ASSERT_EQ(Write("before"), 1);
+  ASSERT_EQ(WriteUnnumbered("waited-1"), 0);
+  ASSERT_EQ(WriteUnnumbered("waited-2"), 0);
+  HANDLE reader = CreateFileW(u"C:\\Logs\\Jobs.pending", GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Write("while read"), 0) << "the line waits behind the ones before it";
+  CloseHandle(reader);
+  EXPECT_FALSE(sgtest::HostFileExists(LogDir() + "/Jobs.pending-new"));
+  ASSERT_EQ(Write("after"), 1);
+  ExpectLogHolds({"before", "while read", "waited-1", "waited-2", "after"});
+  EXPECT_EQ(VerifyProblems(), std::vector<std::string>());
+}
+
+// The clock went back across rotations: fifteen appends at 2027-01-10 12:00 under a
+// 2 KiB limit, nine at 2026-12-01 08:00; then the current file was renamed to a
+// generation's name (a rotation cut before its new file) and the number file deleted.
+// The next appends continue after 24, the highest number the log holds. And however
+// many generations the folder holds, that recovery opens as many files.
+TEST_F(LogWriteTest, NumbersNeverRepeatAfterTheClockWentBackAcrossRotations) {
+  auto history = [&](int later, int earlier) {
+    fs::remove_all(LogDir());
+    HostSetSystemTime(SYSTEMTIME{2027, 1, 0, 10, 12, 0, 0, 0});
+    for (int i = 1; i <= later + earlier; ++i) {
+      if (i == later + 1) HostSetSystemTime(SYSTEMTIME{2026, 12, 2, 1, 8, 0, 0, 0});
+      ASSERT_EQ(Write("job-" + std::to_string(i), 2), 1);
+    }
+    fs::rename(LogPath(), LogDir() + "/Jobs-20261201-080000Z.csv");
+    fs::remove(LogDir() + "/Jobs.seq");
+  };
+  history(15, 9);
+  ASSERT_GE(FilesIn(LogDir()).size(), 6u);
+  for (int i = 25; i <= 27; ++i) ASSERT_EQ(Write("next-" + std::to_string(i), 2), 1);
+  std::map<std::string, int> numbers;
+  for (const auto& [name, bytes] : FilesIn(LogDir())) {
+    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".csv") != 0) continue;
+    LogFile file = ParseLog(bytes);
+    for (const LogLine& line : file.lines) {
+      EXPECT_TRUE(ChecksumMatches(line));
+      std::string document = file.Field(line, "document");
+      if (document.rfind("next-", 0) == 0) {
+        EXPECT_EQ(file.Field(line, "sequence"), document.substr(5));
+      }
+      EXPECT_EQ(++numbers[file.Field(line, "sequence")], 1) << "number " << file.Field(line, "sequence") << " twice";
+    }
+  }
+  EXPECT_EQ(numbers.size(), 27u);
+  EXPECT_EQ(VerifyProblems(), std::vector<std::string>());
+
+  // The bound: the recovering append opens the same files after 6 generations as after
+  // 60 (lines of about 600 bytes, three to a file of 2 KiB).
+  std::vector<uint64_t> opens;
+  for (int lines : {18, 180}) {
+    history(lines / 2, lines / 2);
+    HostResetCounters();
+    ASSERT_EQ(Write("recovered", 2), 1);
+    opens.push_back(HostCallCount(HostOp::CreateFile));
+  }
+  EXPECT_EQ(opens[0], opens[1]);
+  HostSetSystemTime(std::nullopt);
 }
 
 TEST_F(LogWriteTest, LineStoredNowhereUsesItsNumberAndGoesToTheEventLog) {
@@ -804,6 +985,10 @@ struct LogContents {
   std::map<std::string, int> good;  // documents of lines whose checksum is right
   std::map<std::string, int> numbers;  // sequence fields of every record
   int damaged = 0;
+  // Damaged records that do not hold exactly one line's document (two merged, or a
+  // fragment of one), and the documents the damaged records hold.
+  int damagedNotOneLine = 0;
+  std::map<std::string, int> inDamaged;
   bool wellFormed = true;
   size_t files = 0;
   size_t pendingLines = 0;
@@ -818,8 +1003,19 @@ LogContents ReadLogDirectory(const std::string& directory) {
     ++c.files;
     c.wellFormed = c.wellFormed && file.wellFormed;
     for (const LogLine& line : file.lines) {
-      if (ChecksumMatches(line)) ++c.good[file.Field(line, "document")];
-      else ++c.damaged;
+      // A document's name is the sweep's word for it, up to its first space.
+      std::string document = file.Field(line, "document");
+      if (ChecksumMatches(line)) {
+        ++c.good[document.substr(0, document.find(' '))];
+      } else {
+        ++c.damaged;
+        // A sweep's document opens its field: ,"<name> Plan ""A""
+        static const std::regex kDocument(",\"([a-z]+(-[0-9]+)?) Plan \"\"A\"\"");
+        int held = 0;
+        for (std::sregex_iterator it(line.raw.begin(), line.raw.end(), kDocument), end; it != end; ++it, ++held)
+          ++c.inDamaged[(*it)[1]];
+        c.damagedNotOneLine += held != 1;
+      }
       ++c.numbers[file.Field(line, "sequence")];
     }
   }
@@ -830,58 +1026,69 @@ using DirectoryFiles = std::vector<std::pair<std::string, std::string>>;
 
 // The writer is stopped before its n-th call of each file operation, for every n, in
 // states where the pending file holds numbered and unnumbered lines (unnumbered first),
-// the move passes the size limit, and (second round) the pending file ends in a line
+// the move passes the size limit, and (second start) the pending file ends in a line
 // cut inside its quoted name. Where a stop left lines both moved and still pending, a
 // next writer under a lower limit is stopped at each of its writes and renames too. One
 // clean write follows. Each point is tried twice: the process killed, and the power
-// lost (every write no flush followed torn at a sector where the writer writes or
-// flushes, dropped at its other calls), the latter from starts whose number file is
-// deleted (first round) or behind (second). Every line whose append reported success must then be in the log
-// once, nothing twice, no number twice, nothing left pending; after a kill every line
-// that waited is in the log too and `log verify` names exactly the damage there is (the
-// cut line, the numbers of stopped lines never written); after a power loss a waiting
-// line may be damaged by the rewrite the power cut, and verify's verdict must be the
-// sweep's.
+// lost (every write no flush followed torn at each sector boundary in turn where the
+// writer writes or flushes, dropped at its other calls), the latter from starts whose
+// number file is deleted (first start) or behind (second). Every line carries quotes,
+// commas and line breaks in its texts, so that a cut anywhere can split a quoted text.
+// A third start has its clock set back across rotations: the newest generation by its
+// name holds the lowest numbers, the current file was renamed to a generation's name
+// and the number file is gone. Every line whose append reported success must then be in
+// the log once, nothing twice, no number twice, nothing left pending; after a kill every
+// line that waited is in the log too and `log verify` names exactly the damage there is
+// (the cut line, the numbers of stopped lines never written); after a power loss a
+// waiting line may be damaged by the rewrite the power cut, but then as a damaged
+// record of its own, and verify's verdict must be the sweep's.
 TEST_F(LogWriteTest, ACrashAtAnyCallOfAnAppendStoresEveryLineOnce) {
-  const DWORD kMaxKib = 3;
+  const DWORD kMaxKib = 5;
   const std::vector<HostOp> kOps = {HostOp::CreateFile, HostOp::ReadFile,     HostOp::WriteFile,
                                     HostOp::SetFilePointer, HostOp::FlushFile, HostOp::MoveFile,
                                     HostOp::SetEndOfFile, HostOp::LockFile};
+  quoted_ = true;
   const std::string crashing[2] = {Record("crashing-1"), Record("crashing-2")};
   // The second writer finds the limit lowered, so that it would rotate a file that
   // holds lines the first moved.
   const DWORD limits[2] = {kMaxKib, 1};
-  const std::vector<std::string> acknowledged = {"log-1", "log-2", "log-3"};
-  const std::vector<std::string> waited = {"unnumbered-1", "numbered-1", "unnumbered-2", "numbered-2"};
+  std::vector<std::string> acknowledged;
+  std::vector<std::string> waited;
   struct Tally {
-    int points = 0, twice = 0, lost = 0, waitedDamaged = 0, verdicts = 0, agreed = 0;
+    int points = 0, twice = 0, lost = 0, waitedDamaged = 0, merged = 0, numbersTwice = 0, verdicts = 0,
+        agreed = 0;
   } tally[2];
-  bool powerLoss = false, torn = false;
+  enum Start { kWholeLines, kTornTail, kClockSetBack };
+  bool powerLoss = false;
+  Start start = kWholeLines;
   auto restore = [&](const DirectoryFiles& files) {
     fs::remove_all(LogDir());
     fs::create_directories(LogDir());
     for (const auto& [name, bytes] : files) std::ofstream(LogDir() + "/" + name, std::ios::binary) << bytes;
   };
-  // Runs write `which` in a child stopped at the n-th call of op.
-  auto crash = [&](int which, HostOp op, uint64_t n) {
+  // Runs write `which` in a child stopped at the n-th call of op (its write torn at
+  // sector boundary tearAt). FALSE when that boundary lies past every write in flight.
+  auto crash = [&](int which, HostOp op, uint64_t n, unsigned tearAt = 1) {
     pid_t child = fork();
-    ASSERT_GE(child, 0);
+    EXPECT_GE(child, 0);
     if (child == 0) {
       // Writes in flight are torn where the writer writes or flushes, dropped elsewhere.
-      if (powerLoss) HostPowerLossNth(op, n, op == HostOp::WriteFile || op == HostOp::FlushFile);
+      if (powerLoss) HostPowerLossNth(op, n, op == HostOp::WriteFile || op == HostOp::FlushFile, tearAt);
       else HostCrashNth(op, n);
       WriteRecord("C:\\Logs", "Jobs", limits[which], 2, crashing[which]);
       _exit(0);
     }
     int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == HOST_TEAR_PAST_END_EXIT_STATUS) return false;
     // A rotation tries a second name only when the first is taken in the same second,
     // so a writer may make one rename fewer than the count: it then ends normally. A
     // start whose number file is missing or behind makes a few calls fewer too.
-    ASSERT_TRUE(WIFEXITED(status));
     EXPECT_TRUE(WEXITSTATUS(status) == HOST_CRASH_EXIT_STATUS ||
                 ((op == HostOp::MoveFile || powerLoss) && WEXITSTATUS(status) == 0));
     tally[powerLoss].points += WEXITSTATUS(status) == HOST_CRASH_EXIT_STATUS;
+    return true;
   };
   // The calls of each operation that write `which` makes from files.
   auto countCalls = [&](int which, const DirectoryFiles& files) {
@@ -894,6 +1101,7 @@ TEST_F(LogWriteTest, ACrashAtAnyCallOfAnAppendStoresEveryLineOnce) {
   };
   auto checkAfterCleanWrite = [&]() {
     Tally& t = tally[powerLoss];
+    const bool torn = start == kTornTail;
     EXPECT_EQ(Write("after", kMaxKib), 1);
     LogContents c = ReadLogDirectory(LogDir());
     EXPECT_TRUE(c.wellFormed);
@@ -904,18 +1112,26 @@ TEST_F(LogWriteTest, ACrashAtAnyCallOfAnAppendStoresEveryLineOnce) {
     }
     EXPECT_EQ(c.good["after"], 1);
     t.lost += c.good["after"] == 0;
-    int unwritten = 0, waitedBefore = t.waitedDamaged;
+    int unwritten = 0, damagedWaiting = 0;
     for (const std::string& document : waited) {
       EXPECT_LE(c.good[document], 1) << document;
       if (!powerLoss) {
         EXPECT_EQ(c.good[document], 1) << document;
       }
       t.twice += std::max(c.good[document] - 1, 0);
-      t.waitedDamaged += c.good[document] == 0;
+      damagedWaiting += c.good[document] == 0;
     }
-    // Only a power cut inside the pending file's rewrite damages a waiting line, and
-    // then it leaves a damaged record for it: a waiting line never vanishes.
-    EXPECT_LE(t.waitedDamaged - waitedBefore, c.damaged - (torn ? 1 : 0));
+    t.waitedDamaged += damagedWaiting;
+    // Only a power cut inside the pending file's move damages a waiting line, and then
+    // it leaves a damaged record of its own: a waiting line never vanishes, nor do two
+    // merge into one record.
+    if (powerLoss) {
+      EXPECT_EQ(c.damagedNotOneLine, 0) << "a damaged record holds two lines, or part of one";
+    }
+    t.merged += c.damagedNotOneLine;
+    for (const std::string& document : waited) {
+      EXPECT_TRUE(c.good[document] == 1 || c.inDamaged[document] == 1) << document << " vanished";
+    }
     for (const char* stopped : {"crashing-1", "crashing-2"}) {
       EXPECT_LE(c.good[stopped], 1) << stopped;
       t.twice += std::max(c.good[stopped] - 1, 0);
@@ -927,6 +1143,7 @@ TEST_F(LogWriteTest, ACrashAtAnyCallOfAnAppendStoresEveryLineOnce) {
     int missing = 0, top = 0;
     for (const auto& [number, count] : c.numbers) {
       EXPECT_EQ(count, 1) << "number " << number;
+      if (!number.empty()) t.numbersTwice += count > 1;
       if (!powerLoss) {
         EXPECT_FALSE(number.empty()) << "every line in the log has its number";
       }
@@ -946,65 +1163,112 @@ TEST_F(LogWriteTest, ACrashAtAnyCallOfAnAppendStoresEveryLineOnce) {
     ++t.verdicts;
     t.agreed += (problems == 0) == sound;
   };
+  // Stops write `which` at the n-th call of op; at a torn write, once for each sector
+  // boundary the writes in flight reach.
+  auto crashAt = [&](int which, HostOp op, uint64_t n, const DirectoryFiles& from, auto&& then) {
+    bool tearing = powerLoss && (op == HostOp::WriteFile || op == HostOp::FlushFile);
+    for (unsigned tearAt = 1;; ++tearAt) {
+      SCOPED_TRACE("sector boundary " + std::to_string(tearAt));
+      restore(from);
+      if (!crash(which, op, n, tearAt)) break;
+      then();
+      if (HasFailure() || !tearing) break;
+    }
+  };
 
   for (bool mode : {false, true}) {
     powerLoss = mode;
-    for (bool tornTail : {false, true}) {
-      torn = tornTail;
+    for (Start s : {kWholeLines, kTornTail, kClockSetBack}) {
+      start = s;
       SCOPED_TRACE(std::string(powerLoss ? "power loss, " : "kill, ") +
-                   (torn ? "torn pending tail" : "whole pending lines"));
+                   (s == kWholeLines ? "whole pending lines" : s == kTornTail ? "torn pending tail" : "clock set back"));
       fs::remove_all(LogDir());
-      for (int i = 1; i <= 3; ++i) ASSERT_EQ(Write("log-" + std::to_string(i), kMaxKib), 1);
-      for (int i = 1; i <= 2; ++i) {
-        ASSERT_EQ(WriteUnnumbered("unnumbered-" + std::to_string(i), kMaxKib), 0);
-        ASSERT_EQ(WriteWhileHeld("numbered-" + std::to_string(i), kMaxKib), 0);
+      acknowledged.clear();
+      if (s == kClockSetBack) {
+        // Five generations at the later time, then three after the clock went back.
+        HostSetSystemTime(SYSTEMTIME{2027, 1, 0, 10, 12, 0, 0, 0});
+        for (int i = 1; i <= 8; ++i) {
+          if (i == 6) HostSetSystemTime(SYSTEMTIME{2026, 12, 2, 1, 8, 0, 0, 0});
+          acknowledged.push_back("log-" + std::to_string(i));
+          ASSERT_EQ(Write(acknowledged.back(), 1), 1);
+        }
+      } else {
+        for (int i = 1; i <= 3; ++i) {
+          acknowledged.push_back("log-" + std::to_string(i));
+          ASSERT_EQ(Write(acknowledged.back(), kMaxKib), 1);
+        }
       }
-      if (torn) {
-        ASSERT_EQ(WriteUnnumbered("Plan \"A\", rev 2", kMaxKib), 0);
+      // Lines that wait without a number and with one; after the clock went back only
+      // the former, so that no waiting line holds the highest number.
+      waited.clear();
+      for (int i = 1; i <= 2; ++i) {
+        waited.push_back("unnumbered-" + std::to_string(i));
+        ASSERT_EQ(WriteUnnumbered(waited.back(), kMaxKib), 0);
+        if (s == kClockSetBack) continue;
+        waited.push_back("numbered-" + std::to_string(i));
+        ASSERT_EQ(WriteWhileHeld(waited.back(), kMaxKib), 0);
+      }
+      if (s == kTornTail) {
+        ASSERT_EQ(WriteUnnumbered("cut", kMaxKib), 0);
         std::string pending = LogDir() + "/Jobs.pending";
         fs::resize_file(pending, sgtest::ReadHostFile(pending).rfind(", rev"));
       }
       // A power loss leaves the number file behind (it is written without a flush), or
       // a user deleted it.
-      if (powerLoss && !torn) fs::remove(LogDir() + "/Jobs.seq");
-      if (powerLoss && torn) std::ofstream(LogDir() + "/Jobs.seq", std::ios::trunc) << "00000000000000000002\r\n";
-      ASSERT_EQ(ReadLogDirectory(LogDir()).files, 1u);
-      const DirectoryFiles start = FilesIn(LogDir());
-      std::map<HostOp, uint64_t> calls = countCalls(0, start);
-      ASSERT_GE(ReadLogDirectory(LogDir()).files, 2u) << "the move passes the limit";
+      if (powerLoss && s == kWholeLines) fs::remove(LogDir() + "/Jobs.seq");
+      if (powerLoss && s == kTornTail) std::ofstream(LogDir() + "/Jobs.seq", std::ios::trunc) << "00000000000000000002\r\n";
+      if (s == kClockSetBack) {
+        // A rotation cut between its rename and the new file (the name it would give
+        // at the clock set back), and a number file deleted.
+        std::string renamed;
+        for (int attempt = 9; renamed.empty() || fs::exists(renamed); ++attempt)
+          renamed = LogDir() + "/Jobs-20261201-080000Z-" + std::to_string(attempt) + ".csv";
+        fs::rename(LogPath(), renamed);
+        fs::remove(LogDir() + "/Jobs.seq");
+        ASSERT_GE(ReadLogDirectory(LogDir()).files, 8u);
+      } else {
+        ASSERT_EQ(ReadLogDirectory(LogDir()).files, 1u);
+      }
+      const DirectoryFiles begin = FilesIn(LogDir());
+      size_t filesBefore = ReadLogDirectory(LogDir()).files;
+      std::map<HostOp, uint64_t> calls = countCalls(0, begin);
+      ASSERT_GT(ReadLogDirectory(LogDir()).files, s == kClockSetBack ? filesBefore : 1u) << "the move passes the limit";
 
       for (HostOp op : kOps) {
         for (uint64_t n = 1; n <= calls[op]; ++n) {
           SCOPED_TRACE("op " + std::to_string(static_cast<unsigned>(op)) + " call " + std::to_string(n));
-          restore(start);
-          crash(0, op, n);
-          const DirectoryFiles stopped = FilesIn(LogDir());
-          LogContents c = ReadLogDirectory(LogDir());
-          bool replay = c.pendingLines > 0 && c.good["numbered-1"] + c.good["unnumbered-1"] > 0;
-          if (replay) {
-            std::map<HostOp, uint64_t> again = countCalls(1, stopped);
-            for (HostOp op2 : {HostOp::WriteFile, HostOp::MoveFile}) {
-              for (uint64_t n2 = 1; n2 <= again[op2]; ++n2) {
-                SCOPED_TRACE("then op " + std::to_string(static_cast<unsigned>(op2)) + " call " + std::to_string(n2));
-                restore(stopped);
-                crash(1, op2, n2);
-                checkAfterCleanWrite();
-                if (HasFailure()) return;
+          crashAt(0, op, n, begin, [&] {
+            const DirectoryFiles stopped = FilesIn(LogDir());
+            LogContents c = ReadLogDirectory(LogDir());
+            bool replay = c.pendingLines > 0 && c.good["numbered-1"] + c.good["unnumbered-1"] > 0;
+            if (replay) {
+              std::map<HostOp, uint64_t> again = countCalls(1, stopped);
+              for (HostOp op2 : {HostOp::WriteFile, HostOp::MoveFile}) {
+                for (uint64_t n2 = 1; n2 <= again[op2]; ++n2) {
+                  SCOPED_TRACE("then op " + std::to_string(static_cast<unsigned>(op2)) + " call " + std::to_string(n2));
+                  crashAt(1, op2, n2, stopped, checkAfterCleanWrite);
+                  if (HasFailure()) return;
+                }
               }
+              restore(stopped);
             }
-            restore(stopped);
-          }
-          checkAfterCleanWrite();
-          if (HasFailure()) return;
+            checkAfterCleanWrite();
+          });
+          if (HasFailure()) break;
         }
+        if (HasFailure()) break;
       }
+      HostSetSystemTime(std::nullopt);
+      if (HasFailure()) break;
     }
+    if (HasFailure()) break;
   }
   for (bool mode : {false, true}) {
     const Tally& t = tally[mode];
     std::printf("%s: crash points %d, acknowledged lines lost %d, lines twice %d, waiting lines damaged %d, "
-                "log verify agreed %d of %d\n",
-                mode ? "power loss" : "kill", t.points, t.lost, t.twice, t.waitedDamaged, t.agreed, t.verdicts);
+                "damaged records not of one line %d, numbers given twice %d, log verify agreed %d of %d\n",
+                mode ? "power loss" : "kill", t.points, t.lost, t.twice, t.waitedDamaged, t.merged,
+                t.numbersTwice, t.agreed, t.verdicts);
   }
 }
 

@@ -240,6 +240,17 @@ TEST_F(FilesTest, RenameAndDeleteRespectOpenHandles) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   CloseHandle(held);
 
+  // A target anyone holds open is not replaced, even when every handle shares delete.
+  Put("C/new.txt", "N");
+  HANDLE target = Open(u"C:\\B.TXT", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       OPEN_EXISTING);
+  ASSERT_NE(target, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(MoveFileExW(u"C:\\new.txt", u"C:\\B.TXT", MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  CloseHandle(target);
+  EXPECT_TRUE(MoveFileExW(u"C:\\new.txt", u"C:\\B.TXT", MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+  EXPECT_EQ(Contents("C/B.TXT"), "N");
+
   fs::create_directories(root_ + "/D");
   Put("C/e.txt", "E");
   EXPECT_FALSE(MoveFileExW(u"C:\\e.txt", u"D:\\e.txt", MOVEFILE_REPLACE_EXISTING));
@@ -506,6 +517,40 @@ TEST_F(FilesTest, APowerLossKeepsOnlyWhatWasFlushedOrTearsItAtASector) {
     // Its whole unflushed write lies in the first sector: torn, that sector landed.
     EXPECT_EQ(Contents("C/q.bin"), torn ? "never flushed" : "");
     EXPECT_FALSE(fs::exists(root_ + "/C/r.bin"));
+  }
+}
+
+// A write torn at a later sector boundary keeps the new bytes up to it: the second
+// boundary past the first change of a 1,000-byte write at 100 is 1,024, and the third
+// (1,536) lies past every new byte, which a sweep learns from the exit status.
+TEST_F(FilesTest, APowerLossTearsAWriteAtTheSectorBoundaryAsked) {
+  struct Case {
+    unsigned tearAt;
+    int status;
+    std::string kept;
+  };
+  const Case cases[] = {
+      {1, HOST_CRASH_EXIT_STATUS, std::string(100, 'a') + std::string(412, 'b') + std::string(688, 'a')},
+      {2, HOST_CRASH_EXIT_STATUS, std::string(100, 'a') + std::string(924, 'b') + std::string(176, 'a')},
+      {3, HOST_TEAR_PAST_END_EXIT_STATUS, std::string(100, 'a') + std::string(1000, 'b') + std::string(100, 'a')},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("boundary " + std::to_string(c.tearAt));
+    Put("C/p.bin", std::string(1200, 'a'));
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      HANDLE h = Open(u"C:\\p.bin", GENERIC_WRITE, 0, OPEN_EXISTING);
+      HostPowerLossNth(HostOp::FlushFile, 1, true, c.tearAt);
+      bool ok = SetFilePointer(h, 100, nullptr, FILE_BEGIN) == 100 && Write(h, std::string(1000, 'b'));
+      FlushFileBuffers(h);
+      _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), c.status);
+    EXPECT_EQ(Contents("C/p.bin"), c.kept);
   }
 }
 

@@ -93,4 +93,21 @@ TEST_F(SystemTest, ClockIsTheRealOne) {
   EXPECT_LT(utc.wMilliseconds, 1000);
 }
 
+TEST_F(SystemTest, ClockSetByATestStaysUntilReset) {
+  const SYSTEMTIME setBack{2026, 12, 2, 1, 8, 0, 0, 0};
+  HostSetSystemTime(setBack);
+  SYSTEMTIME utc{};
+  GetSystemTime(&utc);
+  EXPECT_EQ(utc.wYear, 2026);
+  EXPECT_EQ(utc.wMonth, 12);
+  EXPECT_EQ(utc.wDay, 1);
+  EXPECT_EQ(utc.wHour, 8);
+  HostReset(root_);
+  GetSystemTime(&utc);
+  std::time_t now = std::time(nullptr);
+  std::tm expected{};
+  gmtime_r(&now, &expected);
+  EXPECT_EQ(utc.wYear, expected.tm_year + 1900);
+}
+
 }  // namespace

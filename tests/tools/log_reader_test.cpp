@@ -6,6 +6,7 @@
 #include "tests/tools/cli_runner.h"
 #include "tests/tools/hand_log.h"
 #include "tools/common/case_fold.h"
+#include "tools/common/text.h"
 #include "tools/logread/csv_lines.h"
 #include "tools/logread/log_folder.h"
 #include "tools/reports/ordered_lines.h"
@@ -16,7 +17,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <stdexcept>
 
 namespace {
@@ -117,13 +121,54 @@ TEST(CaseFoldTest, NamesFoldAlikeInEveryScriptAndOtherBytesStay) {
   EXPECT_EQ(FoldCase("M\xC9LANIE\xC3"), "m\xC9lanie\xC3");
 }
 
-// A log of one job written by hand, its checksum right: user, document and value_252 as
-// CSV fields.
+TEST(Utf8Test, EveryBoundOfWellFormedUtf8) {
+  struct Case {
+    const char* bytes;
+    size_t length;
+    uint32_t cp;
+  };
+  // The first and last of each length, and the forms just outside (0: none there).
+  const Case cases[] = {
+      {"A", 1, 0x41},          {"\x7F", 1, 0x7F},          {"\x80", 0, 0},
+      {"\xC1\xBF", 0, 0},      {"\xC2\x80", 2, 0x80},      {"\xDF\xBF", 2, 0x7FF},
+      {"\xC2", 0, 0},          {"\xC2\x31", 0, 0},         {"\xE0\x9F\xBF", 0, 0},
+      {"\xE0\xA0\x80", 3, 0x800}, {"\xED\x9F\xBF", 3, 0xD7FF}, {"\xED\xA0\x80", 0, 0},
+      {"\xEE\x80\x80", 3, 0xE000}, {"\xEF\xBF\xBF", 3, 0xFFFF}, {"\xE2\x82", 0, 0},
+      {"\xF0\x8F\xBF\xBF", 0, 0}, {"\xF0\x90\x80\x80", 4, 0x10000}, {"\xF4\x8F\xBF\xBF", 4, 0x10FFFF},
+      {"\xF4\x90\x80\x80", 0, 0}, {"\xF5\x80\x80\x80", 0, 0}, {"\xFF", 0, 0},
+  };
+  for (const Case& c : cases) {
+    uint32_t cp = 0xDEADBEEF;
+    EXPECT_EQ(spoolgate::Utf8CharAt(c.bytes, 0, &cp), c.length) << c.bytes;
+    if (c.length != 0) {
+      EXPECT_EQ(cp, c.cp) << c.bytes;
+    }
+    EXPECT_EQ(spoolgate::IsUtf8(std::string("ok ") + c.bytes), c.length == std::strlen(c.bytes)) << c.bytes;
+    // Case folding keeps what is not UTF-8 as it is.
+    if (c.length == 0) {
+      EXPECT_EQ(spoolgate::FoldCase(c.bytes), c.bytes);
+    }
+  }
+  std::string encoded;
+  for (uint32_t cp : {0x41u, 0x7FFu, 0x800u, 0xFFFFu, 0x10000u, 0x10FFFFu}) spoolgate::AppendUtf8(cp, encoded);
+  EXPECT_EQ(encoded, "A\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF");
+}
+
+// The header of the hand-written logs, and one job's line of them with its checksum
+// right: user, document and value_252 as CSV fields (tests/tools/hand_log.h).
+const std::string kHeaderLine = sgtest::kHandLogHeader;
+std::string JobLine(int sequence, const std::string& user, const std::string& document,
+                    const std::string& pages = "841", const std::string& time = "2026-12-07T09:41:05.250") {
+  sgtest::HandJob job;
+  job.user = user, job.document = document, job.pages = pages, job.time = time;
+  return sgtest::HandLine(job, std::to_string(sequence)) + "\r\n";
+}
+
+// A log of one job written by hand.
 void WriteLog(const sgtest::TempDir& dir, const std::string& user, const std::string& document,
               const std::string& pages = "841") {
-  sgtest::HandJob job;
-  job.user = user, job.document = document, job.pages = pages;
-  sgtest::WriteHandLog(dir, {job});
+  dir.Write("Jobs.seq", "1\r\n");
+  dir.Write("Jobs.csv", kHeaderLine + JobLine(1, user, document, pages));
 }
 
 TEST(LogReportTest, NamesAClientChoseCannotDriveTheTerminalOrTheSpreadsheet) {
@@ -280,6 +325,170 @@ TEST(LogReportTest, SettingsMistakesAndFoldersWithoutALogAreErrorsNamingWhere) {
       << unnamed.err;
   sgtest::CliResult unknown = sgtest::RunCli({"log", "summary", "--db", "sqlite:a.db", "--bogus", "x"}, dir.path);
   EXPECT_EQ(unknown.err, "spoolgate: unknown option --bogus of summary (--help for usage)\n");
+}
+
+TEST(LogReportTest, AFileThatLostItsHeaderLineIsLeftOutOfEveryReportAndNamed) {
+  sgtest::TempDir dir;
+  // A generation whose header line is gone holds jobs 1 and 2, their checksums right;
+  // the current file, job 3. No field of the first two can be told for a column.
+  dir.Write("Jobs.seq", "3\r\n");
+  dir.Write("Jobs-20261201-080000Z.csv", JobLine(1, "alice", "a.plt") + JobLine(2, "bob", "b.plt"));
+  dir.Write("Jobs.csv", kHeaderLine + JobLine(3, "carol", "c.plt"));
+  const std::string lost = dir / "Jobs-20261201-080000Z.csv";
+  const std::string note = "left out 2 lines of 1 file without a header line, whose columns cannot be told "
+                           "(log verify names them): " + lost + "\n";
+
+  sgtest::CliResult show = sgtest::RunCli({"log", "show", dir.path}, dir.path);
+  EXPECT_EQ(show.status, 0) << show.err;
+  EXPECT_EQ(show.out,
+            "log      sequence time_stamp              computer        user         printer          document\n"
+            "Jobs     3        2026-12-07T09:41:05.250 SPOOLHOST       carol        Wide Format      c.plt\n"
+            "1 job\n" + note);
+  sgtest::CliResult csv = sgtest::RunCli({"log", "show", dir.path, "--csv"}, dir.path);
+  EXPECT_EQ(std::count(csv.out.begin(), csv.out.end(), '\n'), 2) << csv.out;
+  EXPECT_NE(csv.out.find("\r\nJobs,SPOOLHOST,3,2,2,1,2026-12-07T09:41:05.250,carol,c.plt,"), std::string::npos)
+      << csv.out;
+  EXPECT_EQ(csv.err, note);
+  sgtest::CliResult summary = sgtest::RunCli({"log", "summary", dir.path, "--json"}, dir.path);
+  EXPECT_EQ(summary.status, 0) << summary.err;
+  nlohmann::json j = nlohmann::json::parse(summary.out);
+  EXPECT_EQ(j["byUser"], nlohmann::json::parse(R"({"carol": {"jobs": 1, "sums": {}}})"));
+  EXPECT_EQ(j["byPrinter"], nlohmann::json::parse(R"({"Wide Format": {"jobs": 1, "sums": {}}})"));
+  EXPECT_EQ(j["leftOut"], nlohmann::json({{"damaged", 0}, {"pending", 0}, {"untimed", 0},
+                                          {"strayFiles", nlohmann::json::array()},
+                                          {"headerless", {{"lines", 2}, {"files", {lost}}}}}));
+  sgtest::CliResult text = sgtest::RunCli({"log", "summary", dir.path, "--by", "user"}, dir.path);
+  EXPECT_EQ(text.out, "user   jobs\ncarol     1\ntotal     1\n" + note);
+
+  // The import refuses the same lines, and verify names the file: the database's reports
+  // count what the folder's count.
+  sgtest::CliResult import =
+      sgtest::RunCli({"log", "import", dir.path, "--db", "sqlite:" + dir / "a.db", "--no-progress"}, dir.path);
+  EXPECT_EQ(import.status, 1);
+  EXPECT_NE(import.out.find(lost + ":1 (byte 0): its file has no header line, not stored\n"), std::string::npos)
+      << import.out;
+  sgtest::CliResult stored = sgtest::RunCli({"log", "summary", "--db", "sqlite:" + dir / "a.db", "--json"}, dir.path);
+  EXPECT_EQ(nlohmann::json::parse(stored.out)["byUser"], j["byUser"]);
+  EXPECT_NE(sgtest::RunCli({"log", "verify", dir.path}, dir.path).out.find(lost + ":1 (byte 0): no header line"),
+            std::string::npos);
+}
+
+TEST(LogReportTest, AReportWithAnOutputFileGoesWholeIntoItAndNeverOverAFileItReads) {
+  sgtest::TempDir dir;
+  WriteLog(dir, "alice", "plan.plt");
+  const std::string log = sgtest::Slurp(dir / "Jobs.csv");
+  sgtest::CliResult show = sgtest::RunCli({"log", "show", dir.path, "-o", "jobs.txt"}, dir.path);
+  EXPECT_EQ(show.status, 0) << show.err;
+  EXPECT_EQ(show.out, "");
+  EXPECT_EQ(sgtest::Slurp(dir / "jobs.txt"),
+            "log      sequence time_stamp              computer        user         printer          document\n"
+            "Jobs     1        2026-12-07T09:41:05.250 SPOOLHOST       alice        Wide Format      plan.plt\n"
+            "1 job\n");
+  sgtest::CliResult summary = sgtest::RunCli({"log", "summary", dir.path, "--csv", "--output", "s.out"}, dir.path);
+  EXPECT_EQ(summary.status, 0) << summary.err;
+  EXPECT_EQ(sgtest::Slurp(dir / "s.out"), "group,name,jobs\r\nuser,alice,1\r\nprinter,Wide Format,1\r\ntotal,,1\r\n");
+
+  // The log's own files, the settings and the database are inputs, by any name.
+  dir.Write("s.toml", "[columns]\npages = \"value_252\"\n[[price]]\njob = \"1\"\nper.pages = \"1\"\n");
+  ASSERT_EQ(sgtest::RunCli({"log", "import", dir.path, "--db", "sqlite:a.db", "--no-progress"}, dir.path).status, 0);
+  const std::string database = sgtest::Slurp(dir / "a.db");
+  const std::vector<std::vector<std::string>> inputs = {
+      {"log", "show", dir.path, "-o", dir / "Jobs.csv"},
+      {"log", "summary", dir.path, "-o", "Jobs.seq"},
+      {"log", "summary", dir.path, "-o", "./Jobs.csv", "--json"},
+      {"log", "report", dir.path, "--html", "Jobs.csv"},
+      {"log", "show", dir.path, "--settings", "s.toml", "-o", "s.toml"},
+      {"log", "summary", "--db", "sqlite:a.db", "-o", "a.db"},
+  };
+  for (const auto& args : inputs) {
+    sgtest::CliResult r = sgtest::RunCli(args, dir.path);
+    EXPECT_EQ(r.status, 2) << args[1] << " " << args[4];
+    EXPECT_NE(r.err.find("is the input"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(sgtest::Slurp(dir / "Jobs.csv"), log);
+  EXPECT_EQ(sgtest::Slurp(dir / "Jobs.seq"), "1\r\n");
+  EXPECT_EQ(sgtest::Slurp(dir / "a.db"), database);
+
+  // A listing that fails half-way (the second job's cost passes 2^64-1) leaves the file
+  // as it was, and nothing beside it.
+  dir.Write("Jobs.seq", "2\r\n");
+  dir.Write("Jobs.csv", kHeaderLine + JobLine(1, "alice", "a.plt") + JobLine(2, "bob", "b.plt", "18446744073709551615"));
+  sgtest::CliResult failed =
+      sgtest::RunCli({"log", "show", dir.path, "--settings", "s.toml", "--cost", "-o", "jobs.txt"}, dir.path);
+  EXPECT_EQ(failed.status, 2);
+  EXPECT_NE(failed.err.find("passes"), std::string::npos) << failed.err;
+  EXPECT_EQ(sgtest::Slurp(dir / "jobs.txt").substr(0, 4), "log ");
+  EXPECT_NE(sgtest::Slurp(dir / "jobs.txt").find("alice        Wide Format      plan.plt\n1 job\n"), std::string::npos);
+  for (const auto& item : std::filesystem::directory_iterator(dir.path)) {
+    EXPECT_EQ(item.path().string().find(".part"), std::string::npos) << item.path();
+  }
+}
+
+TEST(LogReportTest, WeeksNumbersAndTextsReadAlikeFromTheFolderAndTheDatabase) {
+  sgtest::TempDir dir;
+  // Days around the turns of years whose ISO weeks are known: a week belongs to the year
+  // of its Thursday. Counts as numbers past the database's bound, with leading zeros, and
+  // a surrogate where a name goes.
+  struct Day {
+    const char* time;
+    const char* week;
+    const char* pages;
+  };
+  const Day days[] = {
+      {"2008-12-29T08:00:00.000", "2009-W01", "0012"},
+      {"2010-01-03T23:59:59.999", "2009-W53", "18446744073709551615"},
+      {"2020-12-31T12:00:00.000", "2020-W53", "9223372036854775807"},
+      {"2021-01-03T12:00:00.000", "2020-W53", "9223372036854775808"},
+      {"2024-12-30T00:00:00.000", "2025-W01", "18446744073709551616"},
+      {"2026-12-31T12:00:00.000", "2026-W53", "7"},
+      {"2027-01-01T12:00:00.000", "2026-W53", "0"},
+      {"2027-01-04T12:00:00.000", "2027-W01", "00"},
+  };
+  std::string log = kHeaderLine;
+  int sequence = 0;
+  for (const Day& d : days) log += JobLine(++sequence, "alice", "a.plt", d.pages, d.time);
+  log += JobLine(++sequence, "\xED\xA0\x80", "a.plt", "1", "2027-01-04T13:00:00.000");
+  dir.Write("Jobs.seq", std::to_string(sequence) + "\r\n");
+  dir.Write("Jobs.csv", log);
+
+  // The listing writes a count as JSON writes the number, or null when it is none.
+  sgtest::CliResult show = sgtest::RunCli({"log", "show", dir.path, "--json"}, dir.path);
+  ASSERT_EQ(show.status, 0) << show.err;
+  const char* const pages[] = {"12", "18446744073709551615", "9223372036854775807", "9223372036854775808",
+                               "null", "7", "0", "0", "1"};
+  nlohmann::json jobs = nlohmann::json::parse(show.out)["jobs"];
+  ASSERT_EQ(jobs.size(), std::size(pages));
+  for (size_t i = 0; i < jobs.size(); ++i) EXPECT_EQ(jobs[i]["fields"]["value_252"].dump(), pages[i]) << i;
+
+  // The import stores what fits its signed 64-bit columns and UTF-8 texts.
+  sgtest::CliResult import =
+      sgtest::RunCli({"log", "import", dir.path, "--db", "sqlite:" + dir / "a.db", "--no-progress"}, dir.path);
+  EXPECT_EQ(import.status, 1);
+  for (int refused : {2, 4, 5}) {
+    EXPECT_NE(import.out.find("Jobs.csv:" + std::to_string(refused + 1) + " "), std::string::npos) << import.out;
+  }
+  EXPECT_NE(import.out.find("Jobs.csv:10 (byte "), std::string::npos) << import.out;
+  EXPECT_NE(import.out.find("user is not UTF-8 text"), std::string::npos) << import.out;
+  EXPECT_NE(import.out.find("value_252 '9223372036854775808' is not a number"), std::string::npos) << import.out;
+  EXPECT_NE(import.out.find(": 5 new, 0 already stored, 4 not stored"), std::string::npos) << import.out;
+
+  // Every week of the folder, and of the database, which holds the lines it stored.
+  const std::map<std::string, int> folderWeeks = {
+      {"2009-W01", 1}, {"2009-W53", 1}, {"2020-W53", 2}, {"2025-W01", 1}, {"2026-W53", 2}, {"2027-W01", 2}};
+  const std::map<std::string, int> storedWeeks = {
+      {"2009-W01", 1}, {"2020-W53", 1}, {"2026-W53", 2}, {"2027-W01", 1}};
+  for (const auto& [source, expected] :
+       {std::pair{std::vector<std::string>{dir.path}, folderWeeks},
+        std::pair{std::vector<std::string>{"--db", "sqlite:" + dir / "a.db"}, storedWeeks}}) {
+    std::vector<std::string> args = {"log", "summary", "--by", "week", "--json"};
+    args.insert(args.end(), source.begin(), source.end());
+    sgtest::CliResult r = sgtest::RunCli(args, dir.path);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::map<std::string, int> weeks;
+    nlohmann::json summary = nlohmann::json::parse(r.out);
+    for (const auto& group : summary["groups"]) weeks[group["key"]["week"]] = group["jobs"];
+    EXPECT_EQ(weeks, expected) << source[0];
+  }
 }
 
 }  // namespace

@@ -762,6 +762,19 @@ TEST_F(Kit, ReportsForTheComparisonWithLinux) {
     // A spreadsheet reads CR CR LF as a line and an empty one.
     EXPECT_EQ(result.out.find("\r\r"), std::string::npos) << Utf8(r.arguments);
   }
+  // -o writes what standard output gets, byte for byte, whatever the shell would make of
+  // it; a file the report reads is never its output.
+  for (const char16_t* form : {u"show --csv --include-damaged", u"summary --json --sum value_252"}) {
+    const std::u16string arguments = u"log " + std::u16string(form) + u" \"" + dir + u"\"";
+    Result shown = RunKit(arguments);
+    Result written = RunKit(arguments + u" -o " + kCompareRoot + u"\\written.out");
+    EXPECT_EQ(written.status, 0) << Utf8(arguments) << written.err;
+    EXPECT_EQ(written.out, "");
+    EXPECT_EQ(Text(ReadWindowsFile(kCompareRoot + u"\\written.out")), shown.out) << Utf8(arguments);
+  }
+  Result refused = RunKit(u"log show \"" + dir + u"\" -o \"" + dir + u"\\Plotter.csv\"");
+  EXPECT_EQ(refused.status, 2) << refused.err;
+  EXPECT_NE(refused.err.find("is the input"), std::string::npos) << refused.err;
   Result extract = RunKit(u"rud extract " + kCompareRoot + u"\\site-plan.RUD -o " + kCompareRoot + u"\\site-plan.prn");
   EXPECT_EQ(extract.status, 0) << extract.err;
   EXPECT_EQ(Text(ReadWindowsFile(kCompareRoot + u"\\site-plan.prn")), "print data");

@@ -1,15 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
-// The subcommands that only read files (rud, overlay, log), shared by the Linux and the
+// The subcommands that read stored files (rud, overlay), shared by the Linux and the
 // Windows command, and the parse that turns unusable arguments into one line and exit
 // status 2.
 #include "tools/cli/commands.h"
 
 #include "tools/common/case_fold.h"
 #include "tools/common/errors.h"
-#include "tools/database/log_db.h"
-#include "tools/reports/log_html.h"
-#include "tools/logread/verify.h"
-#include "tools/reports/log_reader.h"
 #include "tools/common/output_file.h"
 #include "tools/common/portable.h"
 #include "tools/stored/stored_files.h"
@@ -112,15 +108,6 @@ void AddStoredCommands(CLI::App& app, Action& action, StoredKind kind, const cha
   });
 }
 
-// A repeatable option that takes one value each time it is given, so that the words
-// after it are never taken as more values (`--sum a b` is refused, not two sums).
-void OneValueEach(CLI::Option* option) {
-  option->type_size(1)
-      ->expected(1)
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-      ->allow_extra_args(false);
-}
-
 }  // namespace
 
 void AddRud(CLI::App& app, Action& action) {
@@ -129,172 +116,6 @@ void AddRud(CLI::App& app, Action& action) {
 
 void AddOverlay(CLI::App& app, Action& action) {
   AddStoredCommands(app, action, StoredKind::Overlay, "overlay", "overlay files: info, extract");
-}
-
-namespace {
-
-// The options of the log subcommands, shared by their callbacks.
-struct LogArgs {
-  std::string logDir;                   // of verify
-  std::vector<std::string> logDirs;     // of the reports
-  std::string database, htmlOut;
-  LogFilter filter;
-  ReportOptions report;
-  bool json = false, csv = false;
-  std::vector<std::string> importDirs;
-  std::string importDb = kDefaultDatabase;
-  bool importQuiet = false;
-};
-using LogArgsPtr = std::shared_ptr<LogArgs>;
-
-void AddFilters(CLI::App* cmd, const LogArgsPtr& a, const LogCommandsSetup& setup) {
-  LogFilter& filter = a->filter;
-  CLI::Option* dir = cmd->add_option("DIR", a->logDirs,
-                                     "log directories, one per print server (every generation in each is "
-                                     "read; default " + setup.defaultDir + ")");
-  cmd->add_option("--db", a->database,
-                  "read the accounting database instead of log directories (sqlite:PATH or "
-                  "postgresql://...)" + setup.databaseNote)
-      ->excludes(dir);
-  cmd->add_option("--user", filter.user, "only this user's jobs");
-  cmd->add_option("--printer", filter.printer, "only this printer's jobs");
-  cmd->add_option("--computer", filter.computer, "only the jobs of this computer (print server)");
-  cmd->add_flag("-i,--ignore-case", filter.ignoreCase,
-                "compare --user, --printer and --computer, and group, without regard to case");
-  cmd->add_option("--from", filter.from,
-                  "only jobs from this time on: an ISO 8601 date or date-time, "
-                  "YYYY-MM-DD[THH:MM[:SS[.fff]]] (T or a space), local time");
-  cmd->add_option("--to", filter.to,
-                  "only jobs up to this time, inclusive (a date includes its whole day)");
-  cmd->add_option_function<std::string>(
-         "--time", [&filter](const std::string& basis) { filter.utc = basis == "utc"; },
-         "the times that --from, --to, day, week, month, year and the order go by: local (each "
-         "server's time_stamp, the default) or utc (written_utc, also for jobs without a time_stamp)")
-      ->check(CLI::IsMember({"local", "utc"}))
-      ->type_name("local|utc");
-  CLI::Option* sum = cmd->add_option(
-      "--sum", filter.sums,
-      "sum this numeric column, or a name the settings give one (repeat for more)")
-      ->type_name("COLUMN");
-  OneValueEach(sum);
-  cmd->add_option("--settings", a->report.settingsFile,
-                  "the site's column names and prices (" + setup.databaseDoc + ")");
-  cmd->add_flag("--cost", a->report.cost, "add a cost column, from the prices of --settings");
-  cmd->add_flag("--include-damaged", filter.includeDamaged,
-                "also count lines whose checksum is wrong (torn or altered; not with --db, "
-                "which stores only checked lines)");
-}
-
-void AddOutputs(CLI::App* cmd, const LogArgsPtr& a) {
-  CLI::Option* json = cmd->add_flag("--json", a->json, "print the result as JSON");
-  CLI::Option* csv =
-      cmd->add_flag("--csv", a->csv, "print the result as CSV (RFC 4180), for a spreadsheet; notes go to "
-                                     "standard error")->excludes(json);
-  cmd->add_flag("--bom", a->report.bom, "lead the CSV with a byte order mark, for spreadsheets that need one")
-      ->needs(csv);
-}
-
-void AddGrouping(CLI::App* cmd, const LogArgsPtr& a) {
-  CLI::Option* by = cmd->add_option(
-      "--by", a->report.by,
-      "group by user, printer, computer, day, week, month, year or a column (a name "
-      "of --settings, text_200); repeat to nest, in the order given")
-      ->type_name("KEY");
-  OneValueEach(by);
-  cmd->add_option("--top", a->report.top,
-                  "only the N first rows of the rank (--rank), in each group of the keys before the last");
-  cmd->add_option("--rank", a->report.rank,
-                  "order the grouped lists, --top and the charts by jobs, cost or a numeric column, the "
-                  "largest first (default: the cost with --cost, else the first --sum, else jobs)")
-      ->type_name("jobs|cost|COLUMN");
-}
-
-// The report as the options ask for it, or InputError.
-Report PrepareFromOptions(LogArgs& a) {
-  if (!a.database.empty() && a.filter.includeDamaged) {
-    throw InputError("--include-damaged: the database stores only lines whose checksum is right");
-  }
-  if (a.logDirs.empty()) a.logDirs.push_back(a.logDir);
-  a.report.format = a.json ? ReportFormat::kJson : a.csv ? ReportFormat::kCsv : ReportFormat::kText;
-  return PrepareReport(a.filter, a.report);
-}
-
-// Counts the report's groupings, from the folders or the database.
-Tallies Tally(const LogArgs& a, const Report& report, std::vector<Grouping> groupings) {
-  Tallies tallies;
-  tallies.groupings = std::move(groupings);
-  if (a.database.empty()) TallyLog(a.logDirs, report, tallies);
-  else TallyDatabase(a.database, report, tallies);
-  return tallies;
-}
-
-// show, summary and report: the jobs, their counts and sums, the page with charts.
-void AddReports(CLI::App* log, Action& action, const LogArgsPtr& a, const LogCommandsSetup& setup) {
-  CLI::App* show = log->add_subcommand("show", "list the jobs of the logs, in time order");
-  AddFilters(show, a, setup);
-  AddOutputs(show, a);
-  show->callback([&action, a] {
-    action = [a] {
-      Report report = PrepareFromOptions(*a);
-      return a->database.empty() ? ShowLog(a->logDirs, report, std::cout)
-                                 : ShowDatabase(a->database, report, std::cout);
-    };
-  });
-  CLI::App* summary = log->add_subcommand(
-      "summary", "count jobs and sum columns by user and printer, or by the keys of --by");
-  AddFilters(summary, a, setup);
-  AddOutputs(summary, a);
-  AddGrouping(summary, a);
-  summary->add_flag("--total", a->report.total, "add a total row to the CSV of --by");
-  summary->callback([&action, a] {
-    action = [a] {
-      Report report = PrepareFromOptions(*a);
-      PrintSummary(report, Tally(*a, report, SummaryGroupings(report)), std::cout);
-      return int(kExitOk);
-    };
-  });
-  CLI::App* page = log->add_subcommand(
-      "report", "write a page with charts: jobs per month, top users, top printers per computer, "
-                "and per --by column");
-  AddFilters(page, a, setup);
-  AddGrouping(page, a);
-  page->add_option("--html", a->htmlOut, "the HTML file to write (- for standard output)")->required();
-  page->callback([&action, a] {
-    action = [a] {
-      Report report = PrepareFromOptions(*a);
-      std::string html = ReportPage(report, Tally(*a, report, PageGroupings(report)));
-      OutputFile file(a->htmlOut, {});
-      file.Write(html.data(), html.size());
-      file.Commit();
-      return int(kExitOk);
-    };
-  });
-}
-
-}  // namespace
-
-void AddLog(CLI::App& app, Action& action, const LogCommandsSetup& setup) {
-  auto a = std::make_shared<LogArgs>();
-  a->logDir = setup.defaultDir;
-  CLI::App* log = app.add_subcommand(
-      "log", "the accounting CSV logs and the accounting database: show, summary, report, verify, import");
-  log->require_subcommand(1);
-  AddReports(log, action, a, setup);
-  CLI::App* verify = log->add_subcommand(
-      "verify", "check every line's checksum and the sequence numbers across generations");
-  verify->add_option("DIR", a->logDir, "log directory")->capture_default_str();
-  verify->add_flag("--json", a->json, "print the result as JSON");
-  verify->callback([&action, a] { action = [a] { return VerifyLog(a->logDir, a->json, std::cout); }; });
-  CLI::App* import = log->add_subcommand(
-      "import", "store the checked lines of log directories in the accounting database "
-                "(" + setup.databaseDoc + ")" + setup.databaseNote);
-  import->add_option("DIR", a->importDirs, "log directories, one per print server")->required();
-  import->add_option("--db", a->importDb, "the database: sqlite:PATH or postgresql://...")
-      ->capture_default_str();
-  import->add_flag("--no-progress", a->importQuiet, "no progress bar on standard error");
-  import->callback([&action, a] {
-    action = [a] { return ImportLogs(a->importDirs, a->importDb, !a->importQuiet, std::cout); };
-  });
 }
 
 int ParseAndRun(CLI::App& app, int argc, char** argv, Action& action) {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-// The subcommands that only read files (rud, overlay, log), registered alike by the
-// Linux and the Windows command, and the parse that turns unusable arguments into one
-// line and exit status 2.
+// The subcommands that read stored files (rud, overlay), registered alike by the Linux
+// and the Windows command, what the log subcommands need of the platform, and the parse
+// that turns unusable arguments into one line and exit status 2.
 #pragma once
 
 #include <CLI/CLI.hpp>
@@ -26,7 +26,6 @@ struct LogCommandsSetup {
 // so that nothing outlives or is shared with another subcommand.
 void AddRud(CLI::App& app, Action& action);
 void AddOverlay(CLI::App& app, Action& action);
-void AddLog(CLI::App& app, Action& action, const LogCommandsSetup& setup);
 // Parses argv (UTF-8) and runs the chosen action; returns the exit status.
 int ParseAndRun(CLI::App& app, int argc, char** argv, Action& action);
 

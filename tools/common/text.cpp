@@ -51,21 +51,7 @@ std::string Utf16ToUtf8(const std::u16string& text) {
     } else if (cp >= 0xD800 && cp < 0xE000) {
       cp = 0xFFFD;
     }
-    if (cp < 0x80) {
-      out.push_back(char(cp));
-    } else if (cp < 0x800) {
-      out.push_back(char(0xC0 | cp >> 6));
-      out.push_back(char(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(char(0xE0 | cp >> 12));
-      out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(char(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(char(0xF0 | cp >> 18));
-      out.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(char(0x80 | (cp & 0x3F)));
-    }
+    AppendUtf8(cp, out);
   }
   return out;
 }
@@ -86,30 +72,66 @@ std::string Grouped(uint64_t value) {
   return out;
 }
 
-// The length of the well-formed UTF-8 sequence at text[i], or 0 when there is none
-// (overlong forms, surrogates and code points above U+10FFFF are not well-formed).
-static size_t Utf8SequenceAt(std::string_view text, size_t i) {
-  auto byte = [&](size_t k) { return i + k < text.size() ? uint8_t(text[i + k]) : 0; };
+size_t Utf8CharAt(std::string_view text, size_t at, uint32_t* cp) {
+  auto byte = [&](size_t k) { return at + k < text.size() ? uint8_t(text[at + k]) : 0; };
   auto cont = [&](size_t k) { return (byte(k) & 0xC0) == 0x80; };
   uint8_t c = byte(0);
-  if (c < 0x80) return 1;
-  if (c >= 0xC2 && c <= 0xDF) return cont(1) ? 2 : 0;
-  if (c >= 0xE0 && c <= 0xEF) {
+  size_t length = 0;
+  if (at >= text.size()) {
+    length = 0;
+  } else if (c < 0x80) {
+    length = 1;
+  } else if (c >= 0xC2 && c <= 0xDF) {
+    length = cont(1) ? 2 : 0;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    // Neither overlong (E0 80..9F) nor a surrogate (ED A0..BF).
     uint8_t lo = c == 0xE0 ? 0xA0 : 0x80, hi = c == 0xED ? 0x9F : 0xBF;
-    return byte(1) >= lo && byte(1) <= hi && cont(2) ? 3 : 0;
-  }
-  if (c >= 0xF0 && c <= 0xF4) {
+    length = byte(1) >= lo && byte(1) <= hi && cont(2) ? 3 : 0;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    // Neither overlong (F0 80..8F) nor past U+10FFFF (F4 90..).
     uint8_t lo = c == 0xF0 ? 0x90 : 0x80, hi = c == 0xF4 ? 0x8F : 0xBF;
-    return byte(1) >= lo && byte(1) <= hi && cont(2) && cont(3) ? 4 : 0;
+    length = byte(1) >= lo && byte(1) <= hi && cont(2) && cont(3) ? 4 : 0;
   }
-  return 0;
+  if (cp != nullptr && length != 0) {
+    uint32_t v = length == 1 ? c : c & (0x7Fu >> length);
+    for (size_t k = 1; k < length; ++k) v = (v << 6) | (byte(k) & 0x3Fu);
+    *cp = v;
+  }
+  return length;
+}
+
+bool IsUtf8(std::string_view text) {
+  for (size_t at = 0; at < text.size();) {
+    size_t length = Utf8CharAt(text, at);
+    if (length == 0) return false;
+    at += length;
+  }
+  return true;
+}
+
+void AppendUtf8(uint32_t cp, std::string& out) {
+  if (cp < 0x80) {
+    out += char(cp);
+  } else if (cp < 0x800) {
+    out += char(0xC0 | (cp >> 6));
+    out += char(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += char(0xE0 | (cp >> 12));
+    out += char(0x80 | ((cp >> 6) & 0x3F));
+    out += char(0x80 | (cp & 0x3F));
+  } else {
+    out += char(0xF0 | (cp >> 18));
+    out += char(0x80 | ((cp >> 12) & 0x3F));
+    out += char(0x80 | ((cp >> 6) & 0x3F));
+    out += char(0x80 | (cp & 0x3F));
+  }
 }
 
 std::string ValidUtf8(const std::string& bytes) {
   std::string out;
   out.reserve(bytes.size());
   for (size_t i = 0; i < bytes.size();) {
-    size_t len = Utf8SequenceAt(bytes, i);
+    size_t len = Utf8CharAt(bytes, i);
     if (len != 0) {
       out.append(bytes, i, len);
       i += len;
@@ -160,7 +182,7 @@ void AppendJsonString(std::string& out, std::string_view bytes) {
   }
   std::string valid;
   for (size_t i = 0; i < bytes.size();) {
-    size_t len = Utf8SequenceAt(bytes, i);
+    size_t len = Utf8CharAt(bytes, i);
     if (len == 0) {
       valid = ValidUtf8(std::string(bytes));
       bytes = valid;

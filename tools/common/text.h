@@ -12,6 +12,20 @@
 
 namespace spoolgate {
 
+// The length of the well-formed UTF-8 character at text[at] (1 to 4), its code point in
+// *cp when asked; 0 when there is none (a stray or cut byte, an overlong form, a
+// surrogate, past U+10FFFF). The one reading of UTF-8 every check and walk uses.
+size_t Utf8CharAt(std::string_view text, size_t at, uint32_t* cp = nullptr);
+// Whether text is well-formed UTF-8 throughout.
+bool IsUtf8(std::string_view text);
+// Appends a code point (up to U+10FFFF) as UTF-8.
+void AppendUtf8(uint32_t cp, std::string& out);
+
+// What makes a spreadsheet run a cell as a formula when the cell starts with it: every
+// CSV the command writes leads such a cell with an apostrophe.
+constexpr std::string_view kFormulaLeads = "=+-@\t\r";
+constexpr bool IsFormulaLead(char c) { return kFormulaLeads.find(c) != std::string_view::npos; }
+
 std::u16string Utf8ToUtf16(const std::string& text);
 std::string Utf16ToUtf8(const std::u16string& text);
 // A zero-terminated UTF-16 field, read at most to its end (no terminator needed).

@@ -4,6 +4,8 @@
 #include "tools/database/line_check.h"
 
 #include "logger/log_format.h"
+#include "tools/common/numbers.h"
+#include "tools/common/text.h"
 #include "tools/logread/csv_lines.h"
 #include "tools/reports/log_filter.h"
 
@@ -14,38 +16,18 @@ namespace spoolgate {
 
 namespace {
 
-// A decimal that fits the databases' 64-bit signed integers.
 // The bound of a signed 64-bit column, which is also the limit of sequence numbers:
 // a line the readers count is a line the database stores.
 static_assert(LOG_SEQUENCE_MAX == 9223372036854775807ull, "one limit for the log and the database");
+
+// A decimal that fits the databases' 64-bit signed integers (at most 19 digits).
 bool IsInteger(std::string_view v) {
-  if (v.empty() || v.size() > 19) return false;
-  if (!std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; })) return false;
-  return v.size() < 19 || v <= "9223372036854775807";
+  uint64_t n = 0;
+  return v.size() <= 19 && ParseColumnNumber(v, &n) && n <= LOG_SEQUENCE_MAX;
 }
 
 // Well-formed UTF-8 without NUL, as the logging library writes every text.
-bool IsText(std::string_view v) {
-  const auto* p = reinterpret_cast<const unsigned char*>(v.data());
-  const auto* end = p + v.size();
-  while (p < end) {
-    unsigned c = *p++;
-    if (c == 0) return false;
-    if (c < 0x80) continue;
-    int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC2 ? 1 : -1;
-    if (more < 0 || c > 0xF4 || end - p < more) return false;
-    unsigned cp = c & (0x3Fu >> more);
-    for (int i = 0; i < more; ++i, ++p) {
-      if ((*p & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (*p & 0x3Fu);
-    }
-    if ((more == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-        (more == 3 && (cp < 0x10000 || cp > 0x10FFFF))) {
-      return false;
-    }
-  }
-  return true;
-}
+bool IsText(std::string_view v) { return v.find('\0') == std::string_view::npos && IsUtf8(v); }
 
 }  // namespace
 
@@ -80,7 +62,7 @@ Verdict LineChecker::Check(const LogEntry& line, DbRow& row, std::string& why) {
   row.assign(columns.size(), std::nullopt);
   for (size_t i = 0; i < columns.size(); ++i) {
     // log_name is the caller's to fill.
-    if (columns[i].csv == nullptr || index_[i] == SIZE_MAX) continue;
+    if (columns[i].csv == nullptr || index_[i] == kNoColumn) continue;
     std::string_view v = fields[index_[i]];
     switch (columns[i].kind) {
       case ColumnKind::kInteger:
@@ -124,18 +106,17 @@ void LineChecker::Map(const std::string& file, const std::vector<std::string>& h
   file_ = file;
   mapError_.clear();
   const auto& columns = LineColumns();
-  index_.assign(columns.size(), SIZE_MAX);
+  index_.assign(columns.size(), kNoColumn);
   if (header.empty()) {
     mapError_ = "its file has no header line";
     return;
   }
   for (size_t i = 0; i < columns.size(); ++i) {
     if (columns[i].csv == nullptr) continue;
-    auto it = std::find(header.begin(), header.end(), columns[i].csv);
-    if (it != header.end()) index_[i] = size_t(it - header.begin());
+    index_[i] = HeaderIndex(header, columns[i].csv).value_or(kNoColumn);
   }
   for (const char* required : {"computer", "sequence", "crc32"}) {
-    if (std::find(header.begin(), header.end(), required) == header.end()) {
+    if (!HeaderIndex(header, required)) {
       mapError_ = std::string("its file's header has no ") + required + " column";
     }
   }

@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <deque>
 #include <filesystem>
+#include <iterator>
 #include <sstream>
 #include <string_view>
 
@@ -32,8 +33,55 @@ constexpr size_t kBatchLines = 5000;
 constexpr size_t kDetailedProblems = 20;
 
 // ---------------------------------------------------------------------------------------
-// Opening the database and checking its schema
+// Opening the database, its schema and the steps from one version to the next
 
+// The indexes of the two time bases, on exactly the expressions a report's range
+// compares (Database::TimeColumn), so that a month's bill reads the month and not the
+// history. Named so that a user's own index of the same name from the days before them
+// (the docs suggested `log_lines_time ON log_lines (time_stamp)`) is taken as it is.
+constexpr const char* kTimeIndexes[] = {"log_lines_time", "log_lines_utc"};
+
+void CreateTimeIndexes(Database& db) {
+  for (bool utc : {false, true}) {
+    db.Exec(std::string("CREATE INDEX IF NOT EXISTS ") + kTimeIndexes[utc] + " ON log_lines (" + db.TimeColumn(utc) +
+            ")");
+  }
+}
+
+void DropTimeIndexes(Database& db) {
+  for (const char* index : kTimeIndexes) db.Exec(std::string("DROP INDEX IF EXISTS ") + index);
+}
+
+// A column added to the log (LineColumns) reaches an existing table by a step that calls
+// this: {N, false, [](Database& db) { AddLineColumn(db, "value_700"); }}. The rows
+// stored before it hold NULL there, as the lines of a log whose header lacks it do.
+[[maybe_unused]] void AddLineColumn(Database& db, const char* csvName) {
+  const LineColumn* c = FindLineColumn(csvName);
+  if (c == nullptr) throw DbError(std::string("no column ") + csvName + " in the log's table");
+  db.Exec(std::string("ALTER TABLE log_lines ADD COLUMN ") + c->db + " " + db.TypeName(c->kind));
+}
+
+// One step of the schema: what makes version `version` from the one before. Each runs
+// once, in the import's exclusive transaction together with the new version number, so
+// that two importers meeting an old database upgrade it once between them and a step cut
+// short leaves the version before it.
+struct SchemaStep {
+  int version;
+  // Whether the reports read a database still without this step as they read one with it
+  // (the step adds only indexes): otherwise they ask for an import first.
+  bool readsAsBefore;
+  void (*apply)(Database& db);
+};
+
+const SchemaStep kSchemaSteps[] = {
+    // 2: the time indexes.
+    {2, true, CreateTimeIndexes},
+};
+static_assert(std::size(kSchemaSteps) == kSchemaVersion - 1, "a step for every version after the first");
+
+// The tables of the newest version, in a database that has none: the tables version 1
+// made with every step since applied (the upgrade test of log_db_test checks that a
+// version-1 database gains the same indexes by name).
 void CreateSchema(Database& db) {
   std::string sql = "CREATE TABLE log_lines (";
   const auto& columns = LineColumns();
@@ -44,44 +92,81 @@ void CreateSchema(Database& db) {
   }
   sql += "PRIMARY KEY (computer, log_name, sequence))";
   db.Exec(sql);
+  CreateTimeIndexes(db);
   db.Exec("CREATE TABLE schema_version (version INTEGER NOT NULL)");
   db.Exec("INSERT INTO schema_version (version) VALUES (" + std::to_string(kSchemaVersion) + ")");
 }
 
-// Opens the database and makes sure it holds tables of the version this program knows:
-// an import creates them in a database that has none; anything else is refused.
-std::unique_ptr<Database> OpenChecked(const std::string& url, bool create) {
-  std::unique_ptr<Database> db = OpenDatabase(url, create);
+// The database opened for an import or a report.
+struct Opened {
+  std::unique_ptr<Database> db;
+  int upgradedFrom = 0;        // the version an import found, when it upgraded it
+  bool indexesLater = false;   // the table was empty: the time indexes are built at the end
+};
+
+// Opens the database and makes sure it holds tables this program reads: an import
+// creates them in a database that has none and upgrades an older version step by step;
+// a report reads an older version whose missing steps change nothing it reads, and asks
+// for an import otherwise. A newer version, or one that is no version, is refused.
+Opened OpenChecked(const std::string& url, bool create) {
+  Opened opened;
+  opened.db = OpenDatabase(url, create);
+  Database& db = *opened.db;
   std::string shown = DatabaseName(url);
-  // Only an import may create the tables, and two importers must not both do it.
-  if (create) db->BeginExclusive();
-  bool hasVersion = db->TableExists("schema_version");
-  bool hasLines = db->TableExists("log_lines");
+  // Only an import may create or upgrade the tables, and two importers must not both do it.
+  if (create) db.BeginExclusive();
+  bool hasVersion = db.TableExists("schema_version");
+  bool hasLines = db.TableExists("log_lines");
   if (!hasVersion && !hasLines) {
     if (!create) throw DbError(shown + ": no accounting tables (spoolgate log import creates them)");
-    CreateSchema(*db);
+    CreateSchema(db);
   } else if (!hasVersion) {
     throw DbError(shown + ": a log_lines table without a schema version, not one this spoolgate made");
   } else {
     std::vector<std::string> versions;
-    db->Query("SELECT version FROM schema_version", {},
-              [&](const DbRow& r) { versions.push_back(r[0].value_or("NULL")); });
-    if (versions.size() != 1 || versions[0] != std::to_string(kSchemaVersion) || !hasLines) {
+    db.Query("SELECT version FROM schema_version", {},
+             [&](const DbRow& r) { versions.push_back(r[0].value_or("NULL")); });
+    uint64_t version = 0;
+    bool known = versions.size() == 1 && ParseColumnNumber(versions[0], &version) && version >= 1 && hasLines;
+    if (known && version > uint64_t(kSchemaVersion)) {
+      throw DbError(shown + ": database schema version " + versions[0] + " is newer than this command's " +
+                    std::to_string(kSchemaVersion) + " (a newer spoolgate made it; use that one)");
+    }
+    if (!known) {
       std::string found = versions.empty() ? "none" : versions[0];
       if (versions.size() > 1) found += " and " + std::to_string(versions.size() - 1) + " more";
       throw DbError(shown + ": schema version " + found + " is not one this spoolgate knows (" +
                     std::to_string(kSchemaVersion) + ")");
     }
+    for (const SchemaStep& step : kSchemaSteps) {
+      if (uint64_t(step.version) <= version) continue;
+      if (create) {
+        step.apply(db);
+        db.Exec("UPDATE schema_version SET version = " + std::to_string(step.version));
+        if (opened.upgradedFrom == 0) opened.upgradedFrom = int(version);
+      } else if (!step.readsAsBefore) {
+        throw DbError(shown + ": database schema version " + versions[0] + " is older than this command's " +
+                      std::to_string(kSchemaVersion) + "; the next spoolgate log import into it upgrades it");
+      }
+    }
   }
-  // What an import refused, by where it was, so that reports from the database name
-  // those lines as reports from the folders name damaged ones. Added beside the lines of
-  // version 1; a program that does not know it leaves it alone.
   if (create) {
-    db->Exec("CREATE TABLE IF NOT EXISTS refused_lines (file TEXT NOT NULL, byte_offset BIGINT NOT NULL, "
-             "reason TEXT NOT NULL, time_stamp TEXT, written_utc TEXT, PRIMARY KEY (file, byte_offset))");
-    db->Commit();
+    // What an import refused, by where it was, so that reports from the database name
+    // those lines as reports from the folders name damaged ones. Added beside the lines of
+    // version 1; a program that does not know it leaves it alone.
+    db.Exec("CREATE TABLE IF NOT EXISTS refused_lines (file TEXT NOT NULL, byte_offset BIGINT NOT NULL, "
+            "reason TEXT NOT NULL, time_stamp TEXT, written_utc TEXT, PRIMARY KEY (file, byte_offset))");
+    // Into an empty table the lines go faster without the time indexes, which are then
+    // built once from the stored lines (sorted, not updated line by line). A table with
+    // lines gets them back here should an earlier first import have been cut short.
+    bool empty = true;
+    db.Query("SELECT 1 FROM log_lines LIMIT 1", {}, [&](const DbRow&) { empty = false; });
+    opened.indexesLater = empty;
+    if (empty) DropTimeIndexes(db);
+    else CreateTimeIndexes(db);
+    db.Commit();
   }
-  return db;
+  return opened;
 }
 
 // A line the import did not store: where it is, why, and its time when one can be read.
@@ -96,9 +181,7 @@ struct RefusedLine {
 std::string ReadableTime(const LogEntry& line, bool utc) {
   LogFilter basis;
   basis.utc = utc;
-  const auto& header = *line.header;
-  size_t at = size_t(std::find(header.begin(), header.end(), TimeColumn(basis)) - header.begin());
-  std::string_view t = at < line.fields.size() ? BasisTime(basis, line.fields[at]) : std::string_view();
+  std::string_view t = BasisTime(basis, HeaderField(line.fields, *line.header, TimeColumn(basis)));
   return IsLogTime(t) ? std::string(t) : std::string();
 }
 
@@ -130,8 +213,24 @@ uint64_t LogBytes(const std::vector<std::string>& dirs) {
 // ---------------------------------------------------------------------------------------
 // Reports
 
+// The time range of the filter (PrepareLogFilter called) as SQL terms on a time, its
+// bounds as parameters: FitTimeRange's test, for the database, whose stored times are
+// all times (or NULL). typed: the bounds as that database's time values (TimeValue),
+// for a TimeColumn; without it they compare as texts in the form of a log time.
+std::vector<std::string> RangeSql(const LogFilter& f, const std::string& time, std::vector<std::string>& params,
+                                  const Database* typed = nullptr) {
+  std::vector<std::string> terms;
+  for (auto [bound, op] : {std::pair{&f.fromTime, " >= "}, std::pair{&f.toTime, " <= "}}) {
+    if (bound->empty()) continue;
+    params.push_back(*bound);
+    std::string value = "$" + std::to_string(params.size());
+    terms.push_back(time + op + (typed != nullptr ? typed->TimeValue(value) : value));
+  }
+  return terms;
+}
+
 // The WHERE clause of the filter (PrepareLogFilter called), with its values as parameters:
-// the same matches as on the CSV logs, times compared as times in their canonical text.
+// the same matches as on the CSV logs, times compared as times (TimeColumn, TimeValue).
 // untimed: instead of the time range, the lines it leaves out for having no time.
 // With -i a name matches every stored spelling that folds as it does (FoldCase): the
 // spellings are looked up and folded here, so that both databases match exactly as the
@@ -142,24 +241,32 @@ std::string Where(Database& db, const LogFilter& f, std::vector<std::string>& pa
     params.push_back(value);
     return "$" + std::to_string(params.size());
   };
+  // The time terms, the column itself on the left so that the time index serves the
+  // range, their values numbered in the list given.
+  std::string time = db.TimeColumn(f.utc);
+  auto timeTerms = [&](std::vector<std::string>& values) {
+    if (untimed) return time + " IS NULL";
+    std::string t;
+    for (const std::string& term : RangeSql(f, time, values, &db)) t += (t.empty() ? "" : " AND ") + term;
+    return t;
+  };
   auto same = [&](const char* column, const std::string& value) {
     if (!f.ignoreCase) return column + std::string(" = ") + param(value);
-    std::string folded = FoldCase(value), spellings;
-    db.Query(std::string("SELECT DISTINCT ") + column + " FROM log_lines", {}, [&](const DbRow& r) {
-      if (r[0] && FoldCase(*r[0]) == folded) spellings += (spellings.empty() ? "" : ", ") + param(*r[0]);
-    });
+    // The spellings of the rows of the range only: a month's bill does not read the
+    // names of the whole history.
+    std::vector<std::string> values;
+    std::string range = timeTerms(values), folded = FoldCase(value), spellings;
+    db.Query(std::string("SELECT DISTINCT ") + column + " FROM log_lines" + (range.empty() ? "" : " WHERE " + range),
+             values, [&](const DbRow& r) {
+               if (r[0] && FoldCase(*r[0]) == folded) spellings += (spellings.empty() ? "" : ", ") + param(*r[0]);
+             });
     return spellings.empty() ? std::string("1 = 0") : column + std::string(" IN (") + spellings + ")";
   };
   if (!f.user.empty()) terms.push_back(same("user_name", f.user));
   if (!f.printer.empty()) terms.push_back(same("printer", f.printer));
   if (!f.computer.empty()) terms.push_back(same("computer", f.computer));
-  std::string time = db.TimeColumn(f.utc), stamp = db.TimeText(time);
-  if (untimed) {
-    terms.push_back(time + " IS NULL");
-  } else {
-    if (!f.fromTime.empty()) terms.push_back(stamp + " >= " + param(f.fromTime));
-    if (!f.toTime.empty()) terms.push_back(stamp + " <= " + param(f.toTime));
-  }
+  std::string range = timeTerms(params);
+  if (!range.empty()) terms.push_back(range);
   std::string where;
   for (const auto& t : terms) where += (where.empty() ? " WHERE " : " AND ") + t;
   return where;
@@ -183,9 +290,8 @@ LeftOut DatabaseLeftOut(Database& db, const LogFilter& filter) {
     left.refused = true;
     std::vector<std::string> params;
     std::string period, t = TimeColumn(filter);  // both stored in the form of a log time
-    if (!filter.fromTime.empty()) params.push_back(filter.fromTime), period += " AND " + t + " >= $1";
-    if (!filter.toTime.empty()) params.push_back(filter.toTime), period += " AND " + t + " <= $" + std::to_string(params.size());
-    std::string where = period.empty() ? "" : " WHERE " + t + " IS NULL OR (" + period.substr(5) + ")";
+    for (const std::string& term : RangeSql(filter, t, params)) period += (period.empty() ? "" : " AND ") + term;
+    std::string where = period.empty() ? "" : " WHERE " + t + " IS NULL OR (" + period + ")";
     db.Query("SELECT count(*), COALESCE(sum(CASE WHEN " + t + " IS NULL THEN 1 ELSE 0 END), 0) FROM refused_lines" +
                  where, params, [&](const DbRow& r) {
                left.damaged = Count(r[0], "count");
@@ -210,10 +316,11 @@ std::string KeyExpression(const Database& db, const Report& report, const GroupK
   std::string time = db.TimeColumn(report.filter.utc), stamp = db.TimeText(time);
   std::string e;
   switch (k.kind) {
-    case GroupKey::kDay: return "substr(" + stamp + ", 1, 10)";
-    case GroupKey::kMonth: return "substr(" + stamp + ", 1, 7)";
-    case GroupKey::kYear: return "substr(" + stamp + ", 1, 4)";
-    case GroupKey::kWeek: return db.IsoWeek(time);
+    // The day: its week, month or year is DayGroup's, as on the logs.
+    case GroupKey::kDay:
+    case GroupKey::kWeek:
+    case GroupKey::kMonth:
+    case GroupKey::kYear: return "substr(" + stamp + ", 1, 10)";
     case GroupKey::kUser: e = "user_name"; break;
     case GroupKey::kComputer: e = "computer"; break;
     case GroupKey::kPrinter: e = "printer"; break;
@@ -246,8 +353,12 @@ void CountUnspelled(Database& db, const Report& report, Tallies& tallies) {
 
 }  // namespace
 
+std::string ReportWhere(Database& db, const LogFilter& filter, std::vector<std::string>& params) {
+  return Where(db, filter, params);
+}
+
 void TallyDatabase(const std::string& url, const Report& report, Tallies& tallies) {
-  std::unique_ptr<Database> db = OpenChecked(url, false);
+  std::unique_ptr<Database> db = OpenChecked(url, false).db;
   std::vector<std::string> params;
   std::string where = Where(*db, report.filter, params);
   // The first grouping's rows tell whether a name holds a '?' (its keys, and a count of
@@ -278,12 +389,23 @@ void TallyDatabase(const std::string& url, const Report& report, Tallies& tallie
     }
     spelled.clear();
     if (!others.empty()) select += ", count(CASE WHEN " + others + " THEN 1 END)";
-    std::vector<std::string> key(keys.size() + (g.byPlace ? 0 : 2));
+    RowKey key;
+    key.leading.resize(g.leading.size());
     LogTally tally;
     db->Query("SELECT " + select + " FROM log_lines" + where + " GROUP BY " + group, params, [&](const DbRow& r) {
       for (size_t i : spelledKeys) unspelled = unspelled || (r[i] && r[i]->find('?') != std::string::npos);
       if (!others.empty()) unspelled = unspelled || Count(r.back(), "count") != 0;
-      for (size_t i = 0; i < keys.size(); ++i) key[i] = r[i].value_or("");
+      size_t at = 0;
+      for (; at < g.leading.size(); ++at) {
+        const GroupKey& k = g.leading[at];
+        bool time = k.kind != GroupKey::kUser && k.kind != GroupKey::kColumn;
+        key.leading[at] = time ? DayGroup(k.kind, r[at].value_or("")) : r[at].value_or("");
+      }
+      if (g.byPlace) {
+        key.computer = r[at++].value_or("");
+        key.printer = r[at++].value_or("");
+      }
+      if (at < keys.size()) key.priceMatch = r[at].value_or("");
       if (report.filter.ignoreCase) FoldKeyCase(g, key);
       tally.jobs = Count(r[keys.size()], "count");
       tally.sums.resize(report.measures.size());
@@ -298,7 +420,7 @@ void TallyDatabase(const std::string& url, const Report& report, Tallies& tallie
 }
 
 int ShowDatabase(const std::string& url, const Report& report, std::ostream& out) {
-  std::unique_ptr<Database> db = OpenChecked(url, false);
+  std::unique_ptr<Database> db = OpenChecked(url, false).db;
   LeftOut left = DatabaseLeftOut(*db, report.filter);
   std::vector<std::string> params;
   std::string where = Where(*db, report.filter, params);
@@ -379,7 +501,8 @@ int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, boo
   // is an error, not an import of nothing.
   std::vector<LogFolder> folders;
   for (const std::string& dir : dirs) folders.push_back(FindLogFolder(dir, true));
-  std::unique_ptr<Database> db = OpenChecked(url, true);
+  Opened opened = OpenChecked(url, true);
+  std::unique_ptr<Database> db = std::move(opened.db);
   Progress bar(progress, "import", LogBytes(dirs));
 
   ImportCounts c{};
@@ -461,9 +584,17 @@ int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, boo
   store.Send(batch);
   store.Settle();
   RecordRefused(*db, refusedLines, true);
+  if (opened.indexesLater) {
+    db->BeginExclusive();
+    CreateTimeIndexes(*db);
+    db->Commit();
+  }
 
   uint64_t refused = c.torn + c.altered + c.foreign + c.clashes + c.waiting;
   bar.Clear();
+  if (opened.upgradedFrom != 0) {
+    out << "upgraded the database from schema version " << opened.upgradedFrom << " to " << kSchemaVersion << "\n";
+  }
   out << strays.str() << problems.str();
   PrintImportCounts(c, problemLines, out);
   if (checker.badTimes != 0) {

@@ -25,4 +25,10 @@ int ImportLogs(const std::vector<std::string>& dirs, const std::string& url, boo
 void TallyDatabase(const std::string& url, const Report& report, Tallies& tallies);
 int ShowDatabase(const std::string& url, const Report& report, std::ostream& out);
 
+class Database;
+// The WHERE clause of the reports' queries of log_lines for a filter (PrepareLogFilter
+// called), its values appended to params as $1, $2 ...: what the plan of a report's
+// range is made of.
+std::string ReportWhere(Database& db, const LogFilter& filter, std::vector<std::string>& params);
+
 }  // namespace spoolgate

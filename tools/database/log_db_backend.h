@@ -21,7 +21,9 @@ struct DbError : InputError {
 };
 
 // The version of the tables this program creates and reads (schema_version.version).
-constexpr int kSchemaVersion = 1;
+// Each version after the first is made from the one before by a step of log_db.cpp's
+// kSchemaSteps, which an import runs on an older database.
+constexpr int kSchemaVersion = 2;
 
 
 using DbValue = std::optional<std::string>;  // nullopt is NULL
@@ -60,14 +62,18 @@ class Database {
   virtual std::string TimeText(const std::string& column, bool utc = false) const = 0;
   // An SQL expression ordering a text by its bytes, whatever the database's collation.
   virtual std::string ByteOrder(const std::string& expr) const = 0;
-  // The times a report goes by, as a time expression for TimeText and IsoWeek: the
-  // local time_stamp, or (utc) written_utc as a UTC time without its zone.
+  // The times a report goes by, as a time expression for TimeText: the local
+  // time_stamp, or (utc) written_utc as a UTC time without its zone. The time indexes
+  // are built on exactly these expressions, so that a range compared with them reads
+  // only its rows.
   virtual std::string TimeColumn(bool utc) const = 0;
+  // A parameter ($1 ...) holding a log time (YYYY-MM-DDThh:mm:ss.sss) as a value that
+  // TimeColumn compares with as a time, without a function around the column that
+  // would keep the index out.
+  virtual std::string TimeValue(const std::string& param) const = 0;
   // An SQL expression multiplying two integer columns, exact past 2^63 (a product too
   // large is refused as a sum too large is).
   virtual std::string Product(const std::string& a, const std::string& b) const = 0;
-  // The ISO 8601 week of a time column, "2026-W49"; NULL for NULL.
-  virtual std::string IsoWeek(const std::string& column) const = 0;
   // Stores a batch in one transaction; lines whose key is already stored are left alone.
   virtual StoreResult Store(const std::vector<LineRow>& batch) = 0;
 };

@@ -82,14 +82,10 @@ class Sqlite final : public Database {
   // integer and refused.
   std::string Product(const std::string& a, const std::string& b) const override { return "(" + a + " * " + b + ")"; }
   std::string TimeColumn(bool utc) const override { return utc ? "substr(written_utc, 1, 23)" : "time_stamp"; }
+  // Both sides texts of one fixed form: text order is time order.
+  std::string TimeValue(const std::string& param) const override { return param; }
   // SQLite compares texts by their bytes unless told otherwise.
   std::string ByteOrder(const std::string& expr) const override { return expr; }
-  // The week's Thursday decides its year; SQLite before 3.46 has no %V.
-  std::string IsoWeek(const std::string& c) const override {
-    std::string thursday = "date(" + c + ", '-' || ((CAST(strftime('%w', " + c + ") AS INTEGER) + 6) % 7) || ' days', '+3 days')";
-    return "strftime('%Y', " + thursday + ") || '-W' || printf('%02d', (CAST(strftime('%j', " + thursday +
-           ") AS INTEGER) - 1) / 7 + 1)";
-  }
 
   StoreResult Store(const std::vector<LineRow>& batch) override {
     const auto& columns = LineColumns();

@@ -5,10 +5,12 @@
 
 #include "logger/log_format.h"
 #include "tools/common/portable.h"
+#include "tools/common/text.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -134,6 +136,15 @@ const char* UnquoteField(const char* p, const char* end, std::string& out) {
   return p;
 }
 
+#if defined(__SSE2__)
+// The bytes of a block that are formula leads, one comparison a lead unrolled (a loop
+// over them would broadcast each lead anew every block).
+template <size_t... I>
+inline __m128i FormulaLeadBytes(__m128i bytes, std::index_sequence<I...>) {
+  return (_mm_cmpeq_epi8(bytes, _mm_set1_epi8(kFormulaLeads[I])) | ...);
+}
+#endif
+
 // Cuts a record at its commas, 16 bytes a step where the processor compares them at
 // once: the fields are short, a call of memchr for each costs more. The views are
 // gathered on the stack and handed over in blocks. False when the record holds a quote
@@ -171,8 +182,7 @@ bool SplitAtCommas(const char* p, const char* end, std::vector<std::string_view>
       // Signed bytes: below 0x20 or from 0x80 on are less than 0x20.
       odd |= unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_cmplt_epi8(b, _mm_set1_epi8(0x20)), is(b, 0x7F))));
       backslash |= unsigned(_mm_movemask_epi8(is(b, '\\')));
-      auto guard = unsigned(_mm_movemask_epi8(
-          _mm_or_si128(_mm_or_si128(is(b, '='), is(b, '+')), _mm_or_si128(is(b, '-'), is(b, '@')))));
+      auto guard = unsigned(_mm_movemask_epi8(FormulaLeadBytes(b, std::make_index_sequence<kFormulaLeads.size()>())));
       formula |= guard & ((commas << 1) | carry);
       carry = commas >> 15;
     }
@@ -189,7 +199,7 @@ bool SplitAtCommas(const char* p, const char* end, std::vector<std::string_view>
     if (c == '"') return false;
     odd |= unsigned(c < 0x20 || c >= 0x7F);
     backslash |= unsigned(c == '\\');
-    formula |= unsigned(carry != 0 && (c == '=' || c == '+' || c == '-' || c == '@'));
+    formula |= unsigned(carry != 0 && IsFormulaLead(char(c)));
     carry = unsigned(c == ',');
     if (carry != 0 && field(p)) {
       hand();
@@ -257,6 +267,18 @@ std::vector<std::string> HeaderColumns(const std::string& record) {
   if (LogRecogniseHeader(record.data(), record.size()) == LOG_HEADER_NONE) return {};
   size_t mark = record.compare(0, LOG_BYTE_ORDER_MARK_BYTES, LOG_BYTE_ORDER_MARK) == 0 ? LOG_BYTE_ORDER_MARK_BYTES : 0;
   return SplitCsv(record.substr(mark));
+}
+
+std::optional<size_t> HeaderIndex(const std::vector<std::string>& header, std::string_view name) {
+  auto at = std::find(header.begin(), header.end(), name);
+  if (at == header.end()) return std::nullopt;
+  return size_t(at - header.begin());
+}
+
+std::string_view HeaderField(const std::vector<std::string_view>& fields, const std::vector<std::string>& header,
+                             std::string_view name) {
+  std::optional<size_t> at = HeaderIndex(header, name);
+  return at && *at < fields.size() ? fields[*at] : std::string_view();
 }
 
 bool HasChecksumField(std::string_view raw) {

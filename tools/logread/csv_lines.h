@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,13 +54,24 @@ void SplitCsvViews(std::string_view record, std::vector<std::string_view>& field
 struct RecordLook {
   bool printable = false;      // printable ASCII and no quote: each field is its own text
   bool backslash = false;
-  bool formulaStart = false;   // a field starts with = + - or @
+  bool formulaStart = false;   // a field starts with a formula lead (IsFormulaLead)
 };
 // SplitCsvViews of the whole record, with that look taken in the same pass.
 RecordLook SplitAndLook(std::string_view record, std::vector<std::string_view>& fields, std::string& scratch);
 // The column names of a file's first record when it is a header of ours (a byte order
 // mark before it is allowed); empty when it is a line.
 std::vector<std::string> HeaderColumns(const std::string& record);
+// The place of a column in a file's header (HeaderColumns), found by its name; none for a
+// header without that column and for a file without a header line, whose fields belong
+// to no column. Every reader looks columns up here, so that "none" is never a place.
+std::optional<size_t> HeaderIndex(const std::vector<std::string>& header, std::string_view name);
+// A column's field in a line of that file: empty when the header has no such column or
+// the line ends before it.
+std::string_view HeaderField(const std::vector<std::string_view>& fields, const std::vector<std::string>& header,
+                             std::string_view name);
+// How a table of places made from HeaderIndex keeps a column the header lacks: past the
+// end of any line's fields.
+constexpr size_t kNoColumn = SIZE_MAX;
 // CRC-32 of the log lines (the reflected 0xEDB88320 polynomial the logging library uses).
 uint32_t Crc32(std::string_view bytes);
 // Whether a line (without its line end) ends in a checksum field, ",XXXXXXXX" in

@@ -147,8 +147,7 @@ bool LogLineReader::Next(LogEntry& e) {
         if (wanted_ != nullptr) {
           limit_ = 0;
           for (const std::string& name : *wanted_) {
-            auto at = std::find(header_->begin(), header_->end(), name);
-            if (at != header_->end()) limit_ = std::max(limit_, size_t(at - header_->begin()) + 1);
+            if (std::optional<size_t> at = HeaderIndex(*header_, name)) limit_ = std::max(limit_, *at + 1);
           }
         }
         continue;

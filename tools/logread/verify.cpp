@@ -82,7 +82,10 @@ void CheckNumberFile(const LogSet& log, const std::string& base, uint64_t prev, 
 int VerifyLog(const std::string& dir, bool json, std::ostream& out) {
   LogFolder folder = FindLogFolder(dir);
   Problems problem;
-  uint64_t lines = 0, files = 0;
+  // A damaged record longer than the longest line the library writes is no line: the
+  // remains of several, run together where a cut left a quote open.
+  const size_t longestLine = LogLineMaxBytes();
+  uint64_t lines = 0, files = 0, merged = 0;
   auto at = [](const LogEntry& line) {
     return line.file + ":" + std::to_string(line.recordNo) + " (byte " + std::to_string(line.offset) + ")";
   };
@@ -107,7 +110,13 @@ int VerifyLog(const std::string& dir, bool json, std::ostream& out) {
       if (line.headerMissing) problem(line.file + ":1 (byte 0)", "no header line");
       std::string_view raw = line.raw;
       uint32_t stored = 0;
-      if (!line.complete) {
+      if (!line.checksumOk && raw.size() > longestLine) {
+        --lines;
+        ++merged;
+        problem(at(line), "a damaged record of " + Grouped(raw.size()) +
+                              " bytes that may hold several lines (no line the library writes is longer than " +
+                              Grouped(longestLine) + " bytes)");
+      } else if (!line.complete) {
         problem(at(line), "torn line: the file ends inside it, without a line end");
       } else if (!line.checksumOk) {
         if (!LogReadChecksumField(raw.data(), raw.size(), &stored)) {
@@ -154,6 +163,7 @@ int VerifyLog(const std::string& dir, bool json, std::ostream& out) {
     Json j;
     j["directory"] = dir;
     j["lines"] = lines;
+    j["mergedRecords"] = merged;
     j["files"] = files;
     j["logs"] = folder.logs.size();
     j["problems"] = std::move(problem.found);
@@ -163,7 +173,9 @@ int VerifyLog(const std::string& dir, bool json, std::ostream& out) {
     return problem.count == 0 ? kExitOk : kExitStepFailed;
   }
   out << problem.text.str();
-  out << "verified " << lines << (lines == 1 ? " line" : " lines") << " in " << files
+  out << "verified " << lines << (lines == 1 ? " line" : " lines");
+  if (merged != 0) out << " and " << merged << (merged == 1 ? " damaged record" : " damaged records") << " of several";
+  out << " in " << files
       << (files == 1 ? " file" : " files") << " of " << folder.logs.size()
       << (folder.logs.size() == 1 ? " log" : " logs") << ": ";
   if (problem.count == 0) {

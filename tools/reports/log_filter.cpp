@@ -141,14 +141,19 @@ bool LogLineMatches(const LogFilter& f, std::string_view user, std::string_view 
   if (!f.user.empty() && !Same(user, f.user, f.ignoreCase)) return false;
   if (!f.printer.empty() && !Same(printer, f.printer, f.ignoreCase)) return false;
   if (!f.computer.empty() && !Same(computer, f.computer, f.ignoreCase)) return false;
-  if (f.fromTime.empty() && f.toTime.empty()) return true;
+  RangeFit fit = FitTimeRange(f, timeStamp);
+  *untimed = fit == RangeFit::kNoTime;
+  return fit == RangeFit::kNoRange || fit == RangeFit::kIn;
+}
+
+RangeFit FitTimeRange(const LogFilter& f, std::string_view time) {
+  if (f.fromTime.empty() && f.toTime.empty()) return RangeFit::kNoRange;
   // The stamp is compared as the database compares its stored times: only a time as
-  // the library writes it is in a time range.
-  if (!IsLogTime(timeStamp)) {
-    *untimed = true;
-    return false;
-  }
-  return (f.fromTime.empty() || timeStamp >= f.fromTime) && (f.toTime.empty() || timeStamp <= f.toTime);
+  // the library writes it is in a time range, and the bounds' canonical text compares
+  // as time.
+  if (!IsLogTime(time)) return RangeFit::kNoTime;
+  bool in = (f.fromTime.empty() || time >= f.fromTime) && (f.toTime.empty() || time <= f.toTime);
+  return in ? RangeFit::kIn : RangeFit::kOut;
 }
 
 const char* TimeColumn(const LogFilter& filter) { return filter.utc ? "written_utc" : "time_stamp"; }

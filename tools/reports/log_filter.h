@@ -43,6 +43,11 @@ void PrepareLogFilter(LogFilter& filter);
 // reason in why, when the text is not such a time.
 std::string CanonicalTime(const std::string& text, bool last, std::string* why = nullptr);
 
+// Where a time (in the form of a log time, BasisTime) stands against the filter's range
+// (PrepareLogFilter called): no range given, no time (so in no range), in it or out.
+enum class RangeFit { kNoRange, kNoTime, kIn, kOut };
+RangeFit FitTimeRange(const LogFilter& filter, std::string_view time);
+
 // Whether a log line with these fields passes the filter (PrepareLogFilter called);
 // timeStamp is the line's time_stamp column. untimed is set for a line that passes
 // everything but a time range, having no time: such lines are counted as left out.

@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
-#include <iomanip>
 #include <iostream>
 #include <set>
 
@@ -20,12 +19,6 @@ namespace spoolgate {
 namespace {
 
 constexpr size_t kSpillBytes = size_t(1) << 16;
-
-std::string_view FieldOf(const std::vector<std::string_view>& fields, const std::vector<std::string>& header,
-                         const char* name) {
-  size_t i = size_t(std::find(header.begin(), header.end(), name) - header.begin());
-  return i < fields.size() ? fields[i] : std::string_view();
-}
 
 bool IsAscii(const std::string& text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
@@ -39,11 +32,11 @@ bool PlainField(std::string_view raw, std::string_view field) {
   return std::all_of(field.begin(), field.end(), [](char c) { return c >= 0x20 && c <= 0x7E && c != '"'; });
 }
 
-// Whether a number column's field is written as it stands: digits as JSON writes the
-// number, without leading zeros and short of the 20 digits that may pass the limit.
+// Whether a number column's field is written as it stands: a number as JSON writes it,
+// without leading zeros.
 bool BareNumber(std::string_view field) {
-  if (field.empty() || field.size() > 19 || (field[0] == '0' && field.size() > 1)) return false;
-  return std::all_of(field.begin(), field.end(), [](char c) { return c >= '0' && c <= '9'; });
+  uint64_t n = 0;
+  return ParseColumnNumber(field, &n) && (field[0] != '0' || field.size() == 1);
 }
 
 // memcpy for the short pieces a JSON line is made of, without a call for each: two
@@ -72,6 +65,16 @@ bool PlainJsonText(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c <= 0x7E && c != '"' && c != '\\'; });
 }
 
+// The columns of the text listing after the log's name, each padded to its width, and the
+// width of the log's name; the document follows unpadded.
+struct TextColumn {
+  const char* name;
+  size_t width;
+};
+constexpr size_t kLogNameWidth = 8;
+constexpr TextColumn kTextColumns[] = {
+    {"sequence", 8}, {"time_stamp", 23}, {"computer", 15}, {"user", 12}, {"printer", 16}};
+
 // Text padded with spaces to width bytes, as std::setw pads it.
 void AppendPadded(std::string& out, const std::string& text, size_t width) {
   out += text;
@@ -99,9 +102,13 @@ LineWriter::LineWriter(const LogSource& source, const Report& report, std::ostre
     }
     buffer_ += "\r\n";
   } else {
-    out_ << std::left << std::setw(8) << "log" << " " << std::setw(8) << "sequence" << " " << std::setw(23)
-         << "time_stamp" << " " << std::setw(15) << "computer" << " " << std::setw(12) << "user" << " "
-         << std::setw(16) << "printer" << " document";
+    std::string head;
+    AppendPadded(head, "log", kLogNameWidth);
+    for (const TextColumn& c : kTextColumns) {
+      head += ' ';
+      AppendPadded(head, c.name, c.width);
+    }
+    out_ << head << " document";
     for (const auto& s : report.sumHeadings) out_ << "  " << s;
     if (report.cost) out_ << "  cost";
     out_ << "\n";
@@ -110,7 +117,7 @@ LineWriter::LineWriter(const LogSource& source, const Report& report, std::ostre
 
 std::string LineWriter::Cost(const std::vector<std::string_view>& fields,
                              const std::vector<std::string>& header) const {
-  auto field = [&](const char* name) { return std::string(FieldOf(fields, header, name)); };
+  auto field = [&](const char* name) { return std::string(HeaderField(fields, header, name)); };
   const Settings& s = report_.settings;
   const Price* p = FindPrice(s, field("computer"), field("printer"),
                              s.matchColumn != nullptr ? field(s.matchColumn->csv) : "");
@@ -166,10 +173,9 @@ void LineWriter::MapCsvColumns(const std::vector<std::string>& header) {
   index_.clear();
   csvRuns_.clear();
   for (const LineColumn* c : columns_) {
-    size_t at = size_t(std::find(header.begin(), header.end(), c->csv) - header.begin());
+    size_t at = HeaderIndex(header, c->csv).value_or(kNoColumn);
     index_.push_back(at);
-    if (at < header.size() && !csvRuns_.empty() && csvRuns_.back().first < header.size() &&
-        csvRuns_.back().last + 1 == at) {
+    if (at != kNoColumn && !csvRuns_.empty() && csvRuns_.back().first != kNoColumn && csvRuns_.back().last + 1 == at) {
       csvRuns_.back().last = at;
     } else {
       csvRuns_.push_back({at, at});
@@ -205,7 +211,7 @@ void LineWriter::CsvLine(std::string_view log, const std::vector<std::string_vie
     size_t at = index_[i];
     std::string_view f = at < fields.size() ? fields[at] : std::string_view();
     bool asIs = at < fields.size() && (plain || (some && PlainField(raw, f))) &&
-                (f.empty() || std::string_view("=+-@").find(f[0]) == std::string_view::npos);
+                (f.empty() || !IsFormulaLead(f[0]));
     if (asIs && run != nullptr && f.data() == runEnd + 1) {
       runEnd = f.data() + f.size();
       continue;
@@ -307,19 +313,13 @@ void LineWriter::JsonLine(std::string_view log, const std::vector<std::string_vi
 void LineWriter::TextLine(std::string_view log, const std::vector<std::string_view>& fields,
                           const std::vector<std::string>& header) {
   std::string& out = buffer_;
-  auto raw = [&](const char* name) { return std::string(FieldOf(fields, header, name)); };
+  auto raw = [&](const char* name) { return std::string(HeaderField(fields, header, name)); };
   auto field = [&](const char* name) { return TerminalText(raw(name)); };
-  AppendPadded(out, TerminalText(std::string(log)), 8);
-  out += ' ';
-  AppendPadded(out, field("sequence"), 8);
-  out += ' ';
-  AppendPadded(out, field("time_stamp"), 23);
-  out += ' ';
-  AppendPadded(out, field("computer"), 15);
-  out += ' ';
-  AppendPadded(out, field("user"), 12);
-  out += ' ';
-  AppendPadded(out, field("printer"), 16);
+  AppendPadded(out, TerminalText(std::string(log)), kLogNameWidth);
+  for (const TextColumn& c : kTextColumns) {
+    out += ' ';
+    AppendPadded(out, field(c.name), c.width);
+  }
   out += ' ';
   out += field("document");
   for (const LineColumn* s : report_.sums) out += "  " + TerminalText(ColumnValue(report_.settings, s, raw));

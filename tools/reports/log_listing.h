@@ -51,7 +51,7 @@ class LineWriter {
   std::vector<size_t> index_;               // columns_ in the current header
   const std::vector<std::string>* header_ = nullptr;
   // Columns of --csv that follow each other in the header as well, by their places there
-  // (first past the header's end: a column the header does not have).
+  // (first kNoColumn: a column the header does not have).
   struct CsvRun {
     size_t first, last;
   };

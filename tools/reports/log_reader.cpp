@@ -35,24 +35,14 @@ using LogLine = LogEntry;
 // Counts a line left out (damaged or pending) in count when it belongs to the period of
 // the filter: its time read from what is left of it, or no time to be read at all.
 void CountLeftOut(const LogFilter& filter, const LogEntry& line, uint64_t& count, LeftOut& left) {
-  if (filter.fromTime.empty() && filter.toTime.empty()) {
-    ++count;
-    return;
-  }
-  const auto& header = *line.header;
-  size_t at = size_t(std::find(header.begin(), header.end(), TimeColumn(filter)) - header.begin());
-  std::string_view stamp = at < line.fields.size() ? BasisTime(filter, line.fields[at]) : std::string_view();
-  if (!IsLogTime(stamp)) {
-    ++count;
-    ++left.timeUnknown;
-  } else if ((filter.fromTime.empty() || stamp >= filter.fromTime) && (filter.toTime.empty() || stamp <= filter.toTime)) {
-    ++count;
-  }
+  RangeFit fit = FitTimeRange(filter, BasisTime(filter, HeaderField(line.fields, *line.header, TimeColumn(filter))));
+  if (fit != RangeFit::kOut) ++count;
+  if (fit == RangeFit::kNoTime) ++left.timeUnknown;
 }
 
 // Calls visit(line) for every line of every log of the folders with a right checksum
-// (all lines with includeDamaged), in order; pending lines and stray files are left out
-// and counted in left. The lines are cut as far as the columns wanted.
+// (all lines with includeDamaged), in order; pending lines, stray files and the lines of
+// files without their header line are left out and counted in left. The lines are cut as far as the columns wanted.
 template <typename Visit>
 void ForEachLine(const std::vector<std::string>& dirs, const LogFilter& filter, LeftOut& left,
                  const std::vector<std::string>& wanted, Visit visit) {
@@ -62,6 +52,11 @@ void ForEachLine(const std::vector<std::string>& dirs, const LogFilter& filter, 
     left.strayFiles.insert(left.strayFiles.end(), folder.strayFiles.begin(), folder.strayFiles.end());
     for (const LogSet& log : folder.logs) {
       ForEachLogEntry(log, [&](const LogEntry& line) {
+        if (line.header->empty() && !line.pending) {
+          if (line.headerMissing) left.headerlessFiles.push_back(line.file);
+          ++left.headerless;
+          return;
+        }
         if (line.pending || (!line.checksumOk && !filter.includeDamaged)) {
           CountLeftOut(filter, line, line.pending ? left.pending : left.damaged, left);
           return;
@@ -89,7 +84,7 @@ class LineFields {
     header_ = line.header;
     at_.clear();
     for (const std::string& name : names_) {
-      at_.push_back(size_t(std::find(header_->begin(), header_->end(), name) - header_->begin()));
+      at_.push_back(HeaderIndex(*header_, name).value_or(kNoColumn));
     }
   }
   std::string_view operator[](size_t slot) const {
@@ -224,7 +219,8 @@ void Pack(std::string& packed, std::string_view value) {
 
 // Hands the interned rows over as the grouping's rows, keyed as LineKey keys a line.
 void Unpack(const Report& report, InternedGrouping& ig, Grouping& g) {
-  std::vector<std::string> values(ig.names.size()), key;
+  std::vector<std::string> values(ig.names.size());
+  RowKey key;
   auto field = [&](const std::string& name) {
     return values[size_t(std::find(ig.names.begin(), ig.names.end(), name) - ig.names.begin())];
   };

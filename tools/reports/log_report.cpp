@@ -22,15 +22,6 @@ using Json = nlohmann::ordered_json;
 
 namespace {
 
-struct KeyName {
-  const char* name;
-  GroupKey::Kind kind;
-};
-const KeyName kKeys[] = {{"user", GroupKey::kUser},   {"printer", GroupKey::kPrinter},
-                         {"computer", GroupKey::kComputer}, {"day", GroupKey::kDay},
-                         {"week", GroupKey::kWeek},   {"month", GroupKey::kMonth},
-                         {"year", GroupKey::kYear}};
-
 std::string NumericColumns() {
   std::string names;
   for (const LineColumn& c : LineColumns()) {
@@ -61,6 +52,19 @@ int64_t YearOfDays(int64_t z) {
 
 }  // namespace
 
+const GroupingName* FindGrouping(const std::string& name) {
+  for (const GroupingName& g : kGroupingNames) {
+    if (name == g.name) return &g;
+  }
+  return nullptr;
+}
+
+std::string GroupingNames() {
+  std::string names;
+  for (const GroupingName& g : kGroupingNames) names += (names.empty() ? "" : ", ") + std::string(g.name);
+  return names;
+}
+
 std::string ProductValue(const Settings::Product& product, const std::string& a, const std::string& b) {
   if (a.empty() || b.empty()) return "";
   uint64_t x = 0, y = 0;
@@ -71,26 +75,36 @@ std::string ProductValue(const Settings::Product& product, const std::string& a,
   return std::to_string(x * y);
 }
 
-void FoldKeyCase(const Grouping& g, std::vector<std::string>& key) {
-  size_t names = g.leading.size() + 2;  // the leading keys, the computer, the printer
-  for (size_t i = 0; i < names && i < key.size(); ++i) {
-    if (i >= g.leading.size() || g.leading[i].kind == GroupKey::kUser || g.leading[i].kind == GroupKey::kColumn) {
-      key[i] = FoldCase(key[i]);
+void FoldKeyCase(const Grouping& g, RowKey& key) {
+  // Names, not times nor the price's column.
+  for (size_t i = 0; i < key.leading.size() && i < g.leading.size(); ++i) {
+    if (g.leading[i].kind == GroupKey::kUser || g.leading[i].kind == GroupKey::kColumn) {
+      key.leading[i] = FoldCase(key.leading[i]);
     }
   }
+  key.computer = FoldCase(key.computer);
+  key.printer = FoldCase(key.printer);
 }
 
-std::string TimeGroup(GroupKey::Kind kind, const std::string& t) {
-  if (!IsLogTime(t)) return "";
+std::string TimeGroup(GroupKey::Kind kind, std::string_view t) {
+  return IsLogTime(t) ? DayGroup(kind, t.substr(0, 10)) : std::string();
+}
+
+std::string DayGroup(GroupKey::Kind kind, std::string_view day) {
+  if (day.size() != 10) return "";
   switch (kind) {
-    case GroupKey::kDay: return t.substr(0, 10);
-    case GroupKey::kMonth: return t.substr(0, 7);
-    case GroupKey::kYear: return t.substr(0, 4);
+    case GroupKey::kDay: return std::string(day);
+    case GroupKey::kMonth: return std::string(day.substr(0, 7));
+    case GroupKey::kYear: return std::string(day.substr(0, 4));
     default: break;
   }
+  auto number = [&](size_t at, size_t n) {
+    unsigned value = 0;
+    for (char c : day.substr(at, n)) value = value * 10 + unsigned(c - '0');
+    return value;
+  };
   // ISO 8601: a week belongs to the year of its Thursday and starts on a Monday.
-  int64_t days = DaysFromCivil(std::stoi(t.substr(0, 4)), unsigned(std::stoi(t.substr(5, 2))),
-                               unsigned(std::stoi(t.substr(8, 2))));
+  int64_t days = DaysFromCivil(number(0, 4), number(5, 2), number(8, 2));
   int64_t monday0 = ((days + 3) % 7 + 7) % 7;  // 1970-01-01 was a Thursday
   int64_t thursday = days - monday0 + 3;
   int64_t year = YearOfDays(thursday);
@@ -122,15 +136,13 @@ const LineColumn* NumericColumn(const Report& r, const std::string& option, cons
 
 GroupKey ByKey(const Report& r, const std::string& name) {
   GroupKey key{GroupKey::kColumn, name, nullptr};
-  for (const KeyName& k : kKeys) {
-    if (name == k.name) {
-      key.kind = k.kind;
-      return key;
-    }
+  if (const GroupingName* g = FindGrouping(name)) {
+    key.kind = g->kind;
+    return key;
   }
   key.column = ResolveColumn(r.settings, name);
   if (key.column == nullptr || key.column->csv == nullptr) {
-    throw InputError("--by " + name + ": not a grouping (user, printer, computer, day, week, month, year) nor a column" +
+    throw InputError("--by " + name + ": not a grouping (" + GroupingNames() + ") nor a column" +
                      (r.settings.file.empty() ? " (names from a settings file need --settings FILE)" : ""));
   }
   if (key.column->kind == ColumnKind::kTime || key.column->kind == ColumnKind::kUtcTime) {
@@ -230,11 +242,10 @@ namespace {
 // Whether a grouping's rows come from more than one computer: printers are then named
 // \\COMPUTER\PRINTER.
 bool ManyComputers(const Grouping& g) {
-  size_t at = g.leading.size();
   const std::string* first = nullptr;
   for (const auto& [key, tally] : g.rows) {
-    if (first == nullptr) first = &key[at];
-    else if (key[at] != *first) return true;
+    if (first == nullptr) first = &key.computer;
+    else if (key.computer != *first) return true;
   }
   return false;
 }
@@ -243,7 +254,6 @@ bool ManyComputers(const Grouping& g) {
 
 std::vector<ReportRow> FoldRows(const Report& report, const Grouping& g, const std::vector<GroupKey>& keys,
                                 bool ranked) {
-  size_t at = g.leading.size();
   // A printer is named by its computer when there are several, unless the computer is
   // a key of its own beside it.
   bool many = ManyComputers(g) && std::none_of(keys.begin(), keys.end(), [](const GroupKey& k) {
@@ -255,13 +265,13 @@ std::vector<ReportRow> FoldRows(const Report& report, const Grouping& g, const s
     shown.clear();
     for (const GroupKey& k : keys) {
       if (k.kind == GroupKey::kPrinter) {
-        shown.push_back(many ? "\\\\" + key[at] + "\\" + key[at + 1] : key[at + 1]);
+        shown.push_back(many ? "\\\\" + key.computer + "\\" + key.printer : key.printer);
       } else if (k.kind == GroupKey::kComputer) {
-        shown.push_back(key[at]);
+        shown.push_back(key.computer);
       } else {
         size_t i = 0;
         while (g.leading[i].heading != k.heading) ++i;
-        shown.push_back(key[i]);
+        shown.push_back(key.leading[i]);
       }
     }
     ReportRow& row = merged[shown];
@@ -271,8 +281,7 @@ std::vector<ReportRow> FoldRows(const Report& report, const Grouping& g, const s
       AddToSum(row.ranked, tally.sums[report.rank.measure], report.measures[report.rank.measure]->csv);
     }
     if (!report.cost) continue;
-    const Price* price = FindPrice(report.settings, key[at], key[at + 1],
-                                   report.settings.matchColumn != nullptr ? key[at + 2] : std::string());
+    const Price* price = FindPrice(report.settings, key.computer, key.printer, key.priceMatch);
     if (price == nullptr) {
       row.unpriced += tally.jobs;
       continue;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "tools/common/case_fold.h"
+#include "tools/reports/group_key.h"
 #include "tools/reports/log_filter.h"
 #include "tools/reports/log_settings.h"
 
@@ -34,12 +35,6 @@ struct ReportOptions {
   std::string rank;             // --rank: jobs, cost or a column; empty: the default
   bool total = false;           // --total: a total row in CSV
   bool bom = false;             // --bom: CSV led by a byte order mark
-};
-
-struct GroupKey {
-  enum Kind { kUser, kPrinter, kComputer, kDay, kWeek, kMonth, kYear, kColumn } kind;
-  std::string heading;                 // as reports name it: "user", "month", "department"
-  const LineColumn* column = nullptr;  // kColumn
 };
 
 // What grouped lists, --top and charts are ordered by (the largest first).
@@ -79,6 +74,11 @@ struct LeftOut {
   uint64_t timeUnknown = 0;  // damaged and pending lines counted without a readable time
   bool refused = false;      // damaged counts the lines an import refused
   std::vector<std::string> strayFiles;
+  // Files whose header line is gone, and their lines: no field of theirs can be told
+  // for a column, so none is counted (the import refuses them too; log verify names
+  // the files).
+  uint64_t headerless = 0;
+  std::vector<std::string> headerlessFiles;
 };
 
 // Where the lines come from: {"directory", DIR}, {"directories", [...]}, {"database", URL}.
@@ -94,11 +94,11 @@ struct LogTally {
   // InputError naming the column whose sum would pass 2^64-1.
   void Add(const LogTally& other, const std::vector<const LineColumn*>& measures);
 };
-// A grouping a source computes: the values of `leading` (no printer or computer keys),
-// then the computer, the printer and, when prices depend on a column, its value.
+// A grouping a source computes: its rows keyed by the values of `leading` (no printer or
+// computer keys), the computer, the printer and, when prices depend on a column, its value.
 struct Grouping {
   std::vector<GroupKey> leading;
-  std::map<std::vector<std::string>, LogTally> rows;
+  std::map<RowKey, LogTally> rows;
   // Whether the rows are told apart by computer and printer; when not (no report of them
   // needs it), both are empty in every key and a source need not group by them.
   bool byPlace = true;
@@ -110,7 +110,7 @@ std::vector<Grouping> PageGroupings(const Report& report);
 // The key of the grouping for a line, from the line's column values (field(name) gives
 // the value of a column of the log). Time keys are empty for a line without a time.
 template <typename Field>
-void LineKey(const Report& report, const Grouping& g, Field field, std::vector<std::string>& key);
+void LineKey(const Report& report, const Grouping& g, Field field, RowKey& key);
 // A product column's value from the values of its factors: "" when either is empty (as
 // the database's NULL), the two joined by '*' when either is no number; InputError when
 // the product passes 2^64-1.
@@ -126,9 +126,12 @@ std::string ColumnValue(const Settings& settings, const LineColumn* column, Fiel
 
 // With -i: the names of a grouping's key (all but the times and the price's column)
 // case-folded, so that the logs and the databases group JÜRGEN with jürgen alike.
-void FoldKeyCase(const Grouping& g, std::vector<std::string>& key);
+void FoldKeyCase(const Grouping& g, RowKey& key);
 // A time stamp's group for day, week (ISO 8601, 2026-W49), month, year; "" for no time.
-std::string TimeGroup(GroupKey::Kind kind, const std::string& timeStamp);
+std::string TimeGroup(GroupKey::Kind kind, std::string_view timeStamp);
+// The same for a day (YYYY-MM-DD of a time that is one), as a source that counts by the
+// day hands it over; "" for none.
+std::string DayGroup(GroupKey::Kind kind, std::string_view day);
 
 // The names of unspelled jobs a report keeps (and shows) at most.
 constexpr size_t kUnspelledNames = 20;
@@ -215,22 +218,23 @@ nlohmann::ordered_json LeftOutJson(const LeftOut& left);
 // ---------------------------------------------------------------------------------------
 
 template <typename Field>
-void LineKey(const Report& report, const Grouping& g, Field field, std::vector<std::string>& key) {
-  key.clear();
+void LineKey(const Report& report, const Grouping& g, Field field, RowKey& key) {
+  key.leading.clear();
   for (const GroupKey& k : g.leading) {
     switch (k.kind) {
-      case GroupKey::kUser: key.push_back(field("user")); break;
-      case GroupKey::kColumn: key.push_back(ColumnValue(report.settings, k.column, field)); break;
-      default: key.push_back(TimeGroup(k.kind, std::string(BasisTime(report.filter, field(TimeColumn(report.filter)))))); break;
+      case GroupKey::kUser: key.leading.emplace_back(field("user")); break;
+      case GroupKey::kColumn: key.leading.push_back(ColumnValue(report.settings, k.column, field)); break;
+      default: key.leading.push_back(TimeGroup(k.kind, BasisTime(report.filter, field(TimeColumn(report.filter))))); break;
     }
   }
-  if (!g.byPlace) {
-    key.resize(key.size() + 2);
-  } else {
-    key.push_back(field("computer"));
-    key.push_back(field("printer"));
+  key.computer.clear();
+  key.printer.clear();
+  if (g.byPlace) {
+    key.computer = field("computer");
+    key.printer = field("printer");
   }
-  if (report.cost && report.settings.matchColumn != nullptr) key.push_back(field(report.settings.matchColumn->csv));
+  key.priceMatch.clear();
+  if (report.cost && report.settings.matchColumn != nullptr) key.priceMatch = field(report.settings.matchColumn->csv);
   if (report.filter.ignoreCase) FoldKeyCase(g, key);
 }
 

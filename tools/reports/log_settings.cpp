@@ -6,6 +6,7 @@
 
 #include "tools/common/case_fold.h"
 #include "tools/common/errors.h"
+#include "tools/reports/group_key.h"
 
 #include <toml++/toml.h>
 
@@ -15,8 +16,6 @@
 
 namespace spoolgate {
 namespace {
-
-const char* const kGroupings[] = {"user", "printer", "computer", "day", "week", "month", "year"};
 
 struct Reader {
   std::string file;
@@ -79,8 +78,8 @@ void ReadColumns(const Reader& r, const toml::table& columns, Settings& s) {
       std::string target = r.Text(node, name);
       size_t times = target.find('*');
       if ((times != std::string::npos) != (pass == 1)) continue;
-      for (const char* g : kGroupings) {
-        if (name == g) r.Fail(node, "'" + name + "' is a report grouping of its own; choose another name");
+      if (FindGrouping(name) != nullptr) {
+        r.Fail(node, "'" + name + "' is a report grouping of its own; choose another name");
       }
       if (pass == 1) {
         Settings::Product p{{nullptr, nullptr, ColumnKind::kInteger}, name, {nullptr, nullptr}};

@@ -119,7 +119,7 @@ void AppendCsvCell(std::string& out, std::string_view bytes, bool number) {
   }
   // A numeric column's cell is left bare only when it is a plain number: a line with a
   // right checksum may still carry "=1+2" where the driver writes a count.
-  bool formula = !bytes.empty() && std::string_view("=+-@\t\r").find(bytes[0]) != std::string_view::npos &&
+  bool formula = !bytes.empty() && IsFormulaLead(bytes[0]) &&
                  !(number && PlainNumber(bytes));
   if (!quote) {
     if (formula) out += '\'';
@@ -148,6 +148,9 @@ nlohmann::ordered_json LeftOutJson(const LeftOut& left) {
   nlohmann::ordered_json j = {{"damaged", left.damaged}, {"pending", left.pending}, {"untimed", left.untimed},
                               {"strayFiles", left.strayFiles}};
   if (left.timeUnknown != 0) j["timeUnknown"] = left.timeUnknown;
+  if (!left.headerlessFiles.empty()) {
+    j["headerless"] = {{"lines", left.headerless}, {"files", left.headerlessFiles}};
+  }
   return j;
 }
 
@@ -172,6 +175,13 @@ std::string LeftOutNote(const LeftOut& left) {
   if (!left.strayFiles.empty()) {
     note << "left out " << Plural(left.strayFiles.size(), "file", "files") << " of no log:";
     for (const std::string& f : left.strayFiles) note << " " << TerminalText(f);
+    note << "\n";
+  }
+  if (!left.headerlessFiles.empty()) {
+    note << "left out " << Plural(left.headerless, "line", "lines") << " of "
+         << Plural(left.headerlessFiles.size(), "file", "files")
+         << " without a header line, whose columns cannot be told (log verify names them):";
+    for (const std::string& f : left.headerlessFiles) note << " " << TerminalText(f);
     note << "\n";
   }
   return note.str();
