@@ -13,8 +13,9 @@ extern "C" {
 // --- files -------------------------------------------------------------------------
 //
 // A log <name> is <name>.csv (the current file), its generations
-// <name>-YYYYMMDD-HHMMSSZ.csv (a counter "-2", "-3" ... when a name was taken; earlier
-// versions wrote local time without the "Z"), <name>.seq (the last number used, and the
+// <name>-YYYYMMDD-HHMMSSZ-NNNN.csv (the highest number the file holds, see below; a
+// counter "-2", "-3" ... when a name was taken, and nothing there from earlier
+// versions, which also wrote local time without the "Z"), <name>.seq (the last number used, and the
 // lock of every writer) and <name>.pending (lines waiting to be appended). Beside them
 // the writer keeps <name>.pending-lock (empty: the lock of every writer of the pending
 // file, never renamed) and, for a moment, <name>.pending-new (the pending file's next

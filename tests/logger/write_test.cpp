@@ -1031,12 +1031,13 @@ using DirectoryFiles = std::vector<std::pair<std::string, std::string>>;
 // next writer under a lower limit is stopped at each of its writes and renames too. One
 // clean write follows. Each point is tried twice: the process killed, and the power
 // lost (every write no flush followed torn at each sector boundary in turn where the
-// writer writes or flushes, dropped at its other calls), the latter from starts whose
+// writer writes or flushes, at the first where the next writer does, dropped at other
+// calls), the latter from starts whose
 // number file is deleted (first start) or behind (second). Every line carries quotes,
 // commas and line breaks in its texts, so that a cut anywhere can split a quoted text.
-// A third start has its clock set back across rotations: the newest generation by its
-// name holds the lowest numbers, the current file was renamed to a generation's name
-// and the number file is gone. Every line whose append reported success must then be in
+// A third start (the writer killed) has its clock set back across rotations: the
+// newest generation by its name holds the lowest numbers, the current file was renamed
+// to a generation's name and the number file is gone. Every line whose append reported success must then be in
 // the log once, nothing twice, no number twice, nothing left pending; after a kill every
 // line that waited is in the log too and `log verify` names exactly the damage there is
 // (the cut line, the numbers of stopped lines never written); after a power loss a
@@ -1166,7 +1167,8 @@ TEST_F(LogWriteTest, ACrashAtAnyCallOfAnAppendStoresEveryLineOnce) {
   // Stops write `which` at the n-th call of op; at a torn write, once for each sector
   // boundary the writes in flight reach.
   auto crashAt = [&](int which, HostOp op, uint64_t n, const DirectoryFiles& from, auto&& then) {
-    bool tearing = powerLoss && (op == HostOp::WriteFile || op == HostOp::FlushFile);
+    // The next writer's writes are torn at their first boundary only.
+    bool tearing = powerLoss && which == 0 && (op == HostOp::WriteFile || op == HostOp::FlushFile);
     for (unsigned tearAt = 1;; ++tearAt) {
       SCOPED_TRACE("sector boundary " + std::to_string(tearAt));
       restore(from);
@@ -1179,6 +1181,9 @@ TEST_F(LogWriteTest, ACrashAtAnyCallOfAnAppendStoresEveryLineOnce) {
   for (bool mode : {false, true}) {
     powerLoss = mode;
     for (Start s : {kWholeLines, kTornTail, kClockSetBack}) {
+      // The clock's start is about numbers, which a killed writer tests at every call
+      // as well as a power cut does; it runs once, to keep the sweep's time.
+      if (s == kClockSetBack && powerLoss) continue;
       start = s;
       SCOPED_TRACE(std::string(powerLoss ? "power loss, " : "kill, ") +
                    (s == kWholeLines ? "whole pending lines" : s == kTornTail ? "torn pending tail" : "clock set back"));

@@ -767,9 +767,9 @@ TEST_F(Kit, ReportsForTheComparisonWithLinux) {
   for (const char16_t* form : {u"show --csv --include-damaged", u"summary --json --sum value_252"}) {
     const std::u16string arguments = u"log " + std::u16string(form) + u" \"" + dir + u"\"";
     Result shown = RunKit(arguments);
-    Result written = RunKit(arguments + u" -o " + kCompareRoot + u"\\written.out");
-    EXPECT_EQ(written.status, 0) << Utf8(arguments) << written.err;
-    EXPECT_EQ(written.out, "");
+    Result toFile = RunKit(arguments + u" -o " + kCompareRoot + u"\\written.out");
+    EXPECT_EQ(toFile.status, 0) << Utf8(arguments) << toFile.err;
+    EXPECT_EQ(toFile.out, "");
     EXPECT_EQ(Text(ReadWindowsFile(kCompareRoot + u"\\written.out")), shown.out) << Utf8(arguments);
   }
   Result refused = RunKit(u"log show \"" + dir + u"\" -o \"" + dir + u"\\Plotter.csv\"");
