@@ -62,6 +62,15 @@ TEST_F(ArchiveJobTest, HeaderThatCannotBeWrittenAtCreationFailsTheCreation) {
     EXPECT_EQ(HostOpenHandleCount(), 0u);
   }
   EXPECT_EQ(WarningTexts(), (std::vector<std::u16string>{kCreateFailedText, kCreateFailedText}));
+
+  // A header cut short by a full disk is no header either.
+  HostShortWriteNth(HostOp::WriteFile, 1, 100);
+  HANDLE job = StartArchiveJob(u"C:\\Jobs", u"short");
+  EXPECT_EQ(Context(job)->archiveFile, INVALID_HANDLE_VALUE);
+  DrvSplEndDoc(job);
+  DrvSplClose(job);
+  EXPECT_FALSE(WindowsFileExists(u"C:\\Jobs\\short.RUD"));
+  EXPECT_EQ(WarningTexts().size(), 3u);
 }
 
 TEST_F(ArchiveJobTest, WritesToAFailedArchiveFailButReportTheBlockSize) {
@@ -172,6 +181,20 @@ TEST_F(ArchiveJobTest, DirectoryErrorOtherThanExistsOrDeniedEndsTheWalk) {
   DrvSplEndDoc(job);
   DrvSplClose(job);
   EXPECT_FALSE(std::filesystem::exists(HostMapPath(u"C:\\Jobs\\2021")));
+}
+
+TEST_F(ArchiveJobTest, CreationRefusedForAnotherReasonThanAMissingPathMakesNoDirectory) {
+  // The existence test is the first open, the creation the second.
+  HostFailNth(HostOp::CreateFile, 2, ERROR_ACCESS_DENIED);
+  ArchiveLocationRecord location;
+  SetText(location.directory, u"C:\\Jobs\\2022");
+  SetText(location.fileName, u"Report");
+  ArchiveHeaderRecord header{};
+  EXPECT_EQ(OpenArchiveFile(location.directory, location.fileName, u"", &header), INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(CreatedDirectoryCalls().empty());
+  EXPECT_EQ(WarningTexts(), std::vector<std::u16string>{kCreateFailedText});
+  EXPECT_FALSE(std::filesystem::exists(HostMapPath(u"C:\\Jobs")));
+  EXPECT_EQ(HostOpenHandleCount(), 0u);
 }
 
 // --- an archive of the same name appearing meanwhile -------------------------------------

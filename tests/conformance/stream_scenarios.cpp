@@ -105,6 +105,32 @@ TEST_F(Stream, LogRecordIsDataWithoutTheAccountingFlag) {
   plugin_.Close(job);
 }
 
+TEST_F(Stream, BlocksThatStartLikeARecordButDifferInSizeArePrintData) {
+  // A driver's print data may happen to start with a record's magic: only a block of the
+  // record's exact size is the record, one byte more or less is printed.
+  HANDLE job = StartJob();
+  SendAll(job, {JobHeader(JOB_FLAG_ACCOUNTING)});
+  Bytes log = AsBytes(NewJobLog());
+  Bytes longer = Concat({log, Data("x")});
+  Bytes shorter(log.begin(), log.end() - 1);
+  SendAll(job, {longer, shorter});
+  EXPECT_EQ(Context(job)->jobLog.magic, 0u);
+  EXPECT_EQ(PrinterBytes(printer_), Concat({longer, shorter}));
+  plugin_.Close(job);
+
+  // The same for the tail record of an archived job: the longer block is archived.
+  job = StartJob();
+  SendAll(job, {JobHeader(JOB_FLAG_ARCHIVE), ArchiveLocation(Path(u"Jobs"), u"lookalike", u""),
+                ArchiveHeader(/*headerFlags*/ 0, /*tailBit0*/ 0, /*pages*/ 0)});
+  Bytes tailLonger = Concat({Tail(1, 40), Data("y")});
+  EXPECT_TRUE(Send(job, tailLonger));
+  EXPECT_EQ(Context(job)->pageCount, 0u);
+  EndAndClose(job);
+  Bytes archived = *ReadWindowsFile(Path(u"Jobs\\lookalike.RUD"));
+  ASSERT_GE(archived.size(), tailLonger.size());
+  EXPECT_EQ(Bytes(archived.end() - long(tailLonger.size()), archived.end()), tailLonger);
+}
+
 TEST_F(Stream, TailRecordUpdatesPagesAndHeaderWordsOnly) {
   HANDLE job = StartJob();
   SendAll(job, {JobHeader(JOB_FLAG_ARCHIVE), ArchiveLocation(Path(u""), u"", u"doc"),

@@ -179,8 +179,13 @@ TEST_F(LogFormatTest, TextsWithSeparatorsQuotesAndLineBreaksStayInTheirField) {
   SetBytes(entry->text200, " padded ");
   SetBytes(entry->text216, "\"");
   SetBytes(entry->ansi424, "cr\ronly");
+  SetBytes(entry->ansi240, "trailing ");
   std::string record = FormatRecord(LOG_LEVEL_STANDARD, LOG_FORMAT_STANDARD, *entry);
   EXPECT_NE(record.find(",\"plan, rev \"\"B\"\"\","), std::string::npos) << record;
+  // Importers trim a space at either end and split at a tab: such texts are quoted.
+  EXPECT_NE(record.find(",\"tab\there\","), std::string::npos) << record;
+  EXPECT_NE(record.find(",\" padded \","), std::string::npos) << record;
+  EXPECT_NE(record.find(",\"trailing \","), std::string::npos) << record;
   EXPECT_NE(record.find(",\"\"\"\","), std::string::npos) << "a lone quote is doubled and quoted";
   EXPECT_NE(record.find(",\"cr\ronly\","), std::string::npos) << "a lone CR is quoted";
 
@@ -192,6 +197,7 @@ TEST_F(LogFormatTest, TextsWithSeparatorsQuotesAndLineBreaksStayInTheirField) {
   EXPECT_EQ(Field(line, "text_200"), " padded ");
   EXPECT_EQ(Field(line, "text_216"), "\"");
   EXPECT_EQ(Field(line, "text_424"), "cr\ronly");
+  EXPECT_EQ(Field(line, "text_240"), "trailing ");
   EXPECT_EQ(Field(line, "computer"), "SPOOLHOST") << "fields after them keep their place";
   EXPECT_TRUE(ChecksumMatches(line));
 }
@@ -337,6 +343,36 @@ TEST(LogChecksumFieldTest, OnlyUpperCaseHexDigitsAreAChecksum) {
   }
   EXPECT_FALSE(LogReadChecksumField("1,x;0123ABCF", 12, &stored));
   EXPECT_FALSE(LogReadChecksumField(",0123ABCF", 9, &stored));
+}
+
+TEST(LogGenerationNameTest, AStampNamesItsSecondAndEveryAttemptAfterTheFirst) {
+  struct Case {
+    unsigned year, month, day, hour, minute, second, attempt;
+    const char* stamp;
+  };
+  const Case cases[] = {
+      {2026, 12, 7, 9, 41, 5, 1, "-20261207-094105Z"},
+      {2026, 12, 7, 9, 41, 5, 2, "-20261207-094105Z-2"},
+      {2026, 1, 31, 23, 59, 59, 10, "-20260131-235959Z-10"},
+      {999, 1, 1, 0, 0, 0, 1, "-09990101-000000Z"},
+  };
+  for (const Case& c : cases) {
+    char out[LOG_GENERATION_STAMP_MAX];
+    size_t n = LogFormatGenerationStamp(c.year, c.month, c.day, c.hour, c.minute, c.second, c.attempt, out, sizeof out);
+    ASSERT_LE(n, sizeof out);
+    EXPECT_EQ(std::string(out, n), c.stamp);
+    // Read back from a file name, the stamp leaves the log's name.
+    std::string stem = std::string("Jobs") + c.stamp;
+    size_t base = 0;
+    EXPECT_EQ(LogIsGenerationStem(stem.data(), stem.size(), &base), 1) << stem;
+    EXPECT_EQ(base, 4u) << stem;
+  }
+  // The Z may be missing (a generation named before times were UTC); the digits may not.
+  for (const char* other : {"Jobs", "Jobs-20261207-0941Z", "Jobs-2026127-094105Z", "Jobs-20261207-094105Z-",
+                            "Jobs20261207-094105Z"}) {
+    size_t base = 0;
+    EXPECT_EQ(LogIsGenerationStem(other, strlen(other), &base), 0) << other;
+  }
 }
 
 // A generation's name carries a number only after its "Z" and in a form no counter of

@@ -298,6 +298,38 @@ TEST_F(LogWriteTest, RotationAtTheLimitKeepsEveryLineAndDeletesNothing) {
   EXPECT_EQ(documents.size(), static_cast<size_t>(kRecords));
 }
 
+TEST_F(LogWriteTest, TheBytesThatCloseATornLineCountAgainstTheLimit) {
+  // A line torn inside its quoted document: the next append first closes it with a quote
+  // and CRLF, three bytes that the file must have room for too.
+  ASSERT_EQ(Write("Plan \"A\", rev 2", 1), 1);
+  std::string bytes = sgtest::ReadHostFile(LogPath());
+  size_t torn = bytes.find(", rev") + 1;
+  fs::resize_file(LogPath(), torn);
+  // A probe in a log of its own tells how long a line is for its document's length.
+  ASSERT_EQ(Write(std::string(100, 'p'), 64, "Probe"), 1);
+  std::string probe = sgtest::ReadHostFile(LogPath("Probe"));
+  size_t probeLine = probe.size() - (probe.find("\r\n") + 2);
+  // The next line alone would just fit behind the torn one (1023 of 1024 bytes); with
+  // the closing bytes it does not, so it starts a new generation.
+  size_t document = 1023 - torn - (probeLine - 100);
+  ASSERT_LT(document, 1024u);
+  ASSERT_EQ(Write(std::string(document, 'd'), 1), 1);
+  size_t files = 0;
+  for (const auto& [name, content] : FilesIn(LogDir())) {
+    if (name.rfind("Jobs", 0) != 0 || name == "Jobs.seq") continue;
+    ++files;
+    LogFile log = ParseLog(content);
+    EXPECT_TRUE(log.wellFormed) << name;
+    EXPECT_EQ(log.lines.size(), 1u) << name;
+    EXPECT_LE(content.size(), 1024u) << name;
+  }
+  EXPECT_EQ(files, 2u);
+  LogFile current = ParseLog(sgtest::ReadHostFile(LogPath()));
+  ASSERT_EQ(current.lines.size(), 1u);
+  EXPECT_EQ(current.Field(current.lines[0], "document"), std::string(document, 'd'));
+  EXPECT_EQ(current.Field(current.lines[0], "sequence"), "2");
+}
+
 TEST_F(LogWriteTest, OneRecordLargerThanTheLimitStillGoesIntoAFreshFile) {
   // Header and one line with a 600-byte document already pass 1 KiB.
   for (char c : {'a', 'b', 'c'}) ASSERT_EQ(Write(std::string(600, c), 1), 1);
@@ -710,6 +742,50 @@ TEST_F(LogWriteTest, LineStoredNowhereUsesItsNumberAndGoesToTheEventLog) {
   }
 }
 
+TEST_F(LogWriteTest, ANumberUsedWithoutALineSurvivesAPowerLoss) {
+  ASSERT_EQ(Write("one"), 1);
+  // An ordinary append flushes the log alone: its last line tells the number, and a
+  // flush of the number file too would double the disk syncs of every job.
+  HostResetCounters();
+  ASSERT_EQ(Write("two"), 1);
+  EXPECT_EQ(HostCallCount(HostOp::FlushFile), 1u);
+  fs::remove_all(LogDir());
+  ASSERT_EQ(Write("one"), 1);
+  const auto withOne = FilesIn(LogDir());
+  // The opens of an append whose line is stored nowhere, counted in a run of its own.
+  HostResetCounters();
+  HostFailNth(HostOp::WriteFile, 2, ERROR_DISK_FULL);
+  HostFailNth(HostOp::WriteFile, 3, ERROR_DISK_FULL);
+  ASSERT_EQ(Write("stored nowhere"), 0);
+  const uint64_t opens = HostCallCount(HostOp::CreateFile);
+  HostClearFaults();
+  fs::remove_all(LogDir());
+  fs::create_directories(LogDir());
+  for (const auto& [name, bytes] : withOne) std::ofstream(LogDir() + "/" + name, std::ios::binary) << bytes;
+
+  // Again, and the power fails as the next append starts: only what was flushed stays.
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    HostPowerLossNth(HostOp::CreateFile, opens + 1, false);
+    HostFailNth(HostOp::WriteFile, 2, ERROR_DISK_FULL);
+    HostFailNth(HostOp::WriteFile, 3, ERROR_DISK_FULL);
+    Write("stored nowhere");
+    Write("never written");
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), HOST_CRASH_EXIT_STATUS);
+  // Number 2 went to the event log with the lost line: it is never used again.
+  ASSERT_EQ(Write("three"), 1);
+  LogFile log = ParseLog(sgtest::ReadHostFile(LogPath()));
+  ASSERT_EQ(log.lines.size(), 2u);
+  EXPECT_EQ(log.Field(log.lines[0], "document"), "one");
+  EXPECT_EQ(log.Field(log.lines[1], "sequence"), "3");
+}
+
 TEST_F(LogWriteTest, AStalledLockHolderDelaysAnAppendOnlyAFewSeconds) {
   ASSERT_EQ(Write("one"), 1);
   HANDLE holder = CreateFileW(u"C:\\Logs\\Jobs.seq", GENERIC_READ | GENERIC_WRITE,
@@ -751,6 +827,35 @@ TEST_F(LogWriteTest, PendingFileThatLostItsHeaderLosesNoLine) {
   std::ofstream(pending, std::ios::binary | std::ios::trunc) << bytes.substr(bytes.find("\r\n") + 2);
   ASSERT_EQ(Write("two"), 1);
   ExpectLogHolds({"one", "waited-1", "waited-2", "two"});
+}
+
+TEST_F(LogWriteTest, TwoPendingLinesHoldingOneNumberMoveUnderTwoInTheirOrder) {
+  // A crash after a line went to the pending file under number 2 but before the number
+  // file said so: the next writer takes 2 again, and its line waits too.
+  ASSERT_EQ(Write("one"), 1);
+  ASSERT_EQ(WriteWhileHeld("waited-1"), 0);
+  ASSERT_EQ(WriteWhileHeld("waited-2"), 0);
+  std::string pending = LogDir() + "/Jobs.pending";
+  LogFile waiting = ParseLog(sgtest::ReadHostFile(pending));
+  ASSERT_EQ(waiting.lines.size(), 2u);
+  ASSERT_EQ(waiting.Field(waiting.lines[1], "sequence"), "3");
+  // The second line renumbered 2 with its checksum made anew, as the writer would have.
+  std::string bytes = sgtest::ReadHostFile(pending);
+  const std::string& second = waiting.lines[1].raw;
+  std::string body = "2" + second.substr(1, second.rfind(',') - 1);
+  char crc[16];
+  std::snprintf(crc, sizeof crc, ",%08X", ReferenceCrc32(body));
+  bytes.replace(bytes.find(second), second.size(), body + crc);
+  std::ofstream(pending, std::ios::binary | std::ios::trunc) << bytes;
+  std::ofstream(LogDir() + "/Jobs.seq", std::ios::binary | std::ios::trunc) << "00000000000000000002\r\n";
+  ASSERT_EQ(ParseLog(sgtest::ReadHostFile(pending)).Field(ParseLog(sgtest::ReadHostFile(pending)).lines[1], "sequence"),
+            "2");
+
+  // The later of the two gets the next free number and both move in, in file order.
+  ASSERT_EQ(Write("two"), 1);
+  ExpectLogHolds({"one", "waited-1", "waited-2", "two"});
+  EXPECT_EQ(sgtest::ReadHostFile(pending), "");
+  EXPECT_TRUE(VerifyProblems().empty());
 }
 
 TEST_F(LogWriteTest, AtTheSequenceLimitALineIsStoredNowhereRatherThanUnderAUsedNumber) {

@@ -4,6 +4,7 @@
 // a listing larger than memory; and what the reports make of names a print client chose,
 // of the site's settings, of a wrong folder.
 #include "tests/tools/cli_runner.h"
+#include "tests/tools/hand_log.h"
 #include "tools/common/case_fold.h"
 #include "tools/common/text.h"
 #include "tools/logread/csv_lines.h"
@@ -155,18 +156,14 @@ TEST(Utf8Test, EveryBoundOfWellFormedUtf8) {
 }
 
 // The header of the hand-written logs, and one job's line of them with its checksum
-// right: user, document and value_252 as CSV fields.
-const std::string kHeaderLine =
-    "sequence,level,format,content_flags,time_stamp,computer,user,document,printer,port,text_200,"
-    "text_216,text_240,value_248,value_252,value_256,crc32\r\n";
+// right: user, document and value_252 as CSV fields (tests/tools/hand_log.h).
+const std::string kHeaderLine = sgtest::kHandLogHeader;
 std::string JobLine(int sequence, const std::string& user, const std::string& document,
                     const std::string& pages = "841", const std::string& time = "2026-12-07T09:41:05.250",
                     const std::string& department = "Admin") {
-  std::string line = std::to_string(sequence) + ",2,2,1," + time + ",SPOOLHOST," + user + "," +
-                     document + ",Wide Format,LPT1:," + department + ",bond,A0,1," + pages + ",1189";
-  char crc[16];
-  std::snprintf(crc, sizeof crc, ",%08X", spoolgate::Crc32(line));
-  return line + crc + "\r\n";
+  sgtest::HandJob job;
+  job.user = user, job.document = document, job.pages = pages, job.time = time, job.department = department;
+  return sgtest::HandLine(job, std::to_string(sequence)) + "\r\n";
 }
 
 // A log of one job written by hand.
