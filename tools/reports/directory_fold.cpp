@@ -105,7 +105,7 @@ void FoldDirectory(const Report& report, const DirectoryHistory& history, Tallie
       }
       key.computer = source.computer;
       key.printer = source.printer;
-      key.priceMatch = source.priceMatch;
+      key.priceMatches = source.priceMatches;
       rows[key].Add(tally, report.measures);
     }
     g.leading.resize(asked);

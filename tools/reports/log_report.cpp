@@ -4,8 +4,6 @@
 // a person or a spreadsheet reads it safely.
 #include "tools/reports/log_report.h"
 
-#include "tools/reports/pricing.h"
-
 #include "tools/common/errors.h"
 #include "tools/common/numbers.h"
 #include "tools/logread/log_fields.h"

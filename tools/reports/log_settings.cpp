@@ -497,6 +497,12 @@ void AddCost(uint64_t& money, uint64_t a, uint64_t b) {
   money += product;
 }
 
+uint64_t RoundTax(const Settings& settings, Uint128 taxMillionths) {
+  Uint128 tax = RoundQuotient(taxMillionths, 1000000, settings.rounding);
+  if (tax > UINT64_MAX) throw InputError("--cost: a cost passes 18446744073709551615 units");
+  return uint64_t(tax);
+}
+
 std::string MoneyText(uint64_t units, unsigned decimals) {
   std::string digits = std::to_string(units);
   if (decimals == 0) return digits;

@@ -121,5 +121,8 @@ const Price* FindPrice(const Settings& settings, const std::string& computer,
 void AddCost(uint64_t& money, uint64_t a, uint64_t b);
 // "1234.50" for 123450 with two decimals.
 std::string MoneyText(uint64_t units, unsigned decimals);
+// The tax of a group: the sum of each net times its price's rate (Price::vat,
+// millionths), rounded once by the settings' rule; InputError past 2^64-1 units.
+uint64_t RoundTax(const Settings& settings, Uint128 taxMillionths);
 
 }  // namespace spoolgate

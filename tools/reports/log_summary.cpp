@@ -285,8 +285,10 @@ void PrintSummary(const Report& report, const Tallies& tallies, std::ostream& ou
     s.rows = FoldRows(report, g, report.by, ranked);
     for (const GroupKey& k : report.by) s.headings.push_back(k.heading);
   }
-  // What --top leaves out is one row, so that every list adds up to the total under it.
-  if (report.top != 0) {
+  // Where a total is shown under a list (always in text, with --total in CSV and JSON),
+  // what --top leaves out is one row, so that the list adds up to it; otherwise --top N
+  // lists N rows and nothing else.
+  if (report.top != 0 && (report.total || report.format == ReportFormat::kText)) {
     for (std::vector<ReportRow>* list : {&s.byUser, &s.byPrinter, &s.rows}) {
       if (!list->empty()) AddOthersRow(report.settings, s.total, list->front().keys.size(), *list);
     }

@@ -3,6 +3,8 @@
 // finest price, rounded once per job (costs) or per group (taxes), every step checked.
 #include "tools/reports/pricing.h"
 
+#include "tools/reports/log_report.h"
+
 #include "tools/common/errors.h"
 #include "tools/common/numbers.h"
 
@@ -103,12 +105,6 @@ std::string ComputedText(const Settings& settings, const LineColumn* column,
   UnitStatus status = ColumnUnits(settings, column, field, units);
   if (status == UnitStatus::kOverflow) ComputedOverflow(settings, column, field);
   return status == UnitStatus::kEmpty ? std::string() : MoneyText(units, ColumnPlaces(settings, column));
-}
-
-uint64_t RoundTax(const Settings& settings, Uint128 taxMillionths) {
-  Uint128 tax = RoundQuotient(taxMillionths, 1000000, settings.rounding);
-  if (tax > UINT64_MAX) pricing::CostOverflow();
-  return uint64_t(tax);
 }
 
 JobPricer::JobPricer(const Report& report) : report_(report) {

@@ -4,7 +4,7 @@
 // group of lines that share them. A job's cost is rounded once to the bill's places.
 #pragma once
 
-#include "tools/reports/log_report.h"
+#include "tools/reports/log_settings.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -15,6 +15,8 @@
 #include <vector>
 
 namespace spoolgate {
+
+struct Report;  // log_report.h, which includes this file's users, not this file
 
 // A column's value for a job in units of 10^-places (ColumnPlaces): a column of the log
 // or a product as read, a computed unit evaluated. kEmpty for an empty or non-numeric
@@ -38,9 +40,6 @@ std::string ComputedText(const Settings& settings, const LineColumn* column,
 template <typename Unit>
 uint64_t JobCost(const Settings& settings, const Price& price, Unit unit);
 
-// The tax of a group: the sum of each net times its price's rate (Price::vat,
-// millionths), rounded once by the settings' rule.
-uint64_t RoundTax(const Settings& settings, Uint128 taxMillionths);
 
 // What one job's line gives beyond the sums a source makes itself.
 struct JobValues {

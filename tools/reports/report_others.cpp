@@ -2,8 +2,6 @@
 // The others row of lists cut by --top.
 #include "tools/reports/report_others.h"
 
-#include "tools/reports/pricing.h"
-
 namespace spoolgate {
 
 void AddOthersRow(const Settings& settings, const ReportRow& total, size_t keys, std::vector<ReportRow>& rows) {
