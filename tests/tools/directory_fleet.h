@@ -5,7 +5,7 @@
 // office works out by hand from them.
 #pragma once
 
-#include "tests/tools/log_builder.h"
+#include "tests/tools/hand_log.h"
 
 #include <map>
 #include <string>
@@ -16,9 +16,9 @@ namespace sgtest {
 
 // Job, its user as the driver logged it, the driver's department text, pages; the
 // department the directory gives for the job's day after it.
-inline std::vector<LogJob> DirectoryFleetJobs() {
+inline std::vector<HandJob> DirectoryFleetJobs() {
   auto job = [](const char* time, const char* user, const char* department, const char* pages) {
-    LogJob j;
+    HandJob j;
     j.time = time;
     j.user = user;
     j.department = department;

@@ -128,7 +128,7 @@ sgtest::Figures SummaryFigures(const std::string& out, const std::string& by) {
 
 TEST(DirectoryReportTest, JobsAreBilledByTheDirectoryOfTheirDayFromTheSnapshotFile) {
   sgtest::TempDir dir;
-  sgtest::WriteJobs(dir, sgtest::DirectoryFleetJobs());
+  sgtest::WriteHandLog(dir, sgtest::DirectoryFleetJobs());
   dir.Write("nov1.csv", sgtest::kDirectoryExportNovember1);
   dir.Write("nov16.csv", sgtest::kDirectoryExportNovember16);
   std::vector<std::string> keep = {"--keep", "department=Department", "--keep", "cost_centre=extensionAttribute1",
@@ -219,7 +219,7 @@ TEST_F(DirectoryLdapTest, TheUsersComeInPagesAndBillTheFleetAsTheExportDoes) {
   ASSERT_EQ(sgtest::RunCli({"directory", "import", "--csv", "nov1.csv", "--date", "2026-11-01", "--keep",
                             "department=Department", "--keep", "cost_centre=extensionAttribute1", "--file",
                             "snapshots.json"}, dir_.path).status, 0);
-  sgtest::WriteJobs(dir_, sgtest::DirectoryFleetJobs());
+  sgtest::WriteHandLog(dir_, sgtest::DirectoryFleetJobs());
   for (const sgtest::DirectoryFleetCase& c : sgtest::DirectoryFleetCases()) {
     if (std::string(c.by) == "user") continue;  // the export spells names as the directory does
     dir_.Write("site.toml", sgtest::DirectoryFleetSettings(c.driverText));

@@ -791,7 +791,7 @@ TEST_P(LogDatabaseTest, AReportsTimeRangeReadsItsRowsThroughTheIndexOfItsTimeBas
 
 TEST_P(LogDatabaseTest, TheDirectoryOfEachJobsDayBillsAlikeFromTheDatabaseAndTheFolder) {
   sgtest::TempDir logs;
-  sgtest::WriteJobs(logs, sgtest::DirectoryFleetJobs());
+  sgtest::WriteHandLog(logs, sgtest::DirectoryFleetJobs());
   ASSERT_EQ(Import({logs.path}, dir_).status, 0);
   dir_.Write("nov1.csv", sgtest::kDirectoryExportNovember1);
   dir_.Write("nov16.csv", sgtest::kDirectoryExportNovember16);
