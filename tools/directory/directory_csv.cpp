@@ -90,15 +90,7 @@ std::vector<Record> Records(const std::string& path, const std::string& text, si
 
 DirectorySnapshot ReadDirectoryCsv(const std::string& path, const DirectoryFields& fields,
                                    std::vector<std::string>& conflicts) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw InputError(path + ": cannot read the directory export");
-  in.seekg(0, std::ios::end);
-  auto size = in.tellg();
-  if (size < 0 || uint64_t(size) > kSnapshotFileLimit) {
-    throw InputError(path + ": a directory export larger than " + std::to_string(kSnapshotFileLimit >> 20) + " MiB");
-  }
-  in.seekg(0);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string text = ReadLimitedFile(path, "directory export");
   if (text.compare(0, 2, "\xFF\xFE") == 0) text = Utf16ToUtf8(text, true);
   else if (text.compare(0, 2, "\xFE\xFF") == 0) text = Utf16ToUtf8(text, false);
   else if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);

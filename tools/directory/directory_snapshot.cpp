@@ -84,16 +84,20 @@ std::map<std::string, std::string> UserValuesFromJson(const std::string& text, c
   return values;
 }
 
-DirectoryHistory ReadSnapshotFile(const std::string& path) {
+std::string ReadLimitedFile(const std::string& path, const std::string& what) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw InputError(path + ": cannot read the directory snapshot file");
+  if (!in) throw InputError(path + ": cannot read the " + what);
   in.seekg(0, std::ios::end);
   auto size = in.tellg();
   if (size < 0 || uint64_t(size) > kSnapshotFileLimit) {
-    throw InputError(path + ": a directory snapshot file larger than " + std::to_string(kSnapshotFileLimit >> 20) + " MiB");
+    throw InputError(path + ": a " + what + " larger than " + std::to_string(kSnapshotFileLimit >> 20) + " MiB");
   }
   in.seekg(0);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+DirectoryHistory ReadSnapshotFile(const std::string& path) {
+  std::string text = ReadLimitedFile(path, "directory snapshot file");
   Json j = Json::parse(text, nullptr, false);
   if (!j.is_object() || j.value("format", "") != "spoolgate-directory" || !j.contains("snapshots") ||
       !j["snapshots"].is_array()) {

@@ -66,6 +66,9 @@ bool IsSnapshotDate(const std::string& text);
 // [...]}. Read whole; InputError for a file larger than kSnapshotFileLimit or not of
 // this form.
 constexpr uint64_t kSnapshotFileLimit = 512ull << 20;
+// The whole of a file of at most kSnapshotFileLimit bytes; InputError naming the file as
+// what ("a directory export") when it cannot be read or is larger.
+std::string ReadLimitedFile(const std::string& path, const std::string& what);
 DirectoryHistory ReadSnapshotFile(const std::string& path);
 // Writes it anew beside the old and renames it over (common/output_file).
 void WriteSnapshotFile(const std::string& path, const DirectoryHistory& history);
