@@ -368,6 +368,34 @@ nlohmann::json ReadXlsx(const std::string& file) {
   return nlohmann::json::parse(sgtest::Slurp(file + ".json"), nullptr, false);
 }
 
+// A computed unit's sum is a number of its places, not its count of 10^-6 units, and a
+// taxed bill has its net, tax and gross. Each line is 1,189 mm long (value_256); a job
+// costs 0.50 and 19 % on each row's net, rounded half up: ann 3 x 100 pages, 356.7 m,
+// 1.50 + 0.285 -> 0.29 = 1.79; bob 2 x 50, 118.9 m, 1.00 + 0.19 = 1.19; -svc-plot
+// 123,456 pages, 146,789.184 m, 0.50 + 0.095 -> 0.10 = 0.60; the total 147,264.784 m,
+// 3.00 + 0.57 = 3.57.
+TEST(LogReportTest, AWorkbookShowsComputedUnitsAndTheTax) {
+  sgtest::TempDir dir;
+  WriteBillingLog(dir);
+  dir.Write("s.toml", "currency = \"EUR\"\nvat = \"19\"\n[columns]\npages = \"value_252\"\nlength_mm = \"value_256\"\n"
+                      "metres = \"length_mm * pages / 1000\"\n[[price]]\njob = \"0.50\"\n");
+  sgtest::CliResult r = sgtest::RunCli({"log", "summary", dir.path, "--settings", "s.toml", "--by", "user", "--sum",
+                                        "metres", "--cost", "--xlsx", "bill.xlsx"}, dir.path);
+  ASSERT_EQ(r.status, 0) << r.err;
+  nlohmann::json book = ReadXlsx(dir / "bill.xlsx");
+  const std::string money = "#,##0.00 \"EUR\"", metres = "#,##0.000000", count = "#,##0";
+  auto n = [](double v, const std::string& format) { return nlohmann::json::array({"n", v, format}); };
+  auto t = [](const std::string& v) { return nlohmann::json::array({"s", v}); };
+  nlohmann::json expected = nlohmann::json::array();
+  expected.push_back({{"name", "by user"}, {"frozen", "A2"}, {"rows", {
+      nlohmann::json::array({t("user"), t("jobs"), t("metres"), t("net EUR"), t("tax EUR"), t("gross EUR")}),
+      {t("-svc-plot"), n(1, count), n(146789.184, metres), n(0.50, money), n(0.10, money), n(0.60, money)},
+      {t("ann"), n(3, count), n(356.7, metres), n(1.50, money), n(0.29, money), n(1.79, money)},
+      {t("bob"), n(2, count), n(118.9, metres), n(1.00, money), n(0.19, money), n(1.19, money)},
+      {t("total"), n(6, count), n(147264.784, metres), n(3.00, money), n(0.57, money), n(3.57, money)}}}});
+  EXPECT_EQ(book, expected) << book.dump();
+}
+
 TEST(LogReportTest, AWorkbookHoldsNumbersAsNumbersAndNamesAsTheyAre) {
   sgtest::TempDir dir;
   WriteBillingLog(dir);

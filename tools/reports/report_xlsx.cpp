@@ -8,6 +8,7 @@
 #include "tools/common/errors.h"
 #include "tools/common/output_file.h"
 #include "tools/common/text.h"
+#include "tools/reports/pricing.h"
 #include "tools/reports/report_others.h"
 
 #include <xlsxwriter.h>
@@ -18,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <sstream>
 
@@ -106,7 +108,9 @@ class Workbook {
     for (const std::string& k : s.keys) Text(ws, row, col++, k, bold_);
     Text(ws, row, col++, "jobs", bold_);
     for (const std::string& h : report_.sumHeadings) Text(ws, row, col++, h, bold_);
-    if (report_.cost) Text(ws, row, col++, CostHeading(report_), bold_);
+    if (report_.cost) {
+      for (const std::string& h : CostHeadings(report_)) Text(ws, row, col++, h, bold_);
+    }
     worksheet_freeze_panes(ws, 1, 0);
     worksheet_set_column(ws, 0, lxw_col_t(s.keys.empty() ? 0 : s.keys.size() - 1), 24, nullptr);
     worksheet_set_column(ws, lxw_col_t(s.keys.size()), lxw_col_t(col), 14, nullptr);
@@ -159,21 +163,49 @@ class Workbook {
     lxw_col_t col = 0;
     for (const std::string& k : keys) Text(ws, row, col++, k, bold ? bold_ : nullptr);
     Count(ws, row, col++, r.tally.jobs, bold);
-    for (uint64_t s : r.tally.sums) Count(ws, row, col++, s, bold);
+    for (size_t i = 0; i < r.tally.sums.size(); ++i) {
+      // A computed unit's sum is counted in units of 10^-places.
+      unsigned places = i < report_.sums.size() ? ColumnPlaces(report_.settings, report_.sums[i]) : 0;
+      if (places == 0) {
+        Count(ws, row, col++, r.tally.sums[i], bold);
+      } else {
+        lxw_format*& format = (bold ? boldPlaces_ : places_)[places];
+        if (format == nullptr) {
+          format = workbook_add_format(book_);
+          format_set_num_format(format, ("#,##0." + std::string(places, '0')).c_str());
+          if (bold) format_set_bold(format);
+        }
+        Decimal(ws, row, col++, r.tally.sums[i], places, format, bold);
+      }
+    }
     if (!report_.cost) return;
-    if (r.cost > kExactInDouble) {
-      Text(ws, row, col, MoneyText(r.cost, report_.settings.decimals), bold ? bold_ : nullptr);
+    lxw_format* money = bold ? boldMoney_ : money_;
+    unsigned places = report_.settings.decimals;
+    Decimal(ws, row, col++, r.cost, places, money, bold);
+    if (!report_.settings.hasVat) return;
+    uint64_t gross = r.cost;
+    AddCost(gross, 1, r.tax);
+    Decimal(ws, row, col++, r.tax, places, money, bold);
+    Decimal(ws, row, col++, gross, places, money, bold);
+  }
+
+  // An amount of units of 10^-places as a number, or as its exact text past what a
+  // double holds exactly.
+  void Decimal(lxw_worksheet* ws, lxw_row_t row, lxw_col_t col, uint64_t units, unsigned places, lxw_format* format,
+               bool bold) {
+    if (units > kExactInDouble) {
+      Text(ws, row, col, MoneyText(units, places), bold ? bold_ : nullptr);
       return;
     }
     double scale = 1;
-    for (unsigned i = 0; i < report_.settings.decimals; ++i) scale *= 10;
-    Check(worksheet_write_number(ws, row, col, double(r.cost) / scale, bold ? boldMoney_ : money_),
-          "row " + std::to_string(row + 1));
+    for (unsigned i = 0; i < places; ++i) scale *= 10;
+    Check(worksheet_write_number(ws, row, col, double(units) / scale, format), "row " + std::to_string(row + 1));
   }
 
   const Report& report_;
   lxw_workbook* book_ = nullptr;
   lxw_format *bold_ = nullptr, *count_ = nullptr, *boldCount_ = nullptr, *money_ = nullptr, *boldMoney_ = nullptr;
+  std::map<unsigned, lxw_format*> places_, boldPlaces_;  // a computed unit's places: "#,##0.000"
 };
 
 ReportRow TotalOf(const Report& report, const Grouping& g) {
