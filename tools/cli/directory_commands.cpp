@@ -28,21 +28,17 @@ struct DirectoryArgs {
   bool json = false;
 };
 
-std::string Today() {
+// The time now in strftime's form, local or UTC.
+std::string Now(const char* form, bool utc) {
   std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[16];
-  std::strftime(text, sizeof text, "%Y-%m-%d", &local);
-  return text;
-}
-
-std::string NowUtc() {
-  std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  gmtime_r(&now, &utc);
+  std::tm parts{};
+  if (utc) {
+    gmtime_r(&now, &parts);
+  } else {
+    localtime_r(&now, &parts);
+  }
   char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  std::strftime(text, sizeof text, form, &parts);
   return text;
 }
 
@@ -83,7 +79,7 @@ std::vector<KeptAttribute> Kept(const std::vector<std::string>& keep) {
 }
 
 int Import(DirectoryArgs& a) {
-  std::string date = a.date.empty() ? Today() : a.date;
+  std::string date = a.date.empty() ? Now("%Y-%m-%d", false) : a.date;
   if (!IsSnapshotDate(date)) throw InputError("--date " + date + ": not a date YYYY-MM-DD");
   a.ldap.fields.keep = Kept(a.keep.empty() ? std::vector<std::string>{"department"} : a.keep);
   std::vector<std::string> conflicts;
@@ -109,7 +105,7 @@ int Import(DirectoryArgs& a) {
     return kExitStepFailed;
   }
   snapshot.date = date;
-  snapshot.taken = NowUtc();
+  snapshot.taken = Now("%Y-%m-%dT%H:%M:%SZ", true);
   if (!a.db.empty()) {
     StoreDirectorySnapshot(a.db, snapshot);
   } else {
